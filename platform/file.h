@@ -1,0 +1,60 @@
+// The file object: a thin owner of a POSIX descriptor whose failures surface as exceptions that
+// carry errno, so a caller can show the operating system's own words for what went wrong.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+
+// The operating system's text for an errno value.
+std::string OsErrorText(int osError);
+
+class CFileException : public std::exception {
+ public:
+  explicit CFileException(int osError);
+  const char* what() const noexcept override { return m_text.c_str(); }
+
+  int m_lOsError;  // the errno value of the failed call
+
+ private:
+  std::string m_text;
+};
+
+class CFile {
+ public:
+  enum OpenFlags : unsigned {
+    modeRead = 0x0000,
+    modeWrite = 0x0001,
+    modeReadWrite = 0x0002,
+    shareExclusive = 0x0010,  // no other CFile may hold the file open at the same time
+    modeCreate = 0x1000,      // create if missing, truncate if present
+  };
+  enum SeekPosition { begin, current, end };
+
+  CFile() = default;
+  CFile(CFile&& other) noexcept;
+  CFile& operator=(CFile&& other) noexcept;
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+  ~CFile();  // closes without throwing
+
+  // False when the file cannot be opened; then osError (if given) receives errno.
+  // Without modeCreate a missing file is never created.
+  bool Open(const std::string& path, unsigned flags, int* osError = nullptr);
+  bool IsOpen() const { return m_fd >= 0; }
+  const std::string& GetFilePath() const { return m_path; }
+
+  // Every call below throws CFileException on failure.
+  std::uint64_t GetLength() const;
+  std::uint64_t Seek(std::int64_t offset, SeekPosition from);
+  std::size_t Read(void* buffer, std::size_t count);  // fewer bytes only at the end of the file
+  void Write(const void* buffer, std::size_t count);  // all bytes or an exception
+  void Flush();                                       // to the disk, not only to the cache
+  void Close();
+  void Abort();  // closes, ignoring any failure
+
+ private:
+  int m_fd = -1;
+  std::string m_path;
+};
