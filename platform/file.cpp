@@ -1,1 +1,161 @@
 #include "platform/file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kErrorTextBytes = 256;
+constexpr mode_t kNewFileMode = 0666;  // narrowed by the user's umask
+
+// strerror_r comes in two shapes: the XSI one returns an int and fills the buffer, the GNU one
+// returns a pointer that may or may not be the buffer. Overloading on the result type takes
+// whichever the C library declares.
+[[maybe_unused]] const char* ErrorTextFrom(int result, const char* buffer) {
+  return result == 0 ? buffer : "";
+}
+[[maybe_unused]] const char* ErrorTextFrom(const char* result, const char*) {
+  return result;
+}
+
+[[noreturn]] void ThrowLastError() {
+  throw CFileException(errno);
+}
+
+int OpenFlagsFor(unsigned flags) {
+  int osFlags = O_CLOEXEC;
+  if (flags & CFile::modeReadWrite) {
+    osFlags |= O_RDWR;
+  } else if (flags & CFile::modeWrite) {
+    osFlags |= O_WRONLY;
+  } else {
+    osFlags |= O_RDONLY;
+  }
+  // No O_TRUNC here: truncating before the lock is held would destroy a file another CFile
+  // holds exclusively.
+  if (flags & CFile::modeCreate) osFlags |= O_CREAT;
+  return osFlags;
+}
+
+int WhenceFor(CFile::SeekPosition from) {
+  switch (from) {
+    case CFile::begin:
+      return SEEK_SET;
+    case CFile::current:
+      return SEEK_CUR;
+    case CFile::end:
+      return SEEK_END;
+  }
+  return SEEK_SET;
+}
+
+}  // namespace
+
+std::string OsErrorText(int osError) {
+  char buffer[kErrorTextBytes] = {};
+  return ErrorTextFrom(strerror_r(osError, buffer, sizeof buffer), buffer);
+}
+
+CFileException::CFileException(int osError) : m_lOsError(osError), m_text(OsErrorText(osError)) {}
+
+CFile::CFile(CFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+
+CFile& CFile::operator=(CFile&& other) noexcept {
+  if (this != &other) {
+    Abort();
+    m_fd = std::exchange(other.m_fd, -1);
+    m_path = std::move(other.m_path);
+  }
+  return *this;
+}
+
+CFile::~CFile() {
+  Abort();
+}
+
+bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
+  // Reopening lets go of the file held so far, so a failed open leaves nothing open.
+  Abort();
+  int fd = ::open(path.c_str(), OpenFlagsFor(flags), kNewFileMode);
+  // Every CFile takes an advisory lock; an exclusive one conflicts with any other CFile on the
+  // same file, in this process or another, because each open has its own open file description.
+  const int lock = (flags & shareExclusive) ? LOCK_EX : LOCK_SH;
+  bool ok = fd >= 0 && ::flock(fd, lock | LOCK_NB) == 0;
+  if (ok && (flags & modeCreate)) ok = ::ftruncate(fd, 0) == 0;
+  if (!ok) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (osError) *osError = error;
+    return false;
+  }
+  m_fd = fd;
+  m_path = path;
+  return true;
+}
+
+std::uint64_t CFile::GetLength() const {
+  struct stat info {};
+  if (::fstat(m_fd, &info) != 0) ThrowLastError();
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::uint64_t CFile::Seek(std::int64_t offset, SeekPosition from) {
+  const off_t position = ::lseek(m_fd, static_cast<off_t>(offset), WhenceFor(from));
+  if (position < 0) ThrowLastError();
+  return static_cast<std::uint64_t>(position);
+}
+
+std::size_t CFile::Read(void* buffer, std::size_t count) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::read(m_fd, bytes + done, count - done);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowLastError();
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+void CFile::Write(const void* buffer, std::size_t count) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t put = ::write(m_fd, bytes + done, count - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      ThrowLastError();
+    }
+    // A write that moves nothing will not move anything on a retry either: the device is full.
+    if (put == 0) throw CFileException(ENOSPC);
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void CFile::Flush() {
+  if (::fsync(m_fd) != 0) ThrowLastError();
+}
+
+void CFile::Close() {
+  if (m_fd < 0) return;
+  // The descriptor is gone even when close reports an error, so it is never closed twice.
+  const int fd = std::exchange(m_fd, -1);
+  m_path.clear();
+  if (::close(fd) != 0) ThrowLastError();
+}
+
+void CFile::Abort() {
+  if (m_fd < 0) return;
+  ::close(std::exchange(m_fd, -1));
+  m_path.clear();
+}

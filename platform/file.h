@@ -40,7 +40,9 @@ class CFile {
   ~CFile();  // closes without throwing
 
   // False when the file cannot be opened; then osError (if given) receives errno.
-  // Without modeCreate a missing file is never created.
+  // Without modeCreate a missing file is never created. Any file held so far is closed first,
+  // so after a failed open nothing is open. Without shareExclusive the file is held shared:
+  // several such opens coexist, but none alongside an exclusive one.
   bool Open(const std::string& path, unsigned flags, int* osError = nullptr);
   bool IsOpen() const { return m_fd >= 0; }
   const std::string& GetFilePath() const { return m_path; }
