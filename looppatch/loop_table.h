@@ -1,0 +1,76 @@
+// The loop table: up to ten loop points kept as 6-byte records over the first bytes of a wave
+// file's sample data, directly behind its canonical 44-byte header. No windows here: these
+// functions take an open file and plain values and return what the dialog should show.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+
+// Canonical header positions the table depends on.
+inline constexpr std::uint64_t kRiffIdOffset = 0;
+inline constexpr std::uint64_t kWaveIdOffset = 8;
+inline constexpr std::uint64_t kFmtIdOffset = 12;
+inline constexpr std::uint64_t kChannelByteOffset = 22;  // low byte of the channel count
+inline constexpr std::uint64_t kDataIdOffset = 36;
+inline constexpr std::uint64_t kDataSizeOffset = 40;
+inline constexpr std::uint64_t kCanonicalHeaderBytes = 44;
+
+// The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes.
+inline constexpr std::uint64_t kLoopTableOffset = kCanonicalHeaderBytes;
+inline constexpr std::size_t kLoopRecordBytes = 6;
+inline constexpr std::size_t kLoopPointCount = 10;
+
+// Loop points count sample frames, records store byte offsets of 16-bit samples.
+inline constexpr std::uint8_t kMonoChannelByte = 1;
+inline constexpr std::uint32_t kMonoBytesPerFrame = 2;
+inline constexpr std::uint32_t kOtherBytesPerFrame = 4;  // every channel byte but 1
+
+using LoopPoints = std::array<std::int32_t, kLoopPointCount>;
+
+// One record as it lies in the file: 'E', 'M', then the byte offset, unsigned little-endian.
+struct LoopRecord {
+  static constexpr std::uint8_t kMarkE = 0x45;
+  static constexpr std::uint8_t kMarkM = 0x4D;
+  static constexpr std::size_t kMarkEIndex = 0;
+  static constexpr std::size_t kMarkMIndex = 1;
+  static constexpr std::size_t kByteOffsetIndex = 2;
+
+  std::array<std::uint8_t, kLoopRecordBytes> bytes{};
+
+  static LoopRecord FromByteOffset(std::uint32_t byteOffset);
+  // Either mark alone is enough for a slot to count as a record; both are not required.
+  bool IsRecord() const;
+  std::uint32_t ByteOffset() const;
+};
+
+struct LoopTable {
+  std::uint8_t channelByte;
+  int channelCount;  // the channel byte read as a signed 8-bit number
+  std::array<std::int32_t, kLoopPointCount> loopPoints;  // 0: no loop point
+};
+
+std::uint32_t BytesPerFrame(std::uint8_t channelByte);
+
+// True for files with the canonical 44-byte header: the only files where byte 44 is known to
+// start the sample data, so the only ones the table may be written into.
+bool IsCanonicalWave(CFile& file);
+
+// Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
+// no record; a file too short to hold the channel byte reads as channel byte 0. File errors
+// pass to the caller as CFileException, and then no values are delivered.
+LoopTable ReadLoopTable(CFile& file);
+
+// Empty when WriteLoopTable may store these points; otherwise the text to show the user. Boxes
+// are checked in order (range first, then a gap before the box), then whether the records fit
+// inside the sample data. Reads the file, never writes it.
+std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);
+
+// Writes records for the leading run of non-zero loop points in one write at
+// kLoopTableOffset, clears every later slot that still reads as a record, then flushes and
+// closes the file. Points that CheckLoopPoints refuses throw std::invalid_argument carrying its
+// text, with the file untouched and still open.
+void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);
