@@ -1,0 +1,353 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "dtmf_detector.h"
+#include "timecode/timecode_generator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSlot = static_cast<int>(kSlotBytes);
+constexpr int kLargest = kMaxSampleLength;
+
+// Keeps the encoder's pieces as they came (pointers into the bank or the zero block).
+class RecordingSink : public ByteSink {
+ public:
+  struct Piece {
+    const std::uint8_t* data;
+    std::size_t bytes;
+  };
+  RecordingSink(const ToneBank& bank, const ZeroBlock& zeros) : m_bank(bank), m_zeros(zeros) {}
+  void Put(const std::uint8_t* bytes, std::size_t count) override {
+    pieces.push_back({bytes, count});
+  }
+
+  // A burst as its symbol, silence as 0, anything else as -1.
+  int SymbolOf(const Piece& piece) const {
+    if (piece.data == m_zeros.data()) return 0;
+    const auto offset = piece.data - m_bank.Burst(1);
+    const bool burst = offset >= 0 && offset % kSlot == 0 && offset / kSlot < kSymbolCount &&
+                       piece.bytes == kSlotBytes;
+    return burst ? static_cast<int>(offset / kSlot) + 1 : -1;
+  }
+  // Each piece as {symbol or 0, bytes}.
+  std::vector<std::pair<int, int>> Layout(std::size_t from, std::size_t to) const {
+    std::vector<std::pair<int, int>> out;
+    for (std::size_t i = from; i < to && i < pieces.size(); ++i) {
+      out.emplace_back(SymbolOf(pieces[i]), static_cast<int>(pieces[i].bytes));
+    }
+    return out;
+  }
+  std::vector<int> Bursts() const {
+    std::vector<int> out;
+    for (const Piece& piece : pieces) {
+      if (const int symbol = SymbolOf(piece); symbol != 0) out.push_back(symbol);
+    }
+    return out;
+  }
+  std::size_t TotalBytes() const {
+    std::size_t total = 0;
+    for (const Piece& piece : pieces) total += piece.bytes;
+    return total;
+  }
+
+  std::vector<Piece> pieces;
+
+ private:
+  const ToneBank& m_bank;
+  const ZeroBlock& m_zeros;
+};
+
+struct EncoderRun {
+  EncoderRun(int method, int dtmfId, int sampleLength, const char* bankPath = nullptr) {
+    if (bankPath != nullptr) bank.Load(bankPath);
+    encoder.SetUp(bank, zeros, sink, method, dtmfId, sampleLength);
+    encoder.WriteAll();
+  }
+  // The six bursts of frame n: every frame spells exactly six symbols.
+  std::vector<int> FrameSymbols(int n) const {
+    const std::vector<int> all = sink.Bursts();
+    return {all.begin() + 6 * (n - 1), all.begin() + 6 * n};
+  }
+
+  ToneBank bank;
+  ZeroBlock zeros{};
+  RecordingSink sink{bank, zeros};
+  FrameEncoder encoder;
+};
+
+using Layout = std::vector<std::pair<int, int>>;
+
+TEST(FrameEncoder, FirstFrameUnderEachMethod) {
+  EncoderRun method1(kMethod1, 1, 1000000);
+  // Start *, A for the thousands, 0 0 1, check 9, two extra gaps, then the frame's fill.
+  const Layout expected1 = {{11, kSlot}, {0, kSlot}, {13, kSlot}, {0, kSlot},
+                            {10, kSlot}, {0, kSlot}, {10, kSlot}, {0, kSlot},
+                            {1, kSlot},  {0, kSlot}, {9, kSlot},  {0, kSlot},
+                            {0, kSlot},  {0, kSlot}, {0, 5952},   {12, kSlot}};
+  EXPECT_EQ(method1.sink.Layout(0, 16), expected1);
+
+  EncoderRun method2(kMethod2, 1, 1000000);
+  const Layout expected2 = {{13, kSlot}, {0, kSlot},  {10, kSlot}, {0, kSlot}, {10, kSlot},
+                            {0, kSlot},  {10, kSlot}, {0, kSlot},  {1, kSlot}, {0, kSlot},
+                            {9, kSlot},  {0, kSlot},  {0, 5952},   {12, kSlot}};
+  EXPECT_EQ(method2.sink.Layout(0, 14), expected2);
+}
+
+TEST(FrameEncoder, MiddleAndLastFrames) {
+  for (const int method : {kMethod1, kMethod2}) {
+    SCOPED_TRACE(method);
+    EncoderRun run(method, 3, 1000000);
+    ASSERT_EQ(run.encoder.FrameCount(), 40);
+    ASSERT_EQ(run.encoder.Remainder(), 16960);
+    EXPECT_EQ(run.FrameSymbols(20), (std::vector<int>{12, 10, 10, 2, 10, 10}));
+    EXPECT_EQ(run.sink.TotalBytes(), 2000000u);
+
+    // After the last burst only the closing tail and the remainder, twice.
+    const auto& pieces = run.sink.pieces;
+    const Layout tail = run.sink.Layout(pieces.size() - 5, pieces.size());
+    if (method == kMethod2) {
+      EXPECT_EQ(run.FrameSymbols(40), (std::vector<int>{12, 10, 10, 4, 10, 11}));
+      EXPECT_EQ(tail, (Layout{{11, kSlot}, {0, kSlot}, {0, 5952}, {0, 16960}, {0, 16960}}));
+    } else {
+      EXPECT_EQ(run.FrameSymbols(40), (std::vector<int>{12, 10, 10, 4, 10, 8}));
+      EXPECT_EQ(tail, (Layout{{0, kSlot}, {8, kSlot}, {0, 2352}, {0, 16960}, {0, 16960}}));
+    }
+  }
+}
+
+TEST(FrameEncoder, CheckSymbols) {
+  struct Case {
+    int frame, dtmfId, symbol;
+  };
+  // Digit sums of 19 and 1234 are multiples of ten: their check is the 0 key, symbol 10.
+  for (const Case c : {Case{1, 1, 9}, Case{9, 1, 1}, Case{19, 1, 10}, Case{1234, 1, 10},
+                       Case{9999, 1, 4}, Case{1, 10, 8}, Case{9, 10, 10}, Case{9999, 10, 3}}) {
+    EXPECT_EQ(FrameEncoder::CheckSymbol(c.frame, c.dtmfId), c.symbol)
+        << "frame " << c.frame << " id " << c.dtmfId;
+  }
+  EncoderRun run(kMethod2, 1, kLargest);
+  EXPECT_EQ(run.FrameSymbols(1234), (std::vector<int>{12, 1, 2, 3, 4, 10}));
+  EXPECT_EQ(run.FrameSymbols(9999), (std::vector<int>{12, 9, 9, 9, 9, 11}));
+  EXPECT_EQ(run.sink.TotalBytes(), 2u * kLargest);
+  EXPECT_EQ(run.sink.Layout(run.sink.pieces.size() - 2, run.sink.pieces.size()),
+            (Layout{{0, kSlot}, {0, 5952}}));  // R = 0 writes no remainder at all
+}
+
+// A single frame is first and last at once; the byte total still holds.
+TEST(FrameEncoder, SingleFrame) {
+  constexpr int kLength = kFrameSamples + 100;
+  EncoderRun method1(kMethod1, 1, kLength);
+  EXPECT_EQ(method1.sink.Bursts(), (std::vector<int>{11, 13, 10, 10, 1, 9}));
+  EXPECT_EQ(method1.sink.TotalBytes(), 2u * kLength);
+  EncoderRun method2(kMethod2, 1, kLength);
+  EXPECT_EQ(method2.sink.Bursts(), (std::vector<int>{13, 10, 10, 10, 1, 11}));
+  EXPECT_EQ(method2.sink.TotalBytes(), 2u * kLength);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Each test runs in its own scratch folder holding both banks.
+class Generator : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "timecode_test.XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_scratch = pattern;
+    for (const char* bank : {"dtmf36.bin", "dtmf44.bin"}) {
+      fs::copy_file(fs::path(TONE_BANK_DIR) / bank, m_scratch / bank);
+    }
+    m_home = fs::current_path();
+    fs::current_path(m_scratch);
+  }
+  void TearDown() override {
+    fs::current_path(m_home);
+    fs::permissions(m_scratch, fs::perms::owner_all);
+    fs::remove_all(m_scratch);
+  }
+
+  // Streams TC.wav against the encoder's pieces for the same settings, byte for byte.
+  static void ExpectDataMatchesEncoder(const TimecodeSettings& s) {
+    EncoderRun run(s.method, s.dtmfId, s.sampleLength,
+                   s.timecode == 1 ? "dtmf36.bin" : "dtmf44.bin");
+    std::ifstream in("TC.wav", std::ios::binary);
+    in.seekg(44);
+    std::vector<char> buffer(kZeroBlockBytes);
+    std::size_t mismatches = 0;
+    for (const auto& piece : run.sink.pieces) {
+      in.read(buffer.data(), static_cast<std::streamsize>(piece.bytes));
+      mismatches += std::memcmp(buffer.data(), piece.data, piece.bytes) != 0;
+    }
+    EXPECT_TRUE(in.good());
+    EXPECT_EQ(in.peek(), EOF) << "bytes after the data";
+    EXPECT_EQ(mismatches, 0u);
+  }
+
+  fs::path m_scratch;
+  fs::path m_home;
+};
+
+constexpr unsigned char kHeader36[] = {
+    'R', 'I', 'F', 'F', 0x64, 0x0D, 0x03, 0x00, 'W', 'A',  'V',  'E',  'f',  'm',  't',
+    ' ', 16,  0,   0,   0,    1,    0,    1,    0,   0xAF, 0x8C, 0x00, 0x00, 0x5E, 0x19,
+    1,   0,   2,   0,   16,   0,    'd',  'a',  't', 'a',  0x40, 0x0D, 0x03, 0x00};
+constexpr unsigned char kHeader44[] = {
+    'R', 'I', 'F', 'F', 0xA4, 0x84, 0x1E, 0x00, 'W', 'A',  'V',  'E',  'f',  'm',  't',
+    ' ', 16,  0,   0,   0,    1,    0,    1,    0,   0x44, 0xAC, 0x00, 0x00, 0x88, 0x58,
+    1,   0,   2,   0,   16,   0,    'd',  'a',  't', 'a',  0x80, 0x84, 0x1E, 0x00};
+
+TEST_F(Generator, HeaderBytesAtBothRates) {
+  TimecodeGenerator generator;
+  ASSERT_EQ(generator.Generate({1, 2, kMinSampleLength, 1}), "TC.wav Created");
+  EXPECT_EQ(ReadFile("TC.wav").substr(0, 44),
+            std::string(std::begin(kHeader36), std::end(kHeader36)));
+  ASSERT_EQ(generator.Generate({2, 2, 1000000, 1}), "TC.wav Created");
+  EXPECT_EQ(ReadFile("TC.wav").substr(0, 44),
+            std::string(std::begin(kHeader44), std::end(kHeader44)));
+}
+
+TEST_F(Generator, FileSizesAndDataUnderBothMethods) {
+  TimecodeGenerator generator;
+  for (const int length : {kMinSampleLength, 1000000, kLargest}) {
+    for (const int method : {kMethod1, kMethod2}) {
+      SCOPED_TRACE(testing::Message() << "length " << length << " method " << method);
+      const TimecodeSettings settings{2, method, length, 10};
+      ASSERT_EQ(generator.Generate(settings), "TC.wav Created");
+      EXPECT_EQ(fs::file_size("TC.wav"), 44u + 2u * length);
+      ExpectDataMatchesEncoder(settings);
+    }
+  }
+}
+
+TEST_F(Generator, DecoderHearsEverySymbol) {
+  TimecodeGenerator generator;
+  for (const int timecode : {1, 2}) {
+    for (const int method : {kMethod1, kMethod2}) {
+      SCOPED_TRACE(testing::Message() << "timecode " << timecode << " method " << method);
+      ASSERT_EQ(generator.Generate({timecode, method, 1000000, 7}), "TC.wav Created");
+      EncoderRun expected(method, 7, 1000000);
+      EXPECT_EQ(dtmf::DecodeWaveFile("TC.wav"), expected.sink.Bursts());
+    }
+  }
+}
+
+TEST_F(Generator, BankProblemsComeBeforeRangeChecksAndLeaveOutputAlone) {
+  WriteFile("TC.wav", "old");
+  TimecodeGenerator generator;
+  fs::resize_file("dtmf36.bin", kToneBankBytes - 1);
+  EXPECT_EQ(generator.Generate({1, 1, 1, 0}), "ERROR-> DTMF36.bin is too short");
+  fs::remove("dtmf36.bin");
+  EXPECT_EQ(generator.Generate({1, 1, 1, 0}), "ERROR-> DTMF36.bin not found");
+
+  // Longer banks are fine: only the first 57,600 bytes count.
+  fs::resize_file("dtmf44.bin", kToneBankBytes + 1);
+  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> out of range");
+  fs::resize_file("dtmf44.bin", 0);
+  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin is too short");
+  fs::remove("dtmf44.bin");
+  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(ReadFile("TC.wav"), "old");
+}
+
+TEST_F(Generator, RangeChecks) {
+  WriteFile("TC.wav", "old");
+  TimecodeGenerator generator;
+  for (const int length : {kMinSampleLength - 1, kMaxSampleLength + 1}) {
+    EXPECT_EQ(generator.Generate({2, 2, length, 1}), "ERROR-> out of range");
+  }
+  EXPECT_EQ(generator.Generate({2, 2, 0, 11}), "ERROR-> out of range");  // length checked first
+  for (const int dtmfId : {0, 11}) {
+    EXPECT_EQ(generator.Generate({1, 1, 1000000, dtmfId}), "DTMF ID#-> out of range");
+  }
+  EXPECT_EQ(ReadFile("TC.wav"), "old");
+  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}), "TC.wav Created");
+}
+
+// Runs Generate in a child process that prepare() has set up (limits, user), and brings its
+// text back through a pipe.
+std::string GenerateInChild(const TimecodeSettings& settings,
+                            const std::function<void()>& prepare) {
+  int channel[2];
+  if (::pipe(channel) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    prepare();
+    const std::string text = TimecodeGenerator().Generate(settings);
+    const bool sent =
+        ::write(channel[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(channel[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, got);
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return text;
+}
+
+TEST_F(Generator, OutputFolderThatCannotBeWritten) {
+  fs::permissions(m_scratch, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                 fs::perms::group_exec | fs::perms::others_read |
+                                 fs::perms::others_exec);
+  // Root writes anywhere, so the child gives up root first.
+  const auto asUnprivileged = [] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+  };
+  EXPECT_EQ(GenerateInChild({2, 2, 1000000, 1}, asUnprivileged), "ERROR-> cannot open output file");
+  EXPECT_FALSE(fs::exists("TC.wav"));
+}
+
+TEST_F(Generator, WriteFailureRemovesTheFile) {
+  // A file-size limit makes writes fail for real: inside the placeholder header, and midway
+  // through the data.
+  for (const rlim_t limit : {20, 1000000}) {
+    SCOPED_TRACE(limit);
+    const auto limited = [limit] {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit size{limit, limit};
+      ::setrlimit(RLIMIT_FSIZE, &size);
+    };
+    EXPECT_EQ(GenerateInChild({2, 2, 1000000, 1}, limited), "ERROR-> cannot write output file");
+    EXPECT_FALSE(fs::exists("TC.wav"));
+  }
+  // A device that is always full.
+  fs::create_symlink("/dev/full", "TC.wav");
+  EXPECT_EQ(TimecodeGenerator().Generate({1, 1, 100000, 1}), "ERROR-> cannot write output file");
+  EXPECT_FALSE(fs::exists(fs::symlink_status("TC.wav")));
+}
+
+TEST_F(Generator, SecondRunReplacesTheFile) {
+  TimecodeGenerator generator;
+  ASSERT_EQ(generator.Generate({2, 2, 1000000, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({1, 1, kMinSampleLength, 5}), "TC.wav Created");
+  EXPECT_EQ(fs::file_size("TC.wav"), 200044u);
+  ExpectDataMatchesEncoder({1, 1, kMinSampleLength, 5});
+  EXPECT_EQ(ReadFile("TC.wav").substr(24, 4), std::string("\xAF\x8C\x00\x00", 4));
+}
+
+}  // namespace

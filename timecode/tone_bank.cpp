@@ -1,0 +1,36 @@
+#include "timecode/tone_bank.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+// The bank is read as two halves of eight bursts each.
+constexpr std::size_t kReadBytes = kToneBankBytes / 2;
+
+// Reads exactly count bytes unless the file ends or fails first.
+bool ReadFully(int fd, std::uint8_t* into, std::size_t count) {
+  while (count > 0) {
+    const ssize_t got = ::read(fd, into, count);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    count -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+ToneBank::LoadResult ToneBank::Load(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return LoadResult::notFound;
+  const bool complete = ReadFully(fd, m_bytes.data(), kReadBytes) &&
+                        ReadFully(fd, m_bytes.data() + kReadBytes, kReadBytes);
+  ::close(fd);
+  if (complete) return LoadResult::loaded;
+  m_bytes.fill(0);
+  return LoadResult::tooShort;
+}

@@ -1,0 +1,28 @@
+// The tone bank: 16 pre-recorded DTMF bursts, one slot each, copied into the timecode unchanged.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// A slot is the unit of the frame layout: 1800 samples of 16-bit mono PCM.
+inline constexpr std::size_t kSlotBytes = 3600;
+inline constexpr int kSymbolCount = 16;
+inline constexpr std::size_t kToneBankBytes = kSlotBytes * kSymbolCount;
+
+class ToneBank {
+ public:
+  enum class LoadResult { loaded, notFound, tooShort };
+
+  // Reads the first kToneBankBytes of the file; anything after them is ignored. A file that is
+  // too short leaves the bank cleared rather than half old, half new.
+  LoadResult Load(const char* path);
+
+  // Burst of symbol 1..16.
+  const std::uint8_t* Burst(int symbol) const {
+    return m_bytes.data() + static_cast<std::size_t>(symbol - 1) * kSlotBytes;
+  }
+
+ private:
+  std::array<std::uint8_t, kToneBankBytes> m_bytes{};
+};
