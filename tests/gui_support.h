@@ -1,0 +1,137 @@
+// Driving real dialogs from GUI tests: a prompt handler that records message boxes and answers
+// file dialogs from a queue, a modal runner with a watchdog, and clicks and typing by control id.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/afx.h"
+
+// A modal loop still running after this long has lost its script: fail instead of hanging.
+inline constexpr int kModalWatchdogMs = 5000;
+inline constexpr int kModalPollMs = 10;
+inline constexpr int kMaxNestedModals = 16;
+
+// Installed for its lifetime: every message box is recorded and returns at once, as if OK was
+// pressed; each file dialog takes the next queued answer (a path, or a cancel).
+class PromptRecorder : public UserPrompts {
+ public:
+  PromptRecorder() { AfxSetPrompts(this); }
+  ~PromptRecorder() override { AfxSetPrompts(nullptr); }
+  PromptRecorder(const PromptRecorder&) = delete;
+  PromptRecorder& operator=(const PromptRecorder&) = delete;
+
+  void ShowMessage(QWidget*, const std::string& text) override {
+    messages.push_back(text);
+    if (onMessage) onMessage(text);
+  }
+  std::optional<std::string> AskOpenFile(QWidget*, const FileOpenRequest& request) override {
+    fileRequests.push_back(request);
+    if (fileAnswers.empty()) {
+      ADD_FAILURE() << "a file dialog opened with no answer queued";
+      return std::nullopt;
+    }
+    std::optional<std::string> answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
+  }
+
+  void AnswerFileDialog(std::string path) { fileAnswers.emplace_back(std::move(path)); }
+  void CancelFileDialog() { fileAnswers.emplace_back(std::nullopt); }
+
+  std::vector<std::string> messages;  // in the order they were shown
+  std::vector<FileOpenRequest> fileRequests;
+  std::deque<std::optional<std::string>> fileAnswers;
+  // Called while the box is "up", e.g. to see which control has the focus at that moment.
+  std::function<void(const std::string&)> onMessage;
+};
+
+// Ends every open modal dialog, innermost first.
+inline void CloseAllModals() {
+  for (int i = 0; i < kMaxNestedModals; ++i) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->done(QDialog::Rejected);
+    } else {
+      modal->hide();
+    }
+  }
+}
+
+// Runs body, which enters a modal loop, with script run once inside that loop. If a modal
+// dialog is still open after the watchdog's time, the test fails and every modal is closed.
+inline void RunInsideModal(const std::function<void()>& body, std::function<void()> script) {
+  QTimer::singleShot(0, std::move(script));
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] {
+    ADD_FAILURE() << "a modal dialog was still open after " << kModalWatchdogMs << " ms";
+    CloseAllModals();
+  });
+  watchdog.start(kModalWatchdogMs);
+  body();
+}
+
+// DoModal with the script run inside its loop; returns DoModal's result.
+inline int RunModal(CDialog& dialog, std::function<void()> script) {
+  int result = 0;
+  RunInsideModal([&] { result = dialog.DoModal(); }, std::move(script));
+  return result;
+}
+
+// Calls answer with the next modal widget that opens on top of the current one, e.g. the
+// About box a menu entry brings up. Schedule it before the action that opens the box.
+inline void WhenNextModalOpens(std::function<void(QWidget*)> answer) {
+  QWidget* current = QApplication::activeModalWidget();
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, current, answer = std::move(answer)] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == current) return;
+    poll->stop();
+    poll->deleteLater();
+    answer(modal);
+  });
+  poll->start(kModalPollMs);
+}
+
+inline QLineEdit* EditOf(const CDialog& dialog, int id) {
+  return qobject_cast<QLineEdit*>(dialog.GetDlgItem(id));
+}
+
+inline QAbstractButton* ButtonOf(const CDialog& dialog, int id) {
+  return qobject_cast<QAbstractButton*>(dialog.GetDlgItem(id));
+}
+
+// A left click in the middle of the button, as a user would.
+inline void ClickItem(const CDialog& dialog, int id) {
+  QAbstractButton* button = ButtonOf(dialog, id);
+  ASSERT_NE(button, nullptr) << "no button " << id;
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Replaces the edit box's text by typing, key by key, so validators see every keystroke.
+inline void TypeInto(const CDialog& dialog, int id, const QString& text) {
+  QLineEdit* edit = EditOf(dialog, id);
+  ASSERT_NE(edit, nullptr) << "no edit box " << id;
+  edit->setFocus(Qt::TabFocusReason);
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Delete);
+  QTest::keyClicks(edit, text);
+}
+
+inline QString ItemText(const CDialog& dialog, int id) {
+  QLineEdit* edit = EditOf(dialog, id);
+  return edit != nullptr ? edit->text() : QString();
+}
