@@ -5,10 +5,6 @@
 
 namespace {
 
-constexpr char kSolidIcon[] =
-    R"(<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">)"
-    R"(<rect width="32" height="32" fill="#ff0000"/></svg>)";
-
 DialogTemplate TestDialog() {
   return {"Exchange test",
           200,
@@ -36,7 +32,6 @@ DialogTemplate TestDialog() {
 ResourceSet TestResources() {
   ResourceSet set = ShellResources(
       AboutBoxTemplate("About test", "test Version 1.0", "Copyright (C) 2002"), "&About test...");
-  set.icons[IDR_MAINFRAME] = kSolidIcon;
   set.dialogs.emplace(IDD_TEST_DIALOG, TestDialog());
   return set;
 }

@@ -16,6 +16,4 @@ inline constexpr int IDC_SHOWN = 1006;  // digits only, read-only, not a tab sto
 inline constexpr int IDC_GO = 1007;
 
 // A fresh copy each call, so a test may change it (an empty string 101, say) and install it.
-// Its icon is one solid colour, so a test can find where it was drawn.
 ResourceSet TestResources();
-inline constexpr unsigned kTestIconRgb = 0xFF0000;
