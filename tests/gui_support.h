@@ -84,10 +84,15 @@ inline void RunInsideModal(const std::function<void()>& body, std::function<void
   body();
 }
 
-// DoModal with the script run inside its loop; returns DoModal's result.
+// DoModal with the script run inside its loop, once the dialog is the active window (so focus
+// and keys behave as on a desktop); returns DoModal's result.
 inline int RunModal(CDialog& dialog, std::function<void()> script) {
   int result = 0;
-  RunInsideModal([&] { result = dialog.DoModal(); }, std::move(script));
+  RunInsideModal([&] { result = dialog.DoModal(); },
+                 [&dialog, script = std::move(script)] {
+                   EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog, kModalWatchdogMs));
+                   script();
+                 });
   return result;
 }
 

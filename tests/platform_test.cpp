@@ -128,4 +128,185 @@ TEST_F(PlatformTest, SavingReadsTypedTextAndClickedRadios) {
   EXPECT_TRUE(m_prompts.messages.empty());
 }
 
+TEST_F(PlatformTest, AConversionFailurePromptsFocusesSelectsAndStopsTheExchange) {
+  const char* const badIntegers[] = {"", "12x", "abc", "2147483648", "-2147483649", "- 5"};
+  for (const char* bad : badIntegers) {
+    ExchangeDialog dialog;
+    m_prompts.messages.clear();
+    RunModal(dialog, [&] {
+      ASSERT_TRUE(dialog.UpdateData(false));
+      TypeInto(dialog, IDC_VALUE, bad);
+      ClickItem(dialog, IDC_FIRST);  // later in the exchange than the failing box
+      dialog.GetDlgItem(IDC_GO)->setFocus();
+      EXPECT_FALSE(dialog.UpdateData(true));
+      EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_VALUE));
+      EXPECT_EQ(EditOf(dialog, IDC_VALUE)->selectedText(), QString(bad));
+      dialog.EndDialog(IDCANCEL);
+    });
+    EXPECT_EQ(m_prompts.messages, std::vector<std::string>{kIntegerPrompt}) << bad;
+    EXPECT_EQ(dialog.m_value, -12) << "member unchanged after \"" << bad << "\"";
+    EXPECT_EQ(dialog.m_choice, 0) << "the exchange stopped at the failure";
+  }
+}
+
+TEST_F(PlatformTest, ARangeFailureKeepsTheValueAndPromptsWithTheBounds) {
+  ExchangeDialog dialog;
+  RunModal(dialog, [&] {
+    TypeInto(dialog, IDC_COUNT, "11");
+    TypeInto(dialog, IDC_VALUE, "3");
+    dialog.GetDlgItem(IDC_VALUE)->setFocus();
+    EXPECT_FALSE(dialog.UpdateData(true));
+    EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_COUNT));
+    EXPECT_EQ(EditOf(dialog, IDC_COUNT)->selectedText(), "11");
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_EQ(m_prompts.messages, std::vector<std::string>{kCountRangePrompt});
+  EXPECT_EQ(dialog.m_count, 11);
+  EXPECT_EQ(dialog.m_value, -12);
+}
+
+TEST_F(PlatformTest, OkClosesOnlyWhenTheExchangeSucceeds) {
+  ExchangeDialog dialog;
+  const int result = RunModal(dialog, [&] {
+    TypeInto(dialog, IDC_COUNT, "0");
+    ClickItem(dialog, IDOK);
+    EXPECT_TRUE(dialog.isVisible());
+    TypeInto(dialog, IDC_COUNT, "3");
+    ClickItem(dialog, IDOK);
+  });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(m_prompts.messages, std::vector<std::string>{kCountRangePrompt});
+  EXPECT_EQ(dialog.m_count, 3);
+}
+
+TEST_F(PlatformTest, EnterPressesTheDefaultButtonAndEscCancels) {
+  ExchangeDialog entered;
+  EXPECT_EQ(RunModal(entered,
+                     [&] {
+                       TypeInto(entered, IDC_COUNT, "4");
+                       QTest::keyClick(EditOf(entered, IDC_COUNT), Qt::Key_Return);
+                     }),
+            IDOK);
+  EXPECT_EQ(entered.m_count, 4);
+
+  ExchangeDialog escaped;
+  EXPECT_EQ(RunModal(escaped,
+                     [&] {
+                       TypeInto(escaped, IDC_COUNT, "4");
+                       QTest::keyClick(EditOf(escaped, IDC_COUNT), Qt::Key_Escape);
+                     }),
+            IDCANCEL);
+  EXPECT_EQ(escaped.m_count, 5) << "Cancel exchanges nothing";
+}
+
+TEST_F(PlatformTest, TabFollowsTemplateOrderAndMnemonicsWork) {
+  ExchangeDialog dialog;
+  RunModal(dialog, [&] {
+    // A radio group is entered at its checked button, or at its first when none is checked;
+    // the read-only box is no tab stop.
+    const int expected[] = {IDC_COUNT, IDC_VALUE, IDC_SECOND, IDC_OPTION_A,
+                            IDC_GO,    IDOK,      IDCANCEL,   IDC_COUNT};
+    dialog.GetDlgItem(IDC_COUNT)->setFocus();
+    ASSERT_TRUE(dialog.UpdateData(false));
+    for (std::size_t i = 1; i < std::size(expected); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(expected[i])) << "step " << i;
+    }
+    QTest::keyClick(&dialog, Qt::Key_G, Qt::AltModifier);
+    // A mnemonic shows the button going down before it clicks, so the click comes a little later.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.goPresses == 1; }, kModalWatchdogMs / 2));
+    dialog.GetDlgItem(IDOK)->setFocus();
+    QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);  // the "&Count" label's box
+    EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_COUNT));
+    dialog.EndDialog(IDCANCEL);
+  });
+}
+
+TEST_F(PlatformTest, DigitsOnlyBoxesRejectLettersTypedAndPasted) {
+  ExchangeDialog dialog;
+  RunModal(dialog, [&] {
+    TypeInto(dialog, IDC_COUNT, "1a2-b3");
+    EXPECT_EQ(ItemText(dialog, IDC_COUNT), "123");
+    QApplication::clipboard()->setText("45x");
+    EditOf(dialog, IDC_COUNT)->paste();
+    EXPECT_EQ(ItemText(dialog, IDC_COUNT), "123");
+    QApplication::clipboard()->setText("45");
+    EditOf(dialog, IDC_COUNT)->paste();
+    EXPECT_EQ(ItemText(dialog, IDC_COUNT), "12345");
+    // Read-only: shown by the program, untouched by typing.
+    ASSERT_TRUE(dialog.UpdateData(false));
+    EditOf(dialog, IDC_SHOWN)->setFocus();
+    QTest::keyClicks(EditOf(dialog, IDC_SHOWN), "77");
+    EXPECT_EQ(ItemText(dialog, IDC_SHOWN), "-1");
+    dialog.EndDialog(IDCANCEL);
+  });
+}
+
+TEST_F(PlatformTest, CommandsAndEditChangesReachTheirHandlers) {
+  ExchangeDialog dialog;
+  RunModal(dialog, [&] {
+    const int changesBefore = dialog.valueChanges;
+    TypeInto(dialog, IDC_VALUE, "42");
+    EXPECT_GT(dialog.valueChanges, changesBefore);
+    ClickItem(dialog, IDC_GO);
+    dialog.SendCommand(4242);  // an unmapped id is ignored
+    EXPECT_EQ(dialog.goPresses, 1);
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.EndDialog(IDCANCEL);
+  });
+}
+
+TEST_F(PlatformTest, AFileErrorLeavingAHandlerShowsTheSystemTextAndTheDialogStays) {
+  ExchangeDialog dialog;
+  dialog.failWith = ENOSPC;
+  const int result = RunModal(dialog, [&] {
+    ClickItem(dialog, IDC_GO);
+    EXPECT_TRUE(dialog.isVisible());
+    ClickItem(dialog, IDCANCEL);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(m_prompts.messages, std::vector<std::string>{OsErrorText(ENOSPC)});
+}
+
+TEST_F(PlatformTest, SystemMenuOpensFromTheBackgroundAndFromAltSpace) {
+  ExchangeDialog dialog;
+  const int result = RunModal(dialog, [&] {
+    QMenu* menu = dialog.GetSystemMenu()->GetQMenu();
+    const QPoint background(2, 2);
+    ASSERT_EQ(dialog.childAt(background), nullptr);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, background, dialog.mapToGlobal(background));
+    QApplication::sendEvent(&dialog, &click);
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+    QTest::keyClick(&dialog, Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(menu->isVisible());
+    menu->actions()[0]->trigger();  // Minimize
+    EXPECT_TRUE(dialog.IsIconic());
+    dialog.SendSysCommand(SC_RESTORE);
+    dialog.close();  // the window's close button: Close, then Cancel
+  });
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST(FileDialog, FiltersTurnIntoQtFormAndACancelLeavesNoPath) {
+  EXPECT_EQ(QtNameFilters("Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||"),
+            "Wave Files(*.wav) (*.wav);;All Files(*.*) (*)");
+  EXPECT_EQ(QtNameFilters("Audio|*.wav;*.aif||"), "Audio (*.wav *.aif)");
+
+  PromptRecorder prompts;
+  prompts.CancelFileDialog();
+  prompts.AnswerFileDialog("/tmp/a.wav");
+  CFileDialog cancelled(true, nullptr, nullptr, OFN_HIDEREADONLY, "Wave Files(*.wav)|*.wav||");
+  EXPECT_EQ(cancelled.DoModal(), IDCANCEL);
+  EXPECT_EQ(cancelled.GetPathName(), "");
+  ASSERT_EQ(prompts.fileRequests.size(), 1u);
+  EXPECT_EQ(prompts.fileRequests[0].nameFilters, "Wave Files(*.wav) (*.wav)");
+  EXPECT_TRUE(prompts.fileRequests[0].hideReadOnly);
+  CFileDialog chosen(true, nullptr, nullptr, OFN_HIDEREADONLY, "Wave Files(*.wav)|*.wav||");
+  EXPECT_EQ(chosen.DoModal(), IDOK);
+  EXPECT_EQ(chosen.GetPathName(), "/tmp/a.wav");
+  EXPECT_EQ(AfxMessageBox("done"), IDOK);
+  EXPECT_EQ(prompts.messages, std::vector<std::string>{"done"});
+}
+
 }  // namespace
