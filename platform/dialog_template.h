@@ -65,8 +65,9 @@ inline ControlTemplate GroupBox(std::string text, int id, DlgRect r) {
 inline ControlTemplate LText(std::string text, int id, DlgRect r) {
   return {ControlKind::Static, id, std::move(text), r, kNoStyle};
 }
-inline ControlTemplate EditText(int id, DlgRect r, unsigned style = kBorder) {
-  return {ControlKind::Edit, id, {}, r, style};
+// Edit boxes always get a border, the way a resource script draws them by default.
+inline ControlTemplate EditText(int id, DlgRect r, unsigned style = kNoStyle) {
+  return {ControlKind::Edit, id, {}, r, style | kBorder};
 }
 inline ControlTemplate Icon(int iconId, int id, DlgRect r) {
   return {ControlKind::Icon, id, {}, r, kNoStyle, iconId};

@@ -15,7 +15,8 @@ class CDialog;
 
 class CWinApp {
  public:
-  // Installs the program's resources, so dialogs and strings can be loaded by id.
+  // Installs the program's resources, so dialogs and strings can be loaded by id. They are
+  // kept by reference: pass a set that lives as long as the program (a function-local static).
   explicit CWinApp(const ResourceSet& resources);
   virtual ~CWinApp();
   CWinApp(const CWinApp&) = delete;

@@ -1,5 +1,6 @@
 #include "resources/vrellok_rc.h"
 
+#include "platform/framework_ids.h"
 #include "resources/about_template.h"
 
 namespace {
@@ -8,7 +9,13 @@ ResourceSet Build() {
   ResourceSet set =
       ShellResources(AboutBoxTemplate("About vrellok", "vrellok Version 2.0", "Copyright (C) 2002"),
                      "&About vrellok...");
-  // ---- Dialog 102, the generator's main dialog: added here with the dialog. ----
+  // ---- Dialog 102, the generator's main dialog, goes here, e.g.
+  //   set.dialogs.emplace(IDD_MAIN_DIALOG, DialogTemplate{"Caption", cx, cy, "MS Sans Serif", 8, {
+  //       RadioButton("Text", 1000, {20, 34, 113, 10}, kGroup),
+  //       EditText(1002, {69, 140, 65, 14}, kDigitsOnly),
+  //       DefPushButton("OK", IDOK, {188, 7, 50, 14}),
+  //   }});
+  // ----
   return set;
 }
 
