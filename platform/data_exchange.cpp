@@ -46,14 +46,14 @@ QLineEdit* EditOf(CDataExchange* pDX, int id) {
 
 }  // namespace
 
-void CDataExchange::Fail() {
+void CDataExchange::Fail(ExchangeFailure kind) {
   if (auto* edit = qobject_cast<QLineEdit*>(m_pDlgWnd->GetDlgItem(m_idLastControl))) {
     edit->setFocus(Qt::OtherFocusReason);
     edit->selectAll();
   } else if (QWidget* control = m_pDlgWnd->GetDlgItem(m_idLastControl)) {
     control->setFocus(Qt::OtherFocusReason);
   }
-  throw DataExchangeFailure{};
+  throw DataExchangeFailure{kind};
 }
 
 void DDX_Text(CDataExchange* pDX, int id, int& value) {
@@ -66,7 +66,7 @@ void DDX_Text(CDataExchange* pDX, int id, int& value) {
   }
   if (!ParseInt(edit->text().toStdString(), value)) {
     AfxMessageBox("Please enter an integer.");
-    pDX->Fail();
+    pDX->Fail(ExchangeFailure::conversion);
   }
 }
 
@@ -93,5 +93,5 @@ void DDV_MinMaxInt(CDataExchange* pDX, int value, int minValue, int maxValue) {
   if (!pDX->m_bSaveAndValidate || (value >= minValue && value <= maxValue)) return;
   AfxMessageBox("Please enter an integer between " + std::to_string(minValue) + " and " +
                 std::to_string(maxValue) + ".");
-  pDX->Fail();
+  pDX->Fail(ExchangeFailure::range);
 }

@@ -5,8 +5,15 @@
 
 class CDialog;
 
+// Why a saving exchange stopped: a box held no integer, or a value lay outside its range.
+// A caller that acts on the saved members needs to know: after a range failure the member holds
+// the entered value, after a conversion failure it still holds the old one.
+enum class ExchangeFailure { none, conversion, range };
+
 // Thrown by CDataExchange::Fail and caught by CDialog::UpdateData; the prompt is already shown.
-struct DataExchangeFailure {};
+struct DataExchangeFailure {
+  ExchangeFailure kind;
+};
 
 class CDataExchange {
  public:
@@ -16,7 +23,7 @@ class CDataExchange {
   // Remembers the control the next DDV_ check refers to.
   void PrepareCtrl(int id) { m_idLastControl = id; }
   // Focuses the last prepared control, selects its text and ends the exchange.
-  [[noreturn]] void Fail();
+  [[noreturn]] void Fail(ExchangeFailure kind);
 
   bool m_bSaveAndValidate;  // true: controls to members
   CDialog* m_pDlgWnd;

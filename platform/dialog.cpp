@@ -278,9 +278,11 @@ void CDialog::EndDialog(int result) {
 
 bool CDialog::UpdateData(bool saveAndValidate) {
   CDataExchange exchange(this, saveAndValidate);
+  m_exchangeFailure = ExchangeFailure::none;
   try {
     DoDataExchange(&exchange);
-  } catch (const DataExchangeFailure&) {
+  } catch (const DataExchangeFailure& failure) {
+    m_exchangeFailure = failure.kind;
     return false;
   }
   return true;

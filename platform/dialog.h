@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/data_exchange.h"
 #include "platform/dialog_template.h"
 #include "platform/framework_ids.h"
 #include "platform/message_map.h"
 
-class CDataExchange;
 class QButtonGroup;
 class QMenu;
 class QRadioButton;
@@ -72,6 +72,8 @@ class CDialog : public QDialog {
   // Runs DoDataExchange: from controls to members when saveAndValidate is true, the other way
   // otherwise. False when a value failed; its prompt has been shown and its control focused.
   bool UpdateData(bool saveAndValidate = true);
+  // What stopped the last UpdateData; none when it succeeded.
+  ExchangeFailure GetExchangeFailure() const { return m_exchangeFailure; }
 
   QWidget* GetDlgItem(int id) const;
   // The radio buttons of the group that starts with firstId, in template order.
@@ -132,4 +134,5 @@ class CDialog : public QDialog {
   std::unique_ptr<CMenu> m_systemMenuWrapper;
   QIcon m_icons[2];  // small, big
   bool m_ended = false;
+  ExchangeFailure m_exchangeFailure = ExchangeFailure::none;
 };
