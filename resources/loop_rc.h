@@ -4,4 +4,18 @@
 #include "platform/dialog_template.h"
 #include "resources/resource_ids.h"
 
+// Controls of the patcher's main dialog.
+inline constexpr int IDC_OPEN_FILE = 3;
+inline constexpr int IDC_LOOP_POINT_1 = 1000;
+inline constexpr int IDC_CHANNELS = 1001;
+inline constexpr int IDC_LOOP_POINT_2 = 1002;
+inline constexpr int IDC_LOOP_POINT_3 = 1003;
+inline constexpr int IDC_LOOP_POINT_4 = 1004;
+inline constexpr int IDC_LOOP_POINT_5 = 1005;
+inline constexpr int IDC_LOOP_POINT_6 = 1006;
+inline constexpr int IDC_LOOP_POINT_7 = 1007;
+inline constexpr int IDC_LOOP_POINT_8 = 1008;
+inline constexpr int IDC_LOOP_POINT_9 = 1009;
+inline constexpr int IDC_LOOP_POINT_10 = 1010;
+
 const ResourceSet& LoopResources();

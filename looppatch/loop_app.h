@@ -1,0 +1,18 @@
+// CLoopApp: the loop program's application object, holding the one wave file the patcher
+// works on for the whole run.
+#pragma once
+
+#include "platform/file.h"
+#include "platform/winapp.h"
+
+class CLoopApp : public CWinApp {
+ public:
+  CLoopApp();
+  bool InitInstance() override;
+
+  // Open from Open File until Patch or Exit closes it.
+  CFile m_waveFile;
+};
+
+// The running program's application object.
+CLoopApp& GetLoopApp();

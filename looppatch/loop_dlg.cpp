@@ -1,0 +1,133 @@
+#include "looppatch/loop_dlg.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "looppatch/loop_app.h"
+#include "platform/data_exchange.h"
+#include "platform/prompts.h"
+#include "resources/loop_rc.h"
+
+namespace {
+
+constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
+// Nobody else may touch the file between reading its table and patching it.
+constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
+
+constexpr char kNoFileText[] = "You must open a file first";
+constexpr char kOpenErrorText[] = "Error Opening File";
+constexpr char kNotWaveText[] = "Not a wave file with a 44-byte header";
+constexpr char kPatchedText[] = "File Patched and Saved";
+constexpr char kHelpText[] =
+    "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
+
+// The box of each loop point, in order. 1001 is the channel box, so the ids are not a run.
+constexpr int kLoopPointIds[kLoopPointCount] = {
+    IDC_LOOP_POINT_1, IDC_LOOP_POINT_2, IDC_LOOP_POINT_3, IDC_LOOP_POINT_4, IDC_LOOP_POINT_5,
+    IDC_LOOP_POINT_6, IDC_LOOP_POINT_7, IDC_LOOP_POINT_8, IDC_LOOP_POINT_9, IDC_LOOP_POINT_10};
+
+}  // namespace
+
+CLoopDlg::CLoopDlg(QWidget* parent) : CLoopDlg(GetLoopApp().m_waveFile, parent) {}
+
+CLoopDlg::CLoopDlg(CFile& waveFile, QWidget* parent)
+    : CMainDialog(IDD_MAIN_DIALOG, parent), m_waveFile(waveFile) {}
+
+bool CLoopDlg::OnInitDialog() {
+  CMainDialog::OnInitDialog();
+  UpdateData(false);
+  return true;
+}
+
+void CLoopDlg::DoDataExchange(CDataExchange* pDX) {
+  CMainDialog::DoDataExchange(pDX);
+  DDX_Text(pDX, IDC_CHANNELS, m_channelCount);
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    DDX_Text(pDX, kLoopPointIds[i], m_loopPoints[i]);
+  }
+}
+
+const MessageMap& CLoopDlg::GetMessageMap() const {
+  static const MessageMap map(
+      CMainDialog::GetMessageMap(),
+      {
+          OnCommandEntry(IDC_OPEN_FILE, &CLoopDlg::OnOpenFile),
+          OnCommandEntry(IDOK, &CLoopDlg::OnPatch),
+          OnCommandEntry(IDCANCEL, &CLoopDlg::OnExit),
+          OnCommandEntry(ID_HELP, &CLoopDlg::OnHelp),
+          OnEditChangeEntry(IDC_LOOP_POINT_1, &CLoopDlg::OnChangeLoopPoint1),
+          OnEditChangeEntry(IDC_CHANNELS, &CLoopDlg::OnChangeChannels),
+          OnDestroyEntry(&CLoopDlg::OnDestroy),
+      });
+  return map;
+}
+
+// The new file is opened beside the loaded one, which is let go only once the new one has
+// proved to be a wave file the table can be written into: a failed open never leaves Patch
+// pointing at nothing.
+void CLoopDlg::OnOpenFile() {
+  CFileDialog fileDialog(true, nullptr, nullptr, OFN_HIDEREADONLY, kWaveFilter, this);
+  if (fileDialog.DoModal() != IDOK) return;
+  Invalidate();
+  UpdateWindow();  // clear the file dialog's traces before the file is read
+  CFile file;
+  if (!file.Open(fileDialog.GetPathName(), kPatchMode)) {
+    AfxMessageBox(kOpenErrorText);
+    return;
+  }
+  if (!IsCanonicalWave(file)) {
+    AfxMessageBox(kNotWaveText);
+    return;
+  }
+  m_waveFile = std::move(file);
+  try {
+    m_loadedLength = static_cast<std::uint32_t>(m_waveFile.GetLength());
+    ShowTable(ReadLoopTable(m_waveFile));
+  } catch (const CFileException& e) {
+    // The file stays held, but a table that could not be read must not be written back over:
+    // the dialog shows the empty state and Patch asks for a file.
+    AfxMessageBox(e.what());
+    m_loadedLength = 0;
+    ShowTable(LoopTable{});
+  }
+}
+
+void CLoopDlg::OnPatch() {
+  if (!FileLoaded()) {
+    AfxMessageBox(kNoFileText);
+    return;
+  }
+  if (!UpdateData(true)) return;  // the prompt has pointed at the box to correct
+  try {
+    WriteLoopTable(m_waveFile, m_channelByte, m_loopPoints);
+  } catch (const std::invalid_argument& refusal) {
+    AfxMessageBox(refusal.what());  // nothing written, the file still open
+    return;
+  } catch (const CFileException& e) {
+    AfxMessageBox(e.what());
+    // A failed write or flush keeps the file open, so Patch can be tried again; a failed close
+    // has let go of it, and then there is nothing left to patch.
+    if (!m_waveFile.IsOpen()) m_loadedLength = 0;
+    return;
+  }
+  AfxMessageBox(kPatchedText);
+  CDialog::OnCancel();  // not OnExit: the file is closed already
+}
+
+// Whatever Patch wrote has been flushed, so a close that fails here has nothing to lose and
+// must not keep the user from leaving.
+void CLoopDlg::OnExit() {
+  m_waveFile.Abort();
+  EndDialog(IDCANCEL);
+}
+
+void CLoopDlg::OnHelp() {
+  AfxMessageBox(kHelpText);
+}
+
+void CLoopDlg::ShowTable(const LoopTable& table) {
+  m_channelByte = table.channelByte;
+  m_channelCount = table.channelCount;
+  m_loopPoints = table.loopPoints;
+  UpdateData(false);
+}

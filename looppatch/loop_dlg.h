@@ -1,0 +1,41 @@
+// CLoopDlg: the patcher's only window. It shows the channel count and the ten loop points of
+// the wave file held in the program-wide file object, lets the user edit them and patches them
+// back into that file.
+#pragma once
+
+#include <cstdint>
+
+#include "looppatch/loop_table.h"
+#include "platform/file.h"
+#include "shell/main_dialog.h"
+
+class CLoopDlg : public CMainDialog {
+ public:
+  // The program's dialog, on the application's file object.
+  explicit CLoopDlg(QWidget* parent = nullptr);
+  // A dialog on a file object the caller keeps alive for as long as the dialog.
+  explicit CLoopDlg(CFile& waveFile, QWidget* parent = nullptr);
+
+ protected:
+  bool OnInitDialog() override;
+  void DoDataExchange(CDataExchange* pDX) override;
+  const MessageMap& GetMessageMap() const override;
+
+  void OnOpenFile();
+  void OnPatch();
+  void OnExit();
+  void OnHelp();
+  void OnChangeLoopPoint1() {}
+  void OnChangeChannels() {}
+
+  int m_channelCount = 0;
+  LoopPoints m_loopPoints{};         // loop points 1 to 10
+  std::uint32_t m_loadedLength = 0;  // low 32 bits of the file's length; 0: no file loaded
+  std::uint8_t m_channelByte = 0;
+
+ private:
+  bool FileLoaded() const { return m_loadedLength != 0 && m_waveFile.IsOpen(); }
+  void ShowTable(const LoopTable& table);
+
+  CFile& m_waveFile;  // the program's; the dialog never owns it
+};
