@@ -62,24 +62,15 @@ const MessageMap& CLoopDlg::GetMessageMap() const {
   return map;
 }
 
-// The new file is opened beside the loaded one, which is let go only once the new one has
-// proved to be a wave file the table can be written into: a failed open never leaves Patch
-// pointing at nothing.
 void CLoopDlg::OnOpenFile() {
   CFileDialog fileDialog(true, nullptr, nullptr, OFN_HIDEREADONLY, kWaveFilter, this);
   if (fileDialog.DoModal() != IDOK) return;
   Invalidate();
   UpdateWindow();  // clear the file dialog's traces before the file is read
-  CFile file;
-  if (!file.Open(fileDialog.GetPathName(), kPatchMode)) {
-    AfxMessageBox(kOpenErrorText);
-    return;
-  }
-  if (!IsCanonicalWave(file)) {
-    AfxMessageBox(kNotWaveText);
-    return;
-  }
-  m_waveFile = std::move(file);
+  const std::string& path = fileDialog.GetPathName();
+  // Choosing the loaded file again reads its table afresh, dropping unsaved edits; opening it
+  // a second time would only meet our own lock.
+  if (!m_waveFile.RefersTo(path) && !HoldNewFile(path)) return;
   try {
     m_loadedLength = static_cast<std::uint32_t>(m_waveFile.GetLength());
     ShowTable(ReadLoopTable(m_waveFile));
@@ -90,6 +81,23 @@ void CLoopDlg::OnOpenFile() {
     m_loadedLength = 0;
     ShowTable(LoopTable{});
   }
+}
+
+// The new file is opened beside the loaded one, which is let go only once the new one has
+// proved to be a wave file the table can be written into: a failed open never leaves Patch
+// pointing at nothing.
+bool CLoopDlg::HoldNewFile(const std::string& path) {
+  CFile file;
+  if (!file.Open(path, kPatchMode)) {
+    AfxMessageBox(kOpenErrorText);
+    return false;
+  }
+  if (!IsCanonicalWave(file)) {
+    AfxMessageBox(kNotWaveText);
+    return false;
+  }
+  m_waveFile = std::move(file);
+  return true;
 }
 
 void CLoopDlg::OnPatch() {

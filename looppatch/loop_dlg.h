@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "looppatch/loop_table.h"
 #include "platform/file.h"
@@ -35,6 +36,7 @@ class CLoopDlg : public CMainDialog {
 
  private:
   bool FileLoaded() const { return m_loadedLength != 0 && m_waveFile.IsOpen(); }
+  bool HoldNewFile(const std::string& path);
   void ShowTable(const LoopTable& table);
 
   CFile& m_waveFile;  // the program's; the dialog never owns it

@@ -159,3 +159,10 @@ void CFile::Abort() {
   ::close(std::exchange(m_fd, -1));
   m_path.clear();
 }
+
+bool CFile::RefersTo(const std::string& path) const {
+  struct stat held {};
+  struct stat named {};
+  return m_fd >= 0 && ::fstat(m_fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}

@@ -46,6 +46,9 @@ class CFile {
   bool Open(const std::string& path, unsigned flags, int* osError = nullptr);
   bool IsOpen() const { return m_fd >= 0; }
   const std::string& GetFilePath() const { return m_path; }
+  // True when path names the very file held open here (same device and inode), whatever
+  // spelling or link leads to it.
+  bool RefersTo(const std::string& path) const;
 
   // Every call below throws CFileException on failure.
   std::uint64_t GetLength() const;

@@ -253,6 +253,26 @@ TEST_F(LoopDlgTest, AFileThatCannotBeOpenedLeavesThePreviousOneLoaded) {
   EXPECT_FALSE(fs::exists(m_scratch.File("missing.wav")));
 }
 
+// Choosing the loaded file again, by its name or through a link, drops the unsaved edits and
+// shows what the file holds; its own lock must not refuse it.
+TEST_F(LoopDlgTest, ChoosingTheLoadedFileAgainReadsItsTableAfresh) {
+  const Bytes before = Wave(kStereo, {4000});
+  const std::string path = Save("stereo.wav", before);
+  const std::string link = m_scratch.File("link.wav");
+  fs::create_symlink(path, link);
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    for (const std::string& again : {path, link}) {
+      TypeInto(dialog, IDC_LOOP_POINT_1, "7");
+      EXPECT_EQ(Open(dialog, again), Messages{});
+      EXPECT_EQ(ItemText(dialog, IDC_LOOP_POINT_1), "1000");
+    }
+    TypeInto(dialog, IDC_LOOP_POINT_2, "2000");
+    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+  });
+  EXPECT_EQ(ReadBytes(path), WithRecords(before, {4000, 8000}));
+}
+
 TEST_F(LoopDlgTest, AReadOnlyFileCannotBeOpened) {
   if (::geteuid() == 0) GTEST_SKIP() << "root opens read-only files for writing all the same";
   const Bytes before = Wave(kStereo, {});
