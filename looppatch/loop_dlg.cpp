@@ -1,5 +1,6 @@
 #include "looppatch/loop_dlg.h"
 
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -9,6 +10,8 @@
 #include "resources/loop_rc.h"
 
 namespace {
+
+static_assert(std::size(kLoopPointIds) == kLoopPointCount);
 
 constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
 // Nobody else may touch the file between reading its table and patching it.
@@ -20,11 +23,6 @@ constexpr char kNotWaveText[] = "Not a wave file with a 44-byte header";
 constexpr char kPatchedText[] = "File Patched and Saved";
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
-
-// The box of each loop point, in order. 1001 is the channel box, so the ids are not a run.
-constexpr int kLoopPointIds[kLoopPointCount] = {
-    IDC_LOOP_POINT_1, IDC_LOOP_POINT_2, IDC_LOOP_POINT_3, IDC_LOOP_POINT_4, IDC_LOOP_POINT_5,
-    IDC_LOOP_POINT_6, IDC_LOOP_POINT_7, IDC_LOOP_POINT_8, IDC_LOOP_POINT_9, IDC_LOOP_POINT_10};
 
 }  // namespace
 

@@ -17,5 +17,9 @@ inline constexpr int IDC_LOOP_POINT_7 = 1007;
 inline constexpr int IDC_LOOP_POINT_8 = 1008;
 inline constexpr int IDC_LOOP_POINT_9 = 1009;
 inline constexpr int IDC_LOOP_POINT_10 = 1010;
+// The box of each loop point, in order. 1001 is the channel box, so the ids are not a run.
+inline constexpr int kLoopPointIds[] = {
+    IDC_LOOP_POINT_1, IDC_LOOP_POINT_2, IDC_LOOP_POINT_3, IDC_LOOP_POINT_4, IDC_LOOP_POINT_5,
+    IDC_LOOP_POINT_6, IDC_LOOP_POINT_7, IDC_LOOP_POINT_8, IDC_LOOP_POINT_9, IDC_LOOP_POINT_10};
 
 const ResourceSet& LoopResources();

@@ -39,19 +39,6 @@ constexpr std::uint8_t kStereo = 2;
 constexpr std::size_t kDataBytes = 400;
 constexpr std::size_t kRiffSizeOffset = 4;
 constexpr std::size_t kRiffHeaderBytes = 8;  // "RIFF" and its size are not counted in the size
-constexpr int kLoopPointIds[kLoopPointCount] = {
-    IDC_LOOP_POINT_1, IDC_LOOP_POINT_2, IDC_LOOP_POINT_3, IDC_LOOP_POINT_4, IDC_LOOP_POINT_5,
-    IDC_LOOP_POINT_6, IDC_LOOP_POINT_7, IDC_LOOP_POINT_8, IDC_LOOP_POINT_9, IDC_LOOP_POINT_10};
-
-void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const Bytes& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{bytes[at + i]} << (8 * i);
-  return value;
-}
 
 // A canonical header, then dataBytes of plain audio, with records holding the given byte
 // offsets from slot 1 on.

@@ -15,16 +15,6 @@ namespace {
 constexpr std::uint8_t kAudioByte = 0x11;  // plain sample data, never a record mark
 constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
 
-void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const Bytes& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{bytes[at + i]} << (8 * i);
-  return value;
-}
-
 void PutText(Bytes& bytes, std::size_t at, const char* text) {
   for (std::size_t i = 0; text[i]; ++i) bytes[at + i] = static_cast<std::uint8_t>(text[i]);
 }

@@ -13,6 +13,7 @@
 #include "resources/loop_rc.h"
 #include "resources/test_rc.h"
 #include "resources/vrellok_rc.h"
+#include "screenshot.h"
 #include "shell/about_dlg.h"
 #include "shell/main_dialog.h"
 #include "shell/startup.h"
@@ -216,35 +217,16 @@ TEST_F(ShellTest, AboutBoxShowsTheIconTheLinesAndADefaultOk) {
   EXPECT_EQ(RunModal(about, [&] { QTest::keyClick(&about, Qt::Key_Return); }), IDOK);
 }
 
-// The offscreen platform draws no window frame, so the picture gets a plain caption bar on top:
-// the caption is part of what the About box says.
-constexpr int kCaptionPadding = 4;
-
-QImage WithCaption(QWidget& window) {
-  const QPixmap client = window.grab();
-  const int barHeight = window.fontMetrics().height() + 2 * kCaptionPadding;
-  QImage image(client.width(), client.height() + barHeight, QImage::Format_RGB32);
-  QPainter painter(&image);
-  const QRect bar(0, 0, client.width(), barHeight);
-  painter.fillRect(bar, window.palette().highlight());
-  painter.setPen(window.palette().highlightedText().color());
-  painter.setFont(window.font());
-  painter.drawText(bar.adjusted(kCaptionPadding, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                   window.windowTitle());
-  painter.drawPixmap(0, barHeight, client);
-  return image;
-}
-
 // With SCREENSHOT_DIR set, saves both programs' About boxes there as PNGs for the README.
 TEST(Screenshot, AboutBoxes) {
-  const char* folder = std::getenv("SCREENSHOT_DIR");
-  if (folder == nullptr) GTEST_SKIP() << "SCREENSHOT_DIR not set";
+  const std::optional<QString> folder = ScreenshotDir();
+  if (!folder) GTEST_SKIP() << "SCREENSHOT_DIR not set";
   const std::pair<const ResourceSet*, const char*> programs[] = {
       {&VrellokResources(), "about-vrellok.png"}, {&LoopResources(), "about-loop.png"}};
   for (const auto& [resources, name] : programs) {
     AfxSetResources(*resources);
     CAboutDlg about;
-    const QString path = QString(folder) + "/" + name;
+    const QString path = *folder + "/" + name;
     EXPECT_TRUE(WithCaption(about).save(path)) << path.toStdString();
   }
 }
