@@ -266,6 +266,8 @@ TEST_F(Generator, BankProblemsComeBeforeRangeChecksAndLeaveOutputAlone) {
   EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin is too short");
   fs::remove("dtmf44.bin");
   EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
+  fs::create_directory("dtmf44.bin");
+  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
   EXPECT_EQ(ReadFile("TC.wav"), "old");
 }
 

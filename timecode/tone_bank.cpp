@@ -1,6 +1,7 @@
 #include "timecode/tone_bank.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +28,12 @@ bool ReadFully(int fd, std::uint8_t* into, std::size_t count) {
 ToneBank::LoadResult ToneBank::Load(const char* path) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LoadResult::notFound;
+  // A folder of that name opens here but is no bank at all.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return LoadResult::notFound;
+  }
   const bool complete = ReadFully(fd, m_bytes.data(), kReadBytes) &&
                         ReadFully(fd, m_bytes.data() + kReadBytes, kReadBytes);
   ::close(fd);
