@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 #include <cassert>
+#include <csignal>
 
 namespace {
 
@@ -70,6 +71,9 @@ CWinApp* AfxGetApp() {
 }
 
 int AfxWinMain(int argc, char** argv) {
+  // A write past the user's file-size limit must fail with EFBIG, which the programs report
+  // and clean up after, instead of killing them with a half-written file on disk.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   CWinApp* app = AfxGetApp();
   assert(app != nullptr && "the program defines its application object as a global");
