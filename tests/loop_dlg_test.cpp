@@ -1,7 +1,11 @@
 // loop's patcher dialog, run headless with the real widgets: opening files through the file
 // dialog, what the boxes show, what Patch writes, and every refusal leaving the file's bytes as
 // they were. Ends with a TC.wav from vrellok patched by loop.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QLineEdit>
@@ -260,11 +264,39 @@ TEST_F(LoopDlgTest, ChoosingTheLoadedFileAgainReadsItsTableAfresh) {
   EXPECT_EQ(ReadBytes(path), WithRecords(before, {4000, 8000}));
 }
 
+// Root writes files whatever their mode bits say; the immutable attribute stops even root, so
+// it stands in for a read-only file there.
+class ReadOnlyForEveryone {
+ public:
+  explicit ReadOnlyForEveryone(const std::string& path) : m_path(path) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (::geteuid() == 0) m_immutable = SetImmutable(true);
+  }
+  ~ReadOnlyForEveryone() {
+    if (m_immutable) SetImmutable(false);  // or the scratch folder could not be removed
+  }
+  bool Holds() const { return ::geteuid() != 0 || m_immutable; }
+
+ private:
+  bool SetImmutable(bool on) {
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) ::close(fd);
+    return done;
+  }
+
+  std::string m_path;
+  bool m_immutable = false;
+};
+
 TEST_F(LoopDlgTest, AReadOnlyFileCannotBeOpened) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root opens read-only files for writing all the same";
   const Bytes before = Wave(kStereo, {});
   const std::string path = Save("readonly.wav", before);
-  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const ReadOnlyForEveryone readOnly(path);
+  if (!readOnly.Holds()) GTEST_SKIP() << "this file system cannot make a file read-only for root";
   Run([&](TestLoopDlg& dialog) { EXPECT_EQ(Open(dialog, path), Messages{kOpenError}); });
   EXPECT_EQ(ReadBytes(path), before);
 }
