@@ -5,20 +5,23 @@
 void WritevSink::Begin(int fd) {
   m_fd = fd;
   m_queued = 0;
+  m_queuedBytes = 0;
   m_failed = false;
 }
 
 void WritevSink::Put(const std::uint8_t* bytes, std::size_t count) {
   if (m_failed || count == 0) return;
-  if (m_queued == kBatchPieces && !Flush()) return;
   // writev only reads through iov_base; the cast merely fits its C signature.
   m_batch[m_queued++] = iovec{const_cast<std::uint8_t*>(bytes), count};
+  m_queuedBytes += count;
+  if (m_queued == kBatchPieces || m_queuedBytes >= kBatchBytes) Flush();
 }
 
 bool WritevSink::Flush() {
   iovec* next = m_batch.data();
   int left = m_queued;
   m_queued = 0;
+  m_queuedBytes = 0;
   while (left > 0 && !m_failed) {
     const ssize_t written = ::writev(m_fd, next, left);
     if (written < 0 && errno == EINTR) continue;

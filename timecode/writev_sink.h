@@ -1,6 +1,6 @@
-// A sink that gathers the encoder's pieces and hands them to the kernel in large writev batches,
-// straight from the tone bank and the zero block: one system call per thousand pieces instead
-// of one per slot, and no copy on our side.
+// A sink that gathers the encoder's pieces and hands them to the kernel in writev batches,
+// straight from the tone bank and the zero block: one system call per hundred-odd pieces
+// instead of one per slot, and no copy on our side.
 #pragma once
 
 #include <sys/uio.h>
@@ -16,7 +16,7 @@ class WritevSink : public ByteSink {
  public:
   // Starts a new run on an open descriptor; forgets any earlier failure.
   void Begin(int fd);
-  // Queues a piece; a full batch is written first. After a failure pieces are dropped.
+  // Queues a piece, writing the batch once it is full. After a failure pieces are dropped.
   void Put(const std::uint8_t* bytes, std::size_t count) override;
   // Writes everything queued. False once any write has failed or stalled.
   bool Flush();
@@ -28,8 +28,14 @@ class WritevSink : public ByteSink {
   static constexpr int kBatchPieces = _XOPEN_IOV_MAX;
 #endif
 
+  // Batches stay well inside a core's cache: measured here, writev calls of a few megabytes each
+  // wrote the largest file four times slower than calls of half a megabyte, which match a plain
+  // sequential write.
+  static constexpr std::size_t kBatchBytes = 512 * 1024;
+
   std::array<iovec, kBatchPieces> m_batch{};
   int m_queued = 0;
+  std::size_t m_queuedBytes = 0;
   int m_fd = -1;
   bool m_failed = false;
 };
