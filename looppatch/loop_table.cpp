@@ -1,17 +1,12 @@
 #include "looppatch/loop_table.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 namespace {
-
-constexpr std::size_t kChunkIdBytes = 4;
-constexpr std::size_t kU32Bytes = 4;
-constexpr unsigned kBitsPerByte = 8;
 
 // Reading divides the stored byte offset by the bytes per frame with a shift.
 constexpr unsigned kMonoFrameShift = 1;
@@ -20,20 +15,6 @@ static_assert((1u << kMonoFrameShift) == kMonoBytesPerFrame);
 static_assert((1u << kOtherFrameShift) == kOtherBytesPerFrame);
 
 using Slots = std::array<LoopRecord, kLoopPointCount>;
-
-std::uint32_t U32FromLe(const std::uint8_t* bytes) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < kU32Bytes; ++i) {
-    value |= static_cast<std::uint32_t>(bytes[i]) << (kBitsPerByte * i);
-  }
-  return value;
-}
-
-void U32ToLe(std::uint32_t value, std::uint8_t* bytes) {
-  for (std::size_t i = 0; i < kU32Bytes; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(value >> (kBitsPerByte * i));
-  }
-}
 
 // How many of count bytes at offset the file holds.
 std::size_t ReadAt(CFile& file, std::uint64_t offset, void* buffer, std::size_t count) {
@@ -51,9 +32,9 @@ std::uint64_t SlotOffset(std::size_t index) {
 std::uint64_t SampleDataEnd(CFile& file) {
   const std::uint64_t length = file.GetLength();
   if (length < kCanonicalHeaderBytes) return kLoopTableOffset;
-  std::uint8_t size[kU32Bytes] = {};
+  std::uint8_t size[sizeof(std::uint32_t)] = {};
   ReadAt(file, kDataSizeOffset, size, sizeof size);
-  return std::min(length, kCanonicalHeaderBytes + U32FromLe(size));
+  return std::min(length, kCanonicalHeaderBytes + GetLe32(size));
 }
 
 // The ten slots as they stand. A slot not wholly inside the sample data stays blank, so nothing
@@ -94,7 +75,7 @@ LoopRecord LoopRecord::FromByteOffset(std::uint32_t byteOffset) {
   LoopRecord record;
   record.bytes[kMarkEIndex] = kMarkE;
   record.bytes[kMarkMIndex] = kMarkM;
-  U32ToLe(byteOffset, &record.bytes[kByteOffsetIndex]);
+  PutLe32(&record.bytes[kByteOffsetIndex], byteOffset);
   return record;
 }
 
@@ -103,7 +84,7 @@ bool LoopRecord::IsRecord() const {
 }
 
 std::uint32_t LoopRecord::ByteOffset() const {
-  return U32FromLe(&bytes[kByteOffsetIndex]);
+  return GetLe32(&bytes[kByteOffsetIndex]);
 }
 
 std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
@@ -114,11 +95,8 @@ bool IsCanonicalWave(CFile& file) {
   if (file.GetLength() < kCanonicalHeaderBytes) return false;
   std::uint8_t header[kCanonicalHeaderBytes] = {};
   if (ReadAt(file, 0, header, sizeof header) != sizeof header) return false;
-  const auto idAt = [&](std::uint64_t offset, const char* id) {
-    return std::memcmp(header + offset, id, kChunkIdBytes) == 0;
-  };
-  return idAt(kRiffIdOffset, "RIFF") && idAt(kWaveIdOffset, "WAVE") && idAt(kFmtIdOffset, "fmt ") &&
-         idAt(kDataIdOffset, "data");
+  return HasChunkId(header + kRiffIdOffset, "RIFF") && HasChunkId(header + kWaveIdOffset, "WAVE") &&
+         HasChunkId(header + kFmtIdOffset, "fmt ") && HasChunkId(header + kDataIdOffset, "data");
 }
 
 LoopTable ReadLoopTable(CFile& file) {

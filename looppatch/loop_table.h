@@ -9,15 +9,12 @@
 #include <string>
 
 #include "platform/file.h"
+#include "wave/wave_header.h"
 
-// Canonical header positions the table depends on.
-inline constexpr std::uint64_t kRiffIdOffset = 0;
-inline constexpr std::uint64_t kWaveIdOffset = 8;
-inline constexpr std::uint64_t kFmtIdOffset = 12;
-inline constexpr std::uint64_t kChannelByteOffset = 22;  // low byte of the channel count
-inline constexpr std::uint64_t kDataIdOffset = 36;
-inline constexpr std::uint64_t kDataSizeOffset = 40;
-inline constexpr std::uint64_t kCanonicalHeaderBytes = 44;
+// The header positions the table depends on: the low byte of the channel count, and where the
+// sample data of a canonical file starts.
+inline constexpr std::uint64_t kChannelByteOffset = kChannelsOffset;
+inline constexpr std::uint64_t kCanonicalHeaderBytes = kWaveHeaderBytes;
 
 // The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes.
 inline constexpr std::uint64_t kLoopTableOffset = kCanonicalHeaderBytes;

@@ -193,7 +193,26 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate) {
     widget->setGeometry(place);
     m_controls.push_back({t.id, t.kind, t.style, widget});
   }
+  NameEditBoxes(dialogTemplate);
   SetUpKeyboard();
+}
+
+// A screen reader announces an edit box by the label written next to it in the template: the
+// static text just before it, else the one just after (a label placed behind its box). A box
+// with no such neighbour carries its name in the template.
+void CDialog::NameEditBoxes(const DialogTemplate& dialogTemplate) {
+  const auto& controls = dialogTemplate.controls;
+  const auto labelAt = [&](std::size_t i) -> QString {
+    if (i >= controls.size() || controls[i].kind != ControlKind::Static) return {};
+    return QString::fromStdString(controls[i].text).remove(u'&');
+  };
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i].kind != ControlKind::Edit) continue;
+    QString name = QString::fromStdString(controls[i].name);
+    if (name.isEmpty() && i > 0) name = labelAt(i - 1);
+    if (name.isEmpty()) name = labelAt(i + 1);
+    m_controls[i].widget->setAccessibleName(name);
+  }
 }
 
 QWidget* CDialog::CreateControl(const ControlTemplate& t, QButtonGroup* radioGroup) {

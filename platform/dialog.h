@@ -122,6 +122,7 @@ class CDialog : public QDialog {
   struct Control;
   void BuildControls(const DialogTemplate& dialogTemplate);
   QWidget* CreateControl(const ControlTemplate& t, QButtonGroup* radioGroup);
+  void NameEditBoxes(const DialogTemplate& dialogTemplate);
   void SetUpKeyboard();
   void LinkMnemonic(std::size_t labelIndex);
   void BuildSystemMenu();

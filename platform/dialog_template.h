@@ -35,6 +35,9 @@ struct ControlTemplate {
   DlgRect rect;
   unsigned style = kNoStyle;
   int iconId = 0;  // icon controls only
+  // What a screen reader calls an edit box that has no label of its own beside it in template
+  // order; empty: the label's text is used.
+  std::string name;
 };
 
 struct DialogTemplate {
@@ -51,26 +54,27 @@ inline constexpr int IDC_STATIC = -1;
 
 // One line per control, in the order of a resource script.
 inline ControlTemplate PushButton(std::string text, int id, DlgRect r, unsigned style = 0) {
-  return {ControlKind::PushButton, id, std::move(text), r, style};
+  return {ControlKind::PushButton, id, std::move(text), r, style, 0, {}};
 }
 inline ControlTemplate DefPushButton(std::string text, int id, DlgRect r, unsigned style = 0) {
-  return {ControlKind::DefPushButton, id, std::move(text), r, style};
+  return {ControlKind::DefPushButton, id, std::move(text), r, style, 0, {}};
 }
 inline ControlTemplate RadioButton(std::string text, int id, DlgRect r, unsigned style = 0) {
-  return {ControlKind::RadioButton, id, std::move(text), r, style};
+  return {ControlKind::RadioButton, id, std::move(text), r, style, 0, {}};
 }
 inline ControlTemplate GroupBox(std::string text, int id, DlgRect r) {
-  return {ControlKind::GroupBox, id, std::move(text), r, kNoStyle};
+  return {ControlKind::GroupBox, id, std::move(text), r, kNoStyle, 0, {}};
 }
 inline ControlTemplate LText(std::string text, int id, DlgRect r) {
-  return {ControlKind::Static, id, std::move(text), r, kNoStyle};
+  return {ControlKind::Static, id, std::move(text), r, kNoStyle, 0, {}};
 }
 // Edit boxes always get a border, the way a resource script draws them by default.
-inline ControlTemplate EditText(int id, DlgRect r, unsigned style = kNoStyle) {
-  return {ControlKind::Edit, id, {}, r, style | kBorder};
+inline ControlTemplate EditText(int id, DlgRect r, unsigned style = kNoStyle,
+                                std::string name = {}) {
+  return {ControlKind::Edit, id, {}, r, style | kBorder, 0, std::move(name)};
 }
 inline ControlTemplate Icon(int iconId, int id, DlgRect r) {
-  return {ControlKind::Icon, id, {}, r, kNoStyle, iconId};
+  return {ControlKind::Icon, id, {}, r, kNoStyle, iconId, {}};
 }
 
 // Everything a program loads by id: dialogs, strings and icons (icons as SVG text).

@@ -111,6 +111,43 @@ inline void WhenNextModalOpens(std::function<void(QWidget*)> answer) {
   poll->start(kModalPollMs);
 }
 
+// Controls as a person finds them: a button by the words on it (mnemonic "&" left out), an edit
+// box by the name a screen reader gives it.
+inline QAbstractButton* FindButton(const QWidget& window, const QString& text) {
+  for (auto* button : window.findChildren<QAbstractButton*>()) {
+    if (!button->isHidden() && button->text().remove(u'&') == text) return button;
+  }
+  return nullptr;
+}
+
+inline QLineEdit* FindEdit(const QWidget& window, const QString& name) {
+  for (auto* edit : window.findChildren<QLineEdit*>()) {
+    if (edit->accessibleName() == name) return edit;
+  }
+  return nullptr;
+}
+
+inline void Click(const QWidget& window, const QString& text) {
+  QAbstractButton* button = FindButton(window, text);
+  ASSERT_NE(button, nullptr) << "no button \"" << text.toStdString() << "\"";
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Replaces the named box's text by typing, key by key, so validators see every keystroke.
+inline void TypeInto(const QWidget& window, const QString& name, const QString& text) {
+  QLineEdit* edit = FindEdit(window, name);
+  ASSERT_NE(edit, nullptr) << "no edit box \"" << name.toStdString() << "\"";
+  edit->setFocus(Qt::TabFocusReason);
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Delete);
+  QTest::keyClicks(edit, text);
+}
+
+inline QString BoxText(const QWidget& window, const QString& name) {
+  QLineEdit* edit = FindEdit(window, name);
+  return edit != nullptr ? edit->text() : QString("<no box " + name + ">");
+}
+
 inline QLineEdit* EditOf(const CDialog& dialog, int id) {
   return qobject_cast<QLineEdit*>(dialog.GetDlgItem(id));
 }

@@ -10,6 +10,8 @@
 #include <numbers>
 #include <string>
 
+#include "wave/wave_header.h"
+
 namespace {
 
 constexpr int kSymbolCount = 16;
@@ -63,10 +65,10 @@ double Envelope(int i, int fadeSamples) {
   return 0.5 * (1.0 - std::cos(std::numbers::pi * fromEdge / fadeSamples));
 }
 
-void PutLe16(std::ostream& out, std::int16_t value) {
-  const auto bits = static_cast<std::uint16_t>(value);
-  out.put(static_cast<char>(bits & 0xFF));
-  out.put(static_cast<char>(bits >> 8));
+void PutSample(std::ostream& out, std::int16_t value) {
+  std::uint8_t bytes[2];
+  PutLe16(bytes, static_cast<std::uint16_t>(value));
+  out.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 void WriteBurst(std::ostream& out, const Key& key, int sampleRate) {
@@ -77,7 +79,7 @@ void WriteBurst(std::ostream& out, const Key& key, int sampleRate) {
   for (int i = 0; i < kBurstSamples; ++i) {
     const double tones = std::sin(rowStep * i) + std::sin(columnStep * i);
     const double value = toneAmplitude * Envelope(i, fadeSamples) * tones;
-    PutLe16(out, static_cast<std::int16_t>(std::lround(value)));
+    PutSample(out, static_cast<std::int16_t>(std::lround(value)));
   }
 }
 
