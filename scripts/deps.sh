@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is missing.
+# Installs the Debian packages the build and the tests need, when any is missing. The README's
+# "Dependencies" section says what each is for.
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  # the build
+  cmake g++ make
+  pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # the tests
+  libgtest-dev
   fonts-dejavu-core
+  desktop-file-utils appstream groff-base
 )
 
 missing=()
