@@ -27,6 +27,13 @@ for file in vrellok/dtmf36.bin vrellok/dtmf44.bin doc/vrellok/copyright; do
   [ -s "$share/$file" ] || fail "share/$file is missing or empty"
 done
 
+# The build's bin/ holds what is shipped (and the TC.wav a run there writes), no test programs.
+for file in "$build"/bin/*; do
+  name=$(basename "$file")
+  [ -x "$bin/$name" ] || [ -f "$share/vrellok/$name" ] || [ "$name" = TC.wav ] ||
+    fail "build/bin/$name is neither an installed program nor a tone bank"
+done
+
 # One manual page per program (the launcher is vrellok's helper, described in vrellok's page),
 # none for a program that is not there, and each renders without a warning.
 for program in "$bin"/*; do
