@@ -24,7 +24,8 @@ DialogTemplate TestDialog() {
               PushButton("&Go", IDC_GO, {140, 40, 50, 14}, kGroup),
               DefPushButton("OK", IDOK, {140, 7, 50, 14}),
               PushButton("Cancel", IDCANCEL, {140, 23, 50, 14}),
-          }};
+          },
+          kMinimizeBox};
 }
 
 }  // namespace

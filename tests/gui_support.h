@@ -16,7 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/afx.h"
+#include "platform/dialog.h"
+#include "platform/prompts.h"
 
 // A modal loop still running after this long has lost its script: fail instead of hanging.
 inline constexpr int kModalWatchdogMs = 5000;

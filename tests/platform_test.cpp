@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "gui_support.h"
+#include "platform/file.h"
 #include "resources/test_rc.h"
 
 namespace {
