@@ -73,12 +73,43 @@ class DialogRadioButton : public QRadioButton {
   }
 };
 
-bool TakesFocus(ControlKind kind) {
-  return kind != ControlKind::Static && kind != ControlKind::GroupBox && kind != ControlKind::Icon;
-}
-
 QSize IconSize() {
   return {GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
+}
+
+// Places in dialog units turned into pixels for one font: x * cx / 4 and y * cy / 8, where cx is
+// the font's average character width and cy its height, so the layout scales with the font.
+class DialogUnits {
+ public:
+  explicit DialogUnits(const QFont& font) : m_cy(QFontMetrics(font).height()) {
+    const int letters = QFontMetrics(font).horizontalAdvance(QString::fromLatin1(kAlphabet));
+    m_cx = (letters + kAlphabetLetters / 2) / kAlphabetLetters;
+  }
+  QRect ToPixels(const DlgRect& r) const {
+    return QRect(r.x * m_cx / kDluPerBaseX, r.y * m_cy / kDluPerBaseY, r.cx * m_cx / kDluPerBaseX,
+                 r.cy * m_cy / kDluPerBaseY);
+  }
+
+ private:
+  int m_cx = 0;
+  int m_cy;
+};
+
+// The font a template names, with "MS Sans Serif" standing for the desktop's general font and
+// the template's 8 points for that font's size, so dialogs grow with the user's font setting.
+QFont DialogFont(const DialogTemplate& dialogTemplate) {
+  const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  static const bool substituted = [&] {
+    QFont::insertSubstitution(QString::fromLatin1(kTemplateFontName), desktop.family());
+    return true;
+  }();
+  (void)substituted;
+  // A desktop font given in pixels has no point size; the template's own size stands then.
+  const double desktopPoints = desktop.pointSizeF() > 0 ? desktop.pointSizeF() : kTemplatePointSize;
+  QFont font(QString::fromStdString(dialogTemplate.fontName));
+  font.setPointSizeF(dialogTemplate.pointSize * desktopPoints / kTemplatePointSize);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
 }
 
 }  // namespace
@@ -101,32 +132,6 @@ int GetSystemMetrics(int index) {
   return style != nullptr ? style->pixelMetric(QStyle::PM_LargeIconSize) : kDefaultIconSize;
 }
 
-DialogUnits DialogUnits::ForFont(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(QString::fromLatin1(kAlphabet));
-  return {(letters + kAlphabetLetters / 2) / kAlphabetLetters, metrics.height()};
-}
-
-QRect DialogUnits::ToPixels(const DlgRect& r) const {
-  return QRect(r.x * baseX / kDluPerBaseX, r.y * baseY / kDluPerBaseY, r.cx * baseX / kDluPerBaseX,
-               r.cy * baseY / kDluPerBaseY);
-}
-
-QFont DialogFont(const DialogTemplate& dialogTemplate) {
-  const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  static const bool substituted = [&] {
-    QFont::insertSubstitution(QString::fromLatin1(kTemplateFontName), desktop.family());
-    return true;
-  }();
-  (void)substituted;
-  // A desktop font given in pixels has no point size; the template's own size stands then.
-  const double desktopPoints = desktop.pointSizeF() > 0 ? desktop.pointSizeF() : kTemplatePointSize;
-  QFont font(QString::fromStdString(dialogTemplate.fontName));
-  font.setPointSizeF(dialogTemplate.pointSize * desktopPoints / kTemplatePointSize);
-  font.setStyleHint(QFont::SansSerif);
-  return font;
-}
-
 CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent) {
   const auto& dialogs = AfxGetResources().dialogs;
   const auto found = dialogs.find(templateId);
@@ -140,15 +145,15 @@ CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent) {
   setWindowFlags(flags);
   setWindowTitle(QString::fromStdString(dialogTemplate.caption));
   setFont(DialogFont(dialogTemplate));
-  m_units = DialogUnits::ForFont(font());
-  setFixedSize(m_units.ToPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
-  BuildControls(dialogTemplate);
+  BuildControls(dialogTemplate, font());
   BuildSystemMenu(dialogTemplate.style);
 }
 
 CDialog::~CDialog() = default;
 
-void CDialog::BuildControls(const DialogTemplate& dialogTemplate) {
+void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& font) {
+  const DialogUnits units(font);
+  setFixedSize(units.ToPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
   QButtonGroup* radioGroup = nullptr;
   for (const ControlTemplate& t : dialogTemplate.controls) {
     if (t.style & kGroup) radioGroup = nullptr;
@@ -159,7 +164,7 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate) {
       }
       radioGroup->addButton(qobject_cast<QAbstractButton*>(widget));
     }
-    QRect place = m_units.ToPixels(t.rect);
+    QRect place = units.ToPixels(t.rect);
     // An icon control takes the icon's own size, whatever the template's box says.
     if (t.kind == ControlKind::Icon) place.setSize(IconSize());
     widget->setGeometry(place);
@@ -239,7 +244,8 @@ void CDialog::SetUpKeyboard() {
   QWidget* previous = nullptr;
   QLabel* mnemonicLabel = nullptr;
   for (const Control& control : m_controls) {
-    if (!TakesFocus(control.kind)) {
+    if (control.kind == ControlKind::Static || control.kind == ControlKind::GroupBox ||
+        control.kind == ControlKind::Icon) {
       control.widget->setFocusPolicy(Qt::NoFocus);
       if (control.kind == ControlKind::GroupBox) control.widget->lower();
       auto* label = qobject_cast<QLabel*>(control.widget);

@@ -47,19 +47,6 @@ class CPaintDC {
 // SM_CXICON / SM_CYICON: the size a window icon is drawn at.
 int GetSystemMetrics(int index);
 
-// Turns dialog units into pixels for one font: x * cx / 4 and y * cy / 8, where cx is the
-// font's average character width and cy its height.
-struct DialogUnits {
-  int baseX = 0;
-  int baseY = 0;
-  static DialogUnits ForFont(const QFont& font);
-  QRect ToPixels(const DlgRect& r) const;
-};
-
-// The font a template names, with "MS Sans Serif" standing for the desktop's general font and
-// the template's 8 points for that font's size, so dialogs grow with the user's font setting.
-QFont DialogFont(const DialogTemplate& dialogTemplate);
-
 class CDialog : public QDialog {
  public:
   explicit CDialog(int templateId, QWidget* parent = nullptr);
@@ -79,7 +66,6 @@ class CDialog : public QDialog {
   QWidget* GetDlgItem(int id) const;
   // The radio buttons of the group that starts with firstId, in template order.
   std::vector<QRadioButton*> GetRadioGroup(int firstId) const;
-  const DialogUnits& GetDialogUnits() const { return m_units; }
 
   void SetIcon(const QIcon& icon, bool bigIcon);
   QIcon GetIcon(bool bigIcon) const { return m_icons[bigIcon ? 1 : 0]; }
@@ -129,13 +115,12 @@ class CDialog : public QDialog {
     unsigned style;
     QWidget* widget;
   };
-  void BuildControls(const DialogTemplate& dialogTemplate);
+  void BuildControls(const DialogTemplate& dialogTemplate, const QFont& font);
   QWidget* CreateControl(const ControlTemplate& t);
   void NameEditBoxes(const DialogTemplate& dialogTemplate);
   void SetUpKeyboard();
   void BuildSystemMenu(unsigned dialogStyle);
 
-  DialogUnits m_units;
   std::vector<Control> m_controls;  // template order
   std::vector<std::unique_ptr<QButtonGroup>> m_radioGroups;
   CMenu m_systemMenu;
