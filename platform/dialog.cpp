@@ -11,9 +11,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QShortcut>
 #include <QStyle>
-#include <QValidator>
 #include <algorithm>
 #include <stdexcept>
 
@@ -26,25 +26,15 @@ namespace {
 constexpr char kTemplateFontName[] = "MS Sans Serif";
 // The size templates are laid out for; it stands for whatever size the desktop's font has.
 constexpr double kTemplatePointSize = 8;
-// The average character width is taken over the 52 letters, rounded to the nearest pixel.
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr int kAlphabetLetters = 52;
 constexpr int kDluPerBaseX = 4;
 constexpr int kDluPerBaseY = 8;
-constexpr int kDefaultIconSize = 32;
 
 // The keyboard side of a digits-only edit box: typing and pasting may only produce digits.
 // Text set by the program is not checked (a count shown as -1 must still appear), and once the
 // box holds such text, typing into it is not blocked either.
-class DigitsValidator : public QValidator {
- public:
-  using QValidator::QValidator;
-  State validate(QString& input, int&) const override {
-    const bool digits =
-        std::all_of(input.begin(), input.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-    return digits ? Acceptable : Invalid;
-  }
-};
+const QRegularExpression kDigits(QStringLiteral("[0-9]*"));
 
 // Tab enters a radio group at its checked button, or at its first when none is checked; the
 // arrow keys move within the group (and check as they go).
@@ -77,38 +67,16 @@ QSize IconSize() {
   return {GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
 }
 
-// Places in dialog units turned into pixels for one font: x * cx / 4 and y * cy / 8, where cx is
-// the font's average character width and cy its height, so the layout scales with the font.
-class DialogUnits {
- public:
-  explicit DialogUnits(const QFont& font) : m_cy(QFontMetrics(font).height()) {
-    const int letters = QFontMetrics(font).horizontalAdvance(QString::fromLatin1(kAlphabet));
-    m_cx = (letters + kAlphabetLetters / 2) / kAlphabetLetters;
-  }
-  QRect ToPixels(const DlgRect& r) const {
-    return QRect(r.x * m_cx / kDluPerBaseX, r.y * m_cy / kDluPerBaseY, r.cx * m_cx / kDluPerBaseX,
-                 r.cy * m_cy / kDluPerBaseY);
-  }
-
- private:
-  int m_cx = 0;
-  int m_cy;
-};
-
 // The font a template names, with "MS Sans Serif" standing for the desktop's general font and
 // the template's 8 points for that font's size, so dialogs grow with the user's font setting.
 QFont DialogFont(const DialogTemplate& dialogTemplate) {
-  const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  static const bool substituted = [&] {
-    QFont::insertSubstitution(QString::fromLatin1(kTemplateFontName), desktop.family());
-    return true;
-  }();
-  (void)substituted;
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   // A desktop font given in pixels has no point size; the template's own size stands then.
-  const double desktopPoints = desktop.pointSizeF() > 0 ? desktop.pointSizeF() : kTemplatePointSize;
-  QFont font(QString::fromStdString(dialogTemplate.fontName));
+  const double desktopPoints = font.pointSizeF() > 0 ? font.pointSizeF() : kTemplatePointSize;
+  if (dialogTemplate.fontName != kTemplateFontName) {
+    font.setFamilies({QString::fromStdString(dialogTemplate.fontName)});
+  }
   font.setPointSizeF(dialogTemplate.pointSize * desktopPoints / kTemplatePointSize);
-  font.setStyleHint(QFont::SansSerif);
   return font;
 }
 
@@ -128,8 +96,7 @@ void CPaintDC::DrawIcon(int x, int y, const QIcon& icon) {
 
 int GetSystemMetrics(int index) {
   if (index != SM_CXICON && index != SM_CYICON) return 0;
-  const QStyle* style = QApplication::style();
-  return style != nullptr ? style->pixelMetric(QStyle::PM_LargeIconSize) : kDefaultIconSize;
+  return QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize);
 }
 
 CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent) {
@@ -152,8 +119,16 @@ CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent) {
 CDialog::~CDialog() = default;
 
 void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& font) {
-  const DialogUnits units(font);
-  setFixedSize(units.ToPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
+  // Dialog units to pixels: x * cx / 4 and y * cy / 8, cx being the font's average character
+  // width over the 52 letters, rounded, and cy its height; so the layout scales with the font.
+  const QFontMetrics metrics(font);
+  const int cx = (metrics.horizontalAdvance(kAlphabet) + kAlphabetLetters / 2) / kAlphabetLetters;
+  const int cy = metrics.height();
+  const auto toPixels = [cx, cy](const DlgRect& r) {
+    return QRect(r.x * cx / kDluPerBaseX, r.y * cy / kDluPerBaseY, r.cx * cx / kDluPerBaseX,
+                 r.cy * cy / kDluPerBaseY);
+  };
+  setFixedSize(toPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
   QButtonGroup* radioGroup = nullptr;
   for (const ControlTemplate& t : dialogTemplate.controls) {
     if (t.style & kGroup) radioGroup = nullptr;
@@ -164,7 +139,7 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& f
       }
       radioGroup->addButton(qobject_cast<QAbstractButton*>(widget));
     }
-    QRect place = units.ToPixels(t.rect);
+    QRect place = toPixels(t.rect);
     // An icon control takes the icon's own size, whatever the template's box says.
     if (t.kind == ControlKind::Icon) place.setSize(IconSize());
     widget->setGeometry(place);
@@ -206,7 +181,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& t) {
       auto* edit = new QLineEdit(this);
       edit->setFrame((t.style & kBorder) != 0);
       edit->setReadOnly((t.style & kReadOnly) != 0);
-      if (t.style & kDigitsOnly) edit->setValidator(new DigitsValidator(edit));
+      if (t.style & kDigitsOnly) edit->setValidator(new QRegularExpressionValidator(kDigits, edit));
       connect(edit, &QLineEdit::textChanged, this,
               [this, id] { Dispatch(Message::EditChange, id); });
       return edit;
