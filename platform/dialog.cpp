@@ -27,9 +27,9 @@ constexpr char kTemplateFontName[] = "MS Sans Serif";
 // The size templates are laid out for; it stands for whatever size the desktop's font has.
 constexpr double kTemplatePointSize = 8;
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-constexpr int kAlphabetLetters = 52;
-constexpr int kDluPerBaseX = 4;
-constexpr int kDluPerBaseY = 8;
+constexpr double kAlphabetLetters = 52;
+constexpr double kDluPerBaseX = 4;
+constexpr double kDluPerBaseY = 8;
 
 // The keyboard side of a digits-only edit box: typing and pasting may only produce digits.
 // Text set by the program is not checked (a count shown as -1 must still appear), and once the
@@ -120,13 +120,13 @@ CDialog::~CDialog() = default;
 
 void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& font) {
   // Dialog units to pixels: x * cx / 4 and y * cy / 8, cx being the font's average character
-  // width over the 52 letters, rounded, and cy its height; so the layout scales with the font.
-  const QFontMetrics metrics(font);
-  const int cx = (metrics.horizontalAdvance(kAlphabet) + kAlphabetLetters / 2) / kAlphabetLetters;
-  const int cy = metrics.height();
+  // width over the 52 letters and cy its height. cx stays unrounded: rounded to whole pixels, a
+  // larger desktop font could keep the width of the smaller one and outgrow its places.
+  const double cx = QFontMetricsF(font).horizontalAdvance(kAlphabet) / kAlphabetLetters;
+  const double cy = QFontMetrics(font).height();
   const auto toPixels = [cx, cy](const DlgRect& r) {
-    return QRect(r.x * cx / kDluPerBaseX, r.y * cy / kDluPerBaseY, r.cx * cx / kDluPerBaseX,
-                 r.cy * cy / kDluPerBaseY);
+    return QRect(qRound(r.x * cx / kDluPerBaseX), qRound(r.y * cy / kDluPerBaseY),
+                 qRound(r.cx * cx / kDluPerBaseX), qRound(r.cy * cy / kDluPerBaseY));
   };
   setFixedSize(toPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
   QButtonGroup* radioGroup = nullptr;
@@ -142,6 +142,12 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& f
     QRect place = toPixels(t.rect);
     // An icon control takes the icon's own size, whatever the template's box says.
     if (t.kind == ControlKind::Icon) place.setSize(IconSize());
+    // A one-line label keeps its words on one line and runs on past its box when the desktop
+    // font sets them wider than the font the template was drawn for.
+    if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && place.height() < 2 * cy) {
+      label->setWordWrap(false);
+      place.setWidth(std::max(place.width(), label->sizeHint().width()));
+    }
     widget->setGeometry(place);
     m_controls.push_back({t.id, t.kind, t.style, widget});
   }

@@ -76,12 +76,15 @@ QWidget* Focused() {
   return QApplication::focusWidget();
 }
 
-// Average character width over the 52 letters and the line height: the dialog-unit bases.
-QSize DialogUnitBases(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int letters =
-      metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-  return {(letters + 26) / 52, metrics.height()};
+// A place in dialog units in pixels for a font: x * cx / 4 and y * cy / 8, with cx the average
+// width of the 52 letters and cy the line height.
+QRect InPixels(const QFont& font, int x, int y, int width, int height) {
+  const double cx = QFontMetricsF(font).horizontalAdvance(
+                        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") /
+                    52;
+  const double cy = QFontMetrics(font).height();
+  return QRect(qRound(x * cx / 4), qRound(y * cy / 8), qRound(width * cx / 4),
+               qRound(height * cy / 8));
 }
 
 TEST_F(PlatformTest, ControlsLandAtTheirDialogUnitPlacesInTheDesktopFont) {
@@ -90,15 +93,9 @@ TEST_F(PlatformTest, ControlsLandAtTheirDialogUnitPlacesInTheDesktopFont) {
   EXPECT_EQ(QFontInfo(dialog.font()).family(), QFontInfo(desktop).family());
   // The template's 8 points are the desktop's size: the dialog reads like every other window.
   EXPECT_DOUBLE_EQ(dialog.font().pointSizeF(), desktop.pointSizeF());
-  const QSize base = DialogUnitBases(dialog.font());
-  const int cx = base.width();
-  const int cy = base.height();
-  ASSERT_GT(cx, 0);
-  EXPECT_EQ(dialog.size(), QSize(200 * cx / 4, 90 * cy / 8));
-  EXPECT_EQ(FindEdit(dialog, "Value")->geometry(),
-            QRect(40 * cx / 4, 25 * cy / 8, 40 * cx / 4, 14 * cy / 8));
-  EXPECT_EQ(FindButton(dialog, "Go")->geometry(),
-            QRect(140 * cx / 4, 40 * cy / 8, 50 * cx / 4, 14 * cy / 8));
+  EXPECT_EQ(dialog.size(), InPixels(dialog.font(), 0, 0, 200, 90).size());
+  EXPECT_EQ(FindEdit(dialog, "Value")->geometry(), InPixels(dialog.font(), 40, 25, 40, 14));
+  EXPECT_EQ(FindButton(dialog, "Go")->geometry(), InPixels(dialog.font(), 140, 40, 50, 14));
   EXPECT_EQ(dialog.GetDlgItem(IDC_STATIC), nullptr);
   EXPECT_EQ(dialog.GetDlgItem(4242), nullptr);
 }
@@ -109,12 +106,10 @@ TEST_F(PlatformTest, ALargerTemplateFontScalesTheDesktopSizeAndTheWholeLayout) {
   m_resources.dialogs[IDD_TEST_DIALOG].pointSize = 12;
   ExchangeDialog larger;
   EXPECT_DOUBLE_EQ(larger.font().pointSizeF(), desktop.pointSizeF() * 12 / 8);
-  const QSize base = DialogUnitBases(larger.font());
-  EXPECT_GT(base.height(), DialogUnitBases(usual.font()).height());
-  EXPECT_EQ(larger.size(), QSize(200 * base.width() / 4, 90 * base.height() / 8));
-  EXPECT_EQ(FindButton(larger, "Go")->geometry(),
-            QRect(140 * base.width() / 4, 40 * base.height() / 8, 50 * base.width() / 4,
-                  14 * base.height() / 8));
+  EXPECT_GT(larger.width(), usual.width() * 5 / 4);
+  EXPECT_GT(larger.height(), usual.height() * 5 / 4);
+  EXPECT_EQ(larger.size(), InPixels(larger.font(), 0, 0, 200, 90).size());
+  EXPECT_EQ(FindButton(larger, "Go")->geometry(), InPixels(larger.font(), 140, 40, 50, 14));
 }
 
 TEST_F(PlatformTest, EditBoxesAreNamedByTheLabelBeforeThemOrByTheTemplate) {

@@ -312,6 +312,26 @@ TEST(ProgramShell, EveryEditBoxHasTheNameOfWhatItHolds) {
   }
 }
 
+// Whatever the desktop font, no label or button of either program loses words: a one-line label
+// runs on past its box rather than wrap or cut its text.
+TEST(ProgramShell, EveryLabelAndButtonShowsItsWholeText) {
+  for (const ProgramFace& program : kPrograms) {
+    AfxSetResources(program.resources());
+    for (int id : {IDD_MAIN_DIALOG, IDD_ABOUTBOX}) {
+      CDialog dialog(id);
+      for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        EXPECT_FALSE(label->wordWrap()) << label->text().toStdString();
+      }
+      for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(button->text()))
+            << button->text().toStdString();
+      }
+    }
+  }
+}
+
 // With SCREENSHOT_DIR set, saves both programs' About boxes there as PNGs for the README.
 TEST(Screenshot, AboutBoxes) {
   const std::optional<QString> folder = ScreenshotDir();
