@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QTimer>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -153,17 +154,19 @@ class StartApp : public CWinApp {
   bool InitInstance() override { return RunMainDialog<StartDialog>(*this, true); }
 };
 
-TEST(StartUp, TheMainWindowOpensActiveInTheDesktopFontAndTheProgramEndsWithIt) {
+// Runs a program start in a child process on the given Qt platform (each platform is a
+// different desktop) and returns what the child reported.
+template <class App>
+std::string ReportOfAStart(const char* platform) {
   int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
+  if (::pipe(pipeEnds) != 0) return "no pipe";
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     ::close(pipeEnds[0]);
     g_report = pipeEnds[1];
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("QT_QPA_PLATFORM", platform, 1);
     const ResourceSet resources = StartResources();
-    StartApp app(resources);
+    App app(resources);
     char name[] = "startup_test";
     char* argv[] = {name, nullptr};
     if (AfxWinMain(1, argv) != 0) Report("exit code not 0");
@@ -171,17 +174,62 @@ TEST(StartUp, TheMainWindowOpensActiveInTheDesktopFontAndTheProgramEndsWithIt) {
     std::_Exit(0);
   }
   ::close(pipeEnds[1]);
-  std::string findings;
+  std::string report;
   char buffer[256];
   for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
-    findings.append(buffer, static_cast<std::size_t>(got));
+    report.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(pipeEnds[0]);
   int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(findings, "");
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return "no child";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child failed\n";
+  return report;
+}
+
+TEST(StartUp, TheMainWindowOpensActiveInTheDesktopFontAndTheProgramEndsWithIt) {
+  EXPECT_EQ(ReportOfAStart<StartApp>("offscreen"), "");
+}
+
+// Reports the desktop's font size, the dialog's and the dialog's size in pixels.
+class MeasuringApp : public CWinApp {
+ public:
+  explicit MeasuringApp(const ResourceSet& resources) : CWinApp(resources) {}
+  bool InitInstance() override {
+    const CDialog dialog(kStartDialog);
+    const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    Report(std::to_string(desktop.pointSizeF()) + " " + std::to_string(dialog.font().pointSizeF()) +
+           " " + std::to_string(dialog.width()) + " " + std::to_string(dialog.height()));
+    return false;
+  }
+};
+
+struct Measure {
+  double desktopPoints = 0;
+  double dialogPoints = 0;
+  int width = 0;
+  int height = 0;
+};
+
+Measure MeasureOn(const char* platform) {
+  Measure m;
+  const std::string report = ReportOfAStart<MeasuringApp>(platform);
+  EXPECT_EQ(std::sscanf(report.c_str(), "%lf %lf %d %d", &m.desktopPoints, &m.dialogPoints,
+                        &m.width, &m.height),
+            4)
+      << report;
+  return m;
+}
+
+// Two desktops with different font settings: the offscreen one sets 9 points, the minimal one
+// with real fonts 12. The same template follows each, and grows on the larger one.
+TEST(StartUp, DialogsTakeTheDesktopsFontSizeAndGrowWithIt) {
+  const Measure usual = MeasureOn("offscreen");
+  const Measure larger = MeasureOn("minimal:enable_fonts");
+  ASSERT_GT(larger.desktopPoints, usual.desktopPoints) << "the two desktops do not differ";
+  EXPECT_DOUBLE_EQ(usual.dialogPoints, usual.desktopPoints);
+  EXPECT_DOUBLE_EQ(larger.dialogPoints, larger.desktopPoints);
+  EXPECT_GT(larger.width, usual.width);
+  EXPECT_GT(larger.height, usual.height);
 }
 
 }  // namespace
