@@ -135,7 +135,7 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& f
     QWidget* widget = CreateControl(t);
     if (t.kind == ControlKind::RadioButton) {
       if (radioGroup == nullptr) {
-        radioGroup = m_radioGroups.emplace_back(std::make_unique<QButtonGroup>()).get();
+        radioGroup = new QButtonGroup(this);
       }
       radioGroup->addButton(qobject_cast<QAbstractButton*>(widget));
     }
@@ -242,10 +242,9 @@ void CDialog::SetUpKeyboard() {
       mnemonicLabel = nullptr;
     }
   }
-  for (const auto& group : m_radioGroups) {
+  for (QButtonGroup* group : findChildren<QButtonGroup*>()) {
     PointTabAtCheckedRadio(*group);
-    connect(group.get(), &QButtonGroup::buttonToggled, this,
-            [group = group.get()] { PointTabAtCheckedRadio(*group); });
+    connect(group, &QButtonGroup::buttonToggled, this, [group] { PointTabAtCheckedRadio(*group); });
   }
   auto* systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
   connect(systemMenuKey, &QShortcut::activated, this,

@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QIcon>
 #include <QPainter>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,6 @@
 #include "platform/framework_ids.h"
 #include "platform/message_map.h"
 
-class QButtonGroup;
 class QMenu;
 class QRadioButton;
 
@@ -122,7 +120,6 @@ class CDialog : public QDialog {
   void BuildSystemMenu(unsigned dialogStyle);
 
   std::vector<Control> m_controls;  // template order
-  std::vector<std::unique_ptr<QButtonGroup>> m_radioGroups;
   CMenu m_systemMenu;
   QIcon m_icons[2];  // small, big
   bool m_ended = false;
