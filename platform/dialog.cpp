@@ -134,9 +134,7 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& f
     if (t.style & kGroup) radioGroup = nullptr;
     QWidget* widget = CreateControl(t);
     if (t.kind == ControlKind::RadioButton) {
-      if (radioGroup == nullptr) {
-        radioGroup = new QButtonGroup(this);
-      }
+      if (radioGroup == nullptr) radioGroup = new QButtonGroup(this);
       radioGroup->addButton(qobject_cast<QAbstractButton*>(widget));
     }
     QRect place = toPixels(t.rect);
@@ -144,7 +142,8 @@ void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& f
     if (t.kind == ControlKind::Icon) place.setSize(IconSize());
     // A one-line label keeps its words on one line and runs on past its box when the desktop
     // font sets them wider than the font the template was drawn for.
-    if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && place.height() < 2 * cy) {
+    if (t.kind == ControlKind::Static && place.height() < 2 * cy) {
+      auto* label = static_cast<QLabel*>(widget);
       label->setWordWrap(false);
       place.setWidth(std::max(place.width(), label->sizeHint().width()));
     }
