@@ -11,106 +11,73 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QShortcut>
 #include <QStyle>
-#include <QValidator>
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/data_exchange.h"
 #include "platform/file.h"
 #include "platform/prompts.h"
 #include "platform/winapp.h"
 
-struct CDialog::Control {
-  int id;
-  ControlKind kind;
-  unsigned style;
-  QWidget* widget;
-};
-
 namespace {
 
 constexpr char kTemplateFontName[] = "MS Sans Serif";
-// The average character width is taken over the 52 letters, rounded to the nearest pixel.
+// The size templates are laid out for; it stands for whatever size the desktop's font has.
+constexpr double kTemplatePointSize = 8;
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-constexpr int kAlphabetLetters = 52;
-constexpr int kDluPerBaseX = 4;
-constexpr int kDluPerBaseY = 8;
-constexpr int kDefaultIconSize = 32;
+constexpr double kAlphabetLetters = 52;
+constexpr double kDluPerBaseX = 4;
+constexpr double kDluPerBaseY = 8;
 
 // The keyboard side of a digits-only edit box: typing and pasting may only produce digits.
 // Text set by the program is not checked (a count shown as -1 must still appear), and once the
 // box holds such text, typing into it is not blocked either.
-class DigitsValidator : public QValidator {
- public:
-  using QValidator::QValidator;
-  State validate(QString& input, int&) const override {
-    for (QChar c : input) {
-      if (c < u'0' || c > u'9') return Invalid;
-    }
-    return Acceptable;
-  }
-};
+const QRegularExpression kDigits(QStringLiteral("[0-9]*"));
 
-// A radio button answers a click anywhere in its box, not only on the dot and the words.
+// Tab enters a radio group at its checked button, or at its first when none is checked; the
+// arrow keys move within the group (and check as they go).
+void PointTabAtCheckedRadio(const QButtonGroup& group) {
+  const QList<QAbstractButton*> buttons = group.buttons();
+  const auto checked = std::find_if(buttons.begin(), buttons.end(),
+                                    [](QAbstractButton* b) { return b->isChecked(); });
+  QAbstractButton* stop = checked != buttons.end() ? *checked : buttons.front();
+  for (QAbstractButton* button : buttons) {
+    button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+  }
+}
+
 class DialogRadioButton : public QRadioButton {
  public:
   using QRadioButton::QRadioButton;
 
  protected:
+  // A radio button answers a click anywhere in its box, not only on the dot and the words.
   bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+  // Qt moves the group's tab stop to whichever button took the focus; it belongs on the
+  // checked one.
+  void focusInEvent(QFocusEvent* event) override {
+    QRadioButton::focusInEvent(event);
+    if (group() != nullptr) PointTabAtCheckedRadio(*group());
+  }
 };
 
-bool TakesFocus(ControlKind kind) {
-  return kind != ControlKind::Static && kind != ControlKind::GroupBox && kind != ControlKind::Icon;
+QSize IconSize() {
+  return {GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
 }
 
-QWidget* MakeButton(CDialog* dialog, const ControlTemplate& t) {
-  auto* button = new QPushButton(QString::fromStdString(t.text), dialog);
-  button->setDefault(t.kind == ControlKind::DefPushButton);
-  QObject::connect(button, &QPushButton::clicked, dialog,
-                   [dialog, id = t.id] { dialog->SendCommand(id); });
-  return button;
-}
-
-QWidget* MakeRadio(CDialog* dialog, const ControlTemplate& t, QButtonGroup& group) {
-  auto* radio = new DialogRadioButton(QString::fromStdString(t.text), dialog);
-  group.addButton(radio);
-  QObject::connect(radio, &QAbstractButton::clicked, dialog,
-                   [dialog, id = t.id] { dialog->SendCommand(id); });
-  return radio;
-}
-
-QWidget* MakeGroupBox(CDialog* dialog, const ControlTemplate& t) {
-  auto* box = new QGroupBox(QString::fromStdString(t.text), dialog);
-  // A group box only frames its neighbours: clicks go through it to what it frames.
-  box->setAttribute(Qt::WA_TransparentForMouseEvents);
-  return box;
-}
-
-QWidget* MakeStatic(CDialog* dialog, const ControlTemplate& t) {
-  auto* label = new QLabel(QString::fromStdString(t.text), dialog);
-  label->setWordWrap(true);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  return label;
-}
-
-QWidget* MakeEdit(CDialog* dialog, const ControlTemplate& t) {
-  auto* edit = new QLineEdit(dialog);
-  edit->setFrame((t.style & kBorder) != 0);
-  edit->setReadOnly((t.style & kReadOnly) != 0);
-  if (t.style & kDigitsOnly) edit->setValidator(new DigitsValidator(edit));
-  QObject::connect(edit, &QLineEdit::textChanged, dialog,
-                   [dialog, id = t.id] { dialog->SendEditChange(id); });
-  return edit;
-}
-
-QWidget* MakeIcon(CDialog* dialog, const ControlTemplate& t) {
-  auto* label = new QLabel(dialog);
-  const QSize size(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
-  label->setPixmap(AfxLoadIcon(t.iconId).pixmap(size));
-  return label;
+// The font a template names, with "MS Sans Serif" standing for the desktop's general font and
+// the template's 8 points for that font's size, so dialogs grow with the user's font setting.
+QFont DialogFont(const DialogTemplate& dialogTemplate) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  // A desktop font given in pixels has no point size; the template's own size stands then.
+  const double desktopPoints = font.pointSizeF() > 0 ? font.pointSizeF() : kTemplatePointSize;
+  if (dialogTemplate.fontName != kTemplateFontName) {
+    font.setFamilies({QString::fromStdString(dialogTemplate.fontName)});
+  }
+  font.setPointSizeF(dialogTemplate.pointSize * desktopPoints / kTemplatePointSize);
+  return font;
 }
 
 }  // namespace
@@ -118,44 +85,18 @@ QWidget* MakeIcon(CDialog* dialog, const ControlTemplate& t) {
 void CMenu::AppendMenu(unsigned flags, unsigned id, const std::string& text) {
   if (flags & MF_SEPARATOR) {
     m_menu->addSeparator();
-    return;
+  } else {
+    m_menu->addAction(QString::fromStdString(text))->setData(id);
   }
-  m_menu->addAction(QString::fromStdString(text))->setData(id);
 }
 
 void CPaintDC::DrawIcon(int x, int y, const QIcon& icon) {
-  const int width = GetSystemMetrics(SM_CXICON);
-  const int height = GetSystemMetrics(SM_CYICON);
-  m_painter.drawPixmap(x, y, icon.pixmap(width, height));
+  m_painter.drawPixmap(x, y, icon.pixmap(IconSize()));
 }
 
 int GetSystemMetrics(int index) {
   if (index != SM_CXICON && index != SM_CYICON) return 0;
-  const QStyle* style = QApplication::style();
-  return style != nullptr ? style->pixelMetric(QStyle::PM_LargeIconSize) : kDefaultIconSize;
-}
-
-DialogUnits DialogUnits::ForFont(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(QString::fromLatin1(kAlphabet));
-  return {(letters + kAlphabetLetters / 2) / kAlphabetLetters, metrics.height()};
-}
-
-QRect DialogUnits::ToPixels(const DlgRect& r) const {
-  return QRect(r.x * baseX / kDluPerBaseX, r.y * baseY / kDluPerBaseY, r.cx * baseX / kDluPerBaseX,
-               r.cy * baseY / kDluPerBaseY);
-}
-
-QFont DialogFont(const DialogTemplate& dialogTemplate) {
-  static const bool substituted = [] {
-    QFont::insertSubstitution(QString::fromLatin1(kTemplateFontName),
-                              QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
-    return true;
-  }();
-  (void)substituted;
-  QFont font(QString::fromStdString(dialogTemplate.fontName), dialogTemplate.pointSize);
-  font.setStyleHint(QFont::SansSerif);
-  return font;
+  return QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize);
 }
 
 CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent) {
@@ -165,36 +106,98 @@ CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent) {
     throw std::out_of_range("no dialog template " + std::to_string(templateId));
   }
   const DialogTemplate& dialogTemplate = found->second;
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  Qt::WindowFlags flags =
+      Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (dialogTemplate.style & kMinimizeBox) flags |= Qt::WindowMinimizeButtonHint;
+  setWindowFlags(flags);
   setWindowTitle(QString::fromStdString(dialogTemplate.caption));
   setFont(DialogFont(dialogTemplate));
-  m_units = DialogUnits::ForFont(font());
-  setFixedSize(m_units.ToPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
-  BuildControls(dialogTemplate);
-  BuildSystemMenu();
+  BuildControls(dialogTemplate, font());
+  BuildSystemMenu(dialogTemplate.style);
 }
 
 CDialog::~CDialog() = default;
 
-void CDialog::BuildControls(const DialogTemplate& dialogTemplate) {
+void CDialog::BuildControls(const DialogTemplate& dialogTemplate, const QFont& font) {
+  // Dialog units to pixels: x * cx / 4 and y * cy / 8, cx being the font's average character
+  // width over the 52 letters and cy its height. cx stays unrounded: rounded to whole pixels, a
+  // larger desktop font could keep the width of the smaller one and outgrow its places.
+  const double cx = QFontMetricsF(font).horizontalAdvance(kAlphabet) / kAlphabetLetters;
+  const double cy = QFontMetrics(font).height();
+  const auto toPixels = [cx, cy](const DlgRect& r) {
+    return QRect(qRound(r.x * cx / kDluPerBaseX), qRound(r.y * cy / kDluPerBaseY),
+                 qRound(r.cx * cx / kDluPerBaseX), qRound(r.cy * cy / kDluPerBaseY));
+  };
+  setFixedSize(toPixels({0, 0, dialogTemplate.cx, dialogTemplate.cy}).size());
   QButtonGroup* radioGroup = nullptr;
   for (const ControlTemplate& t : dialogTemplate.controls) {
     if (t.style & kGroup) radioGroup = nullptr;
-    if (t.kind == ControlKind::RadioButton && radioGroup == nullptr) {
-      radioGroup = m_radioGroups.emplace_back(std::make_unique<QButtonGroup>()).get();
+    QWidget* widget = CreateControl(t);
+    if (t.kind == ControlKind::RadioButton) {
+      if (radioGroup == nullptr) radioGroup = new QButtonGroup(this);
+      radioGroup->addButton(qobject_cast<QAbstractButton*>(widget));
     }
-    QWidget* widget = CreateControl(t, radioGroup);
-    QRect place = m_units.ToPixels(t.rect);
+    QRect place = toPixels(t.rect);
     // An icon control takes the icon's own size, whatever the template's box says.
-    if (t.kind == ControlKind::Icon) {
-      place.setSize(QSize(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)));
+    if (t.kind == ControlKind::Icon) place.setSize(IconSize());
+    // A one-line label keeps its words on one line and runs on past its box when the desktop
+    // font sets them wider than the font the template was drawn for.
+    if (t.kind == ControlKind::Static && place.height() < 2 * cy) {
+      auto* label = static_cast<QLabel*>(widget);
+      label->setWordWrap(false);
+      place.setWidth(std::max(place.width(), label->sizeHint().width()));
     }
     widget->setGeometry(place);
     m_controls.push_back({t.id, t.kind, t.style, widget});
   }
   NameEditBoxes(dialogTemplate);
   SetUpKeyboard();
+}
+
+QWidget* CDialog::CreateControl(const ControlTemplate& t) {
+  const QString text = QString::fromStdString(t.text);
+  const int id = t.id;
+  switch (t.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefPushButton: {
+      auto* button = new QPushButton(text, this);
+      button->setDefault(t.kind == ControlKind::DefPushButton);
+      connect(button, &QPushButton::clicked, this, [this, id] { SendCommand(id); });
+      return button;
+    }
+    case ControlKind::RadioButton: {
+      auto* radio = new DialogRadioButton(text, this);
+      connect(radio, &QAbstractButton::clicked, this, [this, id] { SendCommand(id); });
+      return radio;
+    }
+    case ControlKind::GroupBox: {
+      auto* box = new QGroupBox(text, this);
+      // A group box only frames its neighbours: clicks go through it to what it frames.
+      box->setAttribute(Qt::WA_TransparentForMouseEvents);
+      return box;
+    }
+    case ControlKind::Static: {
+      auto* label = new QLabel(text, this);
+      label->setWordWrap(true);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      return label;
+    }
+    case ControlKind::Edit: {
+      auto* edit = new QLineEdit(this);
+      edit->setFrame((t.style & kBorder) != 0);
+      edit->setReadOnly((t.style & kReadOnly) != 0);
+      if (t.style & kDigitsOnly) edit->setValidator(new QRegularExpressionValidator(kDigits, edit));
+      connect(edit, &QLineEdit::textChanged, this,
+              [this, id] { Dispatch(Message::EditChange, id); });
+      return edit;
+    }
+    case ControlKind::Icon: {
+      auto* label = new QLabel(this);
+      label->setPixmap(AfxLoadIcon(t.iconId).pixmap(IconSize()));
+      return label;
+    }
+  }
+  throw std::logic_error("unknown control kind");
 }
 
 // A screen reader announces an edit box by the label written next to it in the template: the
@@ -215,63 +218,44 @@ void CDialog::NameEditBoxes(const DialogTemplate& dialogTemplate) {
   }
 }
 
-QWidget* CDialog::CreateControl(const ControlTemplate& t, QButtonGroup* radioGroup) {
-  switch (t.kind) {
-    case ControlKind::PushButton:
-    case ControlKind::DefPushButton:
-      return MakeButton(this, t);
-    case ControlKind::RadioButton:
-      return MakeRadio(this, t, *radioGroup);
-    case ControlKind::GroupBox:
-      return MakeGroupBox(this, t);
-    case ControlKind::Static:
-      return MakeStatic(this, t);
-    case ControlKind::Edit:
-      return MakeEdit(this, t);
-    case ControlKind::Icon:
-      return MakeIcon(this, t);
-  }
-  throw std::logic_error("unknown control kind");
-}
-
 // Tab order is template order over the controls that take focus; a label's "&" mnemonic
-// moves to the next such control, as a static text has no focus of its own.
+// moves to the next tab stop after it, as a static text has no focus of its own.
 void CDialog::SetUpKeyboard() {
   QWidget* previous = nullptr;
-  for (std::size_t i = 0; i < m_controls.size(); ++i) {
-    const Control& control = m_controls[i];
-    if (!TakesFocus(control.kind)) {
+  QLabel* mnemonicLabel = nullptr;
+  for (const Control& control : m_controls) {
+    if (control.kind == ControlKind::Static || control.kind == ControlKind::GroupBox ||
+        control.kind == ControlKind::Icon) {
       control.widget->setFocusPolicy(Qt::NoFocus);
       if (control.kind == ControlKind::GroupBox) control.widget->lower();
-      if (control.kind == ControlKind::Static) LinkMnemonic(i);
+      auto* label = qobject_cast<QLabel*>(control.widget);
+      if (label != nullptr && label->text().contains(u'&')) mnemonicLabel = label;
       continue;
     }
-    control.widget->setFocusPolicy((control.style & kNoTabStop) ? Qt::ClickFocus : Qt::StrongFocus);
+    const bool tabStop = !(control.style & kNoTabStop);
+    control.widget->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
     if (previous != nullptr) setTabOrder(previous, control.widget);
     previous = control.widget;
+    if (mnemonicLabel != nullptr && tabStop) {
+      mnemonicLabel->setBuddy(control.widget);
+      mnemonicLabel = nullptr;
+    }
+  }
+  for (QButtonGroup* group : findChildren<QButtonGroup*>()) {
+    PointTabAtCheckedRadio(*group);
+    connect(group, &QButtonGroup::buttonToggled, this, [group] { PointTabAtCheckedRadio(*group); });
   }
   auto* systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
   connect(systemMenuKey, &QShortcut::activated, this,
-          [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
+          [this] { m_systemMenu.GetQMenu()->popup(mapToGlobal(QPoint(0, 0))); });
 }
 
-void CDialog::LinkMnemonic(std::size_t labelIndex) {
-  auto* label = qobject_cast<QLabel*>(m_controls[labelIndex].widget);
-  if (!label->text().contains(u'&')) return;
-  for (std::size_t i = labelIndex + 1; i < m_controls.size(); ++i) {
-    if (TakesFocus(m_controls[i].kind) && !(m_controls[i].style & kNoTabStop)) {
-      label->setBuddy(m_controls[i].widget);
-      return;
-    }
-  }
-}
-
-void CDialog::BuildSystemMenu() {
-  m_systemMenu = new QMenu(this);
-  m_systemMenuWrapper = std::make_unique<CMenu>(m_systemMenu);
-  m_systemMenuWrapper->AppendMenu(MF_STRING, SC_MINIMIZE, "Mi&nimize");
-  m_systemMenuWrapper->AppendMenu(MF_STRING, SC_CLOSE, "&Close");
-  connect(m_systemMenu, &QMenu::triggered, this,
+void CDialog::BuildSystemMenu(unsigned dialogStyle) {
+  auto* menu = new QMenu(this);
+  m_systemMenu = CMenu(menu);
+  if (dialogStyle & kMinimizeBox) m_systemMenu.AppendMenu(MF_STRING, SC_MINIMIZE, "Mi&nimize");
+  m_systemMenu.AppendMenu(MF_STRING, SC_CLOSE, "&Close");
+  connect(menu, &QMenu::triggered, this,
           [this](QAction* action) { SendSysCommand(action->data().toUInt()); });
 }
 
@@ -281,12 +265,7 @@ int CDialog::DoModal() {
   // showing and otherwise starts at the first control in tab order, so both cases hold.
   OnInitDialog();
   const int result = m_ended ? this->result() : exec();
-  const MessageEntry* entry = GetMessageMap().Find(Message::Destroy);
-  if (entry != nullptr) {
-    entry->handler(*this);
-  } else {
-    OnDestroy();
-  }
+  Dispatch(Message::Destroy);
   return result;
 }
 
@@ -309,10 +288,9 @@ bool CDialog::UpdateData(bool saveAndValidate) {
 
 QWidget* CDialog::GetDlgItem(int id) const {
   if (id == IDC_STATIC) return nullptr;
-  for (const Control& control : m_controls) {
-    if (control.id == id) return control.widget;
-  }
-  return nullptr;
+  const auto found = std::find_if(m_controls.begin(), m_controls.end(),
+                                  [id](const Control& c) { return c.id == id; });
+  return found != m_controls.end() ? found->widget : nullptr;
 }
 
 std::vector<QRadioButton*> CDialog::GetRadioGroup(int firstId) const {
@@ -334,58 +312,28 @@ void CDialog::SetIcon(const QIcon& icon, bool bigIcon) {
   setWindowIcon(icon);
 }
 
-CMenu* CDialog::GetSystemMenu(bool /*revert*/) {
-  return m_systemMenuWrapper.get();
-}
-
-void CDialog::ShowSystemMenu(const QPoint& globalPos) {
-  m_systemMenu->popup(globalPos);
-}
-
-void CDialog::WinHelp(unsigned long /*data*/, unsigned /*command*/) {}
-
-void CDialog::SendCommand(int id) {
-  const MessageEntry* entry = GetMessageMap().Find(Message::Command, id);
-  Guarded([&] {
-    if (entry != nullptr) {
-      entry->handler(*this);
-    } else if (id == IDOK) {
-      OnOK();
-    } else if (id == IDCANCEL) {
-      OnCancel();
-    }
-  });
-}
-
-void CDialog::SendEditChange(int id) {
-  const MessageEntry* entry = GetMessageMap().Find(Message::EditChange, id);
-  if (entry != nullptr) Guarded([&] { entry->handler(*this); });
-}
-
-void CDialog::SendSysCommand(unsigned id, long lParam) {
-  const MessageEntry* entry = GetMessageMap().Find(Message::SysCommand);
-  Guarded([&] {
-    if (entry != nullptr) {
-      entry->sysCommandHandler(*this, id, lParam);
-    } else {
-      OnSysCommand(id, lParam);
-    }
-  });
-}
-
-QIcon CDialog::SendQueryDragIcon() {
-  const MessageEntry* entry = GetMessageMap().Find(Message::QueryDragIcon);
-  return entry != nullptr ? entry->dragIconHandler(*this) : QIcon();
-}
-
 // A file error that escapes a handler is reported with the system's words, and the dialog
 // carries on: the user can try again.
-void CDialog::Guarded(const std::function<void()>& handler) {
+MessageParams CDialog::Dispatch(Message message, int id, MessageParams params) {
+  const MessageEntry* entry = GetMessageMap().Find(message, id);
+  if (entry == nullptr) return params;
   try {
-    handler();
+    entry->handler(*this, params);
   } catch (const CFileException& e) {
     AfxMessageBox(e.what());
   }
+  return params;
+}
+
+const MessageMap& CDialog::GetMessageMap() const {
+  static const MessageMap root(nullptr, {
+                                            OnCommandEntry(IDOK, &CDialog::OnOK),
+                                            OnCommandEntry(IDCANCEL, &CDialog::OnCancel),
+                                            OnSysCommandEntry(&CDialog::OnSysCommand),
+                                            OnPaintEntry(&CDialog::OnPaint),
+                                            OnDestroyEntry(&CDialog::OnDestroy),
+                                        });
+  return root;
 }
 
 bool CDialog::OnInitDialog() {
@@ -394,19 +342,11 @@ bool CDialog::OnInitDialog() {
 }
 
 void CDialog::OnOK() {
-  if (!UpdateData(true)) return;
-  EndDialog(IDOK);
+  if (UpdateData(true)) EndDialog(IDOK);
 }
 
 void CDialog::OnCancel() {
   EndDialog(IDCANCEL);
-}
-
-void CDialog::DoDataExchange(CDataExchange* /*pDX*/) {}
-
-const MessageMap& CDialog::GetMessageMap() const {
-  static const MessageMap root;
-  return root;
 }
 
 void CDialog::OnSysCommand(unsigned id, long /*lParam*/) {
@@ -430,12 +370,7 @@ void CDialog::EraseIconBackground(CPaintDC& dc) {
 }
 
 void CDialog::paintEvent(QPaintEvent* /*event*/) {
-  const MessageEntry* entry = GetMessageMap().Find(Message::Paint);
-  if (entry != nullptr) {
-    entry->handler(*this);
-  } else {
-    OnPaint();
-  }
+  Dispatch(Message::Paint);
 }
 
 void CDialog::closeEvent(QCloseEvent* event) {
@@ -447,10 +382,10 @@ void CDialog::contextMenuEvent(QContextMenuEvent* event) {
   // Only the background opens the system menu; static texts and frames count as background.
   QWidget* child = childAt(event->pos());
   if (child == nullptr || child->focusPolicy() == Qt::NoFocus) {
-    ShowSystemMenu(event->globalPos());
+    m_systemMenu.GetQMenu()->popup(event->globalPos());
   }
 }
 
 void CDialog::reject() {
-  SendCommand(IDCANCEL);
-}  // Esc
+  SendCommand(IDCANCEL);  // Esc
+}

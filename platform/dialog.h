@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QIcon>
 #include <QPainter>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,14 +14,13 @@
 #include "platform/framework_ids.h"
 #include "platform/message_map.h"
 
-class QButtonGroup;
 class QMenu;
 class QRadioButton;
 
 // The window's system menu as the handlers see it.
 class CMenu {
  public:
-  explicit CMenu(QMenu* menu) : m_menu(menu) {}
+  explicit CMenu(QMenu* menu = nullptr) : m_menu(menu) {}
   // MF_SEPARATOR ignores id and text; MF_STRING adds an entry that sends id as a system command.
   void AppendMenu(unsigned flags, unsigned id = 0, const std::string& text = {});
   QMenu* GetQMenu() const { return m_menu; }
@@ -47,18 +45,6 @@ class CPaintDC {
 // SM_CXICON / SM_CYICON: the size a window icon is drawn at.
 int GetSystemMetrics(int index);
 
-// Turns dialog units into pixels for one font: x * cx / 4 and y * cy / 8, where cx is the
-// font's average character width and cy its height.
-struct DialogUnits {
-  int baseX = 0;
-  int baseY = 0;
-  static DialogUnits ForFont(const QFont& font);
-  QRect ToPixels(const DlgRect& r) const;
-};
-
-// The font a template names, with "MS Sans Serif" standing for the desktop's sans-serif.
-QFont DialogFont(const DialogTemplate& dialogTemplate);
-
 class CDialog : public QDialog {
  public:
   explicit CDialog(int templateId, QWidget* parent = nullptr);
@@ -78,12 +64,10 @@ class CDialog : public QDialog {
   QWidget* GetDlgItem(int id) const;
   // The radio buttons of the group that starts with firstId, in template order.
   std::vector<QRadioButton*> GetRadioGroup(int firstId) const;
-  const DialogUnits& GetDialogUnits() const { return m_units; }
 
   void SetIcon(const QIcon& icon, bool bigIcon);
   QIcon GetIcon(bool bigIcon) const { return m_icons[bigIcon ? 1 : 0]; }
-  CMenu* GetSystemMenu(bool revert = false);
-  void ShowSystemMenu(const QPoint& globalPos);
+  CMenu* GetSystemMenu(bool /*revert*/ = false) { return &m_systemMenu; }
   bool IsIconic() const { return isMinimized(); }
   QRect GetClientRect() const { return rect(); }
   // Repainting at once: Invalidate marks the whole window, UpdateWindow paints what is marked.
@@ -91,19 +75,23 @@ class CDialog : public QDialog {
   void UpdateWindow() { repaint(); }
   // Asks the help engine to do something; HELP_QUIT closes any help it showed. The programs
   // carry no help files, so nothing is ever open to close.
-  virtual void WinHelp(unsigned long data, unsigned command);
+  virtual void WinHelp(unsigned long /*data*/, unsigned /*command*/) {}
 
-  // Message delivery, as clicks, typing and the system menu do it.
-  void SendCommand(int id);
-  void SendEditChange(int id);
-  void SendSysCommand(unsigned id, long lParam = 0);
-  QIcon SendQueryDragIcon();
+  // Message delivery, as clicks, typing and the system menu do it: the nearest entry in the
+  // message map handles it, and a file error escaping the handler is reported.
+  MessageParams Dispatch(Message message, int id = 0, MessageParams params = {});
+  void SendCommand(int id) { Dispatch(Message::Command, id); }
+  void SendSysCommand(unsigned id, long lParam = 0) {
+    Dispatch(Message::SysCommand, 0, {id, lParam, {}});
+  }
+  QIcon SendQueryDragIcon() { return Dispatch(Message::QueryDragIcon).icon; }
 
  protected:
   virtual bool OnInitDialog();  // true: the platform places the focus
   virtual void OnOK();          // saves and validates; closes with IDOK only on success
   virtual void OnCancel();      // closes with IDCANCEL
-  virtual void DoDataExchange(CDataExchange* pDX);
+  virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
+  // CDialog's own map holds the defaults: OK and Cancel, system commands, painting, destroy.
   virtual const MessageMap& GetMessageMap() const;
 
   // Default handling, for handlers to fall back on.
@@ -119,20 +107,20 @@ class CDialog : public QDialog {
   void reject() override;
 
  private:
-  struct Control;
-  void BuildControls(const DialogTemplate& dialogTemplate);
-  QWidget* CreateControl(const ControlTemplate& t, QButtonGroup* radioGroup);
+  struct Control {
+    int id;
+    ControlKind kind;
+    unsigned style;
+    QWidget* widget;
+  };
+  void BuildControls(const DialogTemplate& dialogTemplate, const QFont& font);
+  QWidget* CreateControl(const ControlTemplate& t);
   void NameEditBoxes(const DialogTemplate& dialogTemplate);
   void SetUpKeyboard();
-  void LinkMnemonic(std::size_t labelIndex);
-  void BuildSystemMenu();
-  void Guarded(const std::function<void()>& handler);
+  void BuildSystemMenu(unsigned dialogStyle);
 
-  DialogUnits m_units;
   std::vector<Control> m_controls;  // template order
-  std::vector<std::unique_ptr<QButtonGroup>> m_radioGroups;
-  QMenu* m_systemMenu = nullptr;
-  std::unique_ptr<CMenu> m_systemMenuWrapper;
+  CMenu m_systemMenu;
   QIcon m_icons[2];  // small, big
   bool m_ended = false;
   ExchangeFailure m_exchangeFailure = ExchangeFailure::none;

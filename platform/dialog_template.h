@@ -28,6 +28,12 @@ enum ControlStyle : unsigned {
   kReadOnly = 1u << 4,    // edit box shows text but cannot be changed
 };
 
+// Styles of the dialog window itself. Every dialog has a caption, a system menu and a close
+// button; a main window may also be minimized, a box that answers a question may not.
+enum DialogStyle : unsigned {
+  kMinimizeBox = 1u << 0,  // a minimize button on the frame and Minimize on the system menu
+};
+
 struct ControlTemplate {
   ControlKind kind = ControlKind::Static;
   int id = -1;
@@ -35,8 +41,8 @@ struct ControlTemplate {
   DlgRect rect;
   unsigned style = kNoStyle;
   int iconId = 0;  // icon controls only
-  // What a screen reader calls an edit box that has no label of its own beside it in template
-  // order; empty: the label's text is used.
+  // What a screen reader calls an edit box that has no label before it in template order;
+  // empty: the label's text is used.
   std::string name;
 };
 
@@ -47,6 +53,7 @@ struct DialogTemplate {
   std::string fontName = "MS Sans Serif";
   int pointSize = 8;
   std::vector<ControlTemplate> controls;  // template order is tab order
+  unsigned style = 0;                     // DialogStyle bits
 };
 
 // The id every static control shares: it is never looked up.

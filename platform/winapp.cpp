@@ -58,14 +58,6 @@ CWinApp::~CWinApp() {
   if (g_app == this) g_app = nullptr;
 }
 
-QIcon CWinApp::LoadIcon(int id) const {
-  return AfxLoadIcon(id);
-}
-
-std::string CWinApp::LoadString(int id) const {
-  return AfxLoadString(id);
-}
-
 CWinApp* AfxGetApp() {
   return g_app;
 }

@@ -25,8 +25,6 @@ class CWinApp {
   // Called once at start-up; true would ask for a message loop, which no program here wants.
   virtual bool InitInstance() { return false; }
 
-  QIcon LoadIcon(int id) const;
-  std::string LoadString(int id) const;
   // Three-dimensional control drawing is what every Qt style does anyway; kept so start-up
   // reads as the program was designed.
   void Enable3dControls() {}

@@ -16,7 +16,8 @@ DialogTemplate AboutBoxTemplate(std::string caption, std::string versionLine,
               LText(std::move(versionLine), IDC_STATIC, {40, 10, 119, 8}),
               LText(std::move(yearsLine), IDC_STATIC, {40, 25, 119, 8}),
               DefPushButton("OK", IDOK, {178, 7, 50, 14}),
-          }};
+          },
+          kNoStyle};  // a box read and closed: nothing to minimize it for
 }
 
 ResourceSet ShellResources(DialogTemplate aboutBox, std::string aboutMenuText) {

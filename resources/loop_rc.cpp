@@ -16,7 +16,7 @@ ResourceSet Build() {
   set.icons[IDR_MAINFRAME] = LoopIconSvg();
   // ---- Dialog 102, the patcher's main dialog. Loop point i sits beside the label i; id 1001
   // went to the channel box, so loop points 2 and 3 use 1002 and 1003.
-  DialogTemplate patcher{"Skelmer - V3.0", 293, 116, "MS Sans Serif", 8, {}};
+  DialogTemplate patcher{"Skelmer - V3.0", 293, 116, "MS Sans Serif", 8, {}, kMinimizeBox};
   patcher.controls = {
       DefPushButton("Open File", IDC_OPEN_FILE, {7, 12, 50, 15}),
       EditText(IDC_LOOP_POINT_1, {94, 13, 40, 14}, kDigitsOnly, "Loop point 1"),

@@ -33,7 +33,8 @@ ResourceSet Build() {
               PushButton("Cancel", IDCANCEL, {188, 23, 50, 14}),
               EditText(IDC_DTMF_ID, {70, 120, 40, 14}),
               LText("DTMF ID#", IDC_STATIC, {25, 125, 35, 8}),
-          }});
+          },
+          kMinimizeBox});
   return set;
 }
 

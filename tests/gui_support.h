@@ -1,5 +1,6 @@
 // Driving real dialogs from GUI tests: a prompt handler that records message boxes and answers
-// file dialogs from a queue, a modal runner with a watchdog, and clicks and typing by control id.
+// file dialogs from a queue, a modal runner with a watchdog, and clicks and typing on controls
+// found as a person finds them, by their words or the name a screen reader gives them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/afx.h"
+#include "platform/dialog.h"
+#include "platform/prompts.h"
 
 // A modal loop still running after this long has lost its script: fail instead of hanging.
 inline constexpr int kModalWatchdogMs = 5000;
@@ -148,6 +150,7 @@ inline QString BoxText(const QWidget& window, const QString& name) {
   return edit != nullptr ? edit->text() : QString("<no box " + name + ">");
 }
 
+// By control id: only for suites that still reach controls that way; new tests use the above.
 inline QLineEdit* EditOf(const CDialog& dialog, int id) {
   return qobject_cast<QLineEdit*>(dialog.GetDlgItem(id));
 }

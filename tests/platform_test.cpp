@@ -1,5 +1,6 @@
 // The dialog framework with real widgets: a test dialog built from a template, driven by
-// typing and clicking, with message boxes answered by the recorder.
+// typing and clicking, with message boxes answered by the recorder. Controls are found as a
+// person finds them: buttons by their words, edit boxes by the name a screen reader gives them.
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
@@ -9,6 +10,7 @@
 #include <cerrno>
 
 #include "gui_support.h"
+#include "platform/file.h"
 #include "resources/test_rc.h"
 
 namespace {
@@ -65,59 +67,87 @@ class PlatformTest : public testing::Test {
   PromptRecorder m_prompts;
 };
 
-QRadioButton* RadioOf(const CDialog& dialog, int id) {
-  return qobject_cast<QRadioButton*>(dialog.GetDlgItem(id));
+bool Checked(const QWidget& window, const QString& text) {
+  QAbstractButton* button = FindButton(window, text);
+  return button != nullptr && button->isChecked();
+}
+
+QWidget* Focused() {
+  return QApplication::focusWidget();
+}
+
+// A place in dialog units in pixels for a font: x * cx / 4 and y * cy / 8, with cx the average
+// width of the 52 letters and cy the line height.
+QRect InPixels(const QFont& font, int x, int y, int width, int height) {
+  const double cx = QFontMetricsF(font).horizontalAdvance(
+                        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") /
+                    52;
+  const double cy = QFontMetrics(font).height();
+  return QRect(qRound(x * cx / 4), qRound(y * cy / 8), qRound(width * cx / 4),
+               qRound(height * cy / 8));
 }
 
 TEST_F(PlatformTest, ControlsLandAtTheirDialogUnitPlacesInTheDesktopFont) {
   ExchangeDialog dialog;
-  EXPECT_EQ(QFontInfo(dialog.font()).family(),
-            QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).family());
-  const QFontMetrics metrics(dialog.font());
-  const int cx =
-      (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") + 26) / 52;
-  const int cy = metrics.height();
-  ASSERT_GT(cx, 0);
-  EXPECT_EQ(dialog.GetDialogUnits().baseX, cx);
-  EXPECT_EQ(dialog.GetDialogUnits().baseY, cy);
-  EXPECT_EQ(dialog.size(), QSize(200 * cx / 4, 90 * cy / 8));
-  EXPECT_EQ(dialog.GetDlgItem(IDC_VALUE)->geometry(),
-            QRect(40 * cx / 4, 25 * cy / 8, 40 * cx / 4, 14 * cy / 8));
-  EXPECT_EQ(dialog.GetDlgItem(IDC_GO)->geometry(),
-            QRect(140 * cx / 4, 40 * cy / 8, 50 * cx / 4, 14 * cy / 8));
+  const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  EXPECT_EQ(QFontInfo(dialog.font()).family(), QFontInfo(desktop).family());
+  // The template's 8 points are the desktop's size: the dialog reads like every other window.
+  EXPECT_DOUBLE_EQ(dialog.font().pointSizeF(), desktop.pointSizeF());
+  EXPECT_EQ(dialog.size(), InPixels(dialog.font(), 0, 0, 200, 90).size());
+  EXPECT_EQ(FindEdit(dialog, "Value")->geometry(), InPixels(dialog.font(), 40, 25, 40, 14));
+  EXPECT_EQ(FindButton(dialog, "Go")->geometry(), InPixels(dialog.font(), 140, 40, 50, 14));
   EXPECT_EQ(dialog.GetDlgItem(IDC_STATIC), nullptr);
   EXPECT_EQ(dialog.GetDlgItem(4242), nullptr);
+}
+
+TEST_F(PlatformTest, ALargerTemplateFontScalesTheDesktopSizeAndTheWholeLayout) {
+  const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  ExchangeDialog usual;
+  m_resources.dialogs[IDD_TEST_DIALOG].pointSize = 12;
+  ExchangeDialog larger;
+  EXPECT_DOUBLE_EQ(larger.font().pointSizeF(), desktop.pointSizeF() * 12 / 8);
+  EXPECT_GT(larger.width(), usual.width() * 5 / 4);
+  EXPECT_GT(larger.height(), usual.height() * 5 / 4);
+  EXPECT_EQ(larger.size(), InPixels(larger.font(), 0, 0, 200, 90).size());
+  EXPECT_EQ(FindButton(larger, "Go")->geometry(), InPixels(larger.font(), 140, 40, 50, 14));
+}
+
+TEST_F(PlatformTest, EditBoxesAreNamedByTheLabelBeforeThemOrByTheTemplate) {
+  ExchangeDialog dialog;
+  EXPECT_EQ(FindEdit(dialog, "Count"), dialog.GetDlgItem(IDC_COUNT)) << "mnemonic left out";
+  EXPECT_EQ(FindEdit(dialog, "Value"), dialog.GetDlgItem(IDC_VALUE));
+  EXPECT_EQ(FindEdit(dialog, "Shown"), dialog.GetDlgItem(IDC_SHOWN));
 }
 
 TEST_F(PlatformTest, LoadingShowsMembersAndCountsRadiosFromTheGroupsFirstButton) {
   ExchangeDialog dialog;
   ASSERT_TRUE(dialog.UpdateData(false));
-  EXPECT_EQ(ItemText(dialog, IDC_COUNT), "5");
-  EXPECT_EQ(ItemText(dialog, IDC_VALUE), "-12");
+  EXPECT_EQ(BoxText(dialog, "Count"), "5");
+  EXPECT_EQ(BoxText(dialog, "Value"), "-12");
   // A digits-only box still shows what the program puts there.
-  EXPECT_EQ(ItemText(dialog, IDC_SHOWN), "-1");
+  EXPECT_EQ(BoxText(dialog, "Shown"), "-1");
   // Index 0 is the group's first button in template order, though it sits lower on screen.
-  EXPECT_TRUE(RadioOf(dialog, IDC_SECOND)->isChecked());
-  EXPECT_FALSE(RadioOf(dialog, IDC_FIRST)->isChecked());
-  EXPECT_FALSE(RadioOf(dialog, IDC_OPTION_A)->isChecked());
-  EXPECT_FALSE(RadioOf(dialog, IDC_OPTION_B)->isChecked());
+  EXPECT_TRUE(Checked(dialog, "Second"));
+  EXPECT_FALSE(Checked(dialog, "First"));
+  EXPECT_FALSE(Checked(dialog, "A"));
+  EXPECT_FALSE(Checked(dialog, "B"));
 
   dialog.m_option = 1;
   ASSERT_TRUE(dialog.UpdateData(false));
-  EXPECT_TRUE(RadioOf(dialog, IDC_OPTION_B)->isChecked());
-  EXPECT_TRUE(RadioOf(dialog, IDC_SECOND)->isChecked()) << "groups are independent";
+  EXPECT_TRUE(Checked(dialog, "B"));
+  EXPECT_TRUE(Checked(dialog, "Second")) << "groups are independent";
   dialog.m_option = -1;
   ASSERT_TRUE(dialog.UpdateData(false));
-  EXPECT_FALSE(RadioOf(dialog, IDC_OPTION_B)->isChecked());
+  EXPECT_FALSE(Checked(dialog, "B"));
 }
 
 TEST_F(PlatformTest, SavingReadsTypedTextAndClickedRadios) {
   ExchangeDialog dialog;
   RunModal(dialog, [&] {
-    TypeInto(dialog, IDC_COUNT, "10");
-    TypeInto(dialog, IDC_VALUE, "-2147483648");
-    ClickItem(dialog, IDC_FIRST);
-    ClickItem(dialog, IDC_OPTION_A);
+    TypeInto(dialog, "Count", "10");
+    TypeInto(dialog, "Value", "-2147483648");
+    Click(dialog, "First");
+    Click(dialog, "A");
     EXPECT_TRUE(dialog.UpdateData(true));
     dialog.EndDialog(IDCANCEL);
   });
@@ -128,36 +158,52 @@ TEST_F(PlatformTest, SavingReadsTypedTextAndClickedRadios) {
   EXPECT_TRUE(m_prompts.messages.empty());
 }
 
+TEST_F(PlatformTest, BlanksAroundASignedIntegerAreAccepted) {
+  const std::pair<const char*, int> accepted[] = {
+      {" 12 ", 12}, {"+5", 5}, {"\t-7", -7}, {"007", 7}, {"2147483647", 2147483647}};
+  for (const auto& [text, value] : accepted) {
+    ExchangeDialog dialog;
+    ASSERT_TRUE(dialog.UpdateData(false));
+    FindEdit(dialog, "Value")->setText(text);
+    EXPECT_TRUE(dialog.UpdateData(true)) << text;
+    EXPECT_EQ(dialog.m_value, value) << text;
+  }
+  EXPECT_TRUE(m_prompts.messages.empty());
+}
+
 TEST_F(PlatformTest, AConversionFailurePromptsFocusesSelectsAndStopsTheExchange) {
-  const char* const badIntegers[] = {"", "12x", "abc", "2147483648", "-2147483649", "- 5"};
+  const char* const badIntegers[] = {"",    "12x",  "abc", "2147483648", "-2147483649",
+                                     "- 5", "0x10", "1e3", "1,000",      "\u00a07"};
   for (const char* bad : badIntegers) {
     ExchangeDialog dialog;
     m_prompts.messages.clear();
     RunModal(dialog, [&] {
       ASSERT_TRUE(dialog.UpdateData(false));
-      TypeInto(dialog, IDC_VALUE, bad);
-      ClickItem(dialog, IDC_FIRST);  // later in the exchange than the failing box
-      dialog.GetDlgItem(IDC_GO)->setFocus();
+      TypeInto(dialog, "Value", bad);
+      Click(dialog, "First");  // later in the exchange than the failing box
+      FindButton(dialog, "Go")->setFocus();
       EXPECT_FALSE(dialog.UpdateData(true));
-      EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_VALUE));
-      EXPECT_EQ(EditOf(dialog, IDC_VALUE)->selectedText(), QString(bad));
+      EXPECT_EQ(Focused(), FindEdit(dialog, "Value"));
+      EXPECT_EQ(FindEdit(dialog, "Value")->selectedText(), QString(bad));
       dialog.EndDialog(IDCANCEL);
     });
     EXPECT_EQ(m_prompts.messages, std::vector<std::string>{kIntegerPrompt}) << bad;
     EXPECT_EQ(dialog.m_value, -12) << "member unchanged after \"" << bad << "\"";
     EXPECT_EQ(dialog.m_choice, 0) << "the exchange stopped at the failure";
+    EXPECT_EQ(dialog.GetExchangeFailure(), ExchangeFailure::conversion);
   }
 }
 
 TEST_F(PlatformTest, ARangeFailureKeepsTheValueAndPromptsWithTheBounds) {
   ExchangeDialog dialog;
   RunModal(dialog, [&] {
-    TypeInto(dialog, IDC_COUNT, "11");
-    TypeInto(dialog, IDC_VALUE, "3");
-    dialog.GetDlgItem(IDC_VALUE)->setFocus();
+    TypeInto(dialog, "Count", "11");
+    TypeInto(dialog, "Value", "3");
+    FindEdit(dialog, "Value")->setFocus();
     EXPECT_FALSE(dialog.UpdateData(true));
-    EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_COUNT));
-    EXPECT_EQ(EditOf(dialog, IDC_COUNT)->selectedText(), "11");
+    EXPECT_EQ(dialog.GetExchangeFailure(), ExchangeFailure::range);
+    EXPECT_EQ(Focused(), FindEdit(dialog, "Count"));
+    EXPECT_EQ(FindEdit(dialog, "Count")->selectedText(), "11");
     dialog.EndDialog(IDCANCEL);
   });
   EXPECT_EQ(m_prompts.messages, std::vector<std::string>{kCountRangePrompt});
@@ -168,11 +214,11 @@ TEST_F(PlatformTest, ARangeFailureKeepsTheValueAndPromptsWithTheBounds) {
 TEST_F(PlatformTest, OkClosesOnlyWhenTheExchangeSucceeds) {
   ExchangeDialog dialog;
   const int result = RunModal(dialog, [&] {
-    TypeInto(dialog, IDC_COUNT, "0");
-    ClickItem(dialog, IDOK);
+    TypeInto(dialog, "Count", "0");
+    Click(dialog, "OK");
     EXPECT_TRUE(dialog.isVisible());
-    TypeInto(dialog, IDC_COUNT, "3");
-    ClickItem(dialog, IDOK);
+    TypeInto(dialog, "Count", "3");
+    Click(dialog, "OK");
   });
   EXPECT_EQ(result, IDOK);
   EXPECT_EQ(m_prompts.messages, std::vector<std::string>{kCountRangePrompt});
@@ -183,8 +229,8 @@ TEST_F(PlatformTest, EnterPressesTheDefaultButtonAndEscCancels) {
   ExchangeDialog entered;
   EXPECT_EQ(RunModal(entered,
                      [&] {
-                       TypeInto(entered, IDC_COUNT, "4");
-                       QTest::keyClick(EditOf(entered, IDC_COUNT), Qt::Key_Return);
+                       TypeInto(entered, "Count", "4");
+                       QTest::keyClick(FindEdit(entered, "Count"), Qt::Key_Return);
                      }),
             IDOK);
   EXPECT_EQ(entered.m_count, 4);
@@ -192,8 +238,8 @@ TEST_F(PlatformTest, EnterPressesTheDefaultButtonAndEscCancels) {
   ExchangeDialog escaped;
   EXPECT_EQ(RunModal(escaped,
                      [&] {
-                       TypeInto(escaped, IDC_COUNT, "4");
-                       QTest::keyClick(EditOf(escaped, IDC_COUNT), Qt::Key_Escape);
+                       TypeInto(escaped, "Count", "4");
+                       QTest::keyClick(FindEdit(escaped, "Count"), Qt::Key_Escape);
                      }),
             IDCANCEL);
   EXPECT_EQ(escaped.m_count, 5) << "Cancel exchanges nothing";
@@ -204,40 +250,70 @@ TEST_F(PlatformTest, TabFollowsTemplateOrderAndMnemonicsWork) {
   RunModal(dialog, [&] {
     // A radio group is entered at its checked button, or at its first when none is checked;
     // the read-only box is no tab stop.
-    const int expected[] = {IDC_COUNT, IDC_VALUE, IDC_SECOND, IDC_OPTION_A,
-                            IDC_GO,    IDOK,      IDCANCEL,   IDC_COUNT};
-    dialog.GetDlgItem(IDC_COUNT)->setFocus();
-    ASSERT_TRUE(dialog.UpdateData(false));
+    const QWidget* expected[] = {FindEdit(dialog, "Count"),    FindEdit(dialog, "Value"),
+                                 FindButton(dialog, "Second"), FindButton(dialog, "A"),
+                                 FindButton(dialog, "Go"),     FindButton(dialog, "OK"),
+                                 FindButton(dialog, "Cancel"), FindEdit(dialog, "Count")};
+    FindEdit(dialog, "Count")->setFocus();
     for (std::size_t i = 1; i < std::size(expected); ++i) {
-      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-      EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(expected[i])) << "step " << i;
+      QTest::keyClick(Focused(), Qt::Key_Tab);
+      EXPECT_EQ(Focused(), expected[i]) << "step " << i;
     }
     QTest::keyClick(&dialog, Qt::Key_G, Qt::AltModifier);
     // A mnemonic shows the button going down before it clicks, so the click comes a little later.
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.goPresses == 1; }, kModalWatchdogMs / 2));
-    dialog.GetDlgItem(IDOK)->setFocus();
+    FindButton(dialog, "OK")->setFocus();
     QTest::keyClick(&dialog, Qt::Key_C, Qt::AltModifier);  // the "&Count" label's box
-    EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_COUNT));
+    EXPECT_EQ(Focused(), FindEdit(dialog, "Count"));
     dialog.EndDialog(IDCANCEL);
   });
+}
+
+TEST_F(PlatformTest, TabEntersARadioGroupAtItsCheckedButtonAndArrowsMoveWithin) {
+  ExchangeDialog dialog;
+  dialog.m_choice = 1;  // "First", the group's second button in template order
+  RunModal(dialog, [&] {
+    FindEdit(dialog, "Value")->setFocus();
+    QTest::keyClick(Focused(), Qt::Key_Tab);
+    EXPECT_EQ(Focused(), FindButton(dialog, "First"));
+    // "Second" sits below "First": Down moves there and checks it, as a person expects.
+    QTest::keyClick(Focused(), Qt::Key_Down);
+    EXPECT_EQ(Focused(), FindButton(dialog, "Second"));
+    EXPECT_TRUE(Checked(dialog, "Second"));
+    EXPECT_FALSE(Checked(dialog, "First"));
+    QTest::keyClick(Focused(), Qt::Key_Tab);
+    EXPECT_EQ(Focused(), FindButton(dialog, "A")) << "the next group, none checked";
+    QTest::keyClick(Focused(), Qt::Key_Backtab);
+    EXPECT_EQ(Focused(), FindButton(dialog, "Second"));
+
+    // The program checks another button while the focus rests on the old one: Tab still
+    // comes back to what is checked.
+    dialog.m_choice = 1;
+    ASSERT_TRUE(dialog.UpdateData(false));
+    FindEdit(dialog, "Value")->setFocus();
+    QTest::keyClick(Focused(), Qt::Key_Tab);
+    EXPECT_EQ(Focused(), FindButton(dialog, "First"));
+    dialog.EndDialog(IDCANCEL);
+  });
+  EXPECT_TRUE(m_prompts.messages.empty());
 }
 
 TEST_F(PlatformTest, DigitsOnlyBoxesRejectLettersTypedAndPasted) {
   ExchangeDialog dialog;
   RunModal(dialog, [&] {
-    TypeInto(dialog, IDC_COUNT, "1a2-b3");
-    EXPECT_EQ(ItemText(dialog, IDC_COUNT), "123");
+    TypeInto(dialog, "Count", "1a2-b3");
+    EXPECT_EQ(BoxText(dialog, "Count"), "123");
     QApplication::clipboard()->setText("45x");
-    EditOf(dialog, IDC_COUNT)->paste();
-    EXPECT_EQ(ItemText(dialog, IDC_COUNT), "123");
+    FindEdit(dialog, "Count")->paste();
+    EXPECT_EQ(BoxText(dialog, "Count"), "123");
     QApplication::clipboard()->setText("45");
-    EditOf(dialog, IDC_COUNT)->paste();
-    EXPECT_EQ(ItemText(dialog, IDC_COUNT), "12345");
+    FindEdit(dialog, "Count")->paste();
+    EXPECT_EQ(BoxText(dialog, "Count"), "12345");
     // Read-only: shown by the program, untouched by typing.
     ASSERT_TRUE(dialog.UpdateData(false));
-    EditOf(dialog, IDC_SHOWN)->setFocus();
-    QTest::keyClicks(EditOf(dialog, IDC_SHOWN), "77");
-    EXPECT_EQ(ItemText(dialog, IDC_SHOWN), "-1");
+    FindEdit(dialog, "Shown")->setFocus();
+    QTest::keyClicks(FindEdit(dialog, "Shown"), "77");
+    EXPECT_EQ(BoxText(dialog, "Shown"), "-1");
     dialog.EndDialog(IDCANCEL);
   });
 }
@@ -246,9 +322,11 @@ TEST_F(PlatformTest, CommandsAndEditChangesReachTheirHandlers) {
   ExchangeDialog dialog;
   RunModal(dialog, [&] {
     const int changesBefore = dialog.valueChanges;
-    TypeInto(dialog, IDC_VALUE, "42");
-    EXPECT_GT(dialog.valueChanges, changesBefore);
-    ClickItem(dialog, IDC_GO);
+    TypeInto(dialog, "Value", "42");
+    EXPECT_EQ(dialog.valueChanges, changesBefore + 3) << "the delete, then one per key";
+    TypeInto(dialog, "Count", "7");
+    EXPECT_EQ(dialog.valueChanges, changesBefore + 3) << "another box's changes go elsewhere";
+    Click(dialog, "Go");
     dialog.SendCommand(4242);  // an unmapped id is ignored
     EXPECT_EQ(dialog.goPresses, 1);
     EXPECT_TRUE(dialog.isVisible());
@@ -260,9 +338,9 @@ TEST_F(PlatformTest, AFileErrorLeavingAHandlerShowsTheSystemTextAndTheDialogStay
   ExchangeDialog dialog;
   dialog.failWith = ENOSPC;
   const int result = RunModal(dialog, [&] {
-    ClickItem(dialog, IDC_GO);
+    Click(dialog, "Go");
     EXPECT_TRUE(dialog.isVisible());
-    ClickItem(dialog, IDCANCEL);
+    Click(dialog, "Cancel");
   });
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(m_prompts.messages, std::vector<std::string>{OsErrorText(ENOSPC)});
@@ -280,12 +358,28 @@ TEST_F(PlatformTest, SystemMenuOpensFromTheBackgroundAndFromAltSpace) {
     menu->hide();
     QTest::keyClick(&dialog, Qt::Key_Space, Qt::AltModifier);
     EXPECT_TRUE(menu->isVisible());
-    menu->actions()[0]->trigger();  // Minimize
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Mi&nimize");
+    EXPECT_EQ(menu->actions()[1]->text(), "&Close");
+    menu->actions()[0]->trigger();
     EXPECT_TRUE(dialog.IsIconic());
     dialog.SendSysCommand(SC_RESTORE);
     dialog.close();  // the window's close button: Close, then Cancel
   });
   EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(PlatformTest, TheMinimizeButtonComesFromTheTemplatesStyle) {
+  ExchangeDialog minimizable;
+  EXPECT_TRUE(minimizable.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(minimizable.windowFlags() & Qt::WindowCloseButtonHint);
+  m_resources.dialogs[IDD_TEST_DIALOG].style = kNoStyle;
+  ExchangeDialog fixed;
+  EXPECT_FALSE(fixed.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(fixed.windowFlags() & Qt::WindowCloseButtonHint);
+  const QList<QAction*> entries = fixed.GetSystemMenu()->GetQMenu()->actions();
+  ASSERT_EQ(entries.size(), 1);
+  EXPECT_EQ(entries[0]->text(), "&Close");
 }
 
 TEST(FileDialog, FiltersTurnIntoQtFormAndACancelLeavesNoPath) {

@@ -2,10 +2,13 @@
 // dialog, plus the About boxes of both programs rendered for the documentation.
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -60,15 +63,38 @@ QList<QAction*> MenuEntries(CDialog& dialog) {
   return dialog.GetSystemMenu()->GetQMenu()->actions();
 }
 
+// The system menu as it reads, one text per entry, separators as empty texts.
+QStringList MenuTexts(CDialog& dialog) {
+  QStringList texts;
+  for (QAction* entry : MenuEntries(dialog)) texts << entry->text();
+  return texts;
+}
+
+QAction* MenuEntry(CDialog& dialog, const QString& text) {
+  for (QAction* entry : MenuEntries(dialog)) {
+    if (entry->text() == text) return entry;
+  }
+  return nullptr;
+}
+
+// The static texts of a window, in the order they were made.
+QStringList Labels(const QWidget& window) {
+  QStringList texts;
+  for (QLabel* label : window.findChildren<QLabel*>()) {
+    if (!label->text().isEmpty()) texts << label->text();
+  }
+  return texts;
+}
+
 TEST_F(ShellTest, SystemMenuGetsTheAboutEntryAfterASeparatorAndTheIconIsSet) {
   TestMainDialog dialog;
   RunModal(dialog, [&] {
     const QList<QAction*> entries = MenuEntries(dialog);
-    ASSERT_EQ(entries.size(), 4);  // Minimize, Close, separator, About
+    EXPECT_EQ(MenuTexts(dialog), QStringList({"Mi&nimize", "&Close", "", "&About test..."}));
+    ASSERT_EQ(entries.size(), 4);
     EXPECT_EQ(entries[0]->data().toUInt(), SC_MINIMIZE);
     EXPECT_EQ(entries[1]->data().toUInt(), SC_CLOSE);
     EXPECT_TRUE(entries[2]->isSeparator());
-    EXPECT_EQ(entries[3]->text(), "&About test...");
     EXPECT_EQ(entries[3]->data().toUInt(), IDM_ABOUTBOX);
     EXPECT_EQ(dialog.GetIcon(true).cacheKey(), dialog.m_hIcon.cacheKey());
     EXPECT_EQ(dialog.GetIcon(false).cacheKey(), dialog.m_hIcon.cacheKey());
@@ -81,7 +107,7 @@ TEST_F(ShellTest, AnEmptyAboutStringAddsNothingToTheSystemMenu) {
   m_resources.strings[IDS_ABOUTBOX].clear();
   TestMainDialog dialog;
   RunModal(dialog, [&] {
-    EXPECT_EQ(MenuEntries(dialog).size(), 2);
+    EXPECT_EQ(MenuTexts(dialog), QStringList({"Mi&nimize", "&Close"}));
     dialog.EndDialog(IDCANCEL);
   });
 }
@@ -90,17 +116,17 @@ TEST_F(ShellTest, TheAboutEntryOpensTheAboutBoxAndClosingItChangesNothing) {
   TestMainDialog dialog;
   QString aboutCaption;
   const int result = RunModal(dialog, [&] {
-    TypeInto(dialog, IDC_VALUE, "77");
+    TypeInto(dialog, "Value", "77");
     WhenNextModalOpens([&](QWidget* box) {
       aboutCaption = box->windowTitle();
       auto* about = dynamic_cast<CDialog*>(box);
       ASSERT_NE(about, nullptr);
-      ClickItem(*about, IDOK);
+      Click(*about, "OK");
     });
-    MenuEntries(dialog)[3]->trigger();
+    MenuEntry(dialog, "&About test...")->trigger();
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_FALSE(dialog.IsIconic());
-    EXPECT_EQ(ItemText(dialog, IDC_VALUE), "77");
+    EXPECT_EQ(BoxText(dialog, "Value"), "77");
     // The low four bits of a system command are the window manager's and do not count.
     WhenNextModalOpens([](QWidget* box) { qobject_cast<QDialog*>(box)->done(IDOK); });
     dialog.SendSysCommand(IDM_ABOUTBOX | 0x3);
@@ -118,7 +144,7 @@ TEST_F(ShellTest, OtherSystemCommandsGetTheDefaultHandling) {
     EXPECT_TRUE(dialog.IsIconic());
     dialog.SendSysCommand(SC_RESTORE);
     EXPECT_FALSE(dialog.IsIconic());
-    MenuEntries(dialog)[1]->trigger();  // Close
+    MenuEntry(dialog, "&Close")->trigger();
   });
   EXPECT_EQ(result, IDCANCEL);
 }
@@ -195,7 +221,7 @@ TEST_F(ShellTest, StartUpRunsTheMainDialogModallyAndReturnsFalseWhenItCloses) {
                    ASSERT_NE(main, nullptr);
                    EXPECT_EQ(app.m_pMainWnd, main);
                    EXPECT_EQ(MenuEntries(*main).size(), 4);
-                   ClickItem(*main, IDCANCEL);
+                   Click(*main, "Cancel");
                  });
   EXPECT_FALSE(initResult);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no second window";
@@ -203,18 +229,107 @@ TEST_F(ShellTest, StartUpRunsTheMainDialogModallyAndReturnsFalseWhenItCloses) {
 
 TEST_F(ShellTest, AboutBoxShowsTheIconTheLinesAndADefaultOk) {
   CAboutDlg about;
-  auto* ok = qobject_cast<QPushButton*>(about.GetDlgItem(IDOK));
+  auto* ok = qobject_cast<QPushButton*>(FindButton(about, "OK"));
   ASSERT_NE(ok, nullptr);
   EXPECT_TRUE(ok->isDefault());
-  QStringList texts;
-  bool hasIcon = false;
-  for (QLabel* label : about.findChildren<QLabel*>()) {
-    texts << label->text();
-    hasIcon = hasIcon || !label->pixmap().isNull();
-  }
-  EXPECT_TRUE(texts.contains("test Version 1.0"));
-  EXPECT_TRUE(hasIcon);
+  EXPECT_EQ(Labels(about), QStringList({"test Version 1.0", "Copyright (C) 2002"}));
+  const QList<QLabel*> labels = about.findChildren<QLabel*>();
+  EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                          [](QLabel* label) { return !label->pixmap().isNull(); }));
   EXPECT_EQ(RunModal(about, [&] { QTest::keyClick(&about, Qt::Key_Return); }), IDOK);
+}
+
+// What each program shows: its main window may be minimized and carries the About entry; the
+// About box it opens has the program's caption and lines, and cannot be minimized.
+struct ProgramFace {
+  const ResourceSet& (*resources)();
+  const char* aboutEntry;
+  const char* aboutCaption;
+  const char* versionLine;
+  const char* copyrightLine;
+};
+
+const ProgramFace kPrograms[] = {
+    {VrellokResources, "&About vrellok...", "About vrellok", "vrellok Version 2.0",
+     "Copyright (C) 2002"},
+    {LoopResources, "&About loop...", "About Skelmer", "Skelmer Version 3.0", "Copyright (C) 2003"},
+};
+
+TEST(ProgramShell, TheAboutEntryOpensTheProgramsOwnAboutBoxWhichCannotBeMinimized) {
+  PromptRecorder prompts;
+  for (const ProgramFace& program : kPrograms) {
+    SCOPED_TRACE(program.aboutCaption);
+    AfxSetResources(program.resources());
+    CMainDialog main;
+    QString caption;
+    QStringList lines;
+    QStringList aboutMenu;
+    bool aboutMinimizable = true;
+    RunModal(main, [&] {
+      EXPECT_TRUE(main.windowFlags() & Qt::WindowMinimizeButtonHint);
+      EXPECT_EQ(MenuTexts(main), QStringList({"Mi&nimize", "&Close", "", program.aboutEntry}));
+      QAction* about = MenuEntry(main, program.aboutEntry);
+      EXPECT_NE(about, nullptr);
+      if (about != nullptr) {
+        WhenNextModalOpens([&](QWidget* box) {
+          caption = box->windowTitle();
+          lines = Labels(*box);
+          aboutMinimizable = (box->windowFlags() & Qt::WindowMinimizeButtonHint) != 0;
+          if (auto* dialog = dynamic_cast<CDialog*>(box)) aboutMenu = MenuTexts(*dialog);
+          Click(*box, "OK");
+        });
+        about->trigger();
+      }
+      main.EndDialog(IDCANCEL);
+    });
+    EXPECT_EQ(caption, program.aboutCaption);
+    EXPECT_EQ(lines, QStringList({program.versionLine, program.copyrightLine}));
+    EXPECT_FALSE(aboutMinimizable);
+    EXPECT_EQ(aboutMenu, QStringList({"&Close"}));
+  }
+  EXPECT_TRUE(prompts.messages.empty());
+}
+
+// A screen reader names every edit box of both programs; each name leads to the box the
+// program reads that value from.
+TEST(ProgramShell, EveryEditBoxHasTheNameOfWhatItHolds) {
+  const std::pair<const char*, int> vrellokBoxes[] = {{"Sample Length", IDC_SAMPLE_LENGTH},
+                                                      {"DTMF ID#", IDC_DTMF_ID}};
+  AfxSetResources(VrellokResources());
+  CMainDialog generator;
+  EXPECT_EQ(generator.findChildren<QLineEdit*>().size(), std::size(vrellokBoxes));
+  for (const auto& [name, id] : vrellokBoxes) {
+    EXPECT_EQ(FindEdit(generator, name), generator.GetDlgItem(id)) << name;
+  }
+
+  AfxSetResources(LoopResources());
+  CMainDialog patcher;
+  EXPECT_EQ(patcher.findChildren<QLineEdit*>().size(), std::size(kLoopPointIds) + 1);
+  EXPECT_EQ(FindEdit(patcher, "Channels"), patcher.GetDlgItem(IDC_CHANNELS));
+  for (std::size_t i = 0; i < std::size(kLoopPointIds); ++i) {
+    const QString name = QString("Loop point %1").arg(i + 1);
+    EXPECT_EQ(FindEdit(patcher, name), patcher.GetDlgItem(kLoopPointIds[i])) << i + 1;
+  }
+}
+
+// Whatever the desktop font, no label or button of either program loses words: a one-line label
+// runs on past its box rather than wrap or cut its text.
+TEST(ProgramShell, EveryLabelAndButtonShowsItsWholeText) {
+  for (const ProgramFace& program : kPrograms) {
+    AfxSetResources(program.resources());
+    for (int id : {IDD_MAIN_DIALOG, IDD_ABOUTBOX}) {
+      CDialog dialog(id);
+      for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        EXPECT_FALSE(label->wordWrap()) << label->text().toStdString();
+      }
+      for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(button->text()))
+            << button->text().toStdString();
+      }
+    }
+  }
 }
 
 // With SCREENSHOT_DIR set, saves both programs' About boxes there as PNGs for the README.

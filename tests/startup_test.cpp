@@ -5,12 +5,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QTimer>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/winapp.h"
 #include "scratch_dir.h"
+#include "shell/startup.h"
 
 namespace {
 
@@ -57,6 +66,170 @@ TEST(StartUp, AWritePastTheFileSizeLimitFailsInsteadOfKillingTheProgram) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), kWriteFailedWithEfbig);
+}
+
+// ---- What the user sees when a program starts: its window, active, in the desktop's font,
+// with the focus where Tab would put it: on the checked button of the first radio group.
+
+constexpr int kStartDialog = 102;
+constexpr int kFirstChoice = 1000;
+constexpr int kSecondChoice = 1001;
+constexpr int kWaitForFocusMs = 5000;
+constexpr int kPollMs = 10;
+int g_report = -1;  // the child writes what it found wrong here, one line per finding
+
+ResourceSet StartResources() {
+  ResourceSet set;
+  set.dialogs[kStartDialog] = {"Start-up test",
+                               160,
+                               60,
+                               "MS Sans Serif",
+                               8,
+                               {RadioButton("First choice", kFirstChoice, {7, 7, 80, 10}, kGroup),
+                                RadioButton("Second choice", kSecondChoice, {7, 20, 80, 10}),
+                                DefPushButton("OK", IDOK, {100, 7, 50, 14}, kGroup),
+                                PushButton("Cancel", IDCANCEL, {100, 24, 50, 14})},
+                               kMinimizeBox};
+  return set;
+}
+
+void Report(const std::string& finding) {
+  const std::string line = finding + "\n";
+  (void)!::write(g_report, line.data(), line.size());
+}
+
+class StartDialog : public CDialog {
+ public:
+  StartDialog() : CDialog(kStartDialog) {}
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override { DDX_Radio(pDX, kFirstChoice, m_choice); }
+  bool OnInitDialog() override {
+    CDialog::OnInitDialog();
+    m_waited.start();
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+      if (QApplication::focusWidget() == nullptr && !m_waited.hasExpired(kWaitForFocusMs)) return;
+      poll->stop();
+      LookAndCancel();
+    });
+    poll->start(kPollMs);
+    return true;
+  }
+
+ private:
+  QAbstractButton* Button(const QString& text) const {
+    for (auto* button : findChildren<QAbstractButton*>()) {
+      if (button->text() == text) return button;
+    }
+    return nullptr;
+  }
+  void LookAndCancel() {
+    if (QApplication::activeModalWidget() != this) Report("the window is not the active modal");
+    if (AfxGetApp()->m_pMainWnd != this) Report("the window is not the main window");
+    if (windowTitle() != "Start-up test") Report("caption " + windowTitle().toStdString());
+    const double desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont).pointSizeF();
+    if (font().pointSizeF() != desktop) {
+      Report("font " + std::to_string(font().pointSizeF()) + " pt, desktop " +
+             std::to_string(desktop));
+    }
+    if (QApplication::focusWidget() != Button("Second choice")) {
+      Report("focus not on the checked button");
+    }
+    if (QAbstractButton* cancel = Button("Cancel")) {
+      cancel->click();
+    } else {
+      Report("no Cancel button");
+      EndDialog(IDCANCEL);
+    }
+  }
+
+  int m_choice = 1;
+  QElapsedTimer m_waited;
+};
+
+class StartApp : public CWinApp {
+ public:
+  explicit StartApp(const ResourceSet& resources) : CWinApp(resources) {}
+  bool InitInstance() override { return RunMainDialog<StartDialog>(*this, true); }
+};
+
+// Runs a program start in a child process on the given Qt platform (each platform is a
+// different desktop) and returns what the child reported.
+template <class App>
+std::string ReportOfAStart(const char* platform) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    g_report = pipeEnds[1];
+    ::setenv("QT_QPA_PLATFORM", platform, 1);
+    const ResourceSet resources = StartResources();
+    App app(resources);
+    char name[] = "startup_test";
+    char* argv[] = {name, nullptr};
+    if (AfxWinMain(1, argv) != 0) Report("exit code not 0");
+    if (app.m_pMainWnd != nullptr) Report("the main window outlived the program");
+    std::_Exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string report;
+  char buffer[256];
+  for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+    report.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(pipeEnds[0]);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return "no child";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child failed\n";
+  return report;
+}
+
+TEST(StartUp, TheMainWindowOpensActiveInTheDesktopFontAndTheProgramEndsWithIt) {
+  EXPECT_EQ(ReportOfAStart<StartApp>("offscreen"), "");
+}
+
+// Reports the desktop's font size, the dialog's and the dialog's size in pixels.
+class MeasuringApp : public CWinApp {
+ public:
+  explicit MeasuringApp(const ResourceSet& resources) : CWinApp(resources) {}
+  bool InitInstance() override {
+    const CDialog dialog(kStartDialog);
+    const QFont desktop = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    Report(std::to_string(desktop.pointSizeF()) + " " + std::to_string(dialog.font().pointSizeF()) +
+           " " + std::to_string(dialog.width()) + " " + std::to_string(dialog.height()));
+    return false;
+  }
+};
+
+struct Measure {
+  double desktopPoints = 0;
+  double dialogPoints = 0;
+  int width = 0;
+  int height = 0;
+};
+
+Measure MeasureOn(const char* platform) {
+  Measure m;
+  const std::string report = ReportOfAStart<MeasuringApp>(platform);
+  EXPECT_EQ(std::sscanf(report.c_str(), "%lf %lf %d %d", &m.desktopPoints, &m.dialogPoints,
+                        &m.width, &m.height),
+            4)
+      << report;
+  return m;
+}
+
+// Two desktops with different font settings: the offscreen one sets 9 points, the minimal one
+// with real fonts 12. The same template follows each, and grows on the larger one.
+TEST(StartUp, DialogsTakeTheDesktopsFontSizeAndGrowWithIt) {
+  const Measure usual = MeasureOn("offscreen");
+  const Measure larger = MeasureOn("minimal:enable_fonts");
+  ASSERT_GT(larger.desktopPoints, usual.desktopPoints) << "the two desktops do not differ";
+  EXPECT_DOUBLE_EQ(usual.dialogPoints, usual.desktopPoints);
+  EXPECT_DOUBLE_EQ(larger.dialogPoints, larger.desktopPoints);
+  EXPECT_GT(larger.width, usual.width);
+  EXPECT_GT(larger.height, usual.height);
 }
 
 }  // namespace
