@@ -63,17 +63,19 @@ std::optional<PcmFormat> Pcm16FormatOf(const std::uint8_t* fmt, std::uint32_t si
   return PcmFormat{channels, GetLe32(fmt + kFmtRateAt), kPcm16Bits};
 }
 
+bool IsRiffWave(CFile& file) {
+  std::uint8_t preamble[kRiffPreambleBytes] = {};
+  file.Seek(0, CFile::begin);
+  return file.Read(preamble, sizeof preamble) == sizeof preamble &&
+         HasChunkId(preamble + kRiffIdOffset, "RIFF") &&
+         HasChunkId(preamble + kWaveIdOffset, "WAVE");
+}
+
 // Walks the chunks of a RIFF/WAVE file, bounded by the file's length rather than the sizes it
 // declares (streaming writers leave 0 or 0xFFFFFFFF there). Chunks of odd size carry a pad byte.
 std::optional<Samples> FindPcm16Samples(CFile& file) {
   const std::uint64_t length = file.GetLength();
-  std::uint8_t preamble[kRiffPreambleBytes] = {};
-  file.Seek(0, CFile::begin);
-  if (file.Read(preamble, sizeof preamble) != sizeof preamble ||
-      !HasChunkId(preamble + kRiffIdOffset, "RIFF") ||
-      !HasChunkId(preamble + kWaveIdOffset, "WAVE")) {
-    return std::nullopt;
-  }
+  if (!IsRiffWave(file)) return std::nullopt;
   std::optional<PcmFormat> format;
   for (std::uint64_t at = kRiffPreambleBytes; at + kChunkHeaderBytes <= length;) {
     std::uint8_t chunk[kChunkHeaderBytes] = {};
@@ -154,7 +156,7 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
   std::string temporary;  // removed again unless renamed into place
   try {
     const std::optional<Samples> samples = FindPcm16Samples(from);
-    if (!samples) return IsCanonicalWave(from) ? kNotPcm16Text : kNotCanonicalText;
+    if (!samples) return IsRiffWave(from) ? kNotPcm16Text : kNotCanonicalText;
     // Whole frames only: a frame cut short by the end of the file is no sample.
     std::uint64_t dataBytes = std::min(samples->bytes, kMostDataBytes);
     dataBytes -= dataBytes % (samples->format.channels * kPcm16SampleBytes);
