@@ -14,9 +14,6 @@ constexpr unsigned kOtherFrameShift = 2;
 static_assert((1u << kMonoFrameShift) == kMonoBytesPerFrame);
 static_assert((1u << kOtherFrameShift) == kOtherBytesPerFrame);
 
-// The one sample format the records can count frames of: 16-bit PCM, two bytes per channel.
-constexpr std::uint16_t kPcm16Bits = 16;
-constexpr std::uint16_t kPcm16SampleBytes = 2;
 
 using Slots = std::array<LoopRecord, kLoopPointCount>;
 

@@ -28,6 +28,10 @@ inline constexpr std::uint32_t kOtherBytesPerFrame = 4;  // every channel byte b
 
 using LoopPoints = std::array<std::int32_t, kLoopPointCount>;
 
+// The one sample format the records can count frames of: 16-bit PCM, two bytes per channel.
+inline constexpr std::uint16_t kPcm16Bits = 16;
+inline constexpr std::uint16_t kPcm16SampleBytes = 2;
+
 // How a file to be patched is held: nobody else may touch it between reading its table and
 // writing it back.
 inline constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;

@@ -31,8 +31,6 @@ constexpr std::uint16_t kExtensionBytes = 22;
 // The extensible format names its sample coding by GUID; this one is integer PCM.
 constexpr std::array<std::uint8_t, 16> kPcmSubformat = {
     0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-constexpr std::uint16_t kPcm16Bits = 16;
-constexpr std::uint16_t kPcm16SampleBytes = 2;
 constexpr std::size_t kRiffPreambleBytes = 12;  // "RIFF", its size, "WAVE"
 // Both size fields of the plain header are 32 bits and the RIFF size counts the 36 header
 // bytes after it, so this much data is the most one copy can describe.
