@@ -95,12 +95,18 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
     AfxMessageBox(kOpenErrorText);
     return false;
   }
-  const std::string refusal = CheckPatchable(file);
+  std::string refusal;
+  bool copyable = false;
+  try {
+    refusal = CheckPatchable(file);
+    copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
+  } catch (const CFileException& e) {
+    refusal = e.what();  // the header could not be read: this file cannot be held either
+  }
   if (refusal.empty()) {
     m_waveFile = std::move(file);
     return true;
   }
-  const bool copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
   file.Abort();  // the copy reads the file, and our own lock would keep it out
   if (copyable) {
     OfferPlainCopy(path);

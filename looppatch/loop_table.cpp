@@ -14,7 +14,6 @@ constexpr unsigned kOtherFrameShift = 2;
 static_assert((1u << kMonoFrameShift) == kMonoBytesPerFrame);
 static_assert((1u << kOtherFrameShift) == kOtherBytesPerFrame);
 
-
 using Slots = std::array<LoopRecord, kLoopPointCount>;
 
 // How many of count bytes at offset the file holds.

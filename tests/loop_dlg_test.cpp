@@ -691,6 +691,19 @@ TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
   });
 }
 
+// A header that cannot be read is reported like the table's read errors, also while the
+// dialog is starting, and the file is not held.
+TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
+  const FaultGuard guard;
+  m_dialogObject->SetFileToOpen(Save("mono.wav", Wave(kMono, {2000})));
+  CFile::InjectFault(CFile::Fault::read, EIO);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(m_prompts.messages, Messages{OsErrorText(EIO)});
+    EXPECT_FALSE(m_waveFile.IsOpen());
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+  });
+}
+
 // With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README.
 TEST_F(LoopDlgTest, Screenshot) {
   const std::optional<QString> folder = ScreenshotDir();
