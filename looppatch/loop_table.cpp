@@ -82,6 +82,13 @@ bool ReadHeader(CFile& file, WaveHeader& header) {
          ReadAt(file, 0, header.data(), header.size()) == header.size();
 }
 
+// The chunk ids of the canonical layout, each where it must be for the samples to start at 44.
+bool HasCanonicalIds(const WaveHeader& header) {
+  const std::uint8_t* h = header.data();
+  return HasChunkId(h + kRiffIdOffset, "RIFF") && HasChunkId(h + kWaveIdOffset, "WAVE") &&
+         HasChunkId(h + kFmtIdOffset, "fmt ") && HasChunkId(h + kDataIdOffset, "data");
+}
+
 }  // namespace
 
 LoopRecord LoopRecord::FromByteOffset(std::uint32_t byteOffset) {
@@ -106,16 +113,12 @@ std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
 
 bool IsCanonicalWave(CFile& file) {
   WaveHeader header{};
-  if (!ReadHeader(file, header)) return false;
-  const std::uint8_t* h = header.data();
-  return HasChunkId(h + kRiffIdOffset, "RIFF") && HasChunkId(h + kWaveIdOffset, "WAVE") &&
-         HasChunkId(h + kFmtIdOffset, "fmt ") && HasChunkId(h + kDataIdOffset, "data");
+  return ReadHeader(file, header) && HasCanonicalIds(header);
 }
 
 std::string CheckPatchable(CFile& file) {
-  if (!IsCanonicalWave(file)) return kNotCanonicalText;
   WaveHeader header{};
-  if (!ReadHeader(file, header)) return kNotCanonicalText;
+  if (!ReadHeader(file, header) || !HasCanonicalIds(header)) return kNotCanonicalText;
   const std::uint16_t channels = GetLe16(&header[kChannelsOffset]);
   const bool pcm16 = GetLe16(&header[kFormatOffset]) == kPcmFormat &&
                      GetLe16(&header[kBitsOffset]) == kPcm16Bits &&

@@ -47,6 +47,25 @@ bool FaultDue(CFile::Fault kind) {
   return true;
 }
 
+// Moves all count bytes through put(bytes, size, done), a plain or a positioned write, going on
+// after interrupted and partial writes.
+template <class Put>
+void PutAll(const void* buffer, std::size_t count, Put put) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  if (FaultDue(CFile::Fault::write)) ThrowLastError();
+  while (done < count) {
+    const ssize_t moved = put(bytes + done, count - done, done);
+    if (moved < 0) {
+      if (errno == EINTR) continue;
+      ThrowLastError();
+    }
+    // A write that moves nothing will not move anything on a retry either: the device is full.
+    if (moved == 0) throw CFileException(ENOSPC);
+    done += static_cast<std::size_t>(moved);
+  }
+}
+
 int OpenFlagsFor(unsigned flags) {
   // Opening a FIFO that happens to carry the expected name must not wait for a writer.
   int osFlags = O_CLOEXEC | O_NONBLOCK;
@@ -176,35 +195,15 @@ std::size_t CFile::Read(void* buffer, std::size_t count) {
 }
 
 void CFile::Write(const void* buffer, std::size_t count) {
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  if (FaultDue(Fault::write)) ThrowLastError();
-  while (done < count) {
-    const ssize_t put = ::write(m_fd, bytes + done, count - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ThrowLastError();
-    }
-    // A write that moves nothing will not move anything on a retry either: the device is full.
-    if (put == 0) throw CFileException(ENOSPC);
-    done += static_cast<std::size_t>(put);
-  }
+  PutAll(buffer, count, [this](const void* bytes, std::size_t size, std::size_t) {
+    return ::write(m_fd, bytes, size);
+  });
 }
 
 void CFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  if (FaultDue(Fault::write)) ThrowLastError();
-  while (done < count) {
-    const ssize_t put =
-        ::pwrite(m_fd, bytes + done, count - done, static_cast<off_t>(offset + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ThrowLastError();
-    }
-    if (put == 0) throw CFileException(ENOSPC);
-    done += static_cast<std::size_t>(put);
-  }
+  PutAll(buffer, count, [this, offset](const void* bytes, std::size_t size, std::size_t done) {
+    return ::pwrite(m_fd, bytes, size, static_cast<off_t>(offset + done));
+  });
 }
 
 void CFile::Flush() {
