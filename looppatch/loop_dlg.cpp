@@ -123,7 +123,11 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   const std::string proposed = PlainCopyName(path);
   CFileDialog saveDialog(false, proposed.c_str(), kWaveFilter, this);
   if (saveDialog.DoModal() != IDOK) return;
-  const std::string failure = WritePlainCopy(path, saveDialog.GetPathName());
+  std::string failure;
+  {
+    const CWaitCursor busy;  // a long recording takes a while to copy
+    failure = WritePlainCopy(path, saveDialog.GetPathName());
+  }
   if (!failure.empty()) {
     AfxMessageBox(failure);
     return;
