@@ -2,6 +2,8 @@
 // works on for the whole run.
 #pragma once
 
+#include <string>
+
 #include "platform/file.h"
 #include "platform/winapp.h"
 
@@ -12,6 +14,8 @@ class CLoopApp : public CWinApp {
 
   // Open from Open File until Patch or Exit closes it.
   CFile m_waveFile;
+  // The file named on the command line, loaded when the dialog starts; empty for none.
+  std::string m_fileToOpen;
 };
 
 // The running program's application object.

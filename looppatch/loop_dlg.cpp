@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "looppatch/loop_app.h"
+#include "looppatch/plain_copy.h"
 #include "platform/data_exchange.h"
 #include "platform/prompts.h"
 #include "resources/loop_rc.h"
@@ -14,19 +15,19 @@ namespace {
 static_assert(std::size(kLoopPointIds) == kLoopPointCount);
 
 constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
-// Nobody else may touch the file between reading its table and patching it.
-constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
 
 constexpr char kNoFileText[] = "You must open a file first";
-constexpr char kOpenErrorText[] = "Error Opening File";
-constexpr char kNotWaveText[] = "Not a wave file with a 44-byte header";
-constexpr char kPatchedText[] = "File Patched and Saved";
+constexpr char kOfferCopyText[] =
+    "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
+    "Save a copy with the plain header and open it?";
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
 
 }  // namespace
 
-CLoopDlg::CLoopDlg(QWidget* parent) : CLoopDlg(GetLoopApp().m_waveFile, parent) {}
+CLoopDlg::CLoopDlg(QWidget* parent) : CLoopDlg(GetLoopApp().m_waveFile, parent) {
+  m_fileToOpen = GetLoopApp().m_fileToOpen;
+}
 
 CLoopDlg::CLoopDlg(CFile& waveFile, QWidget* parent)
     : CMainDialog(IDD_MAIN_DIALOG, parent), m_waveFile(waveFile) {}
@@ -34,6 +35,7 @@ CLoopDlg::CLoopDlg(CFile& waveFile, QWidget* parent)
 bool CLoopDlg::OnInitDialog() {
   CMainDialog::OnInitDialog();
   UpdateData(false);
+  if (!m_fileToOpen.empty()) LoadFile(m_fileToOpen);
   return true;
 }
 
@@ -61,16 +63,19 @@ const MessageMap& CLoopDlg::GetMessageMap() const {
 }
 
 void CLoopDlg::OnOpenFile() {
-  CFileDialog fileDialog(true, nullptr, nullptr, OFN_HIDEREADONLY, kWaveFilter, this);
+  CFileDialog fileDialog(true, nullptr, kWaveFilter, this);
   if (fileDialog.DoModal() != IDOK) return;
   Invalidate();
   UpdateWindow();  // clear the file dialog's traces before the file is read
-  const std::string& path = fileDialog.GetPathName();
+  LoadFile(fileDialog.GetPathName());
+}
+
+void CLoopDlg::LoadFile(const std::string& path) {
   // Choosing the loaded file again reads its table afresh, dropping unsaved edits; opening it
   // a second time would only meet our own lock.
   if (!m_waveFile.RefersTo(path) && !HoldNewFile(path)) return;
   try {
-    m_loadedLength = static_cast<std::uint32_t>(m_waveFile.GetLength());
+    m_loadedLength = m_waveFile.GetLength();
     ShowTable(ReadLoopTable(m_waveFile));
   } catch (const CFileException& e) {
     // The file stays held, but a table that could not be read must not be written back over:
@@ -90,12 +95,44 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
     AfxMessageBox(kOpenErrorText);
     return false;
   }
-  if (!IsCanonicalWave(file)) {
-    AfxMessageBox(kNotWaveText);
-    return false;
+  std::string refusal;
+  bool copyable = false;
+  try {
+    refusal = CheckPatchable(file);
+    copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
+  } catch (const CFileException& e) {
+    refusal = e.what();  // the header could not be read: this file cannot be held either
   }
-  m_waveFile = std::move(file);
-  return true;
+  if (refusal.empty()) {
+    m_waveFile = std::move(file);
+    return true;
+  }
+  file.Abort();  // the copy reads the file, and our own lock would keep it out
+  if (copyable) {
+    OfferPlainCopy(path);
+  } else {
+    AfxMessageBox(refusal);
+  }
+  return false;
+}
+
+// Yes, a name, and a copy that was written: the copy is opened as if chosen with Open File.
+// Anything else leaves the dialog as it was.
+void CLoopDlg::OfferPlainCopy(const std::string& path) {
+  if (AfxMessageBox(kOfferCopyText, MB_YESNO) != IDYES) return;
+  const std::string proposed = PlainCopyName(path);
+  CFileDialog saveDialog(false, proposed.c_str(), kWaveFilter, this);
+  if (saveDialog.DoModal() != IDOK) return;
+  std::string failure;
+  {
+    const CWaitCursor busy;  // a long recording takes a while to copy
+    failure = WritePlainCopy(path, saveDialog.GetPathName());
+  }
+  if (!failure.empty()) {
+    AfxMessageBox(failure);
+    return;
+  }
+  LoadFile(saveDialog.GetPathName());
 }
 
 void CLoopDlg::OnPatch() {
@@ -107,7 +144,9 @@ void CLoopDlg::OnPatch() {
   try {
     WriteLoopTable(m_waveFile, m_channelByte, m_loopPoints);
   } catch (const std::invalid_argument& refusal) {
-    AfxMessageBox(refusal.what());  // nothing written, the file still open
+    AfxMessageBox(refusal.what());  // nothing written
+    // A file replaced or removed since it was opened is gone for good: nothing left to patch.
+    if (!StillAtItsPath(m_waveFile)) Unload();
     return;
   } catch (const CFileException& e) {
     AfxMessageBox(e.what());
@@ -129,6 +168,11 @@ void CLoopDlg::OnExit() {
 
 void CLoopDlg::OnHelp() {
   AfxMessageBox(kHelpText);
+}
+
+void CLoopDlg::Unload() {
+  m_waveFile.Abort();
+  m_loadedLength = 0;
 }
 
 void CLoopDlg::ShowTable(const LoopTable& table) {

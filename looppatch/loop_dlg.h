@@ -12,10 +12,14 @@
 
 class CLoopDlg : public CMainDialog {
  public:
-  // The program's dialog, on the application's file object.
+  // The program's dialog, on the application's file object, loading the file named on the
+  // command line (if any) once it starts.
   explicit CLoopDlg(QWidget* parent = nullptr);
   // A dialog on a file object the caller keeps alive for as long as the dialog.
   explicit CLoopDlg(CFile& waveFile, QWidget* parent = nullptr);
+
+  // Loaded as soon as the dialog starts, exactly as if chosen with Open File.
+  void SetFileToOpen(std::string path) { m_fileToOpen = std::move(path); }
 
  protected:
   bool OnInitDialog() override;
@@ -31,13 +35,17 @@ class CLoopDlg : public CMainDialog {
 
   int m_channelCount = 0;
   LoopPoints m_loopPoints{};         // loop points 1 to 10
-  std::uint32_t m_loadedLength = 0;  // low 32 bits of the file's length; 0: no file loaded
+  std::uint64_t m_loadedLength = 0;  // the file's length; 0: no file loaded
   std::uint8_t m_channelByte = 0;
 
  private:
   bool FileLoaded() const { return m_loadedLength != 0 && m_waveFile.IsOpen(); }
+  void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
+  void OfferPlainCopy(const std::string& path);
   void ShowTable(const LoopTable& table);
+  void Unload();
 
   CFile& m_waveFile;  // the program's; the dialog never owns it
+  std::string m_fileToOpen;
 };

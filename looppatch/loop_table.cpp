@@ -37,16 +37,23 @@ std::uint64_t SampleDataEnd(CFile& file) {
   return std::min(length, kCanonicalHeaderBytes + GetLe32(size));
 }
 
-// The ten slots as they stand. A slot not wholly inside the sample data stays blank, so nothing
-// from another slot or another file can show through.
-Slots ReadSlots(CFile& file) {
+// The table's bytes as they stand: from kLoopTableOffset up to the end of the last slot wholly
+// inside the sample data, read in one go. Slots beyond stay out, so nothing from another chunk
+// or another file can show through, and nothing is ever written there.
+std::vector<std::uint8_t> ReadTableBytes(CFile& file) {
   const std::uint64_t dataEnd = SampleDataEnd(file);
+  std::size_t slotCount = 0;
+  while (slotCount < kLoopPointCount && SlotOffset(slotCount + 1) <= dataEnd) ++slotCount;
+  std::vector<std::uint8_t> bytes(slotCount * kLoopRecordBytes);
+  if (!bytes.empty()) bytes.resize(ReadAt(file, kLoopTableOffset, bytes.data(), bytes.size()));
+  return bytes;
+}
+
+Slots SlotsOf(const std::vector<std::uint8_t>& tableBytes) {
   Slots slots{};
-  for (std::size_t i = 0; i < kLoopPointCount && SlotOffset(i + 1) <= dataEnd; ++i) {
-    LoopRecord slot;
-    if (ReadAt(file, SlotOffset(i), slot.bytes.data(), kLoopRecordBytes) == kLoopRecordBytes) {
-      slots[i] = slot;
-    }
+  for (std::size_t i = 0; (i + 1) * kLoopRecordBytes <= tableBytes.size(); ++i) {
+    std::copy_n(tableBytes.begin() + static_cast<std::ptrdiff_t>(i * kLoopRecordBytes),
+                kLoopRecordBytes, slots[i].bytes.begin());
   }
   return slots;
 }
@@ -67,6 +74,19 @@ std::size_t LeadingRun(const LoopPoints& loopPoints) {
 
 std::string BoxRefusal(std::size_t index, const char* what) {
   return "Loop point " + std::to_string(index + 1) + what;
+}
+
+// Every check reads the header fields it needs from these bytes.
+bool ReadHeader(CFile& file, WaveHeader& header) {
+  return file.GetLength() >= kCanonicalHeaderBytes &&
+         ReadAt(file, 0, header.data(), header.size()) == header.size();
+}
+
+// The chunk ids of the canonical layout, each where it must be for the samples to start at 44.
+bool HasCanonicalIds(const WaveHeader& header) {
+  const std::uint8_t* h = header.data();
+  return HasChunkId(h + kRiffIdOffset, "RIFF") && HasChunkId(h + kWaveIdOffset, "WAVE") &&
+         HasChunkId(h + kFmtIdOffset, "fmt ") && HasChunkId(h + kDataIdOffset, "data");
 }
 
 }  // namespace
@@ -92,11 +112,23 @@ std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
 }
 
 bool IsCanonicalWave(CFile& file) {
-  if (file.GetLength() < kCanonicalHeaderBytes) return false;
-  std::uint8_t header[kCanonicalHeaderBytes] = {};
-  if (ReadAt(file, 0, header, sizeof header) != sizeof header) return false;
-  return HasChunkId(header + kRiffIdOffset, "RIFF") && HasChunkId(header + kWaveIdOffset, "WAVE") &&
-         HasChunkId(header + kFmtIdOffset, "fmt ") && HasChunkId(header + kDataIdOffset, "data");
+  WaveHeader header{};
+  return ReadHeader(file, header) && HasCanonicalIds(header);
+}
+
+std::string CheckPatchable(CFile& file) {
+  WaveHeader header{};
+  if (!ReadHeader(file, header) || !HasCanonicalIds(header)) return kNotCanonicalText;
+  const std::uint16_t channels = GetLe16(&header[kChannelsOffset]);
+  const bool pcm16 = GetLe16(&header[kFormatOffset]) == kPcmFormat &&
+                     GetLe16(&header[kBitsOffset]) == kPcm16Bits &&
+                     (channels == 1 || channels == 2) &&
+                     GetLe16(&header[kBlockAlignOffset]) == channels * kPcm16SampleBytes;
+  return pcm16 ? std::string() : kNotPcm16Text;
+}
+
+bool StillAtItsPath(const CFile& file) {
+  return file.RefersTo(file.GetFilePath());
 }
 
 LoopTable ReadLoopTable(CFile& file) {
@@ -106,7 +138,7 @@ LoopTable ReadLoopTable(CFile& file) {
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
   const unsigned shift = table.channelCount == 1 ? kMonoFrameShift : kOtherFrameShift;
-  const Slots slots = ReadSlots(file);
+  const Slots slots = SlotsOf(ReadTableBytes(file));
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     table.loopPoints[i] =
         slots[i].IsRecord() ? static_cast<std::int32_t>(slots[i].ByteOffset() >> shift) : 0;
@@ -115,7 +147,12 @@ LoopTable ReadLoopTable(CFile& file) {
 }
 
 std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints) {
+  if (!StillAtItsPath(file)) return kReplacedText;
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
+  const std::uint64_t dataEnd = SampleDataEnd(file);
+  // A point may name the end of the samples itself (a loop running to the last frame), but
+  // no frame after it.
+  const std::uint64_t frames = (dataEnd - kLoopTableOffset) / bytesPerFrame;
   bool emptySeen = false;
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     if (!ByteOffsetOf(loopPoints[i], bytesPerFrame)) return BoxRefusal(i, " is out of range");
@@ -123,11 +160,13 @@ std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoi
       emptySeen = true;
     } else if (emptySeen) {
       return BoxRefusal(i, " follows an empty loop point");
+    } else if (static_cast<std::uint64_t>(loopPoints[i]) > frames) {
+      return BoxRefusal(i, " is past the end of the samples");
     }
   }
   // Records beyond the sample data would overwrite whatever chunk follows it.
   const std::size_t count = LeadingRun(loopPoints);
-  if (count > 0 && SlotOffset(count) > SampleDataEnd(file)) {
+  if (count > 0 && SlotOffset(count) > dataEnd) {
     return "The file is too short for " + std::to_string(count) + " loop points";
   }
   return {};
@@ -137,27 +176,28 @@ void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loo
   const std::string refusal = CheckLoopPoints(file, channelByte, loopPoints);
   if (!refusal.empty()) throw std::invalid_argument(refusal);
 
+  // The new table is built over the bytes just read, under the lock: records for the leading
+  // run, blanks over later slots that still read as records (or a cleared point would come back
+  // on the next read), and every other slot as it was, since there the bytes are samples.
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
   const std::size_t count = LeadingRun(loopPoints);
-  const Slots old = ReadSlots(file);
-  std::vector<std::uint8_t> records(count * kLoopRecordBytes);
-  for (std::size_t i = 0; i < count; ++i) {
-    const LoopRecord record =
-        LoopRecord::FromByteOffset(*ByteOffsetOf(loopPoints[i], bytesPerFrame));
-    std::copy(record.bytes.begin(), record.bytes.end(), records.begin() + i * kLoopRecordBytes);
+  std::vector<std::uint8_t> table = ReadTableBytes(file);
+  const Slots old = SlotsOf(table);
+  std::size_t changed = count;  // slots from the first up to the last one that changes
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    LoopRecord slot;
+    if (i < count) {
+      slot = LoopRecord::FromByteOffset(*ByteOffsetOf(loopPoints[i], bytesPerFrame));
+    } else if (!old[i].IsRecord()) {
+      continue;
+    } else {
+      changed = i + 1;
+    }
+    std::copy(slot.bytes.begin(), slot.bytes.end(),
+              table.begin() + static_cast<std::ptrdiff_t>(i * kLoopRecordBytes));
   }
-  if (count > 0) {
-    file.Seek(kLoopTableOffset, CFile::begin);
-    file.Write(records.data(), records.size());
-  }
-  // A cleared loop point must not come back on the next read, so records left behind the new
-  // table are blanked; slots that never held a record are sample data and stay as they are.
-  const LoopRecord blank;
-  for (std::size_t i = count; i < kLoopPointCount; ++i) {
-    if (!old[i].IsRecord()) continue;
-    file.Seek(static_cast<std::int64_t>(SlotOffset(i)), CFile::begin);
-    file.Write(blank.bytes.data(), kLoopRecordBytes);
-  }
+  // One write, so an interruption leaves either the old table or the new one on the disk.
+  if (changed > 0) file.WriteAt(kLoopTableOffset, table.data(), changed * kLoopRecordBytes);
   file.Flush();
   file.Close();
 }

@@ -28,6 +28,21 @@ inline constexpr std::uint32_t kOtherBytesPerFrame = 4;  // every channel byte b
 
 using LoopPoints = std::array<std::int32_t, kLoopPointCount>;
 
+// The one sample format the records can count frames of: 16-bit PCM, two bytes per channel.
+inline constexpr std::uint16_t kPcm16Bits = 16;
+inline constexpr std::uint16_t kPcm16SampleBytes = 2;
+
+// How a file to be patched is held: nobody else may touch it between reading its table and
+// writing it back.
+inline constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
+
+// What loop says, in its dialog and on its command line.
+inline constexpr char kOpenErrorText[] = "Error Opening File";
+inline constexpr char kPatchedText[] = "File Patched and Saved";
+inline constexpr char kNotCanonicalText[] = "Not a wave file with a 44-byte header";
+inline constexpr char kNotPcm16Text[] = "Not a 16-bit PCM wave file with one or two channels";
+inline constexpr char kReplacedText[] = "The file was replaced or removed after it was opened";
+
 // One record as it lies in the file: 'E', 'M', then the byte offset, unsigned little-endian.
 struct LoopRecord {
   static constexpr std::uint8_t kMarkE = 0x45;
@@ -56,18 +71,28 @@ std::uint32_t BytesPerFrame(std::uint8_t channelByte);
 // start the sample data, so the only ones the table may be written into.
 bool IsCanonicalWave(CFile& file);
 
+// Empty when the table may be kept in this file: the canonical header, and samples of 16-bit
+// PCM in one or two channels (the only layouts whose frames the records can count). Otherwise
+// the text to show.
+std::string CheckPatchable(CFile& file);
+
+// False when the path the file was opened by no longer leads to it (replaced, moved or deleted
+// since): writing then would change a file nobody will ever read.
+bool StillAtItsPath(const CFile& file);
+
 // Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
 // no record; a file too short to hold the channel byte reads as channel byte 0. File errors
 // pass to the caller as CFileException, and then no values are delivered.
 LoopTable ReadLoopTable(CFile& file);
 
-// Empty when WriteLoopTable may store these points; otherwise the text to show the user. Boxes
-// are checked in order (range first, then a gap before the box), then whether the records fit
-// inside the sample data. Reads the file, never writes it.
+// Empty when WriteLoopTable may store these points; otherwise the text to show the user. First
+// the file must still be the one at its path; then the boxes are checked in order (range, a gap
+// before the box, past the last sample frame), then whether the records fit inside the sample
+// data. Reads the file, never writes it.
 std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);
 
-// Writes records for the leading run of non-zero loop points in one write at
-// kLoopTableOffset, clears every later slot that still reads as a record, then flushes and
-// closes the file. Points that CheckLoopPoints refuses throw std::invalid_argument carrying its
-// text, with the file untouched and still open.
+// Stores records for the leading run of non-zero loop points and clears every later slot that
+// still reads as a record, all in one positioned write from kLoopTableOffset to the end of the
+// last slot that changes, then flushes and closes the file. Points that CheckLoopPoints refuses
+// throw std::invalid_argument carrying its text, with the file untouched and still open.
 void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);

@@ -28,8 +28,47 @@ constexpr mode_t kNewFileMode = 0666;  // narrowed by the user's umask
   throw CFileException(errno);
 }
 
+struct ArmedFault {
+  CFile::Fault kind = CFile::Fault::none;
+  int osError = 0;
+  unsigned skip = 0;
+};
+ArmedFault g_fault;
+
+// True when the armed fault is due for this call; it then disarms and leaves its code in errno.
+bool FaultDue(CFile::Fault kind) {
+  if (g_fault.kind != kind) return false;
+  if (g_fault.skip > 0) {
+    --g_fault.skip;
+    return false;
+  }
+  errno = g_fault.osError;
+  g_fault = {};
+  return true;
+}
+
+// Moves all count bytes through put(bytes, size, done), a plain or a positioned write, going on
+// after interrupted and partial writes.
+template <class Put>
+void PutAll(const void* buffer, std::size_t count, Put put) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  if (FaultDue(CFile::Fault::write)) ThrowLastError();
+  while (done < count) {
+    const ssize_t moved = put(bytes + done, count - done, done);
+    if (moved < 0) {
+      if (errno == EINTR) continue;
+      ThrowLastError();
+    }
+    // A write that moves nothing will not move anything on a retry either: the device is full.
+    if (moved == 0) throw CFileException(ENOSPC);
+    done += static_cast<std::size_t>(moved);
+  }
+}
+
 int OpenFlagsFor(unsigned flags) {
-  int osFlags = O_CLOEXEC;
+  // Opening a FIFO that happens to carry the expected name must not wait for a writer.
+  int osFlags = O_CLOEXEC | O_NONBLOCK;
   if (flags & CFile::modeReadWrite) {
     osFlags |= O_RDWR;
   } else if (flags & CFile::modeWrite) {
@@ -100,6 +139,33 @@ bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
   return true;
 }
 
+bool CFile::CreateUnique(const std::string& folder, const std::string& prefix, int* osError) {
+  Abort();
+  std::string name = folder + "/" + prefix + "XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (fd >= 0) {
+      ::unlink(name.c_str());
+      ::close(fd);
+    }
+    if (osError) *osError = error;
+    return false;
+  }
+  // mkostemp makes the file private to its owner; it is to become an ordinary file, with the
+  // permissions any new file gets under the user's umask.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, kNewFileMode & ~mask);
+  m_fd = fd;
+  m_path = name;
+  return true;
+}
+
+void CFile::InjectFault(Fault kind, int osError, unsigned skip) {
+  g_fault = {kind, osError, skip};
+}
+
 std::uint64_t CFile::GetLength() const {
   struct stat info {};
   if (::fstat(m_fd, &info) != 0) ThrowLastError();
@@ -115,6 +181,7 @@ std::uint64_t CFile::Seek(std::int64_t offset, SeekPosition from) {
 std::size_t CFile::Read(void* buffer, std::size_t count) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
+  if (FaultDue(Fault::read)) ThrowLastError();
   while (done < count) {
     const ssize_t got = ::read(m_fd, bytes + done, count - done);
     if (got == 0) break;
@@ -128,22 +195,19 @@ std::size_t CFile::Read(void* buffer, std::size_t count) {
 }
 
 void CFile::Write(const void* buffer, std::size_t count) {
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t put = ::write(m_fd, bytes + done, count - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ThrowLastError();
-    }
-    // A write that moves nothing will not move anything on a retry either: the device is full.
-    if (put == 0) throw CFileException(ENOSPC);
-    done += static_cast<std::size_t>(put);
-  }
+  PutAll(buffer, count, [this](const void* bytes, std::size_t size, std::size_t) {
+    return ::write(m_fd, bytes, size);
+  });
+}
+
+void CFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
+  PutAll(buffer, count, [this, offset](const void* bytes, std::size_t size, std::size_t done) {
+    return ::pwrite(m_fd, bytes, size, static_cast<off_t>(offset + done));
+  });
 }
 
 void CFile::Flush() {
-  if (::fsync(m_fd) != 0) ThrowLastError();
+  if (FaultDue(Fault::flush) || ::fsync(m_fd) != 0) ThrowLastError();
 }
 
 void CFile::Close() {
@@ -151,7 +215,10 @@ void CFile::Close() {
   // The descriptor is gone even when close reports an error, so it is never closed twice.
   const int fd = std::exchange(m_fd, -1);
   m_path.clear();
+  const bool injected = FaultDue(Fault::close);
+  const int error = errno;
   if (::close(fd) != 0) ThrowLastError();
+  if (injected) throw CFileException(error);
 }
 
 void CFile::Abort() {

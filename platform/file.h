@@ -50,14 +50,28 @@ class CFile {
   // spelling or link leads to it.
   bool RefersTo(const std::string& path) const;
 
+  // A new, empty file with a unique name in folder, open for reading and writing and held
+  // exclusively; nobody else meets it by a name they chose. False when it cannot be made, then
+  // osError (if given) receives errno. GetFilePath() gives the name it got.
+  bool CreateUnique(const std::string& folder, const std::string& prefix, int* osError = nullptr);
+
   // Every call below throws CFileException on failure.
   std::uint64_t GetLength() const;
   std::uint64_t Seek(std::int64_t offset, SeekPosition from);
   std::size_t Read(void* buffer, std::size_t count);  // fewer bytes only at the end of the file
   void Write(const void* buffer, std::size_t count);  // all bytes or an exception
-  void Flush();                                       // to the disk, not only to the cache
-  void Close();
+  // All bytes at offset, without moving the file position: one call of the file system as far
+  // as the file allows, so no other reader sees a state between the old bytes and the new.
+  void WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
+  void Flush();  // to the disk, not only to the cache
+  void Close();  // the file is let go even when closing reports an error
   void Abort();  // closes, ignoring any failure
+
+  // For tests: the next read, write, flush or close on any CFile (after `skip` more successful
+  // calls of that kind) fails with osError as if the system had refused it, without touching
+  // the file; a failed close still lets go of the descriptor. One fault is armed at a time.
+  enum class Fault { none, read, write, flush, close };
+  static void InjectFault(Fault kind, int osError, unsigned skip = 0);
 
  private:
   int m_fd = -1;

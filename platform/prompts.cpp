@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <cassert>
 #include <vector>
 
 #include "platform/framework_ids.h"
@@ -20,10 +19,28 @@ class QtPrompts : public UserPrompts {
     box.exec();
   }
 
-  std::optional<std::string> AskOpenFile(QWidget* parent, const FileOpenRequest& request) override {
-    QString path = QFileDialog::getOpenFileName(
+  bool AskYesNo(QWidget* parent, const std::string& text) override {
+    QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, parent);
+    return box.exec() == QMessageBox::Yes;
+  }
+
+  std::optional<std::string> AskOpenFile(QWidget* parent,
+                                         const FileDialogRequest& request) override {
+    return Chosen(QFileDialog::getOpenFileName(
         parent, QString(), QString::fromStdString(request.initialPath),
-        QString::fromStdString(request.nameFilters), nullptr, QFileDialog::HideNameFilterDetails);
+        QString::fromStdString(request.nameFilters), nullptr, QFileDialog::HideNameFilterDetails));
+  }
+
+  std::optional<std::string> AskSaveFile(QWidget* parent,
+                                         const FileDialogRequest& request) override {
+    return Chosen(QFileDialog::getSaveFileName(
+        parent, QString(), QString::fromStdString(request.initialPath),
+        QString::fromStdString(request.nameFilters), nullptr, QFileDialog::HideNameFilterDetails));
+  }
+
+ private:
+  static std::optional<std::string> Chosen(const QString& path) {
     if (path.isEmpty()) return std::nullopt;
     return path.toStdString();
   }
@@ -72,7 +89,8 @@ void AfxSetPrompts(UserPrompts* prompts) {
   g_prompts = prompts != nullptr ? prompts : &g_qtPrompts;
 }
 
-int AfxMessageBox(const std::string& text) {
+int AfxMessageBox(const std::string& text, unsigned type) {
+  if (type == MB_YESNO) return AfxGetPrompts().AskYesNo(ActiveParent(), text) ? IDYES : IDNO;
   AfxGetPrompts().ShowMessage(ActiveParent(), text);
   return IDOK;
 }
@@ -88,19 +106,17 @@ std::string QtNameFilters(const std::string& barSeparated) {
   return filters;
 }
 
-CFileDialog::CFileDialog(bool openFileDialog, const char* /*defaultExt*/, const char* fileName,
-                         unsigned flags, const char* filter, QWidget* parent)
-    : m_parent(parent) {
-  assert(openFileDialog && "only the open dialog exists");
-  (void)openFileDialog;
+CFileDialog::CFileDialog(bool openFileDialog, const char* fileName, const char* filter,
+                         QWidget* parent)
+    : m_open(openFileDialog), m_parent(parent) {
   m_request.nameFilters = filter != nullptr ? QtNameFilters(filter) : std::string();
   m_request.initialPath = fileName != nullptr ? fileName : "";
-  m_request.hideReadOnly = (flags & OFN_HIDEREADONLY) != 0;
 }
 
 int CFileDialog::DoModal() {
-  std::optional<std::string> path =
-      AfxGetPrompts().AskOpenFile(m_parent != nullptr ? m_parent : ActiveParent(), m_request);
+  QWidget* parent = m_parent != nullptr ? m_parent : ActiveParent();
+  std::optional<std::string> path = m_open ? AfxGetPrompts().AskOpenFile(parent, m_request)
+                                           : AfxGetPrompts().AskSaveFile(parent, m_request);
   m_pathName = path.value_or(std::string());
   return path ? IDOK : IDCANCEL;
 }

@@ -1,6 +1,6 @@
-// Everything that asks the user something and waits: message boxes and the file-open dialog.
-// Both go through one replaceable handler, so tests (or another front end) can answer them
-// without a human at the screen.
+// Everything that asks the user something and waits: message boxes, yes/no questions and the
+// file dialogs. All go through one replaceable handler, so tests (or another front end) can answer
+// them without a human at the screen.
 #pragma once
 
 #include <optional>
@@ -8,10 +8,10 @@
 
 class QWidget;
 
-struct FileOpenRequest {
-  std::string nameFilters;   // Qt's form: "Wave Files (*.wav);;All Files (*)"
-  std::string initialPath;   // where the dialog starts; empty for the current folder
-  bool hideReadOnly = true;  // a Qt file dialog has no read-only box; kept for the record
+struct FileDialogRequest {
+  std::string nameFilters;  // Qt's form: "Wave Files (*.wav);;All Files (*)"
+  // Opening: where the dialog starts, empty for the current folder. Saving: the name proposed.
+  std::string initialPath;
 };
 
 class UserPrompts {
@@ -19,40 +19,48 @@ class UserPrompts {
   virtual ~UserPrompts() = default;
   // A modal box with the text and one OK button; returns once it is dismissed.
   virtual void ShowMessage(QWidget* parent, const std::string& text) = 0;
-  // The chosen path, or nothing when the user cancelled.
+  // A modal question with Yes and No buttons; true for Yes. Closing the box counts as No.
+  virtual bool AskYesNo(QWidget* parent, const std::string& text) = 0;
+  // The chosen path, or nothing when the user cancelled. A save dialog asks before a chosen
+  // file that exists is replaced.
   virtual std::optional<std::string> AskOpenFile(QWidget* parent,
-                                                 const FileOpenRequest& request) = 0;
+                                                 const FileDialogRequest& request) = 0;
+  virtual std::optional<std::string> AskSaveFile(QWidget* parent,
+                                                 const FileDialogRequest& request) = 0;
 };
 
 // The handler in use; by default real Qt dialogs. Installing nullptr restores the default.
 UserPrompts& AfxGetPrompts();
 void AfxSetPrompts(UserPrompts* prompts);
 
-// Shows text in a modal box with one OK button and returns IDOK once the user closed it.
-int AfxMessageBox(const std::string& text);
+// Buttons of a message box, and the answers beside IDOK.
+inline constexpr unsigned MB_OK = 0x0000;
+inline constexpr unsigned MB_YESNO = 0x0004;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+// Shows text in a modal box and returns once the user closed it: with MB_OK (one OK button)
+// IDOK, with MB_YESNO IDYES or IDNO.
+int AfxMessageBox(const std::string& text, unsigned type = MB_OK);
 
 // The filter in the "Name|patterns|Name|patterns||" form turned into Qt's name-filter form.
 // Patterns separated by ';' become a space-separated list, and "*.*" becomes "*": on this
 // system a file needs no dot to count as any file.
 std::string QtNameFilters(const std::string& barSeparated);
 
-inline constexpr unsigned OFN_HIDEREADONLY = 0x0004;
-inline constexpr unsigned OFN_OVERWRITEPROMPT = 0x0002;
-
-// The file-open dialog. Only opening is supported: neither program saves through a dialog, so
-// openFileDialog must be true and defaultExt (which only completes names typed for saving) is
-// ignored.
+// The file-open dialog, or with openFileDialog false the save dialog proposing fileName. The
+// filter is in the "Name|patterns|Name|patterns||" form.
 class CFileDialog {
  public:
-  CFileDialog(bool openFileDialog, const char* defaultExt = nullptr, const char* fileName = nullptr,
-              unsigned flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
-              QWidget* parent = nullptr);
+  explicit CFileDialog(bool openFileDialog, const char* fileName = nullptr,
+                       const char* filter = nullptr, QWidget* parent = nullptr);
 
   int DoModal();  // IDOK when a file was chosen, IDCANCEL otherwise
   const std::string& GetPathName() const { return m_pathName; }  // empty after a cancel
 
  private:
-  FileOpenRequest m_request;
+  bool m_open;
+  FileDialogRequest m_request;
   QWidget* m_parent;
   std::string m_pathName;
 };

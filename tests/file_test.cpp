@@ -214,4 +214,87 @@ TEST_F(FileTest, FailedSeekAndUseAfterCloseThrowTheirCodes) {
   }
 }
 
+TEST_F(FileTest, WriteAtPutsBytesInPlaceAndLeavesThePositionAlone) {
+  CFile file;
+  ASSERT_TRUE(file.Open(m_path, kPatchMode));
+  EXPECT_EQ(file.Seek(1, CFile::begin), 1u);
+  file.WriteAt(3, "\xAA\xBB\xCC", 3);
+  EXPECT_EQ(file.Seek(0, CFile::current), 1u);
+  file.Close();
+  EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 0xAA, 0xBB, 0xCC}));
+}
+
+// The seam the fault tests of the programs stand on: each armed fault fails exactly the call it
+// names, after the given number of successful ones, with the given code, and touches nothing.
+TEST_F(FileTest, AnInjectedFaultFailsTheNamedCallOnceAndTouchesNothing) {
+  struct Disarm {
+    ~Disarm() { CFile::InjectFault(CFile::Fault::none, 0); }
+  } disarm;
+  const auto codeOf = [](const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const CFileException& e) {
+      return e.m_lOsError;
+    }
+    return 0;
+  };
+  CFile file;
+  ASSERT_TRUE(file.Open(m_path, kPatchMode));
+  std::uint8_t byte = 0;
+
+  CFile::InjectFault(CFile::Fault::read, EIO, 1);
+  EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), 0);
+  EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), EIO);
+  EXPECT_EQ(file.Seek(0, CFile::current), 1u);  // the failed read moved nothing
+  EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), 0);
+  EXPECT_EQ(byte, 2);
+
+  CFile::InjectFault(CFile::Fault::write, ENOSPC);
+  EXPECT_EQ(codeOf([&] { file.Write("\xFF", 1); }), ENOSPC);
+  CFile::InjectFault(CFile::Fault::write, EIO);
+  EXPECT_EQ(codeOf([&] { file.WriteAt(0, "\xFF", 1); }), EIO);
+  EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+
+  CFile::InjectFault(CFile::Fault::flush, EIO);
+  EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), 0);  // other calls are not affected
+  EXPECT_EQ(codeOf([&] { file.Flush(); }), EIO);
+  EXPECT_EQ(codeOf([&] { file.Flush(); }), 0);
+
+  CFile::InjectFault(CFile::Fault::close, EDQUOT);
+  EXPECT_EQ(codeOf([&] { file.Close(); }), EDQUOT);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(OpenErrorOf(m_path, kPatchMode), 0);  // the descriptor and its lock are gone
+}
+
+TEST_F(FileTest, CreateUniqueMakesAFreshPrivateNameWithTheUsualPermissions) {
+  const mode_t oldMask = ::umask(022);
+  CFile a, b;
+  ASSERT_TRUE(a.CreateUnique(m_dir.Path().string(), ".tmp."));
+  ASSERT_TRUE(b.CreateUnique(m_dir.Path().string(), ".tmp."));
+  ::umask(oldMask);
+  EXPECT_NE(a.GetFilePath(), b.GetFilePath());
+  EXPECT_EQ(std::filesystem::path(a.GetFilePath()).parent_path(), m_dir.Path());
+  EXPECT_EQ(a.GetLength(), 0u);
+  struct stat info {};
+  ASSERT_EQ(::stat(a.GetFilePath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  EXPECT_EQ(OpenErrorOf(a.GetFilePath(), CFile::modeRead), EWOULDBLOCK);
+  int error = 0;
+  EXPECT_FALSE(a.CreateUnique(m_dir.File("missing"), ".tmp.", &error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_FALSE(a.IsOpen());
+}
+
+// A FIFO carrying a wave file's name must not hang the program waiting for a writer.
+TEST_F(FileTest, OpeningAFifoDoesNotWait) {
+  const std::string fifo = m_dir.File("fifo.wav");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const int code = ExitCodeOfChild([&] {
+    ::alarm(5);  // a blocked open ends the child instead of the test run
+    CFile file;
+    return file.Open(fifo, CFile::modeRead) ? 0 : 1;
+  });
+  EXPECT_EQ(code, 0);
+}
+
 }  // namespace

@@ -26,9 +26,13 @@ inline constexpr int kModalPollMs = 10;
 inline constexpr int kMaxNestedModals = 16;
 
 // Installed for its lifetime: every message box is recorded and returns at once, as if OK was
-// pressed; each file dialog takes the next queued answer (a path, or a cancel).
+// pressed; each question takes the next queued answer (a question with none queued fails the
+// test and counts as No); each file dialog, open or save, takes the next answer queued for its
+// kind (a path, or a cancel).
 class PromptRecorder : public UserPrompts {
  public:
+  using Answers = std::deque<std::optional<std::string>>;
+
   PromptRecorder() { AfxSetPrompts(this); }
   ~PromptRecorder() override { AfxSetPrompts(nullptr); }
   PromptRecorder(const PromptRecorder&) = delete;
@@ -38,25 +42,51 @@ class PromptRecorder : public UserPrompts {
     messages.push_back(text);
     if (onMessage) onMessage(text);
   }
-  std::optional<std::string> AskOpenFile(QWidget*, const FileOpenRequest& request) override {
-    fileRequests.push_back(request);
-    if (fileAnswers.empty()) {
-      ADD_FAILURE() << "a file dialog opened with no answer queued";
-      return std::nullopt;
+  bool AskYesNo(QWidget*, const std::string& text) override {
+    questions.push_back(text);
+    if (yesNoAnswers.empty()) {
+      ADD_FAILURE() << "a question was asked with no answer queued: " << text;
+      return false;
     }
-    std::optional<std::string> answer = fileAnswers.front();
-    fileAnswers.pop_front();
-    return answer;
+    const bool yes = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return yes;
+  }
+  std::optional<std::string> AskOpenFile(QWidget*, const FileDialogRequest& request) override {
+    fileRequests.push_back(request);
+    return Next(fileAnswers, "file");
+  }
+  std::optional<std::string> AskSaveFile(QWidget*, const FileDialogRequest& request) override {
+    saveRequests.push_back(request);
+    return Next(saveAnswers, "save");
   }
 
   void AnswerFileDialog(std::string path) { fileAnswers.emplace_back(std::move(path)); }
   void CancelFileDialog() { fileAnswers.emplace_back(std::nullopt); }
+  void AnswerSaveDialog(std::string path) { saveAnswers.emplace_back(std::move(path)); }
+  void CancelSaveDialog() { saveAnswers.emplace_back(std::nullopt); }
+  void AnswerQuestion(bool yes) { yesNoAnswers.push_back(yes); }
 
   std::vector<std::string> messages;  // in the order they were shown
-  std::vector<FileOpenRequest> fileRequests;
-  std::deque<std::optional<std::string>> fileAnswers;
+  std::vector<std::string> questions;
+  std::vector<FileDialogRequest> fileRequests;
+  std::vector<FileDialogRequest> saveRequests;
+  Answers fileAnswers;
+  Answers saveAnswers;
+  std::deque<bool> yesNoAnswers;
   // Called while the box is "up", e.g. to see which control has the focus at that moment.
   std::function<void(const std::string&)> onMessage;
+
+ private:
+  static std::optional<std::string> Next(Answers& answers, const char* kind) {
+    if (answers.empty()) {
+      ADD_FAILURE() << "a " << kind << " dialog opened with no answer queued";
+      return std::nullopt;
+    }
+    std::optional<std::string> answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
 };
 
 // Ends every open modal dialog, innermost first.

@@ -34,28 +34,27 @@ constexpr char kPatched[] = "File Patched and Saved";
 constexpr char kOpenError[] = "Error Opening File";
 constexpr char kNotWave[] = "Not a wave file with a 44-byte header";
 constexpr char kNoFile[] = "You must open a file first";
+constexpr char kNotPcm16[] = "Not a 16-bit PCM wave file with one or two channels";
+constexpr char kReplaced[] = "The file was replaced or removed after it was opened";
 constexpr char kNotAnInteger[] = "Please enter an integer.";
 constexpr char kHelp[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
 
 constexpr std::uint8_t kAudioByte = 0x11;  // sample data that never looks like a record
+constexpr std::uint8_t kMono = 1;
 constexpr std::uint8_t kStereo = 2;
-constexpr std::size_t kDataBytes = 400;
-constexpr std::size_t kRiffSizeOffset = 4;
-constexpr std::size_t kRiffHeaderBytes = 8;  // "RIFF" and its size are not counted in the size
+constexpr std::size_t kDataBytes = 40000;  // 20000 mono frames, 10000 stereo ones
 
-// A canonical header, then dataBytes of plain audio, with records holding the given byte
-// offsets from slot 1 on.
-Bytes Wave(std::uint8_t channelByte, const std::vector<std::uint32_t>& byteOffsets,
+// The accessible name of loop point i's box, counted from 0.
+QString PointBox(std::size_t i) {
+  return QString("Loop point %1").arg(i + 1);
+}
+
+// A canonical 16-bit PCM file with dataBytes of plain audio, with records holding the given
+// byte offsets from slot 1 on.
+Bytes Wave(std::uint8_t channels, const std::vector<std::uint32_t>& byteOffsets,
            std::size_t dataBytes = kDataBytes) {
-  Bytes bytes(kCanonicalHeaderBytes + dataBytes, kAudioByte);
-  std::fill(bytes.begin(), bytes.begin() + kCanonicalHeaderBytes, 0);
-  std::copy_n("RIFF", 4, bytes.begin() + kRiffIdOffset);
-  PutU32(bytes, kRiffSizeOffset, static_cast<std::uint32_t>(bytes.size() - kRiffHeaderBytes));
-  std::copy_n("WAVEfmt ", 8, bytes.begin() + kWaveIdOffset);
-  bytes[kChannelByteOffset] = channelByte;
-  std::copy_n("data", 4, bytes.begin() + kDataIdOffset);
-  PutU32(bytes, kDataSizeOffset, static_cast<std::uint32_t>(dataBytes));
+  Bytes bytes = CanonicalWave(channels, dataBytes, kAudioByte);
   for (std::size_t i = 0; i < byteOffsets.size(); ++i) {
     const LoopRecord record = LoopRecord::FromByteOffset(byteOffsets[i]);
     std::copy(record.bytes.begin(), record.bytes.end(),
@@ -64,9 +63,33 @@ Bytes Wave(std::uint8_t channelByte, const std::vector<std::uint32_t>& byteOffse
   return bytes;
 }
 
+// The same file with another sample format in its header.
+Bytes WithFormat(Bytes bytes, std::uint16_t tag, std::uint16_t channels, std::uint16_t bits) {
+  PutLe16(&bytes[kFormatOffset], tag);
+  PutLe16(&bytes[kChannelsOffset], channels);
+  PutLe16(&bytes[kBitsOffset], bits);
+  PutLe16(&bytes[kBlockAlignOffset], static_cast<std::uint16_t>(channels * bits / 8));
+  return bytes;
+}
+
+// ffmpeg's layout: a LIST chunk between the fmt chunk and the data.
+Bytes WithListChunk(const Bytes& canonical) {
+  Bytes bytes(canonical.begin(), canonical.begin() + kDataIdOffset);
+  const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+  bytes.insert(bytes.end(), list.begin(), list.end());
+  bytes.insert(bytes.end(), canonical.begin() + kDataIdOffset, canonical.end());
+  PutLe32(&bytes[kRiffSizeOffset], static_cast<std::uint32_t>(bytes.size() - kChunkHeaderBytes));
+  return bytes;
+}
+
+// Disarms an injected fault that a test left unused, so it cannot hit the next test.
+struct FaultGuard {
+  ~FaultGuard() { CFile::InjectFault(CFile::Fault::none, 0); }
+};
+
 // The file as it must read after Patch stored these records over it.
 Bytes WithRecords(Bytes bytes, const std::vector<std::uint32_t>& byteOffsets) {
-  const Bytes records = Wave(0, byteOffsets);
+  const Bytes records = Wave(kMono, byteOffsets);
   std::copy_n(records.begin() + kLoopTableOffset, byteOffsets.size() * kLoopRecordBytes,
               bytes.begin() + kLoopTableOffset);
   return bytes;
@@ -99,12 +122,13 @@ class LoopDlgTest : public testing::Test {
   // Answers the file dialog with path and presses Open File; returns what it said.
   Messages Open(CDialog& dialog, const std::string& path) {
     m_prompts.AnswerFileDialog(path);
-    return Press(dialog, IDC_OPEN_FILE);
+    return Press(dialog, "Open File");
   }
 
-  Messages Press(CDialog& dialog, int id) {
+  // Clicks the button with this text and returns the messages it brought up.
+  Messages Press(CDialog& dialog, const QString& button) {
     m_prompts.messages.clear();
-    ClickItem(dialog, id);
+    Click(dialog, button);
     return m_prompts.messages;
   }
 
@@ -113,13 +137,13 @@ class LoopDlgTest : public testing::Test {
   int Run(const std::function<void(TestLoopDlg&)>& script) {
     return RunModal(*m_dialogObject, [&] {
       script(*m_dialogObject);
-      if (m_dialogObject->isVisible()) ClickItem(*m_dialogObject, IDCANCEL);
+      if (m_dialogObject->isVisible()) Click(*m_dialogObject, "Exit");
     });
   }
 
   static QStringList Boxes(const CDialog& dialog) {
     QStringList texts;
-    for (int id : kLoopPointIds) texts << ItemText(dialog, id);
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) texts << BoxText(dialog, PointBox(i));
     return texts;
   }
 
@@ -138,7 +162,9 @@ TEST_F(LoopDlgTest, EachLoopPointBoxSitsBesideItsLabelAndTheChannelBoxCannotBeTy
     if (auto* label = qobject_cast<const QLabel*>(child)) labels.push_back(label);
   }
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    const QRect box = dialog.GetDlgItem(kLoopPointIds[i])->geometry();
+    const QLineEdit* edit = FindEdit(dialog, PointBox(i));
+    ASSERT_NE(edit, nullptr) << "no box " << PointBox(i).toStdString();
+    const QRect box = edit->geometry();
     const QString number = QString::number(i + 1);
     const auto label = std::find_if(labels.begin(), labels.end(),
                                     [&](const QLabel* l) { return l->text() == number; });
@@ -146,32 +172,32 @@ TEST_F(LoopDlgTest, EachLoopPointBoxSitsBesideItsLabelAndTheChannelBoxCannotBeTy
     const QRect place = (*label)->geometry();
     EXPECT_LT(place.right(), box.left()) << "loop point " << i + 1;
     EXPECT_TRUE(place.top() < box.bottom() && box.top() < place.bottom())
-        << "label " << i + 1 << " is not on the row of box " << kLoopPointIds[i];
+        << "label " << i + 1 << " is not on the row of its box";
   }
-  QLineEdit* channels = EditOf(dialog, IDC_CHANNELS);
+  QLineEdit* channels = FindEdit(dialog, "Channels");
+  ASSERT_NE(channels, nullptr);
   EXPECT_TRUE(channels->isReadOnly());
   EXPECT_EQ(channels->focusPolicy(), Qt::ClickFocus);
 }
 
 TEST_F(LoopDlgTest, AMonoFileShowsItsChannelCountAndLoopPointsAndExitReleasesIt) {
-  const std::string path = Save("mono.wav", Wave(kMonoChannelByte, {2000}));
+  const std::string path = Save("mono.wav", Wave(kMono, {2000}));
   const int result = Run([&](TestLoopDlg& dialog) {
     EXPECT_EQ(Boxes(dialog), kAllZero);
-    EXPECT_EQ(ItemText(dialog, IDC_CHANNELS), "0");
+    EXPECT_EQ(BoxText(dialog, "Channels"), "0");
     EXPECT_EQ(Open(dialog, path), Messages{});
-    EXPECT_EQ(ItemText(dialog, IDC_CHANNELS), "1");
+    EXPECT_EQ(BoxText(dialog, "Channels"), "1");
     QStringList expected = kAllZero;
     expected[0] = "1000";
     EXPECT_EQ(Boxes(dialog), expected);
     EXPECT_TRUE(m_waveFile.IsOpen());
-    EXPECT_EQ(Press(dialog, IDCANCEL), Messages{});
+    EXPECT_EQ(Press(dialog, "Exit"), Messages{});
   });
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_FALSE(m_waveFile.IsOpen());
   ASSERT_EQ(m_prompts.fileRequests.size(), 1u);
   EXPECT_EQ(m_prompts.fileRequests[0].nameFilters,
             QtNameFilters("Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||"));
-  EXPECT_TRUE(m_prompts.fileRequests[0].hideReadOnly);
   EXPECT_EQ(m_dialogObject->helpCalls,
             (std::vector<std::pair<unsigned long, unsigned>>{{0, HELP_QUIT}}));
 }
@@ -181,8 +207,8 @@ TEST_F(LoopDlgTest, PatchStoresTheEditedPointsClosesTheFileAndEndsTheDialog) {
   const std::string path = Save("stereo.wav", before);
   const int result = Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
-    TypeInto(dialog, IDC_LOOP_POINT_2, "500");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    TypeInto(dialog, "Loop point 2", "500");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
     EXPECT_FALSE(dialog.isVisible());
   });
   EXPECT_EQ(result, IDCANCEL);
@@ -195,25 +221,25 @@ TEST_F(LoopDlgTest, PatchStoresTheEditedPointsClosesTheFileAndEndsTheDialog) {
 
 TEST_F(LoopDlgTest, WithoutAFilePatchAsksForOneHelpExplainsAndExitEndsSilently) {
   const int result = Run([&](TestLoopDlg& dialog) {
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kNoFile});
-    EXPECT_EQ(Press(dialog, ID_HELP), Messages{kHelp});
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+    EXPECT_EQ(Press(dialog, "Help"), Messages{kHelp});
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(Press(dialog, IDCANCEL), Messages{});
+    EXPECT_EQ(Press(dialog, "Exit"), Messages{});
   });
   EXPECT_EQ(result, IDCANCEL);
 }
 
 TEST_F(LoopDlgTest, CancellingTheFileDialogKeepsWhatIsLoaded) {
-  const Bytes before = Wave(kMonoChannelByte, {2000});
+  const Bytes before = Wave(kMono, {2000});
   const std::string path = Save("mono.wav", before);
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
     m_prompts.CancelFileDialog();
-    EXPECT_EQ(Press(dialog, IDC_OPEN_FILE), Messages{});
-    EXPECT_EQ(ItemText(dialog, IDC_LOOP_POINT_1), "1000");
+    EXPECT_EQ(Press(dialog, "Open File"), Messages{});
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
     EXPECT_EQ(ReadBytes(path), before);
-    TypeInto(dialog, IDC_LOOP_POINT_2, "3000");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    TypeInto(dialog, "Loop point 2", "3000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   EXPECT_EQ(ReadBytes(path), WithRecords(before, {2000, 6000}));
 }
@@ -229,15 +255,15 @@ TEST_F(LoopDlgTest, AFileThatCannotBeOpenedLeavesThePreviousOneLoaded) {
   ASSERT_TRUE(holder.Open(lockedPath, CFile::modeRead | CFile::shareExclusive));
   Run([&](TestLoopDlg& dialog) {
     EXPECT_EQ(Open(dialog, lockedPath), Messages{kOpenError});
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kNoFile});
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
     Open(dialog, firstPath);
     EXPECT_EQ(Open(dialog, lockedPath), Messages{kOpenError});
     EXPECT_EQ(Open(dialog, m_scratch.File("missing.wav")), Messages{kOpenError});
     EXPECT_EQ(Open(dialog, m_scratch.Path().string()), Messages{kOpenError});  // a folder
-    EXPECT_EQ(ItemText(dialog, IDC_CHANNELS), "2");
-    EXPECT_EQ(ItemText(dialog, IDC_LOOP_POINT_2), "2000");
-    TypeInto(dialog, IDC_LOOP_POINT_3, "3000");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    EXPECT_EQ(BoxText(dialog, "Channels"), "2");
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "2000");
+    TypeInto(dialog, "Loop point 3", "3000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {4000, 8000, 12000}));
   EXPECT_EQ(ReadBytes(lockedPath), locked);
@@ -254,12 +280,12 @@ TEST_F(LoopDlgTest, ChoosingTheLoadedFileAgainReadsItsTableAfresh) {
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
     for (const std::string& again : {path, link}) {
-      TypeInto(dialog, IDC_LOOP_POINT_1, "7");
+      TypeInto(dialog, "Loop point 1", "7");
       EXPECT_EQ(Open(dialog, again), Messages{});
-      EXPECT_EQ(ItemText(dialog, IDC_LOOP_POINT_1), "1000");
+      EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
     }
-    TypeInto(dialog, IDC_LOOP_POINT_2, "2000");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    TypeInto(dialog, "Loop point 2", "2000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   EXPECT_EQ(ReadBytes(path), WithRecords(before, {4000, 8000}));
 }
@@ -302,7 +328,7 @@ TEST_F(LoopDlgTest, AReadOnlyFileCannotBeOpened) {
 }
 
 TEST_F(LoopDlgTest, AFileWithoutTheCanonicalHeaderIsRefusedAndThePreviousOneStays) {
-  const Bytes first = Wave(kMonoChannelByte, {2000});
+  const Bytes first = Wave(kMono, {2000});
   const std::string firstPath = Save("first.wav", first);
   Bytes extended = Wave(kStereo, {4000});
   std::copy_n("LIST", 4, extended.begin() + kDataIdOffset);  // a chunk before the data
@@ -315,10 +341,10 @@ TEST_F(LoopDlgTest, AFileWithoutTheCanonicalHeaderIsRefusedAndThePreviousOneStay
     Open(dialog, firstPath);
     for (const auto& [name, bytes] : refused) {
       EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{kNotWave}) << name;
-      EXPECT_EQ(ItemText(dialog, IDC_LOOP_POINT_1), "1000") << name;
+      EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000") << name;
     }
-    TypeInto(dialog, IDC_LOOP_POINT_1, "1500");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    TypeInto(dialog, "Loop point 1", "1500");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   for (const auto& [name, bytes] : refused) EXPECT_EQ(ReadBytes(m_scratch.File(name)), bytes);
   EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {3000}));
@@ -329,47 +355,46 @@ TEST_F(LoopDlgTest, PatchWritesNothingWhileABoxHoldsNoInteger) {
   const std::string path = Save("stereo.wav", before);
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
-    TypeInto(dialog, IDC_LOOP_POINT_2, "");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kNotAnInteger});
-    EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_LOOP_POINT_2));
-    TypeInto(dialog, IDC_LOOP_POINT_2, "99999999999");  // beyond 32 bits
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kNotAnInteger});
+    TypeInto(dialog, "Loop point 2", "");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNotAnInteger});
+    EXPECT_EQ(QApplication::focusWidget(), FindEdit(dialog, "Loop point 2"));
+    TypeInto(dialog, "Loop point 2", "99999999999");  // beyond 32 bits
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNotAnInteger});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(ReadBytes(path), before);
-    TypeInto(dialog, IDC_LOOP_POINT_2, "7");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    TypeInto(dialog, "Loop point 2", "7");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   EXPECT_EQ(ReadBytes(path), WithRecords(before, {4000, 28}));
 }
 
 TEST_F(LoopDlgTest, PatchShowsTheLoopTableRefusalsAndKeepsTheFileLoaded) {
-  const std::size_t twoRecords = 2 * kLoopRecordBytes;
+  const std::size_t twoRecords = 2 * kLoopRecordBytes;  // three stereo frames
   const Bytes before = Wave(kStereo, {4000}, twoRecords);
   const std::string path = Save("small.wav", before);
   struct Case {
-    std::vector<std::pair<int, QString>> typed;
+    std::vector<std::pair<QString, QString>> typed;
     std::string refusal;
   };
   const std::vector<Case> cases = {
-      {{{IDC_LOOP_POINT_1, "1073741824"}}, "Loop point 1 is out of range"},  // 2^32 bytes
-      {{{IDC_LOOP_POINT_1, "5"}, {IDC_LOOP_POINT_3, "9"}},
-       "Loop point 3 follows an empty loop point"},
-      {{{IDC_LOOP_POINT_2, "6"}, {IDC_LOOP_POINT_3, "9"}},
-       "The file is too short for 3 loop points"},
+      {{{"Loop point 1", "1073741824"}}, "Loop point 1 is out of range"},  // 2^32 bytes
+      {{{"Loop point 1", "4"}}, "Loop point 1 is past the end of the samples"},
+      {{{"Loop point 1", "2"}, {"Loop point 3", "3"}}, "Loop point 3 follows an empty loop point"},
+      {{{"Loop point 2", "3"}, {"Loop point 3", "1"}}, "The file is too short for 3 loop points"},
   };
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
     for (const Case& c : cases) {
-      for (const auto& [id, text] : c.typed) TypeInto(dialog, id, text);
-      EXPECT_EQ(Press(dialog, IDOK), Messages{c.refusal});
+      for (const auto& [box, text] : c.typed) TypeInto(dialog, box, text);
+      EXPECT_EQ(Press(dialog, "Patch"), Messages{c.refusal});
       EXPECT_TRUE(dialog.isVisible());
       EXPECT_TRUE(m_waveFile.IsOpen());
       EXPECT_EQ(ReadBytes(path), before) << c.refusal;
     }
-    TypeInto(dialog, IDC_LOOP_POINT_3, "0");
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    TypeInto(dialog, "Loop point 3", "0");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
-  EXPECT_EQ(ReadBytes(path), WithRecords(before, {20, 24}));
+  EXPECT_EQ(ReadBytes(path), WithRecords(before, {8, 12}));
 }
 
 // A file-size limit below the table's offset makes the write itself fail, as a full disk would.
@@ -394,23 +419,23 @@ class FileSizeLimit {
 };
 
 TEST_F(LoopDlgTest, AFileErrorWhilePatchingShowsTheSystemsWordsAndPatchCanBeTriedAgain) {
-  const Bytes before = Wave(kMonoChannelByte, {2000});
+  const Bytes before = Wave(kMono, {2000});
   const std::string path = Save("mono.wav", before);
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
-    TypeInto(dialog, IDC_LOOP_POINT_2, "1234");
+    TypeInto(dialog, "Loop point 2", "1234");
     FileSizeLimit limit(kLoopTableOffset);
-    EXPECT_EQ(Press(dialog, IDOK), Messages{OsErrorText(EFBIG)});
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(EFBIG)});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(ReadBytes(path), before);
     limit.Lift();
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   EXPECT_EQ(ReadBytes(path), WithRecords(before, {2000, 2468}));
 }
 
 TEST_F(LoopDlgTest, TheProgramRunsThisDialogOnItsOwnFileAndEndsWithIt) {
-  const std::string path = Save("mono.wav", Wave(kMonoChannelByte, {2000}));
+  const std::string path = Save("mono.wav", Wave(kMono, {2000}));
   CLoopApp app;
   bool ran = false;
   RunInsideModal([&] { EXPECT_FALSE(app.InitInstance()); },
@@ -421,7 +446,7 @@ TEST_F(LoopDlgTest, TheProgramRunsThisDialogOnItsOwnFileAndEndsWithIt) {
                    EXPECT_EQ(dialog->windowTitle(), "Skelmer - V3.0");
                    Open(*dialog, path);
                    EXPECT_TRUE(app.m_waveFile.IsOpen());
-                   ClickItem(*dialog, IDCANCEL);
+                   Click(*dialog, "Exit");
                    ran = true;
                  });
   EXPECT_TRUE(ran);
@@ -444,17 +469,17 @@ TEST_F(LoopDlgTest, ATimecodeFileFromVrellokTakesLoopPoints) {
 
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
-    EXPECT_EQ(ItemText(dialog, IDC_CHANNELS), "1");
+    EXPECT_EQ(BoxText(dialog, "Channels"), "1");
     const QStringList points = {"1000", "25000", "50000", "0", "0", "0", "0", "0", "0", "0"};
-    for (std::size_t i = 0; i < kLoopPointCount; ++i) TypeInto(dialog, kLoopPointIds[i], points[i]);
-    EXPECT_EQ(Press(dialog, IDOK), Messages{kPatched});
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) TypeInto(dialog, PointBox(i), points[i]);
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
 
   const Bytes after = ReadBytes(path);
   ASSERT_EQ(after.size(), before.size());
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + kCanonicalHeaderBytes, after.begin()));
-  EXPECT_EQ(GetU32(after, kRiffSizeOffset), after.size() - kRiffHeaderBytes);
-  EXPECT_EQ(GetU32(after, kDataSizeOffset), after.size() - kCanonicalHeaderBytes);
+  EXPECT_EQ(GetLe32(&after[kRiffSizeOffset]), after.size() - kChunkHeaderBytes);
+  EXPECT_EQ(GetLe32(&after[kDataSizeOffset]), after.size() - kCanonicalHeaderBytes);
   EXPECT_EQ(Bytes(after.begin() + kLoopTableOffset, after.begin() + 62),
             (Bytes{0x45, 0x4D, 0xD0, 0x07, 0, 0, 0x45, 0x4D, 0x50, 0xC3, 0, 0, 0x45, 0x4D, 0xA0,
                    0x86, 0x01, 0}));
@@ -464,6 +489,219 @@ TEST_F(LoopDlgTest, ATimecodeFileFromVrellokTakesLoopPoints) {
   const LoopTable table = ReadLoopTable(file);
   EXPECT_EQ(table.loopPoints[0], 1000);
   EXPECT_EQ(table.loopPoints[2], 50000);
+}
+
+TEST_F(LoopDlgTest, LoopPointBoxesTakeOnlyDigits) {
+  Run([&](TestLoopDlg& dialog) {
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+      TypeInto(dialog, PointBox(i), "1a-2 3.x+");
+      EXPECT_EQ(BoxText(dialog, PointBox(i)), "123") << PointBox(i).toStdString();
+    }
+  });
+}
+
+TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreRefusedAndThePreviousOneStays) {
+  const Bytes first = Wave(kMono, {2000});
+  const std::string firstPath = Save("first.wav", first);
+  const Bytes plain = Wave(kMono, {});
+  const std::vector<std::pair<std::string, Bytes>> refused = {
+      {"8bit.wav", WithFormat(plain, 1, 1, 8)},
+      {"24bit.wav", WithFormat(plain, 1, 2, 24)},
+      {"float.wav", WithFormat(plain, 3, 2, 32)},
+      {"6ch.wav", WithFormat(plain, 1, 6, 16)},
+  };
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, firstPath);
+    for (const auto& [name, bytes] : refused) {
+      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{kNotPcm16}) << name;
+      EXPECT_EQ(BoxText(dialog, "Channels"), "1") << name;
+      EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000") << name;
+    }
+    EXPECT_TRUE(m_prompts.questions.empty());  // no copy can help these
+    TypeInto(dialog, "Loop point 1", "1500");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  for (const auto& [name, bytes] : refused) EXPECT_EQ(ReadBytes(m_scratch.File(name)), bytes);
+  EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {3000}));
+}
+
+class LoopDlgReplacedTest : public LoopDlgTest {
+ protected:
+  // Opens a file, edits a point, lets change() happen to the file's name, then presses Patch
+  // twice: the table went nowhere, and the dialog has no file loaded any more.
+  void PatchAfter(const std::function<void(const std::string&)>& change) {
+    const Bytes original = Wave(kStereo, {4000});
+    const std::string path = Save("a.wav", original);
+    const std::string kept = m_scratch.File("kept.wav");  // a second name for the opened file
+    fs::create_hard_link(path, kept);
+    Run([&](TestLoopDlg& dialog) {
+      Open(dialog, path);
+      TypeInto(dialog, "Loop point 2", "500");
+      change(path);
+      EXPECT_EQ(Press(dialog, "Patch"), Messages{kReplaced});
+      EXPECT_TRUE(dialog.isVisible());
+      EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+    });
+    EXPECT_FALSE(m_waveFile.IsOpen());
+    EXPECT_EQ(ReadBytes(kept), original);
+  }
+};
+
+TEST_F(LoopDlgReplacedTest, AFileRenamedOverTheOpenOneIsNotWritten) {
+  const Bytes newer = Wave(kMono, {});
+  PatchAfter([&](const std::string& path) { fs::rename(Save("b.wav", newer), path); });
+  EXPECT_EQ(ReadBytes(m_scratch.File("a.wav")), newer);
+}
+
+TEST_F(LoopDlgReplacedTest, ARemovedFileIsNotWrittenAndNothingIsCreated) {
+  PatchAfter([](const std::string& path) { fs::remove(path); });
+  EXPECT_FALSE(fs::exists(m_scratch.File("a.wav")));
+}
+
+TEST_F(LoopDlgTest, AnEverydayWaveFileBecomesAPlainCopyThatIsThenLoaded) {
+  const Bytes canonical = Wave(kStereo, {4000});
+  const Bytes source = WithListChunk(canonical);
+  const std::string path = Save("take.wav", source);
+  const std::string copy = m_scratch.File("take-plain.wav");
+  Run([&](TestLoopDlg& dialog) {
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerSaveDialog(copy);
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    EXPECT_EQ(m_prompts.questions.size(), 1u);
+    ASSERT_EQ(m_prompts.saveRequests.size(), 1u);
+    EXPECT_EQ(m_prompts.saveRequests[0].initialPath, copy);
+    EXPECT_EQ(BoxText(dialog, "Channels"), "2");
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    TypeInto(dialog, "Loop point 2", "2000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  EXPECT_EQ(ReadBytes(path), source);
+  EXPECT_EQ(ReadBytes(copy), WithRecords(canonical, {4000, 8000}));
+}
+
+TEST_F(LoopDlgTest, DecliningThePlainCopyOrItsNameKeepsWhatIsLoaded) {
+  const Bytes first = Wave(kMono, {2000});
+  const std::string firstPath = Save("first.wav", first);
+  const Bytes source = WithListChunk(Wave(kStereo, {}));
+  const std::string path = Save("take.wav", source);
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, firstPath);
+    m_prompts.AnswerQuestion(false);
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    m_prompts.AnswerQuestion(true);
+    m_prompts.CancelSaveDialog();
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerSaveDialog(path);  // over its own source
+    EXPECT_EQ(Open(dialog, path), Messages{"The copy cannot replace the file it is made from"});
+    EXPECT_EQ(m_prompts.saveRequests.size(), 2u);
+    EXPECT_EQ(BoxText(dialog, "Channels"), "1");
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    TypeInto(dialog, "Loop point 2", "3000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  EXPECT_EQ(ReadBytes(path), source);
+  EXPECT_FALSE(fs::exists(m_scratch.File("take-plain.wav")));
+  EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {2000, 6000}));
+}
+
+// Choosing the loaded file again with its table unreadable: the boxes empty, and Patch must
+// not write a table it never read.
+TEST_F(LoopDlgTest, ATableThatCouldNotBeReadIsNeverWrittenOver) {
+  const FaultGuard guard;
+  const Bytes before = Wave(kStereo, {4000, 8000});
+  const std::string path = Save("stereo.wav", before);
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    TypeInto(dialog, "Loop point 3", "500");
+    CFile::InjectFault(CFile::Fault::read, EIO);
+    EXPECT_EQ(Open(dialog, path), Messages{OsErrorText(EIO)});
+    EXPECT_EQ(Boxes(dialog), kAllZero);
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+  });
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
+TEST_F(LoopDlgTest, FailedWritesFlushesAndClosesWhilePatchingAreShown) {
+  const FaultGuard guard;
+  const Bytes before = Wave(kMono, {2000});
+  const std::string path = Save("mono.wav", before);
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    TypeInto(dialog, "Loop point 2", "1234");
+    CFile::InjectFault(CFile::Fault::write, EIO);
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(EIO)});
+    EXPECT_EQ(ReadBytes(path), before);
+    CFile::InjectFault(CFile::Fault::flush, ENOSPC);
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(ENOSPC)});
+    EXPECT_TRUE(m_waveFile.IsOpen());  // a failed flush may be tried again
+    CFile::InjectFault(CFile::Fault::close, EIO);
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(EIO)});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});  // the failed close let go of it
+  });
+  EXPECT_EQ(ReadBytes(path), WithRecords(before, {2000, 2468}));
+}
+
+// A length of exactly 4 GiB has nothing in its low 32 bits; the file must still count as loaded.
+TEST_F(LoopDlgTest, AFileOfFourGibibytesOpensAndPatches) {
+  constexpr std::uint64_t kFourGibibytes = std::uint64_t{1} << 32;
+  Bytes header = Wave(kMono, {2000}, 1000);
+  PutLe32(&header[kDataSizeOffset], UINT32_MAX);
+  const std::string path = Save("big.wav", header);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kFourGibibytes)), 0);
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    TypeInto(dialog, "Loop point 2", "2000000000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  CFile file;
+  ASSERT_TRUE(file.Open(path, CFile::modeRead));
+  EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{1000, 2000000000}));
+  EXPECT_EQ(file.GetLength(), kFourGibibytes);
+}
+
+// `loop FILE`: the program's dialog starts with FILE loaded as if chosen with Open File.
+TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
+  const Bytes before = Wave(kMono, {2000});
+  const std::string path = Save("mono.wav", before);
+  CLoopApp app;
+  app.m_fileToOpen = path;
+  RunInsideModal([&] { EXPECT_FALSE(app.InitInstance()); },
+                 [&] {
+                   auto* dialog = dynamic_cast<CLoopDlg*>(QApplication::activeModalWidget());
+                   ASSERT_NE(dialog, nullptr);
+                   EXPECT_EQ(m_prompts.messages, Messages{});
+                   EXPECT_EQ(BoxText(*dialog, "Channels"), "1");
+                   EXPECT_EQ(BoxText(*dialog, "Loop point 1"), "1000");
+                   TypeInto(*dialog, "Loop point 2", "3000");
+                   Click(*dialog, "Patch");
+                 });
+  EXPECT_EQ(m_prompts.messages, Messages{kPatched});
+  EXPECT_EQ(ReadBytes(path), WithRecords(before, {2000, 6000}));
+}
+
+TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
+  const std::string path = Save("8bit.wav", WithFormat(Wave(kMono, {}), 1, 1, 8));
+  m_dialogObject->SetFileToOpen(path);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(m_prompts.messages, Messages{kNotPcm16});
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+  });
+}
+
+// A header that cannot be read is reported like the table's read errors, also while the
+// dialog is starting, and the file is not held.
+TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
+  const FaultGuard guard;
+  m_dialogObject->SetFileToOpen(Save("mono.wav", Wave(kMono, {2000})));
+  CFile::InjectFault(CFile::Fault::read, EIO);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(m_prompts.messages, Messages{OsErrorText(EIO)});
+    EXPECT_FALSE(m_waveFile.IsOpen());
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+  });
 }
 
 // With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README.

@@ -1,10 +1,16 @@
 // The loop table against real wave files: golden record bytes, round trips, every refusal
-// leaving the file as it was, and a randomised write-then-read check.
+// leaving the file as it was, a file replaced under the open one, injected file faults, a file
+// past 4 GiB, and a randomised write-then-read check.
 #include "looppatch/loop_table.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <random>
 #include <stdexcept>
 
@@ -15,23 +21,16 @@ namespace {
 constexpr std::uint8_t kAudioByte = 0x11;  // plain sample data, never a record mark
 constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
 
-void PutText(Bytes& bytes, std::size_t at, const char* text) {
-  for (std::size_t i = 0; text[i]; ++i) bytes[at + i] = static_cast<std::uint8_t>(text[i]);
-}
-
 // A canonical header with the given channel byte, dataBytes of audio, and optionally a declared
 // data size that differs from what follows (a truncated file, or a chunk after the data).
 Bytes Wave(std::uint8_t channelByte, std::size_t dataBytes, std::int64_t declared = -1) {
-  Bytes bytes(kCanonicalHeaderBytes + dataBytes, kAudioByte);
-  std::fill(bytes.begin(), bytes.begin() + kCanonicalHeaderBytes, 0);
-  PutText(bytes, kRiffIdOffset, "RIFF");
-  PutText(bytes, kWaveIdOffset, "WAVE");
-  PutText(bytes, kFmtIdOffset, "fmt ");
-  bytes[kChannelByteOffset] = channelByte;
-  PutText(bytes, kDataIdOffset, "data");
-  PutU32(bytes, kDataSizeOffset, static_cast<std::uint32_t>(declared < 0 ? dataBytes : declared));
-  return bytes;
+  return CanonicalWave(channelByte, dataBytes, kAudioByte, declared);
 }
+
+// Disarms an injected fault that a test left unused, so it cannot hit the next test.
+struct FaultGuard {
+  ~FaultGuard() { CFile::InjectFault(CFile::Fault::none, 0); }
+};
 
 void PutSlot(Bytes& bytes, std::size_t index, const LoopRecord& record) {
   std::copy(record.bytes.begin(), record.bytes.end(),
@@ -94,11 +93,11 @@ class LoopTableTest : public ::testing::Test {
 };
 
 TEST_F(LoopTableTest, GoldenRecordsForMonoAndStereoReadBack) {
-  const Bytes mono = Patch(Wave(1, 100), {1000});
+  const Bytes mono = Patch(Wave(1, 4000), {1000});
   EXPECT_EQ(Slot(mono, 0), (Bytes{0x45, 0x4D, 0xD0, 0x07, 0x00, 0x00}));
   EXPECT_EQ(Read(mono).loopPoints[0], 1000);
 
-  const Bytes stereo = Patch(Wave(2, 100), {1000});
+  const Bytes stereo = Patch(Wave(2, 4000), {1000});
   EXPECT_EQ(Slot(stereo, 0), (Bytes{0x45, 0x4D, 0xA0, 0x0F, 0x00, 0x00}));
   EXPECT_EQ(Read(stereo).loopPoints[0], 1000);
 }
@@ -113,7 +112,7 @@ TEST_F(LoopTableTest, EveryChannelByteButOneUsesFourBytesPerFrame) {
   for (const Case& c :
        {Case{1, 2, 1}, Case{2, 4, 2}, Case{6, 4, 6}, Case{0, 4, 0}, Case{0xFF, 4, -1}}) {
     SCOPED_TRACE(int{c.channelByte});
-    const Bytes patched = Patch(Wave(c.channelByte, 100), points);
+    const Bytes patched = Patch(Wave(c.channelByte, 4000), points);
     EXPECT_EQ(Slot(patched, 9), BytesOf(LoopRecord::FromByteOffset(1000 * c.bytesPerFrame)));
     const LoopTable table = Read(patched);
     EXPECT_EQ(table.channelCount, c.channelCount);
@@ -121,15 +120,10 @@ TEST_F(LoopTableTest, EveryChannelByteButOneUsesFourBytesPerFrame) {
   }
 }
 
-TEST_F(LoopTableTest, OffsetsRoundDownAndTheLargestPointsFit) {
-  Bytes stereo = Wave(2, 100);
+TEST_F(LoopTableTest, OffsetsRoundDown) {
+  Bytes stereo = Wave(2, 4004);
   PutSlot(stereo, 0, LoopRecord::FromByteOffset(4001));
   EXPECT_EQ(Read(stereo).loopPoints[0], 1000);
-
-  const LoopPoints monoMax{INT32_MAX};
-  EXPECT_EQ(Read(Patch(Wave(1, 100), monoMax)).loopPoints, monoMax);
-  const LoopPoints stereoMax{INT32_MAX / 2};
-  EXPECT_EQ(Read(Patch(Wave(2, 100), stereoMax)).loopPoints, stereoMax);
 }
 
 TEST_F(LoopTableTest, EitherMarkMakesARecordAndGapsDoNotEndTheRead) {
@@ -181,6 +175,38 @@ TEST_F(LoopTableTest, OnlyFilesWithTheCanonicalHeaderQualify) {
   EXPECT_FALSE(canonical(shortHeader));
 }
 
+// Only 16-bit PCM in one or two channels has frames of 2 or 4 bytes, the only sizes the
+// records count in.
+TEST_F(LoopTableTest, OnlySixteenBitPcmInOneOrTwoChannelsIsPatchable) {
+  const auto check = [&](const Bytes& bytes) {
+    WriteBytes(m_path, bytes);
+    CFile file = Open();
+    return CheckPatchable(file);
+  };
+  const auto withFormat = [](std::uint16_t channels, std::uint16_t tag, std::uint16_t bits,
+                             std::uint16_t blockAlign) {
+    Bytes bytes = Wave(static_cast<std::uint8_t>(channels), 100);
+    PutLe16(&bytes[kFormatOffset], tag);
+    PutLe16(&bytes[kBitsOffset], bits);
+    PutLe16(&bytes[kBlockAlignOffset], blockAlign);
+    return bytes;
+  };
+  EXPECT_EQ(check(Wave(1, 100)), "");
+  EXPECT_EQ(check(Wave(2, 100)), "");
+  EXPECT_EQ(check(withFormat(1, 1, 8, 1)), kNotPcm16Text);    // 8-bit
+  EXPECT_EQ(check(withFormat(2, 1, 24, 6)), kNotPcm16Text);   // 24-bit
+  EXPECT_EQ(check(withFormat(2, 3, 32, 8)), kNotPcm16Text);   // float
+  EXPECT_EQ(check(withFormat(1, 6, 8, 1)), kNotPcm16Text);    // A-law
+  EXPECT_EQ(check(withFormat(6, 1, 16, 12)), kNotPcm16Text);  // six channels
+  EXPECT_EQ(check(withFormat(0, 1, 16, 0)), kNotPcm16Text);
+  EXPECT_EQ(check(withFormat(2, 1, 16, 2)), kNotPcm16Text);       // block align of mono
+  EXPECT_EQ(check(withFormat(1, 0xFFFE, 16, 2)), kNotPcm16Text);  // no room for its extension
+  Bytes list = Wave(2, 100);
+  PutChunkId(&list[kDataIdOffset], "LIST");
+  EXPECT_EQ(check(list), kNotCanonicalText);
+  EXPECT_EQ(check({}), kNotCanonicalText);
+}
+
 TEST_F(LoopTableTest, RefusalsNameTheFirstFailingBoxAndLeaveTheFileUnchanged) {
   const Bytes stereo = Wave(2, 200);
   EXPECT_EQ(Refusal(stereo, {5, 6, -1}), "Loop point 3 is out of range");
@@ -190,7 +216,22 @@ TEST_F(LoopTableTest, RefusalsNameTheFirstFailingBoxAndLeaveTheFileUnchanged) {
   EXPECT_EQ(Refusal(stereo, {0, 0, 9, -1}), "Loop point 3 follows an empty loop point");
   EXPECT_EQ(Refusal(Wave(1, 500, 17), {1, 2, 3}), "The file is too short for 3 loop points");
   EXPECT_EQ(Refusal(Wave(1, 11), {1, 2}), "The file is too short for 2 loop points");
-  EXPECT_EQ(Refusal(Wave(1, 0), {1, 0, 0, 0, -4}), "Loop point 5 is out of range");
+  EXPECT_EQ(Refusal(Wave(1, 20), {1, 0, 0, 0, -4}), "Loop point 5 is out of range");
+  EXPECT_EQ(Refusal(stereo, {5, 51, 0, 9}), "Loop point 2 is past the end of the samples");
+  EXPECT_EQ(Refusal(stereo, {5, 0, 51}), "Loop point 3 follows an empty loop point");
+}
+
+// 200 bytes hold 100 mono frames or 50 stereo ones; the point after the last frame is the end of
+// the samples and may be stored, one further may not. A truncated file ends where its bytes do.
+TEST_F(LoopTableTest, APointMayNameTheEndOfTheSamplesButNothingPastIt) {
+  EXPECT_EQ(Read(Patch(Wave(1, 200), {1, 100})).loopPoints, (LoopPoints{1, 100}));
+  EXPECT_EQ(Refusal(Wave(1, 200), {1, 101}), "Loop point 2 is past the end of the samples");
+  EXPECT_EQ(Read(Patch(Wave(2, 200), {50})).loopPoints, (LoopPoints{50}));
+  EXPECT_EQ(Refusal(Wave(2, 200), {51}), "Loop point 1 is past the end of the samples");
+  EXPECT_EQ(Refusal(Wave(2, 200, 1000), {51}), "Loop point 1 is past the end of the samples");
+  EXPECT_EQ(Refusal(Wave(2, 200, 100), {26}), "Loop point 1 is past the end of the samples");
+  EXPECT_EQ(Refusal(Wave(1, 200), {1, 2, 3, 4, 5, 6, 7, 8, 9, INT32_MAX}),
+            "Loop point 10 is past the end of the samples");
 }
 
 TEST_F(LoopTableTest, AcceptedPointsPassTheCheckExactlyWhenTheyFit) {
@@ -198,12 +239,12 @@ TEST_F(LoopTableTest, AcceptedPointsPassTheCheckExactlyWhenTheyFit) {
   CFile file = Open();
   EXPECT_EQ(CheckLoopPoints(file, 1, {1, 2}), "");
   EXPECT_EQ(CheckLoopPoints(file, 1, {}), "");
-  EXPECT_EQ(CheckLoopPoints(file, 1, {INT32_MAX}), "");
+  EXPECT_EQ(CheckLoopPoints(file, 1, {6, 6}), "");
 }
 
 TEST_F(LoopTableTest, ClearedPointsBlankOldRecordsAndNothingElse) {
   Bytes bytes = Wave(2, 200);
-  for (std::size_t i = 0; i < 4; ++i) PutSlot(bytes, i, LoopRecord::FromByteOffset(400 + 4 * i));
+  for (std::size_t i = 0; i < 4; ++i) PutSlot(bytes, i, LoopRecord::FromByteOffset(40 + 4 * i));
   PutSlot(bytes, 6, LoopRecord{{0x01, 0x4D, 9, 9, 9, 9}});
   const Bytes patched = Patch(bytes, {5, 7});
 
@@ -233,6 +274,109 @@ TEST_F(LoopTableTest, ReadErrorsReachTheCallerWithTheirCode) {
   }
 }
 
+// Editors and sync tools save by renaming a new file over the old name: the table must then go
+// nowhere, neither into the replaced file nobody will read again nor into the new one.
+TEST_F(LoopTableTest, AFileReplacedMovedOrRemovedAfterOpeningIsNeverWritten) {
+  const Bytes original = Wave(2, 200);
+  const Bytes other = Wave(1, 300);
+  const std::string kept = m_dir.File("kept.wav");  // a second name for the original's bytes
+  const std::string newer = m_dir.File("newer.wav");
+  const std::string moved = m_dir.File("moved.wav");
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"replaced", [&] { WriteBytes(newer, other), std::filesystem::rename(newer, m_path); }},
+      {"moved", [&] { std::filesystem::rename(m_path, moved); }},
+      {"removed", [&] { std::filesystem::remove(m_path); }},
+  };
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    WriteBytes(m_path, original);
+    std::filesystem::remove(kept);
+    std::filesystem::create_hard_link(m_path, kept);
+    CFile file = Open();
+    change();
+    EXPECT_EQ(CheckLoopPoints(file, 2, {5}), kReplacedText);
+    EXPECT_EQ(CheckLoopPoints(file, 2, {-1}), kReplacedText);  // before any box
+    EXPECT_FALSE(StillAtItsPath(file));
+    EXPECT_THROW(WriteLoopTable(file, 2, {5}), std::invalid_argument);
+    EXPECT_EQ(ReadBytes(kept), original);
+    if (std::filesystem::exists(m_path)) {
+      EXPECT_EQ(ReadBytes(m_path), other);
+    }
+    if (std::filesystem::exists(moved)) {
+      EXPECT_EQ(ReadBytes(moved), original);
+    }
+    std::filesystem::remove(moved);
+  }
+}
+
+// The new records and the cleared slots go out in one write: a write fault armed for the second
+// write never fires, and one armed for the first leaves every byte as it was.
+TEST_F(LoopTableTest, TheTableGoesOutInOneWriteThatEitherHappensOrNot) {
+  const FaultGuard guard;
+  Bytes before = Wave(2, 200);
+  for (std::size_t i = 0; i < 5; ++i) PutSlot(before, i, LoopRecord::FromByteOffset(8 * (i + 1)));
+  const LoopPoints points{7, 9};
+
+  WriteBytes(m_path, before);
+  CFile file = Open();
+  CFile::InjectFault(CFile::Fault::write, EIO);
+  try {
+    WriteLoopTable(file, 2, points);
+    ADD_FAILURE() << "the injected write fault did not surface";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_lOsError, EIO);
+  }
+  EXPECT_TRUE(file.IsOpen());
+  EXPECT_EQ(ReadBytes(m_path), before);
+
+  CFile::InjectFault(CFile::Fault::write, EIO, 1);
+  WriteLoopTable(file, 2, points);
+  Bytes expected = before;
+  PutSlot(expected, 0, LoopRecord::FromByteOffset(28));
+  PutSlot(expected, 1, LoopRecord::FromByteOffset(36));
+  for (std::size_t i = 2; i < 5; ++i) PutSlot(expected, i, LoopRecord{});
+  EXPECT_EQ(ReadBytes(m_path), expected);
+}
+
+TEST_F(LoopTableTest, FailedReadsFlushesAndClosesReachTheCallerWithTheirCode) {
+  const FaultGuard guard;
+  const Bytes before = Wave(1, 200);
+  WriteBytes(m_path, before);
+  CFile file = Open();
+  CFile::InjectFault(CFile::Fault::read, EIO);
+  EXPECT_THROW(ReadLoopTable(file), CFileException);
+
+  CFile::InjectFault(CFile::Fault::flush, ENOSPC);
+  try {
+    WriteLoopTable(file, 1, {3});
+    ADD_FAILURE() << "the injected flush fault did not surface";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_lOsError, ENOSPC);
+  }
+  EXPECT_TRUE(file.IsOpen());  // so the patch can be tried again
+
+  CFile::InjectFault(CFile::Fault::close, EIO);
+  EXPECT_THROW(WriteLoopTable(file, 1, {4}), CFileException);
+  EXPECT_FALSE(file.IsOpen());  // a failed close has let go all the same
+  EXPECT_EQ(Read(ReadBytes(m_path)).loopPoints, (LoopPoints{4}));
+}
+
+// A sparse file of 4 GiB + 1 KiB: its length needs more than 32 bits, its declared data size
+// is the largest a header holds, and the last frame that size reaches can be stored.
+TEST_F(LoopTableTest, AFileBeyondFourGibibytesPatchesLikeAnyOther) {
+  constexpr std::uint64_t kBigLength = (std::uint64_t{1} << 32) + 1024;
+  WriteBytes(m_path, Wave(1, 200, UINT32_MAX));
+  ASSERT_EQ(::truncate(m_path.c_str(), static_cast<off_t>(kBigLength)), 0);
+  CFile file = Open();
+  ASSERT_EQ(file.GetLength(), kBigLength);
+  EXPECT_EQ(CheckPatchable(file), "");
+  EXPECT_EQ(CheckLoopPoints(file, 1, {5, INT32_MAX}), "");  // 2^32 - 1 bytes: the last frame
+  WriteLoopTable(file, 1, {5, 1000000, 2000000000});
+  ASSERT_TRUE(file.Open(m_path, kPatchMode));
+  EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{5, 1000000, 2000000000}));
+  EXPECT_EQ(file.GetLength(), kBigLength);
+}
+
 // Random canonical files, some truncated and some with a chunk after the data, each holding
 // random old records; random valid points written and read back. No byte outside the written
 // records and the old records behind them may change.
@@ -250,15 +394,14 @@ TEST_F(LoopTableTest, RandomFilesRoundTripAndKeepEveryOtherByte) {
       bytes[i] = static_cast<std::uint8_t>(below(3) == 0 ? 0x45 : below(256));
     }
     const std::uint64_t dataEnd = std::min<std::uint64_t>(
-        bytes.size(), kCanonicalHeaderBytes + GetU32(bytes, kDataSizeOffset));
+        bytes.size(), kCanonicalHeaderBytes + GetLe32(&bytes[kDataSizeOffset]));
     const std::size_t room = std::min<std::uint64_t>(
         kLoopPointCount, (dataEnd - kCanonicalHeaderBytes) / kLoopRecordBytes);
     const std::size_t count = below(room + 1);
-    const std::uint64_t largest =
-        std::min<std::uint64_t>(INT32_MAX, UINT32_MAX / BytesPerFrame(channelByte));
+    const std::uint64_t frames = (dataEnd - kCanonicalHeaderBytes) / BytesPerFrame(channelByte);
     LoopPoints points{};
     for (std::size_t i = 0; i < count; ++i) {
-      points[i] = static_cast<std::int32_t>(1 + below(largest));
+      points[i] = static_cast<std::int32_t>(1 + below(frames));
     }
 
     const Bytes after = Patch(bytes, points);

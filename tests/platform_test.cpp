@@ -382,7 +382,7 @@ TEST_F(PlatformTest, TheMinimizeButtonComesFromTheTemplatesStyle) {
   EXPECT_EQ(entries[0]->text(), "&Close");
 }
 
-TEST(FileDialog, FiltersTurnIntoQtFormAndACancelLeavesNoPath) {
+TEST(FileDialog, FiltersTurnIntoQtFormAndAnswersComeBackByKind) {
   EXPECT_EQ(QtNameFilters("Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||"),
             "Wave Files(*.wav) (*.wav);;All Files(*.*) (*)");
   EXPECT_EQ(QtNameFilters("Audio|*.wav;*.aif||"), "Audio (*.wav *.aif)");
@@ -390,17 +390,32 @@ TEST(FileDialog, FiltersTurnIntoQtFormAndACancelLeavesNoPath) {
   PromptRecorder prompts;
   prompts.CancelFileDialog();
   prompts.AnswerFileDialog("/tmp/a.wav");
-  CFileDialog cancelled(true, nullptr, nullptr, OFN_HIDEREADONLY, "Wave Files(*.wav)|*.wav||");
+  CFileDialog cancelled(true, nullptr, "Wave Files(*.wav)|*.wav||");
   EXPECT_EQ(cancelled.DoModal(), IDCANCEL);
   EXPECT_EQ(cancelled.GetPathName(), "");
   ASSERT_EQ(prompts.fileRequests.size(), 1u);
   EXPECT_EQ(prompts.fileRequests[0].nameFilters, "Wave Files(*.wav) (*.wav)");
-  EXPECT_TRUE(prompts.fileRequests[0].hideReadOnly);
-  CFileDialog chosen(true, nullptr, nullptr, OFN_HIDEREADONLY, "Wave Files(*.wav)|*.wav||");
+  CFileDialog chosen(true, nullptr, "Wave Files(*.wav)|*.wav||");
   EXPECT_EQ(chosen.DoModal(), IDOK);
   EXPECT_EQ(chosen.GetPathName(), "/tmp/a.wav");
+
+  // The save dialog proposes its name and answers from its own queue.
+  prompts.AnswerSaveDialog("/tmp/b-plain.wav");
+  CFileDialog save(false, "/tmp/b-plain.wav", "Wave Files(*.wav)|*.wav||");
+  EXPECT_EQ(save.DoModal(), IDOK);
+  EXPECT_EQ(save.GetPathName(), "/tmp/b-plain.wav");
+  ASSERT_EQ(prompts.saveRequests.size(), 1u);
+  EXPECT_EQ(prompts.saveRequests[0].initialPath, "/tmp/b-plain.wav");
+  EXPECT_EQ(prompts.fileRequests.size(), 2u);
+
   EXPECT_EQ(AfxMessageBox("done"), IDOK);
   EXPECT_EQ(prompts.messages, std::vector<std::string>{"done"});
+  prompts.AnswerQuestion(true);
+  prompts.AnswerQuestion(false);
+  EXPECT_EQ(AfxMessageBox("Save?", MB_YESNO), IDYES);
+  EXPECT_EQ(AfxMessageBox("Save?", MB_YESNO), IDNO);
+  EXPECT_EQ(prompts.questions, (std::vector<std::string>{"Save?", "Save?"}));
+  EXPECT_EQ(prompts.messages.size(), 1u);
 }
 
 }  // namespace

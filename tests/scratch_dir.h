@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "wave/wave_header.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -48,13 +51,15 @@ inline Bytes ReadBytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Little-endian 32-bit fields inside a file's bytes.
-inline void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-inline std::uint32_t GetU32(const Bytes& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{bytes[at + i]} << (8 * i);
-  return value;
+// A canonical 16-bit PCM file: the header BuildWaveHeader writes, declaring declaredBytes of
+// samples (dataBytes when left out), then dataBytes of fill. A channel count other than one or
+// two gives the header of a file loop must refuse.
+inline Bytes CanonicalWave(std::uint16_t channels, std::size_t dataBytes, std::uint8_t fill,
+                           std::int64_t declaredBytes = -1) {
+  const WaveHeader header =
+      BuildWaveHeader({channels, 44100, 16},
+                      static_cast<std::uint32_t>(declaredBytes < 0 ? dataBytes : declaredBytes));
+  Bytes bytes(header.size() + dataBytes, fill);
+  std::copy(header.begin(), header.end(), bytes.begin());
+  return bytes;
 }

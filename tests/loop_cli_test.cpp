@@ -1,0 +1,196 @@
+// loop's command line, run as the real program in a child process with no display at all: what
+// it prints, what it writes, and its exit status for every kind of answer.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/version.h"
+#include "looppatch/loop_table.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+constexpr std::uint8_t kAudioByte = 0x11;
+constexpr std::size_t kDataBytes = 4000;  // 2000 mono frames, 1000 stereo ones
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+Bytes Wave(std::uint16_t channels, const std::vector<std::uint32_t>& byteOffsets) {
+  Bytes bytes = CanonicalWave(channels, kDataBytes, kAudioByte);
+  for (std::size_t i = 0; i < byteOffsets.size(); ++i) {
+    const LoopRecord record = LoopRecord::FromByteOffset(byteOffsets[i]);
+    std::copy(record.bytes.begin(), record.bytes.end(),
+              bytes.begin() + kLoopTableOffset + i * kLoopRecordBytes);
+  }
+  return bytes;
+}
+
+class LoopCliTest : public ::testing::Test {
+ protected:
+  // Runs loop with args, with no display and no Qt platform named, so any start of the GUI
+  // would end the child with Qt's abort.
+  Outcome Loop(const std::vector<std::string>& args) {
+    const std::string out = m_dir.File("stdout"), err = m_dir.File("stderr");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::unsetenv("DISPLAY");
+      ::unsetenv("WAYLAND_DISPLAY");
+      ::unsetenv("QT_QPA_PLATFORM");
+      const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(outFd, STDOUT_FILENO);
+      ::dup2(errFd, STDERR_FILENO);
+      std::vector<char*> argv{const_cast<char*>(LOOP_PROGRAM)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(LOOP_PROGRAM, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Text(ReadBytes(out)),
+            Text(ReadBytes(err))};
+  }
+  std::string Save(const std::string& name, const Bytes& bytes) {
+    const std::string path = m_dir.File(name);
+    WriteBytes(path, bytes);
+    return path;
+  }
+  void ExpectUsageError(const std::vector<std::string>& args) {
+    const Outcome outcome = Loop(args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("loop: ", 0), 0u) << outcome.err;
+  }
+  void ExpectRefusal(const std::vector<std::string>& args, const std::string& text) {
+    const Outcome outcome = Loop(args);
+    EXPECT_EQ(outcome.status, 1) << text;
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, text + "\n");
+  }
+
+  ScratchDir m_dir;
+};
+
+TEST_F(LoopCliTest, ShowPrintsTheChannelsAndAllTenPoints) {
+  const Outcome stereo = Loop({"--show", Save("stereo.wav", Wave(2, {4000, 400}))});
+  EXPECT_EQ(stereo.status, 0);
+  EXPECT_EQ(stereo.out, "channels=2 points=1000,100,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(stereo.err, "");
+  const Outcome mono = Loop({"--show", Save("mono.wav", Wave(1, {}))});
+  EXPECT_EQ(mono.status, 0);
+  EXPECT_EQ(mono.out, "channels=1 points=0,0,0,0,0,0,0,0,0,0\n");
+}
+
+TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {
+  const Bytes before = Wave(2, {40, 80, 120, 160});
+  const std::string path = Save("stereo.wav", before);
+  const Outcome set = Loop({"--set", "1000,7", path});
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.out, "File Patched and Saved\n");
+  EXPECT_EQ(set.err, "");
+  Bytes expected = Wave(2, {4000, 28});
+  std::fill_n(expected.begin() + kLoopTableOffset + 2 * kLoopRecordBytes, 2 * kLoopRecordBytes, 0);
+  EXPECT_EQ(ReadBytes(path), expected);
+  EXPECT_EQ(Loop({"--show", path}).out, "channels=2 points=1000,7,0,0,0,0,0,0,0,0\n");
+
+  EXPECT_EQ(Loop({"--set", "0", path}).status, 0);  // clears the table
+  EXPECT_EQ(Loop({"--show", path}).out, "channels=2 points=0,0,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(Loop({"--set", "1,2,3,4,5,6,7,8,9,1000", path}).status, 0);
+  EXPECT_EQ(Loop({"--show", path}).out, "channels=2 points=1,2,3,4,5,6,7,8,9,1000\n");
+}
+
+TEST_F(LoopCliTest, RefusalsPrintTheDialogsTextAndWriteNothing) {
+  const Bytes before = Wave(2, {4000});
+  const std::string path = Save("stereo.wav", before);
+  ExpectRefusal({"--set", "1001", path}, "Loop point 1 is past the end of the samples");
+  ExpectRefusal({"--set", "5,0,7", path}, "Loop point 3 follows an empty loop point");
+  ExpectRefusal({"--set", "5,-1", path}, "Loop point 2 is out of range");
+  EXPECT_EQ(ReadBytes(path), before);
+
+  Bytes eightBit = Wave(1, {});
+  PutLe16(&eightBit[kBitsOffset], 8);
+  PutLe16(&eightBit[kBlockAlignOffset], 1);
+  const std::string eight = Save("8bit.wav", eightBit);
+  ExpectRefusal({"--show", eight}, "Not a 16-bit PCM wave file with one or two channels");
+  ExpectRefusal({"--set", "5", eight}, "Not a 16-bit PCM wave file with one or two channels");
+  ExpectRefusal({"--show", Save("text.wav", Bytes(100, 'x'))},
+                "Not a wave file with a 44-byte header");
+  ExpectRefusal({"--show", m_dir.File("missing.wav")}, "Error Opening File");
+  ExpectRefusal({"--set", "5", m_dir.File("missing.wav")}, "Error Opening File");
+  EXPECT_FALSE(std::filesystem::exists(m_dir.File("missing.wav")));
+
+  CFile holder;  // another program patching the file holds it exclusively
+  ASSERT_TRUE(holder.Open(path, kPatchMode));
+  ExpectRefusal({"--set", "5", path}, "Error Opening File");
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
+TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
+  const Bytes canonical = Wave(1, {});
+  Bytes listed(canonical.begin(), canonical.begin() + kDataIdOffset);
+  const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+  listed.insert(listed.end(), list.begin(), list.end());
+  listed.insert(listed.end(), canonical.begin() + kDataIdOffset, canonical.end());
+  const std::string source = Save("take.wav", listed);
+  const std::string copy = m_dir.File("take-plain.wav");
+  ExpectRefusal({"--show", source}, "Not a wave file with a 44-byte header");
+  const Outcome made = Loop({"--plain-copy", source, copy});
+  EXPECT_EQ(made.status, 0);
+  EXPECT_EQ(made.err, "");
+  EXPECT_EQ(ReadBytes(copy), canonical);
+  EXPECT_EQ(ReadBytes(source), listed);
+  EXPECT_EQ(Loop({"--set", "5", copy}).status, 0);
+  ExpectRefusal({"--plain-copy", source, source},
+                "The copy cannot replace the file it is made from");
+  ExpectRefusal({"--plain-copy", Save("text.wav", Bytes(100, 'x')), m_dir.File("x.wav")},
+                "Not a wave file with a 44-byte header");
+}
+
+TEST_F(LoopCliTest, HelpAndVersionNeedNoDisplay) {
+  const Outcome help = Loop({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: loop [FILE]\n", 0), 0u) << help.out;
+  for (const char* option : {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(help.err, "");
+  const Outcome version = Loop({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("loop ") + kProjectVersion + "\n");
+}
+
+TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
+  const std::string path = Save("stereo.wav", Wave(2, {}));
+  ExpectUsageError({"--bogus"});
+  ExpectUsageError({"--show"});
+  ExpectUsageError({"--show", path, path});
+  ExpectUsageError({"--set", "5"});
+  ExpectUsageError({"--set", "5,x", path});
+  ExpectUsageError({"--set", "5,,7", path});
+  ExpectUsageError({"--set", "", path});
+  ExpectUsageError({"--set", "99999999999", path});
+  ExpectUsageError({"--set", "1,2,3,4,5,6,7,8,9,10,11", path});
+  ExpectUsageError({"--plain-copy", path});
+  ExpectUsageError({"--help", "extra"});
+  ExpectUsageError({path, path});
+  EXPECT_EQ(ReadBytes(path), Wave(2, {}));
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// Plain copies of wave files laid out the way everyday writers lay them out: the copy carries the
+// canonical header and exactly the source's samples, the source is never touched, and a failed
+// copy leaves nothing behind.
+#include "looppatch/plain_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "looppatch/loop_table.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kRate = 48000;
+constexpr std::uint16_t kExtensible = 0xFFFE;
+
+// A RIFF/WAVE file assembled chunk by chunk; sizes are filled in as the chunks are added.
+class RiffBuilder {
+ public:
+  RiffBuilder() : m_bytes(12) {
+    PutChunkId(&m_bytes[0], "RIFF");
+    PutChunkId(&m_bytes[8], "WAVE");
+  }
+  // A chunk with an odd size is followed by its pad byte, as RIFF demands.
+  RiffBuilder& Chunk(const char (&id)[5], const Bytes& body, std::int64_t declared = -1) {
+    const std::size_t at = m_bytes.size();
+    m_bytes.resize(at + kChunkHeaderBytes);
+    PutChunkId(&m_bytes[at], id);
+    PutLe32(&m_bytes[at + kChunkIdBytes],
+            static_cast<std::uint32_t>(declared < 0 ? body.size() : declared));
+    m_bytes.insert(m_bytes.end(), body.begin(), body.end());
+    if (body.size() % 2 == 1) m_bytes.push_back(0);
+    return *this;
+  }
+  RiffBuilder& Fmt(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits,
+                   std::size_t size = 16) {
+    Bytes body(size, 0);
+    const auto blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+    PutLe16(&body[0], tag);
+    PutLe16(&body[2], channels);
+    PutLe32(&body[4], kRate);
+    PutLe32(&body[8], kRate * blockAlign);
+    PutLe16(&body[12], blockAlign);
+    PutLe16(&body[14], bits);
+    if (size >= 18) PutLe16(&body[16], static_cast<std::uint16_t>(size - 18));
+    if (tag == kExtensible) {
+      PutLe16(&body[18], bits);                   // valid bits
+      PutLe32(&body[20], channels == 2 ? 3 : 4);  // speaker positions
+      const Bytes pcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                         0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+      std::copy(pcm.begin(), pcm.end(), body.begin() + 24);
+    }
+    return Chunk("fmt ", body);
+  }
+  Bytes Done() {
+    PutLe32(&m_bytes[4], static_cast<std::uint32_t>(m_bytes.size() - 8));
+    return m_bytes;
+  }
+
+ private:
+  Bytes m_bytes;
+};
+
+Bytes Samples(std::size_t count) {
+  Bytes samples(count);
+  for (std::size_t i = 0; i < count; ++i) samples[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  return samples;
+}
+
+// ffmpeg's default output: its encoder tag in a LIST chunk between fmt and data.
+Bytes ListInfo() {
+  Bytes body(26, 0);
+  PutChunkId(&body[0], "INFO");
+  PutChunkId(&body[4], "ISFT");
+  PutLe32(&body[8], 14);
+  const std::string tag = "Lavf59.27.100";
+  std::copy(tag.begin(), tag.end(), body.begin() + 12);
+  return body;
+}
+
+class PlainCopyTest : public ::testing::Test {
+ protected:
+  std::string Save(const std::string& name, const Bytes& bytes) {
+    const std::string path = m_dir.File(name);
+    WriteBytes(path, bytes);
+    return path;
+  }
+  // Copies source and checks what every good copy must be.
+  void ExpectCopy(const std::string& name, const Bytes& source, std::uint16_t channels,
+                  const Bytes& samples) {
+    SCOPED_TRACE(name);
+    const std::string from = Save(name + ".wav", source);
+    const std::string to = m_dir.File(name + "-plain.wav");
+    ASSERT_EQ(WritePlainCopy(from, to), "");
+    EXPECT_EQ(ReadBytes(from), source);
+    const Bytes copy = ReadBytes(to);
+    const WaveHeader header =
+        BuildWaveHeader({channels, kRate, 16}, static_cast<std::uint32_t>(samples.size()));
+    ASSERT_EQ(copy.size(), header.size() + samples.size());
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), copy.begin()));
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), copy.begin() + kWaveHeaderBytes));
+    CFile opened;
+    ASSERT_TRUE(opened.Open(to, kPatchMode));
+    EXPECT_EQ(CheckPatchable(opened), "");
+  }
+  // Only the source file, and what the test put there, remain in the folder.
+  std::size_t FilesInFolder() const {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()));
+  }
+
+  ScratchDir m_dir;
+};
+
+TEST_F(PlainCopyTest, EverydayLayoutsCopyToTheCanonicalHeaderWithTheSameSamples) {
+  const Bytes stereo = Samples(4000);
+  const Bytes mono = Samples(3000);
+  ExpectCopy("ffmpeg",
+             RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", stereo).Done(), 2,
+             stereo);
+  ExpectCopy(
+      "bext",
+      RiffBuilder().Chunk("bext", Bytes(602, 0x20)).Fmt(1, 2, 16).Chunk("data", stereo).Done(), 2,
+      stereo);
+  ExpectCopy(
+      "fact",
+      RiffBuilder().Fmt(1, 1, 16, 18).Chunk("fact", {0xDC, 0x05, 0, 0}).Chunk("data", mono).Done(),
+      1, mono);
+  ExpectCopy("extensible", RiffBuilder().Fmt(kExtensible, 2, 16, 40).Chunk("data", stereo).Done(),
+             2, stereo);
+  ExpectCopy("trailing",
+             RiffBuilder()
+                 .Fmt(1, 1, 16)
+                 .Chunk("data", mono)
+                 .Chunk("smpl", Bytes(60, 1))
+                 .Chunk("JUNK", Bytes(28, 0))
+                 .Done(),
+             1, mono);
+  ExpectCopy("odd",
+             RiffBuilder().Fmt(1, 2, 16).Chunk("junk", {1, 2, 3}).Chunk("data", stereo).Done(), 2,
+             stereo);
+  // The file was cut short: the copy holds the whole frames that are there.
+  Bytes cut = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Done();
+  const std::size_t dataAt = cut.size() + kChunkHeaderBytes;
+  cut = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", stereo, 100000).Done();
+  cut.resize(dataAt + 1003);
+  ExpectCopy("cut", cut, 2, Bytes(stereo.begin(), stereo.begin() + 1000));
+  // A streaming writer that could not go back leaves the largest size there is.
+  ExpectCopy("streamed", RiffBuilder().Fmt(1, 1, 16).Chunk("data", mono, UINT32_MAX).Done(), 1,
+             mono);
+}
+
+TEST_F(PlainCopyTest, EverydayLayoutsCanBeCopiedAndOthersCannot) {
+  const auto copyable = [&](const Bytes& bytes) {
+    CFile file;
+    EXPECT_TRUE(file.Open(Save("probe.wav", bytes), CFile::modeRead));
+    return CanMakePlainCopy(file);
+  };
+  const Bytes data = Samples(400);
+  EXPECT_TRUE(
+      copyable(RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", data).Done()));
+  EXPECT_TRUE(copyable(RiffBuilder().Fmt(kExtensible, 1, 16, 40).Chunk("data", data).Done()));
+  EXPECT_FALSE(
+      copyable(RiffBuilder().Fmt(1, 2, 24).Chunk("LIST", ListInfo()).Chunk("data", data).Done()));
+  EXPECT_FALSE(
+      copyable(RiffBuilder().Fmt(3, 2, 32, 18).Chunk("fact", Bytes(4)).Chunk("data", data).Done()));
+  EXPECT_FALSE(
+      copyable(RiffBuilder().Fmt(1, 6, 16).Chunk("LIST", ListInfo()).Chunk("data", data).Done()));
+  EXPECT_FALSE(copyable(RiffBuilder().Fmt(kExtensible, 2, 24, 40).Chunk("data", data).Done()));
+  Bytes floatSubformat = RiffBuilder().Fmt(kExtensible, 2, 16, 40).Chunk("data", data).Done();
+  floatSubformat[12 + 8 + 24] = 0x03;
+  EXPECT_FALSE(copyable(floatSubformat));
+  EXPECT_FALSE(copyable(RiffBuilder().Chunk("data", data).Fmt(1, 2, 16).Done()));  // data first
+  EXPECT_FALSE(copyable(RiffBuilder().Fmt(1, 2, 16).Done()));                      // no data
+  EXPECT_FALSE(copyable(Bytes(400, 'R')));
+  EXPECT_FALSE(copyable({}));
+}
+
+TEST_F(PlainCopyTest, WhatCannotBeCopiedIsRefusedWithTheDialogsWords) {
+  const Bytes data = Samples(400);
+  const std::string to = m_dir.File("copy.wav");
+  const std::string text = Save("text.wav", Bytes(400, 'x'));
+  EXPECT_EQ(WritePlainCopy(text, to), kNotCanonicalText);
+  const std::string float32 =
+      Save("float.wav",
+           RiffBuilder().Fmt(3, 2, 32, 18).Chunk("fact", Bytes(4)).Chunk("data", data).Done());
+  EXPECT_EQ(WritePlainCopy(float32, to), kNotPcm16Text);
+  EXPECT_EQ(WritePlainCopy(m_dir.File("missing.wav"), to), kOpenErrorText);
+  EXPECT_EQ(WritePlainCopy(m_dir.Path().string(), to), kOpenErrorText);  // a folder
+  EXPECT_FALSE(fs::exists(to));
+  EXPECT_EQ(FilesInFolder(), 2u);
+}
+
+TEST_F(PlainCopyTest, TheSourceIsNeverReplacedAndALinkAtTheDestinationIsNotFollowed) {
+  const Bytes source =
+      RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", Samples(400)).Done();
+  const std::string from = Save("song.wav", source);
+  const std::string link = m_dir.File("link.wav");
+  fs::create_symlink(from, link);
+  EXPECT_EQ(WritePlainCopy(from, from), kCopyOverSourceText);
+  EXPECT_EQ(WritePlainCopy(from, link), kCopyOverSourceText);
+  EXPECT_EQ(WritePlainCopy(link, from), kCopyOverSourceText);
+  EXPECT_EQ(ReadBytes(from), source);
+
+  const Bytes victim = {1, 2, 3};
+  const std::string elsewhere = Save("elsewhere.wav", victim);
+  const std::string pointer = m_dir.File("pointer.wav");
+  fs::create_symlink(elsewhere, pointer);
+  ASSERT_EQ(WritePlainCopy(from, pointer), "");
+  EXPECT_FALSE(fs::is_symlink(pointer));
+  EXPECT_EQ(ReadBytes(elsewhere), victim);
+  EXPECT_EQ(ReadBytes(pointer).size(), kWaveHeaderBytes + 400);
+  EXPECT_EQ(PlainCopyName("/music/take 1.wav"), "/music/take 1-plain.wav");
+  EXPECT_EQ(PlainCopyName("take.WAV"), "take-plain.wav");
+}
+
+// Every failure on the way, injected or real, leaves the old destination as it was and no
+// temporary file behind.
+TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
+  struct Disarm {
+    ~Disarm() { CFile::InjectFault(CFile::Fault::none, 0); }
+  } disarm;
+  const Bytes source =
+      RiffBuilder().Fmt(1, 1, 16).Chunk("LIST", ListInfo()).Chunk("data", Samples(400)).Done();
+  const std::string from = Save("song.wav", source);
+  const Bytes old = {9, 9, 9};
+  const std::string to = Save("song-plain.wav", old);
+  const std::pair<CFile::Fault, int> faults[] = {{CFile::Fault::read, EIO},
+                                                 {CFile::Fault::write, ENOSPC},
+                                                 {CFile::Fault::flush, EIO},
+                                                 {CFile::Fault::close, EDQUOT}};
+  for (const auto& [fault, code] : faults) {
+    CFile::InjectFault(fault, code);
+    EXPECT_EQ(WritePlainCopy(from, to), OsErrorText(code));
+    EXPECT_EQ(ReadBytes(to), old);
+    EXPECT_EQ(FilesInFolder(), 2u);
+  }
+  EXPECT_EQ(ReadBytes(from), source);
+
+  // A folder nobody may write to: as root, only a child that gave up root meets the refusal.
+  const std::string locked = m_dir.File("locked");
+  fs::create_directory(locked);
+  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(from.c_str(), 0644), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    ::_exit(WritePlainCopy(from, locked + "/copy.wav") == OsErrorText(EACCES) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(fs::is_empty(locked));
+}
+
+}  // namespace
