@@ -1,0 +1,195 @@
+#include "verify/burst_tracker.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/dtmf_burst.h"
+
+namespace {
+
+constexpr int kFirstMarker = 11;
+constexpr int kLastMarker = 13;
+// The slowest timecode sets the longest burst when the type is not known yet.
+constexpr int kSlowestTimecodeRate = 36015;
+// A key held much longer than a burst is something else (a note in music, a dial tone).
+constexpr double kLongestBurstSlots = 1.5;
+// History is dropped in large steps, so the copy is rare.
+constexpr std::int64_t kTrimStep = 1 << 16;
+
+// The two tones of a key beat at their difference; measuring energy over one beat averages the
+// beat away, so the energy of a burst is flat between its fades.
+int BeatSamples(int symbol, int sampleRate) {
+  const dtmf_burst::Key key = dtmf_burst::kKeyOfSymbol[static_cast<std::size_t>(symbol - 1)];
+  const double beatHz = dtmf_burst::kColumnHz[static_cast<std::size_t>(key.column)] -
+                        dtmf_burst::kRowHz[static_cast<std::size_t>(key.row)];
+  return std::max(1, static_cast<int>(std::lround(sampleRate / beatHz)));
+}
+
+}  // namespace
+
+BurstTracker::BurstTracker(int sampleRate, int timecodeRate)
+    : m_rate(sampleRate), m_window(dtmf::BlockSamples(sampleRate)), m_detector(sampleRate) {
+  const double slot = dtmf_burst::kBurstSamples * static_cast<double>(sampleRate) /
+                      (timecodeRate > 0 ? timecodeRate : kSlowestTimecodeRate);
+  m_maxWindows = static_cast<int>(std::ceil(kLongestBurstSlots * slot / m_window)) + 1;
+  m_keep = static_cast<std::int64_t>(4 * slot) + 4 * static_cast<std::int64_t>(m_window);
+  if (timecodeRate > 0) {
+    for (int symbol = kFirstMarker; symbol <= kLastMarker; ++symbol) {
+      m_locators[static_cast<std::size_t>(symbol - kFirstMarker)].emplace(symbol, timecodeRate,
+                                                                          sampleRate);
+    }
+  }
+  // Silence before the recording: bursts at its very start are measured like any other.
+  const std::int64_t lead = m_keep;
+  m_history.assign(static_cast<std::size_t>(lead), 0.0f);
+  m_historyStart = -lead;
+
+  // Where the energy onset of each marker lies against its true start, measured on the burst
+  // itself behind silence.
+  for (int symbol = kFirstMarker; symbol <= kLastMarker; ++symbol) {
+    const BurstLocator* locator = LocatorFor(symbol);
+    if (locator == nullptr) continue;
+    const std::vector<float>& burst = locator->Reference();
+    std::vector<float> saved;
+    saved.swap(m_history);
+    const std::int64_t savedStart = m_historyStart;
+    m_history.assign(static_cast<std::size_t>(lead), 0.0f);
+    m_history.insert(m_history.end(), burst.begin(), burst.end());
+    m_history.resize(m_history.size() + static_cast<std::size_t>(lead), 0.0f);
+    m_historyStart = -lead;
+    bool ok = false;
+    const double onset = EnergyOnset(symbol, 0, static_cast<std::int64_t>(burst.size()), ok);
+    m_calibration[static_cast<std::size_t>(symbol - kFirstMarker)] = ok ? onset : 0.0;
+    m_history.swap(saved);
+    m_historyStart = savedStart;
+  }
+}
+
+const BurstLocator* BurstTracker::LocatorFor(int symbol) const {
+  if (symbol < kFirstMarker || symbol > kLastMarker) return nullptr;
+  const auto& locator = m_locators[static_cast<std::size_t>(symbol - kFirstMarker)];
+  return locator ? &*locator : nullptr;
+}
+
+SampleView BurstTracker::View() const {
+  return {m_history.data(), m_historyStart, static_cast<std::int64_t>(m_history.size())};
+}
+
+std::int64_t BurstTracker::HistoryEnd() const {
+  return m_historyStart + static_cast<std::int64_t>(m_history.size());
+}
+
+void BurstTracker::Push(const float* samples, std::size_t count) {
+  m_history.insert(m_history.end(), samples, samples + count);
+  m_end += static_cast<std::int64_t>(count);
+  const SampleView view = View();
+  while (m_nextWindow + m_window <= m_end) {
+    const int symbol = m_detector.Detect(view.At(m_nextWindow), static_cast<std::size_t>(m_window));
+    EndWindow(symbol);
+    m_nextWindow += m_window;
+  }
+  Settle();
+  Trim();
+}
+
+void BurstTracker::EndWindow(int symbol) {
+  if (symbol == m_symbol) {
+    if (symbol != 0) ++m_burstWindows;
+    return;
+  }
+  if (m_symbol != 0) Close();
+  m_symbol = symbol;
+  m_burstStart = m_nextWindow;
+  m_burstWindows = 1;
+}
+
+void BurstTracker::Finish() {
+  if (m_finished) return;
+  m_finished = true;
+  // Silence after the recording, so the last bursts can be measured like any other.
+  m_history.resize(m_history.size() + static_cast<std::size_t>(m_keep), 0.0f);
+  if (m_symbol != 0) Close();
+  m_symbol = 0;
+  Settle();
+}
+
+void BurstTracker::Close() {
+  const int symbol = m_symbol;
+  m_symbol = 0;
+  if (m_burstWindows > m_maxWindows) return;
+  Pending pending;
+  pending.burst.symbol = symbol;
+  const std::int64_t end = m_burstStart + static_cast<std::int64_t>(m_burstWindows) * m_window;
+  pending.burst.onset = EnergyOnset(symbol, m_burstStart, end, pending.burst.hasOnset);
+  const BurstLocator* locator = LocatorFor(symbol);
+  if (locator != nullptr && pending.burst.hasOnset) {
+    const double guess =
+        pending.burst.onset - m_calibration[static_cast<std::size_t>(symbol - kFirstMarker)];
+    pending.burst.match.position = guess;
+    pending.needTo = locator->NeedTo(guess);
+  }
+  m_pending.push_back(pending);
+}
+
+void BurstTracker::Settle() {
+  const std::int64_t available = HistoryEnd();
+  while (!m_pending.empty() && m_pending.front().needTo <= available) {
+    Burst burst = m_pending.front().burst;
+    m_pending.pop_front();
+    const BurstLocator* locator = LocatorFor(burst.symbol);
+    if (locator != nullptr && burst.hasOnset) {
+      burst.match = locator->Locate(View(), burst.match.position);
+    }
+    m_done.push_back(burst);
+  }
+}
+
+void BurstTracker::Trim() {
+  const std::int64_t keepFrom = m_nextWindow - m_keep;
+  const std::int64_t drop = keepFrom - m_historyStart;
+  if (drop < kTrimStep) return;
+  m_history.erase(m_history.begin(), m_history.begin() + static_cast<std::ptrdiff_t>(drop));
+  m_historyStart += drop;
+}
+
+std::vector<Burst> BurstTracker::Take() {
+  std::vector<Burst> done;
+  done.swap(m_done);
+  return done;
+}
+
+// Where the energy, averaged over one beat of the key's two tones, climbs halfway from the
+// silence before the burst to the burst's level.
+double BurstTracker::EnergyOnset(int symbol, std::int64_t firstWindow, std::int64_t end,
+                                 bool& ok) const {
+  ok = false;
+  const int m = BeatSamples(symbol, m_rate);
+  const std::int64_t from = firstWindow - m_window - m;
+  const std::int64_t to = std::max(firstWindow + 1, std::min(end, firstWindow + 2 * m_window) - m);
+  const SampleView view = View();
+  const float* x = view.At(from);
+  const auto n = static_cast<std::size_t>(to - from + 1);
+  std::vector<double> energy(n);
+  double sum = 0.0;
+  for (int j = 0; j < m; ++j) sum += static_cast<double>(x[j]) * x[j];
+  for (std::size_t i = 0; i < n; ++i) {
+    energy[i] = sum;
+    const double leaving = x[i];
+    const double entering = x[i + static_cast<std::size_t>(m)];
+    sum += entering * entering - leaving * leaving;
+  }
+  const auto inside = static_cast<std::size_t>(firstWindow - from);
+  const auto peak =
+      std::max_element(energy.begin() + static_cast<std::ptrdiff_t>(inside), energy.end());
+  const double floor =
+      *std::min_element(energy.begin(), energy.begin() + static_cast<std::ptrdiff_t>(inside) + 1);
+  if (*peak <= floor) return 0.0;
+  const double half = floor + 0.5 * (*peak - floor);
+  auto k = static_cast<std::ptrdiff_t>(peak - energy.begin());
+  while (k >= 0 && energy[static_cast<std::size_t>(k)] >= half) --k;
+  if (k < 0) return 0.0;
+  const double below = energy[static_cast<std::size_t>(k)];
+  const double above = energy[static_cast<std::size_t>(k) + 1];
+  ok = true;
+  return static_cast<double>(from + k) + (half - below) / (above - below);
+}
