@@ -16,13 +16,17 @@ constexpr double kLongestBurstSlots = 1.5;
 // History is dropped in large steps, so the copy is rare.
 constexpr std::int64_t kTrimStep = 1 << 16;
 
-// The two tones of a key beat at their difference; measuring energy over one beat averages the
-// beat away, so the energy of a burst is flat between its fades.
-int BeatSamples(int symbol, int sampleRate) {
+// The two tones of a key beat at their difference; measuring energy over whole beats averages
+// the beat away, so the energy of a burst is flat between its fades. At least a few
+// milliseconds, so that even the lowest tone goes through a couple of cycles.
+constexpr double kShortestEnergySeconds = 0.003;
+
+int EnergySamples(int symbol, int sampleRate) {
   const dtmf_burst::Key key = dtmf_burst::kKeyOfSymbol[static_cast<std::size_t>(symbol - 1)];
   const double beatHz = dtmf_burst::kColumnHz[static_cast<std::size_t>(key.column)] -
                         dtmf_burst::kRowHz[static_cast<std::size_t>(key.row)];
-  return std::max(1, static_cast<int>(std::lround(sampleRate / beatHz)));
+  const double beats = std::ceil(kShortestEnergySeconds * beatHz);
+  return std::max(1, static_cast<int>(std::lround(beats * sampleRate / beatHz)));
 }
 
 }  // namespace
@@ -158,25 +162,32 @@ std::vector<Burst> BurstTracker::Take() {
   return done;
 }
 
-// Where the energy, averaged over one beat of the key's two tones, climbs halfway from the
+// Where the energy, taken over one beat of the key's two tones, climbs halfway from the
 // silence before the burst to the burst's level.
 double BurstTracker::EnergyOnset(int symbol, std::int64_t firstWindow, std::int64_t end,
                                  bool& ok) const {
   ok = false;
-  const int m = BeatSamples(symbol, m_rate);
+  const int m = EnergySamples(symbol, m_rate);
   const std::int64_t from = firstWindow - m_window - m;
   const std::int64_t to = std::max(firstWindow + 1, std::min(end, firstWindow + 2 * m_window) - m);
   const SampleView view = View();
   const float* x = view.At(from);
   const auto n = static_cast<std::size_t>(to - from + 1);
+  // Variance rather than mean square: a DC offset would add a ripple at the tones' own
+  // frequencies that no beat-long average removes.
   std::vector<double> energy(n);
   double sum = 0.0;
-  for (int j = 0; j < m; ++j) sum += static_cast<double>(x[j]) * x[j];
+  double squares = 0.0;
+  for (int j = 0; j < m; ++j) {
+    sum += x[j];
+    squares += static_cast<double>(x[j]) * x[j];
+  }
   for (std::size_t i = 0; i < n; ++i) {
-    energy[i] = sum;
+    energy[i] = squares - sum * sum / m;
     const double leaving = x[i];
     const double entering = x[i + static_cast<std::size_t>(m)];
-    sum += entering * entering - leaving * leaving;
+    sum += entering - leaving;
+    squares += entering * entering - leaving * leaving;
   }
   const auto inside = static_cast<std::size_t>(firstWindow - from);
   const auto peak =
