@@ -7,9 +7,12 @@
 
 namespace {
 
-// The energy onset that gives the guess is good to well under a millisecond.
-constexpr double kSearchSeconds = 0.001;
+// The energy onset that gives the guess is good to a few samples, to a few more in noise.
+constexpr double kSearchSeconds = 0.0004;
+constexpr int kSearchMargin = 6;
 constexpr int kNewtonSteps = 4;
+// A step this small leaves an error far below a thousandth of a sample.
+constexpr double kConverged = 1e-3;
 // The level given to a burst of digital silence, finite so every output can print it.
 constexpr double kSilentDbfs = -200.0;
 constexpr double kLastBurstSample = dtmf_burst::kBurstSamples - 1;
@@ -19,7 +22,7 @@ constexpr double kLastBurstSample = dtmf_burst::kBurstSamples - 1;
 BurstLocator::BurstLocator(int symbol, int timecodeRate, int recordingRate)
     : m_ratio(static_cast<double>(recordingRate) / timecodeRate),
       m_fadeSamples(dtmf_burst::FadeSamples(timecodeRate)),
-      m_radius(static_cast<int>(std::ceil(kSearchSeconds * recordingRate)) + 4) {
+      m_radius(static_cast<int>(std::ceil(kSearchSeconds * recordingRate)) + kSearchMargin) {
   const dtmf_burst::Key key = dtmf_burst::kKeyOfSymbol[static_cast<std::size_t>(symbol - 1)];
   m_rowStep =
       2.0 * std::numbers::pi * dtmf_burst::kRowHz[static_cast<std::size_t>(key.row)] / timecodeRate;
@@ -144,16 +147,17 @@ BurstMatch BurstLocator::Locate(const SampleView& view, double guess) const {
   double tau = static_cast<double>(lo + static_cast<std::int64_t>(best));
   if (curvature < 0.0) tau += 0.5 * (left - right) / curvature;
 
-  // Newton's method on the continuous match: its slope is zero at the true start.
+  // Newton's method on the continuous match: its slope is zero at the true start. Each step
+  // squares the error, so the last step's sums serve for the correlation and level as well.
+  Sums sums;
   for (int step = 0; step < kNewtonSteps; ++step) {
-    const Sums sums = Evaluate(view, tau);
+    sums = Evaluate(view, tau);
     if (sums.xf2 == 0.0) break;
     const double move = m_ratio * sums.xf1 / sums.xf2;
     if (!std::isfinite(move) || std::abs(move) > 1.0) break;
     tau += move;
-    if (std::abs(move) < 1e-7) break;
+    if (std::abs(move) < kConverged) break;
   }
-  const Sums sums = Evaluate(view, tau);
   if (sums.count == 0 || sums.ff <= 0.0) return match;
   match.found = true;
   match.position = tau;

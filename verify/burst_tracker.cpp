@@ -86,9 +86,11 @@ std::int64_t BurstTracker::HistoryEnd() const {
 void BurstTracker::Push(const float* samples, std::size_t count) {
   m_history.insert(m_history.end(), samples, samples + count);
   m_end += static_cast<std::int64_t>(count);
-  const SampleView view = View();
-  while (m_nextWindow + m_window <= m_end) {
-    const int symbol = m_detector.Detect(view.At(m_nextWindow), static_cast<std::size_t>(m_window));
+  const std::int64_t windows = (m_end - m_nextWindow) / m_window;
+  m_symbols.resize(static_cast<std::size_t>(windows));
+  m_detector.DetectRun(View().At(m_nextWindow), m_symbols.size(),
+                       static_cast<std::size_t>(m_window), m_symbols.data());
+  for (const int symbol : m_symbols) {
     EndWindow(symbol);
     m_nextWindow += m_window;
   }
@@ -124,7 +126,10 @@ void BurstTracker::Close() {
   Pending pending;
   pending.burst.symbol = symbol;
   const std::int64_t end = m_burstStart + static_cast<std::int64_t>(m_burstWindows) * m_window;
-  pending.burst.onset = EnergyOnset(symbol, m_burstStart, end, pending.burst.hasOnset);
+  pending.burst.centre = 0.5 * static_cast<double>(m_burstStart + end);
+  if (symbol >= kFirstMarker && symbol <= kLastMarker) {
+    pending.burst.onset = EnergyOnset(symbol, m_burstStart, end, pending.burst.hasOnset);
+  }
   const BurstLocator* locator = LocatorFor(symbol);
   if (locator != nullptr && pending.burst.hasOnset) {
     const double guess =

@@ -16,9 +16,12 @@
 
 struct Burst {
   int symbol = 0;
-  double onset = 0.0;     // where its energy rises, to a few samples
+  double centre = 0.0;  // middle of the blocks that heard it, to half a block
+  // Frame markers only: where its energy rises, to a few samples, and, once the timecode rate
+  // is known, where it begins to a fraction of a sample.
+  double onset = 0.0;
   bool hasOnset = false;  // false when no rising edge was seen
-  BurstMatch match;       // markers only, when the timecode rate is known
+  BurstMatch match;
 };
 
 class BurstTracker {
@@ -31,6 +34,8 @@ class BurstTracker {
   void Finish();
   // Bursts completed since the last call, in recording order.
   std::vector<Burst> Take();
+  // Samples in each block the keys are told from.
+  int BlockSamples() const { return m_window; }
   // Samples pushed so far.
   std::int64_t Length() const { return m_end; }
 
@@ -68,6 +73,7 @@ class BurstTracker {
   std::int64_t m_burstStart = 0;
   int m_burstWindows = 0;
 
+  std::vector<int> m_symbols;  // of the blocks of one push
   std::deque<Pending> m_pending;
   std::vector<Burst> m_done;
 };

@@ -45,40 +45,97 @@ KeyDetector::KeyDetector(int sampleRate) {
   }
 }
 
-int KeyDetector::Detect(const float* samples, std::size_t count) const {
-  if (count == 0) return 0;
-  double sum = 0.0;
-  double squares = 0.0;
-  for (std::size_t i = 0; i < count; ++i) {
-    sum += samples[i];
-    squares += static_cast<double>(samples[i]) * samples[i];
-  }
-  const double n = static_cast<double>(count);
-  const double mean = sum / n;
-  const double energy = squares - n * mean * mean;
-  if (energy < kSilenceRms * kSilenceRms * n) return 0;
-
-  // All eight Goertzel filters advance together, one sample at a time.
-  const float dc = static_cast<float>(mean);
-  float s1[kTones] = {};
-  float s2[kTones] = {};
-  for (std::size_t i = 0; i < count; ++i) {
-    const float x = samples[i] - dc;
-    for (int k = 0; k < kTones; ++k) {
-      const float s0 = x + m_coefficient[static_cast<std::size_t>(k)] * s1[k] - s2[k];
-      s2[k] = s1[k];
-      s1[k] = s0;
+bool KeyDetector::Loud(const float* samples, std::size_t count, float& mean, double& energy) {
+  if (count == 0) return false;
+  // Eight running sums the compiler can keep in vector registers.
+  float sums[8] = {};
+  float squares[8] = {};
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (std::size_t j = 0; j < 8; ++j) {
+      sums[j] += samples[i + j];
+      squares[j] += samples[i + j] * samples[i + j];
     }
   }
-  double share[kTones];
-  for (int k = 0; k < kTones; ++k) {
-    const double c = m_coefficient[static_cast<std::size_t>(k)];
-    const double power = double{s1[k]} * s1[k] + double{s2[k]} * s2[k] - c * s1[k] * s2[k];
-    share[k] = 2.0 * power / (n * energy);
+  double sum = 0.0;
+  double square = 0.0;
+  for (; i < count; ++i) {
+    sum += samples[i];
+    square += static_cast<double>(samples[i]) * samples[i];
   }
+  for (std::size_t j = 0; j < 8; ++j) {
+    sum += sums[j];
+    square += squares[j];
+  }
+  const double n = static_cast<double>(count);
+  mean = static_cast<float>(sum / n);
+  energy = square - sum * sum / n;
+  return energy >= kSilenceRms * kSilenceRms * n;
+}
+
+int KeyDetector::Decide(const double* share) {
   const int row = StrongestTone(share);
   const int column = StrongestTone(share + 4);
   return row < 0 || column < 0 ? 0 : kSymbolOfKey[row][column];
+}
+
+int KeyDetector::Detect(const float* samples, std::size_t count) const {
+  int symbol = 0;
+  DetectRun(samples, 1, count, &symbol);
+  return symbol;
+}
+
+void KeyDetector::DetectRun(const float* samples, std::size_t blocks, std::size_t width,
+                            int* symbols) const {
+  std::size_t block = 0;
+  while (block < blocks) {
+    // Gather up to kLanes loud blocks; silent ones are settled at once.
+    const float* lane[kLanes];
+    float mean[kLanes];
+    double energy[kLanes];
+    std::size_t index[kLanes];
+    std::size_t lanes = 0;
+    for (; block < blocks && lanes < kLanes; ++block) {
+      const float* start = samples + block * width;
+      symbols[block] = 0;
+      if (!Loud(start, width, mean[lanes], energy[lanes])) continue;
+      lane[lanes] = start;
+      index[lanes] = block;
+      ++lanes;
+    }
+    if (lanes == 0) continue;
+    // Idle lanes repeat the first one, so every lane reads real samples.
+    for (std::size_t l = lanes; l < kLanes; ++l) {
+      lane[l] = lane[0];
+      mean[l] = mean[0];
+    }
+
+    // Every filter of every lane advances one sample per step.
+    float s1[kLanes][kTones] = {};
+    float s2[kLanes][kTones] = {};
+    float c[kTones];
+    for (int k = 0; k < kTones; ++k) c[k] = m_coefficient[static_cast<std::size_t>(k)];
+    for (std::size_t i = 0; i < width; ++i) {
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        const float x = lane[l][i] - mean[l];
+        for (int k = 0; k < kTones; ++k) {
+          const float s0 = (x - s2[l][k]) + c[k] * s1[l][k];
+          s2[l][k] = s1[l][k];
+          s1[l][k] = s0;
+        }
+      }
+    }
+    const double n = static_cast<double>(width);
+    for (std::size_t l = 0; l < lanes; ++l) {
+      double share[kTones];
+      for (int k = 0; k < kTones; ++k) {
+        const double a = s1[l][k], b = s2[l][k];
+        const double power = a * a + b * b - c[k] * a * b;
+        share[k] = 2.0 * power / (n * energy[l]);
+      }
+      symbols[index[l]] = Decide(share);
+    }
+  }
 }
 
 std::vector<int> DecodeKeys(const std::string& path, int channel) {

@@ -28,9 +28,19 @@ class KeyDetector {
   // Symbol of the key heard in the block, 0 for silence or anything that is not one clean key.
   // A DC offset in the block is ignored.
   int Detect(const float* samples, std::size_t count) const;
+  // The same for `blocks` blocks of `width` samples that follow each other; symbols[i] gets
+  // block i's key.
+  void DetectRun(const float* samples, std::size_t blocks, std::size_t width, int* symbols) const;
 
  private:
   static constexpr int kTones = 8;  // four rows, then four columns
+  // Blocks filtered side by side: each filter waits on its own previous output, so several
+  // independent blocks keep the processor busy while one would leave it waiting.
+  static constexpr std::size_t kLanes = 4;
+
+  // Mean and energy about the mean of a block; false for silence.
+  static bool Loud(const float* samples, std::size_t count, float& mean, double& energy);
+  static int Decide(const double* share);
   std::array<float, kTones> m_coefficient{};
 };
 

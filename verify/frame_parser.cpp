@@ -44,12 +44,12 @@ bool FrameParser::Add(const Burst& burst, RawFrame& frame) {
 bool FrameParser::Match(RawFrame& frame) const {
   const Burst& marker = m_recent[0];
   if (marker.symbol < kRunEdgeSymbol || marker.symbol > kFirstFrameSymbol) return false;
-  for (int k = 0; k < kBurstsPerFrame; ++k) {
-    const Burst& burst = m_recent[static_cast<std::size_t>(k)];
-    if (!burst.hasOnset) return false;
+  if (!marker.hasOnset) return false;
+  for (int k = 1; k < kBurstsPerFrame; ++k) {
     // Bursts stand every second slot: a burst, then a gap.
-    const double expected = marker.onset + 2.0 * k * m_slot;
-    if (std::abs(burst.onset - expected) > kSlotTolerance * m_slot) return false;
+    const double expected = marker.onset + (2.0 * k + 0.5) * m_slot;
+    const double off = m_recent[static_cast<std::size_t>(k)].centre - expected;
+    if (std::abs(off) > kSlotTolerance * m_slot + 0.5 * m_block) return false;
   }
   const int second = m_recent[1].symbol;
   const bool method1First = marker.symbol == kRunEdgeSymbol && second == kFirstFrameSymbol;

@@ -29,8 +29,9 @@ struct RawFrame {
 
 class FrameParser {
  public:
-  // slotSamples: one slot at the recording's rate.
-  explicit FrameParser(double slotSamples) : m_slot(slotSamples) {}
+  // slotSamples: one slot at the recording's rate; blockSamples: the blocks the keys were told
+  // from, which place each burst's centre to half a block.
+  FrameParser(double slotSamples, int blockSamples) : m_slot(slotSamples), m_block(blockSamples) {}
 
   // Feeds the next burst; true when it completes a frame, which is then in `frame`.
   bool Add(const Burst& burst, RawFrame& frame);
@@ -39,5 +40,6 @@ class FrameParser {
   bool Match(RawFrame& frame) const;
 
   double m_slot;
+  double m_block;
   std::deque<Burst> m_recent;
 };

@@ -18,8 +18,10 @@ constexpr int kMinSampleRate = 8000;
 constexpr std::size_t kBlockFrames = 1 << 16;
 // The first look stops once a channel has shown this many whole frames.
 constexpr int kProbeFrames = 8;
-// Bursts of a frame stand two slots apart; a spacing this close to it counts for a type.
-constexpr double kSpacingTolerance = 0.1;
+// Start markers stand one frame apart; a spacing this close to it counts for a type (the two
+// types' frames differ by a fifth).
+constexpr double kSpacingTolerance = 0.05;
+constexpr int kFrameStart = 12;
 // A start marker matches the known burst at least this well, whatever the gain: a burst cut by
 // the start of the recording, or drowned in something else, does not.
 constexpr double kMinCorrelation = 0.8;
@@ -43,24 +45,29 @@ struct ChannelLook {
   }
 };
 
-// What the bursts heard so far on one channel say: the type whose slot fits their spacing, and
-// how many whole frames they make at that type.
-ChannelLook LookAt(const std::vector<Burst>& bursts, int sampleRate,
+// What the bursts heard so far on one channel say: the type whose frame length fits the spacing
+// of the start markers, and how many whole frames they make at that type.
+ChannelLook LookAt(const std::vector<Burst>& bursts, int sampleRate, int blockSamples,
                    const std::optional<char>& type) {
   std::array<int, 2> hits{};
   const std::array<char, 2> types = {'F', 'S'};
-  for (std::size_t i = 1; i < bursts.size(); ++i) {
-    if (!bursts[i].hasOnset || !bursts[i - 1].hasOnset) continue;
-    const double spacing = bursts[i].onset - bursts[i - 1].onset;
-    for (std::size_t t = 0; t < types.size(); ++t) {
-      const double expected = 2.0 * SlotSamples(sampleRate, types[t]);
-      if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++hits[t];
+  const Burst* previous = nullptr;
+  for (const Burst& burst : bursts) {
+    if (burst.symbol != kFrameStart || !burst.hasOnset) continue;
+    if (previous != nullptr) {
+      const double spacing = burst.onset - previous->onset;
+      for (std::size_t t = 0; t < types.size(); ++t) {
+        const double expected =
+            static_cast<double>(kFrameSamples) * sampleRate / TimecodeRate(types[t]);
+        if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++hits[t];
+      }
     }
+    previous = &burst;
   }
   ChannelLook look;
   look.type = type ? *type : (hits[1] > hits[0] ? 'S' : 'F');
   look.spacings = hits[look.type == 'S' ? 1 : 0];
-  FrameParser parser(SlotSamples(sampleRate, look.type));
+  FrameParser parser(SlotSamples(sampleRate, look.type), blockSamples);
   RawFrame frame;
   for (const Burst& burst : bursts) look.frames += parser.Add(burst, frame) ? 1 : 0;
   return look;
@@ -106,7 +113,8 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
       }
       const std::vector<Burst> bursts = trackers[i]->Take();
       heard[i].insert(heard[i].end(), bursts.begin(), bursts.end());
-      const ChannelLook look = LookAt(heard[i], file.SampleRate(), options.type);
+      const ChannelLook look =
+          LookAt(heard[i], file.SampleRate(), trackers[i]->BlockSamples(), options.type);
       if (look.BetterThan(best)) {
         best = look;
         bestIndex = i;
@@ -130,7 +138,7 @@ std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyPr
   const int rate = file.SampleRate();
   const double slot = SlotSamples(rate, choice.type);
   BurstTracker tracker(rate, TimecodeRate(choice.type));
-  FrameParser parser(slot);
+  FrameParser parser(slot, tracker.BlockSamples());
   std::vector<RawFrame> frames;
   auto collect = [&] {
     RawFrame frame;
