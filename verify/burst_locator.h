@@ -57,5 +57,6 @@ class BurstLocator {
   double m_columnStep;
   int m_fadeSamples;  // in timecode samples
   int m_radius;
+  int m_stride;                    // of the first, coarse search
   std::vector<float> m_reference;  // sampled at the recording's rate, mean removed
 };

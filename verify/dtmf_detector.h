@@ -41,6 +41,7 @@ class KeyDetector {
   // Mean and energy about the mean of a block; false for silence.
   static bool Loud(const float* samples, std::size_t count, float& mean, double& energy);
   static int Decide(const double* share);
+  int m_decimation;  // samples averaged into each filter step
   std::array<float, kTones> m_coefficient{};
 };
 
