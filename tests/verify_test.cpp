@@ -96,6 +96,29 @@ TEST_F(Verifier, LeadingSilenceIsTheLatency) {
   EXPECT_TRUE(report.Clean());
 }
 
+// Remembers every progress report.
+class ProgressLog : public VerifyProgress {
+ public:
+  void Update(std::uint64_t done, std::uint64_t total) override {
+    if (!steps.empty()) {
+      EXPECT_GE(done, steps.back()) << "progress went back";
+    }
+    steps.push_back(done);
+    totals.push_back(total);
+  }
+  std::vector<std::uint64_t> steps;
+  std::vector<std::uint64_t> totals;
+};
+
+TEST_F(Verifier, ProgressRunsToTheEndOfTheRecording) {
+  Timecode(kTypeS, kMethod2);
+  ProgressLog progress;
+  VerifyRecording(m_dir.File("TC.wav"), {}, &progress);
+  ASSERT_GT(progress.steps.size(), 5u);
+  EXPECT_EQ(progress.steps.back(), static_cast<std::uint64_t>(kLength));
+  for (const std::uint64_t total : progress.totals) EXPECT_EQ(total, kLength);
+}
+
 TEST_F(Verifier, ResampledAndDriftingPlaybackIsMeasured) {
   const Recording timecode = Timecode(kTypeF, kMethod2);
   for (const int rate : {48000, 22050}) {
@@ -116,24 +139,27 @@ TEST_F(Verifier, ResampledAndDriftingPlaybackIsMeasured) {
 }
 
 TEST_F(Verifier, DropoutIsOneDiscontinuity) {
+  // 661 samples out of frame 10: from the gap between its hundreds and tens digits, and from
+  // the middle of the frame, inside the tens digit's burst.
   for (const int method : {kMethod1, kMethod2}) {
-    SCOPED_TRACE(method);
-    Recording recording = Timecode(kTypeF, method);
-    // 661 samples out of the gap between frame 10's hundreds and tens digits.
-    const auto cut = recording.samples.begin() + FrameStart(10, method) + 5 * kSlot + 400;
-    recording.samples.erase(cut, cut + 661);
-    const VerifyReport report = Verify(recording);
-    EXPECT_EQ(report.framesFound, kFrames);
-    ASSERT_EQ(report.discontinuities.size(), 1u);
-    EXPECT_EQ(report.discontinuities[0].frame, 11);
-    EXPECT_NEAR(report.discontinuities[0].jumpSamples, -661.0, 0.5);
-    EXPECT_NEAR(report.driftPpm, 0.0, 0.001);
-    EXPECT_LT(report.jitterMaxSamples, 0.005);
-    EXPECT_NEAR(report.latencySamples, 0.0, 0.005);
-    // Offsets follow the frames: after the cut they come 661 samples early.
-    EXPECT_NEAR(report.frames[9].offsetSamples, 0.0, 0.005);
-    EXPECT_NEAR(report.frames[10].offsetSamples, -661.0, 0.005);
-    EXPECT_FALSE(report.Clean());
+    for (const int within : {5 * kSlot + 400, kFrameSamples / 2}) {
+      SCOPED_TRACE(testing::Message() << "method " << method << ", cut at " << within);
+      Recording recording = Timecode(kTypeF, method);
+      const auto cut = recording.samples.begin() + FrameStart(10, method) + within;
+      recording.samples.erase(cut, cut + 661);
+      const VerifyReport report = Verify(recording);
+      EXPECT_EQ(report.framesFound, kFrames);
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, 11);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -661.0, 0.5);
+      EXPECT_NEAR(report.driftPpm, 0.0, 0.001);
+      EXPECT_LT(report.jitterMaxSamples, 0.005);
+      EXPECT_NEAR(report.latencySamples, 0.0, 0.005);
+      // Offsets follow the frames: after the cut they come 661 samples early.
+      EXPECT_NEAR(report.frames[9].offsetSamples, 0.0, 0.005);
+      EXPECT_NEAR(report.frames[10].offsetSamples, -661.0, 0.005);
+      EXPECT_FALSE(report.Clean());
+    }
   }
 }
 
