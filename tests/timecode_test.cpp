@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "verify/dtmf_detector.h"
 #include "timecode/timecode_generator.h"
+#include "verify/dtmf_detector.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@ constexpr int kFrameStartSymbol = 12;
 constexpr int kFirstFrameSymbol = 13;
 constexpr int kZeroDigitSymbol = 10;
 // Under method 1, frame 1 carries two more gaps before frame 2.
-constexpr int kMethod1FirstFrameExtra = 3600;
+constexpr int kMethod1FirstFrameExtra = 2 * kSlotSamples;
 // A burst may stray this far from its slot, a dropout inside the frame included, and still
 // never be taken for its neighbour one gap away.
 constexpr double kSlotTolerance = 0.5;

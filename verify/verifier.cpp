@@ -38,39 +38,50 @@ double SlotSamples(int sampleRate, char type) {
 struct ChannelLook {
   char type = 'F';
   int frames = 0;
-  int spacings = 0;  // neighbouring bursts two slots apart at the guessed type
+  int spacings = 0;  // neighbouring start markers one frame apart at this type
 
   bool BetterThan(const ChannelLook& other) const {
     return frames != other.frames ? frames > other.frames : spacings > other.spacings;
   }
 };
 
-// What the bursts heard so far on one channel say: the type whose frame length fits the spacing
-// of the start markers, and how many whole frames they make at that type.
+// How many whole frames the bursts heard so far make at one type.
+int CountFrames(const std::vector<Burst>& bursts, int sampleRate, int blockSamples, char type) {
+  FrameParser parser(SlotSamples(sampleRate, type), blockSamples);
+  RawFrame frame;
+  int frames = 0;
+  for (const Burst& burst : bursts) frames += parser.Add(burst, frame) ? 1 : 0;
+  return frames;
+}
+
+// What the bursts heard so far on one channel say: the type whose slot fits the spacing of the
+// bursts, so that they make the most whole frames, and failing that the type whose frame length
+// fits the spacing of the start markers.
 ChannelLook LookAt(const std::vector<Burst>& bursts, int sampleRate, int blockSamples,
                    const std::optional<char>& type) {
-  std::array<int, 2> hits{};
-  const std::array<char, 2> types = {'F', 'S'};
+  std::array<ChannelLook, 2> looks;
+  looks[0].type = 'F';
+  looks[1].type = 'S';
   const Burst* previous = nullptr;
   for (const Burst& burst : bursts) {
     if (burst.symbol != kFrameStart || !burst.hasOnset) continue;
     if (previous != nullptr) {
       const double spacing = burst.onset - previous->onset;
-      for (std::size_t t = 0; t < types.size(); ++t) {
+      for (ChannelLook& look : looks) {
         const double expected =
-            static_cast<double>(kFrameSamples) * sampleRate / TimecodeRate(types[t]);
-        if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++hits[t];
+            static_cast<double>(kFrameSamples) * sampleRate / TimecodeRate(look.type);
+        if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++look.spacings;
       }
     }
     previous = &burst;
   }
-  ChannelLook look;
-  look.type = type ? *type : (hits[1] > hits[0] ? 'S' : 'F');
-  look.spacings = hits[look.type == 'S' ? 1 : 0];
-  FrameParser parser(SlotSamples(sampleRate, look.type), blockSamples);
-  RawFrame frame;
-  for (const Burst& burst : bursts) look.frames += parser.Add(burst, frame) ? 1 : 0;
-  return look;
+  for (ChannelLook& look : looks) {
+    if (!type || *type == look.type) {
+      look.frames = CountFrames(bursts, sampleRate, blockSamples, look.type);
+    }
+  }
+  if (type) return looks[*type == 'S' ? 1 : 0];
+  return looks[1].BetterThan(looks[0]) ? looks[1] : looks[0];
 }
 
 struct Choice {
