@@ -45,44 +45,64 @@ struct ChannelLook {
   }
 };
 
-// How many whole frames the bursts heard so far make at one type.
-int CountFrames(const std::vector<Burst>& bursts, int sampleRate, int blockSamples, char type) {
-  FrameParser parser(SlotSamples(sampleRate, type), blockSamples);
-  RawFrame frame;
-  int frames = 0;
-  for (const Burst& burst : bursts) frames += parser.Add(burst, frame) ? 1 : 0;
-  return frames;
-}
+// Listens to one channel under both types at once, keeping only counts, so the first look
+// holds no more memory however long it has to listen.
+class ChannelProbe {
+ public:
+  ChannelProbe(int sampleRate, const std::optional<char>& type)
+      : m_rate(sampleRate),
+        m_type(type),
+        m_tracker(sampleRate, 0),
+        m_parsers{FrameParser(SlotSamples(sampleRate, 'F'), m_tracker.BlockSamples()),
+                  FrameParser(SlotSamples(sampleRate, 'S'), m_tracker.BlockSamples())} {
+    m_looks[0].type = 'F';
+    m_looks[1].type = 'S';
+  }
 
-// What the bursts heard so far on one channel say: the type whose slot fits the spacing of the
-// bursts, so that they make the most whole frames, and failing that the type whose frame length
-// fits the spacing of the start markers.
-ChannelLook LookAt(const std::vector<Burst>& bursts, int sampleRate, int blockSamples,
-                   const std::optional<char>& type) {
-  std::array<ChannelLook, 2> looks;
-  looks[0].type = 'F';
-  looks[1].type = 'S';
-  const Burst* previous = nullptr;
-  for (const Burst& burst : bursts) {
-    if (burst.symbol != kFrameStart || !burst.hasOnset) continue;
-    if (previous != nullptr) {
-      const double spacing = burst.onset - previous->onset;
-      for (ChannelLook& look : looks) {
-        const double expected =
-            static_cast<double>(kFrameSamples) * sampleRate / TimecodeRate(look.type);
-        if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++look.spacings;
+  void Push(const float* samples, std::size_t count) {
+    m_tracker.Push(samples, count);
+    Listen();
+  }
+  void Finish() {
+    m_tracker.Finish();
+    Listen();
+  }
+
+  // The type whose slot fits the spacing of the bursts, so that they make the most whole
+  // frames; failing that, the type whose frame length fits the spacing of the start markers.
+  ChannelLook Look() const {
+    if (m_type) return m_looks[*m_type == 'S' ? 1 : 0];
+    return m_looks[1].BetterThan(m_looks[0]) ? m_looks[1] : m_looks[0];
+  }
+
+ private:
+  void Listen() {
+    for (const Burst& burst : m_tracker.Take()) {
+      if (burst.symbol == kFrameStart && burst.hasOnset) {
+        if (m_lastMarker) {
+          const double spacing = burst.onset - *m_lastMarker;
+          for (ChannelLook& look : m_looks) {
+            const double expected =
+                static_cast<double>(kFrameSamples) * m_rate / TimecodeRate(look.type);
+            if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++look.spacings;
+          }
+        }
+        m_lastMarker = burst.onset;
+      }
+      RawFrame frame;
+      for (std::size_t t = 0; t < m_looks.size(); ++t) {
+        m_looks[t].frames += m_parsers[t].Add(burst, frame) ? 1 : 0;
       }
     }
-    previous = &burst;
   }
-  for (ChannelLook& look : looks) {
-    if (!type || *type == look.type) {
-      look.frames = CountFrames(bursts, sampleRate, blockSamples, look.type);
-    }
-  }
-  if (type) return looks[*type == 'S' ? 1 : 0];
-  return looks[1].BetterThan(looks[0]) ? looks[1] : looks[0];
-}
+
+  int m_rate;
+  std::optional<char> m_type;
+  BurstTracker m_tracker;
+  std::array<FrameParser, 2> m_parsers;  // F, S
+  std::array<ChannelLook, 2> m_looks;
+  std::optional<double> m_lastMarker;
+};
 
 struct Choice {
   int channel = 0;  // counted from 0
@@ -100,10 +120,9 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
   }
   if (options.type && channels.size() == 1) return {channels[0], *options.type};
 
-  std::vector<std::unique_ptr<BurstTracker>> trackers;
-  std::vector<std::vector<Burst>> heard(channels.size());
+  std::vector<std::unique_ptr<ChannelProbe>> probes;
   for (std::size_t i = 0; i < channels.size(); ++i) {
-    trackers.push_back(std::make_unique<BurstTracker>(file.SampleRate(), 0));
+    probes.push_back(std::make_unique<ChannelProbe>(file.SampleRate(), options.type));
   }
   const auto width = static_cast<std::size_t>(file.Channels());
   std::vector<float> interleaved(kBlockFrames * width);
@@ -118,14 +137,11 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
       if (more) {
         const auto c = static_cast<std::size_t>(channels[i]);
         for (std::size_t f = 0; f < got; ++f) samples[f] = interleaved[f * width + c];
-        trackers[i]->Push(samples.data(), got);
+        probes[i]->Push(samples.data(), got);
       } else {
-        trackers[i]->Finish();
+        probes[i]->Finish();
       }
-      const std::vector<Burst> bursts = trackers[i]->Take();
-      heard[i].insert(heard[i].end(), bursts.begin(), bursts.end());
-      const ChannelLook look =
-          LookAt(heard[i], file.SampleRate(), trackers[i]->BlockSamples(), options.type);
+      const ChannelLook look = probes[i]->Look();
       if (look.BetterThan(best)) {
         best = look;
         bestIndex = i;
