@@ -138,6 +138,21 @@ TEST_F(Verifier, ResampledAndDriftingPlaybackIsMeasured) {
   }
 }
 
+// The rate of a recording says nothing about the type: each is told by its slot length.
+TEST_F(Verifier, TypeComesFromTheSpacingNotTheRate) {
+  const Recording slow = Timecode(kTypeS, kMethod2);
+  const VerifyReport atFastRate = Verify({Resample(slow.samples, 36015, 44100), 44100});
+  EXPECT_EQ(atFastRate.type, 'S');
+  EXPECT_EQ(atFastRate.framesFound, kFrames);
+  EXPECT_NEAR(atFastRate.driftPpm, 0.0, 0.1);
+
+  const Recording fast = Timecode(kTypeF, kMethod2);
+  const VerifyReport atSlowRate = Verify({Resample(fast.samples, 44100, 36015), 36015});
+  EXPECT_EQ(atSlowRate.type, 'F');
+  EXPECT_EQ(atSlowRate.framesFound, kFrames);
+  EXPECT_NEAR(atSlowRate.driftPpm, 0.0, 0.1);
+}
+
 TEST_F(Verifier, DropoutIsOneDiscontinuity) {
   // 661 samples out of frame 10: from the gap between its hundreds and tens digits, and from
   // the middle of the frame, inside the tens digit's burst.
