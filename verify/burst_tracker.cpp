@@ -29,6 +29,47 @@ int EnergySamples(int symbol, int sampleRate) {
   return std::max(1, static_cast<int>(std::lround(beats * sampleRate / beatHz)));
 }
 
+// Where the energy, taken over one beat of the key's two tones, climbs halfway from the
+// silence before the burst to the burst's level.
+// The burst was first heard in the block from firstWindow on, and last in the block before end.
+std::optional<double> EnergyOnset(const SampleView& view, int symbol, int sampleRate, int window,
+                                  std::int64_t firstWindow, std::int64_t end) {
+  const int m = EnergySamples(symbol, sampleRate);
+  const std::int64_t from = firstWindow - window - m;
+  const std::int64_t to = std::max(firstWindow + 1, std::min(end, firstWindow + 2 * window) - m);
+  const float* x = view.At(from);
+  const auto n = static_cast<std::size_t>(to - from + 1);
+  // Variance rather than mean square: a DC offset would add a ripple at the tones' own
+  // frequencies that no beat-long average removes.
+  std::vector<double> energy(n);
+  double sum = 0.0;
+  double squares = 0.0;
+  for (int j = 0; j < m; ++j) {
+    sum += x[j];
+    squares += static_cast<double>(x[j]) * x[j];
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    energy[i] = squares - sum * sum / m;
+    const double leaving = x[i];
+    const double entering = x[i + static_cast<std::size_t>(m)];
+    sum += entering - leaving;
+    squares += entering * entering - leaving * leaving;
+  }
+  const auto inside = static_cast<std::size_t>(firstWindow - from);
+  const auto peak =
+      std::max_element(energy.begin() + static_cast<std::ptrdiff_t>(inside), energy.end());
+  const double floor =
+      *std::min_element(energy.begin(), energy.begin() + static_cast<std::ptrdiff_t>(inside) + 1);
+  if (*peak <= floor) return std::nullopt;
+  const double half = floor + 0.5 * (*peak - floor);
+  auto k = static_cast<std::ptrdiff_t>(peak - energy.begin());
+  while (k >= 0 && energy[static_cast<std::size_t>(k)] >= half) --k;
+  if (k < 0) return std::nullopt;
+  const double below = energy[static_cast<std::size_t>(k)];
+  const double above = energy[static_cast<std::size_t>(k) + 1];
+  return static_cast<double>(from + k) + (half - below) / (above - below);
+}
+
 }  // namespace
 
 BurstTracker::BurstTracker(int sampleRate, int timecodeRate)
@@ -53,19 +94,13 @@ BurstTracker::BurstTracker(int sampleRate, int timecodeRate)
   for (int symbol = kFirstMarker; symbol <= kLastMarker; ++symbol) {
     const BurstLocator* locator = LocatorFor(symbol);
     if (locator == nullptr) continue;
-    const std::vector<float>& burst = locator->Reference();
-    std::vector<float> saved;
-    saved.swap(m_history);
-    const std::int64_t savedStart = m_historyStart;
-    m_history.assign(static_cast<std::size_t>(lead), 0.0f);
-    m_history.insert(m_history.end(), burst.begin(), burst.end());
-    m_history.resize(m_history.size() + static_cast<std::size_t>(lead), 0.0f);
-    m_historyStart = -lead;
-    bool ok = false;
-    const double onset = EnergyOnset(symbol, 0, static_cast<std::int64_t>(burst.size()), ok);
-    m_calibration[static_cast<std::size_t>(symbol - kFirstMarker)] = ok ? onset : 0.0;
-    m_history.swap(saved);
-    m_historyStart = savedStart;
+    std::vector<float> alone(static_cast<std::size_t>(lead), 0.0f);
+    alone.insert(alone.end(), locator->Reference().begin(), locator->Reference().end());
+    alone.resize(alone.size() + static_cast<std::size_t>(lead), 0.0f);
+    const SampleView view{alone.data(), -lead, static_cast<std::int64_t>(alone.size())};
+    const auto span = static_cast<std::int64_t>(locator->Reference().size());
+    m_calibration[static_cast<std::size_t>(symbol - kFirstMarker)] =
+        EnergyOnset(view, symbol, sampleRate, m_window, 0, span).value_or(0.0);
   }
 }
 
@@ -128,7 +163,10 @@ void BurstTracker::Close() {
   const std::int64_t end = m_burstStart + static_cast<std::int64_t>(m_burstWindows) * m_window;
   pending.burst.centre = 0.5 * static_cast<double>(m_burstStart + end);
   if (symbol >= kFirstMarker && symbol <= kLastMarker) {
-    pending.burst.onset = EnergyOnset(symbol, m_burstStart, end, pending.burst.hasOnset);
+    const std::optional<double> onset =
+        EnergyOnset(View(), symbol, m_rate, m_window, m_burstStart, end);
+    pending.burst.hasOnset = onset.has_value();
+    pending.burst.onset = onset.value_or(0.0);
   }
   const BurstLocator* locator = LocatorFor(symbol);
   if (locator != nullptr && pending.burst.hasOnset) {
@@ -165,47 +203,4 @@ std::vector<Burst> BurstTracker::Take() {
   std::vector<Burst> done;
   done.swap(m_done);
   return done;
-}
-
-// Where the energy, taken over one beat of the key's two tones, climbs halfway from the
-// silence before the burst to the burst's level.
-double BurstTracker::EnergyOnset(int symbol, std::int64_t firstWindow, std::int64_t end,
-                                 bool& ok) const {
-  ok = false;
-  const int m = EnergySamples(symbol, m_rate);
-  const std::int64_t from = firstWindow - m_window - m;
-  const std::int64_t to = std::max(firstWindow + 1, std::min(end, firstWindow + 2 * m_window) - m);
-  const SampleView view = View();
-  const float* x = view.At(from);
-  const auto n = static_cast<std::size_t>(to - from + 1);
-  // Variance rather than mean square: a DC offset would add a ripple at the tones' own
-  // frequencies that no beat-long average removes.
-  std::vector<double> energy(n);
-  double sum = 0.0;
-  double squares = 0.0;
-  for (int j = 0; j < m; ++j) {
-    sum += x[j];
-    squares += static_cast<double>(x[j]) * x[j];
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    energy[i] = squares - sum * sum / m;
-    const double leaving = x[i];
-    const double entering = x[i + static_cast<std::size_t>(m)];
-    sum += entering - leaving;
-    squares += entering * entering - leaving * leaving;
-  }
-  const auto inside = static_cast<std::size_t>(firstWindow - from);
-  const auto peak =
-      std::max_element(energy.begin() + static_cast<std::ptrdiff_t>(inside), energy.end());
-  const double floor =
-      *std::min_element(energy.begin(), energy.begin() + static_cast<std::ptrdiff_t>(inside) + 1);
-  if (*peak <= floor) return 0.0;
-  const double half = floor + 0.5 * (*peak - floor);
-  auto k = static_cast<std::ptrdiff_t>(peak - energy.begin());
-  while (k >= 0 && energy[static_cast<std::size_t>(k)] >= half) --k;
-  if (k < 0) return 0.0;
-  const double below = energy[static_cast<std::size_t>(k)];
-  const double above = energy[static_cast<std::size_t>(k) + 1];
-  ok = true;
-  return static_cast<double>(from + k) + (half - below) / (above - below);
 }

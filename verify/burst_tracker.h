@@ -51,7 +51,6 @@ class BurstTracker {
   void Close();
   void Settle();
   void Trim();
-  double EnergyOnset(int symbol, std::int64_t firstWindow, std::int64_t end, bool& ok) const;
   const BurstLocator* LocatorFor(int symbol) const;
 
   int m_rate;
