@@ -178,6 +178,27 @@ TEST_F(Verifier, DropoutIsOneDiscontinuity) {
   }
 }
 
+TEST_F(Verifier, RepeatedAndSkippedFramesAreListed) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  auto frame = [&](int n) { return timecode.samples.begin() + FrameStart(n, kMethod2); };
+  // Frame 10 played twice, frame 20 never.
+  Recording recording{{frame(1), frame(11)}, timecode.rate};
+  recording.samples.insert(recording.samples.end(), frame(10), frame(20));
+  recording.samples.insert(recording.samples.end(), frame(21), timecode.samples.end());
+  const VerifyReport report = Verify(recording);
+  EXPECT_EQ(report.framesFound, kFrames - 1);
+  EXPECT_EQ(report.duplicated, std::vector<int>{10});
+  EXPECT_EQ(report.missing, std::vector<int>{20});
+  EXPECT_TRUE(report.outOfOrder.empty());
+  ASSERT_EQ(report.discontinuities.size(), 2u);
+  EXPECT_EQ(report.discontinuities[0].frame, 10);
+  EXPECT_NEAR(report.discontinuities[0].jumpSamples, kFrameSamples, 0.01);
+  EXPECT_EQ(report.discontinuities[1].frame, 21);
+  EXPECT_NEAR(report.discontinuities[1].jumpSamples, -kFrameSamples, 0.01);
+  EXPECT_NEAR(report.driftPpm, 0.0, 0.001);
+  EXPECT_FALSE(report.Clean());
+}
+
 TEST_F(Verifier, WrongCheckSymbolIsOneCheckFailure) {
   Recording recording = Timecode(kTypeS, kMethod2, 4);
   // Frame 17's check symbol (slot 10 of the frame) replaced by another digit's burst.
