@@ -114,7 +114,7 @@ TEST_F(Verifier, ProgressRunsToTheEndOfTheRecording) {
   Timecode(kTypeS, kMethod2);
   ProgressLog progress;
   VerifyRecording(m_dir.File("TC.wav"), {}, &progress);
-  ASSERT_GT(progress.steps.size(), 5u);
+  ASSERT_GE(progress.steps.size(), 3u);
   EXPECT_EQ(progress.steps.back(), static_cast<std::uint64_t>(kLength));
   for (const std::uint64_t total : progress.totals) EXPECT_EQ(total, kLength);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -15,7 +16,7 @@
 namespace {
 
 constexpr int kMinSampleRate = 8000;
-constexpr std::size_t kBlockFrames = 1 << 16;
+constexpr std::size_t kBlockFrames = 1 << 18;
 // The first look stops once a channel has shown this many whole frames.
 constexpr int kProbeFrames = 8;
 // Start markers stand one frame apart; a spacing this close to it counts for a type (the two
@@ -178,15 +179,25 @@ std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyPr
       frames.push_back(frame);
     }
   };
+  // The next block is read on the other core while this one is decoded.
   std::vector<float> samples(kBlockFrames);
-  std::size_t got = 0;
-  while ((got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames)) > 0) {
+  std::vector<float> ahead(kBlockFrames);
+  auto readAhead = [&] {
+    return std::async(std::launch::async, [&file, &ahead, channel = choice.channel] {
+      return file.ReadChannel(channel, ahead.data(), kBlockFrames);
+    });
+  };
+  std::size_t got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames);
+  while (got > 0) {
+    std::future<std::size_t> next = readAhead();
     tracker.Push(samples.data(), got);
     collect();
     if (progress != nullptr) {
       progress->Update(static_cast<std::uint64_t>(tracker.Length()),
                        static_cast<std::uint64_t>(std::max<std::int64_t>(file.Frames(), 0)));
     }
+    got = next.get();
+    samples.swap(ahead);
   }
   tracker.Finish();
   collect();
