@@ -171,12 +171,14 @@ BurstMatch BurstLocator::Locate(const SampleView& view, double guess) const {
 
   // Newton's method on the continuous match: its slope is zero at the true start. Each step
   // squares the error, so the last step's sums serve for the correlation and level as well.
+  const double start = tau;
   Sums sums;
   for (int step = 0; step < kNewtonSteps; ++step) {
     sums = Evaluate(view, tau);
     if (sums.xf2 == 0.0) break;
     const double move = m_ratio * sums.xf1 / sums.xf2;
-    if (!std::isfinite(move) || std::abs(move) > 1.0) break;
+    // Newton stays within a sample of the integer peak, inside what NeedFrom and NeedTo cover.
+    if (!std::isfinite(move) || std::abs(tau + move - start) > 1.0) break;
     tau += move;
     if (std::abs(move) < kConverged) break;
   }
