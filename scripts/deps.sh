@@ -8,6 +8,7 @@ packages=(
   cmake g++ make
   pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
+  libsndfile1-dev
   # the tests
   libgtest-dev
   fonts-dejavu-core

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "dtmf_detector.h"
 #include "gui_support.h"
 #include "resources/vrellok_rc.h"
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/generator_app.h"
 #include "timecode/generator_dlg.h"
+#include "verify/dtmf_detector.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ std::uint32_t SampleRateOf(const char* path) {
 }
 
 std::vector<int> FirstSymbols(const char* path, std::size_t count) {
-  std::vector<int> symbols = dtmf::DecodeWaveFile(path);
+  std::vector<int> symbols = dtmf::DecodeKeys(path);
   symbols.resize(std::min(count, symbols.size()));
   return symbols;
 }

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "dtmf_detector.h"
 #include "gui_support.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_dlg.h"
@@ -24,6 +23,7 @@
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/timecode_generator.h"
+#include "verify/dtmf_detector.h"
 
 namespace {
 
@@ -465,7 +465,7 @@ TEST_F(LoopDlgTest, ATimecodeFileFromVrellokTakesLoopPoints) {
   fs::current_path(previousFolder);
   const std::string path = m_scratch.File("TC.wav");
   const Bytes before = ReadBytes(path);
-  const std::vector<int> symbolsBefore = dtmf::DecodeWaveFile(path);
+  const std::vector<int> symbolsBefore = dtmf::DecodeKeys(path);
 
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
@@ -483,7 +483,7 @@ TEST_F(LoopDlgTest, ATimecodeFileFromVrellokTakesLoopPoints) {
   EXPECT_EQ(Bytes(after.begin() + kLoopTableOffset, after.begin() + 62),
             (Bytes{0x45, 0x4D, 0xD0, 0x07, 0, 0, 0x45, 0x4D, 0x50, 0xC3, 0, 0, 0x45, 0x4D, 0xA0,
                    0x86, 0x01, 0}));
-  EXPECT_EQ(dtmf::DecodeWaveFile(path), symbolsBefore);
+  EXPECT_EQ(dtmf::DecodeKeys(path), symbolsBefore);
   CFile file;
   ASSERT_TRUE(file.Open(path, CFile::modeRead));
   const LoopTable table = ReadLoopTable(file);

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "dtmf_detector.h"
 #include "timecode/timecode_generator.h"
+#include "verify/dtmf_detector.h"
 
 namespace fs = std::filesystem;
 
@@ -246,7 +246,7 @@ TEST_F(Generator, DecoderHearsEverySymbol) {
       SCOPED_TRACE(testing::Message() << "timecode " << timecode << " method " << method);
       ASSERT_EQ(generator.Generate({timecode, method, 1000000, 7}), "TC.wav Created");
       EncoderRun expected(method, 7, 1000000);
-      EXPECT_EQ(dtmf::DecodeWaveFile("TC.wav"), expected.sink.Bursts());
+      EXPECT_EQ(dtmf::DecodeKeys("TC.wav"), expected.sink.Bursts());
     }
   }
 }

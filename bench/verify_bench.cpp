@@ -1,0 +1,162 @@
+// Reads the largest TC.wav back with the verifier and reports the real-time factor and peak
+// memory (against a short TC.wav, to show memory does not grow with the length). Where sox and
+// multimon-ng are installed, it times them decoding the same file's keys the way a user would
+// and prints how the two compare.
+//
+//   verify_bench [folder [rounds]]    (folder defaults to the current directory)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "timecode/timecode_generator.h"
+#include "verify/verifier.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr TimecodeSettings kLargest = {2, 2, kMaxSampleLength, 1};
+constexpr TimecodeSettings kShort = {2, 2, 10000000, 1};
+constexpr double kRate = 44100.0;
+constexpr int kDefaultRounds = 3;
+// What a user runs: multimon-ng reads raw 16-bit mono at 22050 Hz, so sox converts on the way.
+constexpr const char* kMultimon =
+    "sox TC.wav -t raw -r 22050 -e signed -b 16 -c 1 - | multimon-ng -q -a DTMF -t raw -";
+
+struct Run {
+  double seconds = 0.0;
+  long peakKb = 0;
+  std::string said;  // what the run found
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Generate(const TimecodeSettings& settings, const char* name) {
+  const std::string text = TimecodeGenerator().Generate(settings);
+  if (text != "TC.wav Created") {
+    std::fprintf(stderr, "generate failed: %s\n", text.c_str());
+    std::exit(1);
+  }
+  if (std::strcmp(name, "TC.wav") != 0) fs::rename("TC.wav", name);
+}
+
+// Reads the file once so every timed run meets it in the page cache.
+void Warm(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buffer(1 << 20);
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()))) {
+  }
+}
+
+// The verifier in a child process of its own, so its peak memory is its alone.
+Run TimeVerify(const char* path) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) std::exit(1);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    std::string said;
+    try {
+      const VerifyReport report = VerifyRecording(path, {});
+      said = std::to_string(report.framesFound) + " frames, " +
+             (report.Clean() ? "clean" : "faults") + ", jitter " +
+             std::to_string(report.jitterMaxSamples) + " samples at most";
+    } catch (const VerifyError& error) {
+      said = error.what();
+    }
+    const ssize_t ignored = ::write(pipeFds[1], said.data(), said.size());
+    (void)ignored;
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  Run run;
+  char buffer[256];
+  ssize_t got = 0;
+  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) run.said.append(buffer, got);
+  ::close(pipeFds[0]);
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(child, &status, 0, &usage);
+  run.seconds = SecondsSince(start);
+  run.peakKb = usage.ru_maxrss;
+  return run;
+}
+
+Run TimeMultimon() {
+  Run run;
+  const auto start = std::chrono::steady_clock::now();
+  FILE* out = ::popen(kMultimon, "r");
+  if (out == nullptr) return run;
+  char line[256];
+  long keys = 0;
+  while (std::fgets(line, sizeof line, out) != nullptr) keys += std::strncmp(line, "DTMF:", 5) == 0;
+  ::pclose(out);
+  run.seconds = SecondsSince(start);
+  run.said = std::to_string(keys) + " keys";
+  return run;
+}
+
+bool Installed(const char* program) {
+  const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+template <typename Timer>
+Run Median(int rounds, Timer timer) {
+  std::vector<Run> runs;
+  for (int i = 0; i < rounds; ++i) runs.push_back(timer());
+  std::sort(runs.begin(), runs.end(),
+            [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+  return runs[runs.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::current_path();
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : kDefaultRounds;
+  fs::current_path(folder);
+  for (const char* bank : {"dtmf36.bin", "dtmf44.bin"}) {
+    fs::copy_file(fs::path(TONE_BANK_DIR) / bank, bank, fs::copy_options::overwrite_existing);
+  }
+  Generate(kShort, "short.wav");
+  Generate(kLargest, "TC.wav");
+  Warm("short.wav");
+  Warm("TC.wav");
+
+  const double audioSeconds = kLargest.sampleLength / kRate;
+  std::printf("TC.wav: %d samples at 44100 Hz, %.1f s of audio; median of %d rounds\n",
+              kLargest.sampleLength, audioSeconds, rounds);
+  const Run small = TimeVerify("short.wav");
+  const Run ours = Median(rounds, [] { return TimeVerify("TC.wav"); });
+  std::printf(
+      "verifier:    %6.2f s  %7.0fx real time  peak memory %.1f MB (%.1f MB for %d samples)\n",
+      ours.seconds, audioSeconds / ours.seconds, ours.peakKb / 1024.0, small.peakKb / 1024.0,
+      kShort.sampleLength);
+  std::printf("             %s\n", ours.said.c_str());
+  if (Installed("sox") && Installed("multimon-ng")) {
+    const Run theirs = Median(rounds, TimeMultimon);
+    std::printf("multimon-ng: %6.2f s  %7.0fx real time  (%s)\n", theirs.seconds,
+                audioSeconds / theirs.seconds, kMultimon);
+    std::printf("             %s\n", theirs.said.c_str());
+    std::printf("multimon-ng takes %.2fx as long as the verifier\n", theirs.seconds / ours.seconds);
+  } else {
+    std::printf("multimon-ng or sox not installed: no comparison\n");
+  }
+  fs::remove("short.wav");
+  fs::remove("TC.wav");
+  return 0;
+}

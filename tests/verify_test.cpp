@@ -1,0 +1,400 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "recording_support.h"
+#include "scratch_dir.h"
+#include "timecode/frame_encoder.h"
+#include "tools/dtmf_burst.h"
+#include "verify/timing_fit.h"
+#include "verify/verifier.h"
+
+namespace {
+
+// Short runs keep the suite quick: 40 whole frames and a remainder.
+constexpr int kLength = 1000000;
+constexpr int kFrames = 40;
+constexpr int kTypeS = 1;
+constexpr int kTypeF = 2;
+constexpr int kSlot = 1800;
+
+// Where frame n's start marker lies in TC.wav.
+int FrameStart(int n, int method) {
+  return (n - 1) * kFrameSamples + (method == kMethod1 && n >= 2 ? 2 * kSlot : 0);
+}
+
+double LargestOffset(const VerifyReport& report) {
+  double largest = 0.0;
+  for (const FoundFrame& frame : report.frames) {
+    largest = std::max(largest, std::abs(frame.offsetSamples));
+  }
+  return largest;
+}
+
+class Verifier : public ::testing::Test {
+ protected:
+  Recording Timecode(int type, int method, int dtmfId = 1) {
+    return GenerateTimecode(m_dir.Path(), {type, method, kLength, dtmfId});
+  }
+  VerifyReport Verify(const Recording& recording, const VerifyOptions& options = {},
+                      int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
+    const std::string path = m_dir.File("recording");
+    WriteRecording(path, recording, format);
+    return VerifyRecording(path, options);
+  }
+
+  ScratchDir m_dir;
+};
+
+TEST_F(Verifier, TimecodeStraightFromTheGeneratorIsPerfect) {
+  for (const int type : {kTypeS, kTypeF}) {
+    for (const int method : {kMethod1, kMethod2}) {
+      for (const int id : {1, 10}) {
+        SCOPED_TRACE(testing::Message() << "type " << type << " method " << method << " id " << id);
+        Timecode(type, method, id);
+        const VerifyReport report = VerifyRecording(m_dir.File("TC.wav"), {});
+        EXPECT_EQ(report.type, type == kTypeF ? 'F' : 'S');
+        EXPECT_EQ(report.sampleRate, type == kTypeF ? 44100 : 36015);
+        EXPECT_EQ(report.method, method);
+        EXPECT_FALSE(report.methodAssumed);
+        EXPECT_EQ(report.dtmfId, id);
+        EXPECT_EQ(report.channel, 1);
+        ASSERT_EQ(report.frames.size(), static_cast<std::size_t>(kFrames));
+        EXPECT_EQ(report.firstFrame, 1);
+        EXPECT_EQ(report.lastFrame, kFrames);
+        EXPECT_EQ(report.framesFound, kFrames);
+        EXPECT_TRUE(report.Clean());
+        for (const FoundFrame& frame : report.frames) {
+          EXPECT_NEAR(frame.foundSample, FrameStart(frame.number, method), 0.005) << frame.number;
+          EXPECT_TRUE(frame.checkOk);
+          // Each of the two tones peaks at -9 dBFS; their sum holds twice the power of one.
+          EXPECT_NEAR(frame.levelDbfs, -9.0, 0.5);
+        }
+        EXPECT_LT(LargestOffset(report), 0.005);
+        EXPECT_NEAR(report.latencySamples, 0.0, 0.005);
+        EXPECT_NEAR(report.driftPpm, 0.0, 0.001);
+        EXPECT_LT(report.jitterMaxSamples, 0.005);
+      }
+    }
+  }
+}
+
+TEST_F(Verifier, LeadingSilenceIsTheLatency) {
+  Recording recording = Timecode(kTypeF, kMethod2);
+  recording.samples.insert(recording.samples.begin(), 12345, 0.0f);
+  const VerifyReport report = Verify(recording);
+  ASSERT_EQ(report.frames.size(), static_cast<std::size_t>(kFrames));
+  EXPECT_NEAR(report.latencySamples, 12345.0, 0.005);
+  EXPECT_NEAR(report.frames[0].foundSample, 12345.0, 0.005);
+  EXPECT_LT(LargestOffset(report), 0.005);
+  EXPECT_TRUE(report.Clean());
+}
+
+// Remembers every progress report.
+class ProgressLog : public VerifyProgress {
+ public:
+  void Update(std::uint64_t done, std::uint64_t total) override {
+    if (!steps.empty()) {
+      EXPECT_GE(done, steps.back()) << "progress went back";
+    }
+    steps.push_back(done);
+    totals.push_back(total);
+  }
+  std::vector<std::uint64_t> steps;
+  std::vector<std::uint64_t> totals;
+};
+
+TEST_F(Verifier, ProgressRunsToTheEndOfTheRecording) {
+  Timecode(kTypeS, kMethod2);
+  ProgressLog progress;
+  VerifyRecording(m_dir.File("TC.wav"), {}, &progress);
+  ASSERT_GE(progress.steps.size(), 3u);
+  EXPECT_EQ(progress.steps.back(), static_cast<std::uint64_t>(kLength));
+  for (const std::uint64_t total : progress.totals) EXPECT_EQ(total, kLength);
+}
+
+TEST_F(Verifier, ResampledAndDriftingPlaybackIsMeasured) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  for (const int rate : {48000, 22050}) {
+    for (const double speed : {1.0, 1.0001}) {
+      SCOPED_TRACE(testing::Message() << rate << " Hz, speed " << speed);
+      const Recording recording{Resample(timecode.samples, 44100, rate, speed), rate};
+      const VerifyReport report = Verify(recording);
+      EXPECT_EQ(report.type, 'F');
+      EXPECT_EQ(report.frames.size(), static_cast<std::size_t>(kFrames));
+      EXPECT_TRUE(report.Clean());
+      // Played fast, the frames lie closer together than TC.wav says: negative drift.
+      EXPECT_NEAR(report.driftPpm, (1.0 / speed - 1.0) * 1e6, 0.1);
+      EXPECT_LT(report.jitterRmsSamples, 0.05);
+      EXPECT_LT(report.jitterMaxSamples, 0.15);
+      EXPECT_NEAR(report.latencySamples, 0.0, 0.5);
+    }
+  }
+}
+
+// The rate of a recording says nothing about the type: each is told by its slot length.
+TEST_F(Verifier, TypeComesFromTheSpacingNotTheRate) {
+  const Recording slow = Timecode(kTypeS, kMethod2);
+  const VerifyReport atFastRate = Verify({Resample(slow.samples, 36015, 44100), 44100});
+  EXPECT_EQ(atFastRate.type, 'S');
+  EXPECT_EQ(atFastRate.framesFound, kFrames);
+  EXPECT_NEAR(atFastRate.driftPpm, 0.0, 0.1);
+
+  const Recording fast = Timecode(kTypeF, kMethod2);
+  const VerifyReport atSlowRate = Verify({Resample(fast.samples, 44100, 36015), 36015});
+  EXPECT_EQ(atSlowRate.type, 'F');
+  EXPECT_EQ(atSlowRate.framesFound, kFrames);
+  EXPECT_NEAR(atSlowRate.driftPpm, 0.0, 0.1);
+}
+
+TEST_F(Verifier, DropoutIsOneDiscontinuity) {
+  // 661 samples out of frame 10: from the gap between its hundreds and tens digits, and from
+  // the middle of the frame, inside the tens digit's burst.
+  for (const int method : {kMethod1, kMethod2}) {
+    for (const int within : {5 * kSlot + 400, kFrameSamples / 2}) {
+      SCOPED_TRACE(testing::Message() << "method " << method << ", cut at " << within);
+      Recording recording = Timecode(kTypeF, method);
+      const auto cut = recording.samples.begin() + FrameStart(10, method) + within;
+      recording.samples.erase(cut, cut + 661);
+      const VerifyReport report = Verify(recording);
+      EXPECT_EQ(report.framesFound, kFrames);
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, 11);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -661.0, 0.5);
+      EXPECT_NEAR(report.driftPpm, 0.0, 0.001);
+      EXPECT_LT(report.jitterMaxSamples, 0.005);
+      EXPECT_NEAR(report.latencySamples, 0.0, 0.005);
+      // Offsets follow the frames: after the cut they come 661 samples early.
+      EXPECT_NEAR(report.frames[9].offsetSamples, 0.0, 0.005);
+      EXPECT_NEAR(report.frames[10].offsetSamples, -661.0, 0.005);
+      EXPECT_FALSE(report.Clean());
+    }
+  }
+}
+
+TEST_F(Verifier, RepeatedAndSkippedFramesAreListed) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  auto frame = [&](int n) { return timecode.samples.begin() + FrameStart(n, kMethod2); };
+  // Frame 10 played twice, frame 20 never.
+  Recording recording{{frame(1), frame(11)}, timecode.rate};
+  recording.samples.insert(recording.samples.end(), frame(10), frame(20));
+  recording.samples.insert(recording.samples.end(), frame(21), timecode.samples.end());
+  const VerifyReport report = Verify(recording);
+  EXPECT_EQ(report.framesFound, kFrames - 1);
+  EXPECT_EQ(report.duplicated, std::vector<int>{10});
+  EXPECT_EQ(report.missing, std::vector<int>{20});
+  EXPECT_TRUE(report.outOfOrder.empty());
+  ASSERT_EQ(report.discontinuities.size(), 2u);
+  EXPECT_EQ(report.discontinuities[0].frame, 10);
+  EXPECT_NEAR(report.discontinuities[0].jumpSamples, kFrameSamples, 0.01);
+  EXPECT_EQ(report.discontinuities[1].frame, 21);
+  EXPECT_NEAR(report.discontinuities[1].jumpSamples, -kFrameSamples, 0.01);
+  EXPECT_NEAR(report.driftPpm, 0.0, 0.001);
+  EXPECT_FALSE(report.Clean());
+}
+
+TEST_F(Verifier, WrongCheckSymbolIsOneCheckFailure) {
+  Recording recording = Timecode(kTypeS, kMethod2, 4);
+  // Frame 17's check symbol (slot 10 of the frame) replaced by another digit's burst.
+  const int check = FrameEncoder::CheckSymbol(17, 4);
+  const int other = check % 10 + 1;
+  const int at = FrameStart(17, kMethod2) + 10 * kSlot;
+  for (int i = 0; i < kSlot; ++i) {
+    recording.samples[static_cast<std::size_t>(at + i)] =
+        static_cast<float>(std::lround(dtmf_burst::BurstValue(other, 36015, i)) / 32768.0);
+  }
+  const VerifyReport report = Verify(recording);
+  EXPECT_EQ(report.dtmfId, 4);
+  EXPECT_EQ(report.checkFailures, std::vector<int>{17});
+  EXPECT_FALSE(report.frames[16].checkOk);
+  EXPECT_EQ(report.framesFound, kFrames);
+  EXPECT_TRUE(report.discontinuities.empty());
+  EXPECT_FALSE(report.Clean());
+}
+
+TEST_F(Verifier, GainPolarityOffsetAndNoiseLeaveEveryFrame) {
+  const Recording timecode = Timecode(kTypeF, kMethod1, 7);
+  std::mt19937 random(11);
+  // Each tone peaks at 0.354 of full scale: the two together have an RMS of 0.354.
+  std::normal_distribution<float> noise(0.0f, 0.0354f);
+  struct Change {
+    const char* name;
+    float gain;
+    float offset;
+    bool noisy;
+    int format;
+  };
+  const Change changes[] = {
+      {"-30 dB", 0.0316f, 0.0f, false, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"inverted", -1.0f, 0.0f, false, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+      {"DC offset", 1.0f, 0.2f, false, SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
+      {"noise 20 dB below", 1.0f, 0.0f, true, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    Recording recording = timecode;
+    for (float& sample : recording.samples) {
+      sample = sample * change.gain + change.offset + (change.noisy ? noise(random) : 0.0f);
+    }
+    const VerifyReport report = Verify(recording, {}, change.format);
+    EXPECT_EQ(report.frames.size(), static_cast<std::size_t>(kFrames));
+    EXPECT_EQ(report.dtmfId, 7);
+    EXPECT_EQ(report.method, kMethod1);
+    EXPECT_TRUE(report.checkFailures.empty());
+    EXPECT_TRUE(report.Clean());
+    EXPECT_LT(report.jitterMaxSamples, change.noisy ? 0.1 : 0.01);
+  }
+}
+
+TEST_F(Verifier, TimecodeIsFoundOnTheChannelThatDecodes) {
+  const Recording timecode = Timecode(kTypeS, kMethod2);
+  // Louder than the timecode on channel 1: a chord that changes every quarter second, over noise.
+  Samples music(timecode.samples.size());
+  std::mt19937 random(5);
+  std::normal_distribution<float> noise(0.0f, 0.05f);
+  const double notes[] = {220.0, 277.2, 329.6, 440.0, 554.4, 659.3, 880.0, 1108.7};
+  for (std::size_t i = 0; i < music.size(); ++i) {
+    const std::size_t bar = i / 9000;
+    double value = 0.0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      value += 0.25 * std::sin(2.0 * std::numbers::pi * notes[(bar + 3 * k) % 8] * i / 36015.0);
+    }
+    music[i] = static_cast<float>(value) + noise(random);
+  }
+  const std::string path = m_dir.File("stereo.wav");
+  WriteRecording(path, {music, timecode.samples}, 36015, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+  VerifyReport report = VerifyRecording(path, {});
+  EXPECT_EQ(report.channel, 2);
+  EXPECT_EQ(report.channels, 2);
+  EXPECT_EQ(report.framesFound, kFrames);
+  EXPECT_TRUE(report.Clean());
+
+  // Told to read channel 1, there is nothing there.
+  VerifyOptions options;
+  options.channel = 1;
+  EXPECT_THROW(VerifyRecording(path, options), VerifyError);
+  options.channel = 3;
+  EXPECT_THROW(VerifyRecording(path, options), VerifyError);
+}
+
+TEST_F(Verifier, FramesCutByTheRecordingsEndsAreLeftOut) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  struct Cut {
+    int from;  // first sample kept
+    int to;    // one past the last
+    int first;
+    int last;
+  };
+  const Cut cuts[] = {
+      // In the middle of frame 3's digits to the middle of frame 30's.
+      {FrameStart(3, kMethod2) + 4 * kSlot, FrameStart(30, kMethod2) + 6 * kSlot, 4, 29},
+      // Inside frame 3's start marker to inside frame 30's check symbol.
+      {FrameStart(3, kMethod2) + 500, FrameStart(30, kMethod2) + 10 * kSlot + 900, 4, 29},
+      // Exactly at frame 3's start marker to exactly after frame 30's check symbol.
+      {FrameStart(3, kMethod2), FrameStart(30, kMethod2) + 11 * kSlot, 3, 30},
+  };
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(testing::Message() << cut.from << " to " << cut.to);
+    Recording recording{{timecode.samples.begin() + cut.from, timecode.samples.begin() + cut.to},
+                        timecode.rate};
+    const VerifyReport report = Verify(recording);
+    EXPECT_EQ(report.firstFrame, cut.first);
+    EXPECT_EQ(report.lastFrame, cut.last);
+    EXPECT_EQ(report.framesFound, cut.last - cut.first + 1);
+    EXPECT_TRUE(report.Clean());
+    // Neither frame 1 nor the last frame is there to tell the method.
+    EXPECT_TRUE(report.methodAssumed);
+    EXPECT_NEAR(report.frames[0].foundSample, FrameStart(cut.first, kMethod2) - cut.from, 0.005);
+    EXPECT_NEAR(report.latencySamples, -cut.from, 0.005);
+  }
+}
+
+TEST_F(Verifier, OptionsOverrideEveryGuess) {
+  Timecode(kTypeS, kMethod1, 3);
+  VerifyOptions options;
+  options.dtmfId = 4;
+  options.method = kMethod2;
+  options.type = 'S';
+  const VerifyReport report = VerifyRecording(m_dir.File("TC.wav"), options);
+  EXPECT_EQ(report.dtmfId, 4);
+  EXPECT_EQ(report.method, kMethod2);
+  // Every check symbol now disagrees; frame 1's extra gaps are no longer expected, so frame 2
+  // comes two slots late against it.
+  EXPECT_EQ(report.checkFailures.size(), static_cast<std::size_t>(kFrames));
+  ASSERT_EQ(report.discontinuities.size(), 1u);
+  EXPECT_EQ(report.discontinuities[0].frame, 2);
+  EXPECT_NEAR(report.discontinuities[0].jumpSamples, 2 * kSlot, 0.01);
+}
+
+TEST_F(Verifier, UnreadableFilesAndFilesWithoutTimecodeAreRefused) {
+  auto refused = [](const std::string& path) {
+    try {
+      VerifyRecording(path, {});
+    } catch (const VerifyError& error) {
+      return std::string(error.what());
+    }
+    return std::string("read");
+  };
+  EXPECT_NE(refused(m_dir.File("missing.wav")).find("No such file"), std::string::npos);
+  WriteBytes(m_dir.File("text.wav"), Bytes(1000, 'x'));
+  EXPECT_NE(refused(m_dir.File("text.wav")), "read");
+  WriteRecording(m_dir.File("silence.wav"), Recording{Samples(200000, 0.0f), 44100});
+  EXPECT_NE(refused(m_dir.File("silence.wav")).find("no timecode"), std::string::npos);
+  WriteRecording(m_dir.File("slow.wav"), Recording{Samples(20000, 0.0f), 4000});
+  EXPECT_NE(refused(m_dir.File("slow.wav")).find("8000"), std::string::npos);
+  // A FIFO with nobody writing to it would block a plain open.
+  ASSERT_EQ(::mkfifo(m_dir.File("fifo.wav").c_str(), 0600), 0);
+  EXPECT_NE(refused(m_dir.File("fifo.wav")).find("not a regular file"), std::string::npos);
+}
+
+// The fit's bookkeeping on frames placed by hand.
+TEST(TimingFit, DuplicatedOutOfOrderAndMissingFrames) {
+  VerifyReport report;
+  report.method = kMethod2;
+  const double r = 2.0;  // a recording at twice the timecode's rate
+  for (const int n : {5, 6, 7, 9, 9, 8, 10, 12}) {
+    report.frames.push_back({n, 100.0 + (n - 5) * kFrameSamples * r, 0.0, true, 0.0});
+  }
+  FitTiming(report, r);
+  EXPECT_EQ(report.firstFrame, 5);
+  EXPECT_EQ(report.lastFrame, 12);
+  EXPECT_EQ(report.framesFound, 7);
+  EXPECT_EQ(report.duplicated, std::vector<int>{9});
+  EXPECT_EQ(report.outOfOrder, std::vector<int>{8});
+  EXPECT_EQ(report.missing, std::vector<int>{11});
+  // Every frame lies where it belongs; a repeat and a step back are no jump in time.
+  EXPECT_NEAR(report.latencySamples, 100.0 - 4 * kFrameSamples * r, 1e-6);
+  EXPECT_NEAR(report.driftPpm, 0.0, 1e-6);
+  EXPECT_TRUE(report.discontinuities.empty());
+}
+
+TEST(TimingFit, DriftAndJumpsAgainstOneSlope) {
+  VerifyReport report;
+  report.method = kMethod1;
+  const double slope = 1.00002;  // 20 ppm slow
+  for (int n = 1; n <= 30; ++n) {
+    double at = 50.0 + FrameStart(n, kMethod1) * slope;
+    if (n >= 12) at += 300.0;  // the recorder caught 300 samples of something else
+    if (n >= 20) at -= 25.5;   // and later lost some
+    report.frames.push_back({n, at, 0.0, true, 0.0});
+  }
+  FitTiming(report, 1.0);
+  EXPECT_NEAR(report.driftPpm, 20.0, 1e-6);
+  EXPECT_NEAR(report.latencySamples, 50.0, 1e-6);
+  EXPECT_LT(report.jitterMaxSamples, 1e-6);
+  ASSERT_EQ(report.discontinuities.size(), 2u);
+  EXPECT_EQ(report.discontinuities[0].frame, 12);
+  EXPECT_NEAR(report.discontinuities[0].jumpSamples, 300.0, 1e-6);
+  EXPECT_EQ(report.discontinuities[1].frame, 20);
+  EXPECT_NEAR(report.discontinuities[1].jumpSamples, -25.5, 1e-6);
+  // Offsets against a perfect playback from frame 1 grow with the drift and carry the jumps.
+  EXPECT_NEAR(report.frames[29].offsetSamples, FrameStart(30, kMethod1) * 2e-5 + 274.5, 1e-6);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+// The shape of every tone bank burst: which DTMF key stands for each symbol, the two tones' level
+// and the fade at both ends. The bank synthesiser writes these bursts rounded to 16 bits; the
+// verifier evaluates the same curve between samples to find where a recorded burst begins.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace dtmf_burst {
+
+inline constexpr int kSymbolCount = 16;
+inline constexpr int kBurstSamples = 1800;
+inline constexpr double kFadeSeconds = 0.002;
+inline constexpr double kFullScale = 32767.0;
+// The two tones add up to about -3 dBFS at their common peak, so a burst never clips.
+inline constexpr double kSumPeakDb = -3.0;
+
+inline constexpr std::array<double, 4> kRowHz = {697.0, 770.0, 852.0, 941.0};
+inline constexpr std::array<double, 4> kColumnHz = {1209.0, 1336.0, 1477.0, 1633.0};
+
+struct Key {
+  int row;
+  int column;
+};
+
+// Symbols 1-9 are keys 1-9, then 0, *, #, A, B, C, D.
+inline constexpr std::array<Key, kSymbolCount> kKeyOfSymbol = {{
+    {0, 0},  // 1
+    {0, 1},  // 2
+    {0, 2},  // 3
+    {1, 0},  // 4
+    {1, 1},  // 5
+    {1, 2},  // 6
+    {2, 0},  // 7
+    {2, 1},  // 8
+    {2, 2},  // 9
+    {3, 1},  // 0
+    {3, 0},  // *
+    {3, 2},  // #
+    {0, 3},  // A
+    {1, 3},  // B
+    {2, 3},  // C
+    {3, 3},  // D
+}};
+
+// Peak of each of the two tones, in 16-bit sample units.
+inline double ToneAmplitude() {
+  return kFullScale * std::pow(10.0, kSumPeakDb / 20.0) / 2.0;
+}
+
+inline int FadeSamples(int sampleRate) {
+  return static_cast<int>(std::lround(kFadeSeconds * sampleRate));
+}
+
+// Raised-cosine fade at both ends: the burst starts and ends on zero, so slots placed side by
+// side or next to silence make no click a decoder could mistake for energy. t is the sample
+// index within the burst and may lie between samples.
+inline double Envelope(double t, int fadeSamples) {
+  const double fromEdge = std::min(t, kBurstSamples - 1 - t);
+  if (fromEdge >= fadeSamples) return 1.0;
+  if (fromEdge <= 0.0) return 0.0;
+  return 0.5 * (1.0 - std::cos(std::numbers::pi * fromEdge / fadeSamples));
+}
+
+// Value of the burst of `symbol` (1..16) at sample index t of a bank at sampleRate.
+inline double BurstValue(int symbol, int sampleRate, double t) {
+  const Key key = kKeyOfSymbol[static_cast<std::size_t>(symbol - 1)];
+  const double rowStep =
+      2.0 * std::numbers::pi * kRowHz[static_cast<std::size_t>(key.row)] / sampleRate;
+  const double columnStep =
+      2.0 * std::numbers::pi * kColumnHz[static_cast<std::size_t>(key.column)] / sampleRate;
+  const double tones = std::sin(rowStep * t) + std::sin(columnStep * t);
+  return ToneAmplitude() * Envelope(t, FadeSamples(sampleRate)) * tones;
+}
+
+}  // namespace dtmf_burst

@@ -1,0 +1,53 @@
+// The project's DTMF decoder: a Goertzel detector that knows the eight standard tones and
+// nothing about slots or frames. The verifier builds on it; the tests use it to read TC.wav back
+// the way a user's decoder would.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace dtmf {
+
+// Timecode symbol of each key by [row][column]: digits 1-9, 0 as 10, * 11, # 12, A-D 13-16.
+inline constexpr int kSymbolOfKey[4][4] = {
+    {1, 2, 3, 13}, {4, 5, 6, 14}, {7, 8, 9, 15}, {11, 10, 12, 16}};
+
+// Blocks of 20 ms: fine enough to tell 697 Hz from 770 Hz, short enough that every burst (41 ms
+// in the fast timecode) holds one whole block wherever the blocks fall.
+inline constexpr double kBlockSeconds = 0.02;
+
+int BlockSamples(int sampleRate);
+
+// Tells which key a block of samples holds, at one sample rate.
+class KeyDetector {
+ public:
+  explicit KeyDetector(int sampleRate);
+
+  // Symbol of the key heard in the block, 0 for silence or anything that is not one clean key.
+  // A DC offset in the block is ignored.
+  int Detect(const float* samples, std::size_t count) const;
+  // The same for `blocks` blocks of `width` samples that follow each other; symbols[i] gets
+  // block i's key.
+  void DetectRun(const float* samples, std::size_t blocks, std::size_t width, int* symbols) const;
+
+ private:
+  static constexpr int kTones = 8;  // four rows, then four columns
+  // Blocks filtered side by side: each filter waits on its own previous output, so several
+  // independent blocks keep the processor busy while one would leave it waiting.
+  static constexpr std::size_t kLanes = 4;
+
+  // Mean and energy about the mean of a block; false for silence.
+  static bool Loud(const float* samples, std::size_t count, float& mean, double& energy);
+  static int Decide(const double* share);
+  int m_decimation;  // samples averaged into each filter step
+  std::array<float, kTones> m_coefficient{};
+};
+
+// Reads a sound file block by block and returns the keys heard on one channel (counted from 1),
+// in order; a key held over several blocks counts once. Throws VerifyError when the file cannot
+// be read.
+std::vector<int> DecodeKeys(const std::string& path, int channel = 1);
+
+}  // namespace dtmf
