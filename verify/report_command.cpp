@@ -1,6 +1,7 @@
 #include "verify/report_command.h"
 
 #include <charconv>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 
@@ -67,7 +68,9 @@ char ParseType(const std::string& text) {
 // and the reading takes a while.
 class ProgressBar : public VerifyProgress {
  public:
-  explicit ProgressBar(const std::string& file) : m_bar("Reading " + file) {}
+  // The name without its folders, so the bar keeps to one line of the terminal.
+  explicit ProgressBar(const std::string& file)
+      : m_bar("Reading " + std::filesystem::path(file).filename().string()) {}
   void Update(std::uint64_t done, std::uint64_t total) override { m_bar.Update(done, total); }
 
  private:
