@@ -1,0 +1,16 @@
+// vrellok-verify: reads a recording of TC.wav back and reports where every frame landed.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "verify/report_command.h"
+#include "verify/verifier.h"
+
+int main(int argc, char* argv[]) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return RunVerifyCommand(
+      args, std::cout, std::cerr,
+      [](const std::string& path, const VerifyOptions& options, VerifyProgress* progress) {
+        return VerifyRecording(path, options, progress);
+      });
+}

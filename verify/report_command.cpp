@@ -1,0 +1,193 @@
+#include "verify/report_command.h"
+
+#include <charconv>
+#include <filesystem>
+#include <limits>
+#include <sstream>
+
+#include "cli/terminal_progress.h"
+#include "cli/version.h"
+#include "verify/report_csv.h"
+#include "verify/report_file.h"
+#include "verify/report_json.h"
+#include "verify/report_labels.h"
+#include "verify/report_plot.h"
+#include "verify/report_text.h"
+
+namespace {
+
+constexpr char kProgram[] = "vrellok-verify";
+constexpr int kMaxDtmfId = 10;
+
+constexpr char kUsage[] =
+    "Usage: vrellok-verify [--type F|S] [--method 1|2] [--id K] [--channel C]\n"
+    "                      [--csv FILE] [--labels FILE] [--plot FILE.png] [--json] RECORDING\n"
+    "\n"
+    "Reads a recording of TC.wav back: finds every frame and the sample where it landed, and\n"
+    "reports missing, repeated and out-of-order frames, wrong check symbols, latency, drift,\n"
+    "jitter and every discontinuity. Type, method, DTMF ID and channel are found by themselves;\n"
+    "the options fix them.\n"
+    "\n"
+    "  --type F|S        DTMF-F (44100 Hz) or DTMF-S (36015 Hz)\n"
+    "  --method 1|2      the framing method\n"
+    "  --id K            the DTMF ID, 1 to 10\n"
+    "  --channel C       the channel that carries the timecode, counted from 1\n"
+    "  --csv FILE        one row per frame: frame,found_sample,offset_samples,check_ok,level_dbfs\n"
+    "  --labels FILE     an Audacity label track with every frame\n"
+    "  --plot FILE.png   each frame's offset against its number, as a picture\n"
+    "  --json            the report as JSON on stdout instead of the summary\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
+    "shows a fault; 2 the file cannot be read, holds no timecode, or the command is wrong.\n";
+
+int ParseInt(const std::string& option, const std::string& text, int low, int high) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) {
+    throw UsageError(option + " needs an integer, not '" + text + "'");
+  }
+  if (value < low || value > high) {
+    throw UsageError(option + " must be " +
+                     (high == low + 1
+                          ? std::to_string(low) + " or " + std::to_string(high)
+                          : "between " + std::to_string(low) + " and " + std::to_string(high)) +
+                     ", not " + text);
+  }
+  return value;
+}
+
+char ParseType(const std::string& text) {
+  if (text == "F" || text == "f") return 'F';
+  if (text == "S" || text == "s") return 'S';
+  throw UsageError("--type must be F or S, not '" + text + "'");
+}
+
+// Shows the reader's progress on stderr's bar, which stays hidden unless stderr is a terminal
+// and the reading takes a while.
+class ProgressBar : public VerifyProgress {
+ public:
+  // The name without its folders, so the bar keeps to one line of the terminal.
+  explicit ProgressBar(const std::string& file)
+      : m_bar("Reading " + std::filesystem::path(file).filename().string()) {}
+  void Update(std::uint64_t done, std::uint64_t total) override { m_bar.Update(done, total); }
+
+ private:
+  TerminalProgress m_bar;
+};
+
+void WriteOutputs(const CommandLine& command, const VerifyReport& report) {
+  const auto text = [&report](void (*writer)(std::ostream&, const VerifyReport&)) {
+    std::ostringstream bytes;
+    writer(bytes, report);
+    return bytes.str();
+  };
+  if (command.csv) ReplaceFile(*command.csv, text(WriteCsv));
+  if (command.labels) ReplaceFile(*command.labels, text(WriteLabels));
+  if (command.plot) ReplaceFile(*command.plot, RenderPlotPng(report));
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine command;
+  bool recordingGiven = false;
+  bool optionsDone = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string word = args[i];
+    if (optionsDone || word.size() < 2 || word[0] != '-') {
+      if (recordingGiven) throw UsageError("one recording at a time, not also '" + word + "'");
+      command.recording = word;
+      recordingGiven = true;
+      continue;
+    }
+    if (word == "--") {
+      optionsDone = true;
+      continue;
+    }
+    std::optional<std::string> inlineValue;
+    if (const auto equals = word.find('='); equals != std::string::npos) {
+      inlineValue = word.substr(equals + 1);
+      word.resize(equals);
+    }
+    const auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError(word + " needs a value");
+      return args[++i];
+    };
+    const auto flag = [&]() {
+      if (inlineValue) throw UsageError(word + " takes no value");
+      return true;
+    };
+    if (word == "--type") {
+      command.options.type = ParseType(value());
+    } else if (word == "--method") {
+      command.options.method = ParseInt(word, value(), 1, 2);
+    } else if (word == "--id") {
+      command.options.dtmfId = ParseInt(word, value(), 1, kMaxDtmfId);
+    } else if (word == "--channel") {
+      command.options.channel = ParseInt(word, value(), 1, std::numeric_limits<int>::max());
+    } else if (word == "--csv") {
+      command.csv = value();
+    } else if (word == "--labels") {
+      command.labels = value();
+    } else if (word == "--plot") {
+      command.plot = value();
+    } else if (word == "--json") {
+      command.json = flag();
+    } else if (word == "--help" || word == "-h") {
+      command.help = flag();
+    } else if (word == "--version") {
+      command.version = flag();
+    } else {
+      throw UsageError("unknown option '" + word + "' (see --help)");
+    }
+  }
+  if (!recordingGiven && !command.help && !command.version) {
+    throw UsageError("no recording given (see --help)");
+  }
+  return command;
+}
+
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                     const Verifier& verify) {
+  try {
+    const CommandLine command = ParseCommandLine(args);
+    if (command.help) {
+      out << kUsage;
+      return kExitClean;
+    }
+    if (command.version) {
+      out << kProgram << ' ' << kProjectVersion << '\n';
+      return kExitClean;
+    }
+    // A path that cannot take the output should stop the command before a long reading.
+    for (const auto& path : {command.csv, command.labels, command.plot}) {
+      if (path) CheckReplaceable(*path);
+    }
+    VerifyReport report;
+    {
+      ProgressBar progress(command.recording);
+      report = verify(command.recording, command.options, &progress);
+    }
+    WriteOutputs(command, report);
+    if (command.json) {
+      WriteJson(out, report);
+    } else {
+      WriteSummary(out, report);
+    }
+    if (!out.flush()) {
+      err << kProgram << ": cannot write the report to stdout\n";
+      return kExitTrouble;
+    }
+    return report.Clean() ? kExitClean : kExitFaults;
+  } catch (const UsageError& error) {
+    err << kProgram << ": " << error.what() << '\n';
+  } catch (const VerifyError& error) {
+    err << kProgram << ": " << error.what() << '\n';
+  } catch (const ReportFileError& error) {
+    err << kProgram << ": " << error.what() << '\n';
+  }
+  return kExitTrouble;
+}

@@ -1,0 +1,45 @@
+// The command line of vrellok-verify: its options, the reading, the outputs and the exit status.
+// The reader comes in as a function, so the whole command runs in tests on reports made by hand.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "verify/verifier.h"
+
+// The exit status: 0 clean, 1 the recording shows a fault, 2 nothing could be checked.
+inline constexpr int kExitClean = 0;
+inline constexpr int kExitFaults = 1;
+inline constexpr int kExitTrouble = 2;
+
+struct CommandLine {
+  VerifyOptions options;
+  std::optional<std::string> csv;
+  std::optional<std::string> labels;
+  std::optional<std::string> plot;
+  bool json = false;
+  bool help = false;
+  bool version = false;
+  std::string recording;
+};
+
+// A command line that cannot be run; what() is one line for the user.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// args without the program's name. Options take their value as the next word or after '='.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+using Verifier =
+    std::function<VerifyReport(const std::string&, const VerifyOptions&, VerifyProgress*)>;
+
+// Runs the whole command: prints to out and err, writes the files asked for, and returns the
+// exit status.
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                     const Verifier& verify);

@@ -1,0 +1,53 @@
+#include "verify/report_format.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr int kRateF = 44100;
+constexpr int kRateS = 36015;
+constexpr int kFrameSamples = 24576;
+constexpr int kSlotSamples = 1800;
+
+}  // namespace
+
+std::string FormatFixed(double value, int decimals) {
+  if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string out = text;
+  if (out.front() == '-' && out.find_first_not_of("-0.") == std::string::npos) out.erase(0, 1);
+  return out;
+}
+
+std::string FormatSigned(double value, int decimals) {
+  std::string out = FormatFixed(value, decimals);
+  const bool zero = out.find_first_not_of("0.") == std::string::npos;
+  return (out.front() == '-' || zero) ? out : "+" + out;
+}
+
+std::string FormatFrameList(const std::vector<int>& numbers) {
+  if (numbers.empty()) return "none";
+  std::string out;
+  for (std::size_t i = 0; i < numbers.size();) {
+    std::size_t end = i;
+    while (end + 1 < numbers.size() && numbers[end + 1] == numbers[end] + 1) ++end;
+    if (!out.empty()) out += ", ";
+    out += std::to_string(numbers[i]);
+    if (end > i) {
+      out += '-';
+      out += std::to_string(numbers[end]);
+    }
+    i = end + 1;
+  }
+  return out;
+}
+
+int TimecodeRate(char type) {
+  return type == 'S' ? kRateS : kRateF;
+}
+
+int TimecodeFrameSpacing(int frame, int method) {
+  return frame == 1 && method == 1 ? kFrameSamples + 2 * kSlotSamples : kFrameSamples;
+}

@@ -1,0 +1,295 @@
+#include "verify/report_plot.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "verify/report_format.h"
+
+namespace {
+
+constexpr int kWidth = 1200;
+constexpr int kHeight = 700;
+constexpr int kLeft = 110;
+constexpr int kRight = 40;
+constexpr int kTop = 112;
+constexpr int kBottom = 76;
+constexpr int kTicksWanted = 8;
+constexpr int kTickLength = 6;
+constexpr int kDotsUpTo = 400;  // frames; beyond that, dots would merge into the line
+constexpr double kDotRadius = 3.0;
+constexpr double kCrossHalf = 7.0;
+constexpr double kPadShare = 0.08;
+constexpr int kLabelRows = 3;  // breaks close together get their labels on different rows
+
+const QColor kInk(0x20, 0x20, 0x20);
+const QColor kGrid(0xdd, 0xdd, 0xdd);
+const QColor kLine(0x1f, 0x5f, 0xbf);
+const QColor kFault(0xc8, 0x1e, 0x1e);
+const QColor kBreak(0xe0, 0x7b, 0x00);
+
+// A tick step of 1, 2 or 5 times a power of ten that cuts the range into about kTicksWanted.
+double NiceStep(double range) {
+  const double raw = range / kTicksWanted;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double m : {1.0, 2.0, 5.0}) {
+    if (m * power >= raw) return m * power;
+  }
+  return 10.0 * power;
+}
+
+int DecimalsFor(double step) {
+  return std::max(0, static_cast<int>(-std::floor(std::log10(step))));
+}
+
+struct Range {
+  double low;
+  double high;
+};
+
+Range Padded(double low, double high, double least, double share) {
+  if (high - low < least) {
+    const double middle = (low + high) / 2;
+    return {middle - least / 2, middle + least / 2};
+  }
+  const double pad = (high - low) * share;
+  return {low - pad, high + pad};
+}
+
+// Maps frame numbers and offsets to pixels inside the plot area.
+struct Frame {
+  QRectF area;
+  Range x;
+  Range y;
+  double X(double frame) const {
+    return area.left() + (frame - x.low) / (x.high - x.low) * area.width();
+  }
+  double Y(double offset) const {
+    return area.bottom() - (offset - y.low) / (y.high - y.low) * area.height();
+  }
+};
+
+QFont Font(int pixels, bool bold = false) {
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+void DrawAxes(QPainter& p, const Frame& f) {
+  p.setFont(Font(14));
+  const double xStep = std::max(1.0, NiceStep(f.x.high - f.x.low));
+  for (double v = std::ceil(f.x.low / xStep) * xStep; v <= f.x.high; v += xStep) {
+    const double x = f.X(v);
+    p.setPen(kGrid);
+    p.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
+    p.setPen(kInk);
+    p.drawLine(QPointF(x, f.area.bottom()), QPointF(x, f.area.bottom() + kTickLength));
+    p.drawText(QRectF(x - 50, f.area.bottom() + 8, 100, 20), Qt::AlignHCenter | Qt::AlignTop,
+               QString::number(static_cast<long long>(std::llround(v))));
+  }
+  const double yStep = NiceStep(f.y.high - f.y.low);
+  const int decimals = DecimalsFor(yStep);
+  for (double v = std::ceil(f.y.low / yStep) * yStep; v <= f.y.high; v += yStep) {
+    const double y = f.Y(v);
+    p.setPen(std::abs(v) < yStep / 2 ? QPen(kInk.lighter(250), 1.5) : QPen(kGrid));
+    p.drawLine(QPointF(f.area.left(), y), QPointF(f.area.right(), y));
+    p.setPen(kInk);
+    p.drawLine(QPointF(f.area.left() - kTickLength, y), QPointF(f.area.left(), y));
+    p.drawText(QRectF(0, y - 10, f.area.left() - 10, 20), Qt::AlignRight | Qt::AlignVCenter,
+               QString::fromStdString(FormatFixed(v, decimals)));
+  }
+  p.setPen(QPen(kInk, 1.5));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(f.area);
+
+  p.setFont(Font(16));
+  p.drawText(QRectF(f.area.left(), kHeight - 34, f.area.width(), 24), Qt::AlignCenter,
+             QStringLiteral("frame number"));
+  p.save();
+  p.translate(26, f.area.center().y());
+  p.rotate(-90);
+  p.drawText(QRectF(-f.area.height() / 2, -12, f.area.height(), 24), Qt::AlignCenter,
+             QStringLiteral("offset from a perfect playback (samples)"));
+  p.restore();
+}
+
+void DrawTitle(QPainter& p, const VerifyReport& r) {
+  p.setPen(kInk);
+  p.setFont(Font(22, true));
+  const QString name = QFileInfo(QString::fromStdString(r.file)).fileName();
+  p.drawText(QRectF(kLeft, 12, kWidth - kLeft - kRight, 32), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("Frame offsets in %1").arg(name));
+  p.setFont(Font(15));
+  const std::string line =
+      std::string(r.type == 'S' ? "DTMF-S" : "DTMF-F") + ", method " + std::to_string(r.method) +
+      (r.methodAssumed ? " (assumed)" : "") + ", ID " + std::to_string(r.dtmfId) + ", " +
+      std::to_string(r.sampleRate) + " Hz, channel " + std::to_string(r.channel) + "    latency " +
+      FormatFixed(r.latencySamples, 2) + " samples    drift " + FormatSigned(r.driftPpm, 2) +
+      " ppm    jitter " + FormatFixed(r.jitterRmsSamples, 3) + " samples RMS";
+  p.drawText(QRectF(kLeft, 48, kWidth - kLeft - kRight, 24), Qt::AlignLeft | Qt::AlignVCenter,
+             QString::fromStdString(line));
+}
+
+bool IsBreak(const VerifyReport& r, int frame) {
+  return std::any_of(r.discontinuities.begin(), r.discontinuities.end(),
+                     [frame](const Discontinuity& d) { return d.frame == frame; });
+}
+
+void DrawBreaks(QPainter& p, const Frame& f, const VerifyReport& r) {
+  constexpr double kLabelWidth = 160;
+  constexpr double kLabelHeight = 18;
+  p.setFont(Font(13, true));
+  int row = 0;
+  for (const Discontinuity& d : r.discontinuities) {
+    const double x = f.X(d.frame - 0.5);  // between the two frames of the break
+    p.setPen(QPen(kBreak, 2, Qt::DashLine));
+    p.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
+    p.setPen(kBreak);
+    // The label goes right of its line, or left of it near the right edge.
+    const bool left = x + kLabelWidth > f.area.right();
+    const QRectF box(left ? x - 4 - kLabelWidth : x + 4, f.area.top() + 4 + row * kLabelHeight,
+                     kLabelWidth, kLabelHeight);
+    p.drawText(box, (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop,
+               QString::fromStdString("jump " + FormatSigned(d.jumpSamples, 2)));
+    row = (row + 1) % kLabelRows;
+  }
+}
+
+// The offsets in recording order; a break is not bridged, so the jump shows as a step.
+void DrawOffsets(QPainter& p, const Frame& f, const VerifyReport& r) {
+  const auto& frames = r.frames;
+  p.setPen(QPen(kLine, 2));
+  for (std::size_t i = 1; i < frames.size(); ++i) {
+    if (IsBreak(r, frames[i].number)) continue;
+    p.drawLine(QPointF(f.X(frames[i - 1].number), f.Y(frames[i - 1].offsetSamples)),
+               QPointF(f.X(frames[i].number), f.Y(frames[i].offsetSamples)));
+  }
+  if (frames.size() <= kDotsUpTo) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(kLine);
+    for (const FoundFrame& frame : frames) {
+      p.drawEllipse(QPointF(f.X(frame.number), f.Y(frame.offsetSamples)), kDotRadius, kDotRadius);
+    }
+  }
+  p.setPen(QPen(kFault, 3));
+  for (const FoundFrame& frame : frames) {
+    if (frame.checkOk) continue;
+    const QPointF c(f.X(frame.number), f.Y(frame.offsetSamples));
+    p.drawLine(c + QPointF(-kCrossHalf, -kCrossHalf), c + QPointF(kCrossHalf, kCrossHalf));
+    p.drawLine(c + QPointF(-kCrossHalf, kCrossHalf), c + QPointF(kCrossHalf, -kCrossHalf));
+  }
+}
+
+// One row under the title: what each mark means.
+void DrawLegend(QPainter& p) {
+  p.setFont(Font(14));
+  constexpr double kRowTop = 78;
+  constexpr double kRowHeight = 22;
+  constexpr double kSymbolWidth = 28;
+  double x = kLeft;
+  const auto entry = [&](const QString& text, auto&& symbol) {
+    symbol(QPointF(x + kSymbolWidth / 2, kRowTop + kRowHeight / 2));
+    p.setPen(kInk);
+    const QRectF box(x + kSymbolWidth + 4, kRowTop, 400, kRowHeight);
+    p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
+    x = box.left() + p.fontMetrics().horizontalAdvance(text) + 28;
+  };
+  entry(QStringLiteral("offset of each frame"), [&](QPointF c) {
+    p.setPen(QPen(kLine, 2));
+    p.drawLine(c + QPointF(-12, 0), c + QPointF(12, 0));
+    p.setPen(Qt::NoPen);
+    p.setBrush(kLine);
+    p.drawEllipse(c, kDotRadius, kDotRadius);
+  });
+  entry(QStringLiteral("discontinuity (jump in samples)"), [&](QPointF c) {
+    p.setPen(QPen(kBreak, 2, Qt::DashLine));
+    p.drawLine(c + QPointF(0, -9), c + QPointF(0, 9));
+  });
+  entry(QStringLiteral("check symbol wrong"), [&](QPointF c) {
+    p.setPen(QPen(kFault, 3));
+    p.drawLine(c + QPointF(-6, -6), c + QPointF(6, 6));
+    p.drawLine(c + QPointF(-6, 6), c + QPointF(6, -6));
+  });
+}
+
+// The platform's start-up notes (no XDG runtime folder and the like) mean nothing to someone who
+// asked for a picture; only real failures get through while the plot's own application lives.
+void QuietNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+  }
+}
+
+QImage Draw(const VerifyReport& r) {
+  QImage image(kWidth, kHeight, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+
+  double xLow = 1, xHigh = 2, yLow = 0, yHigh = 0;
+  if (!r.frames.empty()) {
+    const auto [lowF, highF] = std::minmax_element(
+        r.frames.begin(), r.frames.end(),
+        [](const FoundFrame& a, const FoundFrame& b) { return a.number < b.number; });
+    const auto [lowO, highO] = std::minmax_element(
+        r.frames.begin(), r.frames.end(),
+        [](const FoundFrame& a, const FoundFrame& b) { return a.offsetSamples < b.offsetSamples; });
+    xLow = lowF->number;
+    xHigh = highF->number;
+    yLow = std::min(0.0, lowO->offsetSamples);
+    yHigh = std::max(0.0, highO->offsetSamples);
+  }
+  const Frame f{QRectF(kLeft, kTop, kWidth - kLeft - kRight, kHeight - kTop - kBottom),
+                Padded(xLow - 0.5, xHigh + 0.5, 2.0, 0.0), Padded(yLow, yHigh, 2.0, kPadShare)};
+
+  DrawTitle(p, r);
+  DrawAxes(p, f);
+  p.setClipRect(f.area);
+  DrawBreaks(p, f, r);
+  DrawOffsets(p, f, r);
+  p.setClipping(false);
+  DrawLegend(p);
+  if (r.frames.empty()) {
+    p.setPen(kInk);
+    p.setFont(Font(18));
+    p.drawText(f.area, Qt::AlignCenter, QStringLiteral("no frames found"));
+  }
+  return image;
+}
+
+}  // namespace
+
+std::string RenderPlotPng(const VerifyReport& report) {
+  // Fonts need a GUI application; a command line has none, so one lives for this drawing only.
+  std::unique_ptr<QGuiApplication> app;
+  QtMessageHandler previousHandler = nullptr;
+  int argc = 1;
+  char name[] = "vrellok-verify";
+  char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    previousHandler = qInstallMessageHandler(QuietNotes);
+    app = std::make_unique<QGuiApplication>(argc, argv);
+  }
+  QByteArray png;
+  {
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    Draw(report).save(&buffer, "PNG");
+  }
+  if (app) {
+    app.reset();
+    qInstallMessageHandler(previousHandler);
+  }
+  return png.toStdString();
+}
