@@ -1,6 +1,7 @@
 #include "timecode/command_line.h"
 
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@ namespace {
 constexpr int kExitCreated = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 128 + SIGINT;  // what a shell reports for a run stopped by Ctrl+C
 
 constexpr const char* kCreatedText = "TC.wav Created";
 
@@ -37,7 +39,8 @@ constexpr const char* kHelpText =
     "\n"
     "TC.wav is written beside its place, flushed to the disk and then put in place of any\n"
     "earlier one. On success \"TC.wav Created\" is printed and the exit status is 0; the\n"
-    "dialog's error texts go to stderr with status 1; a usage error exits with status 2.\n";
+    "dialog's error texts go to stderr with status 1; a usage error exits with status 2.\n"
+    "Ctrl+C cancels a run and leaves the folder as it was (status 130).\n";
 
 // The dialog's start values, so an option left out means what an untouched box means.
 struct Options {
@@ -115,12 +118,26 @@ Request Parse(int argc, char** argv, Options& options) {
   return Request::generate;
 }
 
-// The bar on stderr, drawn only on a terminal and only once a run has taken a second.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+// The bar on stderr, drawn only on a terminal and only once a run has taken a second. Ctrl+C
+// (or a plain kill) is the command line's Cancel: the run ends after the batch under way and
+// leaves the folder as it was, whatever kind of temporary file it used.
 class BarProgress : public GenerateProgress {
  public:
+  BarProgress() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+  }
   void Written(std::uint64_t done, std::uint64_t total) override { m_bar.Update(done, total); }
   void Flushing() override { m_bar.Note("flushing to the disk..."); }
-  bool CancelRequested() override { return false; }
+  bool CancelRequested() override { return g_interrupted != 0; }
 
  private:
   TerminalProgress m_bar{"TC.wav"};
@@ -137,6 +154,7 @@ int Generate(const Options& options) {
     std::printf("%s\n", text.c_str());
     return kExitCreated;
   }
+  if (text.empty()) return kExitInterrupted;  // cancelled: nothing was changed
   std::fprintf(stderr, "%s\n", text.c_str());
   return kExitRefused;
 }
