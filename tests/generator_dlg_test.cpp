@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -280,14 +281,14 @@ TEST_F(GeneratorDlgTest, StartUpRunsTheDialogWithItsAboutBoxAndEndsWhenItCloses)
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the program ends with its dialog";
 }
 
-// A run made long by pausing after every batch, as a slow disk would: about a second for the
-// 2 MB of the default file, without writing anything big.
+// A run made long by pausing after every batch and flush step, as a slow disk would: about two
+// seconds for the 2 MB of the default file, without writing anything big.
 class SlowGeneratorDlg : public CGeneratorDlg {
  public:
   std::atomic<int> batches{0};
 
  protected:
-  void AfterBatch() override {
+  void BetweenBatches() override {
     ++batches;
     std::this_thread::sleep_for(kBatchPause);
   }
@@ -353,17 +354,34 @@ TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEveryt
   EXPECT_EQ(FolderEntries(), before);
 }
 
-TEST_F(GeneratorDlgTest, ALongRunThatGoesOnEndsWithTheUsualMessage) {
+TEST_F(GeneratorDlgTest, ALongRunThatGoesOnShowsPercentThenFlushingAndEndsAsUsual) {
   CopyBothBanks();
   SlowGeneratorDlg dialog;
-  QWidget* progressWindow = nullptr;
+  bool shown = false;
+  std::vector<QString> labels;
+  std::vector<int> percents;
   RunModal(dialog, [&] {
-    WhenNextModalOpens([&](QWidget* window) { progressWindow = window; });
+    WhenNextModalOpens([&](QWidget* window) {
+      shown = true;
+      // Watched until the run ends and takes the window, and this timer, with it.
+      auto* watch = new QTimer(window);
+      QObject::connect(watch, &QTimer::timeout, [&, window] {
+        const QString label = window->findChild<QLabel*>()->text();
+        const int percent = window->findChild<QProgressBar*>()->value();
+        if (labels.empty() || labels.back() != label) labels.push_back(label);
+        if (percents.empty() || percents.back() != percent) percents.push_back(percent);
+      });
+      watch->start(kModalPollMs);
+    });
     EXPECT_EQ(Generate(dialog), Messages{kCreated});
     EXPECT_EQ(QApplication::activeModalWidget(), &dialog) << "the progress window is gone";
     Click(dialog, "Cancel");
   });
-  EXPECT_NE(progressWindow, nullptr);
+  EXPECT_TRUE(shown) << "no progress window";
+  EXPECT_EQ(labels, (std::vector<QString>{"Writing TC.wav...", "Flushing TC.wav to the disk..."}));
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_GE(percents.size(), 2u) << "the percentage moves";
+  EXPECT_EQ(percents.back(), 100);
   EXPECT_EQ(fs::file_size(kOutput), kDefaultFileBytes);
   EXPECT_EQ(FirstSymbols(kOutput, 6), (std::vector<int>{13, 10, 10, 10, 1, 9}));
 }

@@ -430,17 +430,23 @@ TEST_P(Replacement, AFolderThatRefusesNewFilesLeavesTheOldFile) {
 TEST_P(Replacement, ACancelLeavesTheOldFile) {
   RecordingProgress full;
   ASSERT_EQ(Run(kDefault, full), "TC.wav Created");
+  const auto flushing = std::find_if(full.calls.begin(), full.calls.end(),
+                                     [](const auto& call) { return call.kind == 'f'; });
+  const auto beforeFlushing = static_cast<int>(std::count_if(
+      full.calls.begin(), flushing, [](const auto& call) { return call.kind == 'c'; }));
   const int questions = static_cast<int>(full.Count('c'));
-  ASSERT_GE(questions, 3);
+  ASSERT_GE(beforeFlushing, 3);
+  ASSERT_GE(questions, beforeFlushing + 2);
   WriteFile("TC.wav", "old");
-  // At the first batch, at the last, and once the data is flushed: the last chance to refuse.
-  for (const int cancelAt : {1, questions - 1, questions}) {
+  // At the first batch, at the last, while the data is flushed, and once it is on the disk: the
+  // last chance to refuse.
+  for (const int cancelAt : {1, beforeFlushing, beforeFlushing + 1, questions}) {
     SCOPED_TRACE(cancelAt);
     RecordingProgress progress;
     progress.cancelAt = cancelAt;
     EXPECT_EQ(Run(kDefault, progress), "");
     EXPECT_EQ(progress.calls.back().kind, 'c') << "nothing happens after the cancel";
-    EXPECT_EQ(progress.Count('f'), cancelAt == questions ? 1u : 0u);
+    EXPECT_EQ(progress.Count('f'), cancelAt > beforeFlushing ? 1u : 0u);
     ExpectOldFileAndNothingElse();
   }
 }
@@ -577,10 +583,14 @@ TEST_F(Generator, ProgressGrowsToTheFileSizeThenFlushes) {
   }
   EXPECT_EQ(last, kDefaultBytes);
   EXPECT_GE(written, 4u) << "a batch is about half a megabyte";
-  // Flushing after the last count, then one more chance to cancel before the rename.
-  ASSERT_GE(progress.calls.size(), 2u);
-  EXPECT_EQ(progress.calls[progress.calls.size() - 2].kind, 'f');
-  EXPECT_EQ(progress.calls.back().kind, 'c');
+  // Flushing after the last count, and chances to cancel until the rename.
+  const auto flushing = std::find_if(progress.calls.begin(), progress.calls.end(),
+                                     [](const auto& call) { return call.kind == 'f'; });
+  ASSERT_NE(flushing, progress.calls.end());
+  EXPECT_EQ(std::prev(flushing)->kind, 'w');
+  EXPECT_GE(progress.calls.end() - flushing, 2);
+  EXPECT_TRUE(std::all_of(std::next(flushing), progress.calls.end(),
+                          [](const auto& call) { return call.kind == 'c'; }));
   EXPECT_EQ(fs::file_size("TC.wav"), kDefaultBytes);
 }
 

@@ -15,18 +15,18 @@ namespace {
 // Between the generate operation and the progress window; runs on the working thread.
 class WindowProgress : public GenerateProgress {
  public:
-  WindowProgress(ProgressState& state, std::function<void()> afterBatch)
-      : m_state(state), m_afterBatch(std::move(afterBatch)) {}
-  void Written(std::uint64_t done, std::uint64_t total) override {
-    m_state.SetCounts(done, total);
-    m_afterBatch();
-  }
+  WindowProgress(ProgressState& state, std::function<void()> betweenBatches)
+      : m_state(state), m_betweenBatches(std::move(betweenBatches)) {}
+  void Written(std::uint64_t done, std::uint64_t total) override { m_state.SetCounts(done, total); }
   void Flushing() override { m_state.SetNote("Flushing TC.wav to the disk..."); }
-  bool CancelRequested() override { return m_state.CancelRequested(); }
+  bool CancelRequested() override {
+    m_betweenBatches();
+    return m_state.CancelRequested();
+  }
 
  private:
   ProgressState& m_state;
-  std::function<void()> m_afterBatch;
+  std::function<void()> m_betweenBatches;
 };
 
 }  // namespace
@@ -62,7 +62,7 @@ void CGeneratorDlg::OnGenerate() {
 std::string CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
   std::string message;
   RunWithProgress(this, "Writing TC.wav...", [&](ProgressState& state) {
-    WindowProgress progress(state, [this] { AfterBatch(); });
+    WindowProgress progress(state, [this] { BetweenBatches(); });
     message = m_generator.Generate(settings, progress);
   });
   return message;

@@ -16,9 +16,9 @@ class CGeneratorDlg : public CMainDialog {
   const MessageMap& GetMessageMap() const override;
 
   void OnGenerate();
-  // Called on the working thread after each batch of the file has been written; a test slows a
-  // run down here to see the progress window.
-  virtual void AfterBatch() {}
+  // Called on the working thread after each batch written and each step flushed, where a run
+  // can be cancelled; a test slows a run down here to see the progress window.
+  virtual void BetweenBatches() {}
 
   int m_sampleLength = 1000000;
   int m_typeChoice = 1;    // radio index: 0 is DTMF-S (36015 Hz), 1 is DTMF-F (44100 Hz)

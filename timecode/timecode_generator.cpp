@@ -48,6 +48,29 @@ std::string HiddenName() {
   return name;
 }
 
+// The data goes to the disk in steps this large, each one started while the one before is
+// waited for: the disk always has work queued, and a cancel is heard after each step even when
+// a slow stick takes seconds per step.
+constexpr off_t kFlushStepBytes = 16 * 1024 * 1024;
+
+enum class Flush { done, failed, cancelled };
+
+Flush FlushToDisk(int fd, const TimecodeSettings& settings, GenerateProgress& progress) {
+  const auto length =
+      static_cast<off_t>(kWaveHeaderBytes + 2 * static_cast<std::uint64_t>(settings.sampleLength));
+  constexpr unsigned kWaitAll =
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+  // Only a hint to the kernel when to write: errors, and durability, are fsync's business below.
+  for (off_t start = 0; start < length; start += kFlushStepBytes) {
+    ::sync_file_range(fd, start, kFlushStepBytes, SYNC_FILE_RANGE_WRITE);
+    if (start > 0) ::sync_file_range(fd, start - kFlushStepBytes, kFlushStepBytes, kWaitAll);
+    if (progress.CancelRequested()) return Flush::cancelled;
+  }
+  if (::fsync(fd) != 0) return Flush::failed;
+  // The last chance to refuse before the new file takes TC.wav's place.
+  return progress.CancelRequested() ? Flush::cancelled : Flush::done;
+}
+
 class NoProgress : public GenerateProgress {
  public:
   void Written(std::uint64_t, std::uint64_t) override {}
@@ -195,8 +218,14 @@ std::string TimecodeGenerator::Replace(int folderFd, const TimecodeSettings& set
   // "Created" is said only once the data and the new name are on the disk: a stick pulled out
   // right after the message still holds the whole file.
   progress.Flushing();
-  if (::fsync(file.Fd()) != 0) return kCannotWriteText;
-  if (progress.CancelRequested()) return {};
+  switch (FlushToDisk(file.Fd(), settings, progress)) {
+    case Flush::failed:
+      return kCannotWriteText;
+    case Flush::cancelled:
+      return {};
+    case Flush::done:
+      break;
+  }
   if (!file.Commit(kOutputName)) return kCannotWriteText;
   if (::fsync(folderFd) != 0) return kCannotWriteText;
   return kCreatedText;
