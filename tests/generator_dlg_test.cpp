@@ -27,6 +27,7 @@
 #include "screenshot.h"
 #include "timecode/generator_app.h"
 #include "timecode/generator_dlg.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -50,14 +51,10 @@ constexpr char kLengthBox[] = "Sample Length";
 constexpr char kIdBox[] = "DTMF ID#";
 
 constexpr std::uintmax_t kDefaultFileBytes = 2000044;  // 44-byte header and 1,000,000 samples
-constexpr std::size_t kWaveHeaderBytes = 44;
-constexpr std::size_t kSampleRateOffset = 24;
-
 std::uint32_t SampleRateOf(const char* path) {
-  std::array<std::uint8_t, kWaveHeaderBytes> header{};
+  WaveHeader header{};
   std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header.data()), header.size());
-  const std::uint8_t* rate = header.data() + kSampleRateOffset;
-  return rate[0] | rate[1] << 8 | rate[2] << 16 | static_cast<std::uint32_t>(rate[3]) << 24;
+  return GetLe32(header.data() + kSampleRateOffset);
 }
 
 std::vector<int> FirstSymbols(const char* path, std::size_t count) {

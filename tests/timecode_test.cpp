@@ -22,6 +22,7 @@
 #include "dtmf_detector.h"
 #include "scratch_dir.h"
 #include "timecode/timecode_generator.h"
+#include "wave/wave_header.h"
 
 namespace fs = std::filesystem;
 
@@ -198,7 +199,7 @@ class Generator : public ::testing::Test {
     EncoderRun run(s.method, s.dtmfId, s.sampleLength,
                    s.timecode == 1 ? "dtmf36.bin" : "dtmf44.bin");
     std::ifstream in("TC.wav", std::ios::binary);
-    in.seekg(44);
+    in.seekg(kWaveHeaderBytes);
     std::vector<char> buffer(kZeroBlockBytes);
     std::size_t mismatches = 0;
     for (const auto& piece : run.sink.pieces) {
