@@ -1,8 +1,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -502,6 +505,13 @@ TEST_P(Replacement, LinksAndSpecialFilesNamedTcWavAreReplacedNotWrittenThrough) 
       {"hard link", [&] { fs::create_hard_link(target, "TC.wav"); }},
       {"link to a full device", [] { fs::create_symlink("/dev/full", "TC.wav"); }},
       {"FIFO", [] { ASSERT_EQ(::mkfifo("TC.wav", 0666), 0); }},
+      // The full device's own node where the system lets us make one, else its link again.
+      {"device node",
+       [] {
+         if (::mknod("TC.wav", S_IFCHR | 0666, ::makedev(1, 7)) != 0) {
+           fs::create_symlink("/dev/full", "TC.wav");
+         }
+       }},
   };
   for (const auto& [kind, make] : kinds) {
     SCOPED_TRACE(kind);
@@ -516,6 +526,36 @@ TEST_P(Replacement, LinksAndSpecialFilesNamedTcWavAreReplacedNotWrittenThrough) 
     regularWithNewBytes();
     EXPECT_EQ(ReadFile(target), "precious");
   }
+}
+
+// Marks a file immutable, so that not even root can rename over it, for as long as it lives.
+class Immutable {
+ public:
+  explicit Immutable(const char* path) : m_fd(::open(path, O_RDONLY | O_CLOEXEC)) {
+    m_set = m_fd >= 0 && ::ioctl(m_fd, FS_IOC_GETFLAGS, &m_flags) == 0 &&
+            ::ioctl(m_fd, FS_IOC_SETFLAGS, &(m_flags |= FS_IMMUTABLE_FL)) == 0;
+  }
+  ~Immutable() {
+    m_flags &= ~FS_IMMUTABLE_FL;
+    if (m_set) ::ioctl(m_fd, FS_IOC_SETFLAGS, &m_flags);
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  Immutable(const Immutable&) = delete;
+  Immutable& operator=(const Immutable&) = delete;
+  bool IsSet() const { return m_set; }
+
+ private:
+  int m_fd;
+  int m_flags = 0;
+  bool m_set = false;
+};
+
+TEST_P(Replacement, AFailedRenameLeavesTheOldFile) {
+  const Immutable locked("TC.wav");
+  if (!locked.IsSet()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
+  NoProgress quiet;
+  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot write output file");
+  ExpectOldFileAndNothingElse();
 }
 
 TEST_P(Replacement, AFolderNamedTcWavIsNotReplaced) {
