@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -31,6 +32,20 @@ std::string Drain(int fd) {
   for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
   ::close(fd);
   return text;
+}
+
+// Debug builds trace the operation's settings on stderr ("timecode=2"); what the user is told
+// is everything else.
+std::string WithoutTrace(const std::string& err) {
+  std::string told;
+  std::size_t start = 0;
+  while (start < err.size()) {
+    const std::size_t end = std::min(err.find('\n', start), err.size() - 1) + 1;
+    const std::string line = err.substr(start, end - start);
+    if (line.rfind("timecode=", 0) != 0 && line.rfind("method=", 0) != 0) told += line;
+    start = end;
+  }
+  return told;
 }
 
 // Runs vrellok in folder with args, with nothing in its environment that could reach a display.
@@ -62,7 +77,7 @@ Outcome RunVrellok(
   ::close(err[1]);
   Outcome outcome;
   outcome.out = Drain(out[0]);  // the outputs are short: no pipe fills while the other waits
-  outcome.err = Drain(err[0]);
+  outcome.err = WithoutTrace(Drain(err[0]));
   int status = 0;
   ::waitpid(child, &status, 0);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
