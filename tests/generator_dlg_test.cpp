@@ -1,13 +1,23 @@
-// vrellok's generator dialog, run headless with the real widgets: what a fresh start shows, what
-// Generate writes from what was typed and clicked, and what each bad entry draws, in order.
+// vrellok's generator dialog, run headless with the real widgets and reached as a person reaches
+// them, by the words on the buttons and the names of the boxes: what a fresh start shows, what
+// Generate writes from what was typed and clicked, what each bad entry draws, in order, and the
+// progress window of a long run.
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
 #include <QRadioButton>
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui_support.h"
@@ -17,6 +27,7 @@
 #include "timecode/generator_app.h"
 #include "timecode/generator_dlg.h"
 #include "verify/dtmf_detector.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -31,15 +42,19 @@ constexpr char kNotAnInteger[] = "Please enter an integer.";
 constexpr char kLengthPrompt[] = "Please enter an integer between 100000 and 245735424.";
 constexpr char kDtmfIdPrompt[] = "Please enter an integer between 1 and 10.";
 
-constexpr std::uintmax_t kDefaultFileBytes = 2000044;  // 44-byte header and 1,000,000 samples
-constexpr std::size_t kWaveHeaderBytes = 44;
-constexpr std::size_t kSampleRateOffset = 24;
+// What the user reads on the dialog.
+constexpr char kTypeS[] = "DTMF-S timecode (SR=36015)";
+constexpr char kTypeF[] = "DTMF-F timecode (SR=44100)";
+constexpr char kMethod1[] = "Method 1";
+constexpr char kMethod2[] = "Method 2";
+constexpr char kLengthBox[] = "Sample Length";
+constexpr char kIdBox[] = "DTMF ID#";
 
+constexpr std::uintmax_t kDefaultFileBytes = 2000044;  // 44-byte header and 1,000,000 samples
 std::uint32_t SampleRateOf(const char* path) {
-  std::array<std::uint8_t, kWaveHeaderBytes> header{};
+  WaveHeader header{};
   std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header.data()), header.size());
-  const std::uint8_t* rate = header.data() + kSampleRateOffset;
-  return rate[0] | rate[1] << 8 | rate[2] << 16 | static_cast<std::uint32_t>(rate[3]) << 24;
+  return GetLe32(header.data() + kSampleRateOffset);
 }
 
 std::vector<int> FirstSymbols(const char* path, std::size_t count) {
@@ -69,14 +84,14 @@ class GeneratorDlgTest : public testing::Test {
     CGeneratorDlg dialog;
     RunModal(dialog, [&] {
       script(dialog);
-      ClickItem(dialog, IDCANCEL);
+      Click(dialog, "Cancel");
     });
   }
 
   // Clicks Generate and returns the message boxes it showed.
   Messages Generate(CGeneratorDlg& dialog) {
     m_prompts.messages.clear();
-    ClickItem(dialog, IDC_GENERATE);
+    Click(dialog, "Generate");
     return m_prompts.messages;
   }
 
@@ -85,20 +100,26 @@ class GeneratorDlgTest : public testing::Test {
   fs::path m_previousFolder;
 };
 
-bool IsChecked(const CDialog& dialog, int id) {
-  return ButtonOf(dialog, id)->isChecked();
+bool IsChecked(const CDialog& dialog, const char* text) {
+  const QAbstractButton* button = FindButton(dialog, text);
+  if (button == nullptr) ADD_FAILURE() << "no button \"" << text << '"';
+  return button != nullptr && button->isChecked();
+}
+
+QWidget* Box(const CDialog& dialog, const char* name) {
+  return FindEdit(dialog, name);
 }
 
 TEST_F(GeneratorDlgTest, AFreshStartShowsTheDefaultsAndGenerateWritesTheDefaultFile) {
   CopyBothBanks();
   WithDialog([&](CGeneratorDlg& dialog) {
     EXPECT_EQ(dialog.windowTitle(), "Quorvane");
-    EXPECT_EQ(ItemText(dialog, IDC_SAMPLE_LENGTH), "1000000");
-    EXPECT_EQ(ItemText(dialog, IDC_DTMF_ID), "1");
-    EXPECT_TRUE(IsChecked(dialog, IDC_TYPE_F));
-    EXPECT_FALSE(IsChecked(dialog, IDC_TYPE_S));
-    EXPECT_TRUE(IsChecked(dialog, IDC_METHOD_2));
-    EXPECT_FALSE(IsChecked(dialog, IDC_METHOD_1));
+    EXPECT_EQ(BoxText(dialog, kLengthBox), "1000000");
+    EXPECT_EQ(BoxText(dialog, kIdBox), "1");
+    EXPECT_TRUE(IsChecked(dialog, kTypeF));
+    EXPECT_FALSE(IsChecked(dialog, kTypeS));
+    EXPECT_TRUE(IsChecked(dialog, kMethod2));
+    EXPECT_FALSE(IsChecked(dialog, kMethod1));
     // The busy cursor is for the writing; the user reads the result with the usual one.
     m_prompts.onMessage = [](const std::string&) {
       EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -117,19 +138,19 @@ TEST_F(GeneratorDlgTest, ClickedAndTypedSettingsReachTheFileAndReplaceTheLastOne
   WithDialog([&](CGeneratorDlg& dialog) {
     ASSERT_EQ(Generate(dialog), Messages{kCreated});
     // DTMF-S is the first button of its group although it is drawn below DTMF-F.
-    EXPECT_GT(dialog.GetDlgItem(IDC_TYPE_S)->y(), dialog.GetDlgItem(IDC_TYPE_F)->y());
-    ClickItem(dialog, IDC_TYPE_S);
-    ClickItem(dialog, IDC_METHOD_1);
-    EXPECT_FALSE(IsChecked(dialog, IDC_TYPE_F));
-    EXPECT_FALSE(IsChecked(dialog, IDC_METHOD_2));
+    EXPECT_GT(FindButton(dialog, kTypeS)->y(), FindButton(dialog, kTypeF)->y());
+    Click(dialog, kTypeS);
+    Click(dialog, kMethod1);
+    EXPECT_FALSE(IsChecked(dialog, kTypeF));
+    EXPECT_FALSE(IsChecked(dialog, kMethod2));
     EXPECT_EQ(Generate(dialog), Messages{kCreated});
     EXPECT_EQ(SampleRateOf(kOutput), 36015u);
     EXPECT_EQ(fs::file_size(kOutput), kDefaultFileBytes);
     // Method 1: symbol 11 opens frame 1 and 13 stands in its thousands place.
     EXPECT_EQ(FirstSymbols(kOutput, 6), (std::vector<int>{11, 13, 10, 10, 1, 9}));
 
-    TypeInto(dialog, IDC_SAMPLE_LENGTH, "100000");
-    TypeInto(dialog, IDC_DTMF_ID, "10");
+    TypeInto(dialog, kLengthBox, "100000");
+    TypeInto(dialog, kIdBox, "10");
     EXPECT_EQ(Generate(dialog), Messages{kCreated});
     EXPECT_EQ(fs::file_size(kOutput), 200044u);
     // DTMF ID 10 moves frame 1's check symbol from 9 to 8.
@@ -141,15 +162,15 @@ TEST_F(GeneratorDlgTest, ClickedAndTypedSettingsReachTheFileAndReplaceTheLastOne
 TEST_F(GeneratorDlgTest, OutOfRangeEntriesDrawThePromptAndThenTheRefusalAndWriteNothing) {
   CopyBothBanks();
   WithDialog([&](CGeneratorDlg& dialog) {
-    TypeInto(dialog, IDC_SAMPLE_LENGTH, "50000");
+    TypeInto(dialog, kLengthBox, "50000");
     EXPECT_EQ(Generate(dialog), (Messages{kLengthPrompt, "ERROR-> out of range"}));
     // Both wrong: the exchange stops at the length, and so does the operation.
-    TypeInto(dialog, IDC_DTMF_ID, "0");
+    TypeInto(dialog, kIdBox, "0");
     EXPECT_EQ(Generate(dialog), (Messages{kLengthPrompt, "ERROR-> out of range"}));
 
-    TypeInto(dialog, IDC_SAMPLE_LENGTH, "1000000");
+    TypeInto(dialog, kLengthBox, "1000000");
     for (const char* id : {"0", "11"}) {
-      TypeInto(dialog, IDC_DTMF_ID, id);
+      TypeInto(dialog, kIdBox, id);
       EXPECT_EQ(Generate(dialog), (Messages{kDtmfIdPrompt, "DTMF ID#-> out of range"})) << id;
     }
   });
@@ -161,12 +182,12 @@ TEST_F(GeneratorDlgTest, AnEntryThatIsNoIntegerDrawsOnlyThePromptAndWritesNothin
   CopyBothBanks();
   WithDialog([&](CGeneratorDlg& dialog) {
     for (const char* text : {"", "12ab", "99999999999"}) {
-      TypeInto(dialog, IDC_SAMPLE_LENGTH, text);
+      TypeInto(dialog, kLengthBox, text);
       EXPECT_EQ(Generate(dialog), Messages{kNotAnInteger}) << '"' << text << '"';
-      EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_SAMPLE_LENGTH));
+      EXPECT_EQ(QApplication::focusWidget(), Box(dialog, kLengthBox));
     }
-    TypeInto(dialog, IDC_SAMPLE_LENGTH, "100000");
-    TypeInto(dialog, IDC_DTMF_ID, "x");
+    TypeInto(dialog, kLengthBox, "100000");
+    TypeInto(dialog, kIdBox, "x");
     EXPECT_EQ(Generate(dialog), Messages{kNotAnInteger});
   });
   EXPECT_FALSE(fs::exists(kOutput));
@@ -178,34 +199,57 @@ TEST_F(GeneratorDlgTest, AMissingBankIsReportedFirstAndLeavesTheOldFileAlone) {
   WithDialog([&](CGeneratorDlg& dialog) {
     EXPECT_EQ(Generate(dialog), Messages{"ERROR-> DTMF44.bin not found"});
     // The bank is looked for before the range checks.
-    TypeInto(dialog, IDC_SAMPLE_LENGTH, "50000");
+    TypeInto(dialog, kLengthBox, "50000");
     EXPECT_EQ(Generate(dialog), (Messages{kLengthPrompt, "ERROR-> DTMF44.bin not found"}));
-    TypeInto(dialog, IDC_SAMPLE_LENGTH, "1000000");
+    TypeInto(dialog, kLengthBox, "1000000");
     CopyBank(kFastBank);
-    ClickItem(dialog, IDC_TYPE_S);
+    Click(dialog, kTypeS);
     EXPECT_EQ(Generate(dialog), Messages{"ERROR-> DTMF36.bin not found"});
   });
   EXPECT_EQ(ReadBytes(kOutput), previous);
 }
 
+// Each pair of choices is drawn inside the box that names it.
+TEST_F(GeneratorDlgTest, EachGroupBoxNamesAndFramesItsChoices) {
+  WithDialog([&](CGeneratorDlg& dialog) {
+    const auto placeOf = [&dialog](const QWidget* widget) {
+      return QRect(widget->mapTo(&dialog, QPoint(0, 0)), widget->size());
+    };
+    std::map<QString, QRect> boxes;
+    for (const auto* group : dialog.findChildren<QGroupBox*>()) {
+      boxes[group->title()] = placeOf(group);
+    }
+    const std::map<QString, std::vector<const char*>> framed = {{"Timecode Type", {kTypeS, kTypeF}},
+                                                                {"Method", {kMethod1, kMethod2}}};
+    for (const auto& [title, choices] : framed) {
+      ASSERT_EQ(boxes.count(title), 1u) << "no group box \"" << title.toStdString() << '"';
+      for (const char* choice : choices) {
+        const QAbstractButton* button = FindButton(dialog, choice);
+        ASSERT_NE(button, nullptr) << choice;
+        EXPECT_TRUE(boxes[title].contains(placeOf(button))) << choice;
+      }
+    }
+  });
+}
+
 TEST_F(GeneratorDlgTest, OkClosesOnlyOnValidEntriesAndCancelAlwaysCloses) {
   CGeneratorDlg dialog;
   const int okResult = RunModal(dialog, [&] {
-    TypeInto(dialog, IDC_DTMF_ID, "11");
-    ClickItem(dialog, IDOK);
+    TypeInto(dialog, kIdBox, "11");
+    Click(dialog, "OK");
     EXPECT_EQ(m_prompts.messages, Messages{kDtmfIdPrompt});
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), dialog.GetDlgItem(IDC_DTMF_ID));
-    TypeInto(dialog, IDC_DTMF_ID, "10");
-    ClickItem(dialog, IDOK);
+    EXPECT_EQ(QApplication::focusWidget(), Box(dialog, kIdBox));
+    TypeInto(dialog, kIdBox, "10");
+    Click(dialog, "OK");
   });
   EXPECT_EQ(okResult, IDOK);
 
   m_prompts.messages.clear();
   CGeneratorDlg cancelled;
   const int cancelResult = RunModal(cancelled, [&] {
-    TypeInto(cancelled, IDC_SAMPLE_LENGTH, "nonsense");
-    ClickItem(cancelled, IDCANCEL);
+    TypeInto(cancelled, kLengthBox, "nonsense");
+    Click(cancelled, "Cancel");
   });
   EXPECT_EQ(cancelResult, IDCANCEL);
   EXPECT_TRUE(m_prompts.messages.empty()) << "Cancel checks nothing";
@@ -227,11 +271,116 @@ TEST_F(GeneratorDlgTest, StartUpRunsTheDialogWithItsAboutBoxAndEndsWhenItCloses)
                    });
                    main->SendSysCommand(IDM_ABOUTBOX);
                    EXPECT_TRUE(main->isVisible());
-                   ClickItem(*main, IDCANCEL);
+                   Click(*main, "Cancel");
                  });
   EXPECT_EQ(aboutCaption, "About vrellok");
   EXPECT_FALSE(initResult);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the program ends with its dialog";
+}
+
+// A run made long by pausing after every batch and flush step, as a slow disk would: about two
+// seconds for the 2 MB of the default file, without writing anything big.
+class SlowGeneratorDlg : public CGeneratorDlg {
+ public:
+  std::atomic<int> batches{0};
+
+ protected:
+  void BetweenBatches() override {
+    ++batches;
+    std::this_thread::sleep_for(kBatchPause);
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kBatchPause{300};
+};
+
+// Counts the paint events a window receives.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+std::set<std::string> FolderEntries() {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(".")) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEverythingAsItWas) {
+  CopyBothBanks();
+  const Bytes previous = {'o', 'l', 'd'};
+  WriteBytes(kOutput, previous);
+  const std::set<std::string> before = FolderEntries();
+  SlowGeneratorDlg dialog;
+  bool shown = false;
+  int batchesAtCancel = 0;
+  PaintCounter counter;
+  RunModal(dialog, [&] {
+    WhenNextModalOpens([&](QWidget* window) {
+      shown = true;
+      EXPECT_EQ(window->windowTitle(), "Quorvane");
+      const auto* bar = window->findChild<QProgressBar*>();
+      ASSERT_NE(bar, nullptr);
+      EXPECT_GE(bar->value(), 0);
+      EXPECT_LT(bar->value(), 100) << "the run is not over yet";
+      const auto* label = window->findChild<QLabel*>();
+      ASSERT_NE(label, nullptr);
+      EXPECT_EQ(label->text(), "Writing TC.wav...");
+      // The main window still paints while the file is written.
+      dialog.installEventFilter(&counter);
+      dialog.update();
+      QTest::qWait(100);
+      dialog.removeEventFilter(&counter);
+      batchesAtCancel = dialog.batches;
+      Click(*window, "Cancel");
+    });
+    EXPECT_EQ(Generate(dialog), Messages{}) << "a cancel has nothing to report";
+    Click(dialog, "Cancel");
+  });
+  EXPECT_TRUE(shown) << "no progress window";
+  EXPECT_GT(counter.paints, 0) << "the dialog did not paint during the run";
+  // The batch under way when Cancel was pressed is the last one.
+  EXPECT_LE(dialog.batches - batchesAtCancel, 1);
+  EXPECT_EQ(ReadBytes(kOutput), previous);
+  EXPECT_EQ(FolderEntries(), before);
+}
+
+TEST_F(GeneratorDlgTest, ALongRunThatGoesOnShowsPercentThenFlushingAndEndsAsUsual) {
+  CopyBothBanks();
+  SlowGeneratorDlg dialog;
+  bool shown = false;
+  std::vector<QString> labels;
+  std::vector<int> percents;
+  RunModal(dialog, [&] {
+    WhenNextModalOpens([&](QWidget* window) {
+      shown = true;
+      // Watched until the run ends and takes the window, and this timer, with it.
+      auto* watch = new QTimer(window);
+      QObject::connect(watch, &QTimer::timeout, [&, window] {
+        const QString label = window->findChild<QLabel*>()->text();
+        const int percent = window->findChild<QProgressBar*>()->value();
+        if (labels.empty() || labels.back() != label) labels.push_back(label);
+        if (percents.empty() || percents.back() != percent) percents.push_back(percent);
+      });
+      watch->start(kModalPollMs);
+    });
+    EXPECT_EQ(Generate(dialog), Messages{kCreated});
+    EXPECT_EQ(QApplication::activeModalWidget(), &dialog) << "the progress window is gone";
+    Click(dialog, "Cancel");
+  });
+  EXPECT_TRUE(shown) << "no progress window";
+  EXPECT_EQ(labels, (std::vector<QString>{"Writing TC.wav...", "Flushing TC.wav to the disk..."}));
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_GE(percents.size(), 2u) << "the percentage moves";
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_EQ(fs::file_size(kOutput), kDefaultFileBytes);
+  EXPECT_EQ(FirstSymbols(kOutput, 6), (std::vector<int>{13, 10, 10, 10, 1, 9}));
 }
 
 // With SCREENSHOT_DIR set, saves the generator dialog as a fresh start shows it.
@@ -243,7 +392,7 @@ TEST(Screenshot, GeneratorDialog) {
   RunModal(dialog, [&] {
     const QString path = *folder + "/generator.png";
     EXPECT_TRUE(WithCaption(dialog).save(path)) << path.toStdString();
-    ClickItem(dialog, IDCANCEL);
+    Click(dialog, "Cancel");
   });
 }
 

@@ -1,20 +1,31 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "timecode/timecode_generator.h"
 #include "verify/dtmf_detector.h"
+#include "wave/wave_header.h"
 
 namespace fs = std::filesystem;
 
@@ -191,7 +202,7 @@ class Generator : public ::testing::Test {
     EncoderRun run(s.method, s.dtmfId, s.sampleLength,
                    s.timecode == 1 ? "dtmf36.bin" : "dtmf44.bin");
     std::ifstream in("TC.wav", std::ios::binary);
-    in.seekg(44);
+    in.seekg(kWaveHeaderBytes);
     std::vector<char> buffer(kZeroBlockBytes);
     std::size_t mismatches = 0;
     for (const auto& piece : run.sink.pieces) {
@@ -285,17 +296,18 @@ TEST_F(Generator, RangeChecks) {
   EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}), "TC.wav Created");
 }
 
-// Runs Generate in a child process that prepare() has set up (limits, user), and brings its
-// text back through a pipe.
-std::string GenerateInChild(const TimecodeSettings& settings,
-                            const std::function<void()>& prepare) {
+// Runs run() in a child process and brings its text back through a pipe. A child still busy
+// after kChildSeconds is killed by its alarm: the test fails instead of hanging.
+constexpr unsigned kChildSeconds = 20;
+
+std::string InChild(const std::function<std::string()>& run) {
   int channel[2];
   if (::pipe(channel) != 0) return "pipe failed";
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(channel[0]);
-    prepare();
-    const std::string text = TimecodeGenerator().Generate(settings);
+    ::alarm(kChildSeconds);
+    const std::string text = run();
     const bool sent =
         ::write(channel[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::_exit(sent ? 0 : 1);
@@ -308,23 +320,91 @@ std::string GenerateInChild(const TimecodeSettings& settings,
   ::close(channel[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << (WIFSIGNALED(status) ? "child hung or died, signal " + std::to_string(WTERMSIG(status))
+                              : "child failed");
   return text;
 }
 
-TEST_F(Generator, OutputFolderThatCannotBeWritten) {
-  fs::permissions(m_scratch, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                 fs::perms::group_exec | fs::perms::others_read |
-                                 fs::perms::others_exec);
-  // Root writes anywhere, so the child gives up root first.
-  const auto asUnprivileged = [] {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+// Records every call, and asks to cancel at the chosen one.
+class RecordingProgress : public GenerateProgress {
+ public:
+  struct Call {
+    char kind;  // 'w' written, 'f' flushing, 'c' cancel asked
+    std::uint64_t done, total;
   };
-  EXPECT_EQ(GenerateInChild({2, 2, 1000000, 1}, asUnprivileged), "ERROR-> cannot open output file");
-  EXPECT_FALSE(fs::exists("TC.wav"));
+  void Written(std::uint64_t done, std::uint64_t total) override {
+    calls.push_back({'w', done, total});
+  }
+  void Flushing() override { calls.push_back({'f', 0, 0}); }
+  bool CancelRequested() override {
+    calls.push_back({'c', 0, 0});
+    return ++m_asked == cancelAt;
+  }
+  std::size_t Count(char kind) const {
+    return static_cast<std::size_t>(std::count_if(
+        calls.begin(), calls.end(), [kind](const Call& c) { return c.kind == kind; }));
+  }
+
+  std::vector<Call> calls;
+  int cancelAt = 0;  // the n-th question is answered yes; 0: never
+
+ private:
+  int m_asked = 0;
+};
+
+class NoProgress : public GenerateProgress {
+ public:
+  void Written(std::uint64_t, std::uint64_t) override {}
+  void Flushing() override {}
+  bool CancelRequested() override { return false; }
+};
+
+using Names = std::set<std::string>;
+
+Names FolderEntries(const fs::path& folder) {
+  Names names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
-TEST_F(Generator, WriteFailureRemovesTheFile) {
+const Names kBanksAndOutput = {"TC.wav", "dtmf36.bin", "dtmf44.bin"};
+constexpr TimecodeSettings kDefault = {2, 2, 1000000, 1};
+constexpr std::uint64_t kDefaultBytes = 2000044;
+
+// Every way a run can end early, through both kinds of temporary file: an unnamed one (the
+// default here) and a hidden named one, as on file systems without unnamed files.
+class Replacement : public Generator, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    Generator::SetUp();
+    WriteFile("TC.wav", "old");
+  }
+  // A generator set up for this run's kind of temporary file.
+  std::string Run(const TimecodeSettings& settings, GenerateProgress& progress) const {
+    static TimecodeGenerator generator;
+    generator.UseNamedTemporaryFile(GetParam());
+    return generator.Generate(settings, progress);
+  }
+  std::string RunInChild(const std::function<void()>& prepare) const {
+    return InChild([&] {
+      prepare();
+      NoProgress quiet;
+      return Run(kDefault, quiet);
+    });
+  }
+  void ExpectOldFileAndNothingElse() const {
+    EXPECT_TRUE(ReadFile("TC.wav") == "old") << fs::file_size("TC.wav") << " bytes";
+    EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFile, Replacement, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST_P(Replacement, AFailedWriteLeavesTheOldFile) {
   // A file-size limit makes writes fail for real: inside the placeholder header, and midway
   // through the data.
   for (const rlim_t limit : {20, 1000000}) {
@@ -334,13 +414,254 @@ TEST_F(Generator, WriteFailureRemovesTheFile) {
       const rlimit size{limit, limit};
       ::setrlimit(RLIMIT_FSIZE, &size);
     };
-    EXPECT_EQ(GenerateInChild({2, 2, 1000000, 1}, limited), "ERROR-> cannot write output file");
-    EXPECT_FALSE(fs::exists("TC.wav"));
+    EXPECT_EQ(RunInChild(limited), "ERROR-> cannot write output file");
+    ExpectOldFileAndNothingElse();
   }
-  // A device that is always full.
-  fs::create_symlink("/dev/full", "TC.wav");
-  EXPECT_EQ(TimecodeGenerator().Generate({1, 1, 100000, 1}), "ERROR-> cannot write output file");
-  EXPECT_FALSE(fs::exists(fs::symlink_status("TC.wav")));
+}
+
+TEST_P(Replacement, AFolderThatRefusesNewFilesLeavesTheOldFile) {
+  fs::permissions(m_scratch, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                 fs::perms::group_exec | fs::perms::others_read |
+                                 fs::perms::others_exec);
+  // Root writes anywhere, so the child gives up root first.
+  const auto asUnprivileged = [] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+  };
+  EXPECT_EQ(RunInChild(asUnprivileged), "ERROR-> cannot open output file");
+  ExpectOldFileAndNothingElse();
+}
+
+TEST_P(Replacement, ACancelLeavesTheOldFile) {
+  RecordingProgress full;
+  ASSERT_EQ(Run(kDefault, full), "TC.wav Created");
+  const auto flushing = std::find_if(full.calls.begin(), full.calls.end(),
+                                     [](const auto& call) { return call.kind == 'f'; });
+  const auto beforeFlushing = static_cast<int>(std::count_if(
+      full.calls.begin(), flushing, [](const auto& call) { return call.kind == 'c'; }));
+  const int questions = static_cast<int>(full.Count('c'));
+  ASSERT_GE(beforeFlushing, 3);
+  ASSERT_GE(questions, beforeFlushing + 2);
+  WriteFile("TC.wav", "old");
+  // At the first batch, at the last, while the data is flushed, and once it is on the disk: the
+  // last chance to refuse.
+  for (const int cancelAt : {1, beforeFlushing, beforeFlushing + 1, questions}) {
+    SCOPED_TRACE(cancelAt);
+    RecordingProgress progress;
+    progress.cancelAt = cancelAt;
+    EXPECT_EQ(Run(kDefault, progress), "");
+    EXPECT_EQ(progress.calls.back().kind, 'c') << "nothing happens after the cancel";
+    EXPECT_EQ(progress.Count('f'), cancelAt > beforeFlushing ? 1u : 0u);
+    ExpectOldFileAndNothingElse();
+  }
+}
+
+TEST_P(Replacement, AKilledRunLeavesTheOldFile) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Tells the parent once the first batch is in the new file, then waits to be killed.
+    class Stalling : public NoProgress {
+     public:
+      explicit Stalling(int fd) : m_fd(fd) {}
+      void Written(std::uint64_t, std::uint64_t) override {
+        if (::write(m_fd, "w", 1) == 1) ::pause();
+        ::_exit(1);
+      }
+
+     private:
+      int m_fd;
+    } stalling(ready[1]);
+    ::alarm(kChildSeconds);
+    Run(kDefault, stalling);
+    ::_exit(1);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_TRUE(ReadFile("TC.wav") == "old") << fs::file_size("TC.wav") << " bytes";
+  if (!GetParam()) {
+    EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput) << "an unnamed file dies with its run";
+  }
+}
+
+TEST_P(Replacement, LinksAndSpecialFilesNamedTcWavAreReplacedNotWrittenThrough) {
+  ScratchDir elsewhere;
+  const std::string target = (elsewhere.Path() / "precious").string();
+  WriteFile(target, "precious");
+  const auto regularWithNewBytes = [this] {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status("TC.wav")));
+    EXPECT_EQ(fs::hard_link_count("TC.wav"), 1u);
+    ExpectDataMatchesEncoder(kDefault);
+    EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> kinds = {
+      {"symbolic link", [&] { fs::create_symlink(target, "TC.wav"); }},
+      {"hard link", [&] { fs::create_hard_link(target, "TC.wav"); }},
+      {"link to a full device", [] { fs::create_symlink("/dev/full", "TC.wav"); }},
+      {"FIFO", [] { ASSERT_EQ(::mkfifo("TC.wav", 0666), 0); }},
+      // The full device's own node where the system lets us make one, else its link again.
+      {"device node",
+       [] {
+         if (::mknod("TC.wav", S_IFCHR | 0666, ::makedev(1, 7)) != 0) {
+           fs::create_symlink("/dev/full", "TC.wav");
+         }
+       }},
+  };
+  for (const auto& [kind, make] : kinds) {
+    SCOPED_TRACE(kind);
+    fs::remove("TC.wav");
+    make();
+    // In a child with an alarm: opening a FIFO for writing would wait for a reader forever.
+    EXPECT_EQ(InChild([&] {
+                NoProgress quiet;
+                return Run(kDefault, quiet);
+              }),
+              "TC.wav Created");
+    regularWithNewBytes();
+    EXPECT_EQ(ReadFile(target), "precious");
+  }
+}
+
+// Marks a file immutable, so that not even root can rename over it, for as long as it lives.
+class Immutable {
+ public:
+  explicit Immutable(const char* path) : m_fd(::open(path, O_RDONLY | O_CLOEXEC)) {
+    m_set = m_fd >= 0 && ::ioctl(m_fd, FS_IOC_GETFLAGS, &m_flags) == 0 &&
+            ::ioctl(m_fd, FS_IOC_SETFLAGS, &(m_flags |= FS_IMMUTABLE_FL)) == 0;
+  }
+  ~Immutable() {
+    m_flags &= ~FS_IMMUTABLE_FL;
+    if (m_set) ::ioctl(m_fd, FS_IOC_SETFLAGS, &m_flags);
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  Immutable(const Immutable&) = delete;
+  Immutable& operator=(const Immutable&) = delete;
+  bool IsSet() const { return m_set; }
+
+ private:
+  int m_fd;
+  int m_flags = 0;
+  bool m_set = false;
+};
+
+TEST_P(Replacement, AFailedRenameLeavesTheOldFile) {
+  const Immutable locked("TC.wav");
+  if (!locked.IsSet()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
+  NoProgress quiet;
+  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot write output file");
+  ExpectOldFileAndNothingElse();
+}
+
+TEST_P(Replacement, AFolderNamedTcWavIsNotReplaced) {
+  fs::remove("TC.wav");
+  fs::create_directory("TC.wav");
+  WriteFile("TC.wav/inside", "kept");
+  NoProgress quiet;
+  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot open output file");
+  EXPECT_EQ(ReadFile("TC.wav/inside"), "kept");
+  EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
+}
+
+TEST_P(Replacement, TheNewFileHasTheUsualPermissions) {
+  for (const mode_t mask : {022, 027, 0}) {
+    const mode_t previous = ::umask(mask);
+    NoProgress quiet;
+    EXPECT_EQ(Run({1, 1, kMinSampleLength, 1}, quiet), "TC.wav Created");
+    ::umask(previous);
+    struct stat info {};
+    ASSERT_EQ(::stat("TC.wav", &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask) << std::oct << mask;
+  }
+}
+
+// A bank is read only from a regular file, or a link to one as the installed launcher makes;
+// anything else is not a bank and is answered at once.
+TEST_F(Generator, BanksThatAreNoRegularFilesAreNotFoundAtOnce) {
+  fs::rename("dtmf44.bin", "real44.bin");
+  fs::create_symlink("real44.bin", "dtmf44.bin");
+  EXPECT_EQ(TimecodeGenerator().Generate(kDefault), "TC.wav Created");
+
+  fs::remove("dtmf44.bin");
+  ASSERT_EQ(::mkfifo("dtmf44.bin", 0666), 0);
+  EXPECT_EQ(InChild([] { return TimecodeGenerator().Generate(kDefault); }),
+            "ERROR-> DTMF44.bin not found");
+  fs::remove("dtmf44.bin");
+  fs::create_symlink("/dev/zero", "dtmf44.bin");
+  EXPECT_EQ(InChild([] { return TimecodeGenerator().Generate(kDefault); }),
+            "ERROR-> DTMF44.bin not found");
+
+  fs::remove("dtmf36.bin");
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, "dtmf36.bin");
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(InChild([] {
+              return TimecodeGenerator().Generate({1, 2, 1000000, 1});
+            }),
+            "ERROR-> DTMF36.bin not found");
+  ::close(listener);
+}
+
+TEST_F(Generator, ProgressGrowsToTheFileSizeThenFlushes) {
+  TimecodeGenerator generator;
+  RecordingProgress progress;
+  ASSERT_EQ(generator.Generate(kDefault, progress), "TC.wav Created");
+  std::uint64_t last = 0;
+  std::size_t written = 0;
+  for (const auto& call : progress.calls) {
+    if (call.kind != 'w') continue;
+    ++written;
+    EXPECT_GT(call.done, last);
+    EXPECT_EQ(call.total, kDefaultBytes);
+    last = call.done;
+  }
+  EXPECT_EQ(last, kDefaultBytes);
+  EXPECT_GE(written, 4u) << "a batch is about half a megabyte";
+  // Flushing after the last count, and chances to cancel until the rename.
+  const auto flushing = std::find_if(progress.calls.begin(), progress.calls.end(),
+                                     [](const auto& call) { return call.kind == 'f'; });
+  ASSERT_NE(flushing, progress.calls.end());
+  EXPECT_EQ(std::prev(flushing)->kind, 'w');
+  EXPECT_GE(progress.calls.end() - flushing, 2);
+  EXPECT_TRUE(std::all_of(std::next(flushing), progress.calls.end(),
+                          [](const auto& call) { return call.kind == 'c'; }));
+  EXPECT_EQ(fs::file_size("TC.wav"), kDefaultBytes);
+}
+
+TEST_F(Generator, AnotherFolderHoldsTheBanksAndTakesTheFile) {
+  ScratchDir other;
+  fs::copy_file(fs::path(TONE_BANK_DIR) / "dtmf36.bin", other.Path() / "dtmf36.bin");
+  fs::remove("dtmf36.bin");
+  NoProgress quiet;
+  TimecodeGenerator generator;
+  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}, quiet, other.Path().c_str()),
+            "TC.wav Created");
+  EXPECT_EQ(fs::file_size(other.Path() / "TC.wav"), 200044u);
+  EXPECT_FALSE(fs::exists("TC.wav"));
+  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}, quiet, "no such folder"),
+            "ERROR-> DTMF36.bin not found");
+}
+
+// Two runs at once in one folder: TC.wav ends whole, from one of them.
+TEST_F(Generator, TwoRunsAtOnceLeaveOneWholeFile) {
+  constexpr TimecodeSettings kFirst = {2, 2, 3000000, 1};
+  constexpr TimecodeSettings kSecond = {2, 1, 2000000, 4};
+  std::string firstText;
+  std::thread first(
+      [&] { firstText = InChild([&] { return TimecodeGenerator().Generate(kFirst); }); });
+  EXPECT_EQ(InChild([&] { return TimecodeGenerator().Generate(kSecond); }), "TC.wav Created");
+  first.join();
+  EXPECT_EQ(firstText, "TC.wav Created");
+  const bool fromFirst = fs::file_size("TC.wav") == 44u + 2u * kFirst.sampleLength;
+  ExpectDataMatchesEncoder(fromFirst ? kFirst : kSecond);
+  EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
 }
 
 TEST_F(Generator, SecondRunReplacesTheFile) {

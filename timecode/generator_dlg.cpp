@@ -1,8 +1,35 @@
 #include "timecode/generator_dlg.h"
 
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
 #include "platform/data_exchange.h"
+#include "platform/progress.h"
 #include "platform/prompts.h"
 #include "resources/vrellok_rc.h"
+
+namespace {
+
+// Between the generate operation and the progress window; runs on the working thread.
+class WindowProgress : public GenerateProgress {
+ public:
+  WindowProgress(ProgressState& state, std::function<void()> betweenBatches)
+      : m_state(state), m_betweenBatches(std::move(betweenBatches)) {}
+  void Written(std::uint64_t done, std::uint64_t total) override { m_state.SetCounts(done, total); }
+  void Flushing() override { m_state.SetNote("Flushing TC.wav to the disk..."); }
+  bool CancelRequested() override {
+    m_betweenBatches();
+    return m_state.CancelRequested();
+  }
+
+ private:
+  ProgressState& m_state;
+  std::function<void()> m_betweenBatches;
+};
+
+}  // namespace
 
 CGeneratorDlg::CGeneratorDlg(QWidget* parent) : CMainDialog(IDD_MAIN_DIALOG, parent) {}
 
@@ -27,10 +54,16 @@ void CGeneratorDlg::OnGenerate() {
   // that held no integer left its member stale, and a file must never be written from that.
   if (!UpdateData(true) && GetExchangeFailure() == ExchangeFailure::conversion) return;
   const TimecodeSettings settings{m_typeChoice + 1, m_methodChoice + 1, m_sampleLength, m_dtmfId};
+  const std::string message = GenerateWithProgress(settings);
+  // A cancelled run has nothing to report: the folder is as it was before Generate.
+  if (!message.empty()) AfxMessageBox(message);
+}
+
+std::string CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
   std::string message;
-  {
-    CWaitCursor busy;  // the window does not answer until the whole file is written
-    message = m_generator.Generate(settings);
-  }
-  AfxMessageBox(message);
+  RunWithProgress(this, "Writing TC.wav...", [&](ProgressState& state) {
+    WindowProgress progress(state, [this] { BetweenBatches(); });
+    message = m_generator.Generate(settings, progress);
+  });
+  return message;
 }

@@ -1,10 +1,19 @@
 // vrellok: the timecode generator. Tone banks are read from, and TC.wav is written to, the
-// folder the program is started in.
+// folder the program is started in. With options it runs as a command line and never brings up
+// the GUI platform, so it works without a display.
+#include <csignal>
+
 #include "platform/winapp.h"
+#include "timecode/command_line.h"
 #include "timecode/generator_app.h"
 
 CGeneratorApp theApp;
 
 int main(int argc, char** argv) {
+  if (WantsCommandLine(argc, argv)) {
+    // Past a file-size limit a write must fail and be reported, not kill the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return RunCommandLine(argc, argv);
+  }
   return AfxWinMain(argc, argv);
 }

@@ -1,7 +1,8 @@
 // The generate operation of vrellok: loads the tone bank of the chosen timecode type, checks the
-// settings and writes "TC.wav" in the current directory, header and timecode data.
+// settings and puts a new "TC.wav", header and timecode data, in place of any earlier one.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "timecode/frame_encoder.h"
@@ -20,6 +21,23 @@ inline constexpr int kMaxSampleLength = 245735424;  // 9999 full frames
 inline constexpr int kMinDtmfId = 1;
 inline constexpr int kMaxDtmfId = 10;
 
+// What a front end learns of a run while it goes on. The calls come from the thread that runs
+// Generate, between batches of about half a megabyte.
+class GenerateProgress {
+ public:
+  // Bytes of the file written so far, of total; the last call has done == total.
+  virtual void Written(std::uint64_t done, std::uint64_t total) = 0;
+  // Every byte is written and is now being flushed to the disk, which may take a while on slow
+  // media.
+  virtual void Flushing() = 0;
+  // Asked between batches and once more before the new file takes TC.wav's place: true ends the
+  // run and leaves the folder as it was.
+  virtual bool CancelRequested() = 0;
+
+ protected:
+  ~GenerateProgress() = default;
+};
+
 // Holds all working storage of a run, fixed in size, so a dialog can own one and generate again
 // and again without allocating.
 class TimecodeGenerator {
@@ -28,17 +46,31 @@ class TimecodeGenerator {
   TimecodeGenerator(const TimecodeGenerator&) = delete;
   TimecodeGenerator& operator=(const TimecodeGenerator&) = delete;
 
-  // Writes "TC.wav" and returns the text for the user: "TC.wav Created" or the error. Any
-  // failure before the file is created leaves an existing TC.wav untouched; a failure while
-  // writing removes the incomplete file.
+  // Writes "TC.wav" in the current folder and returns the text for the user: "TC.wav Created"
+  // or the error.
   std::string Generate(const TimecodeSettings& settings);
 
+  // The same in folder, reporting to progress. The new file is written unseen beside TC.wav,
+  // flushed to the disk and renamed over it in one step, so a failure, a cancel or a kill leaves
+  // any earlier TC.wav exactly as it was; a link named TC.wav is replaced, never written through.
+  // A cancelled run returns an empty text: there is nothing to tell.
+  std::string Generate(const TimecodeSettings& settings, GenerateProgress& progress,
+                       const char* folder = ".");
+
+  // Writes through a hidden, uniquely named file even where the file system offers unnamed ones,
+  // as on file systems without them; for tests of that path.
+  void UseNamedTemporaryFile(bool named) { m_namedTemporaryOnly = named; }
+
  private:
-  bool WriteOutput(const TimecodeSettings& settings, int sampleRate);
+  std::string Replace(int folderFd, const TimecodeSettings& settings, int sampleRate,
+                      GenerateProgress& progress);
+  bool WriteOutput(const TimecodeSettings& settings, int sampleRate, GenerateProgress& progress);
 
   ToneBank m_toneBank;
   ZeroBlock m_zeroBlock{};
   int m_fd = -1;
   FrameEncoder m_encoder;  // method, frame count and current frame
   WritevSink m_sink;
+  bool m_namedTemporaryOnly = false;
+  bool m_cancelled = false;
 };

@@ -26,11 +26,19 @@ bool ReadFully(int fd, std::uint8_t* into, std::size_t count) {
 }  // namespace
 
 ToneBank::LoadResult ToneBank::Load(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return LoadResult::notFound;
-  // A folder of that name opens here but is no bank at all.
+  return Load(AT_FDCWD, path);
+}
+
+ToneBank::LoadResult ToneBank::Load(int folderFd, const char* name) {
+  // Looked at before it is opened, so a device of that name is never opened at all; opened
+  // without blocking, so a FIFO put there since cannot hold the program until a writer comes.
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (::fstatat(folderFd, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) {
+    return LoadResult::notFound;
+  }
+  const int fd = ::openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return LoadResult::notFound;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return LoadResult::notFound;
   }

@@ -7,6 +7,7 @@ void WritevSink::Begin(int fd) {
   m_queued = 0;
   m_queuedBytes = 0;
   m_failed = false;
+  m_written = 0;
 }
 
 void WritevSink::Put(const std::uint8_t* bytes, std::size_t count) {
@@ -29,6 +30,7 @@ bool WritevSink::Flush() {
       m_failed = true;
       break;
     }
+    m_written += static_cast<std::uint64_t>(written);
     // The kernel may stop anywhere, even inside a piece: skip what it took, trim the rest.
     auto taken = static_cast<std::size_t>(written);
     while (left > 0 && taken >= next->iov_len) {

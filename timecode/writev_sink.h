@@ -20,6 +20,9 @@ class WritevSink : public ByteSink {
   void Put(const std::uint8_t* bytes, std::size_t count) override;
   // Writes everything queued. False once any write has failed or stalled.
   bool Flush();
+  bool Failed() const { return m_failed; }
+  // Bytes the kernel has taken since Begin; it grows a batch at a time.
+  std::uint64_t Written() const { return m_written; }
 
  private:
 #ifdef IOV_MAX
@@ -38,4 +41,5 @@ class WritevSink : public ByteSink {
   std::size_t m_queuedBytes = 0;
   int m_fd = -1;
   bool m_failed = false;
+  std::uint64_t m_written = 0;
 };

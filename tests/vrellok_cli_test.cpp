@@ -1,0 +1,215 @@
+// vrellok's command line, run as a child process with no display at all: what it writes, what
+// it prints on which stream, and its exit status for every outcome.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "scratch_dir.h"
+#include "timecode/timecode_generator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;  // exit status, or -1 when the program died of a signal
+  std::string out;
+  std::string err;
+};
+
+std::string Drain(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+  ::close(fd);
+  return text;
+}
+
+// Debug builds trace the operation's settings on stderr ("timecode=2"); what the user is told
+// is everything else.
+std::string WithoutTrace(const std::string& err) {
+  std::string told;
+  std::size_t start = 0;
+  while (start < err.size()) {
+    const std::size_t end = std::min(err.find('\n', start), err.size() - 1) + 1;
+    const std::string line = err.substr(start, end - start);
+    if (line.rfind("timecode=", 0) != 0 && line.rfind("method=", 0) != 0) told += line;
+    start = end;
+  }
+  return told;
+}
+
+// Runs vrellok in folder with args, with nothing in its environment that could reach a display.
+// prepare runs in the child before the program starts, e.g. to set a limit.
+Outcome RunVrellok(
+    const fs::path& folder, const std::vector<std::string>& args,
+    const std::function<void()>& prepare = [] {}) {
+  int out[2];
+  int err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(err[1], STDERR_FILENO);
+    ::close(out[0]);
+    ::close(err[0]);
+    if (::chdir(folder.c_str()) != 0) ::_exit(127);
+    prepare();
+    std::vector<std::string> words = {VRELLOK_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    char* noDisplay[] = {nullptr};
+    ::execve(VRELLOK_PATH, argv.data(), noDisplay);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  Outcome outcome;
+  outcome.out = Drain(out[0]);  // the outputs are short: no pipe fills while the other waits
+  outcome.err = WithoutTrace(Drain(err[0]));
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+class VrellokCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* bank : {"dtmf36.bin", "dtmf44.bin"}) {
+      fs::copy_file(fs::path(TONE_BANK_DIR) / bank, m_folder.Path() / bank);
+    }
+  }
+  // What the dialog's operation writes for the same settings, made in a folder of its own.
+  Bytes Expected(const TimecodeSettings& settings) const {
+    ScratchDir reference;
+    for (const char* bank : {"dtmf36.bin", "dtmf44.bin"}) {
+      fs::copy_file(m_folder.Path() / bank, reference.Path() / bank);
+    }
+    struct : GenerateProgress {
+      void Written(std::uint64_t, std::uint64_t) override {}
+      void Flushing() override {}
+      bool CancelRequested() override { return false; }
+    } quiet;
+    EXPECT_EQ(TimecodeGenerator().Generate(settings, quiet, reference.Path().c_str()),
+              "TC.wav Created");
+    return ReadBytes(reference.File("TC.wav"));
+  }
+  Bytes Output() const { return ReadBytes(m_folder.File("TC.wav")); }
+
+  ScratchDir m_folder;
+};
+
+TEST_F(VrellokCli, HelpAndVersionNeedNoDisplay) {
+  const Outcome help = RunVrellok(m_folder.Path(), {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: vrellok [--type F|S] [--method 1|2] [--length N] [--id K]", 0),
+            0u)
+      << help.out;
+  EXPECT_EQ(help.err, "");
+  const Outcome version = RunVrellok(m_folder.Path(), {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("vrellok ") + PROJECT_VERSION_TEXT + "\n");
+  EXPECT_EQ(version.err, "");
+  EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
+}
+
+TEST_F(VrellokCli, WritesTheSameBytesAsTheDialogsOperation) {
+  // Options left out take the dialog's start values: F, method 2, 1000000 samples, ID 1.
+  const Outcome defaults = RunVrellok(m_folder.Path(), {"--id", "1"});
+  EXPECT_EQ(defaults.status, 0);
+  EXPECT_EQ(defaults.out, "TC.wav Created\n");
+  EXPECT_EQ(defaults.err, "");
+  EXPECT_TRUE(Output() == Expected({2, 2, 1000000, 1}));
+
+  const Outcome chosen = RunVrellok(
+      m_folder.Path(), {"--type", "S", "--method", "1", "--length=100000", "--id", "10"});
+  EXPECT_EQ(chosen.status, 0);
+  EXPECT_EQ(chosen.out, "TC.wav Created\n");
+  EXPECT_TRUE(Output() == Expected({1, 1, 100000, 10}));
+
+  // --dir: the banks come from there and TC.wav goes there, wherever the program was started.
+  ScratchDir elsewhere;
+  const Outcome moved =
+      RunVrellok(elsewhere.Path(), {"--dir", m_folder.Path().string(), "--type", "f"});
+  EXPECT_EQ(moved.status, 0);
+  EXPECT_FALSE(fs::exists(elsewhere.File("TC.wav")));
+  EXPECT_TRUE(Output() == Expected({2, 2, 1000000, 1}));
+}
+
+TEST_F(VrellokCli, RefusalsGoToStderrWithStatusOne) {
+  WriteBytes(m_folder.File("TC.wav"), {'o', 'l', 'd'});
+  struct Case {
+    std::vector<std::string> args;
+    const char* text;
+  };
+  for (const Case& c : {Case{{"--length", "99999"}, "ERROR-> out of range\n"},
+                        Case{{"--length", "-5", "--id", "11"}, "ERROR-> out of range\n"},
+                        Case{{"--id", "0"}, "DTMF ID#-> out of range\n"},
+                        Case{{"--id", "11"}, "DTMF ID#-> out of range\n"}}) {
+    const Outcome outcome = RunVrellok(m_folder.Path(), c.args);
+    EXPECT_EQ(outcome.status, 1) << c.text;
+    EXPECT_EQ(outcome.err, c.text);
+    EXPECT_EQ(outcome.out, "");
+  }
+  fs::remove(m_folder.File("dtmf36.bin"));
+  EXPECT_EQ(RunVrellok(m_folder.Path(), {"--type", "S"}).err, "ERROR-> DTMF36.bin not found\n");
+  EXPECT_EQ(RunVrellok(m_folder.Path(), {"--dir", "no such folder"}).err,
+            "ERROR-> DTMF44.bin not found\n");
+  EXPECT_TRUE(Output() == (Bytes{'o', 'l', 'd'}));
+
+  // A write that fails for real, past a file-size limit.
+  const auto limited = [] {
+    const rlimit size{100000, 100000};
+    ::setrlimit(RLIMIT_FSIZE, &size);
+  };
+  const Outcome full = RunVrellok(m_folder.Path(), {"--length", "1000000"}, limited);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "ERROR-> cannot write output file\n");
+  EXPECT_TRUE(Output() == (Bytes{'o', 'l', 'd'}));
+
+  fs::remove(m_folder.File("TC.wav"));
+  fs::create_directory(m_folder.File("TC.wav"));
+  const Outcome folder = RunVrellok(m_folder.Path(), {"--length", "100000"});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.err, "ERROR-> cannot open output file\n");
+}
+
+TEST_F(VrellokCli, UsageErrorsAreOneLineWithStatusTwo) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--length", "12ab"},
+           {"--length", "99999999999"},
+           {"--length", ""},
+           {"--id", "x"},
+           {"--id"},
+           {"--type", "X"},
+           {"--type", "44100"},
+           {"--method", "3"},
+           {"--method", "one"},
+           {"--bogus"},
+           {"-h"},
+           {"TC.wav"},
+       }) {
+    std::string shown;
+    for (const std::string& arg : args) shown += arg + ' ';
+    const Outcome outcome = RunVrellok(m_folder.Path(), args);
+    EXPECT_EQ(outcome.status, 2) << shown;
+    EXPECT_EQ(outcome.out, "") << shown;
+    EXPECT_EQ(outcome.err.rfind("vrellok: ", 0), 0u) << shown << outcome.err;
+    EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << shown << outcome.err;
+  }
+  EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
+}
+
+}  // namespace
