@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "verify/report_format.h"
 
@@ -277,9 +279,19 @@ std::string RenderPlotPng(const VerifyReport& report) {
   char name[] = "vrellok-verify";
   char* argv[] = {name, nullptr};
   if (QCoreApplication::instance() == nullptr) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Always the offscreen platform: the picture goes to a file, and a platform named in the
+    // environment (xcb with no X server, say) would abort the whole program before the report.
+    const char* named = std::getenv("QT_QPA_PLATFORM");
+    const std::optional<std::string> previous =
+        named != nullptr ? std::optional<std::string>(named) : std::nullopt;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     previousHandler = qInstallMessageHandler(QuietNotes);
     app = std::make_unique<QGuiApplication>(argc, argv);
+    if (previous) {
+      ::setenv("QT_QPA_PLATFORM", previous->c_str(), 1);
+    } else {
+      ::unsetenv("QT_QPA_PLATFORM");
+    }
   }
   QByteArray png;
   {
