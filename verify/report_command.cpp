@@ -37,10 +37,12 @@ constexpr char kUsage[] =
     "  --labels FILE     an Audacity label track with every frame\n"
     "  --plot FILE.png   each frame's offset against its number, as a picture\n"
     "  --json            the report as JSON on stdout instead of the summary\n"
-    "  --help, --version\n"
+    "  -h, --help, --version\n"
+    "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
     "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
-    "shows a fault; 2 the file cannot be read, holds no timecode, or the command is wrong.\n";
+    "shows a fault; 2 the file cannot be read or holds no timecode, an output cannot be\n"
+    "written, or the command is wrong.\n";
 
 int ParseInt(const std::string& option, const std::string& text, int low, int high) {
   int value = 0;
