@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "verify/report_format.h"
 
@@ -60,11 +61,27 @@ struct Range {
 
 Range Padded(double low, double high, double least, double share) {
   if (high - low < least) {
-    const double middle = (low + high) / 2;
-    return {middle - least / 2, middle + least / 2};
+    // Centred on a round number where the values allow, so both ends fall on ticks: offsets a
+    // hair either side of zero still get an axis from -1 to 1.
+    const double half = least / 2;
+    const double round = std::round((low + high) / 2 / half) * half;
+    const bool fits = round - half <= low && high <= round + half;
+    const double middle = fits ? round : (low + high) / 2;
+    return {middle - half, middle + half};
   }
   const double pad = (high - low) * share;
   return {low - pad, high + pad};
+}
+
+// Multiples of step within the range, counted in whole steps so that no rounding in a running
+// sum drops the last one; an end that lies on a tick up to rounding keeps it.
+std::vector<double> Ticks(const Range& range, double step) {
+  constexpr double kSlack = 1e-6;
+  std::vector<double> ticks;
+  const auto first = static_cast<long long>(std::ceil(range.low / step - kSlack));
+  const auto last = static_cast<long long>(std::floor(range.high / step + kSlack));
+  for (long long k = first; k <= last; ++k) ticks.push_back(static_cast<double>(k) * step);
+  return ticks;
 }
 
 // Maps frame numbers and offsets to pixels inside the plot area.
@@ -90,7 +107,7 @@ QFont Font(int pixels, bool bold = false) {
 void DrawAxes(QPainter& p, const Frame& f) {
   p.setFont(Font(14));
   const double xStep = std::max(1.0, NiceStep(f.x.high - f.x.low));
-  for (double v = std::ceil(f.x.low / xStep) * xStep; v <= f.x.high; v += xStep) {
+  for (const double v : Ticks(f.x, xStep)) {
     const double x = f.X(v);
     p.setPen(kGrid);
     p.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
@@ -101,7 +118,7 @@ void DrawAxes(QPainter& p, const Frame& f) {
   }
   const double yStep = NiceStep(f.y.high - f.y.low);
   const int decimals = DecimalsFor(yStep);
-  for (double v = std::ceil(f.y.low / yStep) * yStep; v <= f.y.high; v += yStep) {
+  for (const double v : Ticks(f.y, yStep)) {
     const double y = f.Y(v);
     p.setPen(std::abs(v) < yStep / 2 ? QPen(kInk.lighter(250), 1.5) : QPen(kGrid));
     p.drawLine(QPointF(f.area.left(), y), QPointF(f.area.right(), y));
