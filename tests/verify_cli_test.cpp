@@ -223,7 +223,8 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   const std::string text = Written(WriteSummary, report);
   for (const char* line :
        {"file             take \"2\".wav\n", "type             DTMF-F\n",
-        "method           2 (assumed: the recording holds neither frame 1 nor the last frame)\n",
+        "method           2 (assumed: the recording holds neither frame 1 nor the * that ends the "
+        "last frame)\n",
         "DTMF ID          1\n", "sample rate      48000 Hz\n", "channel          2 of 2\n",
         "frames           1..12, 11 found\n", "missing          6-9, 12\n",
         "duplicated       none\n", "check failures   10\n",

@@ -1,5 +1,6 @@
 #include "verify/report_command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <limits>
@@ -36,10 +37,12 @@ constexpr char kUsage[] =
     "  --labels FILE     an Audacity label track with every frame\n"
     "  --plot FILE.png   each frame's offset against its number, as a picture\n"
     "  --json            the report as JSON on stdout instead of the summary\n"
-    "  --help, --version\n"
+    "  -h, --help, --version\n"
+    "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
     "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
-    "shows a fault; 2 the file cannot be read, holds no timecode, or the command is wrong.\n";
+    "shows a fault; 2 the file cannot be read or holds no timecode, an output cannot be\n"
+    "written, or the command is wrong.\n";
 
 int ParseInt(const std::string& option, const std::string& text, int low, int high) {
   int value = 0;
@@ -62,6 +65,14 @@ char ParseType(const std::string& text) {
   if (text == "F" || text == "f") return 'F';
   if (text == "S" || text == "s") return 'S';
   throw UsageError("--type must be F or S, not '" + text + "'");
+}
+
+// libsndfile's and the system's reasons are passed on as they come; the reason stays one line
+// even if one of them ends in a line break.
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
 }
 
 // Shows the reader's progress on stderr's bar, which stays hidden unless stderr is a terminal
@@ -182,12 +193,11 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       return kExitTrouble;
     }
     return report.Clean() ? kExitClean : kExitFaults;
-  } catch (const UsageError& error) {
-    err << kProgram << ": " << error.what() << '\n';
-  } catch (const VerifyError& error) {
-    err << kProgram << ": " << error.what() << '\n';
-  } catch (const ReportFileError& error) {
-    err << kProgram << ": " << error.what() << '\n';
+  } catch (const std::exception& error) {
+    // A wrong command line, a recording that gives nothing, an output that cannot be written,
+    // and also running out of memory: one line and status 2, never an abort a script would
+    // take for a crash.
+    err << kProgram << ": " << OneLine(error.what()) << '\n';
   }
   return kExitTrouble;
 }

@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "verify/report_format.h"
 
@@ -58,11 +61,27 @@ struct Range {
 
 Range Padded(double low, double high, double least, double share) {
   if (high - low < least) {
-    const double middle = (low + high) / 2;
-    return {middle - least / 2, middle + least / 2};
+    // Centred on a round number where the values allow, so both ends fall on ticks: offsets a
+    // hair either side of zero still get an axis from -1 to 1.
+    const double half = least / 2;
+    const double round = std::round((low + high) / 2 / half) * half;
+    const bool fits = round - half <= low && high <= round + half;
+    const double middle = fits ? round : (low + high) / 2;
+    return {middle - half, middle + half};
   }
   const double pad = (high - low) * share;
   return {low - pad, high + pad};
+}
+
+// Multiples of step within the range, counted in whole steps so that no rounding in a running
+// sum drops the last one; an end that lies on a tick up to rounding keeps it.
+std::vector<double> Ticks(const Range& range, double step) {
+  constexpr double kSlack = 1e-6;
+  std::vector<double> ticks;
+  const auto first = static_cast<long long>(std::ceil(range.low / step - kSlack));
+  const auto last = static_cast<long long>(std::floor(range.high / step + kSlack));
+  for (long long k = first; k <= last; ++k) ticks.push_back(static_cast<double>(k) * step);
+  return ticks;
 }
 
 // Maps frame numbers and offsets to pixels inside the plot area.
@@ -88,7 +107,7 @@ QFont Font(int pixels, bool bold = false) {
 void DrawAxes(QPainter& p, const Frame& f) {
   p.setFont(Font(14));
   const double xStep = std::max(1.0, NiceStep(f.x.high - f.x.low));
-  for (double v = std::ceil(f.x.low / xStep) * xStep; v <= f.x.high; v += xStep) {
+  for (const double v : Ticks(f.x, xStep)) {
     const double x = f.X(v);
     p.setPen(kGrid);
     p.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
@@ -99,7 +118,7 @@ void DrawAxes(QPainter& p, const Frame& f) {
   }
   const double yStep = NiceStep(f.y.high - f.y.low);
   const int decimals = DecimalsFor(yStep);
-  for (double v = std::ceil(f.y.low / yStep) * yStep; v <= f.y.high; v += yStep) {
+  for (const double v : Ticks(f.y, yStep)) {
     const double y = f.Y(v);
     p.setPen(std::abs(v) < yStep / 2 ? QPen(kInk.lighter(250), 1.5) : QPen(kGrid));
     p.drawLine(QPointF(f.area.left(), y), QPointF(f.area.right(), y));
@@ -277,9 +296,19 @@ std::string RenderPlotPng(const VerifyReport& report) {
   char name[] = "vrellok-verify";
   char* argv[] = {name, nullptr};
   if (QCoreApplication::instance() == nullptr) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Always the offscreen platform: the picture goes to a file, and a platform named in the
+    // environment (xcb with no X server, say) would abort the whole program before the report.
+    const char* named = std::getenv("QT_QPA_PLATFORM");
+    const std::optional<std::string> previous =
+        named != nullptr ? std::optional<std::string>(named) : std::nullopt;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     previousHandler = qInstallMessageHandler(QuietNotes);
     app = std::make_unique<QGuiApplication>(argc, argv);
+    if (previous) {
+      ::setenv("QT_QPA_PLATFORM", previous->c_str(), 1);
+    } else {
+      ::unsetenv("QT_QPA_PLATFORM");
+    }
   }
   QByteArray png;
   {

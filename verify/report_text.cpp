@@ -28,7 +28,7 @@ std::string SamplesAndMs(double samples, int rate, bool sign) {
 std::string MethodText(const VerifyReport& report) {
   std::string text = std::to_string(report.method);
   if (report.methodAssumed) {
-    text += " (assumed: the recording holds neither frame 1 nor the last frame)";
+    text += " (assumed: the recording holds neither frame 1 nor the * that ends the last frame)";
   }
   return text;
 }

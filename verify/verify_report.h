@@ -24,7 +24,7 @@ struct VerifyReport {
   std::string file;  // the recording as named on the command line
   char type = 'F';   // 'F': DTMF-F, 44100 Hz; 'S': DTMF-S, 36015 Hz
   int method = 2;
-  bool methodAssumed = false;  // neither frame 1 nor the last frame was in the recording
+  bool methodAssumed = false;  // neither frame 1 nor the closing * was in the recording
   int dtmfId = 1;
   int sampleRate = 0;  // of the recording
   int channel = 1;     // counted from 1
