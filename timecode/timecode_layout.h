@@ -7,6 +7,11 @@
 inline constexpr int kRateF = 44100;
 inline constexpr int kRateS = 36015;
 
+// The rate for the type as the verifier names it, 'F' or 'S'.
+constexpr int TimecodeRate(char type) {
+  return type == 'S' ? kRateS : kRateF;
+}
+
 // Every burst and every gap fills one slot.
 inline constexpr int kSlotSamples = 1800;
 // One frame, the last aside, lasts 24,576 samples.
@@ -14,6 +19,14 @@ inline constexpr int kFrameSamples = 24576;
 
 inline constexpr int kMethod1 = 1;
 inline constexpr int kMethod2 = 2;
+
+// Sample of TC.wav where frame n's start marker begins: frames are 24,576 samples apart, and
+// under method 1 frame 1 carries two extra gaps.
+constexpr double FrameStartInTimecode(int frame, int method) {
+  double start = static_cast<double>(frame - 1) * kFrameSamples;
+  if (method == kMethod1 && frame >= 2) start += 2 * kSlotSamples;
+  return start;
+}
 
 // The DTMF ID enters every check symbol.
 inline constexpr int kMinDtmfId = 1;
@@ -27,16 +40,3 @@ inline constexpr int kZeroDigitSymbol = 10;
 inline constexpr int kRunEdgeSymbol = 11;
 inline constexpr int kFrameStartSymbol = 12;
 inline constexpr int kFirstFrameSymbol = 13;
-
-// TC.wav's sample rate for the type, 'F' or 'S'.
-constexpr int TimecodeRate(char type) {
-  return type == 'S' ? kRateS : kRateF;
-}
-
-// Sample of TC.wav where frame n's start marker begins: frames are 24,576 samples apart, and
-// under method 1 frame 1 carries two extra gaps.
-constexpr double FrameStartInTimecode(int frame, int method) {
-  double start = static_cast<double>(frame - 1) * kFrameSamples;
-  if (method == kMethod1 && frame >= 2) start += 2 * kSlotSamples;
-  return start;
-}
