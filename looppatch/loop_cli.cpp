@@ -1,15 +1,16 @@
 #include "looppatch/loop_cli.h"
 
 #include <algorithm>
-#include <charconv>
 #include <stdexcept>
+#include <string_view>
 
-#include "cli/version.h"
+#include "cli/options.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
 
 namespace {
 
+constexpr char kProgram[] = "loop";
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
 constexpr int kUsageError = 2;
@@ -36,30 +37,24 @@ constexpr char kUsage[] =
     "FILE must be a 16-bit PCM wave file with one or two channels and the plain 44-byte\n"
     "header. Exit status: 0 done, 1 refused (the reason on stderr), 2 usage error.\n";
 
-int UsageError(std::ostream& err, const std::string& what) {
-  err << "loop: " << what << " (see loop --help)\n";
-  return kUsageError;
-}
-
 int Refused(std::ostream& err, const std::string& text) {
   err << text << '\n';
   return kRefused;
 }
 
-// "P1,P2,..." into loop points; nothing when an item is not a 32-bit integer or there are more
-// than ten.
-std::optional<LoopPoints> ParsePoints(const std::string& list) {
+// "P1,P2,..." into loop points; a usage error when an item is not a 32-bit integer or there are
+// more than ten.
+LoopPoints ParsePoints(std::string_view list) {
   LoopPoints points{};
   std::size_t index = 0;
   std::size_t start = 0;
   while (true) {
     const std::size_t comma = std::min(list.find(',', start), list.size());
-    if (index == kLoopPointCount) return std::nullopt;
-    const char* first = list.data() + start;
-    const char* last = list.data() + comma;
-    const auto [end, error] = std::from_chars(first, last, points[index]);
-    if (first == last || error != std::errc() || end != last) return std::nullopt;
-    ++index;
+    const std::optional<int> point = ParseInteger(list.substr(start, comma - start));
+    if (index == kLoopPointCount || !point) {
+      throw UsageError("--set takes one to ten integers separated by commas");
+    }
+    points[index++] = *point;
     if (comma == list.size()) return points;
     start = comma + 1;
   }
@@ -102,8 +97,11 @@ int PlainCopy(const std::string& source, const std::string& destination, std::os
   return failure.empty() ? kDone : Refused(err, failure);
 }
 
-bool IsOption(const std::string& arg) {
-  return !arg.empty() && arg[0] == '-';
+// The operands each form takes; the form is the option that chose it, or none for the dialog.
+std::size_t OperandsOf(const std::string& form) {
+  if (form == "--show" || form == "--set") return 1;
+  if (form == "--plain-copy") return 2;
+  return 0;
 }
 
 }  // namespace
@@ -111,38 +109,53 @@ bool IsOption(const std::string& arg) {
 std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std::ostream& out,
                                       std::ostream& err, std::string& fileToOpen) {
   if (args.empty()) return std::nullopt;
-  const std::string& option = args[0];
-  const auto expect = [&](std::size_t operands) { return args.size() == operands + 1; };
   try {
-    if (option == "--help" && expect(0)) {
+    // The form is read whole first: a further word could be the FILE of another form, so even
+    // --help and --version stand alone.
+    std::string form;
+    std::string pointList;
+    std::vector<std::string> operands;
+    OptionReader reader(args);
+    while (reader.Next()) {
+      const std::string& word = reader.Word();
+      if (!reader.IsOption()) {
+        operands.push_back(word);
+        continue;
+      }
+      if (word == "--set") {
+        pointList = reader.Value();
+      } else if (word == "--help" || word == "--version" || word == "--show" ||
+                 word == "--plain-copy") {
+        reader.NoValue();
+      } else {
+        throw UsageError("unknown option '" + word + "'");
+      }
+      if (!form.empty()) throw UsageError(form + " and " + word + " do not go together");
+      form = word;
+    }
+    if (form.empty()) {
+      if (operands.size() > 1) throw UsageError("give one FILE at most");
+      if (!operands.empty()) fileToOpen = operands[0];
+      return std::nullopt;
+    }
+    if (operands.size() != OperandsOf(form)) {
+      throw UsageError("wrong number of arguments for " + form);
+    }
+    if (form == "--help") {
       out << kUsage;
       return kDone;
     }
-    if (option == "--version" && expect(0)) {
-      out << "loop " << kProjectVersion << '\n';
+    if (form == "--version") {
+      out << VersionLine(kProgram);
       return kDone;
     }
-    if (option == "--show" && expect(1)) return Show(args[1], out, err);
-    if (option == "--set" && expect(2)) {
-      const std::optional<LoopPoints> points = ParsePoints(args[1]);
-      if (!points) return UsageError(err, "--set takes one to ten integers separated by commas");
-      return Set(*points, args[2], out, err);
-    }
-    if (option == "--plain-copy" && expect(2)) return PlainCopy(args[1], args[2], err);
-    if (option == "--" && expect(1)) {
-      fileToOpen = args[1];
-      return std::nullopt;
-    }
-    if (!IsOption(option) && expect(0)) {
-      fileToOpen = option;
-      return std::nullopt;
-    }
+    if (form == "--show") return Show(operands[0], out, err);
+    if (form == "--set") return Set(ParsePoints(pointList), operands[0], out, err);
+    return PlainCopy(operands[0], operands[1], err);
+  } catch (const UsageError& error) {
+    err << UsageErrorLine(kProgram, error);
+    return kUsageError;
   } catch (const CFileException& e) {
     return Refused(err, e.what());
   }
-  for (const char* known : {"--help", "--version", "--show", "--set", "--plain-copy"}) {
-    if (option == known) return UsageError(err, "wrong number of arguments for " + option);
-  }
-  if (IsOption(option)) return UsageError(err, "unknown option " + option);
-  return UsageError(err, "give one FILE at most");
 }

@@ -114,6 +114,9 @@ TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {
   EXPECT_EQ(Loop({"--show", path}).out, "channels=2 points=0,0,0,0,0,0,0,0,0,0\n");
   EXPECT_EQ(Loop({"--set", "1,2,3,4,5,6,7,8,9,1000", path}).status, 0);
   EXPECT_EQ(Loop({"--show", path}).out, "channels=2 points=1,2,3,4,5,6,7,8,9,1000\n");
+  // The same forms as the other programs take: a value after '=', options after the file.
+  EXPECT_EQ(Loop({path, "--set=5,6"}).status, 0);
+  EXPECT_EQ(Loop({path, "--show"}).out, "channels=2 points=5,6,0,0,0,0,0,0,0,0\n");
 }
 
 TEST_F(LoopCliTest, RefusalsPrintTheDialogsTextAndWriteNothing) {
@@ -190,6 +193,8 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({"--plain-copy", path});
   ExpectUsageError({"--help", "extra"});
   ExpectUsageError({path, path});
+  ExpectUsageError({"--show", "--set", "5", path});
+  ExpectUsageError({"--show=" + path});
   EXPECT_EQ(ReadBytes(path), Wave(2, {}));
 }
 

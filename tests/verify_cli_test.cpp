@@ -136,6 +136,7 @@ TEST(VerifyCommandLine, UsageErrorsSayOneLineAndReadNothing) {
       {{"--json"}, "no recording given"},
       {{"--frobnicate", "r.wav"}, "unknown option '--frobnicate'"},
       {{"-x", "r.wav"}, "unknown option '-x'"},
+      {{"-h", "r.wav"}, "unknown option '-h'"},  // as vrellok and loop: --help only
       {{"--id", "seven", "r.wav"}, "--id needs an integer, not 'seven'"},
       {{"--id", "3x", "r.wav"}, "--id needs an integer, not '3x'"},
       {{"--channel", "", "r.wav"}, "--channel needs an integer"},

@@ -1,15 +1,11 @@
 #include "timecode/command_line.h"
 
-#include <charconv>
 #include <csignal>
 #include <cstdio>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 
+#include "cli/options.h"
 #include "cli/terminal_progress.h"
-#include "cli/version.h"
 #include "timecode/timecode_generator.h"
 
 namespace {
@@ -19,6 +15,7 @@ constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 128 + SIGINT;  // what a shell reports for a run stopped by Ctrl+C
 
+constexpr char kProgram[] = "vrellok";
 constexpr const char* kCreatedText = "TC.wav Created";
 
 constexpr const char* kHelpText =
@@ -49,72 +46,34 @@ struct Options {
   std::string folder = ".";
 };
 
-class UsageError {
- public:
-  explicit UsageError(std::string text) : m_text(std::move(text)) {}
-  const std::string& Text() const { return m_text; }
-
- private:
-  std::string m_text;
-};
-
-// A whole signed 32-bit integer, as the dialog's boxes take them; nothing else around it.
-std::optional<int> ParseInteger(std::string_view text) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
-int IntegerValue(std::string_view option, std::string_view value) {
-  const std::optional<int> number = ParseInteger(value);
-  if (!number) {
-    throw UsageError(std::string(option) + " needs an integer, not '" + std::string(value) + "'");
-  }
-  return *number;
-}
-
-// The type and method are choices, not numbers: the dialog offers two of each, so the command
-// line takes nothing else.
-int TypeValue(std::string_view value) {
-  if (value == "F" || value == "f") return 2;
-  if (value == "S" || value == "s") return 1;
-  throw UsageError("--type takes F or S, not '" + std::string(value) + "'");
-}
-
-int MethodValue(std::string_view value) {
-  const std::optional<int> number = ParseInteger(value);
-  if (number == kMethod1 || number == kMethod2) return *number;
-  throw UsageError("--method takes 1 or 2, not '" + std::string(value) + "'");
-}
-
 enum class Request { generate, help, version };
 
-// Reads "--name value" and "--name=value"; a later option overrides an earlier one.
+// Reads the options in turn; a later option overrides an earlier one, and --help or --version
+// answers as soon as it is reached.
 Request Parse(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--help") return Request::help;
-    if (arg == "--version") return Request::version;
-    std::string_view name = arg;
-    std::optional<std::string_view> value;
-    if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-      name = arg.substr(0, equals);
-      value = arg.substr(equals + 1);
+  OptionReader reader({argv + 1, argv + argc});
+  while (reader.Next()) {
+    const std::string& word = reader.Word();
+    if (!reader.IsOption()) throw UsageError("unexpected argument '" + word + "'");
+    if (word == "--help" || word == "--version") {
+      reader.NoValue();
+      return word == "--help" ? Request::help : Request::version;
     }
-    const bool known = name == "--type" || name == "--method" || name == "--length" ||
-                       name == "--id" || name == "--dir";
-    if (!known) throw UsageError("unknown option '" + std::string(arg) + "'");
-    if (!value) {
-      if (i + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
-      value = argv[++i];
+    if (word == "--type") {
+      options.settings.timecode = TimecodeTypeValue(reader.Value()) == 'S' ? 1 : 2;
+    } else if (word == "--method") {
+      // The dialog offers two methods, so the command line takes nothing else.
+      options.settings.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
+    } else if (word == "--length") {
+      // The length and the ID are checked by the operation, as the dialog's boxes are.
+      options.settings.sampleLength = IntegerValue(word, reader.Value());
+    } else if (word == "--id") {
+      options.settings.dtmfId = IntegerValue(word, reader.Value());
+    } else if (word == "--dir") {
+      options.folder = reader.Value();
+    } else {
+      throw UsageError("unknown option '" + word + "'");
     }
-    if (name == "--type") options.settings.timecode = TypeValue(*value);
-    if (name == "--method") options.settings.method = MethodValue(*value);
-    if (name == "--length") options.settings.sampleLength = IntegerValue(name, *value);
-    if (name == "--id") options.settings.dtmfId = IntegerValue(name, *value);
-    if (name == "--dir") options.folder = std::string(*value);
   }
   return Request::generate;
 }
@@ -174,13 +133,13 @@ int RunCommandLine(int argc, char** argv) {
         std::fputs(kHelpText, stdout);
         return kExitCreated;
       case Request::version:
-        std::printf("vrellok %s\n", kProjectVersion);
+        std::fputs(VersionLine(kProgram).c_str(), stdout);
         return kExitCreated;
       case Request::generate:
         break;
     }
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "vrellok: %s (see vrellok --help)\n", error.Text().c_str());
+    std::fputs(UsageErrorLine(kProgram, error).c_str(), stderr);
     return kExitUsage;
   }
   return Generate(options);

@@ -2,14 +2,6 @@
 
 namespace {
 
-// Marker symbols. Frame 1 opens with 11 under method 1 and 13 under method 2, every later frame
-// with 12; under method 2 the last frame closes with 11 instead of its check symbol, and under
-// method 1 frame 1 carries 13 in place of its thousands digit.
-constexpr int kRunEdgeSymbol = 11;
-constexpr int kFrameStartSymbol = 12;
-constexpr int kFirstFrameSymbol = 13;
-constexpr int kZeroDigitSymbol = 10;
-
 // Each frame but the last ends with a gap and this much more silence, bringing it to 24,576
 // samples.
 constexpr std::size_t kFrameFillBytes = 5952;

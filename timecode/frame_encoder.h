@@ -7,18 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "timecode/timecode_layout.h"
 #include "timecode/tone_bank.h"
 
 // Every gap, tail and remainder is cut from this block of zeros; the wave header is also
 // assembled in its first bytes once the data is written.
 inline constexpr std::size_t kZeroBlockBytes = 24576;
 using ZeroBlock = std::array<std::uint8_t, kZeroBlockBytes>;
-
-// One frame, the last aside, lasts 24,576 samples.
-inline constexpr int kFrameSamples = 24576;
-
-inline constexpr int kMethod1 = 1;
-inline constexpr int kMethod2 = 2;
 
 // Receives the encoder's output in order. Each piece stays valid until the run ends, so a sink
 // may queue pieces instead of copying them.

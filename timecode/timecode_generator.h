@@ -18,8 +18,6 @@ struct TimecodeSettings {
 
 inline constexpr int kMinSampleLength = 100000;
 inline constexpr int kMaxSampleLength = 245735424;  // 9999 full frames
-inline constexpr int kMinDtmfId = 1;
-inline constexpr int kMaxDtmfId = 10;
 
 // What a front end learns of a run while it goes on. The calls come from the thread that runs
 // Generate, between batches of about half a megabyte.

@@ -2,17 +2,11 @@
 
 #include <cmath>
 
-#include "timecode/frame_encoder.h"
+#include "timecode/timecode_layout.h"
 
 namespace {
 
 constexpr int kBurstsPerFrame = 6;
-constexpr int kRunEdgeSymbol = 11;
-constexpr int kFrameStartSymbol = 12;
-constexpr int kFirstFrameSymbol = 13;
-constexpr int kZeroDigitSymbol = 10;
-// Under method 1, frame 1 carries two more gaps before frame 2.
-constexpr int kMethod1FirstFrameExtra = 2 * kSlotSamples;
 // A burst may stray this far from its slot, a dropout inside the frame included, and still
 // never be taken for its neighbour one gap away.
 constexpr double kSlotTolerance = 0.5;
@@ -26,12 +20,6 @@ int DigitOf(int symbol) {
 }
 
 }  // namespace
-
-double FrameStartInTimecode(int frame, int method) {
-  double start = static_cast<double>(frame - 1) * kFrameSamples;
-  if (method == kMethod1 && frame >= 2) start += kMethod1FirstFrameExtra;
-  return start;
-}
 
 bool FrameParser::Add(const Burst& burst, RawFrame& frame) {
   m_recent.push_back(burst);

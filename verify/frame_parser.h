@@ -4,20 +4,14 @@
 
 #include <deque>
 
+#include "timecode/timecode_layout.h"
 #include "verify/burst_tracker.h"
 
-// Timecode sample where frame n's start marker lies in TC.wav: frames are 24,576 samples apart,
-// and under method 1 frame 1 carries two extra gaps.
-double FrameStartInTimecode(int frame, int method);
-
-// Timecode rates of the two types, and the slot every burst and gap fills.
-inline constexpr int kRateF = 44100;
-inline constexpr int kRateS = 36015;
-inline constexpr int kSlotSamples = 1800;
 // From the start marker to the end of the check symbol: eleven slots.
 inline constexpr int kFrameBurstSlots = 11;
 
-inline constexpr int kCheckStar = 11;  // '*' in place of the last frame's check under method 2
+inline constexpr int kCheckStar =
+    kRunEdgeSymbol;  // '*' in place of the last frame's check under method 2
 
 struct RawFrame {
   int number = 0;

@@ -1,13 +1,11 @@
 #include "verify/report_command.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
-#include <limits>
 #include <sstream>
 
 #include "cli/terminal_progress.h"
-#include "cli/version.h"
+#include "timecode/timecode_layout.h"
 #include "verify/report_csv.h"
 #include "verify/report_file.h"
 #include "verify/report_json.h"
@@ -18,7 +16,6 @@
 namespace {
 
 constexpr char kProgram[] = "vrellok-verify";
-constexpr int kMaxDtmfId = 10;
 
 constexpr char kUsage[] =
     "Usage: vrellok-verify [--type F|S] [--method 1|2] [--id K] [--channel C]\n"
@@ -37,35 +34,12 @@ constexpr char kUsage[] =
     "  --labels FILE     an Audacity label track with every frame\n"
     "  --plot FILE.png   each frame's offset against its number, as a picture\n"
     "  --json            the report as JSON on stdout instead of the summary\n"
-    "  -h, --help, --version\n"
+    "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
     "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
     "shows a fault; 2 the file cannot be read or holds no timecode, an output cannot be\n"
     "written, or the command is wrong.\n";
-
-int ParseInt(const std::string& option, const std::string& text, int low, int high) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) {
-    throw UsageError(option + " needs an integer, not '" + text + "'");
-  }
-  if (value < low || value > high) {
-    throw UsageError(option + " must be " +
-                     (high == low + 1
-                          ? std::to_string(low) + " or " + std::to_string(high)
-                          : "between " + std::to_string(low) + " and " + std::to_string(high)) +
-                     ", not " + text);
-  }
-  return value;
-}
-
-char ParseType(const std::string& text) {
-  if (text == "F" || text == "f") return 'F';
-  if (text == "S" || text == "s") return 'S';
-  throw UsageError("--type must be F or S, not '" + text + "'");
-}
 
 // libsndfile's and the system's reasons are passed on as they come; the reason stays one line
 // even if one of them ends in a line break.
@@ -104,60 +78,39 @@ void WriteOutputs(const CommandLine& command, const VerifyReport& report) {
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine command;
   bool recordingGiven = false;
-  bool optionsDone = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string word = args[i];
-    if (optionsDone || word.size() < 2 || word[0] != '-') {
+  OptionReader reader(args);
+  while (reader.Next()) {
+    const std::string& word = reader.Word();
+    if (!reader.IsOption()) {
       if (recordingGiven) throw UsageError("one recording at a time, not also '" + word + "'");
       command.recording = word;
       recordingGiven = true;
-      continue;
-    }
-    if (word == "--") {
-      optionsDone = true;
-      continue;
-    }
-    std::optional<std::string> inlineValue;
-    if (const auto equals = word.find('='); equals != std::string::npos) {
-      inlineValue = word.substr(equals + 1);
-      word.resize(equals);
-    }
-    const auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 >= args.size()) throw UsageError(word + " needs a value");
-      return args[++i];
-    };
-    const auto flag = [&]() {
-      if (inlineValue) throw UsageError(word + " takes no value");
-      return true;
-    };
-    if (word == "--type") {
-      command.options.type = ParseType(value());
+    } else if (word == "--type") {
+      command.options.type = TimecodeTypeValue(reader.Value());
     } else if (word == "--method") {
-      command.options.method = ParseInt(word, value(), 1, 2);
+      command.options.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
     } else if (word == "--id") {
-      command.options.dtmfId = ParseInt(word, value(), 1, kMaxDtmfId);
+      command.options.dtmfId = IntegerValue(word, reader.Value(), kMinDtmfId, kMaxDtmfId);
     } else if (word == "--channel") {
-      command.options.channel = ParseInt(word, value(), 1, std::numeric_limits<int>::max());
+      command.options.channel = IntegerValue(word, reader.Value(), 1);
     } else if (word == "--csv") {
-      command.csv = value();
+      command.csv = reader.Value();
     } else if (word == "--labels") {
-      command.labels = value();
+      command.labels = reader.Value();
     } else if (word == "--plot") {
-      command.plot = value();
+      command.plot = reader.Value();
     } else if (word == "--json") {
-      command.json = flag();
-    } else if (word == "--help" || word == "-h") {
-      command.help = flag();
-    } else if (word == "--version") {
-      command.version = flag();
+      reader.NoValue();
+      command.json = true;
+    } else if (word == "--help" || word == "--version") {
+      reader.NoValue();
+      (word == "--version" ? command.version : command.help) = true;
+      return command;
     } else {
-      throw UsageError("unknown option '" + word + "' (see --help)");
+      throw UsageError("unknown option '" + word + "'");
     }
   }
-  if (!recordingGiven && !command.help && !command.version) {
-    throw UsageError("no recording given (see --help)");
-  }
+  if (!recordingGiven) throw UsageError("no recording given");
   return command;
 }
 
@@ -170,7 +123,7 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       return kExitClean;
     }
     if (command.version) {
-      out << kProgram << ' ' << kProjectVersion << '\n';
+      out << VersionLine(kProgram);
       return kExitClean;
     }
     // A path that cannot take the output should stop the command before a long reading.
@@ -193,10 +146,11 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       return kExitTrouble;
     }
     return report.Clean() ? kExitClean : kExitFaults;
+  } catch (const UsageError& error) {
+    err << UsageErrorLine(kProgram, error);
   } catch (const std::exception& error) {
-    // A wrong command line, a recording that gives nothing, an output that cannot be written,
-    // and also running out of memory: one line and status 2, never an abort a script would
-    // take for a crash.
+    // A recording that gives nothing, an output that cannot be written, and also running out
+    // of memory: one line and status 2, never an abort a script would take for a crash.
     err << kProgram << ": " << OneLine(error.what()) << '\n';
   }
   return kExitTrouble;

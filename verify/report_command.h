@@ -5,10 +5,10 @@
 #include <functional>
 #include <optional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "verify/verifier.h"
 
 // The exit status: 0 clean, 1 the recording shows a fault, 2 nothing could be checked.
@@ -27,13 +27,8 @@ struct CommandLine {
   std::string recording;
 };
 
-// A command line that cannot be run; what() is one line for the user.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// args without the program's name. Options take their value as the next word or after '='.
+// args without the program's name. Options take their value as the next word or after '=';
+// --help and --version answer as soon as they are reached. Throws UsageError.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 using Verifier =

@@ -3,15 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-constexpr int kRateF = 44100;
-constexpr int kRateS = 36015;
-constexpr int kFrameSamples = 24576;
-constexpr int kSlotSamples = 1800;
-
-}  // namespace
-
 std::string FormatFixed(double value, int decimals) {
   if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
   char text[64];
@@ -44,10 +35,7 @@ std::string FormatFrameList(const std::vector<int>& numbers) {
   return out;
 }
 
-int TimecodeRate(char type) {
-  return type == 'S' ? kRateS : kRateF;
-}
-
 int TimecodeFrameSpacing(int frame, int method) {
-  return frame == 1 && method == 1 ? kFrameSamples + 2 * kSlotSamples : kFrameSamples;
+  return static_cast<int>(FrameStartInTimecode(frame + 1, method) -
+                          FrameStartInTimecode(frame, method));
 }

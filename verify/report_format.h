@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "timecode/timecode_layout.h"
+
 // value with a fixed number of decimals, in the "C" locale (a decimal point, never a comma, so
 // the CSV and the JSON stay machine-readable). A value that rounds to zero prints without a
 // minus sign: an offset of -0.00 would look like a fault that is not there.
@@ -15,9 +17,6 @@ std::string FormatSigned(double value, int decimals);
 
 // Frame numbers as short runs, "12-15, 20", or "none".
 std::string FormatFrameList(const std::vector<int>& numbers);
-
-// TC.wav's sample rate for the type: 44100 Hz for DTMF-F, 36015 Hz for DTMF-S.
-int TimecodeRate(char type);
 
 // Samples of TC.wav from the start of frame n to the start of frame n + 1: 24576, and 3600 more
 // for frame 1 under method 1, which carries two extra gaps.

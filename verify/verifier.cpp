@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "timecode/frame_encoder.h"
+#include "timecode/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/frame_parser.h"
 #include "verify/sound_file.h"
@@ -22,16 +23,9 @@ constexpr int kProbeFrames = 8;
 // Start markers stand one frame apart; a spacing this close to it counts for a type (the two
 // types' frames differ by a fifth).
 constexpr double kSpacingTolerance = 0.05;
-constexpr int kFrameStart = 12;
 // A start marker matches the known burst at least this well, whatever the gain: a burst cut by
 // the start of the recording, or drowned in something else, does not.
 constexpr double kMinCorrelation = 0.8;
-constexpr int kMaxDtmfId = 10;
-
-int TimecodeRate(char type) {
-  return type == 'S' ? kRateS : kRateF;
-}
-
 double SlotSamples(int sampleRate, char type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
 }
@@ -79,7 +73,7 @@ class ChannelProbe {
  private:
   void Listen() {
     for (const Burst& burst : m_tracker.Take()) {
-      if (burst.symbol == kFrameStart && burst.hasOnset) {
+      if (burst.symbol == kFrameStartSymbol && burst.hasOnset) {
         if (m_lastMarker) {
           const double spacing = burst.onset - *m_lastMarker;
           for (ChannelLook& look : m_looks) {

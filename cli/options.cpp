@@ -1,0 +1,76 @@
+#include "cli/options.h"
+
+#include <charconv>
+
+#include "cli/version.h"
+
+std::string UsageErrorLine(std::string_view program, const UsageError& error) {
+  std::string line(program);
+  line += ": ";
+  line += error.what();
+  line += " (see ";
+  line += program;
+  line += " --help)\n";
+  return line;
+}
+
+std::string VersionLine(std::string_view program) {
+  return std::string(program) + ' ' + kProjectVersion + '\n';
+}
+
+std::optional<int> ParseInteger(std::string_view text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+int IntegerValue(std::string_view option, std::string_view text, int low, int high) {
+  const std::string name(option);
+  const std::string given(text);
+  const std::optional<int> value = ParseInteger(text);
+  if (!value) throw UsageError(name + " needs an integer, not '" + given + "'");
+  if (*value < low || *value > high) {
+    std::string range = "between " + std::to_string(low) + " and " + std::to_string(high);
+    if (high == low + 1) range = std::to_string(low) + " or " + std::to_string(high);
+    if (high == std::numeric_limits<int>::max()) range = std::to_string(low) + " or more";
+    throw UsageError(name + " must be " + range + ", not " + given);
+  }
+  return *value;
+}
+
+char TimecodeTypeValue(std::string_view text) {
+  if (text == "F" || text == "f") return 'F';
+  if (text == "S" || text == "s") return 'S';
+  throw UsageError("--type must be F or S, not '" + std::string(text) + "'");
+}
+
+bool OptionReader::Next() {
+  m_inlineValue.reset();
+  while (m_next < m_args.size()) {
+    m_word = m_args[m_next++];
+    m_isOption = !m_optionsDone && m_word.size() >= 2 && m_word[0] == '-';
+    if (!m_isOption) return true;
+    if (m_word == "--") {
+      m_optionsDone = true;
+      continue;
+    }
+    if (const auto equals = m_word.find('='); equals != std::string::npos) {
+      m_inlineValue = m_word.substr(equals + 1);
+      m_word.resize(equals);
+    }
+    return true;
+  }
+  return false;
+}
+
+std::string OptionReader::Value() {
+  if (m_inlineValue) return *m_inlineValue;
+  if (m_next >= m_args.size()) throw UsageError(m_word + " needs a value");
+  return m_args[m_next++];
+}
+
+void OptionReader::NoValue() const {
+  if (m_inlineValue) throw UsageError(m_word + " takes no value");
+}
