@@ -37,8 +37,8 @@ constexpr char kOutput[] = "TC.wav";
 constexpr char kSlowBank[] = "dtmf36.bin";
 constexpr char kFastBank[] = "dtmf44.bin";
 constexpr char kCreated[] = "TC.wav Created";
-constexpr char kLengthPrompt[] = "Please enter an integer between 100000 and 245735424.";
-constexpr char kDtmfIdPrompt[] = "Please enter an integer between 1 and 10.";
+const std::string kLengthPrompt = IntegerRangePrompt(100000, 245735424);
+const std::string kDtmfIdPrompt = IntegerRangePrompt(1, 10);
 
 // What the user reads on the dialog.
 constexpr char kTypeS[] = "DTMF-S timecode (SR=36015)";

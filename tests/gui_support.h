@@ -23,8 +23,13 @@
 // The message boxes an action brought up, in the order they were shown.
 using Messages = std::vector<std::string>;
 
-// The framework's prompt for a box whose text is not an integer.
+// The framework's prompts for a box whose text is not an integer, and for one whose integer is
+// out of its range.
 inline constexpr char kNotAnInteger[] = "Please enter an integer.";
+inline std::string IntegerRangePrompt(long long low, long long high) {
+  return "Please enter an integer between " + std::to_string(low) + " and " + std::to_string(high) +
+         ".";
+}
 
 // A modal loop still running after this long has lost its script: fail instead of hanging.
 inline constexpr int kModalWatchdogMs = 5000;
