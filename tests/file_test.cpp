@@ -11,9 +11,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/child_process.h"
+#include "tests/file_faults.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -21,16 +22,6 @@ namespace {
 constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
 constexpr uid_t kNobody = 65534;
 constexpr int kChildSetupFailed = 250;
-
-// Runs body in a forked child and returns its exit code, so a test can change limits or
-// identity, or hold a second lock from another process, without touching this process.
-int ExitCodeOfChild(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 int OpenErrorOf(const std::string& path, unsigned flags) {
   CFile file;
@@ -53,7 +44,7 @@ TEST_F(FileTest, LockedFileRefusesSecondOpenHereAndInAnotherProcessUntilClosed) 
   ASSERT_TRUE(first.Open(m_path, kPatchMode));
   EXPECT_EQ(OpenErrorOf(m_path, kPatchMode), EWOULDBLOCK);
   EXPECT_EQ(OpenErrorOf(m_path, CFile::modeRead), EWOULDBLOCK);
-  EXPECT_EQ(ExitCodeOfChild([&] { return OpenErrorOf(m_path, kPatchMode); }), EWOULDBLOCK);
+  EXPECT_EQ(InChild([&] { return OpenErrorOf(m_path, kPatchMode); }), EWOULDBLOCK);
 
   first.Close();
   EXPECT_EQ(OpenErrorOf(m_path, kPatchMode), 0);
@@ -78,7 +69,7 @@ TEST_F(FileTest, MissingFileFailsWithEnoentAndIsNotCreated) {
 TEST_F(FileTest, ReadOnlyFileRefusesReadWriteOpenWithEacces) {
   ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
-  const int code = ExitCodeOfChild([&] {
+  const int code = InChild([&] {
     if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       return kChildSetupFailed;
     }
@@ -176,7 +167,7 @@ TEST(FileErrorTest, WriteToAFullDeviceThrowsEnospc) {
 // A file-size limit stands in for a full disk: the write stops part way and the next attempt
 // fails with EFBIG, which the child reports as its exit code.
 TEST_F(FileTest, WritePastTheFileSizeLimitThrowsEfbig) {
-  const int code = ExitCodeOfChild([&] {
+  const int code = InChild([&] {
     const rlimit limit{16, 16};
     if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
       return kChildSetupFailed;
@@ -227,9 +218,7 @@ TEST_F(FileTest, WriteAtPutsBytesInPlaceAndLeavesThePositionAlone) {
 // The seam the fault tests of the programs stand on: each armed fault fails exactly the call it
 // names, after the given number of successful ones, with the given code, and touches nothing.
 TEST_F(FileTest, AnInjectedFaultFailsTheNamedCallOnceAndTouchesNothing) {
-  struct Disarm {
-    ~Disarm() { CFile::InjectFault(CFile::Fault::none, 0); }
-  } disarm;
+  const FaultGuard guard;
   const auto codeOf = [](const std::function<void()>& call) {
     try {
       call();
@@ -289,8 +278,7 @@ TEST_F(FileTest, CreateUniqueMakesAFreshPrivateNameWithTheUsualPermissions) {
 TEST_F(FileTest, OpeningAFifoDoesNotWait) {
   const std::string fifo = m_dir.File("fifo.wav");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  const int code = ExitCodeOfChild([&] {
-    ::alarm(5);  // a blocked open ends the child instead of the test run
+  const int code = InChild([&] {
     CFile file;
     return file.Open(fifo, CFile::modeRead) ? 0 : 1;
   });

@@ -32,15 +32,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Messages = std::vector<std::string>;
 
 constexpr char kOutput[] = "TC.wav";
 constexpr char kSlowBank[] = "dtmf36.bin";
 constexpr char kFastBank[] = "dtmf44.bin";
 constexpr char kCreated[] = "TC.wav Created";
-constexpr char kNotAnInteger[] = "Please enter an integer.";
-constexpr char kLengthPrompt[] = "Please enter an integer between 100000 and 245735424.";
-constexpr char kDtmfIdPrompt[] = "Please enter an integer between 1 and 10.";
+const std::string kLengthPrompt = IntegerRangePrompt(100000, 245735424);
+const std::string kDtmfIdPrompt = IntegerRangePrompt(1, 10);
 
 // What the user reads on the dialog.
 constexpr char kTypeS[] = "DTMF-S timecode (SR=36015)";
@@ -90,9 +88,7 @@ class GeneratorDlgTest : public testing::Test {
 
   // Clicks Generate and returns the message boxes it showed.
   Messages Generate(CGeneratorDlg& dialog) {
-    m_prompts.messages.clear();
-    Click(dialog, "Generate");
-    return m_prompts.messages;
+    return MessagesOfClick(m_prompts, dialog, "Generate");
   }
 
   ScratchDir m_scratch;

@@ -20,6 +20,17 @@
 #include "platform/dialog.h"
 #include "platform/prompts.h"
 
+// The message boxes an action brought up, in the order they were shown.
+using Messages = std::vector<std::string>;
+
+// The framework's prompts for a box whose text is not an integer, and for one whose integer is
+// out of its range.
+inline constexpr char kNotAnInteger[] = "Please enter an integer.";
+inline std::string IntegerRangePrompt(long long low, long long high) {
+  return "Please enter an integer between " + std::to_string(low) + " and " + std::to_string(high) +
+         ".";
+}
+
 // A modal loop still running after this long has lost its script: fail instead of hanging.
 inline constexpr int kModalWatchdogMs = 5000;
 inline constexpr int kModalPollMs = 10;
@@ -163,6 +174,14 @@ inline void Click(const QWidget& window, const QString& text) {
   QAbstractButton* button = FindButton(window, text);
   ASSERT_NE(button, nullptr) << "no button \"" << text.toStdString() << "\"";
   QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Clicks the button with this text and returns the message boxes the click brought up.
+inline Messages MessagesOfClick(PromptRecorder& prompts, const QWidget& window,
+                                const QString& text) {
+  prompts.messages.clear();
+  Click(window, text);
+  return prompts.messages;
 }
 
 // Replaces the named box's text by typing, key by key, so validators see every keystroke.

@@ -2,17 +2,14 @@
 // it prints, what it writes, and its exit status for every kind of answer.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/version.h"
 #include "looppatch/loop_table.h"
+#include "tests/child_process.h"
+#include "tests/loop_wave.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -20,52 +17,17 @@ namespace {
 constexpr std::uint8_t kAudioByte = 0x11;
 constexpr std::size_t kDataBytes = 4000;  // 2000 mono frames, 1000 stereo ones
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Text(const Bytes& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
+using Outcome = ProgramRun;
 
 Bytes Wave(std::uint16_t channels, const std::vector<std::uint32_t>& byteOffsets) {
-  Bytes bytes = CanonicalWave(channels, kDataBytes, kAudioByte);
-  for (std::size_t i = 0; i < byteOffsets.size(); ++i) {
-    const LoopRecord record = LoopRecord::FromByteOffset(byteOffsets[i]);
-    std::copy(record.bytes.begin(), record.bytes.end(),
-              bytes.begin() + kLoopTableOffset + i * kLoopRecordBytes);
-  }
-  return bytes;
+  return WaveWithRecords(channels, byteOffsets, kDataBytes, kAudioByte);
 }
 
 class LoopCliTest : public ::testing::Test {
  protected:
   // Runs loop with args, with no display and no Qt platform named, so any start of the GUI
   // would end the child with Qt's abort.
-  Outcome Loop(const std::vector<std::string>& args) {
-    const std::string out = m_dir.File("stdout"), err = m_dir.File("stderr");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::unsetenv("DISPLAY");
-      ::unsetenv("WAYLAND_DISPLAY");
-      ::unsetenv("QT_QPA_PLATFORM");
-      const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(outFd, STDOUT_FILENO);
-      ::dup2(errFd, STDERR_FILENO);
-      std::vector<char*> argv{const_cast<char*>(LOOP_PROGRAM)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(LOOP_PROGRAM, argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Text(ReadBytes(out)),
-            Text(ReadBytes(err))};
-  }
+  Outcome Loop(const std::vector<std::string>& args) { return RunProgram(LOOP_PROGRAM, args); }
   std::string Save(const std::string& name, const Bytes& bytes) {
     const std::string path = m_dir.File(name);
     WriteBytes(path, bytes);

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "file_faults.h"
 #include "gui_support.h"
+#include "loop_wave.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_dlg.h"
 #include "resources/loop_rc.h"
@@ -28,7 +30,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Messages = std::vector<std::string>;
 
 constexpr char kPatched[] = "File Patched and Saved";
 constexpr char kOpenError[] = "Error Opening File";
@@ -36,7 +37,6 @@ constexpr char kNotWave[] = "Not a wave file with a 44-byte header";
 constexpr char kNoFile[] = "You must open a file first";
 constexpr char kNotPcm16[] = "Not a 16-bit PCM wave file with one or two channels";
 constexpr char kReplaced[] = "The file was replaced or removed after it was opened";
-constexpr char kNotAnInteger[] = "Please enter an integer.";
 constexpr char kHelp[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
 
@@ -54,13 +54,7 @@ QString PointBox(std::size_t i) {
 // byte offsets from slot 1 on.
 Bytes Wave(std::uint8_t channels, const std::vector<std::uint32_t>& byteOffsets,
            std::size_t dataBytes = kDataBytes) {
-  Bytes bytes = CanonicalWave(channels, dataBytes, kAudioByte);
-  for (std::size_t i = 0; i < byteOffsets.size(); ++i) {
-    const LoopRecord record = LoopRecord::FromByteOffset(byteOffsets[i]);
-    std::copy(record.bytes.begin(), record.bytes.end(),
-              bytes.begin() + kLoopTableOffset + i * kLoopRecordBytes);
-  }
-  return bytes;
+  return WaveWithRecords(channels, byteOffsets, dataBytes, kAudioByte);
 }
 
 // The same file with another sample format in its header.
@@ -81,11 +75,6 @@ Bytes WithListChunk(const Bytes& canonical) {
   PutLe32(&bytes[kRiffSizeOffset], static_cast<std::uint32_t>(bytes.size() - kChunkHeaderBytes));
   return bytes;
 }
-
-// Disarms an injected fault that a test left unused, so it cannot hit the next test.
-struct FaultGuard {
-  ~FaultGuard() { CFile::InjectFault(CFile::Fault::none, 0); }
-};
 
 // The file as it must read after Patch stored these records over it.
 Bytes WithRecords(Bytes bytes, const std::vector<std::uint32_t>& byteOffsets) {
@@ -127,9 +116,7 @@ class LoopDlgTest : public testing::Test {
 
   // Clicks the button with this text and returns the messages it brought up.
   Messages Press(CDialog& dialog, const QString& button) {
-    m_prompts.messages.clear();
-    Click(dialog, button);
-    return m_prompts.messages;
+    return MessagesOfClick(m_prompts, dialog, button);
   }
 
   // Runs the dialog with script inside it and returns how it ended; a script that leaves the

@@ -14,6 +14,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "tests/file_faults.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -26,11 +27,6 @@ constexpr unsigned kPatchMode = CFile::modeReadWrite | CFile::shareExclusive;
 Bytes Wave(std::uint8_t channelByte, std::size_t dataBytes, std::int64_t declared = -1) {
   return CanonicalWave(channelByte, dataBytes, kAudioByte, declared);
 }
-
-// Disarms an injected fault that a test left unused, so it cannot hit the next test.
-struct FaultGuard {
-  ~FaultGuard() { CFile::InjectFault(CFile::Fault::none, 0); }
-};
 
 void PutSlot(Bytes& bytes, std::size_t index, const LoopRecord& record) {
   std::copy(record.bytes.begin(), record.bytes.end(),

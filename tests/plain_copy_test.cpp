@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,8 @@
 #include <string>
 
 #include "looppatch/loop_table.h"
+#include "tests/child_process.h"
+#include "tests/file_faults.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -226,9 +227,7 @@ TEST_F(PlainCopyTest, TheSourceIsNeverReplacedAndALinkAtTheDestinationIsNotFollo
 // Every failure on the way, injected or real, leaves the old destination as it was and no
 // temporary file behind.
 TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
-  struct Disarm {
-    ~Disarm() { CFile::InjectFault(CFile::Fault::none, 0); }
-  } disarm;
+  const FaultGuard guard;
   const Bytes source =
       RiffBuilder().Fmt(1, 1, 16).Chunk("LIST", ListInfo()).Chunk("data", Samples(400)).Done();
   const std::string from = Save("song.wav", source);
@@ -252,14 +251,11 @@ TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
   ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
   ASSERT_EQ(::chmod(from.c_str(), 0644), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
-    ::_exit(WritePlainCopy(from, locked + "/copy.wav") == OsErrorText(EACCES) ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(InChild([&] {
+              if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+              return WritePlainCopy(from, locked + "/copy.wav") == OsErrorText(EACCES) ? 0 : 1;
+            }),
+            0);
   EXPECT_TRUE(fs::is_empty(locked));
 }
 

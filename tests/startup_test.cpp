@@ -2,8 +2,6 @@
 // only one application object.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "child_process.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/winapp.h"
@@ -51,21 +50,17 @@ class OversizeWriterApp : public CWinApp {
 
 TEST(StartUp, AWritePastTheFileSizeLimitFailsInsteadOfKillingTheProgram) {
   ScratchDir scratch;
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const rlimit limit{kFileSizeLimit, kFileSizeLimit};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    OversizeWriterApp app(scratch.File("big.bin"));
-    char name[] = "startup_test";
-    char* argv[] = {name, nullptr};
-    std::_Exit(AfxWinMain(1, argv) == 0 ? kWriteDidNotFail : kOtherOutcome);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), kWriteFailedWithEfbig);
+  // A child killed by the limit's signal fails the test with the signal's number.
+  EXPECT_EQ(InChild([&] {
+              ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+              const rlimit limit{kFileSizeLimit, kFileSizeLimit};
+              ::setrlimit(RLIMIT_FSIZE, &limit);
+              OversizeWriterApp app(scratch.File("big.bin"));
+              char name[] = "startup_test";
+              char* argv[] = {name, nullptr};
+              return AfxWinMain(1, argv) == 0 ? kWriteDidNotFail : kOtherOutcome;
+            }),
+            kWriteFailedWithEfbig);
 }
 
 // ---- What the user sees when a program starts: its window, active, in the desktop's font,
@@ -76,7 +71,7 @@ constexpr int kFirstChoice = 1000;
 constexpr int kSecondChoice = 1001;
 constexpr int kWaitForFocusMs = 5000;
 constexpr int kPollMs = 10;
-int g_report = -1;  // the child writes what it found wrong here, one line per finding
+std::string g_report;  // what the child found wrong, one line per finding
 
 ResourceSet StartResources() {
   ResourceSet set;
@@ -94,8 +89,7 @@ ResourceSet StartResources() {
 }
 
 void Report(const std::string& finding) {
-  const std::string line = finding + "\n";
-  (void)!::write(g_report, line.data(), line.size());
+  g_report += finding + "\n";
 }
 
 class StartDialog : public CDialog {
@@ -158,12 +152,7 @@ class StartApp : public CWinApp {
 // different desktop) and returns what the child reported.
 template <class App>
 std::string ReportOfAStart(const char* platform) {
-  int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) return "no pipe";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipeEnds[0]);
-    g_report = pipeEnds[1];
+  return InChild([platform] {
     ::setenv("QT_QPA_PLATFORM", platform, 1);
     const ResourceSet resources = StartResources();
     App app(resources);
@@ -171,19 +160,8 @@ std::string ReportOfAStart(const char* platform) {
     char* argv[] = {name, nullptr};
     if (AfxWinMain(1, argv) != 0) Report("exit code not 0");
     if (app.m_pMainWnd != nullptr) Report("the main window outlived the program");
-    std::_Exit(0);
-  }
-  ::close(pipeEnds[1]);
-  std::string report;
-  char buffer[256];
-  for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
-    report.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(pipeEnds[0]);
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return "no child";
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child failed\n";
-  return report;
+    return g_report;
+  });
 }
 
 TEST(StartUp, TheMainWindowOpensActiveInTheDesktopFontAndTheProgramEndsWithIt) {

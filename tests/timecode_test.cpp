@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "scratch_dir.h"
 #include "timecode/timecode_generator.h"
 #include "verify/dtmf_detector.h"
@@ -296,36 +297,6 @@ TEST_F(Generator, RangeChecks) {
   EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}), "TC.wav Created");
 }
 
-// Runs run() in a child process and brings its text back through a pipe. A child still busy
-// after kChildSeconds is killed by its alarm: the test fails instead of hanging.
-constexpr unsigned kChildSeconds = 20;
-
-std::string InChild(const std::function<std::string()>& run) {
-  int channel[2];
-  if (::pipe(channel) != 0) return "pipe failed";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(channel[0]);
-    ::alarm(kChildSeconds);
-    const std::string text = run();
-    const bool sent =
-        ::write(channel[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::_exit(sent ? 0 : 1);
-  }
-  ::close(channel[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;)
-    text.append(buffer, got);
-  ::close(channel[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << (WIFSIGNALED(status) ? "child hung or died, signal " + std::to_string(WTERMSIG(status))
-                              : "child failed");
-  return text;
-}
-
 // Records every call, and asks to cancel at the chosen one.
 class RecordingProgress : public GenerateProgress {
  public:
@@ -458,8 +429,7 @@ TEST_P(Replacement, ACancelLeavesTheOldFile) {
 TEST_P(Replacement, AKilledRunLeavesTheOldFile) {
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
+  const pid_t child = StartChild([&] {
     // Tells the parent once the first batch is in the new file, then waits to be killed.
     class Stalling : public NoProgress {
      public:
@@ -472,17 +442,15 @@ TEST_P(Replacement, AKilledRunLeavesTheOldFile) {
      private:
       int m_fd;
     } stalling(ready[1]);
-    ::alarm(kChildSeconds);
     Run(kDefault, stalling);
-    ::_exit(1);
-  }
+    return 1;
+  });
   ::close(ready[1]);
   char byte = 0;
   ASSERT_EQ(::read(ready[0], &byte, 1), 1);
   ::close(ready[0]);
   ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  const int status = WaitForChild(child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_TRUE(ReadFile("TC.wav") == "old") << fs::file_size("TC.wav") << " bytes";
   if (!GetParam()) {

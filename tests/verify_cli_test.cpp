@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QColor>
 #include <QImage>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "cli/version.h"
 #include "scratch_dir.h"
 #include "verify/report_command.h"
@@ -431,21 +430,16 @@ TEST(VerifyOutputFiles, AFailedWriteLeavesTheEarlierFileAlone) {
   ScratchDir dir;
   const std::string csv = dir.File("r.csv");
   WriteBytes(csv, Bytes(10, 'x'));
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit{200, 200};
-    if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-      ::_exit(99);
-    }
-    const CommandRun run = RunWith({"--csv", csv, "r.wav"}, FaultyReport());
-    const bool said = run.err.find("File too large") != std::string::npos;
-    ::_exit(said && Lines(run.err).size() == 1 ? run.status : 98);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(InChild([&] {
+              const rlimit limit{200, 200};
+              if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                return 99;
+              }
+              const CommandRun run = RunWith({"--csv", csv, "r.wav"}, FaultyReport());
+              const bool said = run.err.find("File too large") != std::string::npos;
+              return said && Lines(run.err).size() == 1 ? run.status : 98;
+            }),
+            2);
   EXPECT_EQ(ReadBytes(csv), Bytes(10, 'x'));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }

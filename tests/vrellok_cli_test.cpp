@@ -1,18 +1,15 @@
 // vrellok's command line, run as a child process with no display at all: what it writes, what
 // it prints on which stream, and its exit status for every outcome.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "scratch_dir.h"
 #include "timecode/timecode_generator.h"
 
@@ -20,19 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;  // exit status, or -1 when the program died of a signal
-  std::string out;
-  std::string err;
-};
-
-std::string Drain(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
-  ::close(fd);
-  return text;
-}
+using Outcome = ProgramRun;
 
 // Debug builds trace the operation's settings on stderr ("timecode=2"); what the user is told
 // is everything else.
@@ -53,34 +38,8 @@ std::string WithoutTrace(const std::string& err) {
 Outcome RunVrellok(
     const fs::path& folder, const std::vector<std::string>& args,
     const std::function<void()>& prepare = [] {}) {
-  int out[2];
-  int err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::dup2(err[1], STDERR_FILENO);
-    ::close(out[0]);
-    ::close(err[0]);
-    if (::chdir(folder.c_str()) != 0) ::_exit(127);
-    prepare();
-    std::vector<std::string> words = {VRELLOK_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    char* noDisplay[] = {nullptr};
-    ::execve(VRELLOK_PATH, argv.data(), noDisplay);
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  Outcome outcome;
-  outcome.out = Drain(out[0]);  // the outputs are short: no pipe fills while the other waits
-  outcome.err = WithoutTrace(Drain(err[0]));
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  Outcome outcome = RunProgram(VRELLOK_PATH, args, {.folder = folder, .prepare = prepare});
+  outcome.err = WithoutTrace(outcome.err);
   return outcome;
 }
 
