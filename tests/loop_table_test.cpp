@@ -68,7 +68,7 @@ class LoopTableTest : public ::testing::Test {
   Bytes Patch(const Bytes& bytes, const LoopPoints& points) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    WriteLoopTable(file, bytes[kChannelByteOffset], points);
+    WriteLoopTable(file, bytes[kChannelsOffset], points);
     EXPECT_FALSE(file.IsOpen());
     return ReadBytes(m_path);
   }
@@ -76,9 +76,9 @@ class LoopTableTest : public ::testing::Test {
   std::string Refusal(const Bytes& bytes, const LoopPoints& points) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    const std::string text = CheckLoopPoints(file, bytes[kChannelByteOffset], points);
+    const std::string text = CheckLoopPoints(file, bytes[kChannelsOffset], points);
     try {
-      WriteLoopTable(file, bytes[kChannelByteOffset], points);
+      WriteLoopTable(file, bytes[kChannelsOffset], points);
       ADD_FAILURE() << "write accepted refused points";
     } catch (const std::invalid_argument& e) {
       EXPECT_EQ(text, e.what());
@@ -264,13 +264,15 @@ TEST_F(LoopTableTest, NoPointsOnAFileWithoutRecordsWritesNothingAndCloses) {
 }
 
 TEST_F(LoopTableTest, ReadErrorsReachTheCallerWithTheirCode) {
-  CFile dir;
-  ASSERT_TRUE(dir.Open(m_dir.Path().string(), CFile::modeRead));
+  const FaultGuard guard;
+  WriteBytes(m_path, Wave(1, 200));
+  CFile file = Open();
+  CFile::InjectFault(CFile::Fault::read, EIO, 1);
   try {
-    ReadLoopTable(dir);
-    FAIL() << "a directory read as a loop table";
+    ReadLoopTable(file);
+    FAIL() << "a failed read gave a loop table";
   } catch (const CFileException& e) {
-    EXPECT_EQ(e.m_lOsError, EISDIR);
+    EXPECT_EQ(e.m_lOsError, EIO);
   }
 }
 
@@ -390,15 +392,15 @@ TEST_F(LoopTableTest, RandomFilesRoundTripAndKeepEveryOtherByte) {
     const std::size_t dataBytes = below(120);
     Bytes bytes =
         Wave(channelByte, dataBytes, below(2) ? -1 : static_cast<std::int64_t>(below(120)));
-    for (std::size_t i = kCanonicalHeaderBytes; i < bytes.size(); ++i) {
+    for (std::size_t i = kWaveHeaderBytes; i < bytes.size(); ++i) {
       bytes[i] = static_cast<std::uint8_t>(below(3) == 0 ? 0x45 : below(256));
     }
-    const std::uint64_t dataEnd = std::min<std::uint64_t>(
-        bytes.size(), kCanonicalHeaderBytes + GetLe32(&bytes[kDataSizeOffset]));
-    const std::size_t room = std::min<std::uint64_t>(
-        kLoopPointCount, (dataEnd - kCanonicalHeaderBytes) / kLoopRecordBytes);
+    const std::uint64_t dataEnd =
+        std::min<std::uint64_t>(bytes.size(), kWaveHeaderBytes + GetLe32(&bytes[kDataSizeOffset]));
+    const std::size_t room =
+        std::min<std::uint64_t>(kLoopPointCount, (dataEnd - kWaveHeaderBytes) / kLoopRecordBytes);
     const std::size_t count = below(room + 1);
-    const std::uint64_t frames = (dataEnd - kCanonicalHeaderBytes) / BytesPerFrame(channelByte);
+    const std::uint64_t frames = (dataEnd - kWaveHeaderBytes) / BytesPerFrame(channelByte);
     LoopPoints points{};
     for (std::size_t i = 0; i < count; ++i) {
       points[i] = static_cast<std::int32_t>(1 + below(frames));
