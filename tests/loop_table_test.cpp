@@ -8,12 +8,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <stdexcept>
 
+#include "tests/read_gate.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -361,6 +364,41 @@ TEST_F(LoopTableTest, FailedReadsFlushesAndClosesReachTheCallerWithTheirCode) {
   EXPECT_THROW(WriteLoopTable(file, 1, {4}), CFileException);
   EXPECT_FALSE(file.IsOpen());  // a failed close has let go all the same
   EXPECT_EQ(Read(ReadBytes(m_path)).loopPoints, (LoopPoints{4}));
+}
+
+// The lock is only advisory: another program may cut the file short after its table was read.
+// Wherever among the write's own reads that happens, the write refuses and writes nothing, in
+// particular nothing past the new end from a table buffer that came back short.
+TEST_F(LoopTableTest, AFileCutShortAfterReadingIsRefusedWhereverTheCutLands) {
+  Bytes before = Wave(2, 200);
+  for (std::size_t i = 0; i < 3; ++i) PutSlot(before, i, LoopRecord::FromByteOffset(8 * (i + 1)));
+  const std::size_t cutTo = kWaveHeaderBytes + kLoopRecordBytes;
+  for (int cutAt = 0;; ++cutAt) {
+    SCOPED_TRACE(cutAt);
+    WriteBytes(m_path, before);
+    bool refused = false;
+    int reads = 0;
+    {
+      // The gate is set before the open: a file opened while nobody watches is never held.
+      std::atomic<int> first{INT_MAX};  // the write's first read
+      ReadGate gate(m_path, [&](int read) {
+        if (read == first + cutAt) ::truncate(m_path.c_str(), static_cast<off_t>(cutTo));
+      });
+      if (!gate.Armed()) GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
+      CFile file = Open();
+      ReadLoopTable(file);
+      first = gate.Reads();
+      try {
+        WriteLoopTable(file, 2, {5, 7, 9});
+      } catch (const std::invalid_argument&) {
+        refused = true;
+      }
+      reads = gate.Reads() - first;
+    }
+    if (reads <= cutAt) break;  // the write reads no more: every place has been tried
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(ReadBytes(m_path), Bytes(before.begin(), before.begin() + cutTo));
+  }
 }
 
 // A sparse file of 4 GiB + 1 KiB: its length needs more than 32 bits, its declared data size
