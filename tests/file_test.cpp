@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <vector>
 
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/replace_file.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -252,6 +254,107 @@ TEST_F(FileTest, OnlyRegularFilesOpenAndNothingWaitsOnAFifoOrDevice) {
     EXPECT_EQ(code, ENODEV);
   }
   EXPECT_EQ(OpenErrorOf(m_path, CFile::modeRead), 0);
+}
+
+// --- ReplacementFile ------------------------------------------------------------------------
+
+using Names = std::set<std::string>;
+
+Names NamesIn(const std::filesystem::path& folder) {
+  Names names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Both kinds of new file: unnamed, and the hidden named one of file systems without unnamed files.
+class ReplacementFileTest : public FileTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  int Create(ReplacementFile& file, const std::string& path) const {
+    file.UseNamedFileOnly(GetParam());
+    return file.Create(path);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ReplacementFileTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST_P(ReplacementFileTest, TheNewFileIsUnseenUntilCommitThenHasTheUsualPermissions) {
+  const mode_t oldMask = ::umask(027);
+  const std::string out = m_dir.File("out.wav");
+  ReplacementFile file;
+  const int created = Create(file, out);
+  ::umask(oldMask);
+  ASSERT_EQ(created, 0);
+  ASSERT_EQ(file.Write("abc", 3), 0);
+  const Names during = NamesIn(m_dir.Path());
+  if (GetParam()) {
+    ASSERT_EQ(during.size(), 2u);
+    EXPECT_EQ(during.begin()->rfind(".out.wav.", 0), 0u) << *during.begin();  // "." sorts first
+  } else {
+    EXPECT_EQ(during, Names{"a.wav"});
+  }
+  ASSERT_EQ(file.Commit(), 0);
+  EXPECT_TRUE(file.Replaced());
+  EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "out.wav"}));
+  EXPECT_EQ(ReadBytes(out), (Bytes{'a', 'b', 'c'}));
+  struct stat info {};
+  ASSERT_EQ(::stat(out.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// Every failure, and giving up, leaves the earlier file as it was and nothing beside it.
+TEST_P(ReplacementFileTest, AFailureOrDiscardLeavesTheOldFileAndNothingElse) {
+  struct Disarm {
+    ~Disarm() { CFile::InjectFault(CFile::Fault::none, 0); }
+  } disarm;
+  const std::pair<CFile::Fault, int> faults[] = {{CFile::Fault::none, 0},
+                                                 {CFile::Fault::write, ENOSPC},
+                                                 {CFile::Fault::flush, EIO},
+                                                 {CFile::Fault::close, EDQUOT}};
+  for (const auto& [fault, code] : faults) {
+    SCOPED_TRACE(code);
+    {
+      ReplacementFile file;
+      ASSERT_EQ(Create(file, m_path), 0);
+      CFile::InjectFault(fault, code);
+      const int error = file.Write("new", 3);
+      if (fault == CFile::Fault::none) continue;  // given up before Commit
+      EXPECT_EQ(error == 0 ? file.Commit() : error, code);
+      EXPECT_FALSE(file.Replaced());
+    }
+    EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+  }
+}
+
+// A link, a FIFO or a device at the name is replaced by the new file and never opened; a folder
+// there is refused before anything is written.
+TEST_P(ReplacementFileTest, WhateverHasTheNameIsReplacedButAFolder) {
+  const std::string link = m_dir.File("link.wav");
+  const std::string fifo = m_dir.File("fifo.wav");
+  std::filesystem::create_symlink(m_path, link);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& name : {link, fifo}) {
+    SCOPED_TRACE(name);
+    ReplacementFile file;
+    ASSERT_EQ(Create(file, name), 0);
+    ASSERT_EQ(file.Write("new", 3), 0);
+    ASSERT_EQ(file.Commit(), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(name)));
+    EXPECT_EQ(ReadBytes(name), (Bytes{'n', 'e', 'w'}));
+  }
+  EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+
+  const std::string folder = m_dir.File("folder.wav");
+  std::filesystem::create_directory(folder);
+  ReplacementFile file;
+  EXPECT_EQ(Create(file, folder), EISDIR);
+  EXPECT_EQ(Create(file, folder + "/"), EISDIR);
+  EXPECT_EQ(Create(file, m_dir.File("missing/out.wav")), ENOENT);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "fifo.wav", "folder.wav", "link.wav"}));
 }
 
 }  // namespace
