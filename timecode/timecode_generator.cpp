@@ -39,7 +39,7 @@ constexpr TimecodeType kFastType = {"dtmf44.bin", "ERROR-> DTMF44.bin not found"
 // the disk always has work queued and a cancel is heard after each step. Steps are sized by how
 // long the disk takes: large on a fast disk (few calls), small on a slow stick, so that no wait
 // lasts much longer than a tenth of a second.
-constexpr off_t kFirstFlushStepBytes = 4 * 1024 * 1024;
+constexpr off_t kFirstFlushStepBytes = 1024 * 1024;
 constexpr off_t kLeastFlushStepBytes = 512 * 1024;
 constexpr off_t kMostFlushStepBytes = 64 * 1024 * 1024;
 constexpr auto kLongestFlushWait = std::chrono::milliseconds(100);
