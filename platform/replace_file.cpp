@@ -110,7 +110,6 @@ int ReplacementFile::Commit() {
     return errno;
   }
   m_hiddenName.clear();
-  m_replaced = true;
   // The rename is on the disk only once the folder's own entry list is.
   if (::fsync(m_folderFd) != 0) return errno;
   return 0;
@@ -140,6 +139,5 @@ void ReplacementFile::Discard() {
   m_hiddenName.clear();
   if (m_folderFd >= 0) ::close(std::exchange(m_folderFd, -1));
   m_finalName.clear();
-  m_replaced = false;
   errno = error;
 }

@@ -39,10 +39,8 @@ class ReplacementFile {
   int Write(const void* bytes, std::size_t count);
 
   // fsync, then the rename over the name, then the folder's fsync. When only the last step
-  // fails, the new file already has the name (Replaced() says so) but the rename may not survive
-  // a power loss.
+  // fails, the new file already has the name, but the rename may not survive a power loss.
   int Commit();
-  bool Replaced() const { return m_replaced; }
 
   // Removes the new file, unless it has replaced the old one.
   void Discard();
@@ -55,5 +53,4 @@ class ReplacementFile {
   std::string m_finalName;
   std::string m_hiddenName;  // empty while the file is unnamed
   bool m_namedOnly = false;
-  bool m_replaced = false;
 };

@@ -296,7 +296,6 @@ TEST_P(ReplacementFileTest, TheNewFileIsUnseenUntilCommitThenHasTheUsualPermissi
     EXPECT_EQ(during, Names{"a.wav"});
   }
   ASSERT_EQ(file.Commit(), 0);
-  EXPECT_TRUE(file.Replaced());
   EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "out.wav"}));
   EXPECT_EQ(ReadBytes(out), (Bytes{'a', 'b', 'c'}));
   struct stat info {};
@@ -322,7 +321,6 @@ TEST_P(ReplacementFileTest, AFailureOrDiscardLeavesTheOldFileAndNothingElse) {
       const int error = file.Write("new", 3);
       if (fault == CFile::Fault::none) continue;  // given up before Commit
       EXPECT_EQ(error == 0 ? file.Commit() : error, code);
-      EXPECT_FALSE(file.Replaced());
     }
     EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
     EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
