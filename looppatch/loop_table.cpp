@@ -31,10 +31,10 @@ std::uint64_t SlotOffset(std::size_t index) {
 // the data holds more than its samples. Before byte 44 there is none at all.
 std::uint64_t SampleDataEnd(CFile& file) {
   const std::uint64_t length = file.GetLength();
-  if (length < kCanonicalHeaderBytes) return kLoopTableOffset;
+  if (length < kWaveHeaderBytes) return kLoopTableOffset;
   std::uint8_t size[sizeof(std::uint32_t)] = {};
   ReadAt(file, kDataSizeOffset, size, sizeof size);
-  return std::min(length, kCanonicalHeaderBytes + GetLe32(size));
+  return std::min(length, kWaveHeaderBytes + GetLe32(size));
 }
 
 // The table's bytes as they stand: from kLoopTableOffset up to the end of the last slot wholly
@@ -72,13 +72,17 @@ std::size_t LeadingRun(const LoopPoints& loopPoints) {
                                   loopPoints.begin());
 }
 
+std::string TooShortText(std::size_t count) {
+  return "The file is too short for " + std::to_string(count) + " loop points";
+}
+
 std::string BoxRefusal(std::size_t index, const char* what) {
   return "Loop point " + std::to_string(index + 1) + what;
 }
 
 // Every check reads the header fields it needs from these bytes.
 bool ReadHeader(CFile& file, WaveHeader& header) {
-  return file.GetLength() >= kCanonicalHeaderBytes &&
+  return file.GetLength() >= kWaveHeaderBytes &&
          ReadAt(file, 0, header.data(), header.size()) == header.size();
 }
 
@@ -133,8 +137,8 @@ bool StillAtItsPath(const CFile& file) {
 
 LoopTable ReadLoopTable(CFile& file) {
   LoopTable table{};
-  if (file.GetLength() > kChannelByteOffset) {
-    ReadAt(file, kChannelByteOffset, &table.channelByte, sizeof table.channelByte);
+  if (file.GetLength() > kChannelsOffset) {
+    ReadAt(file, kChannelsOffset, &table.channelByte, sizeof table.channelByte);
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
   const unsigned shift = table.channelCount == 1 ? kMonoFrameShift : kOtherFrameShift;
@@ -167,7 +171,7 @@ std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoi
   // Records beyond the sample data would overwrite whatever chunk follows it.
   const std::size_t count = LeadingRun(loopPoints);
   if (count > 0 && SlotOffset(count) > dataEnd) {
-    return "The file is too short for " + std::to_string(count) + " loop points";
+    return TooShortText(count);
   }
   return {};
 }
@@ -182,6 +186,8 @@ void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loo
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
   const std::size_t count = LeadingRun(loopPoints);
   std::vector<std::uint8_t> table = ReadTableBytes(file);
+  // The lock is only advisory: another program may have cut the file short since the check.
+  if (table.size() < count * kLoopRecordBytes) throw std::invalid_argument(TooShortText(count));
   const Slots old = SlotsOf(table);
   std::size_t changed = count;  // slots from the first up to the last one that changes
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {

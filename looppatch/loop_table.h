@@ -11,13 +11,10 @@
 #include "platform/file.h"
 #include "wave/wave_header.h"
 
-// The header positions the table depends on: the low byte of the channel count, and where the
-// sample data of a canonical file starts.
-inline constexpr std::uint64_t kChannelByteOffset = kChannelsOffset;
-inline constexpr std::uint64_t kCanonicalHeaderBytes = kWaveHeaderBytes;
-
-// The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes.
-inline constexpr std::uint64_t kLoopTableOffset = kCanonicalHeaderBytes;
+// The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes. It
+// lies over the first bytes of the sample data, which in a canonical file start right behind the
+// 44-byte header.
+inline constexpr std::uint64_t kLoopTableOffset = kWaveHeaderBytes;
 inline constexpr std::size_t kLoopRecordBytes = 6;
 inline constexpr std::size_t kLoopPointCount = 10;
 

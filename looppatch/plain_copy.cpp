@@ -4,15 +4,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <vector>
 
 #include "looppatch/loop_table.h"
+#include "platform/replace_file.h"
 #include "wave/wave_header.h"
 
 namespace {
@@ -103,35 +102,23 @@ bool SameFile(const std::string& a, const std::string& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+void ThrowIfFailed(int osError) {
+  if (osError != 0) throw CFileException(osError);
 }
 
-void CopyBytes(CFile& from, std::uint64_t offset, std::uint64_t count, CFile& to) {
+// False when the source ended before count bytes: it shrank under us, and the header written
+// first would claim samples the copy does not hold.
+bool CopyBytes(CFile& from, std::uint64_t offset, std::uint64_t count, ReplacementFile& to) {
   std::vector<std::uint8_t> block(kCopyBlockBytes);
   from.Seek(static_cast<std::int64_t>(offset), CFile::begin);
   while (count > 0) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
     const std::size_t got = from.Read(block.data(), want);
-    if (got == 0) break;  // the source shrank under us: the header then says too much
-    to.Write(block.data(), got);
+    if (got == 0) return false;
+    ThrowIfFailed(to.Write(block.data(), got));
     count -= got;
   }
-}
-
-// The folder's own entry list must reach the disk too, or the rename could be lost.
-void FlushFolder(const std::string& folder) {
-  CFile entries;
-  int error = 0;
-  if (!entries.Open(folder, CFile::modeRead, &error)) throw CFileException(error);
-  entries.Flush();
-  entries.Close();
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  return folder.empty() ? std::string(".") : folder.string();
+  return true;
 }
 
 }  // namespace
@@ -149,9 +136,8 @@ std::string PlainCopyName(const std::string& source) {
 std::string WritePlainCopy(const std::string& source, const std::string& destination) {
   if (SameFile(source, destination)) return kCopyOverSourceText;
   CFile from;
-  if (!IsRegularFile(source) || !from.Open(source, CFile::modeRead)) return kOpenErrorText;
-  CFile to;
-  std::string temporary;  // removed again unless renamed into place
+  if (!from.Open(source, CFile::modeRead)) return kOpenErrorText;
+  ReplacementFile to;  // removed again unless it has replaced the destination
   try {
     const std::optional<Samples> samples = FindPcm16Samples(from);
     if (!samples) return IsRiffWave(from) ? kNotPcm16Text : kNotCanonicalText;
@@ -159,22 +145,13 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
     std::uint64_t dataBytes = std::min(samples->bytes, kMostDataBytes);
     dataBytes -= dataBytes % (samples->format.channels * kPcm16SampleBytes);
 
-    const std::string folder = FolderOf(destination);
-    int error = 0;
-    if (!to.CreateUnique(folder, ".plain-copy.", &error)) return OsErrorText(error);
-    temporary = to.GetFilePath();
+    ThrowIfFailed(to.Create(destination));
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
-    to.Write(header.data(), header.size());
-    CopyBytes(from, samples->offset, dataBytes, to);
-    to.Flush();
-    to.Close();
-    if (std::rename(temporary.c_str(), destination.c_str()) != 0) throw CFileException(errno);
-    temporary.clear();
-    FlushFolder(folder);
+    ThrowIfFailed(to.Write(header.data(), header.size()));
+    if (!CopyBytes(from, samples->offset, dataBytes, to)) return kSourceShrankText;
+    ThrowIfFailed(to.Commit());
   } catch (const CFileException& e) {
-    to.Abort();
-    if (!temporary.empty()) std::remove(temporary.c_str());
     return e.what();
   }
   return {};

@@ -9,6 +9,7 @@
 #include "platform/file.h"
 
 inline constexpr char kCopyOverSourceText[] = "The copy cannot replace the file it is made from";
+inline constexpr char kSourceShrankText[] = "The file became shorter while it was copied";
 
 // True when the file is RIFF/WAVE with 16-bit PCM samples in one or two channels (format 1, or
 // the extensible format with the PCM subformat) and a data chunk, whatever else it holds.
@@ -19,8 +20,11 @@ std::string PlainCopyName(const std::string& source);
 
 // Writes the copy: the canonical header, then the source's data chunk byte for byte (a data
 // size beyond the end of the file is clipped to what is there; every other chunk is dropped).
-// The copy is written to a temporary file in the destination's folder, flushed and renamed into
-// place, so a failure leaves whatever was at the destination as it was; a link at the
-// destination is replaced, never followed. The source is only read, and never replaced.
+// The copy is written unseen in the destination's folder, flushed and renamed into place, so a
+// failure, or a kill, leaves whatever was at the destination as it was and nothing else behind
+// (unless only the folder's flush after the rename fails: then the copy is in place, and the
+// error is still returned). A link, FIFO or device at the destination is replaced, never
+// written through; a folder there is refused. The source is only read, and never replaced;
+// should it become shorter during the copy, the copy fails.
 // Returns "" on success, or the text to show.
 std::string WritePlainCopy(const std::string& source, const std::string& destination);

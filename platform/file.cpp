@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::size_t kErrorTextBytes = 256;
-constexpr mode_t kNewFileMode = 0666;  // narrowed by the user's umask
 
 // strerror_r comes in two shapes: the XSI one returns an int and fills the buffer, the GNU one
 // returns a pointer that may or may not be the buffer. Overloading on the result type takes
@@ -68,18 +67,8 @@ void PutAll(const void* buffer, std::size_t count, Put put) {
 
 int OpenFlagsFor(unsigned flags) {
   // Opening a FIFO that happens to carry the expected name must not wait for a writer.
-  int osFlags = O_CLOEXEC | O_NONBLOCK;
-  if (flags & CFile::modeReadWrite) {
-    osFlags |= O_RDWR;
-  } else if (flags & CFile::modeWrite) {
-    osFlags |= O_WRONLY;
-  } else {
-    osFlags |= O_RDONLY;
-  }
-  // No O_TRUNC here: truncating before the lock is held would destroy a file another CFile
-  // holds exclusively.
-  if (flags & CFile::modeCreate) osFlags |= O_CREAT;
-  return osFlags;
+  const int osFlags = O_CLOEXEC | O_NONBLOCK;
+  return osFlags | ((flags & CFile::modeReadWrite) ? O_RDWR : O_RDONLY);
 }
 
 int WhenceFor(CFile::SeekPosition from) {
@@ -122,12 +111,19 @@ CFile::~CFile() {
 bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
   // Reopening lets go of the file held so far, so a failed open leaves nothing open.
   Abort();
-  int fd = ::open(path.c_str(), OpenFlagsFor(flags), kNewFileMode);
+  const int fd = ::open(path.c_str(), OpenFlagsFor(flags));
+  // A device or FIFO that happens to carry a wave file's name is no file to read or patch: the
+  // first bytes of a disk may well look like a canonical header.
+  struct stat info {};
+  bool ok = fd >= 0 && ::fstat(fd, &info) == 0;
+  if (ok && !S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
+    ok = false;
+  }
   // Every CFile takes an advisory lock; an exclusive one conflicts with any other CFile on the
   // same file, in this process or another, because each open has its own open file description.
   const int lock = (flags & shareExclusive) ? LOCK_EX : LOCK_SH;
-  bool ok = fd >= 0 && ::flock(fd, lock | LOCK_NB) == 0;
-  if (ok && (flags & modeCreate)) ok = ::ftruncate(fd, 0) == 0;
+  ok = ok && ::flock(fd, lock | LOCK_NB) == 0;
   if (!ok) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
@@ -139,31 +135,12 @@ bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
   return true;
 }
 
-bool CFile::CreateUnique(const std::string& folder, const std::string& prefix, int* osError) {
-  Abort();
-  std::string name = folder + "/" + prefix + "XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    if (fd >= 0) {
-      ::unlink(name.c_str());
-      ::close(fd);
-    }
-    if (osError) *osError = error;
-    return false;
-  }
-  // mkostemp makes the file private to its owner; it is to become an ordinary file, with the
-  // permissions any new file gets under the user's umask.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, kNewFileMode & ~mask);
-  m_fd = fd;
-  m_path = name;
-  return true;
-}
-
 void CFile::InjectFault(Fault kind, int osError, unsigned skip) {
   g_fault = {kind, osError, skip};
+}
+
+bool CFile::InjectedFaultDue(Fault kind) {
+  return FaultDue(kind);
 }
 
 std::uint64_t CFile::GetLength() const {

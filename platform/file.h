@@ -25,10 +25,8 @@ class CFile {
  public:
   enum OpenFlags : unsigned {
     modeRead = 0x0000,
-    modeWrite = 0x0001,
     modeReadWrite = 0x0002,
     shareExclusive = 0x0010,  // no other CFile may hold the file open at the same time
-    modeCreate = 0x1000,      // create if missing, truncate if present
   };
   enum SeekPosition { begin, current, end };
 
@@ -39,21 +37,17 @@ class CFile {
   CFile& operator=(const CFile&) = delete;
   ~CFile();  // closes without throwing
 
-  // False when the file cannot be opened; then osError (if given) receives errno.
-  // Without modeCreate a missing file is never created. Any file held so far is closed first,
-  // so after a failed open nothing is open. Without shareExclusive the file is held shared:
-  // several such opens coexist, but none alongside an exclusive one.
+  // False when the file cannot be opened; then osError (if given) receives errno. A missing file
+  // is never created. Only a regular file (or a link to one) opens: a folder is refused with
+  // EISDIR, a FIFO, socket or device with ENODEV, without waiting on it. Any file held so far is
+  // closed first, so after a failed open nothing is open. Without shareExclusive the file is
+  // held shared: several such opens coexist, but none alongside an exclusive one.
   bool Open(const std::string& path, unsigned flags, int* osError = nullptr);
   bool IsOpen() const { return m_fd >= 0; }
   const std::string& GetFilePath() const { return m_path; }
   // True when path names the very file held open here (same device and inode), whatever
   // spelling or link leads to it.
   bool RefersTo(const std::string& path) const;
-
-  // A new, empty file with a unique name in folder, open for reading and writing and held
-  // exclusively; nobody else meets it by a name they chose. False when it cannot be made, then
-  // osError (if given) receives errno. GetFilePath() gives the name it got.
-  bool CreateUnique(const std::string& folder, const std::string& prefix, int* osError = nullptr);
 
   // Every call below throws CFileException on failure.
   std::uint64_t GetLength() const;
@@ -72,6 +66,9 @@ class CFile {
   // the file; a failed close still lets go of the descriptor. One fault is armed at a time.
   enum class Fault { none, read, write, flush, close };
   static void InjectFault(Fault kind, int osError, unsigned skip = 0);
+  // For the other writers of this library that share the seam: true when the armed fault is
+  // due for this call; it then disarms and leaves its code in errno.
+  static bool InjectedFaultDue(Fault kind);
 
  private:
   int m_fd = -1;

@@ -7,12 +7,16 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
+#include <vector>
 
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/replace_file.h"
 #include "tests/child_process.h"
 #include "tests/file_faults.h"
 #include "tests/scratch_dir.h"
@@ -80,23 +84,9 @@ TEST_F(FileTest, ReadOnlyFileRefusesReadWriteOpenWithEacces) {
   EXPECT_EQ(OpenErrorOf(m_path, CFile::modeRead), 0);
 }
 
-TEST_F(FileTest, DirectoryRefusesReadWriteOpenWithEisdir) {
+TEST_F(FileTest, DirectoryRefusesEveryOpenWithEisdir) {
   EXPECT_EQ(OpenErrorOf(m_dir.Path().string(), kPatchMode), EISDIR);
-}
-
-TEST_F(FileTest, CreateMakesAMissingFileAndEmptiesAnExistingOne) {
-  CFile file;
-  ASSERT_TRUE(file.Open(m_dir.File("new.wav"), CFile::modeCreate | CFile::modeWrite));
-  EXPECT_EQ(file.GetLength(), 0u);
-  ASSERT_TRUE(file.Open(m_path, CFile::modeCreate | kPatchMode));
-  EXPECT_EQ(file.GetLength(), 0u);
-}
-
-TEST_F(FileTest, CreateLeavesALockedFileIntact) {
-  CFile holder;
-  ASSERT_TRUE(holder.Open(m_path, kPatchMode));
-  EXPECT_EQ(OpenErrorOf(m_path, CFile::modeCreate | kPatchMode), EWOULDBLOCK);
-  EXPECT_EQ(holder.GetLength(), 5u);
+  EXPECT_EQ(OpenErrorOf(m_dir.Path().string(), CFile::modeRead), EISDIR);
 }
 
 TEST_F(FileTest, ReopeningLetsGoOfTheFileHeldSoFar) {
@@ -140,30 +130,6 @@ TEST(FileErrorTest, ExceptionCarriesCodeAndTheSystemsText) {
   EXPECT_FALSE(OsErrorText(EISDIR).empty());
 }
 
-TEST_F(FileTest, ReadOnADirectoryThrowsEisdir) {
-  CFile dir;
-  ASSERT_TRUE(dir.Open(m_dir.Path().string(), CFile::modeRead));
-  std::uint8_t byte = 0;
-  try {
-    dir.Read(&byte, 1);
-    FAIL() << "read on a directory succeeded";
-  } catch (const CFileException& e) {
-    EXPECT_EQ(e.m_lOsError, EISDIR);
-    EXPECT_EQ(std::string(e.what()), OsErrorText(EISDIR));
-  }
-}
-
-TEST(FileErrorTest, WriteToAFullDeviceThrowsEnospc) {
-  CFile full;
-  ASSERT_TRUE(full.Open("/dev/full", CFile::modeWrite));
-  try {
-    full.Write("x", 1);
-    FAIL() << "write to /dev/full succeeded";
-  } catch (const CFileException& e) {
-    EXPECT_EQ(e.m_lOsError, ENOSPC);
-  }
-}
-
 // A file-size limit stands in for a full disk: the write stops part way and the next attempt
 // fails with EFBIG, which the child reports as its exit code.
 TEST_F(FileTest, WritePastTheFileSizeLimitThrowsEfbig) {
@@ -173,7 +139,7 @@ TEST_F(FileTest, WritePastTheFileSizeLimitThrowsEfbig) {
       return kChildSetupFailed;
     }
     CFile file;
-    if (!file.Open(m_path, CFile::modeCreate | kPatchMode)) return kChildSetupFailed;
+    if (!file.Open(m_path, kPatchMode)) return kChildSetupFailed;
     const Bytes block(64, 0x11);
     try {
       file.Write(block.data(), block.size());
@@ -255,34 +221,124 @@ TEST_F(FileTest, AnInjectedFaultFailsTheNamedCallOnceAndTouchesNothing) {
   EXPECT_EQ(OpenErrorOf(m_path, kPatchMode), 0);  // the descriptor and its lock are gone
 }
 
-TEST_F(FileTest, CreateUniqueMakesAFreshPrivateNameWithTheUsualPermissions) {
-  const mode_t oldMask = ::umask(022);
-  CFile a, b;
-  ASSERT_TRUE(a.CreateUnique(m_dir.Path().string(), ".tmp."));
-  ASSERT_TRUE(b.CreateUnique(m_dir.Path().string(), ".tmp."));
-  ::umask(oldMask);
-  EXPECT_NE(a.GetFilePath(), b.GetFilePath());
-  EXPECT_EQ(std::filesystem::path(a.GetFilePath()).parent_path(), m_dir.Path());
-  EXPECT_EQ(a.GetLength(), 0u);
-  struct stat info {};
-  ASSERT_EQ(::stat(a.GetFilePath().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
-  EXPECT_EQ(OpenErrorOf(a.GetFilePath(), CFile::modeRead), EWOULDBLOCK);
-  int error = 0;
-  EXPECT_FALSE(a.CreateUnique(m_dir.File("missing"), ".tmp.", &error));
-  EXPECT_EQ(error, ENOENT);
-  EXPECT_FALSE(a.IsOpen());
-}
-
-// A FIFO carrying a wave file's name must not hang the program waiting for a writer.
-TEST_F(FileTest, OpeningAFifoDoesNotWait) {
+// A FIFO or a device carrying a wave file's name is refused at once, read-only as well as for
+// patching: the first bytes of a disk may look like a canonical header, and a FIFO would wait.
+TEST_F(FileTest, OnlyRegularFilesOpenAndNothingWaitsOnAFifoOrDevice) {
   const std::string fifo = m_dir.File("fifo.wav");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  const int code = InChild([&] {
-    CFile file;
-    return file.Open(fifo, CFile::modeRead) ? 0 : 1;
-  });
-  EXPECT_EQ(code, 0);
+  std::vector<std::string> odd = {fifo, "/dev/null"};
+  // A device node of one's own where this user may make one (root): the null device again.
+  const std::string device = m_dir.File("device.wav");
+  if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) odd.push_back(device);
+  const std::string link = m_dir.File("link.wav");
+  std::filesystem::create_symlink(fifo, link);
+  odd.push_back(link);
+  for (const std::string& path : odd) {
+    SCOPED_TRACE(path);
+    const int code = InChild([&] {
+      const int read = OpenErrorOf(path, CFile::modeRead);
+      return read == ENODEV ? OpenErrorOf(path, kPatchMode) : kChildSetupFailed + 1;
+    });
+    EXPECT_EQ(code, ENODEV);
+  }
+  EXPECT_EQ(OpenErrorOf(m_path, CFile::modeRead), 0);
+}
+
+// --- ReplacementFile ------------------------------------------------------------------------
+
+using Names = std::set<std::string>;
+
+Names NamesIn(const std::filesystem::path& folder) {
+  Names names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Both kinds of new file: unnamed, and the hidden named one of file systems without unnamed files.
+class ReplacementFileTest : public FileTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  int Create(ReplacementFile& file, const std::string& path) const {
+    file.UseNamedFileOnly(GetParam());
+    return file.Create(path);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ReplacementFileTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST_P(ReplacementFileTest, TheNewFileIsUnseenUntilCommitThenHasTheUsualPermissions) {
+  const mode_t oldMask = ::umask(027);
+  const std::string out = m_dir.File("out.wav");
+  ReplacementFile file;
+  const int created = Create(file, out);
+  ::umask(oldMask);
+  ASSERT_EQ(created, 0);
+  ASSERT_EQ(file.Write("abc", 3), 0);
+  const Names during = NamesIn(m_dir.Path());
+  if (GetParam()) {
+    ASSERT_EQ(during.size(), 2u);
+    EXPECT_EQ(during.begin()->rfind(".out.wav.", 0), 0u) << *during.begin();  // "." sorts first
+  } else {
+    EXPECT_EQ(during, Names{"a.wav"});
+  }
+  ASSERT_EQ(file.Commit(), 0);
+  EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "out.wav"}));
+  EXPECT_EQ(ReadBytes(out), (Bytes{'a', 'b', 'c'}));
+  struct stat info {};
+  ASSERT_EQ(::stat(out.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// Every failure, and giving up, leaves the earlier file as it was and nothing beside it.
+TEST_P(ReplacementFileTest, AFailureOrDiscardLeavesTheOldFileAndNothingElse) {
+  const FaultGuard guard;
+  const std::pair<CFile::Fault, int> faults[] = {{CFile::Fault::none, 0},
+                                                 {CFile::Fault::write, ENOSPC},
+                                                 {CFile::Fault::flush, EIO},
+                                                 {CFile::Fault::close, EDQUOT}};
+  for (const auto& [fault, code] : faults) {
+    SCOPED_TRACE(code);
+    {
+      ReplacementFile file;
+      ASSERT_EQ(Create(file, m_path), 0);
+      CFile::InjectFault(fault, code);
+      const int error = file.Write("new", 3);
+      if (fault == CFile::Fault::none) continue;  // given up before Commit
+      EXPECT_EQ(error == 0 ? file.Commit() : error, code);
+    }
+    EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+  }
+}
+
+// A link, a FIFO or a device at the name is replaced by the new file and never opened; a folder
+// there is refused before anything is written.
+TEST_P(ReplacementFileTest, WhateverHasTheNameIsReplacedButAFolder) {
+  const std::string link = m_dir.File("link.wav");
+  const std::string fifo = m_dir.File("fifo.wav");
+  std::filesystem::create_symlink(m_path, link);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& name : {link, fifo}) {
+    SCOPED_TRACE(name);
+    ReplacementFile file;
+    ASSERT_EQ(Create(file, name), 0);
+    ASSERT_EQ(file.Write("new", 3), 0);
+    ASSERT_EQ(file.Commit(), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(name)));
+    EXPECT_EQ(ReadBytes(name), (Bytes{'n', 'e', 'w'}));
+  }
+  EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+
+  const std::string folder = m_dir.File("folder.wav");
+  std::filesystem::create_directory(folder);
+  ReplacementFile file;
+  EXPECT_EQ(Create(file, folder), EISDIR);
+  EXPECT_EQ(Create(file, folder + "/"), EISDIR);
+  EXPECT_EQ(Create(file, m_dir.File("missing/out.wav")), ENOENT);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "fifo.wav", "folder.wav", "link.wav"}));
 }
 
 }  // namespace

@@ -321,7 +321,7 @@ TEST_F(LoopDlgTest, AFileWithoutTheCanonicalHeaderIsRefusedAndThePreviousOneStay
   std::copy_n("LIST", 4, extended.begin() + kDataIdOffset);  // a chunk before the data
   const std::vector<std::pair<std::string, Bytes>> refused = {
       {"extended.wav", extended},
-      {"short.wav", Bytes(kCanonicalHeaderBytes - 1, kAudioByte)},
+      {"short.wav", Bytes(kWaveHeaderBytes - 1, kAudioByte)},
       {"empty.wav", {}},
       {"text.wav", Bytes(kDataBytes, 'E')}};
   Run([&](TestLoopDlg& dialog) {
@@ -464,9 +464,9 @@ TEST_F(LoopDlgTest, ATimecodeFileFromVrellokTakesLoopPoints) {
 
   const Bytes after = ReadBytes(path);
   ASSERT_EQ(after.size(), before.size());
-  EXPECT_TRUE(std::equal(before.begin(), before.begin() + kCanonicalHeaderBytes, after.begin()));
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + kWaveHeaderBytes, after.begin()));
   EXPECT_EQ(GetLe32(&after[kRiffSizeOffset]), after.size() - kChunkHeaderBytes);
-  EXPECT_EQ(GetLe32(&after[kDataSizeOffset]), after.size() - kCanonicalHeaderBytes);
+  EXPECT_EQ(GetLe32(&after[kDataSizeOffset]), after.size() - kWaveHeaderBytes);
   EXPECT_EQ(Bytes(after.begin() + kLoopTableOffset, after.begin() + 62),
             (Bytes{0x45, 0x4D, 0xD0, 0x07, 0, 0, 0x45, 0x4D, 0x50, 0xC3, 0, 0, 0x45, 0x4D, 0xA0,
                    0x86, 0x01, 0}));

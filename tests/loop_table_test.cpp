@@ -8,13 +8,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <stdexcept>
 
 #include "tests/file_faults.h"
+#include "tests/read_gate.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -64,7 +67,7 @@ class LoopTableTest : public ::testing::Test {
   Bytes Patch(const Bytes& bytes, const LoopPoints& points) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    WriteLoopTable(file, bytes[kChannelByteOffset], points);
+    WriteLoopTable(file, bytes[kChannelsOffset], points);
     EXPECT_FALSE(file.IsOpen());
     return ReadBytes(m_path);
   }
@@ -72,9 +75,9 @@ class LoopTableTest : public ::testing::Test {
   std::string Refusal(const Bytes& bytes, const LoopPoints& points) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    const std::string text = CheckLoopPoints(file, bytes[kChannelByteOffset], points);
+    const std::string text = CheckLoopPoints(file, bytes[kChannelsOffset], points);
     try {
-      WriteLoopTable(file, bytes[kChannelByteOffset], points);
+      WriteLoopTable(file, bytes[kChannelsOffset], points);
       ADD_FAILURE() << "write accepted refused points";
     } catch (const std::invalid_argument& e) {
       EXPECT_EQ(text, e.what());
@@ -260,13 +263,15 @@ TEST_F(LoopTableTest, NoPointsOnAFileWithoutRecordsWritesNothingAndCloses) {
 }
 
 TEST_F(LoopTableTest, ReadErrorsReachTheCallerWithTheirCode) {
-  CFile dir;
-  ASSERT_TRUE(dir.Open(m_dir.Path().string(), CFile::modeRead));
+  const FaultGuard guard;
+  WriteBytes(m_path, Wave(1, 200));
+  CFile file = Open();
+  CFile::InjectFault(CFile::Fault::read, EIO, 1);
   try {
-    ReadLoopTable(dir);
-    FAIL() << "a directory read as a loop table";
+    ReadLoopTable(file);
+    FAIL() << "a failed read gave a loop table";
   } catch (const CFileException& e) {
-    EXPECT_EQ(e.m_lOsError, EISDIR);
+    EXPECT_EQ(e.m_lOsError, EIO);
   }
 }
 
@@ -357,6 +362,41 @@ TEST_F(LoopTableTest, FailedReadsFlushesAndClosesReachTheCallerWithTheirCode) {
   EXPECT_EQ(Read(ReadBytes(m_path)).loopPoints, (LoopPoints{4}));
 }
 
+// The lock is only advisory: another program may cut the file short after its table was read.
+// Wherever among the write's own reads that happens, the write refuses and writes nothing, in
+// particular nothing past the new end from a table buffer that came back short.
+TEST_F(LoopTableTest, AFileCutShortAfterReadingIsRefusedWhereverTheCutLands) {
+  Bytes before = Wave(2, 200);
+  for (std::size_t i = 0; i < 3; ++i) PutSlot(before, i, LoopRecord::FromByteOffset(8 * (i + 1)));
+  const std::size_t cutTo = kWaveHeaderBytes + kLoopRecordBytes;
+  for (int cutAt = 0;; ++cutAt) {
+    SCOPED_TRACE(cutAt);
+    WriteBytes(m_path, before);
+    bool refused = false;
+    int reads = 0;
+    {
+      // The gate is set before the open: a file opened while nobody watches is never held.
+      std::atomic<int> first{INT_MAX};  // the write's first read
+      ReadGate gate(m_path, [&](int read) {
+        if (read == first + cutAt) ::truncate(m_path.c_str(), static_cast<off_t>(cutTo));
+      });
+      if (!gate.Armed()) GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
+      CFile file = Open();
+      ReadLoopTable(file);
+      first = gate.Reads();
+      try {
+        WriteLoopTable(file, 2, {5, 7, 9});
+      } catch (const std::invalid_argument&) {
+        refused = true;
+      }
+      reads = gate.Reads() - first;
+    }
+    if (reads <= cutAt) break;  // the write reads no more: every place has been tried
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(ReadBytes(m_path), Bytes(before.begin(), before.begin() + cutTo));
+  }
+}
+
 // A sparse file of 4 GiB + 1 KiB: its length needs more than 32 bits, its declared data size
 // is the largest a header holds, and the last frame that size reaches can be stored.
 TEST_F(LoopTableTest, AFileBeyondFourGibibytesPatchesLikeAnyOther) {
@@ -386,15 +426,15 @@ TEST_F(LoopTableTest, RandomFilesRoundTripAndKeepEveryOtherByte) {
     const std::size_t dataBytes = below(120);
     Bytes bytes =
         Wave(channelByte, dataBytes, below(2) ? -1 : static_cast<std::int64_t>(below(120)));
-    for (std::size_t i = kCanonicalHeaderBytes; i < bytes.size(); ++i) {
+    for (std::size_t i = kWaveHeaderBytes; i < bytes.size(); ++i) {
       bytes[i] = static_cast<std::uint8_t>(below(3) == 0 ? 0x45 : below(256));
     }
-    const std::uint64_t dataEnd = std::min<std::uint64_t>(
-        bytes.size(), kCanonicalHeaderBytes + GetLe32(&bytes[kDataSizeOffset]));
-    const std::size_t room = std::min<std::uint64_t>(
-        kLoopPointCount, (dataEnd - kCanonicalHeaderBytes) / kLoopRecordBytes);
+    const std::uint64_t dataEnd =
+        std::min<std::uint64_t>(bytes.size(), kWaveHeaderBytes + GetLe32(&bytes[kDataSizeOffset]));
+    const std::size_t room =
+        std::min<std::uint64_t>(kLoopPointCount, (dataEnd - kWaveHeaderBytes) / kLoopRecordBytes);
     const std::size_t count = below(room + 1);
-    const std::uint64_t frames = (dataEnd - kCanonicalHeaderBytes) / BytesPerFrame(channelByte);
+    const std::uint64_t frames = (dataEnd - kWaveHeaderBytes) / BytesPerFrame(channelByte);
     LoopPoints points{};
     for (std::size_t i = 0; i < count; ++i) {
       points[i] = static_cast<std::int32_t>(1 + below(frames));

@@ -5,16 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
 #include "looppatch/loop_table.h"
 #include "tests/child_process.h"
 #include "tests/file_faults.h"
+#include "tests/read_gate.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -257,6 +260,48 @@ TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
             }),
             0);
   EXPECT_TRUE(fs::is_empty(locked));
+}
+
+// A copy killed part way (here by the file-size limit's own signal, at the write that crosses it)
+// leaves the old destination as it was and, its new file being unnamed, nothing at all behind.
+TEST_F(PlainCopyTest, AKilledCopyLeavesNothingBehind) {
+  const Bytes source =
+      RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", Samples(64000)).Done();
+  const std::string from = Save("song.wav", source);
+  const Bytes old = {9, 9, 9};
+  const std::string to = Save("song-plain.wav", old);
+  const int status = WaitForChild(StartChild([&] {
+    const rlimit limit{16384, 16384};
+    std::signal(SIGXFSZ, SIG_DFL);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    WritePlainCopy(from, to);
+    return 1;
+  }));
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  EXPECT_EQ(ReadBytes(to), old);
+  EXPECT_EQ(ReadBytes(from), source);
+  EXPECT_EQ(FilesInFolder(), 2u);
+}
+
+// Another program cuts the source short after its length was taken, at its first read: the
+// copy must fail rather than write a header that claims samples it does not hold.
+TEST_F(PlainCopyTest, ASourceThatShrinksDuringTheCopyFails) {
+  const Bytes source =
+      RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", Samples(4000)).Done();
+  const std::string from = Save("song.wav", source);
+  const Bytes old = {9, 9, 9};
+  const std::string to = Save("song-plain.wav", old);
+  std::string result;
+  {
+    ReadGate gate(from, [&](int read) {
+      if (read == 0) ::truncate(from.c_str(), static_cast<off_t>(source.size() - 3000));
+    });
+    if (!gate.Armed()) GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
+    result = WritePlainCopy(from, to);
+  }
+  EXPECT_EQ(result, kSourceShrankText);
+  EXPECT_EQ(ReadBytes(to), old);
+  EXPECT_EQ(FilesInFolder(), 2u);
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ class OversizeWriterApp : public CWinApp {
   explicit OversizeWriterApp(std::string path) : CWinApp(kNoResources), m_path(std::move(path)) {}
   bool InitInstance() override {
     CFile file;
-    if (!file.Open(m_path, CFile::modeReadWrite | CFile::modeCreate)) std::_Exit(kOtherOutcome);
+    WriteBytes(m_path, {});
+    if (!file.Open(m_path, CFile::modeReadWrite)) std::_Exit(kOtherOutcome);
     const Bytes block(2 * kFileSizeLimit, 0);
     try {
       file.Write(block.data(), block.size());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QColor>
 #include <QImage>
@@ -442,6 +444,27 @@ TEST(VerifyOutputFiles, AFailedWriteLeavesTheEarlierFileAlone) {
             2);
   EXPECT_EQ(ReadBytes(csv), Bytes(10, 'x'));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+// The name is replaced, never written through: a link's target and a FIFO's reader see nothing.
+TEST(VerifyOutputFiles, ALinkOrFifoAtTheNameIsReplacedAndNeverWrittenThrough) {
+  ScratchDir dir;
+  const std::string target = dir.File("target.csv");
+  WriteBytes(target, Bytes{'k', 'e', 'e', 'p'});
+  std::filesystem::create_symlink(target, dir.File("r.csv"));
+  ASSERT_EQ(::mkfifo(dir.File("r.txt").c_str(), 0644), 0);
+  const CommandRun run =
+      RunWith({"--csv", dir.File("r.csv"), "--labels", dir.File("r.txt"), "r.wav"}, FaultyReport());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadBytes(target), (Bytes{'k', 'e', 'e', 'p'}));
+  for (const char* name : {"r.csv", "r.txt"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir.File(name))))
+        << name;
+  }
+  const Bytes csv = ReadBytes(dir.File("r.csv"));
+  EXPECT_EQ(Lines(std::string(csv.begin(), csv.end())).size(), 12u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // vrellok-verify run as the real program in a child process with no display, on recordings made
 // from a real TC.wav: its verdict in the exit status, and the summary, JSON, CSV, labels and plot
 // of one run telling the same story.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <QJsonArray>
@@ -19,6 +16,7 @@
 
 #include "recording_support.h"
 #include "scratch_dir.h"
+#include "tests/child_process.h"
 
 namespace {
 
@@ -27,16 +25,10 @@ constexpr int kLength = 300000;
 constexpr int kFrames = 12;
 constexpr int kTypeF = 2;
 constexpr int kMethod = 2;
-constexpr int kFrameSamples = 24576;
-constexpr int kSlot = 1800;
 constexpr int kRecordingRate = 48000;
 constexpr int kDropout = 661;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = ProgramRun;
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
@@ -76,27 +68,10 @@ class VerifyProgram : public ::testing::Test {
   // Runs vrellok-verify with no display and no Qt platform named (unless env names one), so
   // anything that needed a window system would end the child instead of passing quietly.
   Outcome Run(const std::vector<std::string>& args, const Env& env = {}) {
-    const std::string out = m_dir.File("stdout"), err = m_dir.File("stderr");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::unsetenv("DISPLAY");
-      ::unsetenv("WAYLAND_DISPLAY");
-      ::unsetenv("QT_QPA_PLATFORM");
-      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(outFd, STDOUT_FILENO);
-      ::dup2(errFd, STDERR_FILENO);
-      std::vector<char*> argv{const_cast<char*>(VERIFY_PROGRAM)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(VERIFY_PROGRAM, argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Text(ReadBytes(out)),
-            Text(ReadBytes(err))};
+    RunOptions options;
+    for (const auto& [name, value] : env) options.env.push_back(name + "=" + value);
+    const ProgramRun run = RunProgram(VERIFY_PROGRAM, args, options);
+    return {run.status, run.out, run.err};
   }
 
   // TC.wav from the generator, in the scratch folder.
@@ -150,7 +125,7 @@ TEST_F(VerifyProgram, ACleanTimecodeExitsZeroAndSaysSo) {
 TEST_F(VerifyProgram, ACutOrAGapExitsOneWithOneSignedJump) {
   const Recording timecode = Timecode();
   // Inside frame 5, in the silence between its hundreds and tens digits.
-  const std::size_t at = 4 * kFrameSamples + 5 * kSlot + 400;
+  const std::size_t at = 4 * kFrameSamples + 5 * kSlotSamples + 400;
   for (const int change : {-kDropout, 500}) {
     SCOPED_TRACE(change);
     Recording recording = timecode;
@@ -189,7 +164,7 @@ TEST_F(VerifyProgram, EveryOutputOfARealTakeAgrees) {
   const double ratio = static_cast<double>(kRecordingRate) / timecode.rate;
   const double slow = 1.0 / 1.0001;
   Samples right = Resample(timecode.samples, timecode.rate, kRecordingRate, slow);
-  const auto at = static_cast<std::ptrdiff_t>((4 * kFrameSamples + 5 * kSlot + 400) * ratio);
+  const auto at = static_cast<std::ptrdiff_t>((4 * kFrameSamples + 5 * kSlotSamples + 400) * ratio);
   right.erase(right.begin() + at, right.begin() + at + kDropout);
   std::mt19937 random(7);
   std::uniform_real_distribution<float> noise(-0.3f, 0.3f);

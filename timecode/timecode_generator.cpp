@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <chrono>
 #include <cstdint>
-#include <random>
 
+#include "platform/replace_file.h"
 #include "platform/trace.h"
 #include "wave/wave_header.h"
 
@@ -35,23 +35,15 @@ constexpr TimecodeType kSlowType = {"dtmf36.bin", "ERROR-> DTMF36.bin not found"
 constexpr TimecodeType kFastType = {"dtmf44.bin", "ERROR-> DTMF44.bin not found",
                                     "ERROR-> DTMF44.bin is too short", 44100};
 
-// Hidden names for a new file on its way to TC.wav: ".TC.wav." and eight random letters.
-constexpr int kNameAttempts = 100;
-constexpr int kRandomLetters = 8;
-constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-
-std::string HiddenName() {
-  std::random_device noise;
-  std::uniform_int_distribution<unsigned> letter(0, sizeof kLetters - 2);
-  std::string name = std::string(".") + kOutputName + ".";
-  for (int i = 0; i < kRandomLetters; ++i) name += kLetters[letter(noise)];
-  return name;
-}
-
-// The data goes to the disk in steps this large, each one started while the one before is
-// waited for: the disk always has work queued, and a cancel is heard after each step even when
-// a slow stick takes seconds per step.
-constexpr off_t kFlushStepBytes = 16 * 1024 * 1024;
+// The data goes to the disk in steps, each one started while the one before is waited for, so
+// the disk always has work queued and a cancel is heard after each step. Steps are sized by how
+// long the disk takes: large on a fast disk (few calls), small on a slow stick, so that no wait
+// lasts much longer than a tenth of a second.
+constexpr off_t kFirstFlushStepBytes = 1024 * 1024;
+constexpr off_t kLeastFlushStepBytes = 512 * 1024;
+constexpr off_t kMostFlushStepBytes = 64 * 1024 * 1024;
+constexpr auto kLongestFlushWait = std::chrono::milliseconds(100);
+constexpr auto kShortFlushWait = kLongestFlushWait / 4;
 
 enum class Flush { done, failed, cancelled };
 
@@ -61,9 +53,22 @@ Flush FlushToDisk(int fd, const TimecodeSettings& settings, GenerateProgress& pr
   constexpr unsigned kWaitAll =
       SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
   // Only a hint to the kernel when to write: errors, and durability, are fsync's business below.
-  for (off_t start = 0; start < length; start += kFlushStepBytes) {
-    ::sync_file_range(fd, start, kFlushStepBytes, SYNC_FILE_RANGE_WRITE);
-    if (start > 0) ::sync_file_range(fd, start - kFlushStepBytes, kFlushStepBytes, kWaitAll);
+  off_t step = kFirstFlushStepBytes;
+  off_t waitingFrom = 0;  // the step started last time round, waited for this time
+  off_t waitingBytes = 0;
+  for (off_t start = 0; start < length;) {
+    const off_t bytes = step;
+    ::sync_file_range(fd, start, bytes, SYNC_FILE_RANGE_WRITE);
+    if (waitingBytes > 0) {
+      const auto before = std::chrono::steady_clock::now();
+      ::sync_file_range(fd, waitingFrom, waitingBytes, kWaitAll);
+      const auto waited = std::chrono::steady_clock::now() - before;
+      if (waited > kLongestFlushWait && step > kLeastFlushStepBytes) step /= 2;
+      if (waited < kShortFlushWait && step < kMostFlushStepBytes) step *= 2;
+    }
+    waitingFrom = start;
+    waitingBytes = bytes;
+    start += bytes;
     if (progress.CancelRequested()) return Flush::cancelled;
   }
   if (::fsync(fd) != 0) return Flush::failed;
@@ -91,78 +96,6 @@ class OwnedFd {
 
  private:
   int m_fd;
-};
-
-// The new file while it is written: unnamed (O_TMPFILE) where the file system allows, so that
-// even a killed run leaves nothing behind, else under a hidden unique name created with O_EXCL.
-// Unless Commit succeeds, the destructor throws it away.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(int folderFd) : m_folderFd(folderFd) {}
-  ~TemporaryFile() {
-    if (m_fd >= 0) ::close(m_fd);
-    if (!m_name.empty()) ::unlinkat(m_folderFd, m_name.c_str(), 0);
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  // False when the folder takes no new file. The mode is that of any new file, 0666 less the
-  // umask.
-  bool Create(bool namedOnly) {
-    if (!namedOnly) {
-      m_fd = ::openat(m_folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-      if (m_fd >= 0) return true;
-      // Only a file system without unnamed files is worth a second try: any other refusal
-      // (permissions, a read-only or full file system) would refuse a named file just the same.
-      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-    }
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      std::string name = HiddenName();
-      m_fd = ::openat(m_folderFd, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
-      if (m_fd >= 0) {
-        m_name = std::move(name);
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-
-  int Fd() const { return m_fd; }
-
-  // Puts the flushed file in place of finalName with one rename, which replaces whatever had
-  // that name (a file, a link, a FIFO) without opening it.
-  bool Commit(const char* finalName) {
-    if (m_name.empty() && !GiveName()) return false;
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) return false;
-    if (::renameat(m_folderFd, m_name.c_str(), m_folderFd, finalName) != 0) return false;
-    m_name.clear();
-    return true;
-  }
-
- private:
-  // rename needs a name to move. The unnamed file gets a hidden one only now, a moment before
-  // the rename.
-  bool GiveName() {
-    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      std::string name = HiddenName();
-      // Through /proc for everyone; AT_EMPTY_PATH where /proc is missing (it needs privilege).
-      if (::linkat(AT_FDCWD, self.c_str(), m_folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
-          (errno != EEXIST && ::linkat(m_fd, "", m_folderFd, name.c_str(), AT_EMPTY_PATH) == 0)) {
-        m_name = std::move(name);
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-
-  int m_folderFd;
-  int m_fd = -1;
-  std::string m_name;  // empty while the file is unnamed
 };
 
 }  // namespace
@@ -200,14 +133,10 @@ std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
 
 std::string TimecodeGenerator::Replace(int folderFd, const TimecodeSettings& settings,
                                        int sampleRate, GenerateProgress& progress) {
-  // A folder named TC.wav would survive the rename only as a failure after the whole write.
-  struct stat existing {};
-  if (::fstatat(folderFd, kOutputName, &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISDIR(existing.st_mode)) {
-    return kCannotOpenText;
-  }
-  TemporaryFile file(folderFd);
-  if (!file.Create(m_namedTemporaryOnly)) return kCannotOpenText;
+  // A folder named TC.wav, or a folder that takes no new file, is refused before any write.
+  ReplacementFile file;
+  file.UseNamedFileOnly(m_namedTemporaryOnly);
+  if (file.Create(folderFd, kOutputName) != 0) return kCannotOpenText;
   m_fd = file.Fd();
   m_cancelled = false;
   const bool written = WriteOutput(settings, sampleRate, progress);
@@ -226,8 +155,9 @@ std::string TimecodeGenerator::Replace(int folderFd, const TimecodeSettings& set
     case Flush::done:
       break;
   }
-  if (!file.Commit(kOutputName)) return kCannotWriteText;
-  if (::fsync(folderFd) != 0) return kCannotWriteText;
+  // Should only the folder's flush fail, the new TC.wav is in place already but its name may
+  // not survive a power loss: that is still a failure to report.
+  if (file.Commit() != 0) return kCannotWriteText;
   return kCreatedText;
 }
 

@@ -1,0 +1,56 @@
+// Replacing a file safely: the new file is written in the destination's folder where no one sees
+// it, flushed to the disk, put in place of whatever has the name with one rename, and the folder
+// flushed. A failure, a cancel or a kill before the rename leaves the earlier file as it was and
+// nothing else behind. POSIX only, no Qt.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The new file while it is written. Unnamed (O_TMPFILE) where the file system allows, so that
+// even a killed program leaves nothing behind; elsewhere a hidden, uniquely named file created
+// with O_EXCL. Either is created with mode 0666, so the kernel applies the user's umask as to any
+// new file. Unless Commit succeeds, the destructor removes it.
+//
+// Every call returns 0 or the errno of the step that failed. Faults armed with
+// CFile::InjectFault hit the writes, the flush and the close here too.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  ~ReplacementFile() { Discard(); }
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Starts the file that is to take path's place. EISDIR when a folder has that name: a folder
+  // is never replaced. Anything else at the name (a file, a link, a FIFO, a device) is left
+  // alone until Commit renames over it; nothing is ever opened or written through it.
+  int Create(const std::string& path);
+  // The same for name inside a folder the caller holds open (the descriptor is duplicated).
+  int Create(int folderFd, const std::string& name);
+  // Makes the hidden named file even where unnamed ones exist, as on file systems without
+  // them; for tests of that path.
+  void UseNamedFileOnly(bool named) { m_namedOnly = named; }
+
+  // The open file, for writers of their own (writev batches); -1 before Create and after
+  // Commit.
+  int Fd() const { return m_fd; }
+  // All count bytes at the file position, going on after interrupted and partial writes; a write
+  // that moves nothing means the device is full (ENOSPC).
+  int Write(const void* bytes, std::size_t count);
+
+  // fsync, then the rename over the name, then the folder's fsync. When only the last step
+  // fails, the new file already has the name, but the rename may not survive a power loss.
+  int Commit();
+
+  // Removes the new file, unless it has replaced the old one.
+  void Discard();
+
+ private:
+  int GiveName();
+
+  int m_folderFd = -1;
+  int m_fd = -1;
+  std::string m_finalName;
+  std::string m_hiddenName;  // empty while the file is unnamed
+  bool m_namedOnly = false;
+};
