@@ -59,11 +59,13 @@ void CGeneratorDlg::OnGenerate() {
 
 std::string CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
   std::string message;
-  // The working thread gets its own copy of the pace and nothing of this window.
-  RunWithProgress(this, "Writing TC.wav...", [&, pace = m_pace](ProgressState& state) {
+  // The working thread gets the generator (no Qt), its own copy of the pace and nothing else of
+  // this window.
+  auto work = [&message, &settings, &generator = m_generator, pace = m_pace](ProgressState& state) {
     WindowProgress window(state);
     PacedProgress progress(window, pace);
-    message = m_generator.Generate(settings, progress);
-  });
+    message = generator.Generate(settings, progress);
+  };
+  RunWithProgress(this, "Writing TC.wav...", work);
   return message;
 }
