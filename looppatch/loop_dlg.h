@@ -18,9 +18,6 @@ class CLoopDlg : public CMainDialog {
   // A dialog on a file object the caller keeps alive for as long as the dialog.
   explicit CLoopDlg(CFile& waveFile, QWidget* parent = nullptr);
 
-  // Loaded as soon as the dialog starts, exactly as if chosen with Open File.
-  void SetFileToOpen(std::string path) { m_fileToOpen = std::move(path); }
-
  protected:
   bool OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
@@ -46,6 +43,6 @@ class CLoopDlg : public CMainDialog {
   void ShowTable(const LoopTable& table);
   void Unload();
 
-  CFile& m_waveFile;  // the program's; the dialog never owns it
-  std::string m_fileToOpen;
+  CFile& m_waveFile;         // the program's; the dialog never owns it
+  std::string m_fileToOpen;  // loaded as the dialog starts, exactly as if chosen with Open File
 };

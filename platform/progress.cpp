@@ -18,6 +18,8 @@ constexpr int kPercent = 100;
 // Often enough that the bar moves smoothly and a press of Cancel shows at once.
 constexpr int kRefreshMs = 50;
 constexpr int kMinimumWidth = 320;
+// What QEventLoop::exec returns once QCoreApplication::exit has been called.
+constexpr int kQuitting = -1;
 
 class ProgressWindow : public QDialog {
  public:
@@ -104,16 +106,28 @@ void RunWithProgress(QWidget* parent, const std::string& label,
   QObject::connect(&patience, &QTimer::timeout, &loop, &QEventLoop::quit);
   patience.start(kShowProgressAfterMs);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  if (!finished.load()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  // -1 from exec: the application is quitting and every event loop returns at once. Waiting
+  // in one would only spin; the work is asked to stop and joined below instead.
+  bool quitting = false;
+  if (!finished.load()) {
+    quitting = loop.exec(QEventLoop::ExcludeUserInputEvents) == kQuitting;
+  }
   QApplication::restoreOverrideCursor();
 
-  if (!finished.load()) {
+  if (quitting) {
+    state.RequestCancel();
+  } else if (!finished.load()) {
     ProgressWindow window(parent, label, state);
     QTimer refresh;
     QObject::connect(&refresh, &QTimer::timeout, &window, &ProgressWindow::Refresh);
     refresh.start(kRefreshMs);
     window.show();
-    while (!finished.load()) loop.exec();
+    while (!finished.load()) {
+      if (loop.exec() == kQuitting) {
+        state.RequestCancel();
+        break;
+      }
+    }
   }
   worker.join();
   if (failure) std::rethrow_exception(failure);

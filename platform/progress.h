@@ -42,6 +42,7 @@ class ProgressState {
 // thrown again here). Meanwhile the program's windows keep painting; user input waits, under a
 // busy cursor, until after kShowProgressAfterMs a modal progress window appears with the parent's
 // caption, label, the percentage (or the note) and a Cancel button. Cancel, Esc or closing that
-// window only asks the work to stop: the work decides when, and this returns when it has.
+// window only asks the work to stop: the work decides when, and this returns when it has. So
+// does the application quitting meanwhile (QCoreApplication::exit), without the window.
 void RunWithProgress(QWidget* parent, const std::string& label,
                      const std::function<void(ProgressState&)>& work);

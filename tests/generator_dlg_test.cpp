@@ -275,16 +275,18 @@ TEST_F(GeneratorDlgTest, StartUpRunsTheDialogWithItsAboutBoxAndEndsWhenItCloses)
 }
 
 // A run made long by pausing after every batch and flush step, as a slow disk would: about two
-// seconds for the 2 MB of the default file, without writing anything big.
-class SlowGeneratorDlg : public CGeneratorDlg {
+// seconds for the 2 MB of the default file, without writing anything big. The pause is the
+// dialog's pace, called on the working thread.
+class SlowDisk {
  public:
-  std::atomic<int> batches{0};
-
- protected:
-  void BetweenBatches() override {
-    ++batches;
-    std::this_thread::sleep_for(kBatchPause);
+  std::function<void()> Pace() {
+    return [this] {
+      ++batches;
+      std::this_thread::sleep_for(kBatchPause);
+    };
   }
+
+  std::atomic<int> batches{0};
 
  private:
   static constexpr std::chrono::milliseconds kBatchPause{300};
@@ -313,7 +315,8 @@ TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEveryt
   const Bytes previous = {'o', 'l', 'd'};
   WriteBytes(kOutput, previous);
   const std::set<std::string> before = FolderEntries();
-  SlowGeneratorDlg dialog;
+  SlowDisk disk;
+  CGeneratorDlg dialog(disk.Pace());
   bool shown = false;
   int batchesAtCancel = 0;
   PaintCounter counter;
@@ -333,7 +336,7 @@ TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEveryt
       dialog.update();
       QTest::qWait(100);
       dialog.removeEventFilter(&counter);
-      batchesAtCancel = dialog.batches;
+      batchesAtCancel = disk.batches;
       Click(*window, "Cancel");
     });
     EXPECT_EQ(Generate(dialog), Messages{}) << "a cancel has nothing to report";
@@ -342,14 +345,15 @@ TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEveryt
   EXPECT_TRUE(shown) << "no progress window";
   EXPECT_GT(counter.paints, 0) << "the dialog did not paint during the run";
   // The batch under way when Cancel was pressed is the last one.
-  EXPECT_LE(dialog.batches - batchesAtCancel, 1);
+  EXPECT_LE(disk.batches - batchesAtCancel, 1);
   EXPECT_EQ(ReadBytes(kOutput), previous);
   EXPECT_EQ(FolderEntries(), before);
 }
 
 TEST_F(GeneratorDlgTest, ALongRunThatGoesOnShowsPercentThenFlushingAndEndsAsUsual) {
   CopyBothBanks();
-  SlowGeneratorDlg dialog;
+  SlowDisk disk;
+  CGeneratorDlg dialog(disk.Pace());
   bool shown = false;
   std::vector<QString> labels;
   std::vector<int> percents;
@@ -377,6 +381,35 @@ TEST_F(GeneratorDlgTest, ALongRunThatGoesOnShowsPercentThenFlushingAndEndsAsUsua
   EXPECT_EQ(percents.back(), 100);
   EXPECT_EQ(fs::file_size(kOutput), kDefaultFileBytes);
   EXPECT_EQ(FirstSymbols(kOutput, 6), (std::vector<int>{13, 10, 10, 10, 1, 9}));
+}
+
+// The application told to quit in the middle of a long run (QCoreApplication::exit) makes every
+// event loop return at once: the run is cancelled and waited for, not spun on until it ends.
+TEST_F(GeneratorDlgTest, QuittingDuringALongRunCancelsItAndLeavesTheOldFile) {
+  CopyBothBanks();
+  const Bytes previous = {'o', 'l', 'd'};
+  WriteBytes(kOutput, previous);
+  const std::set<std::string> before = FolderEntries();
+  SlowDisk disk;
+  CGeneratorDlg dialog(disk.Pace());
+  bool shown = false;
+  Messages messages;
+  RunModal(dialog, [&] {
+    WhenNextModalOpens([&](QWidget*) {
+      shown = true;
+      QCoreApplication::exit(0);
+    });
+    messages = Generate(dialog);
+    Click(dialog, "Cancel");
+  });
+  // Runs the application's loop once, which starts by forgetting the quit, for the tests after.
+  QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+  QCoreApplication::exec();
+
+  EXPECT_TRUE(shown) << "no progress window";
+  EXPECT_EQ(messages, Messages{}) << "the run went on to the end";
+  EXPECT_EQ(ReadBytes(kOutput), previous);
+  EXPECT_EQ(FolderEntries(), before);
 }
 
 // With SCREENSHOT_DIR set, saves the generator dialog as a fresh start shows it.

@@ -128,6 +128,21 @@ class LoopDlgTest : public testing::Test {
     });
   }
 
+  // Starts the program as `loop path` does and runs script inside its dialog, which is closed
+  // with Exit afterwards if the script left it open.
+  void StartWith(const std::string& path,
+                 const std::function<void(CLoopDlg&, const CLoopApp&)>& script) {
+    CLoopApp app;
+    app.m_fileToOpen = path;
+    RunInsideModal([&] { EXPECT_FALSE(app.InitInstance()); },
+                   [&] {
+                     auto* dialog = dynamic_cast<CLoopDlg*>(QApplication::activeModalWidget());
+                     ASSERT_NE(dialog, nullptr);
+                     script(*dialog, app);
+                     if (dialog->isVisible()) Click(*dialog, "Exit");
+                   });
+  }
+
   static QStringList Boxes(const CDialog& dialog) {
     QStringList texts;
     for (std::size_t i = 0; i < kLoopPointCount; ++i) texts << BoxText(dialog, PointBox(i));
@@ -671,8 +686,7 @@ TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
 
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
   const std::string path = Save("8bit.wav", WithFormat(Wave(kMono, {}), 1, 1, 8));
-  m_dialogObject->SetFileToOpen(path);
-  Run([&](TestLoopDlg& dialog) {
+  StartWith(path, [&](CLoopDlg& dialog, const CLoopApp&) {
     EXPECT_EQ(m_prompts.messages, Messages{kNotPcm16});
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
   });
@@ -682,11 +696,11 @@ TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
 // dialog is starting, and the file is not held.
 TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
   const FaultGuard guard;
-  m_dialogObject->SetFileToOpen(Save("mono.wav", Wave(kMono, {2000})));
+  const std::string path = Save("mono.wav", Wave(kMono, {2000}));
   CFile::InjectFault(CFile::Fault::read, EIO);
-  Run([&](TestLoopDlg& dialog) {
+  StartWith(path, [&](CLoopDlg& dialog, const CLoopApp& app) {
     EXPECT_EQ(m_prompts.messages, Messages{OsErrorText(EIO)});
-    EXPECT_FALSE(m_waveFile.IsOpen());
+    EXPECT_FALSE(app.m_waveFile.IsOpen());
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
   });
 }

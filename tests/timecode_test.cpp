@@ -85,7 +85,7 @@ class RecordingSink : public ByteSink {
 
 struct EncoderRun {
   EncoderRun(int method, int dtmfId, int sampleLength, const char* bankPath = nullptr) {
-    if (bankPath != nullptr) bank.Load(bankPath);
+    if (bankPath != nullptr) bank.Load(AT_FDCWD, bankPath);
     encoder.SetUp(bank, zeros, sink, method, dtmfId, sampleLength);
     encoder.WriteAll();
   }

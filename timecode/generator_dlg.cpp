@@ -1,7 +1,6 @@
 #include "timecode/generator_dlg.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 
@@ -9,29 +8,28 @@
 #include "platform/progress.h"
 #include "platform/prompts.h"
 #include "resources/vrellok_rc.h"
+#include "timecode/paced_progress.h"
 
 namespace {
 
 // Between the generate operation and the progress window; runs on the working thread.
 class WindowProgress : public GenerateProgress {
  public:
-  WindowProgress(ProgressState& state, std::function<void()> betweenBatches)
-      : m_state(state), m_betweenBatches(std::move(betweenBatches)) {}
+  explicit WindowProgress(ProgressState& state) : m_state(state) {}
   void Written(std::uint64_t done, std::uint64_t total) override { m_state.SetCounts(done, total); }
   void Flushing() override { m_state.SetNote("Flushing TC.wav to the disk..."); }
-  bool CancelRequested() override {
-    m_betweenBatches();
-    return m_state.CancelRequested();
-  }
+  bool CancelRequested() override { return m_state.CancelRequested(); }
 
  private:
   ProgressState& m_state;
-  std::function<void()> m_betweenBatches;
 };
 
 }  // namespace
 
 CGeneratorDlg::CGeneratorDlg(QWidget* parent) : CMainDialog(IDD_MAIN_DIALOG, parent) {}
+
+CGeneratorDlg::CGeneratorDlg(std::function<void()> pace, QWidget* parent)
+    : CMainDialog(IDD_MAIN_DIALOG, parent), m_pace(std::move(pace)) {}
 
 void CGeneratorDlg::DoDataExchange(CDataExchange* pDX) {
   CMainDialog::DoDataExchange(pDX);
@@ -61,9 +59,13 @@ void CGeneratorDlg::OnGenerate() {
 
 std::string CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
   std::string message;
-  RunWithProgress(this, "Writing TC.wav...", [&](ProgressState& state) {
-    WindowProgress progress(state, [this] { BetweenBatches(); });
-    message = m_generator.Generate(settings, progress);
-  });
+  // The working thread gets the generator (no Qt), its own copy of the pace and nothing else of
+  // this window.
+  auto work = [&message, &settings, &generator = m_generator, pace = m_pace](ProgressState& state) {
+    WindowProgress window(state);
+    PacedProgress progress(window, pace);
+    message = generator.Generate(settings, progress);
+  };
+  RunWithProgress(this, "Writing TC.wav...", work);
   return message;
 }

@@ -4,21 +4,25 @@
 // and minimized painting.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "shell/main_dialog.h"
 #include "timecode/timecode_generator.h"
 
 class CGeneratorDlg : public CMainDialog {
  public:
   explicit CGeneratorDlg(QWidget* parent = nullptr);
+  // The same with every run paced as PacedProgress paces it: pace is called on the working
+  // thread after each batch and flush step. A test makes a run long this way to see the
+  // progress window; the dialog itself is never called from that thread.
+  explicit CGeneratorDlg(std::function<void()> pace, QWidget* parent = nullptr);
 
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   const MessageMap& GetMessageMap() const override;
 
   void OnGenerate();
-  // Called on the working thread after each batch written and each step flushed, where a run
-  // can be cancelled; a test slows a run down here to see the progress window.
-  virtual void BetweenBatches() {}
 
   int m_sampleLength = 1000000;
   int m_typeChoice = 1;    // radio index: 0 is DTMF-S (36015 Hz), 1 is DTMF-F (44100 Hz)
@@ -30,4 +34,5 @@ class CGeneratorDlg : public CMainDialog {
 
   // The working storage of every Generate run: tone bank, zero block, file and frame state.
   TimecodeGenerator m_generator;
+  std::function<void()> m_pace;  // empty: runs go as fast as the disk lets them
 };

@@ -25,10 +25,6 @@ bool ReadFully(int fd, std::uint8_t* into, std::size_t count) {
 
 }  // namespace
 
-ToneBank::LoadResult ToneBank::Load(const char* path) {
-  return Load(AT_FDCWD, path);
-}
-
 ToneBank::LoadResult ToneBank::Load(int folderFd, const char* name) {
   // Looked at before it is opened, so a device of that name is never opened at all; opened
   // without blocking, so a FIFO put there since cannot hold the program until a writer comes.

@@ -14,11 +14,10 @@ class ToneBank {
  public:
   enum class LoadResult { loaded, notFound, tooShort };
 
-  // Reads the first kToneBankBytes of the file; anything after them is ignored. A file that is
-  // too short leaves the bank cleared rather than half old, half new. Only a regular file (or a
-  // link to one) is a bank: a FIFO, socket, device or folder of that name is not found, at once.
-  LoadResult Load(const char* path);
-  // The same for a name inside the open folder folderFd.
+  // Reads the first kToneBankBytes of the file name inside the open folder folderFd (AT_FDCWD:
+  // the current one); anything after them is ignored. A file that is too short leaves the bank
+  // cleared rather than half old, half new. Only a regular file (or a link to one) is a bank: a
+  // FIFO, socket, device or folder of that name is not found, at once.
   LoadResult Load(int folderFd, const char* name);
 
   // Burst of symbol 1..16.
