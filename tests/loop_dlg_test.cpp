@@ -668,18 +668,13 @@ TEST_F(LoopDlgTest, AFileOfFourGibibytesOpensAndPatches) {
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
   const Bytes before = Wave(kMono, {2000});
   const std::string path = Save("mono.wav", before);
-  CLoopApp app;
-  app.m_fileToOpen = path;
-  RunInsideModal([&] { EXPECT_FALSE(app.InitInstance()); },
-                 [&] {
-                   auto* dialog = dynamic_cast<CLoopDlg*>(QApplication::activeModalWidget());
-                   ASSERT_NE(dialog, nullptr);
-                   EXPECT_EQ(m_prompts.messages, Messages{});
-                   EXPECT_EQ(BoxText(*dialog, "Channels"), "1");
-                   EXPECT_EQ(BoxText(*dialog, "Loop point 1"), "1000");
-                   TypeInto(*dialog, "Loop point 2", "3000");
-                   Click(*dialog, "Patch");
-                 });
+  StartWith(path, [&](CLoopDlg& dialog, const CLoopApp&) {
+    EXPECT_EQ(m_prompts.messages, Messages{});
+    EXPECT_EQ(BoxText(dialog, "Channels"), "1");
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    TypeInto(dialog, "Loop point 2", "3000");
+    Click(dialog, "Patch");
+  });
   EXPECT_EQ(m_prompts.messages, Messages{kPatched});
   EXPECT_EQ(ReadBytes(path), WithRecords(before, {2000, 6000}));
 }
