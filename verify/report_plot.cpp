@@ -20,12 +20,9 @@
 
 namespace {
 
-constexpr int kWidth = 1200;
-constexpr int kHeight = 700;
-constexpr int kLeft = 110;
-constexpr int kRight = 40;
-constexpr int kTop = 112;
-constexpr int kBottom = 76;
+// The picture, and the margins around the plot area that hold the title, legend and axes.
+constexpr int kWidth = 1200, kHeight = 700;
+constexpr int kLeft = 110, kRight = 40, kTop = 112, kBottom = 76;
 constexpr int kTicksWanted = 8;
 constexpr int kTickLength = 6;
 constexpr int kDotsUpTo = 400;  // frames; beyond that, dots would merge into the line

@@ -7,21 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// Field offsets of the canonical header.
-inline constexpr std::size_t kRiffIdOffset = 0;
-inline constexpr std::size_t kRiffSizeOffset = 4;
-inline constexpr std::size_t kWaveIdOffset = 8;
-inline constexpr std::size_t kFmtIdOffset = 12;
-inline constexpr std::size_t kFmtSizeOffset = 16;
-inline constexpr std::size_t kFormatOffset = 20;
-inline constexpr std::size_t kChannelsOffset = 22;
-inline constexpr std::size_t kSampleRateOffset = 24;
-inline constexpr std::size_t kByteRateOffset = 28;
-inline constexpr std::size_t kBlockAlignOffset = 32;
-inline constexpr std::size_t kBitsOffset = 34;
-inline constexpr std::size_t kDataIdOffset = 36;
-inline constexpr std::size_t kDataSizeOffset = 40;
-inline constexpr std::size_t kWaveHeaderBytes = 44;  // where the sample data starts
+// Field offsets of the canonical header, chunk by chunk: the "RIFF" chunk's id, size and form
+// type; the 16-byte "fmt " chunk; the "data" chunk's id and size, after which the samples start.
+inline constexpr std::size_t kRiffIdOffset = 0, kRiffSizeOffset = 4, kWaveIdOffset = 8;
+inline constexpr std::size_t kFmtIdOffset = 12, kFmtSizeOffset = 16, kFormatOffset = 20,
+                             kChannelsOffset = 22, kSampleRateOffset = 24, kByteRateOffset = 28,
+                             kBlockAlignOffset = 32, kBitsOffset = 34;
+inline constexpr std::size_t kDataIdOffset = 36, kDataSizeOffset = 40, kWaveHeaderBytes = 44;
 
 inline constexpr std::size_t kChunkIdBytes = 4;
 inline constexpr std::size_t kChunkHeaderBytes = 8;  // id and size
