@@ -25,7 +25,7 @@ std::vector<std::string> Read(std::vector<std::string> args,
     if (reader.IsOption()) {
       const bool valued = std::find(takesValue.begin(), takesValue.end(), word) != takesValue.end();
       if (valued) {
-        word += "=" + reader.Value();
+        word.append("=").append(reader.Value());
       } else {
         reader.NoValue();
       }
