@@ -1,6 +1,8 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <cstdio>
+#include <iostream>
 
 #include "cli/version.h"
 
@@ -73,4 +75,12 @@ std::string OptionReader::Value() {
 
 void OptionReader::NoValue() const {
   if (m_inlineValue) throw UsageError(m_word + " takes no value");
+}
+
+int ExitStatusAfterStdout(std::string_view program, int status) {
+  std::cout.flush();
+  const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+  if (written) return status;
+  std::cerr << program << ": cannot write to standard output\n";
+  return status == 0 ? 1 : status;
 }

@@ -24,6 +24,11 @@ std::string UsageErrorLine(std::string_view program, const UsageError& error);
 // The line --version prints: "PROGRAM VERSION".
 std::string VersionLine(std::string_view program);
 
+// The exit status once everything printed on stdout has gone out: a script told "done" must
+// really have the output, so a stdout that cannot be written (a full disk, /dev/full) turns a
+// success into status 1, with a line on stderr.
+int ExitStatusAfterStdout(std::string_view program, int status);
+
 // A whole signed 32-bit integer, nothing around it; nothing for any other text.
 std::optional<int> ParseInteger(std::string_view text);
 

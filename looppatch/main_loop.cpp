@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_cli.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (const std::optional<int> status =
           RunLoopCommandLine(args, std::cout, std::cerr, theApp.m_fileToOpen)) {
-    return *status;
+    return ExitStatusAfterStdout("loop", *status);
   }
   return AfxWinMain(argc, argv);
 }

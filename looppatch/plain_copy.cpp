@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -142,10 +143,14 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
     const std::optional<Samples> samples = FindPcm16Samples(from);
     if (!samples) return IsRiffWave(from) ? kNotPcm16Text : kNotCanonicalText;
     // Whole frames only: a frame cut short by the end of the file is no sample.
-    std::uint64_t dataBytes = std::min(samples->bytes, kMostDataBytes);
+    std::uint64_t dataBytes = samples->bytes;
     dataBytes -= dataBytes % (samples->format.channels * kPcm16SampleBytes);
+    if (dataBytes > kMostDataBytes) return kTooLongText;
 
-    ThrowIfFailed(to.Create(destination));
+    to.OnlyReplaceRegularFiles();
+    if (const int error = to.Create(destination)) {
+      return error == ENODEV ? kNotRegularText : OsErrorText(error);
+    }
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
     ThrowIfFailed(to.Write(header.data(), header.size()));

@@ -10,6 +10,9 @@
 
 inline constexpr char kCopyOverSourceText[] = "The copy cannot replace the file it is made from";
 inline constexpr char kSourceShrankText[] = "The file became shorter while it was copied";
+inline constexpr char kTooLongText[] =
+    "The samples are too long for a wave file with the plain header";
+inline constexpr char kNotRegularText[] = "The copy can only replace a regular file";
 
 // True when the file is RIFF/WAVE with 16-bit PCM samples in one or two channels (format 1, or
 // the extensible format with the PCM subformat) and a data chunk, whatever else it holds.
@@ -23,8 +26,9 @@ std::string PlainCopyName(const std::string& source);
 // The copy is written unseen in the destination's folder, flushed and renamed into place, so a
 // failure, or a kill, leaves whatever was at the destination as it was and nothing else behind
 // (unless only the folder's flush after the rename fails: then the copy is in place, and the
-// error is still returned). A link, FIFO or device at the destination is replaced, never
-// written through; a folder there is refused. The source is only read, and never replaced;
-// should it become shorter during the copy, the copy fails.
-// Returns "" on success, or the text to show.
+// error is still returned). A link to a file at the destination is replaced, never written
+// through; a folder, FIFO or device there is refused. Samples that the plain header's 32-bit
+// sizes cannot describe are refused rather than cut short. The source is only read, and never
+// replaced; should it become shorter during the copy, the copy fails. Returns "" on success, or the
+// text to show.
 std::string WritePlainCopy(const std::string& source, const std::string& destination);

@@ -49,6 +49,10 @@ int ReplacementFile::Create(int folderFd, const std::string& name) {
       S_ISDIR(existing.st_mode)) {
     return EISDIR;
   }
+  if (m_regularOnly && ::fstatat(folderFd, name.c_str(), &existing, 0) == 0 &&
+      !S_ISREG(existing.st_mode)) {
+    return ENODEV;
+  }
   m_folderFd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
   if (m_folderFd < 0) return errno;
   m_finalName = name;

@@ -27,6 +27,10 @@ class ReplacementFile {
   int Create(const std::string& path);
   // The same for name inside a folder the caller holds open (the descriptor is duplicated).
   int Create(int folderFd, const std::string& name);
+  // For names the user typed: Create refuses (ENODEV) when the name, followed through links,
+  // is anything but a regular file, so that a FIFO or a device (/dev/null, /dev/stdout) is
+  // never replaced by a file. A link to a regular file is still replaced, never written through.
+  void OnlyReplaceRegularFiles() { m_regularOnly = true; }
   // Makes the hidden named file even where unnamed ones exist, as on file systems without
   // them; for tests of that path.
   void UseNamedFileOnly(bool named) { m_namedOnly = named; }
@@ -53,4 +57,5 @@ class ReplacementFile {
   std::string m_finalName;
   std::string m_hiddenName;  // empty while the file is unnamed
   bool m_namedOnly = false;
+  bool m_regularOnly = false;
 };

@@ -2,6 +2,9 @@
 // it prints, what it writes, and its exit status for every kind of answer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -126,6 +129,16 @@ TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
                 "The copy cannot replace the file it is made from");
   ExpectRefusal({"--plain-copy", Save("text.wav", Bytes(100, 'x')), m_dir.File("x.wav")},
                 "Not a wave file with a 44-byte header");
+}
+
+// A table that could not be printed is no success: a script must not take "nothing" for it.
+TEST_F(LoopCliTest, AStdoutThatCannotBeWrittenIsAFailure) {
+  const std::string path = Save("mono.wav", Wave(1, {2000}));
+  const Outcome full =
+      RunProgram(LOOP_PROGRAM, {"--show", path},
+                 {.prepare = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); }});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "loop: cannot write to standard output\n");
 }
 
 TEST_F(LoopCliTest, HelpAndVersionNeedNoDisplay) {

@@ -227,6 +227,41 @@ TEST_F(PlainCopyTest, TheSourceIsNeverReplacedAndALinkAtTheDestinationIsNotFollo
   EXPECT_EQ(PlainCopyName("take.WAV"), "take-plain.wav");
 }
 
+// A FIFO or a device at the chosen name is refused, never replaced by the copy (as root, /dev/null
+// itself would otherwise become a wave file); so is a link to one.
+TEST_F(PlainCopyTest, AFifoOrDeviceAtTheDestinationIsRefusedAndKept) {
+  const std::string from = Save(
+      "song.wav",
+      RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", Samples(400)).Done());
+  const std::string fifo = m_dir.File("fifo.wav");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::string link = m_dir.File("null.wav");
+  fs::create_symlink("/dev/null", link);
+  for (const std::string& to : {fifo, link, std::string("/dev/null")}) {
+    EXPECT_EQ(WritePlainCopy(from, to), kNotRegularText) << to;
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_EQ(FilesInFolder(), 3u);
+}
+
+// Samples the plain header's 32-bit sizes cannot hold are refused, not cut short: a sparse file
+// whose data chunk declares and holds 0xFFFFFFFC bytes behind a LIST chunk.
+TEST_F(PlainCopyTest, SamplesTooLongForThePlainHeaderAreRefused) {
+  Bytes head = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Done();
+  const std::size_t dataAt = head.size();
+  head.resize(dataAt + kChunkHeaderBytes);
+  PutChunkId(&head[dataAt], "data");
+  PutLe32(&head[dataAt + kChunkIdBytes], 0xFFFFFFFCu);
+  const std::string from = Save("huge.wav", head);
+  fs::resize_file(from, head.size() + 0xFFFFFFFCull);
+  const std::string to = m_dir.File("huge-plain.wav");
+  EXPECT_EQ(WritePlainCopy(from, to), kTooLongText);
+  EXPECT_FALSE(fs::exists(to));
+  EXPECT_EQ(FilesInFolder(), 1u);
+}
+
 // Every failure on the way, injected or real, leaves the old destination as it was and no
 // temporary file behind.
 TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {

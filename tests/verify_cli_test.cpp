@@ -447,23 +447,50 @@ TEST(VerifyOutputFiles, AFailedWriteLeavesTheEarlierFileAlone) {
 }
 
 // The name is replaced, never written through: a link's target and a FIFO's reader see nothing.
-TEST(VerifyOutputFiles, ALinkOrFifoAtTheNameIsReplacedAndNeverWrittenThrough) {
+// A link to a file at an output's name is replaced, never written through.
+TEST(VerifyOutputFiles, ALinkAtTheNameIsReplacedAndNeverWrittenThrough) {
   ScratchDir dir;
   const std::string target = dir.File("target.csv");
   WriteBytes(target, Bytes{'k', 'e', 'e', 'p'});
   std::filesystem::create_symlink(target, dir.File("r.csv"));
-  ASSERT_EQ(::mkfifo(dir.File("r.txt").c_str(), 0644), 0);
-  const CommandRun run =
-      RunWith({"--csv", dir.File("r.csv"), "--labels", dir.File("r.txt"), "r.wav"}, FaultyReport());
+  const CommandRun run = RunWith({"--csv", dir.File("r.csv"), "r.wav"}, FaultyReport());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ReadBytes(target), (Bytes{'k', 'e', 'e', 'p'}));
-  for (const char* name : {"r.csv", "r.txt"}) {
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir.File(name))))
-        << name;
-  }
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir.File("r.csv"))));
   const Bytes csv = ReadBytes(dir.File("r.csv"));
   EXPECT_EQ(Lines(std::string(csv.begin(), csv.end())).size(), 12u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+}
+
+// Names that must never become an output: a FIFO or a device (run as root, /dev/null itself
+// would be replaced), the recording being read, or a name another output already took. Each is
+// refused before the reading, and nothing is touched.
+TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
+  ScratchDir dir;
+  const std::string fifo = dir.File("r.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::string recording = dir.File("r.wav");
+  WriteBytes(recording, Bytes{'w', 'a', 'v'});
+  std::filesystem::create_symlink("/dev/null", dir.File("null.csv"));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--labels", fifo, recording}, "not a regular file"},
+      {{"--csv", "/dev/null", recording}, "not a regular file"},
+      {{"--csv", dir.File("null.csv"), recording}, "not a regular file"},
+      {{"--plot", recording, recording}, "--plot names the recording itself"},
+      {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
+       "--csv and --labels name the same file"},
+  };
+  for (const auto& [args, reason] : cases) {
+    SCOPED_TRACE(args[1]);
+    const CommandRun run = RunWith(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+    EXPECT_EQ(run.readings, 0);
+  }
+  EXPECT_EQ(ReadBytes(recording), (Bytes{'w', 'a', 'v'}));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
 }
 

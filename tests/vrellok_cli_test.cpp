@@ -1,7 +1,9 @@
 // vrellok's command line, run as a child process with no display at all: what it writes, what
 // it prints on which stream, and its exit status for every outcome.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -81,6 +83,11 @@ TEST_F(VrellokCli, HelpAndVersionNeedNoDisplay) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("vrellok ") + PROJECT_VERSION_TEXT + "\n");
   EXPECT_EQ(version.err, "");
+  // Text that could not be printed is no success.
+  const Outcome full = RunVrellok(m_folder.Path(), {"--version"},
+                                  [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); });
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "vrellok: cannot write to standard output\n");
   EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
 }
 

@@ -3,6 +3,7 @@
 // the GUI platform, so it works without a display.
 #include <csignal>
 
+#include "cli/options.h"
 #include "platform/winapp.h"
 #include "timecode/command_line.h"
 #include "timecode/generator_app.h"
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
   if (WantsCommandLine(argc, argv)) {
     // Past a file-size limit a write must fail and be reported, not kill the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    return RunCommandLine(argc, argv);
+    return ExitStatusAfterStdout("vrellok", RunCommandLine(argc, argv));
   }
   return AfxWinMain(argc, argv);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "cli/terminal_progress.h"
 #include "timecode/timecode_layout.h"
@@ -47,6 +48,29 @@ std::string OneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
+}
+
+// An output named like the recording would overwrite what is being read, and two outputs of one
+// name would leave only the later: both are refused before anything is read or written.
+void RefuseClashingOutputs(const CommandLine& command) {
+  namespace fs = std::filesystem;
+  const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
+      {"--csv", &command.csv}, {"--labels", &command.labels}, {"--plot", &command.plot}};
+  std::vector<std::pair<const char*, fs::path>> seen;
+  for (const auto& [option, path] : outputs) {
+    if (!*path) continue;
+    std::error_code ignored;
+    if (fs::equivalent(**path, command.recording, ignored)) {
+      throw UsageError(std::string(option) + " names the recording itself");
+    }
+    const fs::path where = fs::weakly_canonical(**path, ignored);
+    for (const auto& [other, otherWhere] : seen) {
+      if (otherWhere == where) {
+        throw UsageError(std::string(other) + " and " + option + " name the same file");
+      }
+    }
+    seen.emplace_back(option, where);
+  }
 }
 
 // Shows the reader's progress on stderr's bar, which stays hidden unless stderr is a terminal
@@ -127,6 +151,7 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       return kExitClean;
     }
     // A path that cannot take the output should stop the command before a long reading.
+    RefuseClashingOutputs(command);
     for (const auto& path : {command.csv, command.labels, command.plot}) {
       if (path) CheckReplaceable(*path);
     }

@@ -1,5 +1,6 @@
 #include "verify/report_file.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/replace_file.h"
@@ -7,13 +8,15 @@
 namespace {
 
 [[noreturn]] void Fail(const std::string& path, int error) {
-  throw ReportFileError("cannot write " + path + ": " + std::strerror(error));
+  throw ReportFileError("cannot write " + path + ": " +
+                        (error == ENODEV ? "not a regular file" : std::strerror(error)));
 }
 
 }  // namespace
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {
   ReplacementFile file;
+  file.OnlyReplaceRegularFiles();
   int error = file.Create(path);
   if (error == 0) error = file.Write(bytes.data(), bytes.size());
   if (error == 0) error = file.Commit();
@@ -23,5 +26,6 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
 void CheckReplaceable(const std::string& path) {
   // The new file is made and thrown away again: an unnamed one is never seen at all.
   ReplacementFile file;
+  file.OnlyReplaceRegularFiles();
   if (const int error = file.Create(path)) Fail(path, error);
 }
