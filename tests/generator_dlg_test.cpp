@@ -310,11 +310,18 @@ std::set<std::string> FolderEntries() {
   return names;
 }
 
-TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEverythingAsItWas) {
-  CopyBothBanks();
-  const Bytes previous = {'o', 'l', 'd'};
+// Both banks and an earlier TC.wav holding previous: what a stopped run must leave as it was.
+std::set<std::string> FolderWithOldOutput(const Bytes& previous) {
+  for (const char* bank : {kSlowBank, kFastBank}) {
+    fs::copy_file(fs::path(TONE_BANK_DIR) / bank, bank);
+  }
   WriteBytes(kOutput, previous);
-  const std::set<std::string> before = FolderEntries();
+  return FolderEntries();
+}
+
+TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEverythingAsItWas) {
+  const Bytes previous = {'o', 'l', 'd'};
+  const std::set<std::string> before = FolderWithOldOutput(previous);
   SlowDisk disk;
   CGeneratorDlg dialog(disk.Pace());
   bool shown = false;
@@ -386,10 +393,8 @@ TEST_F(GeneratorDlgTest, ALongRunThatGoesOnShowsPercentThenFlushingAndEndsAsUsua
 // The application told to quit in the middle of a long run (QCoreApplication::exit) makes every
 // event loop return at once: the run is cancelled and waited for, not spun on until it ends.
 TEST_F(GeneratorDlgTest, QuittingDuringALongRunCancelsItAndLeavesTheOldFile) {
-  CopyBothBanks();
   const Bytes previous = {'o', 'l', 'd'};
-  WriteBytes(kOutput, previous);
-  const std::set<std::string> before = FolderEntries();
+  const std::set<std::string> before = FolderWithOldOutput(previous);
   SlowDisk disk;
   CGeneratorDlg dialog(disk.Pace());
   bool shown = false;
