@@ -18,6 +18,10 @@
 using Samples = std::vector<float>;
 
 // One channel of samples at a rate.
+// TimecodeSettings' timecode field: 1 is DTMF-S (36015 Hz), 2 is DTMF-F (44100 Hz).
+inline constexpr int kTypeS = 1;
+inline constexpr int kTypeF = 2;
+
 struct Recording {
   Samples samples;
   int rate = 0;

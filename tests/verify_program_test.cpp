@@ -23,7 +23,6 @@ namespace {
 // Twelve whole frames of DTMF-F and a remainder: short enough to keep every run quick.
 constexpr int kLength = 300000;
 constexpr int kFrames = 12;
-constexpr int kTypeF = 2;
 constexpr int kMethod = 2;
 constexpr int kRecordingRate = 48000;
 constexpr int kDropout = 661;

@@ -20,13 +20,10 @@ namespace {
 // Short runs keep the suite quick: 40 whole frames and a remainder.
 constexpr int kLength = 1000000;
 constexpr int kFrames = 40;
-constexpr int kTypeS = 1;
-constexpr int kTypeF = 2;
-constexpr int kSlot = 1800;
 
 // Where frame n's start marker lies in TC.wav.
 int FrameStart(int n, int method) {
-  return (n - 1) * kFrameSamples + (method == kMethod1 && n >= 2 ? 2 * kSlot : 0);
+  return static_cast<int>(FrameStartInTimecode(n, method));
 }
 
 double LargestOffset(const VerifyReport& report) {
@@ -157,7 +154,7 @@ TEST_F(Verifier, DropoutIsOneDiscontinuity) {
   // 661 samples out of frame 10: from the gap between its hundreds and tens digits, and from
   // the middle of the frame, inside the tens digit's burst.
   for (const int method : {kMethod1, kMethod2}) {
-    for (const int within : {5 * kSlot + 400, kFrameSamples / 2}) {
+    for (const int within : {5 * kSlotSamples + 400, kFrameSamples / 2}) {
       SCOPED_TRACE(testing::Message() << "method " << method << ", cut at " << within);
       Recording recording = Timecode(kTypeF, method);
       const auto cut = recording.samples.begin() + FrameStart(10, method) + within;
@@ -204,8 +201,8 @@ TEST_F(Verifier, WrongCheckSymbolIsOneCheckFailure) {
   // Frame 17's check symbol (slot 10 of the frame) replaced by another digit's burst.
   const int check = FrameEncoder::CheckSymbol(17, 4);
   const int other = check % 10 + 1;
-  const int at = FrameStart(17, kMethod2) + 10 * kSlot;
-  for (int i = 0; i < kSlot; ++i) {
+  const int at = FrameStart(17, kMethod2) + 10 * kSlotSamples;
+  for (int i = 0; i < kSlotSamples; ++i) {
     recording.samples[static_cast<std::size_t>(at + i)] =
         static_cast<float>(std::lround(dtmf_burst::BurstValue(other, 36015, i)) / 32768.0);
   }
@@ -293,11 +290,12 @@ TEST_F(Verifier, FramesCutByTheRecordingsEndsAreLeftOut) {
   };
   const Cut cuts[] = {
       // In the middle of frame 3's digits to the middle of frame 30's.
-      {FrameStart(3, kMethod2) + 4 * kSlot, FrameStart(30, kMethod2) + 6 * kSlot, 4, 29},
+      {FrameStart(3, kMethod2) + 4 * kSlotSamples, FrameStart(30, kMethod2) + 6 * kSlotSamples, 4,
+       29},
       // Inside frame 3's start marker to inside frame 30's check symbol.
-      {FrameStart(3, kMethod2) + 500, FrameStart(30, kMethod2) + 10 * kSlot + 900, 4, 29},
+      {FrameStart(3, kMethod2) + 500, FrameStart(30, kMethod2) + 10 * kSlotSamples + 900, 4, 29},
       // Exactly at frame 3's start marker to exactly after frame 30's check symbol.
-      {FrameStart(3, kMethod2), FrameStart(30, kMethod2) + 11 * kSlot, 3, 30},
+      {FrameStart(3, kMethod2), FrameStart(30, kMethod2) + 11 * kSlotSamples, 3, 30},
   };
   for (const Cut& cut : cuts) {
     SCOPED_TRACE(testing::Message() << cut.from << " to " << cut.to);
@@ -329,7 +327,7 @@ TEST_F(Verifier, OptionsOverrideEveryGuess) {
   EXPECT_EQ(report.checkFailures.size(), static_cast<std::size_t>(kFrames));
   ASSERT_EQ(report.discontinuities.size(), 1u);
   EXPECT_EQ(report.discontinuities[0].frame, 2);
-  EXPECT_NEAR(report.discontinuities[0].jumpSamples, 2 * kSlot, 0.01);
+  EXPECT_NEAR(report.discontinuities[0].jumpSamples, 2 * kSlotSamples, 0.01);
 }
 
 TEST_F(Verifier, UnreadableFilesAndFilesWithoutTimecodeAreRefused) {
