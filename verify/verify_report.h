@@ -3,6 +3,7 @@
 // Positions are in samples of the recording, counted from its first sample.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@ struct FoundFrame {
 struct Discontinuity {
   int frame = 0;             // the later frame of the break
   double jumpSamples = 0.0;  // found spacing - b * expected spacing
+  double sample = 0.0;       // where the later frame's start marker lies in the recording
+};
+
+// A frame the verdict names, with where it lies (or would have lain) in the recording.
+struct FramePlace {
+  int frame = 0;
+  double sample = 0.0;
 };
 
 struct VerifyReport {
@@ -43,10 +51,25 @@ struct VerifyReport {
   double jitterRmsSamples = 0.0;
   double jitterMaxSamples = 0.0;
   std::vector<Discontinuity> discontinuities;
+  std::vector<FramePlace> missingPlaces;  // each of `missing`, in the same order, with its place
+  std::vector<FramePlace> unreadable;     // in the grid, but its digits or check can't be read;
+                                          // its number comes from its neighbours
+  int judgedFirst = 0;                    // the frames the verdict covers
+  int judgedLast = 0;
+  bool rangeStated = false;         // the judged range came from --reference or --frames
+  double thresholdSamples = 0.5;    // a jump larger than this is a discontinuity
+  bool sampleExact = true;          // the scatter is small enough to tell a one-sample slip
+  bool timingMeasured = true;       // enough frames for drift and jitter (else null in JSON)
+  std::int64_t nonFiniteCount = 0;  // NaN or infinite samples, never used
+  std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
+  std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
+  std::int64_t framesRead = 0;                 // sample frames that could be read
+
+  bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
   // Every frame from first to last once, in order, every check right, no discontinuity.
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
-           discontinuities.empty();
+           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated();
   }
 };
