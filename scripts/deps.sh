@@ -14,6 +14,8 @@ packages=(
   fonts-dejavu-core
   desktop-file-utils appstream groff-base
   strace
+  # the fuzz targets: clang with libFuzzer and its sanitizers
+  clang libclang-rt-14-dev
 )
 
 missing=()
