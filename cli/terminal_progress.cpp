@@ -1,5 +1,7 @@
 #include "cli/terminal_progress.h"
 
+#include "cli/percent.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@ namespace {
 
 constexpr auto kQuietTime = std::chrono::seconds(1);
 constexpr int kBarCells = 40;
-constexpr int kPercent = 100;
 
 }  // namespace
 
@@ -27,7 +28,7 @@ bool TerminalProgress::Due() {
 
 void TerminalProgress::Update(std::uint64_t done, std::uint64_t total) {
   if (total == 0 || !Due()) return;
-  const int percent = static_cast<int>(done >= total ? kPercent : done * kPercent / total);
+  const int percent = PercentDone(done, total);
   if (percent == m_lastPercent) return;
   m_lastPercent = percent;
   const int filled = percent * kBarCells / kPercent;

@@ -12,9 +12,10 @@
 #include <thread>
 #include <utility>
 
+#include "cli/percent.h"
+
 namespace {
 
-constexpr int kPercent = 100;
 // Often enough that the bar moves smoothly and a press of Cancel shows at once.
 constexpr int kRefreshMs = 50;
 constexpr int kMinimumWidth = 320;
@@ -73,10 +74,7 @@ void ProgressState::SetNote(std::string text) {
 }
 
 int ProgressState::Percent() const {
-  const std::uint64_t total = m_total.load();
-  const std::uint64_t done = m_done.load();
-  if (total == 0) return 0;
-  return done >= total ? kPercent : static_cast<int>(done * kPercent / total);
+  return PercentDone(m_done.load(), m_total.load());
 }
 
 std::string ProgressState::Note() const {

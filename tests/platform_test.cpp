@@ -11,7 +11,7 @@
 
 #include "gui_support.h"
 #include "platform/file.h"
-#include "resources/test_rc.h"
+#include "test_rc.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 
 #include "gui_support.h"
 #include "resources/loop_rc.h"
-#include "resources/test_rc.h"
 #include "resources/vrellok_rc.h"
 #include "screenshot.h"
 #include "shell/about_dlg.h"
 #include "shell/main_dialog.h"
 #include "shell/startup.h"
+#include "test_rc.h"
 
 namespace {
 

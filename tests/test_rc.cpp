@@ -1,4 +1,4 @@
-#include "resources/test_rc.h"
+#include "test_rc.h"
 
 #include "platform/framework_ids.h"
 #include "resources/about_template.h"
