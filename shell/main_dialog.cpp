@@ -55,12 +55,13 @@ void CMainDialog::OnPaint() {
   dc.DrawIcon(origin.x(), origin.y(), m_hIcon);
 }
 
+// Kept for the dialog style's sake: only a minimized window dragged by its icon asks for it.
 QIcon CMainDialog::OnQueryDragIcon() {
   return m_hIcon;
 }
 
 void CMainDialog::OnDestroy() {
-  WinHelp(0, HELP_QUIT);
+  WinHelp(0, HELP_QUIT);  // the style's closing call: neither program opens any help to close
   CDialog::OnDestroy();
 }
 

@@ -10,7 +10,7 @@
 template <class MainDialog>
 bool RunMainDialog(CWinApp& app, bool enable3dControls) {
   AfxEnableControlContainer();
-  if (enable3dControls) app.Enable3dControls();
+  if (enable3dControls) app.Enable3dControls();  // the style's call; Qt draws 3-D anyway
   MainDialog dialog;
   app.m_pMainWnd = &dialog;
   dialog.DoModal();  // OK or Cancel, the program ends all the same
