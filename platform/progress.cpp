@@ -82,6 +82,44 @@ std::string ProgressState::Note() const {
   return m_note;
 }
 
+namespace {
+
+// The first short wait: the windows paint but take no input, as a busy window always has.
+// True when the application began to quit meanwhile (exec returns -1 then, and every event loop
+// returns at once, so waiting in one would only spin).
+bool WaitPatiently(QEventLoop& loop, const std::atomic<bool>& finished) {
+  QTimer patience;
+  patience.setSingleShot(true);
+  QObject::connect(&patience, &QTimer::timeout, &loop, &QEventLoop::quit);
+  patience.start(kShowProgressAfterMs);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  bool quitting = false;
+  if (!finished.load()) {
+    quitting = loop.exec(QEventLoop::ExcludeUserInputEvents) == kQuitting;
+  }
+  QApplication::restoreOverrideCursor();
+  return quitting;
+}
+
+// The progress window with its Cancel button, until the work has finished or the application
+// quits (which asks the work to stop, as Cancel does).
+void ShowProgressUntilFinished(QWidget* parent, const std::string& label, ProgressState& state,
+                               QEventLoop& loop, const std::atomic<bool>& finished) {
+  ProgressWindow window(parent, label, state);
+  QTimer refresh;
+  QObject::connect(&refresh, &QTimer::timeout, &window, &ProgressWindow::Refresh);
+  refresh.start(kRefreshMs);
+  window.show();
+  while (!finished.load()) {
+    if (loop.exec() == kQuitting) {
+      state.RequestCancel();
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 void RunWithProgress(QWidget* parent, const std::string& label,
                      const std::function<void(ProgressState&)>& work) {
   ProgressState state;
@@ -97,35 +135,10 @@ void RunWithProgress(QWidget* parent, const std::string& label,
     finished.store(true);
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
-
-  // First a short wait that paints but takes no input, as a busy window always has.
-  QTimer patience;
-  patience.setSingleShot(true);
-  QObject::connect(&patience, &QTimer::timeout, &loop, &QEventLoop::quit);
-  patience.start(kShowProgressAfterMs);
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  // -1 from exec: the application is quitting and every event loop returns at once. Waiting
-  // in one would only spin; the work is asked to stop and joined below instead.
-  bool quitting = false;
-  if (!finished.load()) {
-    quitting = loop.exec(QEventLoop::ExcludeUserInputEvents) == kQuitting;
-  }
-  QApplication::restoreOverrideCursor();
-
-  if (quitting) {
+  if (WaitPatiently(loop, finished)) {
     state.RequestCancel();
   } else if (!finished.load()) {
-    ProgressWindow window(parent, label, state);
-    QTimer refresh;
-    QObject::connect(&refresh, &QTimer::timeout, &window, &ProgressWindow::Refresh);
-    refresh.start(kRefreshMs);
-    window.show();
-    while (!finished.load()) {
-      if (loop.exec() == kQuitting) {
-        state.RequestCancel();
-        break;
-      }
-    }
+    ShowProgressUntilFinished(parent, label, state, loop, finished);
   }
   worker.join();
   if (failure) std::rethrow_exception(failure);
