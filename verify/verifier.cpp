@@ -120,13 +120,14 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
     probes.push_back(std::make_unique<ChannelProbe>(file.SampleRate(), options.type));
   }
   const auto width = static_cast<std::size_t>(file.Channels());
-  std::vector<float> interleaved(kBlockFrames * width);
-  std::vector<float> samples(kBlockFrames);
+  const std::size_t block = file.BlockFrames(kBlockFrames);
+  std::vector<float> interleaved(block * width);
+  std::vector<float> samples(block);
   ChannelLook best;
   std::size_t bestIndex = 0;
   bool more = true;
   while (more && best.frames < kProbeFrames) {
-    const std::size_t got = file.Read(interleaved.data(), kBlockFrames);
+    const std::size_t got = file.Read(interleaved.data(), block);
     more = got > 0;
     for (std::size_t i = 0; i < channels.size(); ++i) {
       if (more) {
@@ -263,6 +264,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& optio
   report.sampleRate = file.SampleRate();
   report.channel = choice.channel + 1;
   report.channels = file.Channels();
+  report.framesDeclared = file.Frames();
+  report.framesRead = file.FramesRead();
   report.method = options.method ? *options.method : FindMethod(raw, report.methodAssumed);
   report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(raw);
   for (const RawFrame& frame : raw) {
