@@ -157,7 +157,8 @@ int IdFromCheck(int frame, int check) {
 }
 
 // Every whole frame of the chosen channel, its start marker placed to a fraction of a sample.
-std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyProgress* progress) {
+std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyProgress* progress,
+                                 const std::function<void(const std::string&)>& onFault) {
   const int rate = file.SampleRate();
   const double slot = SlotSamples(rate, choice.type);
   BurstTracker tracker(rate, TimecodeRate(choice.type));
@@ -171,6 +172,13 @@ std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyPr
       // A marker that began before the recording did is a frame cut by its start.
       if (!match.found || std::abs(match.correlation) < kMinCorrelation) continue;
       if (match.position < -0.5) continue;
+      // Told at once to someone following a live capture: a frame that does not follow the one
+      // before it.
+      if (onFault && !frames.empty() && frame.number != frames.back().number + 1) {
+        onFault("frame " + std::to_string(frame.number) + " follows frame " +
+                std::to_string(frames.back().number) + " at " +
+                std::to_string(match.position / rate) + " s");
+      }
       frames.push_back(frame);
     }
   };
@@ -255,7 +263,7 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& optio
   CheckOptions(options, file.Channels(), path);
   const Choice choice = Probe(file, options, path);
   file.Rewind();
-  const std::vector<RawFrame> raw = ReadFrames(file, choice, progress);
+  const std::vector<RawFrame> raw = ReadFrames(file, choice, progress, options.onFault);
   if (raw.empty()) throw VerifyError(path + ": no timecode found");
 
   VerifyReport report;
