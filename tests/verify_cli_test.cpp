@@ -54,13 +54,19 @@ VerifyReport FaultyReport() {
   r.driftPpm = -0.00001;
   r.jitterRmsSamples = 0.0123;
   r.jitterMaxSamples = 0.04;
-  r.discontinuities = {{9, -661.0}};
+  r.discontinuities = {{9, -661.0, 1000.0 + 8 * spacing - 661.0}};
+  r.missingPlaces = {{6, 1000.0 + 5 * spacing}};
+  r.judgedFirst = 1;
+  r.judgedLast = 12;
+  r.framesDeclared = 600000;
+  r.framesRead = 600000;
   return r;
 }
 
 VerifyReport CleanReport() {
   VerifyReport r = FaultyReport();
   r.missing.clear();
+  r.missingPlaces.clear();
   r.checkFailures.clear();
   r.discontinuities.clear();
   for (FoundFrame& frame : r.frames) frame.checkOk = true;
@@ -233,7 +239,9 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
         "latency          480.00 samples (10.000 ms)\n",
         // a drift that rounds to zero shows no sign
         "drift            0.00 ppm\n", "jitter           0.012 samples RMS, 0.040 max\n",
-        "discontinuities  1\n", "  at frame 9: -661.00 samples (-13.771 ms)\n",
+        "discontinuities  1, sum -661.00 samples (-13.771 ms), largest -661.00 samples "
+        "(-13.771 ms)\n",
+        "  at frame 9: -661.00 samples (-13.771 ms), at 4.465 s, sample 214334.10\n",
         "result           faults found\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\nin\n" << text;
   }
@@ -263,23 +271,15 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   const QJsonObject o = doc.object();
   QStringList keys = o.keys();
   keys.sort();
-  QStringList expected = {"type",
-                          "method",
-                          "dtmf_id",
-                          "sample_rate",
-                          "channel",
-                          "first_frame",
-                          "last_frame",
-                          "frames_found",
-                          "missing",
-                          "duplicated",
-                          "out_of_order",
-                          "check_failures",
-                          "latency_samples",
-                          "drift_ppm",
-                          "jitter_rms_samples",
-                          "jitter_max_samples",
-                          "discontinuities"};
+  QStringList expected = {
+      "type", "method", "dtmf_id", "sample_rate", "channel", "first_frame", "last_frame",
+      "frames_found", "missing", "duplicated", "out_of_order", "check_failures",
+      "latency_samples", "drift_ppm", "jitter_rms_samples", "jitter_max_samples",
+      "discontinuities",
+      // added later; every key above keeps its meaning
+      "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
+      "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
+      "non_finite_samples", "threshold_samples", "sample_exact", "frames"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
@@ -301,7 +301,8 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   EXPECT_DOUBLE_EQ(o["jitter_max_samples"].toDouble(), 0.04);
   const QJsonArray jumps = o["discontinuities"].toArray();
   ASSERT_EQ(jumps.size(), 1);
-  EXPECT_EQ(jumps[0].toObject().keys(), QStringList({"frame", "jump_samples"}));
+  EXPECT_EQ(jumps[0].toObject().keys(),
+            QStringList({"frame", "jump_samples", "sample", "time_s"}));
   EXPECT_EQ(jumps[0].toObject()["frame"].toInt(), 9);
   EXPECT_DOUBLE_EQ(jumps[0].toObject()["jump_samples"].toDouble(), -661.0);
 }
@@ -322,33 +323,44 @@ TEST(VerifyJson, StaysValidWhenTheFitGaveNoNumber) {
 
 TEST(VerifyCsv, OneRowPerFrameFoundInRecordingOrder) {
   const auto lines = Lines(Written(WriteCsv, FaultyReport()));
-  ASSERT_EQ(lines.size(), 12u);  // header and the 11 frames found
-  EXPECT_EQ(lines[0], "frame,found_sample,offset_samples,check_ok,level_dbfs");
-  EXPECT_EQ(lines[1], "1,1000.0000,0.0000,1,-9.50");
-  EXPECT_EQ(lines[6].substr(0, 2), "7,");  // frame 6 was lost
-  EXPECT_EQ(lines[9], "10,241083.4898,-661.0000,0,-9.50");
+  ASSERT_EQ(lines.size(), 13u);  // header, the 11 frames found and the lost one
+  EXPECT_EQ(lines[0], "frame,found_sample,offset_samples,check_ok,level_dbfs,time_s,status");
+  EXPECT_EQ(lines[1], "1,1000.0000,0.0000,1,-9.50,0.0208333,found");
+  // Frame 6 was lost: its row says where it would have been, with nothing measured.
+  EXPECT_EQ(lines[6], "6,134746.9388,,,,2.8072279,missing");
+  EXPECT_EQ(lines[7].substr(0, 2), "7,");
+  EXPECT_EQ(lines[10], "10,241083.4898,-661.0000,0,-9.50,5.0225727,found");
 }
 
 TEST(VerifyLabels, EachFrameSpansItsAudioWithItsNumber) {
   VerifyReport report = FaultyReport();
   const auto lines = Lines(Written(WriteLabels, report));
-  ASSERT_EQ(lines.size(), 11u);
+  ASSERT_EQ(lines.size(), 13u);  // 11 frames, the lost frame and the jump
   // One frame of DTMF-F lasts 24576 / 44100 s, whatever rate the recording has.
-  EXPECT_EQ(lines[0], "0.020833\t0.578112\t1");
-  // Frame 5 is followed by frame 7: the lost frame 6 does not lengthen it.
-  EXPECT_EQ(lines[4], "2.249949\t2.807228\t5");
-  // Frame 8 is cut short by the dropout: it ends where frame 9 begins.
-  EXPECT_EQ(lines[6], "3.921786\t4.465294\t8");
-  EXPECT_EQ(lines[10], "6.137131\t6.694409\t12");
+  EXPECT_EQ(lines[0], "0.020833333\t0.578112245\t1");
+  // Frame 5 is followed by frame 7: the lost frame 6 does not lengthen it, and is a point.
+  EXPECT_EQ(lines[4], "2.249948980\t2.807227891\t5");
+  EXPECT_EQ(lines[5], "2.807227891\t2.807227891\tmissing 6");
+  // Frame 8 is cut short by the dropout: it ends where frame 9 begins, where the jump is.
+  EXPECT_EQ(lines[7], "3.921785714\t4.465293793\t8");
+  EXPECT_EQ(lines[9], "4.465293793\t4.465293793\tjump -661.00");
+  EXPECT_EQ(lines[12], "6.137130527\t6.694409439\t12");
 
   // Under method 1 frame 1 carries two more slots of silence.
+  report = VerifyReport{};
+  report.sampleRate = 48000;
   report.method = 1;
   report.frames = {{1, 0.0, 0.0, true, -9.5}};
-  EXPECT_EQ(Written(WriteLabels, report), "0.000000\t0.638912\t1\n");
+  EXPECT_EQ(Written(WriteLabels, report), "0.000000000\t0.638911565\t1\n");
   // DTMF-S runs at 36015 Hz.
   report.type = 'S';
   report.method = 2;
-  EXPECT_EQ(Written(WriteLabels, report), "0.000000\t0.682382\t1\n");
+  EXPECT_EQ(Written(WriteLabels, report), "0.000000000\t0.682382341\t1\n");
+  // A slip of a single sample sits where it was found to a small fraction of a sample.
+  report.frames.push_back({2, 32752.25, -0.75, true, -9.5});
+  report.discontinuities = {{2, -0.75, 32752.25}};
+  EXPECT_NE(Written(WriteLabels, report).find("0.682338542\t0.682338542\tjump -0.75\n"),
+            std::string::npos);
 }
 
 // --- Plot ------------------------------------------------------------------------------------
@@ -370,7 +382,7 @@ int PixelsLike(const QImage& image, QColor colour) {
 }
 
 TEST(VerifyPlot, IsAPngThatMarksBreaksAndCheckFailures) {
-  const std::string faulty = RenderPlotPng(FaultyReport());
+  const std::string faulty = RenderPlot(FaultyReport());
   ASSERT_GT(faulty.size(), 8u);
   EXPECT_EQ(faulty.substr(0, 8), "\x89PNG\r\n\x1a\n");
   QImage image;
@@ -381,7 +393,7 @@ TEST(VerifyPlot, IsAPngThatMarksBreaksAndCheckFailures) {
   const QColor breakOrange(0xe0, 0x7b, 0x00), faultRed(0xc8, 0x1e, 0x1e);
   // Without a fault only the legend shows the two marks.
   QImage clean;
-  ASSERT_TRUE(clean.loadFromData(QByteArray::fromStdString(RenderPlotPng(CleanReport())), "PNG"));
+  ASSERT_TRUE(clean.loadFromData(QByteArray::fromStdString(RenderPlot(CleanReport())), "PNG"));
   EXPECT_GT(PixelsLike(image, breakOrange), PixelsLike(clean, breakOrange) + 200);
   EXPECT_GT(PixelsLike(image, faultRed), PixelsLike(clean, faultRed) + 20);
 }
@@ -389,7 +401,7 @@ TEST(VerifyPlot, IsAPngThatMarksBreaksAndCheckFailures) {
 TEST(VerifyPlot, DrawsAReportWithoutFrames) {
   VerifyReport empty;
   QImage image;
-  EXPECT_TRUE(image.loadFromData(QByteArray::fromStdString(RenderPlotPng(empty)), "PNG"));
+  EXPECT_TRUE(image.loadFromData(QByteArray::fromStdString(RenderPlot(empty)), "PNG"));
 }
 
 // --- Output files ----------------------------------------------------------------------------
@@ -404,9 +416,9 @@ TEST(VerifyOutputFiles, AreWrittenBesideTheSummaryReplacingEarlierOnes) {
   EXPECT_NE(run.out.find("result"), std::string::npos);
   EXPECT_EQ(run.err, "");
   const Bytes csv = ReadBytes(dir.File("r.csv"));
-  EXPECT_EQ(Lines(std::string(csv.begin(), csv.end())).size(), 12u);
+  EXPECT_EQ(Lines(std::string(csv.begin(), csv.end())).size(), 13u);
   const Bytes labels = ReadBytes(dir.File("r.txt"));
-  EXPECT_EQ(Lines(std::string(labels.begin(), labels.end())).size(), 11u);
+  EXPECT_EQ(Lines(std::string(labels.begin(), labels.end())).size(), 13u);
   EXPECT_EQ(QImage(QString::fromStdString(dir.File("r.png"))).width(), 1200);
   // Nothing but the three files is left in the folder.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
@@ -417,7 +429,7 @@ TEST(VerifyOutputFiles, AnUnwritablePathStopsTheCommandBeforeTheReading) {
   std::filesystem::create_directory(dir.File("folder"));
   for (const Args& args :
        {Args{"--csv", dir.File("none/r.csv"), "r.wav"},
-        Args{"--labels", dir.File("folder"), "r.wav"}, Args{"--plot", "/proc/version", "r.wav"}}) {
+        Args{"--labels", dir.File("folder"), "r.wav"}, Args{"--plot", "/proc/version.png", "r.wav"}}) {
     const CommandRun run = RunWith(args);
     EXPECT_EQ(run.status, 2) << args[1];
     EXPECT_EQ(run.readings, 0) << args[1];
@@ -459,7 +471,7 @@ TEST(VerifyOutputFiles, ALinkAtTheNameIsReplacedAndNeverWrittenThrough) {
   EXPECT_EQ(ReadBytes(target), (Bytes{'k', 'e', 'e', 'p'}));
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir.File("r.csv"))));
   const Bytes csv = ReadBytes(dir.File("r.csv"));
-  EXPECT_EQ(Lines(std::string(csv.begin(), csv.end())).size(), 12u);
+  EXPECT_EQ(Lines(std::string(csv.begin(), csv.end())).size(), 13u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
 }
 
@@ -477,7 +489,7 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
       {{"--labels", fifo, recording}, "not a regular file"},
       {{"--csv", "/dev/null", recording}, "not a regular file"},
       {{"--csv", dir.File("null.csv"), recording}, "not a regular file"},
-      {{"--plot", recording, recording}, "--plot names the recording itself"},
+      {{"--labels", recording, recording}, "--labels names the recording itself"},
       {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
        "--csv and --labels name the same file"},
   };

@@ -1,7 +1,9 @@
 #include "verify/report_command.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <locale>
 #include <sstream>
 #include <utility>
 
@@ -13,6 +15,7 @@
 #include "verify/report_labels.h"
 #include "verify/report_plot.h"
 #include "verify/report_text.h"
+#include "verify/sound_file.h"
 
 namespace {
 
@@ -20,27 +23,35 @@ constexpr char kProgram[] = "vrellok-verify";
 
 constexpr char kUsage[] =
     "Usage: vrellok-verify [--type F|S] [--method 1|2] [--id K] [--channel C]\n"
-    "                      [--csv FILE] [--labels FILE] [--plot FILE.png] [--json] RECORDING\n"
+    "                      [--reference TC.wav | --frames FIRST-LAST] [--tolerance SAMPLES]\n"
+    "                      [--csv FILE] [--labels FILE] [--plot FILE.png] [--json | --follow]\n"
+    "                      RECORDING\n"
     "\n"
     "Reads a recording of TC.wav back: finds every frame and the sample where it landed, and\n"
-    "reports missing, repeated and out-of-order frames, wrong check symbols, latency, drift,\n"
-    "jitter and every discontinuity. Type, method, DTMF ID and channel are found by themselves;\n"
-    "the options fix them.\n"
+    "reports missing, unreadable, repeated and out-of-order frames, wrong check symbols,\n"
+    "latency, drift, jitter and every discontinuity, each with its time and sample. Type,\n"
+    "method, DTMF ID and channel are found by themselves; the options fix them. RECORDING -\n"
+    "reads standard input (a pipe or a live capture); Ctrl+C ends it and gives the report.\n"
     "\n"
-    "  --type F|S        DTMF-F (44100 Hz) or DTMF-S (36015 Hz)\n"
-    "  --method 1|2      the framing method\n"
-    "  --id K            the DTMF ID, 1 to 10\n"
-    "  --channel C       the channel that carries the timecode, counted from 1\n"
-    "  --csv FILE        one row per frame: frame,found_sample,offset_samples,check_ok,level_dbfs\n"
-    "  --labels FILE     an Audacity label track with every frame\n"
-    "  --plot FILE.png   each frame's offset against its number, as a picture\n"
-    "  --json            the report as JSON on stdout instead of the summary\n"
+    "  --type F|S          DTMF-F (44100 Hz) or DTMF-S (36015 Hz)\n"
+    "  --method 1|2        the framing method\n"
+    "  --id K              the DTMF ID, 1 to 10\n"
+    "  --channel C         the channel that carries the timecode, counted from 1\n"
+    "  --reference TC.wav  the file that was played: every one of its frames is expected\n"
+    "  --frames FIRST-LAST the frames expected, without the file\n"
+    "  --tolerance SAMPLES a jump larger than this is a discontinuity (found by itself\n"
+    "                      from the recording's scatter otherwise)\n"
+    "  --csv FILE          one row per frame, missing and unreadable ones included\n"
+    "  --labels FILE       an Audacity label track with every frame and every fault\n"
+    "  --plot FILE.png     each frame's offset against its number, as a picture (.png, .jpg)\n"
+    "  --json              the report as JSON on stdout instead of the summary\n"
+    "  --follow            each fault as one line on stdout the moment it is found\n"
     "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
     "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
-    "shows a fault; 2 the file cannot be read or holds no timecode, an output cannot be\n"
-    "written, or the command is wrong.\n";
+    "shows a fault (also when it ends before its header says); 2 the file cannot be read or\n"
+    "holds no timecode, an output cannot be written, or the command is wrong.\n";
 
 // libsndfile's and the system's reasons are passed on as they come; the reason stays one line
 // even if one of them ends in a line break.
@@ -60,10 +71,12 @@ void RefuseClashingOutputs(const CommandLine& command) {
   for (const auto& [option, path] : outputs) {
     if (!*path) continue;
     std::error_code ignored;
-    if (fs::equivalent(**path, command.recording, ignored)) {
+    if (command.recording != kStandardInput && fs::equivalent(**path, command.recording, ignored)) {
       throw UsageError(std::string(option) + " names the recording itself");
     }
-    const fs::path where = fs::weakly_canonical(**path, ignored);
+    // Resolved from the current folder, so "a.txt" and "./a.txt" are one file even before it
+    // exists.
+    const fs::path where = fs::weakly_canonical(fs::absolute(**path, ignored), ignored);
     for (const auto& [other, otherWhere] : seen) {
       if (otherWhere == where) {
         throw UsageError(std::string(other) + " and " + option + " name the same file");
@@ -86,15 +99,37 @@ class ProgressBar : public VerifyProgress {
   TerminalProgress m_bar;
 };
 
-void WriteOutputs(const CommandLine& command, const VerifyReport& report) {
+// Every output file is written in full beside its place before any of them is put in place.
+void WriteOutputs(const CommandLine& command, const VerifyReport& report, ReportFiles& files) {
   const auto text = [&report](void (*writer)(std::ostream&, const VerifyReport&)) {
     std::ostringstream bytes;
     writer(bytes, report);
     return bytes.str();
   };
-  if (command.csv) ReplaceFile(*command.csv, text(WriteCsv));
-  if (command.labels) ReplaceFile(*command.labels, text(WriteLabels));
-  if (command.plot) ReplaceFile(*command.plot, RenderPlotPng(report));
+  if (command.csv) files.Add(*command.csv, text(WriteCsv));
+  if (command.labels) files.Add(*command.labels, text(WriteLabels));
+  if (command.plot) files.Add(*command.plot, RenderPlot(report, *PlotFormatFor(*command.plot)));
+}
+
+// --frames FIRST-LAST: two frame numbers, the first not above the last.
+std::pair<int, int> FrameRange(const std::string& text) {
+  const std::size_t dash = text.find('-');
+  const std::string wrong = "--frames needs FIRST-LAST, such as 1-40, not '" + text + "'";
+  if (dash == std::string::npos) throw UsageError(wrong);
+  const std::optional<int> first = ParseInteger(text.substr(0, dash));
+  const std::optional<int> last = ParseInteger(text.substr(dash + 1));
+  if (!first || !last || *first < 1 || *last < *first) throw UsageError(wrong);
+  return {*first, *last};
+}
+
+double ToleranceValue(const std::string& text) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  double value = 0.0;
+  if (!(in >> value) || !in.eof() || !(value > 0.0) || !std::isfinite(value)) {
+    throw UsageError("--tolerance needs a number of samples above 0, not '" + text + "'");
+  }
+  return value;
 }
 
 }  // namespace
@@ -117,6 +152,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       command.options.dtmfId = IntegerValue(word, reader.Value(), kMinDtmfId, kMaxDtmfId);
     } else if (word == "--channel") {
       command.options.channel = IntegerValue(word, reader.Value(), 1);
+    } else if (word == "--reference") {
+      command.options.referencePath = reader.Value();
+      if (command.options.referencePath.empty()) throw UsageError("--reference needs a file");
+    } else if (word == "--frames") {
+      const auto [first, last] = FrameRange(reader.Value());
+      command.options.expectedFirst = first;
+      command.options.expectedLast = last;
+    } else if (word == "--tolerance") {
+      command.options.toleranceSamples = ToleranceValue(reader.Value());
+    } else if (word == "--follow") {
+      reader.NoValue();
+      command.follow = true;
     } else if (word == "--csv") {
       command.csv = reader.Value();
     } else if (word == "--labels") {
@@ -135,19 +182,28 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (!recordingGiven) throw UsageError("no recording given");
+  if (command.json && command.follow) {
+    throw UsageError("--json and --follow both want stdout: give one of them");
+  }
+  if (!command.options.referencePath.empty() && command.options.expectedFirst) {
+    throw UsageError("--reference and --frames both state the frames expected: give one");
+  }
+  if (command.plot && !PlotFormatFor(*command.plot)) {
+    throw UsageError("--plot writes .png or .jpg, not '" + *command.plot + "'");
+  }
   return command;
 }
 
 int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                      const Verifier& verify) {
   try {
-    const CommandLine command = ParseCommandLine(args);
-    if (command.help) {
-      out << kUsage;
-      return kExitClean;
-    }
-    if (command.version) {
-      out << VersionLine(kProgram);
+    CommandLine command = ParseCommandLine(args);
+    if (command.help || command.version) {
+      out << (command.help ? std::string(kUsage) : VersionLine(kProgram));
+      if (!out.flush()) {
+        err << kProgram << ": cannot write to standard output\n";
+        return 1;
+      }
       return kExitClean;
     }
     // A path that cannot take the output should stop the command before a long reading.
@@ -155,12 +211,17 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
     for (const auto& path : {command.csv, command.labels, command.plot}) {
       if (path) CheckReplaceable(*path);
     }
+    if (command.follow) {
+      // Each fault goes out the moment it is known, for someone watching a live capture.
+      command.options.onFault = [&out](const std::string& line) { out << line << std::endl; };
+    }
     VerifyReport report;
     {
       ProgressBar progress(command.recording);
       report = verify(command.recording, command.options, &progress);
     }
-    WriteOutputs(command, report);
+    ReportFiles files;
+    WriteOutputs(command, report, files);
     if (command.json) {
       WriteJson(out, report);
     } else {
@@ -170,6 +231,8 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       err << kProgram << ": cannot write the report to stdout\n";
       return kExitTrouble;
     }
+    // Only now, with every output and the report written, do the files replace earlier ones.
+    files.CommitAll();
     return report.Clean() ? kExitClean : kExitFaults;
   } catch (const UsageError& error) {
     err << UsageErrorLine(kProgram, error);

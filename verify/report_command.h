@@ -22,6 +22,7 @@ struct CommandLine {
   std::optional<std::string> labels;
   std::optional<std::string> plot;
   bool json = false;
+  bool follow = false;  // each fault on stdout as it is found
   bool help = false;
   bool version = false;
   std::string recording;

@@ -14,13 +14,22 @@ namespace {
 
 }  // namespace
 
-void ReplaceFile(const std::string& path, const std::string& bytes) {
-  ReplacementFile file;
-  file.OnlyReplaceRegularFiles();
-  int error = file.Create(path);
-  if (error == 0) error = file.Write(bytes.data(), bytes.size());
-  if (error == 0) error = file.Commit();
+ReportFiles::ReportFiles() = default;
+ReportFiles::~ReportFiles() = default;
+
+void ReportFiles::Add(const std::string& path, const std::string& bytes) {
+  auto file = std::make_unique<ReplacementFile>();
+  file->OnlyReplaceRegularFiles();
+  int error = file->Create(path);
+  if (error == 0) error = file->Write(bytes.data(), bytes.size());
   if (error != 0) Fail(path, error);
+  m_files.emplace_back(path, std::move(file));
+}
+
+void ReportFiles::CommitAll() {
+  for (auto& [path, file] : m_files) {
+    if (const int error = file->Commit()) Fail(path, error);
+  }
 }
 
 void CheckReplaceable(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "verify/report_format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -38,4 +39,38 @@ std::string FormatFrameList(const std::vector<int>& numbers) {
 int TimecodeFrameSpacing(int frame, int method) {
   return static_cast<int>(FrameStartInTimecode(frame + 1, method) -
                           FrameStartInTimecode(frame, method));
+}
+
+std::string FormatSeconds(double sample, int rate) {
+  constexpr int kDecimals = 3;
+  return FormatFixed(rate > 0 ? sample / rate : 0.0, kDecimals);
+}
+
+double FrameLengthSamples(const VerifyReport& report) {
+  return static_cast<double>(kFrameSamples) * report.sampleRate / TimecodeRate(report.type);
+}
+
+std::pair<int, int> JudgedRange(const VerifyReport& report) {
+  if (report.rangeStated || report.judgedFirst > 0) return {report.judgedFirst, report.judgedLast};
+  return {report.firstFrame, report.lastFrame};
+}
+
+std::vector<PlacedFault> PlacedFaults(const VerifyReport& report) {
+  using Kind = PlacedFault::Kind;
+  std::vector<PlacedFault> faults;
+  for (const FramePlace& place : report.missingPlaces) {
+    faults.push_back({Kind::missing, place.frame, place.sample});
+  }
+  for (const FramePlace& place : report.unreadable) {
+    faults.push_back({Kind::unreadable, place.frame, place.sample});
+  }
+  for (const Discontinuity& jump : report.discontinuities) {
+    faults.push_back({Kind::jump, jump.frame, jump.sample, jump.jumpSamples});
+  }
+  for (const FoundFrame& frame : report.frames) {
+    if (!frame.checkOk) faults.push_back({Kind::check, frame.number, frame.foundSample});
+  }
+  std::stable_sort(faults.begin(), faults.end(),
+                   [](const PlacedFault& a, const PlacedFault& b) { return a.sample < b.sample; });
+  return faults;
 }

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "timecode/timecode_layout.h"
+#include "verify/verify_report.h"
 
 // value with a fixed number of decimals, in the "C" locale (a decimal point, never a comma, so
 // the CSV and the JSON stay machine-readable). A value that rounds to zero prints without a
@@ -21,3 +23,24 @@ std::string FormatFrameList(const std::vector<int>& numbers);
 // Samples of TC.wav from the start of frame n to the start of frame n + 1: 24576, and 3600 more
 // for frame 1 under method 1, which carries two extra gaps.
 int TimecodeFrameSpacing(int frame, int method);
+
+// Where a sample of the recording lies in time: seconds with three decimals, "12.345".
+std::string FormatSeconds(double sample, int rate);
+
+// A frame's length in the recording at its own rate, in samples (24576 of TC.wav's, scaled).
+double FrameLengthSamples(const VerifyReport& report);
+
+// The frames the verdict covers: the range the reader states, or else the first to the last
+// frame found.
+std::pair<int, int> JudgedRange(const VerifyReport& report);
+
+// Every fault with a place in the recording, in recording order, for the outputs that list
+// them: a frame missing or unreadable, a discontinuity, a wrong check symbol.
+struct PlacedFault {
+  enum class Kind { missing, unreadable, jump, check };
+  Kind kind;
+  int frame;
+  double sample;
+  double jumpSamples = 0.0;
+};
+std::vector<PlacedFault> PlacedFaults(const VerifyReport& report);

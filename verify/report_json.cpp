@@ -1,6 +1,7 @@
 #include "verify/report_json.h"
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace {
 // every digit that means something.
 constexpr int kSampleDecimals = 4;
 constexpr int kPpmDecimals = 4;
+// Seconds to a tenth of a microsecond: a fraction of a sample at any rate this reads.
+constexpr int kSecondsDecimals = 7;
+constexpr int kLevelDecimals = 2;
 
 // JSON has no NaN or infinity: a value the fit could not give is null.
 std::string Number(double value, int decimals) {
@@ -45,12 +49,41 @@ std::string List(const std::vector<int>& numbers) {
   return out + "]";
 }
 
-std::string Jumps(const std::vector<Discontinuity>& jumps) {
+std::string Bool(bool value) {
+  return value ? "true" : "false";
+}
+
+std::string Jumps(const VerifyReport& r) {
+  const auto& jumps = r.discontinuities;
   std::string out = "[";
   for (std::size_t i = 0; i < jumps.size(); ++i) {
     out += (i ? ", " : "");
     out += "{\"frame\": " + std::to_string(jumps[i].frame) +
-           ", \"jump_samples\": " + Number(jumps[i].jumpSamples, kSampleDecimals) + "}";
+           ", \"jump_samples\": " + Number(jumps[i].jumpSamples, kSampleDecimals) +
+           ", \"sample\": " + Number(jumps[i].sample, kSampleDecimals) +
+           ", \"time_s\": " + Number(jumps[i].sample / r.sampleRate, kSecondsDecimals) + "}";
+  }
+  return out + "]";
+}
+
+std::string Frames(const std::vector<FoundFrame>& frames) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const FoundFrame& f = frames[i];
+    out += (i ? ",\n    " : "\n    ");
+    out += "{\"frame\": " + std::to_string(f.number) +
+           ", \"sample\": " + Number(f.foundSample, kSampleDecimals) +
+           ", \"offset_samples\": " + Number(f.offsetSamples, kSampleDecimals) +
+           ", \"check_ok\": " + Bool(f.checkOk) +
+           ", \"level_dbfs\": " + Number(f.levelDbfs, kLevelDecimals) + "}";
+  }
+  return out + (frames.empty() ? "]" : "\n  ]");
+}
+
+std::string Samples(const std::vector<std::int64_t>& samples) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    out += (i ? ", " : "") + std::to_string(samples[i]);
   }
   return out + "]";
 }
@@ -58,24 +91,47 @@ std::string Jumps(const std::vector<Discontinuity>& jumps) {
 }  // namespace
 
 void WriteJson(std::ostream& out, const VerifyReport& report) {
+  std::vector<int> unreadable;
+  for (const FramePlace& place : report.unreadable) unreadable.push_back(place.frame);
+  const auto [judgedFirst, judgedLast] = JudgedRange(report);
+  // Drift and jitter need a fit through enough frames; without one they are not numbers at all.
+  const auto timing = [&report](double value, int decimals) {
+    return report.timingMeasured ? Number(value, decimals) : std::string("null");
+  };
   const std::vector<std::pair<const char*, std::string>> fields = {
+      {"file", String(report.file)},
+      {"verdict", String(report.Clean() ? "clean" : "faults")},
       {"type", String(std::string(1, report.type))},
       {"method", std::to_string(report.method)},
+      {"method_assumed", Bool(report.methodAssumed)},
       {"dtmf_id", std::to_string(report.dtmfId)},
       {"sample_rate", std::to_string(report.sampleRate)},
       {"channel", std::to_string(report.channel)},
+      {"channels", std::to_string(report.channels)},
+      {"samples_declared",
+       report.framesDeclared < 0 ? "null" : std::to_string(report.framesDeclared)},
+      {"samples_read", std::to_string(report.framesRead)},
+      {"truncated", Bool(report.Truncated())},
       {"first_frame", std::to_string(report.firstFrame)},
       {"last_frame", std::to_string(report.lastFrame)},
+      {"judged_first", std::to_string(judgedFirst)},
+      {"judged_last", std::to_string(judgedLast)},
       {"frames_found", std::to_string(report.framesFound)},
       {"missing", List(report.missing)},
+      {"unreadable", List(unreadable)},
       {"duplicated", List(report.duplicated)},
       {"out_of_order", List(report.outOfOrder)},
       {"check_failures", List(report.checkFailures)},
+      {"non_finite_count", std::to_string(report.nonFiniteCount)},
+      {"non_finite_samples", Samples(report.nonFiniteSamples)},
       {"latency_samples", Number(report.latencySamples, kSampleDecimals)},
-      {"drift_ppm", Number(report.driftPpm, kPpmDecimals)},
-      {"jitter_rms_samples", Number(report.jitterRmsSamples, kSampleDecimals)},
-      {"jitter_max_samples", Number(report.jitterMaxSamples, kSampleDecimals)},
-      {"discontinuities", Jumps(report.discontinuities)},
+      {"drift_ppm", timing(report.driftPpm, kPpmDecimals)},
+      {"jitter_rms_samples", timing(report.jitterRmsSamples, kSampleDecimals)},
+      {"jitter_max_samples", timing(report.jitterMaxSamples, kSampleDecimals)},
+      {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
+      {"sample_exact", Bool(report.sampleExact)},
+      {"discontinuities", Jumps(report)},
+      {"frames", Frames(report.frames)},
   };
   out << "{\n";
   for (std::size_t i = 0; i < fields.size(); ++i) {

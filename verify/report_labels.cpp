@@ -1,14 +1,24 @@
 #include "verify/report_labels.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "verify/report_format.h"
 
 namespace {
 
-// Audacity reads label times in seconds; six decimals resolve a single sample at any rate.
-constexpr int kSecondsDecimals = 6;
+// Audacity reads label times in seconds; nine decimals keep a thousandth of a sample at 1 MHz,
+// so a label lands where the frame was found, not on the nearest sample.
+constexpr int kSecondsDecimals = 9;
+constexpr int kJumpDecimals = 2;
 constexpr double kPerMillion = 1e-6;
+
+struct Label {
+  double start;
+  double end;
+  std::string text;
+};
 
 }  // namespace
 
@@ -16,8 +26,10 @@ void WriteLabels(std::ostream& out, const VerifyReport& report) {
   if (report.sampleRate <= 0) return;
   // A frame's length in the recording: its length in TC.wav, scaled by the rates and stretched
   // by the drift the fit found.
-  const double scale = static_cast<double>(report.sampleRate) / TimecodeRate(report.type) *
-                       (1.0 + report.driftPpm * kPerMillion);
+  const double drift = report.timingMeasured ? report.driftPpm * kPerMillion : 0.0;
+  const double scale =
+      static_cast<double>(report.sampleRate) / TimecodeRate(report.type) * (1.0 + drift);
+  std::vector<Label> labels;
   const auto& frames = report.frames;
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const double start = frames[i].foundSample;
@@ -27,8 +39,31 @@ void WriteLabels(std::ostream& out, const VerifyReport& report) {
     if (i + 1 < frames.size() && frames[i + 1].foundSample > start) {
       end = std::min(end, frames[i + 1].foundSample);
     }
-    out << FormatFixed(start / report.sampleRate, kSecondsDecimals) << '\t'
-        << FormatFixed(end / report.sampleRate, kSecondsDecimals) << '\t' << frames[i].number
+    labels.push_back({start, end, std::to_string(frames[i].number)});
+  }
+  // Faults are point labels, so they show as marks of their own beside the frames' stretches.
+  for (const PlacedFault& fault : PlacedFaults(report)) {
+    std::string text;
+    switch (fault.kind) {
+      case PlacedFault::Kind::jump:
+        text = "jump " + FormatSigned(fault.jumpSamples, kJumpDecimals);
+        break;
+      case PlacedFault::Kind::missing:
+        text = "missing " + std::to_string(fault.frame);
+        break;
+      case PlacedFault::Kind::unreadable:
+        text = "unreadable " + std::to_string(fault.frame);
+        break;
+      case PlacedFault::Kind::check:
+        continue;  // the frame's own label is there; the CSV and summary name the check
+    }
+    labels.push_back({fault.sample, fault.sample, text});
+  }
+  std::stable_sort(labels.begin(), labels.end(),
+                   [](const Label& a, const Label& b) { return a.start < b.start; });
+  for (const Label& label : labels) {
+    out << FormatFixed(label.start / report.sampleRate, kSecondsDecimals) << '\t'
+        << FormatFixed(label.end / report.sampleRate, kSecondsDecimals) << '\t' << label.text
         << '\n';
   }
 }

@@ -22,7 +22,7 @@ namespace {
 
 // The picture, and the margins around the plot area that hold the title, legend and axes.
 constexpr int kWidth = 1200, kHeight = 700;
-constexpr int kLeft = 110, kRight = 40, kTop = 112, kBottom = 76;
+constexpr int kLeft = 110, kRight = 40, kTop = 150, kBottom = 76;
 constexpr int kTicksWanted = 8;
 constexpr int kTickLength = 6;
 constexpr int kDotsUpTo = 400;  // frames; beyond that, dots would merge into the line
@@ -36,6 +36,9 @@ const QColor kGrid(0xdd, 0xdd, 0xdd);
 const QColor kLine(0x1f, 0x5f, 0xbf);
 const QColor kFault(0xc8, 0x1e, 0x1e);
 const QColor kBreak(0xe0, 0x7b, 0x00);
+const QColor kMissing(0x7b, 0x2f, 0xbf);
+const QColor kUnreadable(0x00, 0x89, 0x7b);
+constexpr double kMarkHalf = 8.0;
 
 // A tick step of 1, 2 or 5 times a power of ten that cuts the range into about kTicksWanted.
 double NiceStep(double range) {
@@ -101,7 +104,32 @@ QFont Font(int pixels, bool bold = false) {
   return font;
 }
 
-void DrawAxes(QPainter& p, const Frame& f) {
+// Along the top: where the frames lie in the recording, in seconds, so a fault can be found in
+// an editor. A frame's time follows from the latency and the frame length (stretched by the
+// drift); frame 1's two extra slots under method 1 shift it by less than a tick's width.
+void DrawTimeAxis(QPainter& p, const Frame& f, const VerifyReport& r) {
+  if (r.sampleRate <= 0) return;
+  const double drift = r.timingMeasured && std::isfinite(r.driftPpm) ? r.driftPpm * 1e-6 : 0.0;
+  const double perFrame = FrameLengthSamples(r) * (1.0 + drift) / r.sampleRate;
+  const double latency = std::isfinite(r.latencySamples) ? r.latencySamples / r.sampleRate : 0.0;
+  const auto seconds = [&](double frame) { return latency + (frame - 1.0) * perFrame; };
+  const Range t{seconds(f.x.low), seconds(f.x.high)};
+  if (!(t.high > t.low)) return;
+  const double step = NiceStep(t.high - t.low);
+  const int decimals = DecimalsFor(step);
+  p.setFont(Font(14));
+  p.setPen(kInk);
+  for (const double v : Ticks(t, step)) {
+    const double x = f.area.left() + (v - t.low) / (t.high - t.low) * f.area.width();
+    p.drawLine(QPointF(x, f.area.top() - kTickLength), QPointF(x, f.area.top()));
+    p.drawText(QRectF(x - 50, f.area.top() - 26, 100, 18), Qt::AlignHCenter | Qt::AlignBottom,
+               QString::fromStdString(FormatFixed(v, decimals)));
+  }
+  p.drawText(QRectF(f.area.left(), f.area.top() - 26, f.area.width() - 4, 18),
+             Qt::AlignRight | Qt::AlignBottom, QStringLiteral("time in the recording (s)"));
+}
+
+void DrawAxes(QPainter& p, const Frame& f, const VerifyReport& r) {
   p.setFont(Font(14));
   const double xStep = std::max(1.0, NiceStep(f.x.high - f.x.low));
   for (const double v : Ticks(f.x, xStep)) {
@@ -127,6 +155,7 @@ void DrawAxes(QPainter& p, const Frame& f) {
   p.setPen(QPen(kInk, 1.5));
   p.setBrush(Qt::NoBrush);
   p.drawRect(f.area);
+  DrawTimeAxis(p, f, r);
 
   p.setFont(Font(16));
   p.drawText(QRectF(f.area.left(), kHeight - 34, f.area.width(), 24), Qt::AlignCenter,
@@ -150,8 +179,10 @@ void DrawTitle(QPainter& p, const VerifyReport& r) {
       std::string(r.type == 'S' ? "DTMF-S" : "DTMF-F") + ", method " + std::to_string(r.method) +
       (r.methodAssumed ? " (assumed)" : "") + ", ID " + std::to_string(r.dtmfId) + ", " +
       std::to_string(r.sampleRate) + " Hz, channel " + std::to_string(r.channel) + "    latency " +
-      FormatFixed(r.latencySamples, 2) + " samples    drift " + FormatSigned(r.driftPpm, 2) +
-      " ppm    jitter " + FormatFixed(r.jitterRmsSamples, 3) + " samples RMS";
+      FormatFixed(r.latencySamples, 2) + " samples    " +
+      (r.timingMeasured ? "drift " + FormatSigned(r.driftPpm, 2) + " ppm    jitter " +
+                              FormatFixed(r.jitterRmsSamples, 3) + " samples RMS"
+                        : std::string("drift and jitter not measurable"));
   p.drawText(QRectF(kLeft, 48, kWidth - kLeft - kRight, 24), Qt::AlignLeft | Qt::AlignVCenter,
              QString::fromStdString(line));
 }
@@ -178,6 +209,25 @@ void DrawBreaks(QPainter& p, const Frame& f, const VerifyReport& r) {
     p.drawText(box, (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop,
                QString::fromStdString("jump " + FormatSigned(d.jumpSamples, 2)));
     row = (row + 1) % kLabelRows;
+  }
+}
+
+// A frame that is not in the recording (missing) or could not be read (unreadable) has no
+// offset: a dotted line at its number and a triangle on the zero line mark it.
+void DrawAbsent(QPainter& p, const Frame& f, const std::vector<FramePlace>& places,
+                const QColor& colour) {
+  for (const FramePlace& place : places) {
+    const double x = f.X(place.frame);
+    p.setPen(QPen(colour, 1.5, Qt::DotLine));
+    p.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
+    const double y = f.Y(0.0);
+    QPainterPath triangle;
+    triangle.moveTo(x, y - kMarkHalf);
+    triangle.lineTo(x + kMarkHalf, y + kMarkHalf);
+    triangle.lineTo(x - kMarkHalf, y + kMarkHalf);
+    triangle.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.fillPath(triangle, colour);
   }
 }
 
@@ -236,6 +286,18 @@ void DrawLegend(QPainter& p) {
     p.drawLine(c + QPointF(-6, -6), c + QPointF(6, 6));
     p.drawLine(c + QPointF(-6, 6), c + QPointF(6, -6));
   });
+  const auto triangle = [&](const QColor& colour) {
+    return [&p, colour](QPointF c) {
+      QPainterPath path;
+      path.moveTo(c + QPointF(0, -6));
+      path.lineTo(c + QPointF(6, 6));
+      path.lineTo(c + QPointF(-6, 6));
+      path.closeSubpath();
+      p.fillPath(path, colour);
+    };
+  };
+  entry(QStringLiteral("missing"), triangle(kMissing));
+  entry(QStringLiteral("unreadable"), triangle(kUnreadable));
 }
 
 // The platform's start-up notes (no XDG runtime folder and the like) mean nothing to someone who
@@ -262,6 +324,12 @@ QImage Draw(const VerifyReport& r) {
         [](const FoundFrame& a, const FoundFrame& b) { return a.offsetSamples < b.offsetSamples; });
     xLow = lowF->number;
     xHigh = highF->number;
+    for (const auto* places : {&r.missingPlaces, &r.unreadable}) {
+      for (const FramePlace& place : *places) {
+        xLow = std::min(xLow, static_cast<double>(place.frame));
+        xHigh = std::max(xHigh, static_cast<double>(place.frame));
+      }
+    }
     yLow = std::min(0.0, lowO->offsetSamples);
     yHigh = std::max(0.0, highO->offsetSamples);
   }
@@ -269,9 +337,11 @@ QImage Draw(const VerifyReport& r) {
                 Padded(xLow - 0.5, xHigh + 0.5, 2.0, 0.0), Padded(yLow, yHigh, 2.0, kPadShare)};
 
   DrawTitle(p, r);
-  DrawAxes(p, f);
+  DrawAxes(p, f, r);
   p.setClipRect(f.area);
   DrawBreaks(p, f, r);
+  DrawAbsent(p, f, r.missingPlaces, kMissing);
+  DrawAbsent(p, f, r.unreadable, kUnreadable);
   DrawOffsets(p, f, r);
   p.setClipping(false);
   DrawLegend(p);
@@ -285,7 +355,14 @@ QImage Draw(const VerifyReport& r) {
 
 }  // namespace
 
-std::string RenderPlotPng(const VerifyReport& report) {
+std::optional<std::string> PlotFormatFor(const std::string& path) {
+  const QString suffix = QFileInfo(QString::fromStdString(path)).suffix().toLower();
+  if (suffix == QLatin1String("png")) return "PNG";
+  if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return "JPEG";
+  return std::nullopt;
+}
+
+std::string RenderPlot(const VerifyReport& report, const std::string& format) {
   // Fonts need a GUI application; a command line has none, so one lives for this drawing only.
   std::unique_ptr<QGuiApplication> app;
   QtMessageHandler previousHandler = nullptr;
@@ -311,7 +388,7 @@ std::string RenderPlotPng(const VerifyReport& report) {
   {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    Draw(report).save(&buffer, "PNG");
+    Draw(report).save(&buffer, format.c_str());
   }
   if (app) {
     app.reset();

@@ -5,38 +5,196 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "verify/verifier.h"
 
 namespace {
 
+// One block of every channel: a stereo file's 262144 frames of floats. A file of many channels
+// is read in fewer frames at a time instead of in more memory.
+constexpr std::size_t kMaxBlockBytes = std::size_t{1} << 21;
+// A stream's first bytes stay at hand, so libsndfile can look at the header and go back over it
+// as it does on a file; FLAC's metadata (pictures included) fits.
+constexpr std::size_t kHeadBytes = std::size_t{1} << 20;
+// A stream's samples read before Rewind are replayed from memory; more than this and the
+// stream cannot be rewound.
+constexpr std::size_t kMaxReplayBytes = std::size_t{64} << 20;
+
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
   throw VerifyError(path + ": " + reason);
+}
+
+// Ctrl+C on a stream ends the reading as if the stream had ended, so the report of what came in
+// is still given.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+void StopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a read blocked on the pipe returns at once
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+// Decoders inside libsndfile (the MP3 one) print their own complaints on stderr, which would
+// break the rule of one line from vrellok-verify per failure: while one of them runs, stderr
+// goes to /dev/null.
+class QuietStderr {
+ public:
+  explicit QuietStderr(bool quiet) {
+    if (!quiet) return;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    std::fflush(stderr);
+    m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (m_saved >= 0) ::dup2(null, STDERR_FILENO);
+    ::close(null);
+  }
+  ~QuietStderr() {
+    if (m_saved < 0) return;
+    std::fflush(stderr);
+    ::dup2(m_saved, STDERR_FILENO);
+    ::close(m_saved);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int m_saved = -1;
+};
+
+}  // namespace
+
+// Standard input through libsndfile's virtual I/O: a pipe cannot seek, but libsndfile reads a
+// header and steps back over it (FLAC's reader does so at the start), so the first bytes are
+// kept; a seek forward reads on and drops what it passes.
+struct SoundFile::Stream {
+  int fd = STDIN_FILENO;
+  std::vector<char> head;  // the stream's first bytes, up to kHeadBytes
+  sf_count_t position = 0;
+  sf_count_t pulled = 0;  // bytes taken from the pipe so far
+
+  // Up to count bytes from the pipe; 0 at its end or at Ctrl+C.
+  sf_count_t Pull(char* into, sf_count_t count) {
+    for (;;) {
+      if (g_interrupted) return 0;
+      const ssize_t got = ::read(fd, into, static_cast<std::size_t>(count));
+      if (got >= 0) {
+        const auto n = static_cast<sf_count_t>(got);
+        const auto keep = std::min<sf_count_t>(
+            n, std::max<sf_count_t>(0, static_cast<sf_count_t>(kHeadBytes) - pulled));
+        head.insert(head.end(), into, into + keep);
+        pulled += n;
+        return n;
+      }
+      if (errno != EINTR) return 0;
+    }
+  }
+
+  sf_count_t Read(char* out, sf_count_t count) {
+    sf_count_t done = 0;
+    char scratch[1 << 16];
+    while (done < count) {
+      if (position < pulled) {
+        // Going over what came already: only the head is still there.
+        if (position >= static_cast<sf_count_t>(head.size())) break;
+        const sf_count_t n =
+            std::min(count - done, static_cast<sf_count_t>(head.size()) - position);
+        std::memcpy(out + done, head.data() + position, static_cast<std::size_t>(n));
+        position += n;
+        done += n;
+      } else if (position > pulled) {
+        if (Pull(scratch, std::min<sf_count_t>(position - pulled, sizeof scratch)) == 0) break;
+      } else {
+        const sf_count_t n = Pull(out + done, count - done);
+        if (n == 0) break;
+        position += n;
+        done += n;
+      }
+    }
+    return done;
+  }
+
+  sf_count_t Seek(sf_count_t offset, int whence) {
+    const sf_count_t target = whence == SEEK_SET   ? offset
+                              : whence == SEEK_CUR ? position + offset
+                                                   : -1;
+    // The end of a pipe is unknown, and what went past the head is gone. A seek beyond the head
+    // is refused too: it would read the pipe on to there and lose the way back (a WAV reader
+    // looking for chunks after the data would swallow the whole stream).
+    const auto kept = static_cast<sf_count_t>(kHeadBytes);
+    if (target < 0 || (target > kept && target != pulled) ||
+        (target < pulled && target > static_cast<sf_count_t>(head.size()))) {
+      return -1;
+    }
+    position = target;
+    return position;
+  }
+};
+
+namespace {
+
+sf_count_t StreamLength(void*) {
+  // Unknown until the end: as long as anything a header may declare.
+  return SF_COUNT_MAX;
+}
+sf_count_t StreamSeek(sf_count_t offset, int whence, void* stream) {
+  return static_cast<SoundFile::Stream*>(stream)->Seek(offset, whence);
+}
+sf_count_t StreamRead(void* into, sf_count_t count, void* stream) {
+  return static_cast<SoundFile::Stream*>(stream)->Read(static_cast<char*>(into), count);
+}
+sf_count_t StreamWrite(const void*, sf_count_t, void*) {
+  return 0;
+}
+sf_count_t StreamTell(void* stream) {
+  return static_cast<SoundFile::Stream*>(stream)->position;
 }
 
 }  // namespace
 
 SoundFile::SoundFile(const std::string& path) : m_path(path) {
-  // Non-blocking, so opening a FIFO returns at once and is refused below.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) Fail(path, std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    Fail(path, "not a regular file");
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   SF_INFO info{};
-  m_file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+  if (path == kStandardInput) {
+    m_stream = std::make_unique<Stream>();
+    StopOnInterrupt();
+    static SF_VIRTUAL_IO io = {StreamLength, StreamSeek, StreamRead, StreamWrite, StreamTell};
+    const QuietStderr quiet(true);
+    m_file = sf_open_virtual(&io, SFM_READ, &info, m_stream.get());
+  } else {
+    // Non-blocking, so opening a FIFO returns at once and is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) Fail(path, std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      Fail(path, "not a regular file");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const QuietStderr quiet(true);
+    m_file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+  }
   if (m_file == nullptr) {
     const std::string reason = sf_strerror(nullptr);
     Fail(path, reason);
   }
   m_sampleRate = info.samplerate;
   m_channels = info.channels;
-  m_frames = info.frames;
+  if (!m_stream) m_frames = info.frames;
+  m_quietDecoder = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+  if (m_sampleRate > kMaxSampleRate) {
+    Fail(path, "sample rate " + std::to_string(m_sampleRate) + " Hz is above " +
+                   std::to_string(kMaxSampleRate) + " Hz: the header is damaged");
+  }
+  if (m_channels < 1) Fail(path, "the header names no channel");
   // Integer samples are scaled to [-1, 1) exactly; float files are read as they are.
   sf_command(m_file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
 }
@@ -45,24 +203,87 @@ SoundFile::~SoundFile() {
   if (m_file != nullptr) sf_close(m_file);
 }
 
+std::size_t SoundFile::BlockFrames(std::size_t wanted) const {
+  const std::size_t bound = kMaxBlockBytes / (sizeof(float) * static_cast<std::size_t>(m_channels));
+  return std::max<std::size_t>(1, std::min(wanted, bound));
+}
+
+std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
+  if (!m_stopReason.empty()) return 0;
+  if (m_stream && g_interrupted) return 0;
+  sf_count_t got = 0;
+  {
+    const QuietStderr quiet(m_quietDecoder);
+    got = sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames));
+  }
+  // A damaged file ends where it can no longer be read; the report then says how much of what
+  // the header declares is missing.
+  if (got <= 0 && sf_error(m_file) != SF_ERR_NO_ERROR) {
+    m_stopReason = sf_strerror(m_file);
+    return 0;
+  }
+  return static_cast<std::size_t>(std::max<sf_count_t>(got, 0));
+}
+
 std::size_t SoundFile::Read(float* interleaved, std::size_t frames) {
-  const sf_count_t got = sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames));
-  if (got < 0) Fail(m_path, sf_strerror(m_file));
-  if (got == 0 && sf_error(m_file) != SF_ERR_NO_ERROR) Fail(m_path, sf_strerror(m_file));
-  return static_cast<std::size_t>(got);
+  const auto channels = static_cast<std::size_t>(m_channels);
+  std::size_t got = 0;
+  const auto replayFrames = static_cast<std::int64_t>(m_replay.size() / channels);
+  if (m_stream && m_position < replayFrames) {
+    // After Rewind a stream first gives again what it gave before.
+    got = std::min(frames, static_cast<std::size_t>(replayFrames - m_position));
+    const auto from = m_replay.begin() + static_cast<std::ptrdiff_t>(m_position) *
+                                             static_cast<std::ptrdiff_t>(channels);
+    std::copy(from, from + static_cast<std::ptrdiff_t>(got * channels), interleaved);
+  } else {
+    if (!m_replayComplete && !m_replay.empty()) std::vector<float>().swap(m_replay);
+    got = ReadFromFile(interleaved, frames);
+    if (m_stream && m_position == m_framesRead && m_replayComplete) {
+      if ((m_replay.size() + got * channels) * sizeof(float) <= kMaxReplayBytes) {
+        m_replay.insert(m_replay.end(), interleaved, interleaved + got * channels);
+      } else {
+        m_replayComplete = false;
+        std::vector<float>().swap(m_replay);
+      }
+    }
+  }
+  m_position += static_cast<std::int64_t>(got);
+  m_framesRead = std::max(m_framesRead, m_position);
+  return got;
 }
 
 std::size_t SoundFile::ReadChannel(int channel, float* samples, std::size_t frames) {
   if (m_channels == 1) return Read(samples, frames);
   const auto channels = static_cast<std::size_t>(m_channels);
-  m_interleaved.resize(frames * channels);
-  const std::size_t got = Read(m_interleaved.data(), frames);
-  for (std::size_t i = 0; i < got; ++i) {
-    samples[i] = m_interleaved[i * channels + static_cast<std::size_t>(channel)];
+  const std::size_t block = BlockFrames(frames);
+  m_interleaved.resize(block * channels);
+  std::size_t done = 0;
+  while (done < frames) {
+    const std::size_t got = Read(m_interleaved.data(), std::min(block, frames - done));
+    for (std::size_t i = 0; i < got; ++i) {
+      samples[done + i] = m_interleaved[i * channels + static_cast<std::size_t>(channel)];
+    }
+    done += got;
+    if (got == 0) break;
   }
-  return got;
+  return done;
 }
 
 void SoundFile::Rewind() {
+  if (m_stream) {
+    if (!m_replayComplete) {
+      Fail(m_path, "no timecode in the first " +
+                       std::to_string(kMaxReplayBytes / sizeof(float) /
+                                      static_cast<std::size_t>(m_channels) /
+                                      static_cast<std::size_t>(std::max(m_sampleRate, 1))) +
+                       " s of the stream");
+    }
+    // Whatever comes after the replay is read from the stream again, not kept.
+    m_replayComplete = false;
+    m_position = 0;
+    return;
+  }
   if (sf_seek(m_file, 0, SEEK_SET) != 0) Fail(m_path, "cannot return to the start");
+  m_position = 0;
+  m_stopReason.clear();
 }

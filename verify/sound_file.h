@@ -1,18 +1,25 @@
 // A recording opened for reading through libsndfile: any format it knows, read as floats in
-// full scale [-1, 1), block by block.
+// full scale [-1, 1), block by block, from a regular file or from standard input.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct sf_private_tag;
 
+// The name that stands for standard input.
+inline constexpr char kStandardInput[] = "-";
+// Rates above this are refused: no recorder makes them, and a header that names one is damaged.
+inline constexpr int kMaxSampleRate = 1000000;
+
 class SoundFile {
  public:
-  // Only a regular file is opened, so a FIFO or device with the expected name never blocks the
-  // reader. Throws VerifyError with the reason when the file cannot be read.
+  // path "-" reads standard input as a stream (a pipe, a live capture); any other path must name
+  // a regular file, so a FIFO or device with the expected name never blocks the reader. Throws
+  // VerifyError with the reason when the recording cannot be read.
   explicit SoundFile(const std::string& path);
   ~SoundFile();
   SoundFile(const SoundFile&) = delete;
@@ -20,21 +27,46 @@ class SoundFile {
 
   int SampleRate() const { return m_sampleRate; }
   int Channels() const { return m_channels; }
+  // Sample frames the header declares; -1 for a stream, whose length is known only at its end.
   std::int64_t Frames() const { return m_frames; }
+  bool IsStream() const { return m_stream != nullptr; }
+  // The most sample frames any reading got to: fewer than Frames() when the file is cut short or
+  // damaged.
+  std::int64_t FramesRead() const { return m_framesRead; }
+  // Why reading stopped before the declared end (libsndfile's reason), or empty.
+  const std::string& StopReason() const { return m_stopReason; }
+
+  // At most wanted, and few enough that one block of every channel stays within a bounded size,
+  // so memory does not grow with the number of channels.
+  std::size_t BlockFrames(std::size_t wanted) const;
 
   // Reads up to `frames` sample frames, every channel interleaved; returns the frames read, 0 at
-  // the end.
+  // the end. A file that cannot be read further ends there (see StopReason); a stream also ends
+  // at Ctrl+C.
   std::size_t Read(float* interleaved, std::size_t frames);
-  // The same for one channel (counted from 0).
+  // The same for one channel (counted from 0), in blocks of bounded size whatever frames is.
   std::size_t ReadChannel(int channel, float* samples, std::size_t frames);
-  // Back to the first sample frame.
+  // Back to the first sample frame. A stream replays what has been read so far, as long as that
+  // stayed within a bounded size.
   void Rewind();
 
+  struct Stream;
+
  private:
+  std::size_t ReadFromFile(float* interleaved, std::size_t frames);
+
   std::string m_path;
   sf_private_tag* m_file = nullptr;
+  std::unique_ptr<Stream> m_stream;
   int m_sampleRate = 0;
   int m_channels = 0;
-  std::int64_t m_frames = 0;
+  bool m_quietDecoder = false;  // the MP3 decoder prints its own complaints on stderr
+  std::int64_t m_frames = -1;
+  std::int64_t m_position = 0;  // the next sample frame Read gives
+  std::int64_t m_framesRead = 0;
+  std::string m_stopReason;
   std::vector<float> m_interleaved;
+  // A stream's first samples, kept for Rewind until they outgrow their bound.
+  std::vector<float> m_replay;
+  bool m_replayComplete = true;
 };

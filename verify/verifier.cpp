@@ -120,13 +120,14 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
     probes.push_back(std::make_unique<ChannelProbe>(file.SampleRate(), options.type));
   }
   const auto width = static_cast<std::size_t>(file.Channels());
-  std::vector<float> interleaved(kBlockFrames * width);
-  std::vector<float> samples(kBlockFrames);
+  const std::size_t block = file.BlockFrames(kBlockFrames);
+  std::vector<float> interleaved(block * width);
+  std::vector<float> samples(block);
   ChannelLook best;
   std::size_t bestIndex = 0;
   bool more = true;
   while (more && best.frames < kProbeFrames) {
-    const std::size_t got = file.Read(interleaved.data(), kBlockFrames);
+    const std::size_t got = file.Read(interleaved.data(), block);
     more = got > 0;
     for (std::size_t i = 0; i < channels.size(); ++i) {
       if (more) {
@@ -156,7 +157,8 @@ int IdFromCheck(int frame, int check) {
 }
 
 // Every whole frame of the chosen channel, its start marker placed to a fraction of a sample.
-std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyProgress* progress) {
+std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyProgress* progress,
+                                 const std::function<void(const std::string&)>& onFault) {
   const int rate = file.SampleRate();
   const double slot = SlotSamples(rate, choice.type);
   BurstTracker tracker(rate, TimecodeRate(choice.type));
@@ -170,6 +172,13 @@ std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyPr
       // A marker that began before the recording did is a frame cut by its start.
       if (!match.found || std::abs(match.correlation) < kMinCorrelation) continue;
       if (match.position < -0.5) continue;
+      // Told at once to someone following a live capture: a frame that does not follow the one
+      // before it.
+      if (onFault && !frames.empty() && frame.number != frames.back().number + 1) {
+        onFault("frame " + std::to_string(frame.number) + " follows frame " +
+                std::to_string(frames.back().number) + " at " +
+                std::to_string(match.position / rate) + " s");
+      }
       frames.push_back(frame);
     }
   };
@@ -254,7 +263,7 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& optio
   CheckOptions(options, file.Channels(), path);
   const Choice choice = Probe(file, options, path);
   file.Rewind();
-  const std::vector<RawFrame> raw = ReadFrames(file, choice, progress);
+  const std::vector<RawFrame> raw = ReadFrames(file, choice, progress, options.onFault);
   if (raw.empty()) throw VerifyError(path + ": no timecode found");
 
   VerifyReport report;
@@ -263,6 +272,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& optio
   report.sampleRate = file.SampleRate();
   report.channel = choice.channel + 1;
   report.channels = file.Channels();
+  report.framesDeclared = file.Frames();
+  report.framesRead = file.FramesRead();
   report.method = options.method ? *options.method : FindMethod(raw, report.methodAssumed);
   report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(raw);
   for (const RawFrame& frame : raw) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,11 @@ struct VerifyOptions {
   std::optional<int> method;   // 1 or 2
   std::optional<int> dtmfId;   // 1 to 10
   std::optional<int> channel;  // counted from 1
+  std::string referencePath;   // the TC.wav that was played; empty: none
+  std::optional<int> expectedFirst;
+  std::optional<int> expectedLast;
+  std::optional<double> toleranceSamples;
+  std::function<void(const std::string& line)> onFault;
 };
 
 // How far the reading has come, for a progress bar.
