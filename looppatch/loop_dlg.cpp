@@ -1,5 +1,9 @@
 #include "looppatch/loop_dlg.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QResizeEvent>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
@@ -20,6 +24,22 @@ constexpr char kNoFileText[] = "You must open a file first";
 constexpr char kOfferCopyText[] =
     "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
     "Save a copy with the plain header and open it?";
+// Room below the template's controls: the facts line, one row of commands, the views.
+constexpr int kGap = 6;
+constexpr int kRowHeight = 26;
+constexpr int kWaveMinHeight = 120;
+constexpr int kWaveStartHeight = 200;
+constexpr int kSeamWidth = 220;
+constexpr int kStartWidth = 760;
+constexpr char kLabelProperty[] = "loopLabel";  // a selector's label, for the layout
+constexpr int kSelectorWidth = 56;
+constexpr int kButtonWidth = 110;
+// The end search looks this far on each side of B.
+constexpr std::uint64_t kSearchMs = 10;
+constexpr std::uint64_t kMsPerSecond = 1000;
+// A snap looks for a crossing this far on each side of the point.
+constexpr std::uint64_t kSnapMs = 50;
+
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
 
@@ -30,13 +50,228 @@ CLoopDlg::CLoopDlg(QWidget* parent) : CLoopDlg(GetLoopApp().m_waveFile, parent) 
 }
 
 CLoopDlg::CLoopDlg(CFile& waveFile, QWidget* parent)
-    : CMainDialog(IDD_MAIN_DIALOG, parent), m_waveFile(waveFile) {}
+    : CMainDialog(IDD_MAIN_DIALOG, parent), m_waveFile(waveFile) {
+  BuildViews();
+}
 
 bool CLoopDlg::OnInitDialog() {
   CMainDialog::OnInitDialog();
   UpdateData(false);
+  ShowFile();
   if (!m_fileToOpen.empty()) LoadFile(m_fileToOpen);
   return true;
+}
+
+// The template fixes the dialog's size; the window now grows below it, and the template's
+// controls keep their places while the views take whatever room there is.
+void CLoopDlg::BuildViews() {
+  m_templateSize = size();
+  m_factsLine = new QLabel(kNoFileFacts, this);
+  m_factsLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  const auto selector = [this](const char* label, const char* name, int chosen) {
+    auto* text = new QLabel(label, this);
+    auto* box = new QComboBox(this);
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) box->addItem(QString::number(i + 1));
+    box->setCurrentIndex(chosen);
+    box->setAccessibleName(name);
+    box->setFocusPolicy(Qt::TabFocus);
+    text->setBuddy(box);
+    box->setProperty(kLabelProperty, QVariant::fromValue(static_cast<QObject*>(text)));
+    connect(box, &QComboBox::currentIndexChanged, this, [this] { ShowSeam(); });
+    return box;
+  };
+  const auto command = [this](const char* text, const char* tip) {
+    auto* button = new QPushButton(text, this);
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::NoFocus);  // the point in focus stays in focus
+    button->setToolTip(tip);
+    return button;
+  };
+  m_loopStart = selector("Loop start A", "Loop start A", 0);
+  m_loopEnd = selector("Loop end B", "Loop end B", 1);
+  m_snap =
+      command("Snap to zero", "Move the point in focus to the nearest rising zero crossing (Z)");
+  m_findEnd = command("Find loop end", "Search around B for the end that joins A best");
+  connect(m_snap, &QPushButton::clicked, this, [this] { OnSnapToZero(); });
+  connect(m_findEnd, &QPushButton::clicked, this, [this] { OnFindLoopEnd(); });
+  m_seamScore = new QLabel(this);
+  m_seamView = new SeamView(this);
+  m_waveView = new WaveView(this);
+  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) { SetPointBox(i, frame); };
+  m_waveView->onClicked = [this](std::uint64_t frame) {
+    if (const auto point = FocusedPoint()) SetPointBox(*point, frame);
+  };
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    QLineEdit* box = PointBox(i);
+    box->installEventFilter(this);
+    connect(box, &QLineEdit::textChanged, this, [this] { PointsEdited(); });
+  }
+  const int minimumHeight = m_templateSize.height() + 2 * kGap + 2 * kRowHeight + kWaveMinHeight;
+  setMinimumSize(m_templateSize.width(), minimumHeight);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  resize(std::max(m_templateSize.width(), kStartWidth),
+         minimumHeight - kWaveMinHeight + kWaveStartHeight);
+}
+
+void CLoopDlg::resizeEvent(QResizeEvent* event) {
+  CMainDialog::resizeEvent(event);
+  const int w = width() - 2 * kGap;
+  int y = m_templateSize.height();
+  m_factsLine->setGeometry(kGap, y, w, kRowHeight);
+  y += kRowHeight;
+  int x = kGap;
+  for (QComboBox* selector : {m_loopStart, m_loopEnd}) {
+    auto* label = static_cast<QLabel*>(selector->property(kLabelProperty).value<QObject*>());
+    const int labelWidth = label->sizeHint().width();
+    label->setGeometry(x, y, labelWidth, kRowHeight);
+    selector->setGeometry(x + labelWidth + kGap / 2, y, kSelectorWidth, kRowHeight);
+    x += labelWidth + kSelectorWidth + kGap * 2;
+  }
+  for (QWidget* widget : std::initializer_list<QWidget*>{m_snap, m_findEnd}) {
+    widget->setGeometry(x, y, kButtonWidth, kRowHeight);
+    x += kButtonWidth + kGap;
+  }
+  y += kRowHeight + kGap;
+  const int viewHeight = std::max(0, height() - y - kGap);
+  const int seamX = width() - kGap - kSeamWidth;
+  m_waveView->setGeometry(kGap, y, std::max(0, w - kSeamWidth - kGap), viewHeight);
+  m_seamScore->setGeometry(seamX, y, kSeamWidth, kRowHeight);
+  m_seamView->setGeometry(seamX, y + kRowHeight, kSeamWidth, std::max(0, viewHeight - kRowHeight));
+}
+
+QLineEdit* CLoopDlg::PointBox(std::size_t index) const {
+  return qobject_cast<QLineEdit*>(GetDlgItem(kLoopPointIds[index]));
+}
+
+// The box that has the focus, or the one that had it last while the focus is on a button or
+// the view.
+std::optional<std::size_t> CLoopDlg::FocusedPoint() const {
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    if (PointBox(i)->hasFocus()) return i;
+  }
+  return m_lastFocusedPoint;
+}
+
+// The boxes are the truth: what they hold now, a box that holds no number counting as 0.
+LoopPoints CLoopDlg::PointsInBoxes() const {
+  LoopPoints points{};
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    points[i] = PointBox(i)->text().toInt();
+  }
+  return points;
+}
+
+void CLoopDlg::SetPointBox(std::size_t index, std::uint64_t frame) {
+  PointBox(index)->setText(QString::number(frame));
+}
+
+bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+      if (watched == PointBox(i)) m_lastFocusedPoint = i;
+    }
+  }
+  if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+    return CMainDialog::eventFilter(watched, event);
+  }
+  // The boxes take digits only, so these keys are free to be commands.
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  const bool command = key == Qt::Key_Z || key == Qt::Key_Plus || key == Qt::Key_Minus;
+  if (!command) return CMainDialog::eventFilter(watched, event);
+  if (event->type() == QEvent::KeyPress) {
+    if (key == Qt::Key_Z) OnSnapToZero();
+    if (key == Qt::Key_Plus) m_waveView->ZoomIn();
+    if (key == Qt::Key_Minus) m_waveView->ZoomOut();
+  }
+  event->accept();
+  return true;
+}
+
+// After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.
+void CLoopDlg::ShowFile() {
+  m_facts = WaveFacts{};
+  m_samples = SampleReader();
+  if (FileLoaded()) {
+    m_facts = ReadWaveFacts(m_waveFile);
+    m_samples.Open(m_waveFile.GetFilePath(), m_facts.channels, m_facts.frames);
+  }
+  m_factsLine->setText(QString::fromStdString(
+      m_facts.frames > 0 || FileLoaded() ? FactsLine(m_facts) : std::string(kNoFileFacts)));
+  m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
+  PointsEdited();
+}
+
+void CLoopDlg::PointsEdited() {
+  const LoopPoints points = PointsInBoxes();
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    const bool timed = m_facts.sampleRate > 0 && points[i] >= 0;
+    PointBox(i)->setToolTip(timed ? QString::fromStdString(FrameTime(
+                                        static_cast<std::uint64_t>(points[i]), m_facts.sampleRate))
+                                  : QString());
+  }
+  m_waveView->SetPoints(points);
+  ShowSeam();
+}
+
+std::optional<std::size_t> CLoopDlg::SelectedPoint(const QComboBox* selector) const {
+  const int index = selector->currentIndex();
+  if (index < 0) return std::nullopt;
+  return static_cast<std::size_t>(index);
+}
+
+void CLoopDlg::ShowSeam() {
+  const LoopPoints points = PointsInBoxes();
+  const auto a = SelectedPoint(m_loopStart);
+  const auto b = SelectedPoint(m_loopEnd);
+  const bool usable = m_samples.IsOpen() && a && b && points[*a] >= 0 && points[*b] > points[*a] &&
+                      static_cast<std::uint64_t>(points[*b]) < m_facts.frames;
+  if (!usable) {
+    m_seamView->SetFrames({}, 1, 0);
+    m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");
+    return;
+  }
+  const auto start = static_cast<std::uint64_t>(points[*a]);
+  const auto end = static_cast<std::uint64_t>(points[*b]);
+  std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
+  const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
+  m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
+  const SeamScore score = ScoreSeam(m_samples, start, end);
+  m_seamScore->setText(QString("Seam: %1 dB, %2").arg(score.db, 0, 'f', 1).arg(score.Verdict()));
+}
+
+void CLoopDlg::OnSnapToZero() {
+  const auto point = FocusedPoint();
+  if (!point || !m_samples.IsOpen()) return;
+  const int value = PointsInBoxes()[*point];
+  if (value < 0) return;
+  const std::uint64_t reach = m_facts.sampleRate * kSnapMs / kMsPerSecond;
+  if (const auto zero = NearestRisingZero(m_samples, static_cast<std::uint64_t>(value), reach)) {
+    SetPointBox(*point, *zero);
+  }
+}
+
+// The candidate is shown, in the seam view and in words, before it replaces B.
+void CLoopDlg::OnFindLoopEnd() {
+  const LoopPoints points = PointsInBoxes();
+  const auto a = SelectedPoint(m_loopStart);
+  const auto b = SelectedPoint(m_loopEnd);
+  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] < 0) return;
+  const auto start = static_cast<std::uint64_t>(points[*a]);
+  const std::uint64_t window = m_facts.sampleRate * kSearchMs / kMsPerSecond;
+  const auto best = BestLoopEnd(m_samples, start, static_cast<std::uint64_t>(points[*b]), window);
+  if (!best) return;
+  m_seamView->SetFrames(SeamFrames(m_samples, start, best->end), m_facts.channels,
+                        std::min<std::uint64_t>(best->end + 1, kSeamContextFrames));
+  const std::string question =
+      "Loop end " + std::to_string(best->end) + " (" + FrameTime(best->end, m_facts.sampleRate) +
+      ") joins loop start " + std::to_string(start) + " with a seam of " +
+      QString::number(best->score.db, 'f', 1).toStdString() + " dB, " + best->score.Verdict() +
+      ".\n\nTake it as loop point " + std::to_string(*b + 1) + "?";
+  if (AfxMessageBox(question, MB_YESNO) == IDYES) {
+    SetPointBox(*b, best->end);
+  } else {
+    ShowSeam();
+  }
 }
 
 void CLoopDlg::DoDataExchange(CDataExchange* pDX) {
@@ -84,6 +319,7 @@ void CLoopDlg::LoadFile(const std::string& path) {
     m_loadedLength = 0;
     ShowTable(LoopTable{});
   }
+  ShowFile();
 }
 
 // The new file is opened beside the loaded one, which is let go only once the new one has
@@ -173,6 +409,7 @@ void CLoopDlg::OnHelp() {
 void CLoopDlg::Unload() {
   m_waveFile.Abort();
   m_loadedLength = 0;
+  ShowFile();
 }
 
 void CLoopDlg::ShowTable(const LoopTable& table) {

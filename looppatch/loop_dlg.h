@@ -3,10 +3,18 @@
 // back into that file.
 #pragma once
 
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "looppatch/loop_table.h"
+#include "looppatch/seam.h"
+#include "looppatch/wave_samples.h"
+#include "looppatch/wave_view.h"
 #include "platform/file.h"
 #include "shell/main_dialog.h"
 
@@ -20,6 +28,8 @@ class CLoopDlg : public CMainDialog {
 
  protected:
   bool OnInitDialog() override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void DoDataExchange(CDataExchange* pDX) override;
   const MessageMap& GetMessageMap() const override;
 
@@ -36,6 +46,19 @@ class CLoopDlg : public CMainDialog {
   std::uint8_t m_channelByte = 0;
 
  private:
+  // The views and commands around the template's controls.
+  void BuildViews();
+  QLineEdit* PointBox(std::size_t index) const;
+  std::optional<std::size_t> FocusedPoint() const;
+  LoopPoints PointsInBoxes() const;
+  void SetPointBox(std::size_t index, std::uint64_t frame);
+  void ShowFile();
+  void PointsEdited();
+  void ShowSeam();
+  void OnSnapToZero();
+  void OnFindLoopEnd();
+  std::optional<std::size_t> SelectedPoint(const QComboBox* selector) const;
+
   bool FileLoaded() const { return m_loadedLength != 0 && m_waveFile.IsOpen(); }
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
@@ -45,4 +68,17 @@ class CLoopDlg : public CMainDialog {
 
   CFile& m_waveFile;         // the program's; the dialog never owns it
   std::string m_fileToOpen;  // loaded as the dialog starts, exactly as if chosen with Open File
+
+  WaveFacts m_facts;       // frames 0: no file shown
+  SampleReader m_samples;  // the shown file's samples, for snapping and seams
+  QLabel* m_factsLine = nullptr;
+  WaveView* m_waveView = nullptr;
+  QComboBox* m_loopStart = nullptr;
+  QComboBox* m_loopEnd = nullptr;
+  QLabel* m_seamScore = nullptr;
+  class SeamView* m_seamView = nullptr;
+  QPushButton* m_snap = nullptr;
+  QPushButton* m_findEnd = nullptr;
+  std::optional<std::size_t> m_lastFocusedPoint;  // the box a click in the view or Z acts on
+  QSize m_templateSize;
 };

@@ -26,9 +26,8 @@ std::uint64_t SlotOffset(std::size_t index) {
   return kLoopTableOffset + index * kLoopRecordBytes;
 }
 
-// The sample data runs from byte 44 for the size the data chunk declares, but never past the
-// end of the file: a truncated file declares more than it holds, and a file with chunks after
-// the data holds more than its samples. Before byte 44 there is none at all.
+}  // namespace
+
 std::uint64_t SampleDataEnd(CFile& file) {
   const std::uint64_t length = file.GetLength();
   if (length < kWaveHeaderBytes) return kLoopTableOffset;
@@ -36,6 +35,8 @@ std::uint64_t SampleDataEnd(CFile& file) {
   ReadAt(file, kDataSizeOffset, size, sizeof size);
   return std::min(length, kWaveHeaderBytes + GetLe32(size));
 }
+
+namespace {
 
 // The table's bytes as they stand: from kLoopTableOffset up to the end of the last slot wholly
 // inside the sample data, read in one go. Slots beyond stay out, so nothing from another chunk

@@ -77,6 +77,11 @@ std::string CheckPatchable(CFile& file);
 // since): writing then would change a file nobody will ever read.
 bool StillAtItsPath(const CFile& file);
 
+// The end of the sample data: byte 44 plus the size the data chunk declares, but never past the
+// end of the file (a truncated file declares more than it holds, a file with chunks after the
+// data holds more than its samples); 44 for a file shorter than the header.
+std::uint64_t SampleDataEnd(CFile& file);
+
 // Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
 // no record; a file too short to hold the channel byte reads as channel byte 0. File errors
 // pass to the caller as CFileException, and then no values are delivered.

@@ -1,0 +1,114 @@
+// The waveform under loop's template controls: the open file's peaks, one lane per channel,
+// the ten loop points as numbered markers and the bytes the loop table writes over shaded. It
+// shows what the dialog hands it and reports edits back to the dialog, which keeps the boxes
+// as the one truth.
+#pragma once
+
+#include <QColor>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "looppatch/loop_table.h"
+#include "looppatch/wave_peaks.h"
+#include "looppatch/wave_samples.h"
+
+// Loop point i's colour (counted from 0), for its marker and its number.
+QColor PointColour(std::size_t index);
+
+class WaveView : public QWidget {
+ public:
+  explicit WaveView(QWidget* parent = nullptr);
+  ~WaveView() override;
+
+  // Shows the file: its whole length at first, the overview filling in from a worker thread.
+  // A file that cannot be read, or no file (an empty path), leaves the view empty.
+  void SetFile(const std::string& path, const WaveFacts& facts);
+  void SetPoints(const LoopPoints& points);
+  void SetPlayCursor(std::optional<std::uint64_t> frame);
+
+  // The frames in view: the first at the left edge, and frames per pixel.
+  double FirstFrame() const { return m_first; }
+  double FramesPerPixel() const { return m_framesPerPixel; }
+  // The column a frame is drawn in, and the frame under a column.
+  double ColumnOf(double frame) const { return (frame - m_first) / m_framesPerPixel; }
+  std::uint64_t FrameAt(double column) const;
+  // Zooms by factor around the frame under the column (factor > 1 zooms in).
+  void Zoom(double factor, double column);
+  void ZoomIn() { Zoom(kZoomStep, width() / 2.0); }
+  void ZoomOut() { Zoom(1 / kZoomStep, width() / 2.0); }
+  // Shows `frames` frames centred on `frame`.
+  void ShowAround(std::uint64_t frame, double frames);
+  const PeakOverview* Overview() const { return m_overview.get(); }
+  // The frames the loop table's records lie over.
+  std::uint64_t TableFrames() const;
+  // The height of the lanes (the scroll bar runs below them).
+  int LanesHeight() const;
+
+  // Called with the point's index (from 0) and its new frame while a marker is dragged.
+  std::function<void(std::size_t, std::uint64_t)> onMarkerMoved;
+  // Called with the frame under a click (press and release without a drag).
+  std::function<void(std::uint64_t)> onClicked;
+
+  static constexpr double kZoomStep = 1.25;
+  // The deepest zoom: this many pixels per sample, where samples show as dots.
+  static constexpr double kMaxPixelsPerFrame = 16;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void SetView(double first, double framesPerPixel);
+  void SyncScrollBar();
+  void Describe();
+  std::optional<std::size_t> MarkerNear(double column) const;
+  void DrawLane(QPainter& painter, int channel, const QRect& lane);
+  void DrawSamples(QPainter& painter, int channel, const QRect& lane);
+
+  WaveFacts m_facts;
+  SampleReader m_reader;
+  std::shared_ptr<PeakOverview> m_overview;
+  std::unique_ptr<OverviewBuilder> m_builder;
+  LoopPoints m_points{};
+  std::optional<std::uint64_t> m_playCursor;
+  double m_first = 0;
+  double m_framesPerPixel = 1;
+  QScrollBar* m_scrollBar;
+  QTimer m_fillTimer;  // repaints while the overview fills in
+  std::optional<std::size_t> m_draggedMarker;
+  std::optional<QPoint> m_pressAt;
+  double m_pressFirst = 0;
+  bool m_panning = false;
+  bool m_syncing = false;
+};
+
+// The seam of a loop, magnified to the sample grid: the last frames before the loop's end
+// joined to the first frames from its start, as a looping player plays them, with the join
+// marked between them.
+class SeamView : public QWidget {
+ public:
+  explicit SeamView(QWidget* parent = nullptr);
+  // Interleaved frames, the first `joinAt` of them up to the loop's end; none clears the view.
+  void SetFrames(std::vector<std::int16_t> frames, int channels, std::size_t joinAt);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::vector<std::int16_t> m_frames;
+  int m_channels = 1;
+  std::size_t m_joinAt = 0;
+};
