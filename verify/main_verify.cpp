@@ -3,10 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/process_start.h"
 #include "verify/report_command.h"
 #include "verify/verifier.h"
 
 int main(int argc, char* argv[]) {
+  OpenStandardDescriptors();  // before any file is opened, so none becomes stdout or stderr
   const std::vector<std::string> args(argv + 1, argv + argc);
   return RunVerifyCommand(
       args, std::cout, std::cerr,
