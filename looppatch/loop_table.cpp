@@ -153,6 +153,9 @@ LoopTable ReadLoopTable(CFile& file) {
 
 std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints) {
   if (!StillAtItsPath(file)) return kReplacedText;
+  // The lock is only advisory: the file may have been rewritten in place since it was opened
+  // (same inode, another format), and records in it would then count the wrong frames.
+  if (std::string refusal = CheckPatchable(file); !refusal.empty()) return refusal;
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
   const std::uint64_t dataEnd = SampleDataEnd(file);
   // A point may name the end of the samples itself (a loop running to the last frame), but

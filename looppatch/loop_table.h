@@ -88,9 +88,10 @@ std::uint64_t SampleDataEnd(CFile& file);
 LoopTable ReadLoopTable(CFile& file);
 
 // Empty when WriteLoopTable may store these points; otherwise the text to show the user. First
-// the file must still be the one at its path; then the boxes are checked in order (range, a gap
-// before the box, past the last sample frame), then whether the records fit inside the sample
-// data. Reads the file, never writes it.
+// the file must still be the one at its path, and still patchable (CheckPatchable, read afresh,
+// since its bytes may have changed in place after it was opened); then the boxes are checked in
+// order (range, a gap before the box, past the last sample frame), then whether the records fit
+// inside the sample data. Reads the file, never writes it.
 std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);
 
 // Stores records for the leading run of non-zero loop points and clears every later slot that

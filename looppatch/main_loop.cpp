@@ -8,10 +8,12 @@
 #include "cli/options.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_cli.h"
+#include "platform/process_start.h"
 
 CLoopApp theApp;
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();  // before any file is opened, so none becomes stdout or stderr
   // The command line decides before the GUI starts, so showing, setting and copying need no
   // display. A write past the file-size limit must fail with EFBIG, not end the program.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -6,6 +6,9 @@
 #include <QSvgRenderer>
 #include <cassert>
 #include <csignal>
+#include <cstdio>
+
+#include "platform/process_start.h"
 
 namespace {
 
@@ -66,6 +69,11 @@ int AfxWinMain(int argc, char** argv) {
   // A write past the user's file-size limit must fail with EFBIG, which the programs report
   // and clean up after, instead of killing them with a half-written file on disk.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Without a display Qt aborts with a core dump; a line that points at the command line helps.
+  if (!DisplayUsable(argc, argv)) {
+    std::fprintf(stderr, "%s\n", kNoDisplayText);
+    return kNoDisplayStatus;
+  }
   QApplication application(argc, argv);
   CWinApp* app = AfxGetApp();
   assert(app != nullptr && "the program defines its application object as a global");

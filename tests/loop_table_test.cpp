@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -64,12 +65,22 @@ class LoopTableTest : public ::testing::Test {
     CFile file = Open();
     return ReadLoopTable(file);
   }
+  // The channel byte goes to the write as the Channels box gives it. The file must stay
+  // patchable, so one with another channel count is written as stereo and its own header put
+  // back on what is read after: the write never touches the header.
   Bytes Patch(const Bytes& bytes, const LoopPoints& points) {
-    WriteBytes(m_path, bytes);
+    Bytes patchable = bytes;
+    if (GetLe16(&bytes[kChannelsOffset]) != 1 && GetLe16(&bytes[kChannelsOffset]) != 2) {
+      PutLe16(&patchable[kChannelsOffset], 2);
+      PutLe16(&patchable[kBlockAlignOffset], 2 * kPcm16SampleBytes);
+    }
+    WriteBytes(m_path, patchable);
     CFile file = Open();
     WriteLoopTable(file, bytes[kChannelsOffset], points);
     EXPECT_FALSE(file.IsOpen());
-    return ReadBytes(m_path);
+    Bytes after = ReadBytes(m_path);
+    std::copy_n(bytes.begin(), kWaveHeaderBytes, after.begin());
+    return after;
   }
   // The refusal text, after proving that neither the check nor the write touch the file.
   std::string Refusal(const Bytes& bytes, const LoopPoints& points) {
@@ -277,6 +288,41 @@ TEST_F(LoopTableTest, ReadErrorsReachTheCallerWithTheirCode) {
 
 // Editors and sync tools save by renaming a new file over the old name: the table must then go
 // nowhere, neither into the replaced file nobody will read again nor into the new one.
+// `cat c24.wav > gl.wav` keeps the inode, so only the header read again right before the write
+// shows that the records would now count 24-bit or four-channel frames, or land in a fmt chunk.
+TEST_F(LoopTableTest, AFileRewrittenInPlaceIntoAnotherFormatIsRefusedAndNotWritten) {
+  Bytes wide = Wave(2, 200);
+  PutLe16(&wide[kBitsOffset], 24);
+  PutLe16(&wide[kBlockAlignOffset], 6);
+  Bytes fourChannels = Wave(4, 200);
+  PutLe16(&fourChannels[kChannelsOffset], 4);
+  PutLe16(&fourChannels[kBlockAlignOffset], 8);
+  Bytes longerFmt = Wave(2, 200);
+  std::copy_n("LIST", 4, longerFmt.begin() + kDataIdOffset);
+  const std::vector<std::pair<const char*, Bytes>> rewrites = {
+      {"24-bit", wide}, {"four channels", fourChannels}, {"not canonical", longerFmt}};
+  for (const auto& [what, rewritten] : rewrites) {
+    SCOPED_TRACE(what);
+    WriteBytes(m_path, Wave(2, 200));
+    CFile file = Open();
+    const std::uint8_t channelByte = ReadLoopTable(file).channelByte;
+    {
+      std::ofstream inPlace(m_path, std::ios::binary | std::ios::in | std::ios::out);
+      inPlace.write(reinterpret_cast<const char*>(rewritten.data()),
+                    static_cast<std::streamsize>(rewritten.size()));
+    }
+    const std::string expected = rewritten == longerFmt ? kNotCanonicalText : kNotPcm16Text;
+    EXPECT_EQ(CheckLoopPoints(file, channelByte, {5}), expected);
+    try {
+      WriteLoopTable(file, channelByte, {5});
+      ADD_FAILURE() << "written";
+    } catch (const std::invalid_argument& refusal) {
+      EXPECT_EQ(refusal.what(), expected);
+    }
+    EXPECT_EQ(ReadBytes(m_path), rewritten);
+  }
+}
+
 TEST_F(LoopTableTest, AFileReplacedMovedOrRemovedAfterOpeningIsNeverWritten) {
   const Bytes original = Wave(2, 200);
   const Bytes other = Wave(1, 300);

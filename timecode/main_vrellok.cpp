@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "cli/options.h"
+#include "platform/process_start.h"
 #include "platform/winapp.h"
 #include "timecode/command_line.h"
 #include "timecode/generator_app.h"
@@ -11,6 +12,7 @@
 CGeneratorApp theApp;
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();  // before any file is opened, so none becomes stdout or stderr
   if (WantsCommandLine(argc, argv)) {
     // Past a file-size limit a write must fail and be reported, not kill the program.
     std::signal(SIGXFSZ, SIG_IGN);

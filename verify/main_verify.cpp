@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/process_start.h"
 #include "verify/report_command.h"
 #include "verify/verifier.h"
 
 int main(int argc, char* argv[]) {
+  OpenStandardDescriptors();  // before any file is opened, so none becomes stdout or stderr
   // An output past a file-size limit fails with EFBIG and one line, instead of the signal
   // killing the program halfway.
   std::signal(SIGXFSZ, SIG_IGN);
