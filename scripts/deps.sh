@@ -13,6 +13,7 @@ packages=(
   libgtest-dev
   fonts-dejavu-core
   desktop-file-utils appstream groff-base
+  sox  # wave files in the layouts other programs write
 )
 
 missing=()
