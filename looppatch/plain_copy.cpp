@@ -278,7 +278,8 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
 
     to.OnlyReplaceRegularFiles();
     if (const int error = to.Create(destination)) {
-      return error == ENODEV ? kNotRegularText : OsErrorText(error);
+      if (error == ENODEV) return kNotRegularText;
+      return to.WriteProtected() ? kOpenErrorText : OsErrorText(error);
     }
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
