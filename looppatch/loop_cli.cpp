@@ -63,7 +63,7 @@ LoopPoints ParsePoints(std::string_view list) {
 // Opens path as the dialog's Open File does, with the same refusals.
 std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
   if (!file.Open(path, mode)) return kOpenErrorText;
-  return CheckPatchable(file);
+  return TableRefusal(file);
 }
 
 int Show(const std::string& path, std::ostream& out, std::ostream& err) {
@@ -93,7 +93,9 @@ int Set(const LoopPoints& points, const std::string& path, std::ostream& out, st
 }
 
 int PlainCopy(const std::string& source, const std::string& destination, std::ostream& err) {
-  const std::string failure = WritePlainCopy(source, destination);
+  std::string note;
+  const std::string failure = WritePlainCopy(source, destination, &note);
+  if (!note.empty()) err << note << '\n';
   return failure.empty() ? kDone : Refused(err, failure);
 }
 

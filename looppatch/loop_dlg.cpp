@@ -334,7 +334,7 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   std::string refusal;
   bool copyable = false;
   try {
-    refusal = CheckPatchable(file);
+    refusal = TableRefusal(file);
     copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
   } catch (const CFileException& e) {
     refusal = e.what();  // the header could not be read: this file cannot be held either
@@ -360,14 +360,16 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   CFileDialog saveDialog(false, proposed.c_str(), kWaveFilter, this);
   if (saveDialog.DoModal() != IDOK) return;
   std::string failure;
+  std::string note;
   {
     const CWaitCursor busy;  // a long recording takes a while to copy
-    failure = WritePlainCopy(path, saveDialog.GetPathName());
+    failure = WritePlainCopy(path, saveDialog.GetPathName(), &note);
   }
   if (!failure.empty()) {
     AfxMessageBox(failure);
     return;
   }
+  if (!note.empty()) AfxMessageBox(note);
   LoadFile(saveDialog.GetPathName());
 }
 

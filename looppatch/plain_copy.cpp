@@ -43,7 +43,27 @@ struct Samples {
   PcmFormat format;
   std::uint64_t offset = 0;  // of the first sample byte
   std::uint64_t bytes = 0;   // as many as the file holds
+  bool sizeUnset = false;    // the header gave none: the samples run to the end of the file
 };
+
+// What a walk over the chunks found: the samples, or whether the file was a RIFF/WAVE at all.
+struct Walk {
+  bool riffWave = false;
+  std::optional<Samples> samples;
+};
+
+// A real file has a handful of chunks; a walk that has read this many is over a crafted or
+// damaged one, and stops there rather than run on through gigabytes of tiny chunks.
+constexpr int kMostChunks = 4096;
+// Zero-size chunks in a row: a run of zero bytes (a sparse or cleared file) reads as one.
+constexpr int kMostEmptyChunksInARow = 16;
+// How far behind a chunk whose size runs past the end the walk looks for the data chunk: a
+// recorder killed before it finished a LIST chunk leaves 0xFFFFFFFF in its size.
+constexpr std::size_t kResyncBytes = 64 * 1024;
+// RF64 and BW64 keep the sizes past 4 GiB in a ds64 chunk right behind the preamble.
+constexpr std::size_t kDs64DataSizeAt = 8;
+constexpr std::uint32_t kDs64LeastBytes = 24;
+constexpr std::uint32_t kSizeUnset = 0xFFFFFFFF;
 
 std::optional<PcmFormat> Pcm16FormatOf(const std::uint8_t* fmt, std::uint32_t size) {
   if (size < kPlainFmtBytes) return std::nullopt;
@@ -61,39 +81,140 @@ std::optional<PcmFormat> Pcm16FormatOf(const std::uint8_t* fmt, std::uint32_t si
   return PcmFormat{channels, GetLe32(fmt + kFmtRateAt), kPcm16Bits};
 }
 
-bool IsRiffWave(CFile& file) {
+// "RIFF", "RF64" or "BW64", then "WAVE"; 0 when the file is none of them, else the preamble's id
+// (first letter) so the caller knows whether a ds64 chunk is to follow.
+char RiffWaveKind(CFile& file) {
   std::uint8_t preamble[kRiffPreambleBytes] = {};
   file.Seek(0, CFile::begin);
-  return file.Read(preamble, sizeof preamble) == sizeof preamble &&
-         HasChunkId(preamble + kRiffIdOffset, "RIFF") &&
-         HasChunkId(preamble + kWaveIdOffset, "WAVE");
+  if (file.Read(preamble, sizeof preamble) != sizeof preamble ||
+      !HasChunkId(preamble + kWaveIdOffset, "WAVE")) {
+    return 0;
+  }
+  if (HasChunkId(preamble + kRiffIdOffset, "RIFF")) return 'R';
+  if (HasChunkId(preamble + kRiffIdOffset, "RF64") ||
+      HasChunkId(preamble + kRiffIdOffset, "BW64")) {
+    return '6';
+  }
+  return 0;
 }
 
-// Walks the chunks of a RIFF/WAVE file, bounded by the file's length rather than the sizes it
-// declares (streaming writers leave 0 or 0xFFFFFFFF there). Chunks of odd size carry a pad byte.
-std::optional<Samples> FindPcm16Samples(CFile& file) {
+bool IsRiffWave(CFile& file) {
+  return RiffWaveKind(file) != 0;
+}
+
+// Chunk ids are four printable ASCII characters; anything else (zero bytes above all) is no
+// chunk header.
+bool IsChunkId(const std::uint8_t* id) {
+  return std::all_of(id, id + kChunkIdBytes, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+struct ChunkHeader {
+  std::uint8_t bytes[kChunkHeaderBytes] = {};
+  std::uint32_t Size() const { return GetLe32(bytes + kChunkIdBytes); }
+};
+
+// The chunk header at `at`, when the file holds one there that could be real.
+std::optional<ChunkHeader> ChunkAt(CFile& file, std::uint64_t at, std::uint64_t length) {
+  if (at + kChunkHeaderBytes > length) return std::nullopt;
+  ChunkHeader chunk;
+  file.Seek(static_cast<std::int64_t>(at), CFile::begin);
+  if (file.Read(chunk.bytes, sizeof chunk.bytes) != sizeof chunk.bytes) return std::nullopt;
+  if (!IsChunkId(chunk.bytes)) return std::nullopt;
+  return chunk;
+}
+
+// Where the chunk after one of size bytes at body starts. An odd chunk is followed by a pad
+// byte, but some writers leave it out: then the next id starts right at the end of the body.
+std::uint64_t NextChunk(CFile& file, std::uint64_t body, std::uint32_t size, std::uint64_t length) {
+  const std::uint64_t end = body + size;
+  if ((size & 1u) == 0) return end;
+  if (!ChunkAt(file, end + 1, length) && ChunkAt(file, end, length)) return end;
+  return end + 1;
+}
+
+// The first "data" chunk id within kResyncBytes after `from`, at any byte.
+std::optional<std::uint64_t> FindDataId(CFile& file, std::uint64_t from, std::uint64_t length) {
+  if (from >= length) return std::nullopt;
+  std::vector<std::uint8_t> window(
+      static_cast<std::size_t>(std::min<std::uint64_t>(kResyncBytes, length - from)));
+  file.Seek(static_cast<std::int64_t>(from), CFile::begin);
+  window.resize(file.Read(window.data(), window.size()));
+  static constexpr char kDataId[] = "data";
+  const auto found = std::search(window.begin(), window.end(), kDataId, kDataId + kChunkIdBytes);
+  if (found == window.end()) return std::nullopt;
+  return from + static_cast<std::uint64_t>(found - window.begin());
+}
+
+// The 64-bit data size of an RF64 or BW64 file, from its ds64 chunk.
+std::optional<std::uint64_t> Ds64DataSize(CFile& file, std::uint64_t length) {
+  const std::optional<ChunkHeader> chunk = ChunkAt(file, kRiffPreambleBytes, length);
+  if (!chunk || !HasChunkId(chunk->bytes, "ds64") || chunk->Size() < kDs64LeastBytes) {
+    return std::nullopt;
+  }
+  std::uint8_t sizes[kDs64DataSizeAt + sizeof(std::uint64_t)] = {};
+  if (file.Read(sizes, sizeof sizes) != sizeof sizes) return std::nullopt;
+  return GetLe32(sizes + kDs64DataSizeAt) |
+         (std::uint64_t{GetLe32(sizes + kDs64DataSizeAt + sizeof(std::uint32_t))} << 32);
+}
+
+// The samples of a data chunk of the declared size at body. Streaming writers leave 0 or
+// 0xFFFFFFFF there until they finish; with samples behind such a size (and no chunk header
+// right behind an empty data chunk), the samples run to the end of the file.
+Samples DataChunk(CFile& file, const PcmFormat& format, std::uint64_t body, std::uint64_t declared,
+                  std::uint64_t length) {
+  const std::uint64_t held = length - body;
+  const bool unset = (declared == 0 && held > 0 && !ChunkAt(file, body, length)) ||
+                     (declared == kSizeUnset && held < declared);
+  if (unset) return Samples{format, body, held, true};
+  return Samples{format, body, std::min(declared, held), false};
+}
+
+// Walks the chunks of a RIFF/WAVE file (or RF64/BW64), bounded by the file's length rather than
+// the sizes it declares. Every step reads one chunk header and jumps over the body, and the walk
+// stops at the first chunk that cannot be real (no chunk id, a run of empty chunks, too many
+// chunks), so its time follows what it reads, never the file's size.
+Walk WalkChunks(CFile& file) {
   const std::uint64_t length = file.GetLength();
-  if (!IsRiffWave(file)) return std::nullopt;
+  const char kind = RiffWaveKind(file);
+  Walk walk;
+  walk.riffWave = kind != 0;
+  if (!walk.riffWave) return walk;
+  const std::optional<std::uint64_t> ds64DataSize =
+      kind == '6' ? Ds64DataSize(file, length) : std::nullopt;
   std::optional<PcmFormat> format;
-  for (std::uint64_t at = kRiffPreambleBytes; at + kChunkHeaderBytes <= length;) {
-    std::uint8_t chunk[kChunkHeaderBytes] = {};
-    file.Seek(static_cast<std::int64_t>(at), CFile::begin);
-    if (file.Read(chunk, sizeof chunk) != sizeof chunk) break;
-    const std::uint32_t size = GetLe32(chunk + kChunkIdBytes);
+  int emptyInARow = 0;
+  std::uint64_t at = kRiffPreambleBytes;
+  for (int chunks = 0; chunks < kMostChunks && emptyInARow < kMostEmptyChunksInARow; ++chunks) {
+    const std::optional<ChunkHeader> chunk = ChunkAt(file, at, length);
+    if (!chunk) break;
+    const std::uint32_t size = chunk->Size();
     const std::uint64_t body = at + kChunkHeaderBytes;
-    if (HasChunkId(chunk, "fmt ")) {
+    if (HasChunkId(chunk->bytes, "fmt ")) {
       std::array<std::uint8_t, kExtensibleFmtBytes> fmt{};
       const std::size_t want = std::min<std::size_t>(size, fmt.size());
       if (file.Read(fmt.data(), want) != want) break;
       format = Pcm16FormatOf(fmt.data(), size);
-      if (!format) return std::nullopt;
-    } else if (HasChunkId(chunk, "data")) {
-      if (!format) return std::nullopt;  // samples before their format cannot be read
-      return Samples{*format, body, std::min<std::uint64_t>(size, length - body)};
+      if (!format) break;
+    } else if (HasChunkId(chunk->bytes, "data")) {
+      if (!format) break;  // samples before their format cannot be read
+      const std::uint64_t declared = size == kSizeUnset && ds64DataSize ? *ds64DataSize : size;
+      walk.samples = DataChunk(file, *format, body, declared, length);
+      break;
+    } else if (body + size > length) {
+      // No real chunk runs past the end; the data chunk may still follow its header.
+      const std::optional<std::uint64_t> data = FindDataId(file, body, length);
+      if (!data) break;
+      at = *data;
+      continue;
     }
-    at = body + size + (size & 1u);
+    emptyInARow = size == 0 ? emptyInARow + 1 : 0;
+    at = NextChunk(file, body, size, length);
   }
-  return std::nullopt;
+  return walk;
+}
+
+std::optional<Samples> FindPcm16Samples(CFile& file) {
+  return WalkChunks(file).samples;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -128,13 +249,21 @@ bool CanMakePlainCopy(CFile& file) {
   return FindPcm16Samples(file).has_value();
 }
 
+std::string TableRefusal(CFile& file) {
+  std::string refusal = CheckPatchable(file);
+  if (refusal != kNotCanonicalText) return refusal;
+  const Walk walk = WalkChunks(file);
+  return walk.riffWave && !walk.samples ? kNotPcm16Text : refusal;
+}
+
 std::string PlainCopyName(const std::string& source) {
   std::filesystem::path path(source);
   const std::string stem = path.stem().string();
   return (path.parent_path() / (stem + kPlainSuffix)).string();
 }
 
-std::string WritePlainCopy(const std::string& source, const std::string& destination) {
+std::string WritePlainCopy(const std::string& source, const std::string& destination,
+                           std::string* note) {
   if (SameFile(source, destination)) return kCopyOverSourceText;
   CFile from;
   if (!from.Open(source, CFile::modeRead)) return kOpenErrorText;
@@ -149,13 +278,15 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
 
     to.OnlyReplaceRegularFiles();
     if (const int error = to.Create(destination)) {
-      return error == ENODEV ? kNotRegularText : OsErrorText(error);
+      if (error == ENODEV) return kNotRegularText;
+      return to.WriteProtected() ? kOpenErrorText : OsErrorText(error);
     }
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
     ThrowIfFailed(to.Write(header.data(), header.size()));
     if (!CopyBytes(from, samples->offset, dataBytes, to)) return kSourceShrankText;
     ThrowIfFailed(to.Commit());
+    if (note != nullptr && samples->sizeUnset) *note = kSizeUnsetText;
   } catch (const CFileException& e) {
     return e.what();
   }

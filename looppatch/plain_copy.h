@@ -13,10 +13,19 @@ inline constexpr char kSourceShrankText[] = "The file became shorter while it wa
 inline constexpr char kTooLongText[] =
     "The samples are too long for a wave file with the plain header";
 inline constexpr char kNotRegularText[] = "The copy can only replace a regular file";
+inline constexpr char kSizeUnsetText[] =
+    "The header gives no size for the samples: the copy holds them up to the end of the file";
 
-// True when the file is RIFF/WAVE with 16-bit PCM samples in one or two channels (format 1, or
-// the extensible format with the PCM subformat) and a data chunk, whatever else it holds.
+// True when the file is RIFF/WAVE (or RF64/BW64) with 16-bit PCM samples in one or two channels
+// (format 1, or the extensible format with the PCM subformat) and a data chunk, whatever else it
+// holds. The walk over the chunks reads a few bytes per chunk and stops at the first one that
+// cannot be real, so it takes no longer on a crafted 4 GiB file than on an everyday one.
 bool CanMakePlainCopy(CFile& file);
+
+// CheckPatchable's text, except that a wave file whose samples are not 16-bit PCM in one or two
+// channels gets kNotPcm16Text whatever its header layout (plain or extensible, with or without
+// other chunks), not the text for a longer header.
+std::string TableRefusal(CFile& file);
 
 // The name proposed for the copy: "NAME-plain.wav" in the source's folder.
 std::string PlainCopyName(const std::string& source);
@@ -30,5 +39,8 @@ std::string PlainCopyName(const std::string& source);
 // through; a folder, FIFO or device there is refused. Samples that the plain header's 32-bit
 // sizes cannot describe are refused rather than cut short. The source is only read, and never
 // replaced; should it become shorter during the copy, the copy fails. Returns "" on success, or the
-// text to show.
-std::string WritePlainCopy(const std::string& source, const std::string& destination);
+// text to show. A source whose header gives no data size (0 or 0xFFFFFFFF, as a recorder killed
+// before it finished leaves it) with samples behind it is copied up to the end of the file in
+// whole frames, and then note (if given) receives kSizeUnsetText.
+std::string WritePlainCopy(const std::string& source, const std::string& destination,
+                           std::string* note = nullptr);

@@ -120,6 +120,13 @@ bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
     errno = S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
     ok = false;
   }
+  // A file without any write permission bit is write-protected for everyone: root, whom the
+  // kernel lets open it read-write all the same, must not patch it either.
+  constexpr mode_t kWriteBits = 0222;
+  if (ok && (flags & modeReadWrite) && (info.st_mode & kWriteBits) == 0) {
+    errno = EACCES;
+    ok = false;
+  }
   // Every CFile takes an advisory lock; an exclusive one conflicts with any other CFile on the
   // same file, in this process or another, because each open has its own open file description.
   const int lock = (flags & shareExclusive) ? LOCK_EX : LOCK_SH;

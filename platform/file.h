@@ -39,7 +39,8 @@ class CFile {
 
   // False when the file cannot be opened; then osError (if given) receives errno. A missing file
   // is never created. Only a regular file (or a link to one) opens: a folder is refused with
-  // EISDIR, a FIFO, socket or device with ENODEV, without waiting on it. Any file held so far is
+  // EISDIR, a FIFO, socket or device with ENODEV, without waiting on it. A read-write open of a
+  // file without any write permission bit fails with EACCES, even for root. Any file held so far is
   // closed first, so after a failed open nothing is open. Without shareExclusive the file is
   // held shared: several such opens coexist, but none alongside an exclusive one.
   bool Open(const std::string& path, unsigned flags, int* osError = nullptr);

@@ -8,9 +8,12 @@
 #include <string>
 
 // The new file while it is written. Unnamed (O_TMPFILE) where the file system allows, so that
-// even a killed program leaves nothing behind; elsewhere a hidden, uniquely named file created
-// with O_EXCL. Either is created with mode 0666, so the kernel applies the user's umask as to any
-// new file. Unless Commit succeeds, the destructor removes it.
+// even a killed program leaves nothing behind; elsewhere a hidden, uniquely named file
+// ".NAME.PID.xxxxxxxx" created with O_EXCL. Either is created with mode 0666, so the kernel
+// applies the user's umask as to any new file. Unless Commit succeeds, the destructor removes
+// it. While the file has a hidden name, HUP, INT, QUIT, PIPE and TERM (where the program has not
+// taken them over) remove it before they end the program; the writer holds a flock on it, so
+// that a later run can remove one left by a run killed outright.
 //
 // Every call returns 0 or the errno of the step that failed. Faults armed with
 // CFile::InjectFault hit the writes, the flush and the close here too.
@@ -23,7 +26,12 @@ class ReplacementFile {
 
   // Starts the file that is to take path's place. EISDIR when a folder has that name: a folder
   // is never replaced. Anything else at the name (a file, a link, a FIFO, a device) is left
-  // alone until Commit renames over it; nothing is ever opened or written through it.
+  // alone until Commit renames over it; nothing is ever opened or written through it. A regular
+  // file there without any write permission bit is refused (EACCES, WriteProtected), even for
+  // root; an immutable or append-only file or folder too (EPERM), before anything is written.
+  // The new file takes the old one's permission bits, and its owner where the process may set
+  // it. Hidden files that killed runs left on their way to the same name are removed here,
+  // never those of a run still writing.
   int Create(const std::string& path);
   // The same for name inside a folder the caller holds open (the descriptor is duplicated).
   int Create(int folderFd, const std::string& name);
@@ -34,6 +42,9 @@ class ReplacementFile {
   // Makes the hidden named file even where unnamed ones exist, as on file systems without
   // them; for tests of that path.
   void UseNamedFileOnly(bool named) { m_namedOnly = named; }
+
+  // True when the last Create was refused because the file at the name is write-protected.
+  bool WriteProtected() const { return m_writeProtected; }
 
   // The open file, for writers of their own (writev batches); -1 before Create and after
   // Commit.
@@ -56,6 +67,8 @@ class ReplacementFile {
   int m_fd = -1;
   std::string m_finalName;
   std::string m_hiddenName;  // empty while the file is unnamed
+  int m_registered = -1;     // the hidden name's slot for the signal handlers, or -1
   bool m_namedOnly = false;
   bool m_regularOnly = false;
+  bool m_writeProtected = false;
 };

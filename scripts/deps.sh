@@ -16,6 +16,7 @@ packages=(
   strace
   # the fuzz targets: clang with libFuzzer and its sanitizers
   clang libclang-rt-14-dev
+  sox  # wave files in the layouts other programs write
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -339,6 +340,141 @@ TEST_P(ReplacementFileTest, WhateverHasTheNameIsReplacedButAFolder) {
   EXPECT_EQ(Create(file, m_dir.File("missing/out.wav")), ENOENT);
   EXPECT_TRUE(std::filesystem::is_empty(folder));
   EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "fifo.wav", "folder.wav", "link.wav"}));
+}
+
+// A child that makes the new file, writes into it, tells the parent so and waits to be killed.
+// For the named kind, the hidden file is in the folder while it waits.
+TEST_P(ReplacementFileTest, ASignalThatEndsTheProgramLeavesNothingBehind) {
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+    SCOPED_TRACE(::strsignal(signal));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = StartChild([&] {
+      const rlimit noCore{0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);  // SIGQUIT would dump one
+      ReplacementFile file;
+      if (Create(file, m_path) != 0 || file.Write("new", 3) != 0) return kChildSetupFailed;
+      if (::write(ready[1], "r", 1) != 1) return kChildSetupFailed;
+      ::pause();
+      return 0;
+    });
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    if (GetParam()) {
+      EXPECT_EQ(NamesIn(m_dir.Path()).size(), 2u);  // the hidden file is there
+    }
+    ASSERT_EQ(::kill(child, signal), 0);
+    const int status = WaitForChild(child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+    EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+  }
+}
+
+// What a run killed outright (SIGKILL) leaves is removed by the next run on its way to the same
+// name; a file whose writer is alive, or whose lock is held, is left alone.
+TEST_F(FileTest, HiddenFilesOfKilledRunsAreRemovedButNotThoseOfLiveOnes) {
+  const pid_t gone = StartChild([] { return 0; });
+  WaitForChild(gone);
+  const std::string dead = ".a.wav." + std::to_string(gone) + ".abcdefgh";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t writer = StartChild([&] {
+    ReplacementFile file;
+    file.UseNamedFileOnly(true);
+    if (file.Create(m_path) != 0 || ::write(ready[1], "r", 1) != 1) return kChildSetupFailed;
+    ::pause();
+    return 0;
+  });
+  ::close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  const Names live = NamesIn(m_dir.Path());
+  WriteBytes(m_dir.File(dead), {9});
+  // A dead pid, but a lock someone holds: a writer in another pid namespace, say.
+  const std::string locked = ".a.wav." + std::to_string(gone) + ".lockedxx";
+  WriteBytes(m_dir.File(locked), {9});
+  CFile holder;
+  ASSERT_TRUE(holder.Open(m_dir.File(locked), CFile::modeRead | CFile::shareExclusive));
+  WriteBytes(m_dir.File(".b.wav." + std::to_string(gone) + ".abcdefgh"), {9});  // another name's
+
+  ReplacementFile next;
+  ASSERT_EQ(next.Create(m_path), 0);
+  Names expected = live;
+  expected.insert(locked);
+  expected.insert(".b.wav." + std::to_string(gone) + ".abcdefgh");
+  EXPECT_EQ(NamesIn(m_dir.Path()), expected);
+  ::kill(writer, SIGKILL);
+  WaitForChild(writer);
+  holder.Close();
+  // Now both writers are gone: the next run clears what they left.
+  ReplacementFile after;
+  ASSERT_EQ(after.Create(m_path), 0);
+  EXPECT_EQ(NamesIn(m_dir.Path()),
+            (Names{"a.wav", ".b.wav." + std::to_string(gone) + ".abcdefgh"}));
+}
+
+// Write-protected (no write bit at all) is refused even for root; a file that may be replaced
+// passes its permission bits, and its owner, to the new one.
+TEST_P(ReplacementFileTest, AWriteProtectedFileIsKeptAndAReplacedOneKeepsItsPermissions) {
+  ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+  ReplacementFile refused;
+  EXPECT_EQ(Create(refused, m_path), EACCES);
+  EXPECT_TRUE(refused.WriteProtected());
+  EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+  EXPECT_EQ(OpenErrorOf(m_path, kPatchMode), EACCES);  // also for root
+  EXPECT_EQ(OpenErrorOf(m_path, CFile::modeRead), 0);
+
+  const bool root = ::geteuid() == 0;
+  ASSERT_EQ(::chmod(m_path.c_str(), 0604), 0);
+  if (root) {
+    ASSERT_EQ(::chown(m_path.c_str(), kNobody, kNobody), 0);
+  }
+  ReplacementFile file;
+  ASSERT_EQ(Create(file, m_path), 0);
+  EXPECT_FALSE(file.WriteProtected());
+  ASSERT_EQ(file.Write("new", 3), 0);
+  ASSERT_EQ(file.Commit(), 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(m_path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0604u);
+  if (root) {
+    EXPECT_EQ(info.st_uid, kNobody);
+  }
+  EXPECT_EQ(ReadBytes(m_path), (Bytes{'n', 'e', 'w'}));
+}
+
+// chattr +i on the file, +i or +a on the folder: the rename would fail at the very end, after
+// the whole file was written (and in an append-only folder the hidden file could not even be
+// removed). Needs root and a file system that takes the attributes.
+TEST_P(ReplacementFileTest, AnImmutableOrAppendOnlyFileOrFolderIsRefusedBeforeAnyWrite) {
+  const std::string folder = m_dir.Path().string();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"+i", m_path}, {"+a", m_path}, {"+i", folder}, {"+a", folder}};
+  for (const auto& [flag, target] : cases) {
+    SCOPED_TRACE(flag + " " + target);
+    const std::string set = "chattr " + flag + " '" + target + "' 2>/dev/null";
+    if (std::system(set.c_str()) != 0) {
+      GTEST_SKIP() << "chattr is refused here (not root, or the file system has no such flags)";
+    }
+    ReplacementFile file;
+    const int error = Create(file, m_path);
+    const std::string clear = "chattr -i -a '" + target + "'";
+    ASSERT_EQ(std::system(clear.c_str()), 0);
+    EXPECT_EQ(error, EPERM);
+    EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+    EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
+  }
+}
+
+TEST_F(FileTest, ATrailingSlashNamesAFolderThatMustExist) {
+  ReplacementFile file;
+  EXPECT_EQ(file.Create(m_dir.File("missing") + "/"), ENOENT);
+  EXPECT_EQ(file.Create(m_path + "/"), ENOTDIR);
+  EXPECT_EQ(file.Create(m_dir.Path().string() + "/"), EISDIR);
 }
 
 }  // namespace

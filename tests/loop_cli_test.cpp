@@ -110,6 +110,32 @@ TEST_F(LoopCliTest, RefusalsPrintTheDialogsTextAndWriteNothing) {
   EXPECT_EQ(ReadBytes(path), before);
 }
 
+// sox writes 24-bit, float, A-law and four-channel files with the extensible fmt chunk, and a
+// fact chunk: their samples, not their longer header, are what loop cannot handle.
+TEST_F(LoopCliTest, FilesOfOtherSampleFormatsGetTheSameTextWhateverTheirHeader) {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> formats = {
+      {"24bit.wav", {"-b", "24"}},
+      {"float.wav", {"-e", "floating-point", "-b", "32"}},
+      {"alaw.wav", {"-e", "a-law"}},
+      {"quad.wav", {"-c", "4", "-b", "16"}},
+  };
+  for (const auto& [name, options] : formats) {
+    SCOPED_TRACE(name);
+    const std::string path = m_dir.File(name);
+    std::vector<std::string> args = {"-n"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {path, "synth", "0.05", "sine", "440"});
+    ASSERT_EQ(RunProgram("/usr/bin/sox", args).status, 0) << "sox is needed (scripts/deps.sh)";
+    const Bytes before = ReadBytes(path);
+    ExpectRefusal({"--show", path}, "Not a 16-bit PCM wave file with one or two channels");
+    ExpectRefusal({"--set", "5", path}, "Not a 16-bit PCM wave file with one or two channels");
+    ExpectRefusal({"--plain-copy", path, m_dir.File("copy.wav")},
+                  "Not a 16-bit PCM wave file with one or two channels");
+    EXPECT_EQ(ReadBytes(path), before);
+  }
+  EXPECT_FALSE(std::filesystem::exists(m_dir.File("copy.wav")));
+}
+
 TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
   const Bytes canonical = Wave(1, {});
   Bytes listed(canonical.begin(), canonical.begin() + kDataIdOffset);

@@ -34,16 +34,22 @@ class RiffBuilder {
     PutChunkId(&m_bytes[0], "RIFF");
     PutChunkId(&m_bytes[8], "WAVE");
   }
-  // A chunk with an odd size is followed by its pad byte, as RIFF demands.
-  RiffBuilder& Chunk(const char (&id)[5], const Bytes& body, std::int64_t declared = -1) {
-    const std::size_t at = m_bytes.size();
-    m_bytes.resize(at + kChunkHeaderBytes);
-    PutChunkId(&m_bytes[at], id);
-    PutLe32(&m_bytes[at + kChunkIdBytes],
-            static_cast<std::uint32_t>(declared < 0 ? body.size() : declared));
-    m_bytes.insert(m_bytes.end(), body.begin(), body.end());
-    if (body.size() % 2 == 1) m_bytes.push_back(0);
+  // A chunk with an odd size is followed by its pad byte, as RIFF demands, unless a careless
+  // writer is played.
+  RiffBuilder& Chunk(const char (&id)[5], const Bytes& body, std::int64_t declared = -1,
+                     bool pad = true) {
+    AppendChunk(m_bytes, id, body, declared, pad);
     return *this;
+  }
+  static void AppendChunk(Bytes& bytes, const char (&id)[5], const Bytes& body,
+                          std::int64_t declared = -1, bool pad = true) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + kChunkHeaderBytes);
+    PutChunkId(&bytes[at], id);
+    PutLe32(&bytes[at + kChunkIdBytes],
+            static_cast<std::uint32_t>(declared < 0 ? body.size() : declared));
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    if (pad && body.size() % 2 == 1) bytes.push_back(0);
   }
   RiffBuilder& Fmt(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits,
                    std::size_t size = 16) {
@@ -187,6 +193,124 @@ TEST_F(PlainCopyTest, EverydayLayoutsCanBeCopiedAndOthersCannot) {
   EXPECT_FALSE(copyable(RiffBuilder().Fmt(1, 2, 16).Done()));                      // no data
   EXPECT_FALSE(copyable(Bytes(400, 'R')));
   EXPECT_FALSE(copyable({}));
+}
+
+// Layouts careless or interrupted writers leave: the samples are 16-bit PCM all the same.
+TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
+  const Bytes stereo = Samples(4000);
+  ExpectCopy("no pad byte",
+             RiffBuilder()
+                 .Fmt(1, 2, 16)
+                 .Chunk("junk", {1, 2, 3}, -1, false)
+                 .Chunk("LIST", ListInfo())
+                 .Chunk("data", stereo)
+                 .Done(),
+             2, stereo);
+  // A pad byte that looks like the start of an id must not be taken for one.
+  ExpectCopy(
+      "pad byte",
+      RiffBuilder().Fmt(1, 2, 16).Chunk("junk", {'a', 'b', 'c'}).Chunk("data", stereo).Done(), 2,
+      stereo);
+  ExpectCopy("LIST of unset size",
+             RiffBuilder()
+                 .Fmt(1, 2, 16)
+                 .Chunk("LIST", ListInfo(), UINT32_MAX)
+                 .Chunk("data", stereo)
+                 .Done(),
+             2, stereo);
+
+  // RF64 and BW64 keep the real sizes in ds64 and 0xFFFFFFFF in the 32-bit fields.
+  for (const char* form : {"RF64", "BW64"}) {
+    Bytes ds64(28, 0);
+    PutLe32(&ds64[8], static_cast<std::uint32_t>(stereo.size()));
+    Bytes rf64 = RiffBuilder()
+                     .Chunk("ds64", ds64)
+                     .Fmt(1, 2, 16)
+                     .Chunk("data", stereo, UINT32_MAX)
+                     .Chunk("JUNK", Bytes(100, 'J'))
+                     .Done();
+    std::copy_n(form, 4, rf64.begin());
+    PutLe32(&rf64[4], UINT32_MAX);
+    ExpectCopy(form, rf64, 2, stereo);
+  }
+}
+
+// A recorder killed before it went back to its header leaves the data size 0 (or 0xFFFFFFFF):
+// the samples are those up to the end of the file, in whole frames, and the copy says so.
+TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
+  const Bytes stereo = Samples(4003);
+  for (const std::uint32_t declared : {0u, UINT32_MAX}) {
+    SCOPED_TRACE(declared);
+    Bytes source = RiffBuilder().Fmt(1, 2, 16).Chunk("data", stereo, declared).Done();
+    source.resize(source.size() - 1);  // no pad byte: the writer died before it
+    const std::string from = Save("killed.wav", source);
+    const std::string to = m_dir.File("copy.wav");
+    std::string note;
+    ASSERT_EQ(WritePlainCopy(from, to, &note), "");
+    EXPECT_EQ(note, kSizeUnsetText);
+    const Bytes copy = ReadBytes(to);
+    ASSERT_EQ(copy.size(), kWaveHeaderBytes + 4000);
+    EXPECT_EQ(GetLe32(&copy[kDataSizeOffset]), 4000u);
+    EXPECT_TRUE(std::equal(copy.begin() + kWaveHeaderBytes, copy.end(), stereo.begin()));
+  }
+  // An empty data chunk with a chunk behind it is really empty.
+  const std::string empty = Save(
+      "empty.wav", RiffBuilder().Fmt(1, 2, 16).Chunk("data", {}).Chunk("LIST", ListInfo()).Done());
+  std::string note;
+  ASSERT_EQ(WritePlainCopy(empty, m_dir.File("copy.wav"), &note), "");
+  EXPECT_EQ(note, "");
+  EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(), kWaveHeaderBytes);
+}
+
+// Before, a walk over 4 GiB of zero-size chunks took about 18 minutes; the child's watchdog
+// fails the test long before that if the walk follows the file's size.
+TEST_F(PlainCopyTest, AWalkOverGigabytesOfCraftedChunksEndsAtOnce) {
+  constexpr std::uint64_t kSparseBytes = std::uint64_t{4} << 30;
+  Bytes head = RiffBuilder().Fmt(1, 2, 16).Done();
+  Bytes named = head;  // empty chunks with real ids, then more than any file has of tiny ones
+  for (int i = 0; i < 10000; ++i) RiffBuilder::AppendChunk(named, "JUNK", Bytes(i % 2 ? 2 : 0));
+  const std::vector<std::pair<const char*, Bytes>> layouts = {{"zero bytes", head},
+                                                              {"JUNK chunks", named}};
+  for (const auto& [what, bytes] : layouts) {
+    SCOPED_TRACE(what);
+    const std::string from = Save("sparse.wav", bytes);
+    ASSERT_EQ(::truncate(from.c_str(), static_cast<off_t>(kSparseBytes)), 0);
+    const std::string result = InChild([&] {
+      CFile file;
+      if (!file.Open(from, CFile::modeRead)) return std::string("not opened");
+      const std::string copyable = CanMakePlainCopy(file) ? "copyable" : "";
+      return copyable + "|" + TableRefusal(file) + "|" + WritePlainCopy(from, m_dir.File("c.wav"));
+    });
+    EXPECT_EQ(result, std::string("|") + kNotPcm16Text + "|" + kNotPcm16Text);
+    fs::remove(from);
+  }
+}
+
+// Whatever the layout, samples that are not 16-bit PCM in one or two channels get that text.
+TEST_F(PlainCopyTest, OtherSampleFormatsGetTheSameTextInEveryLayout) {
+  const Bytes data = Samples(600);
+  const std::vector<std::pair<const char*, Bytes>> files = {
+      {"24-bit extensible", RiffBuilder().Fmt(kExtensible, 2, 24, 40).Chunk("data", data).Done()},
+      {"four channels", RiffBuilder().Fmt(kExtensible, 4, 16, 40).Chunk("data", data).Done()},
+      {"A-law plain",
+       RiffBuilder().Fmt(6, 1, 8, 18).Chunk("fact", Bytes(4)).Chunk("data", data).Done()},
+      {"24-bit canonical", RiffBuilder().Fmt(1, 2, 24).Chunk("data", data).Done()},
+  };
+  for (const auto& [what, bytes] : files) {
+    SCOPED_TRACE(what);
+    CFile file;
+    ASSERT_TRUE(file.Open(Save("other.wav", bytes), CFile::modeRead));
+    EXPECT_EQ(TableRefusal(file), kNotPcm16Text);
+  }
+  CFile text;
+  ASSERT_TRUE(text.Open(Save("text.wav", Bytes(400, 'x')), CFile::modeRead));
+  EXPECT_EQ(TableRefusal(text), kNotCanonicalText);
+  CFile longer;
+  ASSERT_TRUE(longer.Open(
+      Save("list.wav",
+           RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", data).Done()),
+      CFile::modeRead));
+  EXPECT_EQ(TableRefusal(longer), kNotCanonicalText);
 }
 
 TEST_F(PlainCopyTest, WhatCannotBeCopiedIsRefusedWithTheDialogsWords) {

@@ -1,11 +1,15 @@
 #include "timecode/command_line.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
+#include "platform/file.h"
 #include "timecode/timecode_generator.h"
 
 namespace {
@@ -105,13 +109,28 @@ class BarProgress : public GenerateProgress {
 
 int Generate(const Options& options) {
   static TimecodeGenerator generator;  // large working storage: not on the stack
+  // A --dir that names a file, a FIFO or nothing is a mistake on the command line, not a
+  // missing tone bank.
+  struct stat folder {};
+  const bool found = ::stat(options.folder.c_str(), &folder) == 0;
+  if (!found || !S_ISDIR(folder.st_mode)) {
+    const int error = found ? ENOTDIR : errno;
+    std::fputs(
+        UsageErrorLine(kProgram, UsageError(options.folder + ": " + OsErrorText(error))).c_str(),
+        stderr);
+    return kExitUsage;
+  }
   std::string text;
   {
     BarProgress progress;  // cleared before the result is printed
     text = generator.Generate(options.settings, progress, options.folder.c_str());
   }
   if (text == kCreatedText) {
-    std::printf("%s\n", text.c_str());
+    // The file is in place whatever happens to stdout; a script that cannot be told so on
+    // stdout still hears it on stderr, with status 1 for the lost output.
+    if (std::printf("%s\n", text.c_str()) < 0 || std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    }
     return kExitCreated;
   }
   if (text.empty()) return kExitInterrupted;  // cancelled: nothing was changed
