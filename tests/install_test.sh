@@ -27,6 +27,27 @@ for file in vrellok/dtmf36.bin vrellok/dtmf44.bin doc/vrellok/copyright doc/vrel
   [ -s "$share/$file" ] || fail "share/$file is missing or empty"
 done
 
+# The installed vrellok, run in a folder without banks, reads the installed ones and writes
+# the same TC.wav as a run beside the banks; with neither, it still names the missing bank.
+empty=$prefix/empty
+beside=$prefix/beside
+mkdir -p "$empty" "$beside"
+cp "$share"/vrellok/dtmf*.bin "$beside"/
+for type in F S; do
+  (cd "$empty" && "$bin/vrellok" --type $type --length 100000 >/dev/null) ||
+    fail "the installed vrellok --type $type does not find the installed banks"
+  (cd "$beside" && "$bin/vrellok" --type $type --length 100000 >/dev/null)
+  cmp -s "$empty/TC.wav" "$beside/TC.wav" ||
+    fail "TC.wav from the installed banks (--type $type) differs from one made beside the banks"
+done
+rm "$empty/TC.wav"
+mv "$share/vrellok/dtmf44.bin" "$prefix/dtmf44.bin"
+missing=$(cd "$empty" && "$bin/vrellok" --length 100000 2>&1)
+[ "$missing" = "ERROR-> DTMF44.bin not found" ] || fail "with no bank anywhere vrellok says: $missing"
+[ -e "$empty/TC.wav" ] && fail "with no bank anywhere vrellok still wrote TC.wav"
+mv "$prefix/dtmf44.bin" "$share/vrellok/dtmf44.bin"
+rm -r "$empty" "$beside"
+
 # The build's bin/ holds what is shipped (and the TC.wav a run there writes), no test programs.
 for file in "$build"/bin/*; do
   name=$(basename "$file")
