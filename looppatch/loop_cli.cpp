@@ -181,7 +181,7 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
       return kDone;
     }
     if (form == "--version") {
-      out << VersionLine(kProgram);
+      out << VersionLine(kProgram, kLoopVersion);
       return kDone;
     }
     if (form == "--show") return Show(operands[0], out, err);

@@ -16,7 +16,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 128 + SIGINT;  // what a shell reports for a run stopped by Ctrl+C
 
 constexpr char kProgram[] = "vrellok";
-constexpr const char* kCreatedText = "TC.wav Created";
 
 constexpr const char* kHelpText =
     "Usage: vrellok [--type F|S] [--method 1|2] [--length N] [--id K] [--dir DIR]\n"

@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kOutputName = "TC.wav";
 
-constexpr const char* kCreatedText = "TC.wav Created";
 constexpr const char* kOutOfRangeText = "ERROR-> out of range";
 constexpr const char* kDtmfIdOutOfRangeText = "DTMF ID#-> out of range";
 constexpr const char* kCannotOpenText = "ERROR-> cannot open output file";

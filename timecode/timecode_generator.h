@@ -16,6 +16,9 @@ struct TimecodeSettings {
   int dtmfId;        // 1 to 10, enters every check symbol
 };
 
+// What a run that put the new file in place says; every other text is a refusal or failure.
+inline constexpr char kCreatedText[] = "TC.wav Created";
+
 inline constexpr int kMinSampleLength = 100000;
 inline constexpr int kMaxSampleLength = 245735424;  // 9999 full frames
 
