@@ -13,7 +13,7 @@ packages=(
   libgtest-dev
   fonts-dejavu-core
   desktop-file-utils appstream groff-base
-  lintian
+  lintian dpkg-dev file
 )
 
 missing=()
