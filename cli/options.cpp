@@ -16,8 +16,8 @@ std::string UsageErrorLine(std::string_view program, const UsageError& error) {
   return line;
 }
 
-std::string VersionLine(std::string_view program) {
-  return std::string(program) + ' ' + kProjectVersion + '\n';
+std::string VersionLine(std::string_view program, std::string_view version) {
+  return std::string(program) + ' ' + std::string(version) + '\n';
 }
 
 std::optional<int> ParseInteger(std::string_view text) {

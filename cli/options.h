@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/version.h"
+
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.
 class UsageError : public std::runtime_error {
@@ -22,7 +24,7 @@ class UsageError : public std::runtime_error {
 std::string UsageErrorLine(std::string_view program, const UsageError& error);
 
 // The line --version prints: "PROGRAM VERSION".
-std::string VersionLine(std::string_view program);
+std::string VersionLine(std::string_view program, std::string_view version = kProjectVersion);
 
 // The exit status once everything printed on stdout has gone out: a script told "done" must
 // really have the output, so a stdout that cannot be written (a full disk, /dev/full) turns a

@@ -1,6 +1,9 @@
 #include "looppatch/loop_cli.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <stdexcept>
 #include <string_view>
 
@@ -42,6 +45,27 @@ int Refused(std::ostream& err, const std::string& text) {
   return kRefused;
 }
 
+// A refusal about one file, so that a batch over many can tell which: "loop: FILE: TEXT".
+int Refused(std::ostream& err, const std::string& path, const std::string& text) {
+  return Refused(err, std::string(kProgram) + ": " + path + ": " + text);
+}
+
+// Why path could not be opened, in words a user can act on.
+std::string OpenFailure(const std::string& path, int osError) {
+  std::string reason;
+  struct stat info {};
+  if (osError == EWOULDBLOCK) {
+    reason = "another program holds it";
+  } else if (osError == ENODEV && ::stat(path.c_str(), &info) == 0) {
+    reason = S_ISFIFO(info.st_mode)   ? "the file is a FIFO"
+             : S_ISSOCK(info.st_mode) ? "the file is a socket"
+                                      : "the file is a device";
+  } else {
+    reason = OsErrorText(osError);
+  }
+  return std::string(kOpenErrorText) + ": " + reason;
+}
+
 // "P1,P2,..." into loop points; a usage error when an item is not a 32-bit integer or there are
 // more than ten.
 LoopPoints ParsePoints(std::string_view list) {
@@ -62,15 +86,22 @@ LoopPoints ParsePoints(std::string_view list) {
 
 // Opens path as the dialog's Open File does, with the same refusals.
 std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
-  if (!file.Open(path, mode)) return kOpenErrorText;
+  int osError = 0;
+  if (!file.Open(path, mode, &osError)) return OpenFailure(path, osError);
   return TableRefusal(file);
 }
 
 int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
-  const std::string refusal = OpenForTable(file, path, CFile::modeRead);
-  if (!refusal.empty()) return Refused(err, refusal);
-  const LoopTable table = ReadLoopTable(file);
+  // Showing only reads, so it neither waits for nor holds up a dialog patching the file.
+  const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone);
+  if (!refusal.empty()) return Refused(err, path, refusal);
+  LoopTable table{};
+  try {
+    table = ReadLoopTable(file);
+  } catch (const CFileException& e) {
+    return Refused(err, path, e.what());
+  }
   out << "channels=" << table.channelCount << " points=";
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     out << (i > 0 ? "," : "") << table.loopPoints[i];
@@ -82,11 +113,13 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
 int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
   const std::string refusal = OpenForTable(file, path, kPatchMode);
-  if (!refusal.empty()) return Refused(err, refusal);
+  if (!refusal.empty()) return Refused(err, path, refusal);
   try {
     WriteLoopTable(file, ReadLoopTable(file).channelByte, points);
   } catch (const std::invalid_argument& e) {
-    return Refused(err, e.what());
+    return Refused(err, path, e.what());
+  } catch (const CFileException& e) {
+    return Refused(err, path, e.what());
   }
   out << kPatchedText << '\n';
   return kDone;
@@ -95,8 +128,10 @@ int Set(const LoopPoints& points, const std::string& path, std::ostream& out, st
 int PlainCopy(const std::string& source, const std::string& destination, std::ostream& err) {
   std::string note;
   const std::string failure = WritePlainCopy(source, destination, &note);
-  if (!note.empty()) err << note << '\n';
-  return failure.empty() ? kDone : Refused(err, failure);
+  if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
+  if (failure.empty()) return kDone;
+  // Only what is at the destination's name can keep the copy out; all else is the source's.
+  return Refused(err, failure == kNotRegularText ? destination : source, failure);
 }
 
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
@@ -148,7 +183,7 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
       return kDone;
     }
     if (form == "--version") {
-      out << VersionLine(kProgram);
+      out << VersionLine(kProgram, kLoopVersion);
       return kDone;
     }
     if (form == "--show") return Show(operands[0], out, err);

@@ -393,7 +393,7 @@ void CLoopDlg::OnPatch() {
     if (!m_waveFile.IsOpen()) m_loadedLength = 0;
     return;
   }
-  AfxMessageBox(kPatchedText);
+  AfxMessageBox(kPatchedText, MB_ICONINFORMATION);
   CDialog::OnCancel();  // not OnExit: the file is closed already
 }
 

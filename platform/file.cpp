@@ -130,7 +130,7 @@ bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
   // Every CFile takes an advisory lock; an exclusive one conflicts with any other CFile on the
   // same file, in this process or another, because each open has its own open file description.
   const int lock = (flags & shareExclusive) ? LOCK_EX : LOCK_SH;
-  ok = ok && ::flock(fd, lock | LOCK_NB) == 0;
+  ok = ok && ((flags & shareDenyNone) || ::flock(fd, lock | LOCK_NB) == 0);
   if (!ok) {
     const int error = errno;
     if (fd >= 0) ::close(fd);

@@ -27,6 +27,9 @@ class CFile {
     modeRead = 0x0000,
     modeReadWrite = 0x0002,
     shareExclusive = 0x0010,  // no other CFile may hold the file open at the same time
+    // Takes no lock at all: a reader that neither waits for nor holds up one that patches. It
+    // may see a patch half way, so it only suits reading that can be repeated.
+    shareDenyNone = 0x0040,
   };
   enum SeekPosition { begin, current, end };
 

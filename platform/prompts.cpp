@@ -12,10 +12,10 @@ namespace {
 // Real dialogs, captioned with the program's name as the user knows it.
 class QtPrompts : public UserPrompts {
  public:
-  void ShowMessage(QWidget* parent, const std::string& text) override {
-    // A plain OK box carries the exclamation icon, as the framework has always drawn it.
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
-                    QString::fromStdString(text), QMessageBox::Ok, parent);
+  void ShowMessage(QWidget* parent, const std::string& text, MessageIcon icon) override {
+    QMessageBox box(
+        icon == MessageIcon::information ? QMessageBox::Information : QMessageBox::Warning,
+        QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok, parent);
     box.exec();
   }
 
@@ -91,7 +91,9 @@ void AfxSetPrompts(UserPrompts* prompts) {
 
 int AfxMessageBox(const std::string& text, unsigned type) {
   if (type == MB_YESNO) return AfxGetPrompts().AskYesNo(ActiveParent(), text) ? IDYES : IDNO;
-  AfxGetPrompts().ShowMessage(ActiveParent(), text);
+  const bool information = (type & MB_ICONINFORMATION) == MB_ICONINFORMATION;
+  AfxGetPrompts().ShowMessage(ActiveParent(), text,
+                              information ? MessageIcon::information : MessageIcon::warning);
   return IDOK;
 }
 

@@ -14,11 +14,14 @@ struct FileDialogRequest {
   std::string initialPath;
 };
 
+// What a message box tells: that something was done, or that it could not be.
+enum class MessageIcon { information, warning };
+
 class UserPrompts {
  public:
   virtual ~UserPrompts() = default;
-  // A modal box with the text and one OK button; returns once it is dismissed.
-  virtual void ShowMessage(QWidget* parent, const std::string& text) = 0;
+  // A modal box with the icon, the text and one OK button; returns once it is dismissed.
+  virtual void ShowMessage(QWidget* parent, const std::string& text, MessageIcon icon) = 0;
   // A modal question with Yes and No buttons; true for Yes. Closing the box counts as No.
   virtual bool AskYesNo(QWidget* parent, const std::string& text) = 0;
   // The chosen path, or nothing when the user cancelled. A save dialog asks before a chosen
@@ -33,14 +36,17 @@ class UserPrompts {
 UserPrompts& AfxGetPrompts();
 void AfxSetPrompts(UserPrompts* prompts);
 
-// Buttons of a message box, and the answers beside IDOK.
+// Buttons and icon of a message box, and the answers beside IDOK. A box without an icon flag
+// carries the warning icon: most boxes say why something could not be done.
 inline constexpr unsigned MB_OK = 0x0000;
 inline constexpr unsigned MB_YESNO = 0x0004;
+inline constexpr unsigned MB_ICONWARNING = 0x0030;
+inline constexpr unsigned MB_ICONINFORMATION = 0x0040;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-// Shows text in a modal box and returns once the user closed it: with MB_OK (one OK button)
-// IDOK, with MB_YESNO IDYES or IDNO.
+// Shows text in a modal box and returns once the user closed it: with MB_OK (one OK button,
+// optionally with MB_ICONINFORMATION or MB_ICONWARNING) IDOK, with MB_YESNO IDYES or IDNO.
 int AfxMessageBox(const std::string& text, unsigned type = MB_OK);
 
 // The filter in the "Name|patterns|Name|patterns||" form turned into Qt's name-filter form.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cli/version.h"
 #include "platform/framework_ids.h"
 #include "resources/about_template.h"
 #include "resources/app_icon.h"
@@ -9,14 +10,16 @@
 namespace {
 
 ResourceSet Build() {
-  ResourceSet set =
-      ShellResources(AboutBoxTemplate("About Skelmer", "Skelmer Version 3.0", "Copyright (C) 2003"),
-                     "&About loop...");
+  ResourceSet set = ShellResources(
+      AboutBoxTemplate("About Skelmer", std::string("Skelmer Version ") + kLoopVersion,
+                       "Copyright (C) 2003"),
+      "&About loop...");
   // loop has an icon of its own, so the two programs are told apart in menus and task bars.
   set.icons[IDR_MAINFRAME] = LoopIconSvg();
   // ---- Dialog 102, the patcher's main dialog. Loop point i sits beside the label i; id 1001
   // went to the channel box, so loop points 2 and 3 use 1002 and 1003.
-  DialogTemplate patcher{"Skelmer - V3.0", 293, 116, "MS Sans Serif", 8, {}, kMinimizeBox};
+  DialogTemplate patcher{
+      std::string("Skelmer - V") + kLoopVersion, 293, 116, "MS Sans Serif", 8, {}, kMinimizeBox};
   patcher.controls = {
       DefPushButton("Open File", IDC_OPEN_FILE, {7, 12, 50, 15}),
       EditText(IDC_LOOP_POINT_1, {94, 13, 40, 14}, kDigitsOnly, "Loop point 1"),

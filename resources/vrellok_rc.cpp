@@ -1,14 +1,16 @@
 #include "resources/vrellok_rc.h"
 
+#include "cli/version.h"
 #include "platform/framework_ids.h"
 #include "resources/about_template.h"
 
 namespace {
 
 ResourceSet Build() {
-  ResourceSet set =
-      ShellResources(AboutBoxTemplate("About vrellok", "vrellok Version 2.0", "Copyright (C) 2002"),
-                     "&About vrellok...");
+  ResourceSet set = ShellResources(
+      AboutBoxTemplate("About vrellok", std::string("vrellok Version ") + kProjectVersion,
+                       "Copyright (C) 2002"),
+      "&About vrellok...");
   // The type group starts at 1000, the DTMF-S button, which sits below DTMF-F: the radio index
   // counts in template order, so DTMF-S is choice 0 whatever its place on screen.
   set.dialogs.emplace(

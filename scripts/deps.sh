@@ -17,6 +17,7 @@ packages=(
   # the fuzz targets: clang with libFuzzer and its sanitizers
   clang libclang-rt-14-dev
   sox  # wave files in the layouts other programs write
+  lintian dpkg-dev file
 )
 
 missing=()

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
 compiler=()
 command -v clang++ >/dev/null && compiler=(-DCMAKE_CXX_COMPILER=clang++)
-cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON -DBUILD_TESTING=OFF \
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON -DHARDENING=OFF -DBUILD_TESTING=OFF \
   "${compiler[@]}" >/dev/null
 targets=(chunk_walker_fuzz loop_table_fuzz verify_reader_fuzz)
 cmake --build build-fuzz -j2 --target "${targets[@]}" >/dev/null

@@ -121,6 +121,8 @@ TEST_F(GeneratorDlgTest, AFreshStartShowsTheDefaultsAndGenerateWritesTheDefaultF
       EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     };
     EXPECT_EQ(Generate(dialog), Messages{kCreated});
+    // Success is news, not a warning.
+    EXPECT_EQ(m_prompts.icons, std::vector<MessageIcon>{MessageIcon::information});
     EXPECT_TRUE(dialog.isVisible()) << "the dialog stays open for the next run";
   });
   EXPECT_EQ(fs::file_size(kOutput), kDefaultFileBytes);

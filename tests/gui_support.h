@@ -49,8 +49,9 @@ class PromptRecorder : public UserPrompts {
   PromptRecorder(const PromptRecorder&) = delete;
   PromptRecorder& operator=(const PromptRecorder&) = delete;
 
-  void ShowMessage(QWidget*, const std::string& text) override {
+  void ShowMessage(QWidget*, const std::string& text, MessageIcon icon) override {
     messages.push_back(text);
+    icons.push_back(icon);
     if (onMessage) onMessage(text);
   }
   bool AskYesNo(QWidget*, const std::string& text) override {
@@ -79,6 +80,7 @@ class PromptRecorder : public UserPrompts {
   void AnswerQuestion(bool yes) { yesNoAnswers.push_back(yes); }
 
   std::vector<std::string> messages;  // in the order they were shown
+  std::vector<MessageIcon> icons;     // the icon of each message
   std::vector<std::string> questions;
   std::vector<FileDialogRequest> fileRequests;
   std::vector<FileDialogRequest> saveRequests;

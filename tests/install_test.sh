@@ -23,9 +23,30 @@ share=$prefix/share
 for program in vrellok loop vrellok-launcher; do
   [ -x "$bin/$program" ] || fail "bin/$program is not installed"
 done
-for file in vrellok/dtmf36.bin vrellok/dtmf44.bin doc/vrellok/copyright; do
+for file in vrellok/dtmf36.bin vrellok/dtmf44.bin doc/vrellok/copyright doc/vrellok/changelog.gz; do
   [ -s "$share/$file" ] || fail "share/$file is missing or empty"
 done
+
+# The installed vrellok, run in a folder without banks, reads the installed ones and writes
+# the same TC.wav as a run beside the banks; with neither, it still names the missing bank.
+empty=$prefix/empty
+beside=$prefix/beside
+mkdir -p "$empty" "$beside"
+cp "$share"/vrellok/dtmf*.bin "$beside"/
+for type in F S; do
+  (cd "$empty" && "$bin/vrellok" --type $type --length 100000 >/dev/null) ||
+    fail "the installed vrellok --type $type does not find the installed banks"
+  (cd "$beside" && "$bin/vrellok" --type $type --length 100000 >/dev/null)
+  cmp -s "$empty/TC.wav" "$beside/TC.wav" ||
+    fail "TC.wav from the installed banks (--type $type) differs from one made beside the banks"
+done
+rm "$empty/TC.wav"
+mv "$share/vrellok/dtmf44.bin" "$prefix/dtmf44.bin"
+missing=$(cd "$empty" && "$bin/vrellok" --length 100000 2>&1)
+[ "$missing" = "ERROR-> DTMF44.bin not found" ] || fail "with no bank anywhere vrellok says: $missing"
+[ -e "$empty/TC.wav" ] && fail "with no bank anywhere vrellok still wrote TC.wav"
+mv "$prefix/dtmf44.bin" "$share/vrellok/dtmf44.bin"
+rm -r "$empty" "$beside"
 
 # The build's bin/ holds what is shipped (and the TC.wav a run there writes), no test programs.
 for file in "$build"/bin/*; do
@@ -34,18 +55,19 @@ for file in "$build"/bin/*; do
     fail "build/bin/$name is neither an installed program nor a tone bank"
 done
 
-# One manual page per program (the launcher is vrellok's helper, described in vrellok's page),
-# none for a program that is not there, and each renders without a warning.
+# One manual page per program, none for a program that is not there, each compressed and
+# rendering without a warning.
 for program in "$bin"/*; do
   name=$(basename "$program")
-  [ "$name" = vrellok-launcher ] && continue
-  [ -s "$share/man/man1/$name.1" ] || fail "no manual page for $name"
+  [ -s "$share/man/man1/$name.1.gz" ] || fail "no manual page for $name"
 done
-for page in "$share"/man/man1/*.1; do
-  name=$(basename "$page" .1)
+for page in "$share"/man/man1/*; do
+  name=$(basename "$page" .1.gz)
+  [ "$page" = "$share/man/man1/$name.1.gz" ] || fail "$(basename "$page") is not a compressed page"
   [ -x "$bin/$name" ] || fail "manual page $name.1 for a program that is not installed"
-  grep -q '@[A-Z_]*@' "$page" && fail "$name.1 holds an unreplaced @VARIABLE@"
-  warnings=$(groff -t -man -ww -z "$page" 2>&1)
+  text=$(gzip -dc "$page") || fail "$name.1.gz does not decompress"
+  grep -q '@[A-Z_]*@' <<<"$text" && fail "$name.1 holds an unreplaced @VARIABLE@"
+  warnings=$(groff -t -man -ww -z <<<"$text" 2>&1)
   [ -z "$warnings" ] || fail "$name.1 does not render cleanly: $warnings"
 done
 
@@ -95,6 +117,23 @@ grep -qs '^Exec=loop %f$' "$loopDesktop" || fail "loop's desktop entry does not 
 for type in audio/x-wav audio/wav audio/vnd.wave; do
   grep -qs "^MimeType=.*$type;" "$loopDesktop" || fail "loop's desktop entry does not open $type"
 done
+
+# The Debian package, as a user gets it, checked by lintian: no error and no warning. Built
+# from the same build into a folder of its own, so the build folder keeps no package behind.
+if command -v lintian >/dev/null; then
+  packages=$prefix/packages
+  if cpack -G DEB -B "$packages" --config "$build/CPackConfig.cmake" >"$prefix/cpack.log" 2>&1; then
+    deb=$(find "$packages" -maxdepth 1 -name '*.deb')
+    # Root is how CI runs; lintian's note about it is not about the package.
+    complaints=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges')
+    grep -q '^[EW]:' <<<"$complaints" && fail "lintian: $complaints"
+  else
+    cat "$prefix/cpack.log" >&2
+    fail "cpack could not build the package"
+  fi
+else
+  echo "lintian is not installed: the package is not checked (bash scripts/deps.sh installs it)"
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "installed and valid: $(find "$prefix" -type f | wc -l) files"

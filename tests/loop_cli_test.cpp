@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,11 +44,14 @@ class LoopCliTest : public ::testing::Test {
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
     EXPECT_EQ(outcome.err.rfind("loop: ", 0), 0u) << outcome.err;
   }
-  void ExpectRefusal(const std::vector<std::string>& args, const std::string& text) {
+  // A refusal names the file it is about (by default the last argument), so a batch over many
+  // files can tell which one was refused.
+  void ExpectRefusal(const std::vector<std::string>& args, const std::string& text,
+                     const std::string& about = {}) {
     const Outcome outcome = Loop(args);
     EXPECT_EQ(outcome.status, 1) << text;
     EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, text + "\n");
+    EXPECT_EQ(outcome.err, "loop: " + (about.empty() ? args.back() : about) + ": " + text + "\n");
   }
 
   ScratchDir m_dir;
@@ -100,14 +104,49 @@ TEST_F(LoopCliTest, RefusalsPrintTheDialogsTextAndWriteNothing) {
   ExpectRefusal({"--set", "5", eight}, "Not a 16-bit PCM wave file with one or two channels");
   ExpectRefusal({"--show", Save("text.wav", Bytes(100, 'x'))},
                 "Not a wave file with a 44-byte header");
-  ExpectRefusal({"--show", m_dir.File("missing.wav")}, "Error Opening File");
-  ExpectRefusal({"--set", "5", m_dir.File("missing.wav")}, "Error Opening File");
+}
+
+TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
+  for (const char* form : {"--show", "--set=5"}) {
+    ExpectRefusal({form, m_dir.File("missing.wav")},
+                  "Error Opening File: No such file or directory");
+    ExpectRefusal({form, m_dir.Path().string()}, "Error Opening File: Is a directory");
+  }
   EXPECT_FALSE(std::filesystem::exists(m_dir.File("missing.wav")));
 
-  CFile holder;  // another program patching the file holds it exclusively
+  // Opened without blocking, a FIFO is refused at once rather than waited on; so is a device.
+  const std::string fifo = m_dir.File("pipe.wav");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ExpectRefusal({"--show", fifo}, "Error Opening File: the file is a FIFO");
+  ExpectRefusal({"--set", "5", "/dev/zero"}, "Error Opening File: the file is a device");
+
+  // Unreadable for the user who runs loop (root reads everything, so the child gives it up).
+  const std::string path = Save("locked.wav", Wave(1, {}));
+  ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
+  const Outcome denied = RunProgram(LOOP_PROGRAM, {"--show", path}, {.prepare = [] {
+                                      if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(99);
+                                    }});
+  EXPECT_EQ(denied.status, 1);
+  EXPECT_EQ(denied.err, "loop: " + path + ": Error Opening File: Permission denied\n");
+}
+
+TEST_F(LoopCliTest, ShowReadsAFileThatAnotherProgramHoldsForPatching) {
+  const Bytes before = Wave(2, {4000, 400});
+  const std::string path = Save("stereo.wav", before);
+  CFile holder;  // the dialog in another process, holding the file for Patch
   ASSERT_TRUE(holder.Open(path, kPatchMode));
-  ExpectRefusal({"--set", "5", path}, "Error Opening File");
+  const Outcome shown = Loop({"--show", path});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(shown.out, "channels=2 points=1000,100,0,0,0,0,0,0,0,0\n");
+  // Setting writes, so it must wait its turn: refused, with the reason, and nothing written.
+  ExpectRefusal({"--set", "5", path}, "Error Opening File: another program holds it");
   EXPECT_EQ(ReadBytes(path), before);
+  // --show took no lock of its own: the holder can still patch while it reads.
+  holder.Close();
+  CFile reader;
+  ASSERT_TRUE(reader.Open(path, CFile::modeRead | CFile::shareDenyNone));
+  EXPECT_EQ(Loop({"--set", "5", path}).status, 0);
 }
 
 // sox writes 24-bit, float, A-law and four-channel files with the extensible fmt chunk, and a
@@ -153,8 +192,10 @@ TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
   EXPECT_EQ(Loop({"--set", "5", copy}).status, 0);
   ExpectRefusal({"--plain-copy", source, source},
                 "The copy cannot replace the file it is made from");
-  ExpectRefusal({"--plain-copy", Save("text.wav", Bytes(100, 'x')), m_dir.File("x.wav")},
-                "Not a wave file with a 44-byte header");
+  const std::string text = Save("text.wav", Bytes(100, 'x'));
+  ExpectRefusal({"--plain-copy", text, m_dir.File("x.wav")},
+                "Not a wave file with a 44-byte header", text);
+  ExpectRefusal({"--plain-copy", source, "/dev/null"}, "The copy can only replace a regular file");
 }
 
 // A table that could not be printed is no success: a script must not take "nothing" for it.
@@ -177,7 +218,7 @@ TEST_F(LoopCliTest, HelpAndVersionNeedNoDisplay) {
   EXPECT_EQ(help.err, "");
   const Outcome version = Loop({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("loop ") + kProjectVersion + "\n");
+  EXPECT_EQ(version.out, "loop 3.0\n");  // the version its About box shows
 }
 
 TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {

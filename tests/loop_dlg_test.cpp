@@ -211,6 +211,7 @@ TEST_F(LoopDlgTest, PatchStoresTheEditedPointsClosesTheFileAndEndsTheDialog) {
     Open(dialog, path);
     TypeInto(dialog, "Loop point 2", "500");
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+    EXPECT_EQ(m_prompts.icons, std::vector<MessageIcon>{MessageIcon::information});
     EXPECT_FALSE(dialog.isVisible());
   });
   EXPECT_EQ(result, IDCANCEL);
@@ -224,6 +225,7 @@ TEST_F(LoopDlgTest, PatchStoresTheEditedPointsClosesTheFileAndEndsTheDialog) {
 TEST_F(LoopDlgTest, WithoutAFilePatchAsksForOneHelpExplainsAndExitEndsSilently) {
   const int result = Run([&](TestLoopDlg& dialog) {
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
+    EXPECT_EQ(m_prompts.icons, std::vector<MessageIcon>{MessageIcon::warning});
     EXPECT_EQ(Press(dialog, "Help"), Messages{kHelp});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(Press(dialog, "Exit"), Messages{});

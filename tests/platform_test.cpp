@@ -6,7 +6,9 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QMenu>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QTimer>
 #include <cerrno>
 
 #include "gui_support.h"
@@ -410,12 +412,39 @@ TEST(FileDialog, FiltersTurnIntoQtFormAndAnswersComeBackByKind) {
 
   EXPECT_EQ(AfxMessageBox("done"), IDOK);
   EXPECT_EQ(prompts.messages, std::vector<std::string>{"done"});
+  EXPECT_EQ(AfxMessageBox("saved", MB_ICONINFORMATION), IDOK);
+  EXPECT_EQ(prompts.icons,
+            (std::vector<MessageIcon>{MessageIcon::warning, MessageIcon::information}));
+  prompts.messages.pop_back();
   prompts.AnswerQuestion(true);
   prompts.AnswerQuestion(false);
   EXPECT_EQ(AfxMessageBox("Save?", MB_YESNO), IDYES);
   EXPECT_EQ(AfxMessageBox("Save?", MB_YESNO), IDNO);
   EXPECT_EQ(prompts.questions, (std::vector<std::string>{"Save?", "Save?"}));
   EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+// The real boxes: the icon the user sees, read off the box while it is up, then dismissed.
+TEST(PlatformPrompts, TheRealMessageBoxShowsTheIconItWasGiven) {
+  for (const auto& [type, expected] :
+       {std::pair{MB_OK, QMessageBox::Warning}, std::pair{MB_ICONWARNING, QMessageBox::Warning},
+        std::pair{MB_ICONINFORMATION, QMessageBox::Information}}) {
+    QMessageBox::Icon shown = QMessageBox::NoIcon;
+    QTimer poll;  // until the box is up
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (box == nullptr || !box->isVisible()) continue;
+        shown = box->icon();
+        EXPECT_EQ(box->text(), "TC.wav Created");
+        box->accept();
+        poll.stop();
+      }
+    });
+    poll.start(kModalPollMs);
+    EXPECT_EQ(AfxMessageBox("TC.wav Created", type), IDOK);
+    EXPECT_EQ(shown, expected) << type;
+  }
 }
 
 }  // namespace

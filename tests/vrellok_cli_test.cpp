@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,7 +82,7 @@ TEST_F(VrellokCli, HelpAndVersionNeedNoDisplay) {
   EXPECT_EQ(help.err, "");
   const Outcome version = RunVrellok(m_folder.Path(), {"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, std::string("vrellok ") + PROJECT_VERSION_TEXT + "\n");
+  EXPECT_EQ(version.out, "vrellok 2.0\n");  // the version its About box shows
   EXPECT_EQ(version.err, "");
   // Text that could not be printed is no success.
   const Outcome full = RunVrellok(m_folder.Path(), {"--version"},
@@ -112,6 +113,40 @@ TEST_F(VrellokCli, WritesTheSameBytesAsTheDialogsOperation) {
   EXPECT_EQ(moved.status, 0);
   EXPECT_FALSE(fs::exists(elsewhere.File("TC.wav")));
   EXPECT_TRUE(Output() == Expected({2, 2, 1000000, 1}));
+}
+
+TEST_F(VrellokCli, OutputWritesTheNamedFileInsteadOfTcWavTheSafeWay) {
+  // A relative name is taken from the folder the program runs in, not from --dir.
+  ScratchDir elsewhere;
+  const Outcome named = RunVrellok(elsewhere.Path(), {"--dir", m_folder.Path().string(), "--length",
+                                                      "100000", "--output", "take1.wav"});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(named.out, "TC.wav Created\n");
+  EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
+  EXPECT_TRUE(ReadBytes(elsewhere.File("take1.wav")) == Expected({2, 2, 100000, 1}));
+
+  // A link at the name is replaced by the new file; what it pointed at is left as it was.
+  WriteBytes(m_folder.File("keep.wav"), {'k', 'e', 'e', 'p'});
+  fs::create_symlink(m_folder.File("keep.wav"), elsewhere.File("link.wav"));
+  const Outcome linked =
+      RunVrellok(m_folder.Path(), {"--length", "100000", "--output", elsewhere.File("link.wav")});
+  EXPECT_EQ(linked.status, 0) << linked.err;
+  EXPECT_FALSE(fs::is_symlink(elsewhere.File("link.wav")));
+  EXPECT_TRUE(ReadBytes(elsewhere.File("link.wav")) == Expected({2, 2, 100000, 1}));
+  EXPECT_TRUE(ReadBytes(m_folder.File("keep.wav")) == (Bytes{'k', 'e', 'e', 'p'}));
+
+  // A FIFO, a device or a folder at the name is never replaced by a file; an empty name is a
+  // usage error.
+  ASSERT_EQ(::mkfifo(elsewhere.File("pipe").c_str(), 0600), 0);
+  for (const std::string& target :
+       {elsewhere.File("pipe"), std::string("/dev/null"), elsewhere.Path().string()}) {
+    const Outcome refused = RunVrellok(m_folder.Path(), {"--output", target});
+    EXPECT_EQ(refused.status, 1) << target;
+    EXPECT_EQ(refused.err, "ERROR-> cannot open output file\n") << target;
+  }
+  EXPECT_TRUE(fs::is_fifo(elsewhere.File("pipe")));
+  EXPECT_EQ(RunVrellok(m_folder.Path(), {"--output", ""}).status, 2);
+  EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
 }
 
 TEST_F(VrellokCli, RefusalsGoToStderrWithStatusOne) {

@@ -20,10 +20,10 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 128 + SIGINT;  // what a shell reports for a run stopped by Ctrl+C
 
 constexpr char kProgram[] = "vrellok";
-constexpr const char* kCreatedText = "TC.wav Created";
 
 constexpr const char* kHelpText =
     "Usage: vrellok [--type F|S] [--method 1|2] [--length N] [--id K] [--dir DIR]\n"
+    "               [--output FILE]\n"
     "       vrellok --help | --version\n"
     "\n"
     "Writes the timecode file TC.wav without opening a window. Without any option the\n"
@@ -35,19 +35,22 @@ constexpr const char* kHelpText =
     "  --length N     samples of timecode, 100000 to 245735424 (default 1000000)\n"
     "  --id K         DTMF ID, 1 to 10 (default 1)\n"
     "  --dir DIR      folder that holds the tone banks and receives TC.wav (default: the\n"
-    "                 current folder)\n"
+    "                 current folder); a bank it lacks is read from the installed ones\n"
+    "  --output FILE  write the timecode to FILE instead of TC.wav in the folder\n"
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
-    "TC.wav is written beside its place, flushed to the disk and then put in place of any\n"
-    "earlier one. On success \"TC.wav Created\" is printed and the exit status is 0; the\n"
-    "dialog's error texts go to stderr with status 1; a usage error exits with status 2.\n"
+    "TC.wav (or FILE) is written beside its place, flushed to the disk and then put in\n"
+    "place of any earlier one. On success \"TC.wav Created\" is printed and the exit\n"
+    "status is 0; the dialog's error texts go to stderr with status 1; a usage error\n"
+    "exits with status 2.\n"
     "Ctrl+C cancels a run and leaves the folder as it was (status 130).\n";
 
 // The dialog's start values, so an option left out means what an untouched box means.
 struct Options {
   TimecodeSettings settings{2, 2, 1000000, 1};
   std::string folder = ".";
+  std::string output;  // empty: TC.wav in the folder
 };
 
 enum class Request { generate, help, version };
@@ -75,6 +78,9 @@ Request Parse(int argc, char** argv, Options& options) {
       options.settings.dtmfId = IntegerValue(word, reader.Value());
     } else if (word == "--dir") {
       options.folder = reader.Value();
+    } else if (word == "--output") {
+      options.output = reader.Value();
+      if (options.output.empty()) throw UsageError("--output needs a file name");
     } else {
       throw UsageError("unknown option '" + word + "'");
     }
@@ -123,7 +129,8 @@ int Generate(const Options& options) {
   std::string text;
   {
     BarProgress progress;  // cleared before the result is printed
-    text = generator.Generate(options.settings, progress, options.folder.c_str());
+    text = generator.Generate(options.settings, progress, options.folder.c_str(),
+                              options.output.empty() ? nullptr : options.output.c_str());
   }
   if (text == kCreatedText) {
     // The file is in place whatever happens to stdout; a script that cannot be told so on

@@ -2,7 +2,7 @@
 // taken from options and the result told on stdout or stderr. No Qt, so it runs without a
 // display.
 //
-//   vrellok [--type F|S] [--method 1|2] [--length N] [--id K] [--dir DIR]
+//   vrellok [--type F|S] [--method 1|2] [--length N] [--id K] [--dir DIR] [--output FILE]
 //   vrellok --help | --version
 #pragma once
 

@@ -54,7 +54,9 @@ void CGeneratorDlg::OnGenerate() {
   const TimecodeSettings settings{m_typeChoice + 1, m_methodChoice + 1, m_sampleLength, m_dtmfId};
   const std::string message = GenerateWithProgress(settings);
   // A cancelled run has nothing to report: the folder is as it was before Generate.
-  if (!message.empty()) AfxMessageBox(message);
+  if (!message.empty()) {
+    AfxMessageBox(message, message == kCreatedText ? MB_ICONINFORMATION : MB_ICONWARNING);
+  }
 }
 
 std::string CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {

@@ -1,6 +1,7 @@
 // vrellok: the timecode generator. Tone banks are read from, and TC.wav is written to, the
-// folder the program is started in. With options it runs as a command line and never brings up
-// the GUI platform, so it works without a display.
+// folder the program is started in; a bank missing there is read from the installed ones. With
+// options it runs as a command line and never brings up the GUI platform, so it works without a
+// display.
 #include <csignal>
 
 #include "cli/options.h"

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 
 #include "platform/replace_file.h"
 #include "platform/trace.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr const char* kOutputName = "TC.wav";
 
-constexpr const char* kCreatedText = "TC.wav Created";
 constexpr const char* kOutOfRangeText = "ERROR-> out of range";
 constexpr const char* kDtmfIdOutOfRangeText = "DTMF ID#-> out of range";
 constexpr const char* kCannotOpenText = "ERROR-> cannot open output file";
@@ -100,21 +100,35 @@ class OwnedFd {
 
 }  // namespace
 
+std::string InstalledBankFolder() {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return (program.parent_path() / VRELLOK_BANKS_FROM_BIN).lexically_normal().string();
+}
+
 std::string TimecodeGenerator::Generate(const TimecodeSettings& settings) {
   NoProgress quiet;
   return Generate(settings, quiet);
 }
 
 std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
-                                        GenerateProgress& progress, const char* folder) {
+                                        GenerateProgress& progress, const char* folder,
+                                        const char* output) {
   TRACE("timecode=%d\n", settings.timecode);
   const TimecodeType& type = settings.timecode == 1 ? kSlowType : kFastType;
   // Banks and TC.wav are found through one descriptor of the folder, so they stay together even
   // if the folder is renamed meanwhile. A folder that cannot be opened holds no bank.
   const OwnedFd folderFd(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const ToneBank::LoadResult loaded = folderFd.Get() < 0
-                                          ? ToneBank::LoadResult::notFound
-                                          : m_toneBank.Load(folderFd.Get(), type.bankFile);
+  ToneBank::LoadResult loaded = folderFd.Get() < 0 ? ToneBank::LoadResult::notFound
+                                                   : m_toneBank.Load(folderFd.Get(), type.bankFile);
+  if (loaded == ToneBank::LoadResult::notFound) {
+    // Only a missing bank is looked for among the installed ones: a short one in the folder is
+    // the user's to mend, not to be passed over silently.
+    const OwnedFd installedFd(
+        ::open(InstalledBankFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (installedFd.Get() >= 0) loaded = m_toneBank.Load(installedFd.Get(), type.bankFile);
+  }
   switch (loaded) {
     case ToneBank::LoadResult::notFound:
       return type.notFoundText;
@@ -128,15 +142,20 @@ std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
     return kOutOfRangeText;
   }
   if (settings.dtmfId < kMinDtmfId || settings.dtmfId > kMaxDtmfId) return kDtmfIdOutOfRangeText;
-  return Replace(folderFd.Get(), settings, type.sampleRate, progress);
+  return Replace(folderFd.Get(), output, settings, type.sampleRate, progress);
 }
 
-std::string TimecodeGenerator::Replace(int folderFd, const TimecodeSettings& settings,
-                                       int sampleRate, GenerateProgress& progress) {
+std::string TimecodeGenerator::Replace(int folderFd, const char* output,
+                                       const TimecodeSettings& settings, int sampleRate,
+                                       GenerateProgress& progress) {
   // A folder named TC.wav, or a folder that takes no new file, is refused before any write.
   ReplacementFile file;
   file.UseNamedFileOnly(m_namedTemporaryOnly);
-  if (file.Create(folderFd, kOutputName) != 0) return kCannotOpenText;
+  // A name the user typed may lead anywhere: a FIFO or a device there is left alone.
+  if (output) file.OnlyReplaceRegularFiles();
+  if ((output ? file.Create(output) : file.Create(folderFd, kOutputName)) != 0) {
+    return kCannotOpenText;
+  }
   m_fd = file.Fd();
   m_cancelled = false;
   const bool written = WriteOutput(settings, sampleRate, progress);

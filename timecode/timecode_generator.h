@@ -16,6 +16,9 @@ struct TimecodeSettings {
   int dtmfId;        // 1 to 10, enters every check symbol
 };
 
+// What a run that put the new file in place says; every other text is a refusal or failure.
+inline constexpr char kCreatedText[] = "TC.wav Created";
+
 inline constexpr int kMinSampleLength = 100000;
 inline constexpr int kMaxSampleLength = 245735424;  // 9999 full frames
 
@@ -36,6 +39,11 @@ class GenerateProgress {
   ~GenerateProgress() = default;
 };
 
+// Where the installed tone banks are: share/vrellok below the prefix the running program is
+// installed in, found from the program's own location (bin/vrellok). Empty when the program's
+// location cannot be read.
+std::string InstalledBankFolder();
+
 // Holds all working storage of a run, fixed in size, so a dialog can own one and generate again
 // and again without allocating.
 class TimecodeGenerator {
@@ -52,16 +60,19 @@ class TimecodeGenerator {
   // flushed to the disk and renamed over it in one step, so a failure, a cancel or a kill leaves
   // any earlier TC.wav exactly as it was; a link named TC.wav is replaced, never written through.
   // A cancelled run returns an empty text: there is nothing to tell.
+  // A bank the folder does not hold is read from the installed copies (InstalledBankFolder).
+  // With output, the timecode goes to that path (relative to the current folder) instead of
+  // TC.wav in folder, replaced the same safe way; a FIFO or device there is never replaced.
   std::string Generate(const TimecodeSettings& settings, GenerateProgress& progress,
-                       const char* folder = ".");
+                       const char* folder = ".", const char* output = nullptr);
 
   // Writes through a hidden, uniquely named file even where the file system offers unnamed ones,
   // as on file systems without them; for tests of that path.
   void UseNamedTemporaryFile(bool named) { m_namedTemporaryOnly = named; }
 
  private:
-  std::string Replace(int folderFd, const TimecodeSettings& settings, int sampleRate,
-                      GenerateProgress& progress);
+  std::string Replace(int folderFd, const char* output, const TimecodeSettings& settings,
+                      int sampleRate, GenerateProgress& progress);
   bool WriteOutput(const TimecodeSettings& settings, int sampleRate, GenerateProgress& progress);
 
   ToneBank m_toneBank;
