@@ -183,7 +183,7 @@ TEST_F(Durability, CtrlCDuringTheLastFlushExits130AndLeavesTheFolderAsItWas) {
   // the interrupt is sure to arrive while it is under way; everything before it takes a fraction
   // of a second.
   const pid_t tracer = StartChild([&] {
-    ::chdir(Folder().c_str());
+    if (::chdir(Folder().c_str()) != 0) return kChildCannotStart;
     ::execl("/usr/bin/strace", "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e",
             "signal=none", "-e", "inject=fsync:delay_enter=4000000:when=1", VRELLOK_PATH,
             "--length", "400000", static_cast<char*>(nullptr));
