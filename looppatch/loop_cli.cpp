@@ -1,5 +1,7 @@
 #include "looppatch/loop_cli.h"
 
+#include <unistd.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -125,13 +127,24 @@ int Set(const LoopPoints& points, const std::string& path, std::ostream& out, st
   return kDone;
 }
 
+// Whether a plain copy's failure is about the destination: what is at its name, or a file that
+// cannot be made there, while the source itself can be read. What the source holds is the
+// source's.
+bool AboutDestination(const std::string& source, const std::string& failure) {
+  if (failure == kNotRegularText) return true;
+  for (const char* aboutSource :
+       {kNotCanonicalText, kNotPcm16Text, kSourceShrankText, kTooLongText, kCopyOverSourceText}) {
+    if (failure == aboutSource) return false;
+  }
+  return ::access(source.c_str(), R_OK) == 0;
+}
+
 int PlainCopy(const std::string& source, const std::string& destination, std::ostream& err) {
   std::string note;
   const std::string failure = WritePlainCopy(source, destination, &note);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
   if (failure.empty()) return kDone;
-  // Only what is at the destination's name can keep the copy out; all else is the source's.
-  return Refused(err, failure == kNotRegularText ? destination : source, failure);
+  return Refused(err, AboutDestination(source, failure) ? destination : source, failure);
 }
 
 // The operands each form takes; the form is the option that chose it, or none for the dialog.

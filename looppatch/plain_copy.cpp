@@ -49,6 +49,7 @@ struct Samples {
 // What a walk over the chunks found: the samples, or whether the file was a RIFF/WAVE at all.
 struct Walk {
   bool riffWave = false;
+  bool otherFormat = false;  // its fmt chunk names samples other than 16-bit PCM in 1 or 2 channels
   std::optional<Samples> samples;
 };
 
@@ -194,6 +195,7 @@ Walk WalkChunks(CFile& file) {
       const std::size_t want = std::min<std::size_t>(size, fmt.size());
       if (file.Read(fmt.data(), want) != want) break;
       format = Pcm16FormatOf(fmt.data(), size);
+      walk.otherFormat = !format;
       if (!format) break;
     } else if (HasChunkId(chunk->bytes, "data")) {
       if (!format) break;  // samples before their format cannot be read
@@ -253,7 +255,7 @@ std::string TableRefusal(CFile& file) {
   std::string refusal = CheckPatchable(file);
   if (refusal != kNotCanonicalText) return refusal;
   const Walk walk = WalkChunks(file);
-  return walk.riffWave && !walk.samples ? kNotPcm16Text : refusal;
+  return walk.otherFormat ? kNotPcm16Text : refusal;
 }
 
 std::string PlainCopyName(const std::string& source) {

@@ -169,7 +169,7 @@ TEST_F(LoopCliTest, FilesOfOtherSampleFormatsGetTheSameTextWhateverTheirHeader) 
     ExpectRefusal({"--show", path}, "Not a 16-bit PCM wave file with one or two channels");
     ExpectRefusal({"--set", "5", path}, "Not a 16-bit PCM wave file with one or two channels");
     ExpectRefusal({"--plain-copy", path, m_dir.File("copy.wav")},
-                  "Not a 16-bit PCM wave file with one or two channels");
+                  "Not a 16-bit PCM wave file with one or two channels", path);
     EXPECT_EQ(ReadBytes(path), before);
   }
   EXPECT_FALSE(std::filesystem::exists(m_dir.File("copy.wav")));

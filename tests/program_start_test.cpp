@@ -144,7 +144,7 @@ TEST_F(ProgramStartTest, AFolderThatIsNoneIsNamedAsSuch) {
   const std::string source = Save("a.wav", WaveWithRecords(2, {}, kDataBytes, kAudioByte));
   const ProgramRun copy = RunProgram(LOOP_PROGRAM, {"--plain-copy", source, m_dir.File("sub/")});
   EXPECT_EQ(copy.status, 1);
-  EXPECT_EQ(copy.err, "No such file or directory\n");
+  EXPECT_EQ(copy.err, "loop: " + m_dir.File("sub/") + ": No such file or directory\n");
   EXPECT_FALSE(fs::exists(m_dir.File("sub")));
 }
 
@@ -178,11 +178,11 @@ TEST_F(ProgramStartTest, WriteProtectedOutputsAreRefusedAndKept) {
   ASSERT_EQ(::chmod(patchable.c_str(), 0444), 0);
   const ProgramRun set = RunProgram(LOOP_PROGRAM, {"--set", "5", patchable});
   EXPECT_EQ(set.status, 1);
-  EXPECT_EQ(set.err, "Error Opening File\n");
+  EXPECT_EQ(set.err, "loop: " + patchable + ": Error Opening File: Permission denied\n");
   const std::string source = Save("source.wav", wave);
   const ProgramRun copy = RunProgram(LOOP_PROGRAM, {"--plain-copy", source, timecode});
   EXPECT_EQ(copy.status, 1);
-  EXPECT_EQ(copy.err, "Error Opening File\n");
+  EXPECT_EQ(copy.err, "loop: " + timecode + ": Error Opening File\n");
   EXPECT_EQ(ReadBytes(patchable), wave);
   EXPECT_EQ(ReadBytes(timecode), old);
 

@@ -518,11 +518,11 @@ class Immutable {
   bool m_set = false;
 };
 
-TEST_P(Replacement, AFailedRenameLeavesTheOldFile) {
+TEST_P(Replacement, AnImmutableTcWavIsRefusedBeforeAnythingIsWritten) {
   const Immutable locked("TC.wav");
   if (!locked.IsSet()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
   NoProgress quiet;
-  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot write output file");
+  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot open output file");
   ExpectOldFileAndNothingElse();
 }
 
@@ -536,8 +536,9 @@ TEST_P(Replacement, AFolderNamedTcWavIsNotReplaced) {
   EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
 }
 
-TEST_P(Replacement, TheNewFileHasTheUsualPermissions) {
+TEST_P(Replacement, AFirstTcWavHasTheUsualPermissions) {
   for (const mode_t mask : {022, 027, 0}) {
+    fs::remove("TC.wav");  // a TC.wav that is replaced keeps its own permissions instead
     const mode_t previous = ::umask(mask);
     NoProgress quiet;
     EXPECT_EQ(Run({1, 1, kMinSampleLength, 1}, quiet), "TC.wav Created");

@@ -273,9 +273,8 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   keys.sort();
   QStringList expected = {
       "type", "method", "dtmf_id", "sample_rate", "channel", "first_frame", "last_frame",
-      "frames_found", "missing", "duplicated", "out_of_order", "check_failures",
-      "latency_samples", "drift_ppm", "jitter_rms_samples", "jitter_max_samples",
-      "discontinuities",
+      "frames_found", "missing", "duplicated", "out_of_order", "check_failures", "latency_samples",
+      "drift_ppm", "jitter_rms_samples", "jitter_max_samples", "discontinuities",
       // added later; every key above keeps its meaning
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
@@ -301,8 +300,7 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   EXPECT_DOUBLE_EQ(o["jitter_max_samples"].toDouble(), 0.04);
   const QJsonArray jumps = o["discontinuities"].toArray();
   ASSERT_EQ(jumps.size(), 1);
-  EXPECT_EQ(jumps[0].toObject().keys(),
-            QStringList({"frame", "jump_samples", "sample", "time_s"}));
+  EXPECT_EQ(jumps[0].toObject().keys(), QStringList({"frame", "jump_samples", "sample", "time_s"}));
   EXPECT_EQ(jumps[0].toObject()["frame"].toInt(), 9);
   EXPECT_DOUBLE_EQ(jumps[0].toObject()["jump_samples"].toDouble(), -661.0);
 }
@@ -427,9 +425,9 @@ TEST(VerifyOutputFiles, AreWrittenBesideTheSummaryReplacingEarlierOnes) {
 TEST(VerifyOutputFiles, AnUnwritablePathStopsTheCommandBeforeTheReading) {
   ScratchDir dir;
   std::filesystem::create_directory(dir.File("folder"));
-  for (const Args& args :
-       {Args{"--csv", dir.File("none/r.csv"), "r.wav"},
-        Args{"--labels", dir.File("folder"), "r.wav"}, Args{"--plot", "/proc/version.png", "r.wav"}}) {
+  for (const Args& args : {Args{"--csv", dir.File("none/r.csv"), "r.wav"},
+                           Args{"--labels", dir.File("folder"), "r.wav"},
+                           Args{"--plot", "/proc/version.png", "r.wav"}}) {
     const CommandRun run = RunWith(args);
     EXPECT_EQ(run.status, 2) << args[1];
     EXPECT_EQ(run.readings, 0) << args[1];
