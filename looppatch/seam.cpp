@@ -69,27 +69,37 @@ SeamScore ScoreSeam(const SampleReader& reader, std::uint64_t start, std::uint64
                    reader.Channels());
 }
 
+// A crossing counts where some channel rises through zero, the channels summed rise too, and
+// the frame is where all channels together are quietest locally: in a mono file the frame at
+// the crossing nearer zero; in a stereo file the crossing of the channel that sets the sound,
+// not that of a quiet channel while the loud one is far from zero.
 std::optional<std::uint64_t> NearestRisingZero(const SampleReader& reader, std::uint64_t frame,
                                                std::uint64_t maxDistance) {
-  const std::uint64_t first = frame > maxDistance ? frame - maxDistance : 0;
-  const std::vector<std::int16_t> s = reader.Read(first, frame + maxDistance + 1 - first);
+  const std::uint64_t first = frame > maxDistance ? frame - maxDistance - 1 : 0;
+  const std::vector<std::int16_t> s = reader.Read(first, frame + maxDistance + 2 - first);
   const auto n = static_cast<std::size_t>(reader.Channels());
   const std::size_t frames = s.size() / n;
-  const auto sum = [&](std::size_t f) {
-    long total = 0;
-    for (std::size_t c = 0; c < n; ++c) total += s[f * n + c];
-    return total;
-  };
   const auto loudness = [&](std::size_t f) {
     long total = 0;
     for (std::size_t c = 0; c < n; ++c) total += std::labs(s[f * n + c]);
     return total;
   };
+  const auto rising = [&](std::size_t f) {
+    long before = 0, after = 0;
+    bool through = false;
+    for (std::size_t c = 0; c < n; ++c) {
+      before += s[(f - 1) * n + c];
+      after += s[f * n + c];
+      through = through || (s[(f - 1) * n + c] < 0 && s[f * n + c] >= 0);
+    }
+    return through && after > before;
+  };
   std::optional<std::uint64_t> best;
   std::uint64_t bestDistance = 0;
-  for (std::size_t f = 1; f < frames; ++f) {
-    if (!(sum(f - 1) < 0 && sum(f) >= 0)) continue;
+  for (std::size_t f = 2; f + 1 < frames; ++f) {
+    if (!rising(f)) continue;
     const std::size_t at = loudness(f - 1) < loudness(f) ? f - 1 : f;
+    if (loudness(at) > loudness(at - 1) || loudness(at) > loudness(at + 1)) continue;
     const std::uint64_t candidate = first + at;
     const std::uint64_t distance = candidate > frame ? candidate - frame : frame - candidate;
     if (distance <= maxDistance && (!best || distance < bestDistance)) {

@@ -1,0 +1,191 @@
+// What loop's window shows and plays, without the window: the file's facts, the overview's
+// peaks at every resolution, the seam score, snapping to zero and the search for a loop end,
+// and the frames a loop plays.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "looppatch/seam.h"
+#include "looppatch/wave_peaks.h"
+#include "looppatch/wave_samples.h"
+#include "tests/sample_wave.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+constexpr double kPeriod = 100;  // frames: whole periods fit any loop of a multiple of 100
+constexpr std::uint64_t kStart = 1000;
+constexpr std::uint64_t kSeamlessEnd = kStart + 50 * 100 - 1;  // the last frame played
+
+class LoopSeamTest : public testing::Test {
+ protected:
+  // A reader over a file of these samples.
+  SampleReader Reader(std::uint16_t channels, const std::vector<std::int16_t>& samples,
+                      std::uint64_t frames = 0) {
+    const std::string path = m_scratch.File(std::to_string(m_files++).append(".wav"));
+    WriteBytes(path, WaveOfSamples(channels, samples));
+    SampleReader reader;
+    EXPECT_TRUE(reader.Open(path, channels, frames ? frames : samples.size() / channels));
+    return reader;
+  }
+  CFile Held(const Bytes& bytes) {
+    const std::string path = m_scratch.File("held.wav");
+    WriteBytes(path, bytes);
+    CFile file;
+    EXPECT_TRUE(file.Open(path, CFile::modeRead));
+    return file;
+  }
+  ScratchDir m_scratch;
+  int m_files = 0;
+};
+
+TEST_F(LoopSeamTest, FactsCountTheFramesThatAreThereAndTimesRoundDownToMilliseconds) {
+  EXPECT_EQ(FrameTime(441000, 44100), "0:00:10.000");
+  EXPECT_EQ(FrameTime(44100 * 3725 + 44, 44100), "1:02:05.000");  // 44 frames < 1 ms
+  EXPECT_EQ(FrameTime(44100 * 3725 + 45, 44100), "1:02:05.001");
+  EXPECT_EQ(FrameTime(12345, 0), "0:00:00.000");
+
+  CFile stereo = Held(WaveOfSamples(2, Sine(44100, kPeriod, 2)));
+  const WaveFacts facts = ReadWaveFacts(stereo);
+  EXPECT_EQ(FactsLine(facts),
+            "held.wav: 44100 Hz, 2 channels, 44100 frames (0:00:01.000), points up to 44100");
+
+  // A header that declares more samples than the file holds: only the frames present count,
+  // and half a frame at the end is none.
+  Bytes cut = WaveOfSamples(1, Sine(1000, kPeriod));
+  cut.resize(cut.size() - 501);
+  CFile mono = Held(cut);
+  EXPECT_EQ(ReadWaveFacts(mono).frames, 749u);
+  EXPECT_EQ(ReadWaveFacts(mono).channels, 1);
+}
+
+// Every range, at every resolution, against the plain minimum and maximum over the whole runs
+// it touches.
+TEST_F(LoopSeamTest, OverviewPeaksMatchTheSamplesOverAnyRange) {
+  std::mt19937 random(17);
+  std::uniform_int_distribution<int> sample(-32768, 32767);
+  constexpr std::uint64_t kFrames = 100'003;  // not a whole number of runs
+  std::vector<std::int16_t> s(kFrames * 2);
+  for (auto& v : s) v = static_cast<std::int16_t>(sample(random));
+  auto overview = std::make_shared<PeakOverview>(kFrames, 2);
+  OverviewBuilder(Reader(2, s), overview).Wait();
+  ASSERT_TRUE(overview->Complete());
+  const std::uint64_t run = overview->RunFrames();
+  std::uniform_int_distribution<std::uint64_t> frame(0, kFrames);
+  for (int i = 0; i < 2000; ++i) {
+    std::uint64_t a = frame(random), b = frame(random);
+    if (a > b) std::swap(a, b);
+    if (i % 4 == 0) b = std::min(kFrames, a + 1 + i);  // short ranges too
+    if (a == b) continue;
+    const int channel = i % 2;
+    const std::uint64_t from = a / run * run;
+    const std::uint64_t to = std::min(kFrames, (b + run - 1) / run * run);
+    std::int16_t lo = 32767, hi = -32768;
+    for (std::uint64_t f = from; f < to; ++f) {
+      lo = std::min(lo, s[f * 2 + channel]);
+      hi = std::max(hi, s[f * 2 + channel]);
+    }
+    Peak peak;
+    ASSERT_TRUE(overview->PeakOf(channel, a, b, peak)) << a << ".." << b;
+    ASSERT_EQ(peak.min, lo) << a << ".." << b << " channel " << channel;
+    ASSERT_EQ(peak.max, hi) << a << ".." << b << " channel " << channel;
+  }
+  Peak none;
+  EXPECT_FALSE(overview->PeakOf(2, 0, 10, none));
+  EXPECT_FALSE(overview->PeakOf(0, kFrames, kFrames + 10, none));
+}
+
+TEST_F(LoopSeamTest, AnOverviewOfAFileCutShortEndsWithTheFramesThereAre) {
+  auto overview = std::make_shared<PeakOverview>(50'000, 1);
+  OverviewBuilder(Reader(1, Sine(20'000, kPeriod), 50'000), overview).Wait();
+  EXPECT_EQ(overview->FramesDone(), 20'000u);
+  EXPECT_FALSE(overview->Complete());
+  Peak peak;
+  EXPECT_TRUE(overview->PeakOf(0, 0, 50'000, peak));
+  EXPECT_FALSE(overview->PeakOf(0, 20'000, 50'000, peak));
+}
+
+TEST_F(LoopSeamTest, AnOverviewStaysSmallForTheLongestFile) {
+  const PeakOverview longest(std::uint64_t{1} << 31, 2);  // 4 GiB of one channel's frames
+  EXPECT_LE(longest.MemoryBytes(), 20u << 20);
+  EXPECT_LE((longest.Frames() + longest.RunFrames() - 1) / longest.RunFrames(),
+            PeakOverview::kMaxRuns);
+}
+
+TEST_F(LoopSeamTest, ALoopOfWholePeriodsIsSmoothAndAQuarterPeriodOffClicks) {
+  for (int channels : {1, 2}) {
+    const SampleReader reader = Reader(channels, Sine(20'000, kPeriod, channels));
+    const SeamScore seamless = ScoreSeam(reader, kStart, kSeamlessEnd);
+    EXPECT_FALSE(seamless.click) << seamless.db;
+    EXPECT_STREQ(seamless.Verdict(), "smooth");
+    EXPECT_LT(seamless.db, 6);
+    for (std::uint64_t end : {kSeamlessEnd + 25, kSeamlessEnd - 25}) {
+      const SeamScore off = ScoreSeam(reader, kStart, end);
+      EXPECT_TRUE(off.click) << off.db;
+      EXPECT_STREQ(off.Verdict(), "click");
+    }
+  }
+  // Digital silence joined to itself is smooth, not a division by zero.
+  EXPECT_FALSE(ScoreSeam(Reader(1, std::vector<std::int16_t>(5000, 0)), 100, 3000).click);
+}
+
+TEST_F(LoopSeamTest, AClickInOneChannelOfAStereoSeamCounts) {
+  std::vector<std::int16_t> s = Sine(20'000, kPeriod, 2);
+  s[kSeamlessEnd * 2 + 1] = 30000;  // the right channel's last frame of the loop
+  EXPECT_TRUE(ScoreSeam(Reader(2, s), kStart, kSeamlessEnd).click);
+}
+
+TEST_F(LoopSeamTest, SnapFindsTheNearestRisingZeroCrossing) {
+  // Rising through zero at 1234 and every 200 frames from there; falling at 1334.
+  const SampleReader mono = Reader(1, Sine(5000, 200, 1, 20000, 1234));
+  EXPECT_EQ(NearestRisingZero(mono, 1300, 500), 1234u);  // the falling one at 1334 is nearer
+  EXPECT_EQ(NearestRisingZero(mono, 1340, 500), 1434u);
+  EXPECT_EQ(NearestRisingZero(mono, 1234, 500), 1234u);
+  EXPECT_EQ(NearestRisingZero(mono, 1300, 30), std::nullopt);
+
+  // Stereo: the right channel is ten times the left and crosses 40 frames later; the frame
+  // where both together are nearest zero is near the right's crossing, not the left's.
+  const std::vector<std::int16_t> left = Sine(5000, 400, 1, 2000, 1200);
+  const std::vector<std::int16_t> right = Sine(5000, 400, 1, 20000, 1240);
+  std::vector<std::int16_t> s;
+  for (std::size_t f = 0; f < left.size(); ++f) {
+    s.push_back(left[f]);
+    s.push_back(right[f]);
+  }
+  std::size_t quietest = 1200;
+  for (std::size_t f = 1200; f <= 1260; ++f) {
+    if (std::abs(left[f]) + std::abs(right[f]) <
+        std::abs(left[quietest]) + std::abs(right[quietest]))
+      quietest = f;
+  }
+  EXPECT_EQ(NearestRisingZero(Reader(2, s), 1205, 100), quietest);
+  EXPECT_GT(quietest, 1230u);
+}
+
+TEST_F(LoopSeamTest, TheEndSearchFindsASeamlessEndFromOneThreeMillisecondsOff) {
+  const SampleReader reader = Reader(1, Sine(20'000, kPeriod));
+  const std::uint64_t off = kSeamlessEnd + 132;  // 3 ms at 44.1 kHz
+  const auto best = BestLoopEnd(reader, kStart, off, 441);
+  ASSERT_TRUE(best);
+  EXPECT_EQ((best->end + 1 - kStart) % 100, 0u) << best->end;
+  EXPECT_FALSE(best->score.click);
+  EXPECT_LE(best->end > off ? best->end - off : off - best->end, 100u);
+  // No end after the start within reach: nothing to offer.
+  EXPECT_FALSE(BestLoopEnd(reader, kStart, kStart - 500, 100));
+}
+
+TEST_F(LoopSeamTest, ALoopPlaysItsFramesStartToEndAsOftenAsAsked) {
+  std::vector<std::int16_t> s(200);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::int16_t>(i);
+  const SampleReader reader = Reader(2, s);
+  const std::vector<std::int16_t> once = {20, 21, 22, 23, 24, 25};  // frames 10..12
+  std::vector<std::int16_t> twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(LoopFrames(reader, 10, 12, 2), twice);
+  EXPECT_TRUE(LoopFrames(reader, 12, 10, 2).empty());
+  EXPECT_TRUE(LoopFrames(reader, 10, 100, 2).empty());  // past the last frame
+  EXPECT_EQ(PlayFromFrames(reader, 98, 10), (std::vector<std::int16_t>{196, 197, 198, 199}));
+}
+
+}  // namespace
