@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,18 @@ struct VerifyOptions {
   std::optional<int> method;   // 1 or 2
   std::optional<int> dtmfId;   // 1 to 10
   std::optional<int> channel;  // counted from 1
+  // TC.wav as it was played: its type, method, DTMF ID and frame count are then known, and
+  // every frame from 1 to its last is expected. Empty: none.
+  std::string referencePath;
+  // The frames expected, where no reference names them.
+  std::optional<int> expectedFirst;
+  std::optional<int> expectedLast;
+  // A jump larger than this many samples is a discontinuity, instead of the threshold the
+  // recording's own scatter sets.
+  std::optional<double> toleranceSamples;
+  // Called with one line for the user the moment a fault is known while the recording is read
+  // (a jump, an unreadable frame, a sample that is no number); may be empty.
+  std::function<void(const std::string& line)> onFault;
 };
 
 // How far the reading has come, for a progress bar.
