@@ -521,6 +521,26 @@ TEST_F(Verifier, FewFramesAreNotTimedAndLatencyHoldsAtAnySpeed) {
   }
 }
 
+TEST_F(Verifier, FastAndSlowPlaybackLoseNoFrame) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  const Recording slow{Resample(timecode.samples, 44100, 44100, 0.985), 44100};
+  const Recording fast{Resample(timecode.samples, 44100, 44100, 1.015), 44100};
+  struct Case {
+    const char* name;
+    const Recording* recording;
+    double speed;
+  };
+  for (const Case& c : {Case{"1.5 % slow", &slow, 0.985}, Case{"1.5 % fast", &fast, 1.015}}) {
+    SCOPED_TRACE(c.name);
+    const VerifyReport report = Verify(*c.recording, {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(report.framesFound, kFrames);
+    EXPECT_TRUE(report.unreadable.empty());
+    EXPECT_TRUE(report.discontinuities.empty());
+    EXPECT_NEAR(report.driftPpm, (1.0 / c.speed - 1.0) * 1e6, 5.0);
+    EXPECT_TRUE(report.Clean());
+  }
+}
+
 // The fit's bookkeeping on frames placed by hand.
 TEST(TimingFit, DuplicatedOutOfOrderAndMissingFrames) {
   VerifyReport report;
