@@ -28,12 +28,6 @@ constexpr double kMadToSd = 1.4826;
 // Drift and jitter need a line through at least this many frames and something left over.
 constexpr std::size_t kTimedFrames = 3;
 
-double Median(std::vector<double> values) {
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
-
 void CountNumbers(VerifyReport& report) {
   const std::vector<FoundFrame>& frames = report.frames;
   report.firstFrame = frames.front().number;
@@ -115,6 +109,12 @@ std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
 }
 
 }  // namespace
+
+double Median(std::vector<double> values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
 
 double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> tolerance) {
   report.missing.clear();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "verify/verify_report.h"
 
@@ -16,3 +17,6 @@
 // timecode sample.
 double FitTiming(VerifyReport& report, double rateRatio,
                  std::optional<double> tolerance = std::nullopt);
+
+// The middle value (the upper of the two middle ones for an even count); values not empty.
+double Median(std::vector<double> values);

@@ -53,12 +53,6 @@ double SlotSamples(int sampleRate, char type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
 }
 
-double Median(std::vector<double> values) {
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
-
 std::string Seconds(double sample, int rate) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f s", sample / rate);
