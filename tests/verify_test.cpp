@@ -351,6 +351,196 @@ TEST_F(Verifier, UnreadableFilesAndFilesWithoutTimecodeAreRefused) {
   EXPECT_NE(refused(m_dir.File("fifo.wav")).find("not a regular file"), std::string::npos);
 }
 
+TEST_F(Verifier, EverySingleSampleSlipIsOneDiscontinuity) {
+  struct Case {
+    int type;
+    int rate;  // of the recording
+  };
+  for (const Case c : {Case{kTypeF, 44100}, Case{kTypeS, 36015}, Case{kTypeF, 96000}}) {
+    const Recording timecode = Timecode(c.type, kMethod2);
+    const int own = timecode.rate;
+    // In the gap after frame 10's hundreds digit, and inside frame 24's tens digit burst.
+    for (const int sign : {-1, 1}) {
+      SCOPED_TRACE(testing::Message() << c.rate << " Hz, slip " << sign);
+      Samples samples = timecode.samples;
+      for (const int at : {FrameStart(24, kMethod2) + 6 * kSlotSamples + 900,
+                           FrameStart(10, kMethod2) + 5 * kSlotSamples + 400}) {
+        const auto where = samples.begin() + at;
+        if (sign < 0) {
+          samples.erase(where);
+        } else {
+          samples.insert(where, *where);
+        }
+      }
+      Recording recording{samples, own};
+      if (c.rate != own) recording = {Resample(samples, own, c.rate), c.rate};
+      const VerifyReport report = Verify(recording);
+      EXPECT_EQ(report.framesFound, kFrames);
+      ASSERT_EQ(report.discontinuities.size(), 2u);
+      const double scale = static_cast<double>(c.rate) / own;
+      EXPECT_EQ(report.discontinuities[0].frame, 11);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, sign * scale, 0.05);
+      EXPECT_EQ(report.discontinuities[1].frame, 25);
+      EXPECT_NEAR(report.discontinuities[1].jumpSamples, sign * scale, 0.05);
+      EXPECT_TRUE(report.sampleExact);
+      EXPECT_GE(report.thresholdSamples, 0.25);
+      EXPECT_LE(report.thresholdSamples, 0.5);
+      EXPECT_FALSE(report.Clean());
+    }
+  }
+}
+
+TEST_F(Verifier, DrownedDigitsAreUnreadableAndALostFrameIsMissing) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  Recording recording = timecode;
+  std::mt19937 random(3);
+  std::normal_distribution<float> noise(0.0f, 0.3f);
+  // Frame 15's tens and units digits overwritten by loud noise; frame 30 cut out whole.
+  const int from = FrameStart(15, kMethod2) + 6 * kSlotSamples;
+  for (int i = 0; i < 3 * kSlotSamples; ++i) {
+    recording.samples[static_cast<std::size_t>(from + i)] = noise(random);
+  }
+  recording.samples.erase(recording.samples.begin() + FrameStart(30, kMethod2),
+                          recording.samples.begin() + FrameStart(31, kMethod2));
+  const VerifyReport report = Verify(recording);
+  ASSERT_EQ(report.unreadable.size(), 1u);
+  EXPECT_EQ(report.unreadable[0].frame, 15);
+  EXPECT_NEAR(report.unreadable[0].sample, FrameStart(15, kMethod2), 0.05);
+  EXPECT_EQ(report.missing, std::vector<int>{30});
+  ASSERT_EQ(report.missingPlaces.size(), 1u);
+  EXPECT_NEAR(report.missingPlaces[0].sample, FrameStart(30, kMethod2), 0.05);
+  ASSERT_EQ(report.discontinuities.size(), 1u);
+  EXPECT_EQ(report.discontinuities[0].frame, 31);
+  EXPECT_NEAR(report.discontinuities[0].jumpSamples, -kFrameSamples, 0.05);
+  EXPECT_TRUE(report.checkFailures.empty());
+  EXPECT_FALSE(report.Clean());
+}
+
+TEST_F(Verifier, TheReferenceOrTheFramesStatedJudgeTheEnds) {
+  const Recording timecode = Timecode(kTypeF, kMethod2, 5);
+  const std::string reference = m_dir.File("played.wav");
+  WriteRecording(reference, timecode);
+  // The recording starts inside frame 1 and ends inside the last frame.
+  const Recording cut{{timecode.samples.begin() + 300,
+                       timecode.samples.begin() + FrameStart(kFrames, kMethod2) + 5000},
+                      timecode.rate};
+  const VerifyReport unjudged = Verify(cut);
+  EXPECT_FALSE(unjudged.rangeStated);
+  EXPECT_EQ(unjudged.judgedFirst, 2);
+  EXPECT_EQ(unjudged.judgedLast, kFrames - 1);
+  EXPECT_TRUE(unjudged.Clean());
+
+  VerifyOptions options;
+  options.referencePath = reference;
+  const VerifyReport judged = Verify(cut, options);
+  EXPECT_TRUE(judged.rangeStated);
+  EXPECT_EQ(judged.judgedFirst, 1);
+  EXPECT_EQ(judged.judgedLast, kFrames);
+  EXPECT_EQ(judged.dtmfId, 5);
+  EXPECT_FALSE(judged.methodAssumed);
+  EXPECT_EQ(judged.missing, (std::vector<int>{1, kFrames}));
+  ASSERT_EQ(judged.missingPlaces.size(), 2u);
+  EXPECT_NEAR(judged.missingPlaces[0].sample, -300.0, 0.05);
+  EXPECT_FALSE(judged.Clean());
+
+  VerifyOptions stated;
+  stated.expectedFirst = 2;
+  stated.expectedLast = 45;
+  const VerifyReport beyond = Verify(cut, stated);
+  EXPECT_EQ(beyond.missing.size(), 45u - kFrames + 1u);
+  EXPECT_EQ(beyond.missing.front(), kFrames);
+}
+
+TEST_F(Verifier, ARateTheHeaderNamesWronglyIsRefusedWithTheRateThatFits) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  const std::string path = m_dir.File("labelled48k.wav");
+  WriteRecording(path, std::vector<Samples>{timecode.samples}, 48000);
+  try {
+    VerifyRecording(path, {});
+    ADD_FAILURE() << "read";
+  } catch (const VerifyError& error) {
+    const std::string what = error.what();
+    EXPECT_NE(what.find("sample rate looks wrong"), std::string::npos) << what;
+    EXPECT_NE(what.find("fits 44100 Hz"), std::string::npos) << what;
+  }
+  // Timecode on channel 2, asked for on channel 1: the message names the channel that has it.
+  WriteRecording(path, {Samples(timecode.samples.size(), 0.0f), timecode.samples}, 44100);
+  VerifyOptions options;
+  options.channel = 1;
+  try {
+    VerifyRecording(path, options);
+    ADD_FAILURE() << "read";
+  } catch (const VerifyError& error) {
+    EXPECT_NE(std::string(error.what()).find("no timecode on channel 1 (channel 2 carries it)"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+TEST_F(Verifier, SamplesThatAreNoNumberAreCountedAndTheFramesAroundThemRead) {
+  Recording recording = Timecode(kTypeF, kMethod2);
+  const std::size_t marker = FrameStart(1, kMethod2) + 700;
+  recording.samples[marker] = std::nanf("");
+  recording.samples[marker + 5] = INFINITY;
+  recording.samples[FrameStart(12, kMethod2) + 100] = -INFINITY;
+  std::vector<std::string> lines;
+  VerifyOptions options;
+  options.onFault = [&](const std::string& line) { lines.push_back(line); };
+  const VerifyReport report = Verify(recording, options, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  EXPECT_EQ(report.nonFiniteCount, 3);
+  EXPECT_EQ(report.nonFiniteSamples,
+            (std::vector<std::int64_t>{static_cast<std::int64_t>(marker),
+                                       static_cast<std::int64_t>(marker + 5),
+                                       FrameStart(12, kMethod2) + 100}));
+  EXPECT_EQ(report.firstFrame, 1);
+  EXPECT_EQ(report.framesFound, kFrames);
+  EXPECT_TRUE(report.discontinuities.empty());
+  EXPECT_FALSE(report.Clean());
+  EXPECT_FALSE(lines.empty());
+}
+
+TEST_F(Verifier, FewFramesAreNotTimedAndLatencyHoldsAtAnySpeed) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  for (const int frames : {1, 2}) {
+    const Recording few{{timecode.samples.begin() + FrameStart(5, kMethod2),
+                         timecode.samples.begin() + FrameStart(5 + frames, kMethod2)},
+                        timecode.rate};
+    const VerifyReport report = Verify(few);
+    EXPECT_EQ(report.framesFound, frames);
+    EXPECT_FALSE(report.timingMeasured);
+  }
+  // Played 0.2 % slow and fast from TC.wav's first sample: latency 0, frame 1 kept.
+  for (const double speed : {0.998, 1.002}) {
+    SCOPED_TRACE(speed);
+    const VerifyReport report = Verify({Resample(timecode.samples, 44100, 44100, speed), 44100});
+    EXPECT_EQ(report.firstFrame, 1);
+    EXPECT_TRUE(report.timingMeasured);
+    EXPECT_NEAR(report.latencySamples, 0.0, 0.1);
+    EXPECT_NEAR(report.driftPpm, (1.0 / speed - 1.0) * 1e6, 1.0);
+    EXPECT_TRUE(report.Clean());
+  }
+}
+
+TEST_F(Verifier, FastAndSlowPlaybackLoseNoFrame) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  const Recording slow{Resample(timecode.samples, 44100, 44100, 0.985), 44100};
+  const Recording fast{Resample(timecode.samples, 44100, 44100, 1.015), 44100};
+  struct Case {
+    const char* name;
+    const Recording* recording;
+    double speed;
+  };
+  for (const Case& c : {Case{"1.5 % slow", &slow, 0.985}, Case{"1.5 % fast", &fast, 1.015}}) {
+    SCOPED_TRACE(c.name);
+    const VerifyReport report = Verify(*c.recording, {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(report.framesFound, kFrames);
+    EXPECT_TRUE(report.unreadable.empty());
+    EXPECT_TRUE(report.discontinuities.empty());
+    EXPECT_NEAR(report.driftPpm, (1.0 / c.speed - 1.0) * 1e6, 5.0);
+    EXPECT_TRUE(report.Clean());
+  }
+}
+
 // The fit's bookkeeping on frames placed by hand.
 TEST(TimingFit, DuplicatedOutOfOrderAndMissingFrames) {
   VerifyReport report;

@@ -25,8 +25,8 @@ constexpr double kLastBurstSample = dtmf_burst::kBurstSamples - 1;
 
 }  // namespace
 
-BurstLocator::BurstLocator(int symbol, int timecodeRate, int recordingRate)
-    : m_ratio(static_cast<double>(recordingRate) / timecodeRate),
+BurstLocator::BurstLocator(int symbol, int timecodeRate, int recordingRate, double speed)
+    : m_ratio(static_cast<double>(recordingRate) / timecodeRate / speed),
       m_fadeSamples(dtmf_burst::FadeSamples(timecodeRate)),
       m_radius(static_cast<int>(std::ceil(kSearchSeconds * recordingRate)) + kSearchMargin),
       m_stride(std::max(1, static_cast<int>(recordingRate / (kStrideCycles * kHighestHz)))) {

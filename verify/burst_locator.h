@@ -25,7 +25,8 @@ struct BurstMatch {
 
 class BurstLocator {
  public:
-  BurstLocator(int symbol, int timecodeRate, int recordingRate);
+  // speed: how much faster than its rate the timecode was played; the burst is stretched to it.
+  BurstLocator(int symbol, int timecodeRate, int recordingRate, double speed = 1.0);
 
   // Recording samples the burst covers, and how far from the guess its start is searched.
   int Span() const { return static_cast<int>(m_reference.size()); }

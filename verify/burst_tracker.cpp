@@ -73,7 +73,7 @@ std::optional<double> EnergyOnset(const SampleView& view, int symbol, int sample
 
 }  // namespace
 
-BurstTracker::BurstTracker(int sampleRate, int timecodeRate)
+BurstTracker::BurstTracker(int sampleRate, int timecodeRate, double speed)
     : m_rate(sampleRate), m_window(dtmf::BlockSamples(sampleRate)), m_detector(sampleRate) {
   const double slot = dtmf_burst::kBurstSamples * static_cast<double>(sampleRate) /
                       (timecodeRate > 0 ? timecodeRate : kSlowestTimecodeRate);
@@ -82,7 +82,7 @@ BurstTracker::BurstTracker(int sampleRate, int timecodeRate)
   if (timecodeRate > 0) {
     for (int symbol = kFirstMarker; symbol <= kLastMarker; ++symbol) {
       m_locators[static_cast<std::size_t>(symbol - kFirstMarker)].emplace(symbol, timecodeRate,
-                                                                          sampleRate);
+                                                                          sampleRate, speed);
     }
   }
   // Silence before the recording: bursts at its very start are measured like any other.

@@ -4,6 +4,7 @@
 // kept, so memory stays flat whatever the recording's length.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +28,8 @@ struct Burst {
 class BurstTracker {
  public:
   // A timecodeRate of 0 means the type is not known yet: bursts then carry only their onsets.
-  BurstTracker(int sampleRate, int timecodeRate);
+  // speed: how much faster than its rate the timecode was played, as far as it is known.
+  BurstTracker(int sampleRate, int timecodeRate, double speed = 1.0);
 
   void Push(const float* samples, std::size_t count);
   // The recording has ended: the last burst is closed and every pending one completed.
@@ -38,6 +40,9 @@ class BurstTracker {
   int BlockSamples() const { return m_window; }
   // Samples pushed so far.
   std::int64_t Length() const { return m_end; }
+  // The samples still held: at least the last `samples` before the newest block, once asked.
+  void KeepAtLeast(std::int64_t samples) { m_keep = std::max(m_keep, samples); }
+  SampleView View() const;
 
  private:
   struct Pending {
@@ -45,7 +50,6 @@ class BurstTracker {
     std::int64_t needTo = 0;  // the locator reads up to here
   };
 
-  SampleView View() const;
   std::int64_t HistoryEnd() const;
   void EndWindow(int symbol);
   void Close();

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr int kBurstsPerFrame = 6;
 // A burst may stray this far from its slot, a dropout inside the frame included, and still
 // never be taken for its neighbour one gap away.
 constexpr double kSlotTolerance = 0.5;
@@ -20,6 +19,33 @@ int DigitOf(int symbol) {
 }
 
 }  // namespace
+
+bool ComposeFrame(const std::array<int, kBurstsPerFrame>& symbols, RawFrame& frame) {
+  const int marker = symbols[0];
+  if (marker < kRunEdgeSymbol || marker > kFirstFrameSymbol) return false;
+  const int second = symbols[1];
+  const bool method1First = marker == kRunEdgeSymbol && second == kFirstFrameSymbol;
+  if (!method1First && !IsDigit(second)) return false;
+  for (std::size_t k = 2; k <= 4; ++k) {
+    if (!IsDigit(symbols[k])) return false;
+  }
+  const int check = symbols[5];
+  if (!IsDigit(check) && check != kCheckStar) return false;
+
+  const int thousands = method1First ? 0 : DigitOf(second);
+  const int number =
+      thousands * 1000 + DigitOf(symbols[2]) * 100 + DigitOf(symbols[3]) * 10 + DigitOf(symbols[4]);
+  // Only frame 1 opens with * or A; every later frame with #.
+  if (number == 0 || (number == 1) != (marker != kFrameStartSymbol)) return false;
+  if (marker == kRunEdgeSymbol && !method1First) return false;
+
+  frame.number = number;
+  frame.marker = marker;
+  frame.secondSymbol = second;
+  frame.check = check;
+  frame.symbols = symbols;
+  return true;
+}
 
 bool FrameParser::Add(const Burst& burst, RawFrame& frame) {
   m_recent.push_back(burst);
@@ -39,26 +65,9 @@ bool FrameParser::Match(RawFrame& frame) const {
     const double off = m_recent[static_cast<std::size_t>(k)].centre - expected;
     if (std::abs(off) > kSlotTolerance * m_slot + 0.5 * m_block) return false;
   }
-  const int second = m_recent[1].symbol;
-  const bool method1First = marker.symbol == kRunEdgeSymbol && second == kFirstFrameSymbol;
-  if (!method1First && !IsDigit(second)) return false;
-  for (int k = 2; k <= 4; ++k) {
-    if (!IsDigit(m_recent[static_cast<std::size_t>(k)].symbol)) return false;
-  }
-  const int check = m_recent[5].symbol;
-  if (!IsDigit(check) && check != kCheckStar) return false;
-
-  const int thousands = method1First ? 0 : DigitOf(second);
-  const int number = thousands * 1000 + DigitOf(m_recent[2].symbol) * 100 +
-                     DigitOf(m_recent[3].symbol) * 10 + DigitOf(m_recent[4].symbol);
-  // Only frame 1 opens with * or A; every later frame with #.
-  if (number == 0 || (number == 1) != (marker.symbol != kFrameStartSymbol)) return false;
-  if (marker.symbol == kRunEdgeSymbol && !method1First) return false;
-
-  frame.number = number;
-  frame.marker = marker.symbol;
-  frame.secondSymbol = second;
-  frame.check = check;
+  std::array<int, kBurstsPerFrame> symbols{};
+  for (std::size_t k = 0; k < symbols.size(); ++k) symbols[k] = m_recent[k].symbol;
+  if (!ComposeFrame(symbols, frame)) return false;
   frame.start = marker;
   return true;
 }

@@ -2,6 +2,7 @@
 // exactly as the frame encoder lays them down.
 #pragma once
 
+#include <array>
 #include <deque>
 
 #include "timecode/timecode_layout.h"
@@ -15,11 +16,17 @@ inline constexpr int kCheckStar =
 
 struct RawFrame {
   int number = 0;
-  int marker = 0;        // 11, 12 or 13
-  int secondSymbol = 0;  // 13 in frame 1 under method 1, else the thousands digit
-  int check = 0;         // 1 to 10, or 11 for the '*' that ends the run under method 2
-  Burst start;           // the start marker
+  int marker = 0;                // 11, 12 or 13
+  int secondSymbol = 0;          // 13 in frame 1 under method 1, else the thousands digit
+  int check = 0;                 // 1 to 10, or 11 for the '*' that ends the run under method 2
+  Burst start;                   // the start marker
+  std::array<int, 6> symbols{};  // of its six bursts, in order
 };
+
+inline constexpr int kBurstsPerFrame = 6;
+
+// The frame six symbols spell, or false when they spell none.
+bool ComposeFrame(const std::array<int, kBurstsPerFrame>& symbols, RawFrame& frame);
 
 class FrameParser {
  public:

@@ -10,14 +10,23 @@
 
 namespace {
 
-// Neighbours further from the common spacing than this are a break.
-constexpr double kBreakSamples = 1.0;
-
-double Median(std::vector<double> values) {
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  return *middle;
-}
+// A neighbour this far from the common spacing is a break whatever the scatter: no recording
+// the verifier reads places frames that loosely.
+constexpr double kCertainBreakSamples = 3.0;
+// Smaller jumps are told from the scatter by the mean of a few frames either side, so one
+// frame's noise cannot pass for a slip.
+constexpr std::size_t kStepWindow = 4;
+// The threshold: this many robust deviations of the frame places, within these bounds.
+constexpr double kThresholdDeviations = 8.0;
+constexpr double kLowestThreshold = 0.25;
+constexpr double kHighestThreshold = 0.5;
+// A one-sample slip is told from noise while half a sample lies beyond this many deviations.
+constexpr double kExactDeviations = 5.0;
+constexpr double kHalfSample = 0.5;
+// Median absolute deviation to standard deviation, for normal scatter.
+constexpr double kMadToSd = 1.4826;
+// Drift and jitter need a line through at least this many frames and something left over.
+constexpr std::size_t kTimedFrames = 3;
 
 void CountNumbers(VerifyReport& report) {
   const std::vector<FoundFrame>& frames = report.frames;
@@ -37,18 +46,85 @@ void CountNumbers(VerifyReport& report) {
   for (const auto& [number, times] : seen) {
     if (times > 1) report.duplicated.push_back(number);
   }
-  const int low = std::min(report.firstFrame, report.lastFrame);
-  const int high = std::max(report.firstFrame, report.lastFrame);
-  for (int number = low + 1; number < high; ++number) {
-    if (!seen.contains(number)) report.missing.push_back(number);
+  std::set<int> unreadable;
+  for (const FramePlace& place : report.unreadable) unreadable.insert(place.frame);
+  if (!report.rangeStated) {
+    report.judgedFirst = seen.begin()->first;
+    report.judgedLast = seen.rbegin()->first;
+    if (!unreadable.empty()) {
+      report.judgedFirst = std::min(report.judgedFirst, *unreadable.begin());
+      report.judgedLast = std::max(report.judgedLast, *unreadable.rbegin());
+    }
   }
+  for (int number = report.judgedFirst; number <= report.judgedLast; ++number) {
+    if (!seen.contains(number) && !unreadable.contains(number)) report.missing.push_back(number);
+  }
+}
+
+// Robust deviation of the frame places: from the differences between neighbours within each
+// stretch, which a step between them moves only once.
+double Scatter(const std::vector<double>& residual, const std::vector<std::size_t>& starts) {
+  std::vector<double> steps;
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
+    for (std::size_t i = starts[k] + 1; i < starts[k + 1]; ++i) {
+      steps.push_back(residual[i] - residual[i - 1]);
+    }
+  }
+  if (steps.size() < 2) return 0.0;
+  const double centre = Median(steps);
+  for (double& step : steps) step = std::abs(step - centre);
+  return kMadToSd * Median(steps) / std::sqrt(2.0);
+}
+
+// Inside each stretch, the frames where the mean place of the frames after differs from the
+// mean of those before by more than the threshold, and by more than at its neighbours.
+std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
+                                     const std::vector<std::size_t>& starts, double threshold) {
+  std::vector<std::size_t> breaks;
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
+    const std::size_t from = starts[k], to = starts[k + 1];
+    std::vector<double> step(to - from, 0.0);
+    for (std::size_t i = from + 1; i < to; ++i) {
+      const std::size_t before = std::max(from, i >= kStepWindow ? i - kStepWindow : 0);
+      const std::size_t after = std::min(to, i + kStepWindow);
+      double early = 0.0, late = 0.0;
+      for (std::size_t j = before; j < i; ++j) early += residual[j];
+      for (std::size_t j = i; j < after; ++j) late += residual[j];
+      step[i - from] =
+          late / static_cast<double>(after - i) - early / static_cast<double>(i - before);
+    }
+    for (std::size_t i = from + 1; i < to; ++i) {
+      const double size = std::abs(step[i - from]);
+      if (size <= threshold) continue;
+      bool largest = true;
+      for (std::size_t j = std::max(from + 1, i >= kStepWindow ? i - kStepWindow + 1 : 0);
+           j < std::min(to, i + kStepWindow); ++j) {
+        const double other = std::abs(step[j - from]);
+        if (other > size || (other == size && j < i)) largest = false;
+      }
+      if (largest) breaks.push_back(i);
+    }
+  }
+  return breaks;
 }
 
 }  // namespace
 
-void FitTiming(VerifyReport& report, double rateRatio) {
+double Median(std::vector<double> values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> tolerance) {
+  report.missing.clear();
+  report.duplicated.clear();
+  report.outOfOrder.clear();
+  report.discontinuities.clear();
+  report.missingPlaces.clear();
   std::vector<FoundFrame>& frames = report.frames;
-  if (frames.empty()) return;
+  report.timingMeasured = frames.size() >= kTimedFrames;
+  if (frames.empty()) return rateRatio;
   CountNumbers(report);
 
   const std::size_t n = frames.size();
@@ -57,7 +133,6 @@ void FitTiming(VerifyReport& report, double rateRatio) {
   for (std::size_t i = 0; i < n; ++i) {
     s[i] = FrameStartInTimecode(frames[i].number, report.method);
     p[i] = frames[i].foundSample;
-    frames[i].offsetSamples = p[i] - (p[0] + (s[i] - s[0]) * rateRatio);
   }
 
   // A robust slope first, so a dropout cannot bend the test for breaks.
@@ -69,9 +144,22 @@ void FitTiming(VerifyReport& report, double rateRatio) {
   std::vector<std::size_t> stretchStart = {0};
   for (std::size_t i = 1; i < n; ++i) {
     const double ds = s[i] - s[i - 1];
-    if (std::abs((p[i] - p[i - 1]) - ds * robust) > kBreakSamples) stretchStart.push_back(i);
+    if (std::abs((p[i] - p[i - 1]) - ds * robust) > kCertainBreakSamples) {
+      stretchStart.push_back(i);
+    }
   }
   stretchStart.push_back(n);
+  std::vector<double> residual(n);
+  for (std::size_t i = 0; i < n; ++i) residual[i] = (p[i] - p[0]) - robust * (s[i] - s[0]);
+
+  const double deviation = Scatter(residual, stretchStart);
+  report.thresholdSamples =
+      tolerance ? *tolerance
+                : std::clamp(kThresholdDeviations * deviation, kLowestThreshold, kHighestThreshold);
+  report.sampleExact = kExactDeviations * deviation <= kHalfSample;
+  std::vector<std::size_t> small = SmallBreaks(residual, stretchStart, report.thresholdSamples);
+  stretchStart.insert(stretchStart.end(), small.begin(), small.end());
+  std::sort(stretchStart.begin(), stretchStart.end());
 
   // One slope for all stretches, one intercept each: least squares about each stretch's means.
   const std::size_t stretches = stretchStart.size() - 1;
@@ -91,22 +179,38 @@ void FitTiming(VerifyReport& report, double rateRatio) {
     }
   }
   const double slope = spread > 0.0 ? across / spread : robust;
+  auto intercept = [&](std::size_t k) { return meanP[k] - slope * meanS[k]; };
 
   double squares = 0.0, largest = 0.0;
   for (std::size_t k = 0; k < stretches; ++k) {
     for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
-      const double residual = p[i] - (meanP[k] + slope * (s[i] - meanS[k]));
-      squares += residual * residual;
-      largest = std::max(largest, std::abs(residual));
+      const double residualHere = p[i] - (meanP[k] + slope * (s[i] - meanS[k]));
+      squares += residualHere * residualHere;
+      largest = std::max(largest, std::abs(residualHere));
     }
   }
-  report.latencySamples = meanP[0] - slope * meanS[0];
-  report.driftPpm = (slope / rateRatio - 1.0) * 1e6;
-  report.jitterRmsSamples = std::sqrt(squares / static_cast<double>(n));
-  report.jitterMaxSamples = largest;
+  for (std::size_t i = 0; i < n; ++i) {
+    frames[i].offsetSamples = p[i] - (p[0] + (s[i] - s[0]) * rateRatio);
+  }
+  report.latencySamples = intercept(0);
+  report.driftPpm = report.timingMeasured ? (slope / rateRatio - 1.0) * 1e6 : 0.0;
+  report.jitterRmsSamples = report.timingMeasured ? std::sqrt(squares / static_cast<double>(n)) : 0;
+  report.jitterMaxSamples = report.timingMeasured ? largest : 0.0;
   for (std::size_t k = 1; k < stretches; ++k) {
     const std::size_t i = stretchStart[k];
-    report.discontinuities.push_back(
-        {frames[i].number, (p[i] - p[i - 1]) - slope * (s[i] - s[i - 1])});
+    report.discontinuities.push_back({frames[i].number, intercept(k) - intercept(k - 1), p[i]});
   }
+  // A missing frame would have lain on the last stretch that holds a smaller number, the stretch
+  // it fell out of; with none, before the first.
+  for (const int number : report.missing) {
+    std::size_t stretch = 0;
+    for (std::size_t k = 0; k < stretches; ++k) {
+      for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
+        if (frames[i].number < number) stretch = k;
+      }
+    }
+    report.missingPlaces.push_back(
+        {number, intercept(stretch) + slope * FrameStartInTimecode(number, report.method)});
+  }
+  return slope;
 }

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <future>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "timecode/frame_encoder.h"
 #include "timecode/timecode_layout.h"
+#include "tools/dtmf_burst.h"
 #include "verify/burst_tracker.h"
 #include "verify/frame_parser.h"
+#include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
 
@@ -18,22 +22,80 @@ namespace {
 
 constexpr int kMinSampleRate = 8000;
 constexpr std::size_t kBlockFrames = 1 << 18;
+// Pushed to the tracker a piece at a time, so that it still holds the whole of a frame, and half
+// a frame before it, when the frame's last burst has been heard.
+constexpr std::size_t kPieceFrames = 1 << 13;
 // The first look stops once a channel has shown this many whole frames.
 constexpr int kProbeFrames = 8;
 // Start markers stand one frame apart; a spacing this close to it counts for a type (the two
-// types' frames differ by a fifth).
+// types' frames differ by a fifth), and tells the speed the recording was played at.
 constexpr double kSpacingTolerance = 0.05;
 // A start marker matches the known burst at least this well, whatever the gain: a burst cut by
 // the start of the recording, or drowned in something else, does not.
 constexpr double kMinCorrelation = 0.8;
+// Where the places of a frame's bursts disagree by more than this (or than a few times their
+// scatter), the frame holds a slip, and its place is that of the bursts with its start marker.
+constexpr double kBurstAgreement = 0.3;
+constexpr double kBurstDeviations = 5.0;
+// A frame this far from where the grid expects it is a jump the moment it is seen.
+constexpr double kCertainJump = 3.0;
+// Frame spacings are followed this quickly, so a prediction over a lost frame stays on a sample.
+constexpr double kSpacingFollow = 0.25;
+// Where the first of the samples that are no number lie, for the report.
+constexpr std::size_t kKeptNonFinite = 100;
+// Rates a header may name in place of the true one; only tried when nothing is found at the
+// named rate, over the first half minute.
+constexpr std::array<int, 13> kCommonRates = {44100, 36015, 48000, 32000, 22050,  24000, 16000,
+                                              11025, 8000,  88200, 96000, 176400, 192000};
+constexpr double kRateProbeSeconds = 30.0;
+
 double SlotSamples(int sampleRate, char type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
+}
+
+std::string Seconds(double sample, int rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", sample / rate);
+  return text;
+}
+
+std::string SampleText(double sample) {
+  char text[32];
+  std::snprintf(text, sizeof text, "sample %.0f", std::floor(sample));
+  return text;
+}
+
+// True when every sample is a number: NaN or infinity times zero is NaN, which the sum keeps.
+bool AllFinite(const float* x, std::size_t n) {
+  float acc[8] = {};
+  std::size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    for (std::size_t j = 0; j < 8; ++j) acc[j] += x[k + j] * 0.0f;
+  }
+  float total = 0.0f;
+  for (; k < n; ++k) total += x[k] * 0.0f;
+  for (const float a : acc) total += a;
+  return total == 0.0f;
+}
+
+// Sets every NaN or infinite sample to 0, so no arithmetic meets one, and calls found(i) with
+// each one's index.
+template <typename Found>
+void ClearNonFinite(float* x, std::size_t n, Found&& found) {
+  if (AllFinite(x, n)) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(x[i])) {
+      x[i] = 0.0f;
+      found(i);
+    }
+  }
 }
 
 struct ChannelLook {
   char type = 'F';
   int frames = 0;
-  int spacings = 0;  // neighbouring start markers one frame apart at this type
+  int spacings = 0;            // neighbouring start markers one frame apart at this type
+  std::vector<double> speeds;  // of those spacings against a frame's length
 
   bool BetterThan(const ChannelLook& other) const {
     return frames != other.frames ? frames > other.frames : spacings > other.spacings;
@@ -79,7 +141,10 @@ class ChannelProbe {
           for (ChannelLook& look : m_looks) {
             const double expected =
                 static_cast<double>(kFrameSamples) * m_rate / TimecodeRate(look.type);
-            if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++look.spacings;
+            if (std::abs(spacing - expected) < kSpacingTolerance * expected) {
+              ++look.spacings;
+              look.speeds.push_back(expected / spacing);
+            }
           }
         }
         m_lastMarker = burst.onset;
@@ -102,22 +167,17 @@ class ChannelProbe {
 struct Choice {
   int channel = 0;  // counted from 0
   char type = 'F';
+  double speed = 1.0;  // how much faster than its rate the timecode was played
 };
 
-// Listens to the start of the recording on every candidate channel until one of them has shown
-// a few whole frames, and picks the channel that decodes best and its type.
-Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& path) {
-  std::vector<int> channels;
-  if (options.channel) {
-    channels.push_back(*options.channel - 1);
-  } else {
-    for (int c = 0; c < file.Channels(); ++c) channels.push_back(c);
-  }
-  if (options.type && channels.size() == 1) return {channels[0], *options.type};
-
+// Listens to the start of the recording, read as if at `rate`, on each of `channels` until one
+// of them has shown a few whole frames (or `limit` samples have passed), and picks the channel
+// that decodes best and its type; none when no channel shows a frame.
+std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
+                            const std::optional<char>& type, int rate, std::int64_t limit) {
   std::vector<std::unique_ptr<ChannelProbe>> probes;
   for (std::size_t i = 0; i < channels.size(); ++i) {
-    probes.push_back(std::make_unique<ChannelProbe>(file.SampleRate(), options.type));
+    probes.push_back(std::make_unique<ChannelProbe>(rate, type));
   }
   const auto width = static_cast<std::size_t>(file.Channels());
   const std::size_t block = file.BlockFrames(kBlockFrames);
@@ -126,9 +186,12 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
   ChannelLook best;
   std::size_t bestIndex = 0;
   bool more = true;
+  std::int64_t heard = 0;
   while (more && best.frames < kProbeFrames) {
-    const std::size_t got = file.Read(interleaved.data(), block);
+    const std::size_t got = heard < limit ? file.Read(interleaved.data(), block) : 0;
+    heard += static_cast<std::int64_t>(got);
     more = got > 0;
+    ClearNonFinite(interleaved.data(), got * width, [](std::size_t) {});
     for (std::size_t i = 0; i < channels.size(); ++i) {
       if (more) {
         const auto c = static_cast<std::size_t>(channels[i]);
@@ -144,8 +207,46 @@ Choice Probe(SoundFile& file, const VerifyOptions& options, const std::string& p
       }
     }
   }
-  if (best.frames == 0) throw VerifyError(path + ": no timecode found");
-  return {channels[bestIndex], best.type};
+  if (best.frames == 0) return std::nullopt;
+  Choice choice{channels[bestIndex], best.type, 1.0};
+  if (!best.speeds.empty()) choice.speed = Median(best.speeds);
+  return choice;
+}
+
+// The channel and type to read, or the one-line reason there are none: no timecode at all, none
+// on the channel asked for, or timecode that only fits at another rate than the header names.
+Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& path) {
+  std::vector<int> all;
+  for (int c = 0; c < file.Channels(); ++c) all.push_back(c);
+  const std::vector<int> asked = options.channel ? std::vector<int>{*options.channel - 1} : all;
+  const auto unlimited = std::numeric_limits<std::int64_t>::max();
+  if (const auto choice = Probe(file, asked, options.type, file.SampleRate(), unlimited)) {
+    return *choice;
+  }
+  if (options.channel && all.size() > 1) {
+    std::vector<int> others;
+    for (const int c : all) {
+      if (c != *options.channel - 1) others.push_back(c);
+    }
+    file.Rewind();
+    if (const auto elsewhere = Probe(file, others, options.type, file.SampleRate(), unlimited)) {
+      throw VerifyError(path + ": no timecode on channel " + std::to_string(*options.channel) +
+                        " (channel " + std::to_string(elsewhere->channel + 1) + " carries it)");
+    }
+  }
+  for (const int rate : kCommonRates) {
+    if (rate == file.SampleRate()) continue;
+    file.Rewind();
+    const auto limit = static_cast<std::int64_t>(kRateProbeSeconds * rate);
+    const auto fits = Probe(file, asked, options.type, rate, limit);
+    // Only a timecode at its own speed at that rate shows the header is wrong.
+    if (fits && std::abs(fits->speed - 1.0) < 0.01) {
+      throw VerifyError(path + ": the sample rate looks wrong: the header says " +
+                        std::to_string(file.SampleRate()) + " Hz, the timecode fits " +
+                        std::to_string(rate) + " Hz");
+    }
+  }
+  throw VerifyError(path + ": no timecode found");
 }
 
 // The DTMF ID that gives this check symbol to this frame, or 0 when none does.
@@ -156,32 +257,211 @@ int IdFromCheck(int frame, int check) {
   return 0;
 }
 
-// Every whole frame of the chosen channel, its start marker placed to a fraction of a sample.
-std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyProgress* progress,
-                                 const std::function<void(const std::string&)>& onFault) {
-  const int rate = file.SampleRate();
-  const double slot = SlotSamples(rate, choice.type);
-  BurstTracker tracker(rate, TimecodeRate(choice.type));
-  FrameParser parser(slot, tracker.BlockSamples());
-  std::vector<RawFrame> frames;
-  auto collect = [&] {
+// A frame as read: its symbols, where each of its bursts begins, or only its place in the grid
+// when its digits or check symbol could not be read.
+struct GridFrame {
+  RawFrame raw;
+  std::array<double, kBurstsPerFrame> at{};  // NaN where a burst could not be placed
+  bool unreadable = false;
+};
+
+// Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
+// it hears fix a grid; where the grid expects a frame the tracker did not find, the slot is read
+// against all sixteen bursts at the predicted place, so a frame whose keys drown is still read
+// or, failing that, known to be there.
+class FrameReader {
+ public:
+  FrameReader(int rate, const Choice& choice, const VerifyOptions& options)
+      : m_rate(rate),
+        m_timecodeRate(TimecodeRate(choice.type)),
+        m_slot(SlotSamples(rate, choice.type) / choice.speed),
+        m_frame(kFrameSamples * static_cast<double>(rate) / m_timecodeRate / choice.speed),
+        m_tracker(rate, m_timecodeRate, choice.speed),
+        m_parser(m_slot, m_tracker.BlockSamples()),
+        m_reader(m_timecodeRate, m_slot / kSlotSamples),
+        m_options(options) {
+    // Half a frame of grace for a frame found late, the frame itself and the tracker's lag.
+    m_lag = static_cast<std::int64_t>((kFrameBurstSlots + 1) * m_slot) +
+            4 * static_cast<std::int64_t>(m_tracker.BlockSamples());
+    m_tracker.KeepAtLeast(static_cast<std::int64_t>(m_frame) + m_lag +
+                          static_cast<std::int64_t>(kPieceFrames));
+  }
+
+  void Push(const float* samples, std::size_t count) {
+    for (std::size_t done = 0; done < count; done += kPieceFrames) {
+      m_tracker.Push(samples + done, std::min(kPieceFrames, count - done));
+      Collect();
+      while (m_expected &&
+             static_cast<double>(m_tracker.Length()) >= *m_expected + 0.5 * m_frame + m_lag) {
+        ReadExpected();
+      }
+    }
+  }
+
+  void Finish() {
+    m_tracker.Finish();
+    Collect();
+    while (m_expected) ReadExpected();
+    // A frame whose check symbol runs past the end of the recording is cut by its end.
+    const auto length = static_cast<double>(m_tracker.Length());
+    std::erase_if(m_frames, [&](const GridFrame& frame) {
+      return frame.at[0] + (kFrameBurstSlots - 0.1) * m_slot > length;
+    });
+  }
+
+  std::int64_t Length() const { return m_tracker.Length(); }
+  std::vector<GridFrame>& Frames() { return m_frames; }
+  double SlotSamplesRead() const { return m_slot; }
+
+ private:
+  void Fault(const std::string& line) const {
+    if (m_options.onFault) m_options.onFault(line);
+  }
+  std::string Where(double sample) const {
+    return Seconds(sample, m_rate) + ", " + SampleText(sample);
+  }
+
+  void Collect() {
     RawFrame frame;
-    for (const Burst& burst : tracker.Take()) {
-      if (!parser.Add(burst, frame)) continue;
+    for (const Burst& burst : m_tracker.Take()) {
+      if (!m_parser.Add(burst, frame)) continue;
       const BurstMatch& match = frame.start.match;
       // A marker that began before the recording did is a frame cut by its start.
       if (!match.found || std::abs(match.correlation) < kMinCorrelation) continue;
       if (match.position < -0.5) continue;
-      // Told at once to someone following a live capture: a frame that does not follow the one
-      // before it.
-      if (onFault && !frames.empty() && frame.number != frames.back().number + 1) {
-        onFault("frame " + std::to_string(frame.number) + " follows frame " +
-                std::to_string(frames.back().number) + " at " +
-                std::to_string(match.position / rate) + " s");
-      }
-      frames.push_back(frame);
+      Found(frame);
     }
-  };
+  }
+
+  // A frame the tracker found: first every frame the grid expected before it is read.
+  void Found(const RawFrame& frame) {
+    const double place = frame.start.match.position;
+    while (m_expected && place > *m_expected + 0.5 * m_frame) ReadExpected();
+    if (!m_polarity) m_polarity = frame.start.match.correlation < 0.0 ? -1.0 : 1.0;
+    GridFrame read;
+    read.raw = frame;
+    read.at.fill(std::nan(""));
+    read.at[0] = place;
+    double guess = place;
+    const SampleView view = m_tracker.View();
+    for (std::size_t k = 1; k < kBurstsPerFrame; ++k) {
+      guess += 2.0 * m_slot;
+      if (m_reader.NeedFrom(guess) < view.first) continue;
+      const SlotRead slot = m_reader.Place(view, frame.symbols[k], guess, *m_polarity);
+      if (!slot.placed) continue;
+      read.at[k] = slot.position;
+      guess = slot.position;
+    }
+    Keep(read);
+  }
+
+  // The slot where the grid expects a frame, read against every burst.
+  void ReadExpected() {
+    const double expected = *m_expected;
+    m_expected.reset();
+    const SampleView view = m_tracker.View();
+    const double end = static_cast<double>(m_tracker.Length());
+    if (m_reader.NeedFrom(expected) < view.first ||
+        expected + (kFrameBurstSlots - 0.1) * m_slot > end) {
+      return;
+    }
+    const double polarity = m_polarity.value_or(1.0);
+    const SlotRead marker = m_reader.Read(view, expected, polarity);
+    if (marker.symbol < kRunEdgeSymbol || marker.symbol > kFirstFrameSymbol) return;
+    GridFrame read;
+    read.at.fill(std::nan(""));
+    read.at[0] = marker.placed ? marker.position : expected;
+    std::array<int, kBurstsPerFrame> symbols{};
+    symbols[0] = marker.symbol;
+    double guess = read.at[0];
+    for (std::size_t k = 1; k < kBurstsPerFrame; ++k) {
+      guess += 2.0 * m_slot;
+      const SlotRead slot = m_reader.Read(view, guess, polarity);
+      symbols[k] = slot.symbol;
+      if (!slot.placed) continue;
+      read.at[k] = slot.position;
+      guess = slot.position;
+    }
+    read.raw.start.match.found = true;
+    read.raw.start.match.position = read.at[0];
+    read.raw.start.match.correlation = polarity;
+    read.raw.start.match.levelDbfs = LevelAt(view, read.at[0]);
+    if (!ComposeFrame(symbols, read.raw)) {
+      read.unreadable = true;
+      read.raw.number = m_lastNumber + 1;
+      read.raw.marker = marker.symbol;
+      Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    }
+    Keep(read);
+  }
+
+  double LevelAt(const SampleView& view, double place) const {
+    const auto first = static_cast<std::int64_t>(std::ceil(place));
+    const auto count = static_cast<std::int64_t>(kSlotSamples * m_slot / kSlotSamples);
+    double squares = 0.0;
+    const float* x = view.At(first);
+    for (std::int64_t i = 0; i < count; ++i) squares += static_cast<double>(x[i]) * x[i];
+    const double meanSquare = squares / static_cast<double>(count);
+    return meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : -200.0;
+  }
+
+  void Keep(const GridFrame& read) {
+    const double place = read.at[0];
+    const int number = read.raw.number;
+    if (m_lastPlace) {
+      const double jump = place - *m_predicted;
+      if (std::abs(jump) > kCertainJump) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%.2f", jump);
+        Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
+              Where(place));
+      } else if (number == m_lastNumber + 1 && m_lastNumber != 1) {
+        m_frame += kSpacingFollow * ((place - *m_lastPlace) - m_frame);
+      }
+      if (number > m_lastNumber + 2) {
+        Fault("frames " + std::to_string(m_lastNumber + 1) + " to " + std::to_string(number - 1) +
+              " missing");
+      } else if (number == m_lastNumber + 2) {
+        Fault("frame " + std::to_string(m_lastNumber + 1) + " missing");
+      }
+    }
+    if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
+        FrameEncoder::CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
+      Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
+    }
+    m_lastPlace = place;
+    m_lastNumber = number;
+    // Under method 1, frame 1 carries two more gaps.
+    const double length = m_frame + (read.raw.marker == kRunEdgeSymbol ? 2.0 * m_slot : 0.0);
+    m_expected = place + length;
+    m_predicted = m_expected;
+    m_frames.push_back(read);
+  }
+
+  int m_rate;
+  int m_timecodeRate;
+  double m_slot;   // one slot in recording samples, at the speed played
+  double m_frame;  // one frame, followed as the frames come
+  BurstTracker m_tracker;
+  FrameParser m_parser;
+  SlotReader m_reader;
+  const VerifyOptions& m_options;
+  std::int64_t m_lag = 0;
+  std::optional<double> m_polarity;
+  std::optional<double> m_expected;   // where the grid expects the next frame, until it is read
+  std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
+  std::optional<double> m_lastPlace;
+  int m_lastNumber = 0;
+  std::vector<GridFrame> m_frames;
+};
+
+// Every frame of the chosen channel, each burst placed to a fraction of a sample; counts the
+// samples that are no number into the report.
+std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
+                                  const VerifyOptions& options, VerifyProgress* progress,
+                                  VerifyReport& report) {
+  const int rate = file.SampleRate();
+  FrameReader reader(rate, choice, options);
   // The next block is read on the other core while this one is decoded.
   std::vector<float> samples(kBlockFrames);
   std::vector<float> ahead(kBlockFrames);
@@ -193,44 +473,97 @@ std::vector<RawFrame> ReadFrames(SoundFile& file, const Choice& choice, VerifyPr
   std::size_t got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames);
   while (got > 0) {
     std::future<std::size_t> next = readAhead();
-    tracker.Push(samples.data(), got);
-    collect();
+    const std::int64_t first = reader.Length();
+    std::int64_t count = 0;
+    ClearNonFinite(samples.data(), got, [&](std::size_t i) {
+      const std::int64_t at = first + static_cast<std::int64_t>(i);
+      if (report.nonFiniteSamples.size() < kKeptNonFinite) report.nonFiniteSamples.push_back(at);
+      if (count++ == 0 && options.onFault) {
+        options.onFault("a sample that is no number at " + Seconds(static_cast<double>(at), rate) +
+                        ", " + SampleText(static_cast<double>(at)));
+      }
+    });
+    report.nonFiniteCount += count;
+    reader.Push(samples.data(), got);
     if (progress != nullptr) {
-      progress->Update(static_cast<std::uint64_t>(tracker.Length()),
+      progress->Update(static_cast<std::uint64_t>(reader.Length()),
                        static_cast<std::uint64_t>(std::max<std::int64_t>(file.Frames(), 0)));
     }
     got = next.get();
     samples.swap(ahead);
   }
-  tracker.Finish();
-  collect();
-  // A frame whose check symbol runs past the end of the recording is cut by its end.
-  const auto length = static_cast<double>(tracker.Length());
-  std::erase_if(frames, [&](const RawFrame& frame) {
-    return frame.start.match.position + (kFrameBurstSlots - 0.1) * slot > length;
-  });
-  return frames;
+  reader.Finish();
+  return std::move(reader.Frames());
+}
+
+// Where a frame begins, from all of its bursts: each burst's place less its slots at the
+// measured slope. The bursts that agree with the start marker count; where a slip inside the
+// frame splits them, the frame lies where its start marker and the bursts with it lie.
+double CombinedPlace(const GridFrame& frame, double slope, double agreement) {
+  std::vector<double> places;
+  for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+    if (std::isnan(frame.at[k])) continue;
+    places.push_back(frame.at[k] - static_cast<double>(2 * k * kSlotSamples) * slope);
+  }
+  if (places.size() < 2) return frame.at[0];
+  // Groups of places that lie within `agreement` of their neighbours.
+  const double marker = places[0];
+  std::sort(places.begin(), places.end());
+  std::vector<std::pair<std::size_t, std::size_t>> groups;
+  std::size_t from = 0;
+  for (std::size_t i = 1; i <= places.size(); ++i) {
+    if (i == places.size() || places[i] - places[i - 1] > agreement) {
+      groups.emplace_back(from, i);
+      from = i;
+    }
+  }
+  auto size = [](const std::pair<std::size_t, std::size_t>& g) { return g.second - g.first; };
+  auto chosen = *std::max_element(groups.begin(), groups.end(),
+                                  [&](const auto& a, const auto& b) { return size(a) < size(b); });
+  for (const auto& group : groups) {
+    const bool holdsMarker = places[group.first] <= marker && marker <= places[group.second - 1];
+    if (holdsMarker && size(group) >= 2) chosen = group;
+  }
+  double sum = 0.0;
+  for (std::size_t i = chosen.first; i < chosen.second; ++i) sum += places[i];
+  return sum / static_cast<double>(size(chosen));
+}
+
+// How far the bursts of a frame scatter about the frame's own mean, over the whole recording.
+double BurstScatter(const std::vector<GridFrame>& frames, double slope) {
+  std::vector<double> deviations;
+  for (const GridFrame& frame : frames) {
+    std::vector<double> places;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (!std::isnan(frame.at[k]))
+        places.push_back(frame.at[k] - static_cast<double>(2 * k * kSlotSamples) * slope);
+    }
+    if (places.size() < 2) continue;
+    const double centre = Median(places);
+    for (const double place : places) deviations.push_back(std::abs(place - centre));
+  }
+  return deviations.empty() ? 0.0 : 1.4826 * Median(deviations);
 }
 
 // Frame 1's markers tell the method; failing that, the '*' in place of the last check symbol.
-int FindMethod(const std::vector<RawFrame>& frames, bool& assumed) {
+int FindMethod(const std::vector<GridFrame>& frames, bool& assumed) {
   assumed = false;
-  for (const RawFrame& frame : frames) {
-    if (frame.number == 1) return frame.marker == kCheckStar ? kMethod1 : kMethod2;
+  for (const GridFrame& frame : frames) {
+    if (frame.raw.number == 1) return frame.raw.marker == kCheckStar ? kMethod1 : kMethod2;
   }
-  for (const RawFrame& frame : frames) {
-    if (frame.check == kCheckStar) return kMethod2;
+  for (const GridFrame& frame : frames) {
+    if (!frame.unreadable && frame.raw.check == kCheckStar) return kMethod2;
   }
   assumed = true;
   return kMethod2;
 }
 
 // The ID most check symbols agree on; the '*' ending the run is no check symbol.
-int FindDtmfId(const std::vector<RawFrame>& frames) {
+int FindDtmfId(const std::vector<GridFrame>& frames) {
   std::array<int, kMaxDtmfId + 1> votes{};
-  for (const RawFrame& frame : frames) {
-    if (frame.check != kCheckStar)
-      ++votes[static_cast<std::size_t>(IdFromCheck(frame.number, frame.check))];
+  for (const GridFrame& frame : frames) {
+    if (!frame.unreadable && frame.raw.check != kCheckStar)
+      ++votes[static_cast<std::size_t>(IdFromCheck(frame.raw.number, frame.raw.check))];
   }
   const auto best = std::max_element(votes.begin() + 1, votes.end());
   return static_cast<int>(best - votes.begin());
@@ -253,20 +586,45 @@ void CheckOptions(const VerifyOptions& options, int channels, const std::string&
 
 }  // namespace
 
-VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& options,
+VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given,
                              VerifyProgress* progress) {
+  VerifyOptions options = given;
+  VerifyReport report;
+  if (!options.referencePath.empty()) {
+    // What was played fixes everything the recording would otherwise have to tell.
+    const VerifyReport played = VerifyRecording(options.referencePath, {});
+    if (!options.type) options.type = played.type;
+    if (!options.method) options.method = played.method;
+    if (!options.dtmfId) options.dtmfId = played.dtmfId;
+    report.rangeStated = true;
+    report.judgedFirst = 1;
+    report.judgedLast = played.lastFrame;
+  }
+  if (options.expectedFirst || options.expectedLast) {
+    report.rangeStated = true;
+    report.judgedFirst = options.expectedFirst.value_or(1);
+    report.judgedLast = options.expectedLast.value_or(report.judgedLast);
+    if (report.judgedFirst < 1 || report.judgedLast < report.judgedFirst) {
+      throw VerifyError("the frames expected are FIRST-LAST, from 1 on");
+    }
+  }
+  if (options.toleranceSamples && !(*options.toleranceSamples > 0.0)) {
+    throw VerifyError("the tolerance is a number of samples above 0");
+  }
+
   SoundFile file(path);
   if (file.SampleRate() < kMinSampleRate) {
     throw VerifyError(path + ": sample rate " + std::to_string(file.SampleRate()) +
                       " Hz is below 8000 Hz");
   }
   CheckOptions(options, file.Channels(), path);
-  const Choice choice = Probe(file, options, path);
+  const Choice choice = Choose(file, options, path);
   file.Rewind();
-  const std::vector<RawFrame> raw = ReadFrames(file, choice, progress, options.onFault);
-  if (raw.empty()) throw VerifyError(path + ": no timecode found");
+  std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report);
+  if (std::none_of(read.begin(), read.end(), [](const GridFrame& f) { return !f.unreadable; })) {
+    throw VerifyError(path + ": no timecode found");
+  }
 
-  VerifyReport report;
   report.file = path;
   report.type = choice.type;
   report.sampleRate = file.SampleRate();
@@ -274,19 +632,39 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& optio
   report.channels = file.Channels();
   report.framesDeclared = file.Frames();
   report.framesRead = file.FramesRead();
-  report.method = options.method ? *options.method : FindMethod(raw, report.methodAssumed);
-  report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(raw);
-  for (const RawFrame& frame : raw) {
+  report.method = options.method ? *options.method : FindMethod(read, report.methodAssumed);
+  report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(read);
+  for (const GridFrame& frame : read) {
+    if (frame.unreadable) {
+      report.unreadable.push_back({frame.raw.number, frame.at[0]});
+      continue;
+    }
     FoundFrame found;
-    found.number = frame.number;
-    found.foundSample = frame.start.match.position;
-    found.levelDbfs = frame.start.match.levelDbfs;
-    found.checkOk = frame.check == kCheckStar
-                        ? report.method == kMethod2
-                        : FrameEncoder::CheckSymbol(frame.number, report.dtmfId) == frame.check;
-    if (!found.checkOk) report.checkFailures.push_back(frame.number);
+    found.number = frame.raw.number;
+    found.foundSample = frame.at[0];
+    found.levelDbfs = frame.raw.start.match.levelDbfs;
+    found.checkOk =
+        frame.raw.check == kCheckStar
+            ? report.method == kMethod2
+            : FrameEncoder::CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
+    if (!found.checkOk) report.checkFailures.push_back(frame.raw.number);
     report.frames.push_back(found);
   }
-  FitTiming(report, static_cast<double>(report.sampleRate) / TimecodeRate(report.type));
+  const double ratio = static_cast<double>(report.sampleRate) / TimecodeRate(report.type);
+  // The start markers alone give the slope; with it every burst gives the place of its frame.
+  const double slope = FitTiming(report, ratio, options.toleranceSamples);
+  const double agreement = std::max(kBurstAgreement, kBurstDeviations * BurstScatter(read, slope));
+  // The bursts were matched stretched to the speed first heard; a burst matched at the wrong
+  // stretch is placed by its middle, so every place moves by half a burst times the difference.
+  const double stretched = ratio / choice.speed;
+  const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
+  std::size_t next = 0;
+  for (const GridFrame& frame : read) {
+    if (frame.unreadable) continue;
+    report.frames[next++].foundSample =
+        CombinedPlace(frame, slope, agreement) + centre * (stretched - slope);
+  }
+  for (FramePlace& place : report.unreadable) place.sample += centre * (stretched - slope);
+  FitTiming(report, ratio, options.toleranceSamples);
   return report;
 }

@@ -16,10 +16,17 @@ struct VerifyOptions {
   std::optional<int> method;   // 1 or 2
   std::optional<int> dtmfId;   // 1 to 10
   std::optional<int> channel;  // counted from 1
-  std::string referencePath;   // the TC.wav that was played; empty: none
+  // TC.wav as it was played: its type, method, DTMF ID and frame count are then known, and
+  // every frame from 1 to its last is expected. Empty: none.
+  std::string referencePath;
+  // The frames expected, where no reference names them.
   std::optional<int> expectedFirst;
   std::optional<int> expectedLast;
+  // A jump larger than this many samples is a discontinuity, instead of the threshold the
+  // recording's own scatter sets.
   std::optional<double> toleranceSamples;
+  // Called with one line for the user the moment a fault is known while the recording is read
+  // (a jump, an unreadable frame, a sample that is no number); may be empty.
   std::function<void(const std::string& line)> onFault;
 };
 

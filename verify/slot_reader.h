@@ -1,0 +1,44 @@
+// Reads one slot of a frame whose place the grid of frames already gives: which of the sixteen
+// bursts it holds, decided by matching the whole burst against every shape at that place, and
+// where the burst begins to a fraction of a sample. Much cheaper than a search: the place is
+// known to about a sample, so one match per shape and one refinement step are enough.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "verify/burst_locator.h"
+
+struct SlotRead {
+  int symbol = 0;         // 1 to 16; 0 when no shape stands clearly above the others
+  double position = 0.0;  // where burst sample 0 lies, refined from the guess
+  bool placed = false;    // position holds a refined place
+};
+
+class SlotReader {
+ public:
+  // samplesPerTimecodeSample: the recording's rate over the timecode's, times the speed the
+  // recording was played at, so the shapes are stretched the way the recording stretched them.
+  SlotReader(int timecodeRate, double samplesPerTimecodeSample);
+
+  // Samples read around a guess: from NeedFrom(guess) to one before NeedTo(guess).
+  std::int64_t NeedFrom(double guess) const;
+  std::int64_t NeedTo(double guess) const;
+
+  // The burst of a known symbol, placed; polarity is -1 for an inverted recording.
+  SlotRead Place(const SampleView& view, int symbol, double guess, double polarity) const;
+  // Which burst the slot holds, then placed.
+  SlotRead Read(const SampleView& view, double guess, double polarity) const;
+
+ private:
+  struct Shape {
+    std::vector<float> d1, d2, d3;  // first three derivatives of the burst, per sample
+  };
+  int Span() const { return static_cast<int>(m_sin[0].size()); }
+
+  double m_ratio;
+  std::array<double, 8> m_omega{};  // radians per recording sample, rows then columns
+  std::array<std::vector<float>, 8> m_sin, m_cos;  // each tone under the burst's fade
+  std::array<double, 8> m_norm{};                  // energy of each faded tone
+  std::array<Shape, 16> m_shapes;
+};
