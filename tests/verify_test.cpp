@@ -541,6 +541,22 @@ TEST_F(Verifier, FastAndSlowPlaybackLoseNoFrame) {
   }
 }
 
+TEST_F(Verifier, FaultLinesComeWhileReadingAndTheToleranceIsTheUsers) {
+  Recording recording = Timecode(kTypeF, kMethod2);
+  const auto cut = recording.samples.begin() + FrameStart(10, kMethod2) + 5 * kSlotSamples + 400;
+  recording.samples.erase(cut, cut + 661);
+  std::vector<std::string> lines;
+  VerifyOptions options;
+  options.onFault = [&](const std::string& line) { lines.push_back(line); };
+  options.toleranceSamples = 700.0;
+  const VerifyReport report = Verify(recording, options);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("discontinuity at frame 11: jump -661.00 samples, ", 0), 0u) << lines[0];
+  // The jump lies within the tolerance given, so the fit calls it none.
+  EXPECT_EQ(report.thresholdSamples, 700.0);
+  EXPECT_TRUE(report.discontinuities.empty());
+}
+
 // The fit's bookkeeping on frames placed by hand.
 TEST(TimingFit, DuplicatedOutOfOrderAndMissingFrames) {
   VerifyReport report;

@@ -141,10 +141,12 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
     if (s[i] > s[i - 1]) ratios.push_back((p[i] - p[i - 1]) / (s[i] - s[i - 1]));
   }
   const double robust = ratios.empty() ? rateRatio : Median(ratios);
+  // A tolerance the user gives above the certain break is the certain break.
+  const double certain = std::max(kCertainBreakSamples, tolerance.value_or(0.0));
   std::vector<std::size_t> stretchStart = {0};
   for (std::size_t i = 1; i < n; ++i) {
     const double ds = s[i] - s[i - 1];
-    if (std::abs((p[i] - p[i - 1]) - ds * robust) > kCertainBreakSamples) {
+    if (std::abs((p[i] - p[i - 1]) - ds * robust) > certain) {
       stretchStart.push_back(i);
     }
   }
