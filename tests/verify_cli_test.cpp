@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <sstream>
@@ -105,6 +106,10 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+std::string Text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
 }
 
 template <typename Writer>
@@ -502,6 +507,378 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
+}
+
+// --- The expected frames, the threshold and --follow ---------------------------------------
+
+TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
+  const CommandLine c = ParseCommandLine({"--frames", "2-40", "--tolerance=0.3", "--follow", "-"});
+  EXPECT_EQ(c.options.expectedFirst, 2);
+  EXPECT_EQ(c.options.expectedLast, 40);
+  EXPECT_DOUBLE_EQ(c.options.toleranceSamples.value_or(0.0), 0.3);
+  EXPECT_TRUE(c.follow);
+  EXPECT_EQ(c.recording, "-");
+  EXPECT_EQ(ParseCommandLine({"--reference", "TC.wav", "r.wav"}).options.referencePath, "TC.wav");
+
+  const std::vector<std::pair<Args, std::string>> wrong = {
+      {{"--frames", "40-2", "r.wav"}, "--frames needs FIRST-LAST, such as 1-40, not '40-2'"},
+      {{"--frames", "0-3", "r.wav"}, "--frames needs FIRST-LAST"},
+      {{"--frames", "7", "r.wav"}, "--frames needs FIRST-LAST"},
+      {{"--frames", "1-x", "r.wav"}, "--frames needs FIRST-LAST"},
+      {{"--tolerance", "0", "r.wav"}, "--tolerance needs a number of samples above 0, not '0'"},
+      {{"--tolerance", "-1", "r.wav"}, "--tolerance needs a number"},
+      {{"--tolerance", "0,5", "r.wav"}, "--tolerance needs a number"},
+      {{"--tolerance", "inf", "r.wav"}, "--tolerance needs a number"},
+      {{"--reference", "", "r.wav"}, "--reference needs a file"},
+      {{"--json", "--follow", "r.wav"}, "--json and --follow both want stdout"},
+      {{"--reference", "TC.wav", "--frames", "1-3", "r.wav"}, "--reference and --frames"},
+      {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png or .jpg, not 'offsets.gif'"},
+      {{"--plot", "offsets", "r.wav"}, "--plot writes .png or .jpg"},
+      {{"--follow=1", "r.wav"}, "--follow takes no value"},
+  };
+  for (const auto& [args, message] : wrong) {
+    const CommandRun run = RunWith(args);
+    EXPECT_EQ(run.status, 2) << message;
+    EXPECT_EQ(run.readings, 0) << message;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+  }
+}
+
+// Remembers what had gone out each time the stream was flushed.
+class FlushLog : public std::stringbuf {
+ public:
+  std::vector<std::string> flushed;
+
+ protected:
+  int sync() override {
+    flushed.push_back(str());
+    return 0;
+  }
+};
+
+TEST(VerifyFollow, EachFaultLineIsOutAndFlushedBeforeTheReadingGoesOn) {
+  FlushLog log;
+  std::ostream out(&log);
+  std::ostringstream err;
+  std::vector<std::string> outWhileReading;
+  const int status =
+      RunVerifyCommand({"--follow", "-"}, out, err,
+                       [&](const std::string&, const VerifyOptions& o, VerifyProgress*) {
+                         if (!o.onFault) return FaultyReport();
+                         o.onFault("frame 7 follows frame 5");
+                         outWhileReading.push_back(log.flushed.empty() ? "" : log.flushed.back());
+                         o.onFault("frame 10: wrong check symbol");
+                         outWhileReading.push_back(log.flushed.back());
+                         return FaultyReport();
+                       });
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err.str(), "");
+  ASSERT_EQ(outWhileReading.size(), 2u);
+  EXPECT_EQ(outWhileReading[0], "frame 7 follows frame 5\n");
+  EXPECT_EQ(outWhileReading[1], "frame 7 follows frame 5\nframe 10: wrong check symbol\n");
+  // The summary follows once the stream has ended.
+  EXPECT_EQ(log.str().find("frame 7 follows frame 5\nframe 10: wrong check symbol\nfile  "), 0u);
+  // Without --follow nobody listens.
+  EXPECT_FALSE(RunWith({"r.wav"}).options.onFault);
+}
+
+// --- Too few frames for a fit -----------------------------------------------------------------
+
+TEST(VerifyTiming, OneOrTwoFramesGiveNoDriftOrJitterAnywhere) {
+  VerifyReport report = CleanReport();
+  report.frames.resize(2);
+  report.lastFrame = 2;
+  report.framesFound = 2;
+  report.timingMeasured = false;
+  const std::string summary = Written(WriteSummary, report);
+  EXPECT_NE(summary.find("drift            not measurable (too few frames)\n"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("jitter           not measurable (too few frames)\n"), std::string::npos);
+  EXPECT_EQ(summary.find("ppm"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("latency          480.00 samples"), std::string::npos);
+
+  QJsonParseError error{};
+  const QJsonObject o =
+      QJsonDocument::fromJson(QByteArray::fromStdString(Written(WriteJson, report)), &error)
+          .object();
+  ASSERT_EQ(error.error, QJsonParseError::NoError);
+  for (const char* key : {"drift_ppm", "jitter_rms_samples", "jitter_max_samples"}) {
+    EXPECT_TRUE(o[key].isNull()) << key;
+  }
+  EXPECT_DOUBLE_EQ(o["latency_samples"].toDouble(), 480.0);
+  EXPECT_EQ(Lines(Written(WriteLabels, report)).size(), 2u);
+}
+
+// --- One run: every output tells the same faults at the same places -------------------------
+
+// Frames 1 to 14 expected; frame 4 unreadable, 6 lost, 13 and 14 after the recording's end,
+// a jump at 9, a wrong check at 10, two infinite samples, and a file cut short.
+VerifyReport PlacedReport() {
+  VerifyReport r = FaultyReport();
+  const double spacing = 24576.0 * 48000 / 44100;
+  r.frames.erase(r.frames.begin() + 3);  // frame 4
+  r.framesFound = 10;
+  r.unreadable = {{4, 1000.0 + 3 * spacing}};
+  r.missing = {6, 13, 14};
+  r.missingPlaces = {{6, 1000.0 + 5 * spacing},
+                     {13, 1000.0 + 12 * spacing - 661},
+                     {14, 1000.0 + 13 * spacing - 661}};
+  r.rangeStated = true;
+  r.judgedFirst = 1;
+  r.judgedLast = 14;
+  r.thresholdSamples = 0.5;
+  r.sampleExact = false;
+  r.nonFiniteCount = 2;
+  r.nonFiniteSamples = {96000, 96001};
+  r.framesDeclared = 700000;
+  r.framesRead = 340000;
+  return r;
+}
+
+QJsonObject JsonOf(const std::string& text) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+  return doc.object();
+}
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, separator);) fields.push_back(field);
+  if (!line.empty() && line.back() == separator) fields.emplace_back();
+  return fields;
+}
+
+TEST(VerifyOutputsAgree, OnEveryFaultItsTimeAndSample) {
+  ScratchDir dir;
+  const VerifyReport report = PlacedReport();
+  const Args outputs = {"--csv",  dir.File("r.csv"), "--labels", dir.File("r.txt"),
+                        "--plot", dir.File("r.png"), "r.wav"};
+  const CommandRun summary = RunWith(outputs, report);
+  const CommandRun json = RunWith({"--json", "r.wav"}, report);
+  EXPECT_EQ(summary.status, 1);
+  EXPECT_EQ(json.status, 1);
+  const QJsonObject o = JsonOf(json.out);
+
+  // The summary names the range, the threshold and what the recording cannot show.
+  for (const char* line :
+       {"judged           frames 1..14 judged\n", "unreadable       4\n",
+        "missing          6, 13-14\n",
+        "threshold        0.50 samples\n"
+        "  single-sample slips cannot be told from noise in this recording\n",
+        "non-finite       2 samples (NaN or infinite), at 2.000 s (sample 96000), 2.000 s "
+        "(sample 96001)\n",
+        "length           340000 samples (7.083 s); reading stopped there, 360000 samples "
+        "(7.500 s) short of the 700000 the header declares\n",
+        "frame length     26749.39 samples (557.279 ms)\n", "result           faults found\n"}) {
+    EXPECT_NE(summary.out.find(line), std::string::npos) << line << "in\n" << summary.out;
+  }
+  EXPECT_EQ(summary.out.find("were not judged"), std::string::npos);
+  EXPECT_EQ(o["file"].toString(), "r.wav");
+  EXPECT_EQ(o["verdict"].toString(), "faults");
+  EXPECT_EQ(o["judged_first"].toInt(), 1);
+  EXPECT_EQ(o["judged_last"].toInt(), 14);
+  EXPECT_EQ(o["unreadable"].toArray(), QJsonArray({4}));
+  EXPECT_DOUBLE_EQ(o["threshold_samples"].toDouble(), 0.5);
+  EXPECT_FALSE(o["sample_exact"].toBool(true));
+  EXPECT_TRUE(o["truncated"].toBool());
+  EXPECT_EQ(o["samples_declared"].toInt(), 700000);
+  EXPECT_EQ(o["samples_read"].toInt(), 340000);
+  EXPECT_EQ(o["non_finite_count"].toInt(), 2);
+  EXPECT_EQ(o["non_finite_samples"].toArray(), QJsonArray({96000, 96001}));
+  EXPECT_EQ(o["channels"].toInt(), 2);
+  EXPECT_FALSE(o["method_assumed"].toBool(true));
+
+  // The JSON's frames are the frames found, as the CSV's "found" rows give them.
+  const QJsonArray frames = o["frames"].toArray();
+  ASSERT_EQ(frames.size(), static_cast<int>(report.frames.size()));
+  const std::vector<std::string> rows = Lines(Text(ReadBytes(dir.File("r.csv"))));
+  ASSERT_EQ(rows.size(), 1 + report.frames.size() + 4);  // header, found, 3 missing, 1 unreadable
+  std::size_t found = 0;
+  std::vector<std::pair<std::string, double>> absentRows;  // "missing 6", time
+  double lastTime = -1.0;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const std::vector<std::string> f = Split(rows[i], ',');
+    ASSERT_EQ(f.size(), 7u) << rows[i];
+    const double time = std::stod(f[5]);
+    EXPECT_GE(time, lastTime) << "rows in recording order";
+    lastTime = time;
+    EXPECT_NEAR(time, std::stod(f[1]) / 48000, 1e-7) << rows[i];
+    if (f[6] == "found") {
+      const QJsonObject frame = frames[static_cast<int>(found++)].toObject();
+      EXPECT_EQ(frame["frame"].toInt(), std::stoi(f[0]));
+      EXPECT_NEAR(frame["sample"].toDouble(), std::stod(f[1]), 1e-4);
+      EXPECT_NEAR(frame["offset_samples"].toDouble(), std::stod(f[2]), 1e-4);
+      EXPECT_EQ(frame["check_ok"].toBool(), f[3] == "1");
+      EXPECT_NEAR(frame["level_dbfs"].toDouble(), std::stod(f[4]), 1e-2);
+    } else {
+      EXPECT_TRUE(f[2].empty() && f[3].empty() && f[4].empty()) << rows[i];
+      absentRows.emplace_back(f[6] + " " + f[0], time);
+    }
+  }
+  EXPECT_EQ(found, report.frames.size());
+
+  // Each absent frame and the jump: the same place in the summary, the CSV and the labels.
+  const std::string labels = Text(ReadBytes(dir.File("r.txt")));
+  ASSERT_EQ(absentRows.size(), 4u);
+  EXPECT_EQ(absentRows[0].first, "unreadable 4");
+  EXPECT_EQ(absentRows[1].first, "missing 6");
+  // Point labels by their text: where each starts and ends.
+  std::vector<std::pair<std::string, std::pair<double, double>>> points;
+  for (const std::string& line : Lines(labels)) {
+    const std::vector<std::string> f = Split(line, '\t');
+    ASSERT_EQ(f.size(), 3u) << line;
+    points.push_back({f[2], {std::stod(f[0]), std::stod(f[1])}});
+  }
+  const auto pointAt = [&points](const std::string& text) {
+    for (const auto& [label, span] : points) {
+      if (label == text && span.first == span.second) return span.first;
+    }
+    ADD_FAILURE() << "no point label " << text;
+    return -1.0;
+  };
+  for (const auto& [what, time] : absentRows) {
+    EXPECT_NEAR(pointAt(what), time, 1e-7) << what;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f s", time);
+    EXPECT_NE(summary.out.find("  frame " + what.substr(what.find(' ') + 1) + " at " + seconds),
+              std::string::npos)
+        << what;
+  }
+  const QJsonObject jump = o["discontinuities"].toArray()[0].toObject();
+  EXPECT_NEAR(jump["time_s"].toDouble(), jump["sample"].toDouble() / 48000, 1e-7);
+  EXPECT_NEAR(pointAt("jump -661.00"), jump["time_s"].toDouble(), 1e-7);
+  char at[64];
+  std::snprintf(at, sizeof at, "at %.3f s, sample %.2f", jump["time_s"].toDouble(),
+                jump["sample"].toDouble());
+  EXPECT_NE(summary.out.find(at), std::string::npos) << at;
+
+  // The plot marks the absent frames, in colours a clean run's plot shows only in its legend.
+  QImage faulty(QString::fromStdString(dir.File("r.png")));
+  QImage clean;
+  ASSERT_TRUE(clean.loadFromData(QByteArray::fromStdString(RenderPlot(CleanReport())), "PNG"));
+  const QColor missingPurple(0x7b, 0x2f, 0xbf), unreadableTeal(0x00, 0x89, 0x7b);
+  EXPECT_GT(PixelsLike(faulty, missingPurple), PixelsLike(clean, missingPurple) + 100);
+  EXPECT_GT(PixelsLike(faulty, unreadableTeal), PixelsLike(clean, unreadableTeal) + 30);
+}
+
+// --- The plot's geometry and format -------------------------------------------------------
+
+// The mean height of the offset line's blue inside the plot area (below the title and legend).
+double BlueHeight(const QImage& image) {
+  const QColor blue(0x1f, 0x5f, 0xbf);
+  double sum = 0.0;
+  int count = 0;
+  for (int y = 160; y < image.height() - 80; ++y) {
+    for (int x = 120; x < image.width() - 50; ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (std::abs(c.red() - blue.red()) + std::abs(c.green() - blue.green()) +
+              std::abs(c.blue() - blue.blue()) <
+          30) {
+        sum += y;
+        ++count;
+      }
+    }
+  }
+  return count > 0 ? sum / count : -1.0;
+}
+
+TEST(VerifyPlot, APositiveOffsetLiesAboveTheZeroLineAndANegativeOneBelow) {
+  const auto plot = [](double offset) {
+    VerifyReport r = CleanReport();
+    for (FoundFrame& frame : r.frames) frame.offsetSamples = offset;
+    QImage image;
+    EXPECT_TRUE(image.loadFromData(QByteArray::fromStdString(RenderPlot(r)), "PNG"));
+    return BlueHeight(image);
+  };
+  const double zero = plot(0.0);
+  ASSERT_GT(zero, 0.0);
+  // Screen rows count downwards: above is a smaller row.
+  EXPECT_LT(plot(3.0), zero - 50);
+  EXPECT_GT(plot(-3.0), zero + 50);
+}
+
+TEST(VerifyPlot, TheFormatFollowsTheFileName) {
+  EXPECT_EQ(PlotFormatFor("a.png"), "PNG");
+  EXPECT_EQ(PlotFormatFor("dir.v2/A.PNG"), "PNG");
+  EXPECT_EQ(PlotFormatFor("a.jpg"), "JPEG");
+  EXPECT_EQ(PlotFormatFor("a.jpeg"), "JPEG");
+  EXPECT_FALSE(PlotFormatFor("a.gif"));
+  EXPECT_FALSE(PlotFormatFor("png"));
+
+  ScratchDir dir;
+  const CommandRun run = RunWith({"--plot", dir.File("r.JPG"), "r.wav"}, FaultyReport());
+  EXPECT_EQ(run.status, 1);
+  const Bytes jpeg = ReadBytes(dir.File("r.JPG"));
+  ASSERT_GT(jpeg.size(), 3u);
+  EXPECT_EQ(Text(Bytes(jpeg.begin(), jpeg.begin() + 3)), "\xff\xd8\xff");
+  EXPECT_EQ(QImage(QString::fromStdString(dir.File("r.JPG")), "JPEG").size(), QSize(1200, 700));
+}
+
+// --- Outputs as a group -------------------------------------------------------------------
+
+// The earlier files of a folder, so a test can show that a failed run left them alone.
+void WriteEarlier(const ScratchDir& dir) {
+  for (const char* name : {"r.csv", "r.txt", "r.png"}) WriteBytes(dir.File(name), Bytes(10, 'x'));
+}
+
+void ExpectEarlierAlone(const ScratchDir& dir) {
+  for (const char* name : {"r.csv", "r.txt", "r.png"}) {
+    EXPECT_EQ(ReadBytes(dir.File(name)), Bytes(10, 'x')) << name;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
+}
+
+TEST(VerifyOutputFiles, AStdoutThatCannotBeWrittenLeavesEveryEarlierFileAlone) {
+  ScratchDir dir;
+  WriteEarlier(dir);
+  std::ostringstream out, err;
+  out.setstate(std::ios::badbit);
+  const int status = RunVerifyCommand(
+      {"--csv", dir.File("r.csv"), "--labels", dir.File("r.txt"), "--plot", dir.File("r.png"),
+       "r.wav"},
+      out, err,
+      [](const std::string&, const VerifyOptions&, VerifyProgress*) { return FaultyReport(); });
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(err.str(), "vrellok-verify: cannot write the report to stdout\n");
+  ExpectEarlierAlone(dir);
+}
+
+// The CSV and labels fit under the limit, the plot does not: none of the three is replaced.
+TEST(VerifyOutputFiles, OneOutputOverAFileSizeLimitLeavesEveryEarlierFileAlone) {
+  ScratchDir dir;
+  WriteEarlier(dir);
+  EXPECT_EQ(InChild([&] {
+              const rlimit limit{8000, 8000};
+              if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                return 99;
+              }
+              const CommandRun run =
+                  RunWith({"--csv", dir.File("r.csv"), "--labels", dir.File("r.txt"), "--plot",
+                           dir.File("r.png"), "r.wav"},
+                          FaultyReport());
+              const bool said = run.err == "vrellok-verify: cannot write " + dir.File("r.png") +
+                                               ": File too large\n";
+              return said ? run.status : 98;
+            }),
+            2);
+  ExpectEarlierAlone(dir);
+}
+
+TEST(VerifyOutputFiles, TwoSpellingsOfOneNewFileAreRefused) {
+  const std::string name = "verify-cli-test-never-written.txt";
+  for (const Args& args :
+       {Args{"--csv", name, "--labels", "./" + name, "r.wav"},
+        Args{"--labels", name, "--csv",
+             "../" + std::filesystem::current_path().filename().string() + "/" + name, "r.wav"}}) {
+    const CommandRun run = RunWith(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.readings, 0);
+    EXPECT_NE(run.err.find("name the same file"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(name));
 }
 
 }  // namespace
