@@ -143,13 +143,12 @@ QLineEdit* CLoopDlg::PointBox(std::size_t index) const {
   return qobject_cast<QLineEdit*>(GetDlgItem(kLoopPointIds[index]));
 }
 
-// The box that has the focus, or the one that had it last while the focus is on a button or
-// the view.
+// The box that has the focus: the commands' buttons and the view never take it.
 std::optional<std::size_t> CLoopDlg::FocusedPoint() const {
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     if (PointBox(i)->hasFocus()) return i;
   }
-  return m_lastFocusedPoint;
+  return std::nullopt;
 }
 
 // The boxes are the truth: what they hold now, a box that holds no number counting as 0.
@@ -166,11 +165,6 @@ void CLoopDlg::SetPointBox(std::size_t index, std::uint64_t frame) {
 }
 
 bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusIn) {
-    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-      if (watched == PointBox(i)) m_lastFocusedPoint = i;
-    }
-  }
   if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
     return CMainDialog::eventFilter(watched, event);
   }

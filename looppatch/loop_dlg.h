@@ -79,6 +79,5 @@ class CLoopDlg : public CMainDialog {
   class SeamView* m_seamView = nullptr;
   QPushButton* m_snap = nullptr;
   QPushButton* m_findEnd = nullptr;
-  std::optional<std::size_t> m_lastFocusedPoint;  // the box a click in the view or Z acts on
   QSize m_templateSize;
 };

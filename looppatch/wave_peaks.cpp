@@ -1,9 +1,13 @@
 #include "looppatch/wave_peaks.h"
 
 #include <algorithm>
+#include <bit>
+#include <iterator>
 #include <limits>
 
-#include "wave/wave_header.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -35,23 +39,60 @@ std::size_t PeakOverview::MemoryBytes() const {
   return bytes;
 }
 
+namespace {
+
+// Min and max over a run of interleaved samples, kLanes at a time: lane j always holds channel
+// j % channels (kLanes is a multiple of both 1 and 2); the lanes are folded into channels at
+// the end of the run. On x86-64 the lanes are SSE2 registers, eight samples each.
+constexpr std::size_t kLanes = 16;
+
+void FoldLanes(const std::int16_t* lo, const std::int16_t* hi, std::size_t channels, Peak* out) {
+  for (std::size_t c = 0; c < channels; ++c) {
+    Peak p{lo[c], hi[c]};
+    for (std::size_t j = c + channels; j < kLanes; j += channels) p = Merge(p, {lo[j], hi[j]});
+    out[c] = p;
+  }
+}
+
+void PeakOfRun(const std::int16_t* samples, std::size_t count, std::size_t channels, Peak* out) {
+  alignas(16) std::int16_t lo[kLanes], hi[kLanes];
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  __m128i lo0 = _mm_set1_epi16(std::numeric_limits<std::int16_t>::max()), lo1 = lo0;
+  __m128i hi0 = _mm_set1_epi16(std::numeric_limits<std::int16_t>::min()), hi1 = hi0;
+  for (; i + kLanes <= count; i += kLanes) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i + kLanes / 2));
+    lo0 = _mm_min_epi16(lo0, a);
+    hi0 = _mm_max_epi16(hi0, a);
+    lo1 = _mm_min_epi16(lo1, b);
+    hi1 = _mm_max_epi16(hi1, b);
+  }
+  _mm_store_si128(reinterpret_cast<__m128i*>(lo), lo0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lo + kLanes / 2), lo1);
+  _mm_store_si128(reinterpret_cast<__m128i*>(hi), hi0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(hi + kLanes / 2), hi1);
+#else
+  std::fill(std::begin(lo), std::end(lo), std::numeric_limits<std::int16_t>::max());
+  std::fill(std::begin(hi), std::end(hi), std::numeric_limits<std::int16_t>::min());
+#endif
+  for (std::size_t j = 0; i < count; ++i, ++j) {
+    lo[j] = std::min(lo[j], samples[i]);
+    hi[j] = std::max(hi[j], samples[i]);
+  }
+  FoldLanes(lo, hi, channels, out);
+}
+
+}  // namespace
+
 void PeakOverview::Add(std::uint64_t first, const std::int16_t* samples, std::uint64_t frameCount) {
   Level& finest = m_levels.front();
   const auto channels = static_cast<std::uint64_t>(m_channels);
   const std::uint64_t end = std::min(first + frameCount, m_frames);
   for (std::uint64_t runStart = first; runStart < end; runStart += m_runFrames) {
     const std::uint64_t runEnd = std::min(runStart + m_runFrames, end);
-    const std::uint64_t run = runStart / m_runFrames;
-    for (std::uint64_t c = 0; c < channels; ++c) {
-      std::int16_t lo = std::numeric_limits<std::int16_t>::max();
-      std::int16_t hi = std::numeric_limits<std::int16_t>::min();
-      const std::int16_t* s = samples + (runStart - first) * channels + c;
-      for (std::uint64_t f = runStart; f < runEnd; ++f, s += channels) {
-        lo = std::min(lo, *s);
-        hi = std::max(hi, *s);
-      }
-      finest.peaks[run * channels + c] = {lo, hi};
-    }
+    PeakOfRun(samples + (runStart - first) * channels, (runEnd - runStart) * channels, channels,
+              &finest.peaks[runStart / m_runFrames * channels]);
   }
   CompleteUpperRuns(first / m_runFrames, (end + m_runFrames - 1) / m_runFrames);
   m_framesDone.store(end, std::memory_order_release);
@@ -116,21 +157,27 @@ void OverviewBuilder::Wait() {
   if (m_thread.joinable()) m_thread.join();
 }
 
+// The samples are read straight into 16-bit numbers: the file stores them little-endian, as
+// the machines loop runs on do.
 void OverviewBuilder::Run() {
+  static_assert(std::endian::native == std::endian::little);
   PeakOverview& overview = *m_overview;
-  const std::size_t frameBytes = static_cast<std::size_t>(overview.Channels()) * 2;
+  const auto channels = static_cast<std::uint64_t>(overview.Channels());
+  const std::uint64_t frameBytes = channels * sizeof(std::int16_t);
   // Whole runs per block, so each block publishes finished runs only.
   const std::uint64_t blockFrames =
       std::max<std::uint64_t>(kBlockBytes / frameBytes / overview.RunFrames(), 1) *
       overview.RunFrames();
-  std::vector<std::uint8_t> bytes(blockFrames * frameBytes);
-  std::vector<std::int16_t> samples(blockFrames * static_cast<std::uint64_t>(overview.Channels()));
+  std::vector<std::int16_t> samples(blockFrames * channels);
   for (std::uint64_t first = 0; first < overview.Frames() && !m_stop; first += blockFrames) {
     const std::uint64_t want = std::min(blockFrames, overview.Frames() - first);
-    const std::size_t got = m_reader.ReadBytes(first * frameBytes, bytes.data(), want * frameBytes);
-    const std::uint64_t frames = got / frameBytes;
-    for (std::size_t i = 0; i < frames * static_cast<std::uint64_t>(overview.Channels()); ++i) {
-      samples[i] = static_cast<std::int16_t>(GetLe16(&bytes[i * 2]));
+    std::uint64_t frames = want;
+    // A hole of a sparse file is silence the disk never stored: nothing to read.
+    if (m_reader.IsHole(first * frameBytes, want * frameBytes)) {
+      std::fill(samples.begin(), samples.end(), 0);
+    } else {
+      frames =
+          m_reader.ReadBytes(first * frameBytes, samples.data(), want * frameBytes) / frameBytes;
     }
     overview.Add(first, samples.data(), frames);
     if (frames < want) return;  // the file ended early or could not be read: show what there is

@@ -62,7 +62,7 @@ class PeakOverview {
 // read at any time. Dropping the builder stops the thread at the next block.
 class OverviewBuilder {
  public:
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kBlockBytes = std::size_t{256} << 10;  // fits the cache
 
   OverviewBuilder(SampleReader reader, std::shared_ptr<PeakOverview> overview);
   ~OverviewBuilder();

@@ -97,6 +97,14 @@ std::size_t SampleReader::ReadBytes(std::uint64_t byteOffset, void* buffer,
   return done;
 }
 
+bool SampleReader::IsHole(std::uint64_t byteOffset, std::size_t count) const {
+  const auto start = static_cast<off_t>(kWaveHeaderBytes + byteOffset);
+  const off_t data = ::lseek(m_fd, start, SEEK_DATA);
+  // ENXIO: no data after start at all; any other failure says nothing, so the bytes are read.
+  if (data < 0) return errno == ENXIO;
+  return data >= start + static_cast<off_t>(count);
+}
+
 std::vector<std::int16_t> SampleReader::Read(std::uint64_t first, std::uint64_t count) const {
   if (m_fd < 0 || first >= m_frames) return {};
   count = std::min(count, m_frames - first);

@@ -51,6 +51,9 @@ class SampleReader {
   // Raw bytes of the sample data from byteOffset (counted from the first sample); fewer at the
   // end of the file or on a failed read.
   std::size_t ReadBytes(std::uint64_t byteOffset, void* buffer, std::size_t count) const;
+  // True when these bytes of the sample data lie wholly in a hole of a sparse file: they read
+  // as zeros without the file system storing them.
+  bool IsHole(std::uint64_t byteOffset, std::size_t count) const;
 
  private:
   int m_fd = -1;

@@ -1,0 +1,300 @@
+// loop's waveform and seam, run headless with the real widgets: where the view draws samples,
+// markers and the table's bytes at several zoom levels; markers and boxes moving each other;
+// the facts line and tooltips; the seam verdict, snap and end search through the dialog; and
+// a 4 GiB file whose overview fills in while the window keeps answering.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QWheelEvent>
+#include <memory>
+
+#include "gui_support.h"
+#include "looppatch/loop_dlg.h"
+#include "looppatch/wave_view.h"
+#include "resources/loop_rc.h"
+#include "tests/sample_wave.h"
+#include "tests/scratch_dir.h"
+
+namespace {
+
+constexpr std::uint64_t kFrames = 100'000;
+constexpr std::uint64_t kClickFrame = 54'321;
+constexpr int kViewWidth = 800;
+constexpr int kViewHeight = 200;
+constexpr int kFillWaitMs = 20'000;
+
+bool IsWave(QRgb p) {
+  return qBlue(p) - qRed(p) > 30 && qBlue(p) - qGreen(p) > 30;
+}
+
+// Silence with one full-scale sample.
+std::vector<std::int16_t> OneClick(std::uint64_t frames, std::uint64_t at) {
+  std::vector<std::int16_t> s(frames, 0);
+  s[at] = 32767;
+  return s;
+}
+
+// Lets the overview's thread finish, with the event loop running as it would on a desktop.
+void WaitForOverview(const WaveView& view) {
+  QElapsedTimer clock;
+  clock.start();
+  while (view.Overview() != nullptr && !view.Overview()->Complete() &&
+         clock.elapsed() < kFillWaitMs) {
+    QTest::qWait(5);
+  }
+  ASSERT_TRUE(view.Overview() != nullptr && view.Overview()->Complete());
+}
+
+// The columns where the wave reaches highest above the middle of its lane.
+std::pair<int, int> HighestWaveColumns(const QImage& image, int laneTop, int laneBottom) {
+  for (int y = laneTop; y < laneBottom; ++y) {
+    int first = -1, last = -1;
+    for (int x = 0; x < image.width(); ++x) {
+      if (!IsWave(image.pixel(x, y))) continue;
+      if (first < 0) first = x;
+      last = x;
+    }
+    if (first >= 0) return {first, last};
+  }
+  return {-1, -1};
+}
+
+WaveView* FindWaveform(const QWidget& window) {
+  for (auto* view : window.findChildren<WaveView*>()) {
+    if (view->accessibleName() == "Waveform") return view;
+  }
+  return nullptr;
+}
+
+QLabel* FindLabelStarting(const QWidget& window, const QString& start) {
+  for (auto* label : window.findChildren<QLabel*>()) {
+    if (label->text().startsWith(start)) return label;
+  }
+  return nullptr;
+}
+
+class LoopViewTest : public testing::Test {
+ protected:
+  void SetUp() override { AfxSetResources(LoopResources()); }
+
+  std::string Save(const std::string& name, const Bytes& bytes) {
+    const std::string path = m_scratch.File(name);
+    WriteBytes(path, bytes);
+    return path;
+  }
+
+  // A view of its own, sized, showing a mono file of these samples.
+  std::unique_ptr<WaveView> View(const std::vector<std::int16_t>& samples) {
+    auto view = std::make_unique<WaveView>();
+    view->resize(kViewWidth, kViewHeight);
+    const std::string path = Save("view.wav", WaveOfSamples(1, samples));
+    view->SetFile(path, {"view.wav", kTestRate, 1, samples.size()});
+    WaitForOverview(*view);
+    return view;
+  }
+
+  // Runs a dialog with a file of these samples open, the script inside it, then Exit.
+  void WithDialog(std::uint16_t channels, const std::vector<std::int16_t>& samples,
+                  const std::function<void(CLoopDlg&, WaveView&)>& script) {
+    const std::string path = Save("loop.wav", WaveOfSamples(channels, samples));
+    CFile file;
+    CLoopDlg dialog(file);
+    RunModal(dialog, [&] {
+      m_prompts.AnswerFileDialog(path);
+      Click(dialog, "Open File");
+      WaveView* view = FindWaveform(dialog);
+      ASSERT_NE(view, nullptr);
+      WaitForOverview(*view);
+      script(dialog, *view);
+      if (dialog.isVisible()) Click(dialog, "Exit");
+    });
+  }
+
+  PromptRecorder m_prompts;
+  ScratchDir m_scratch;
+};
+
+TEST_F(LoopViewTest, AClickIsDrawnInItsColumnAtEveryZoom) {
+  auto view = View(OneClick(kFrames, kClickFrame));
+  const int laneTop = 14;
+  const int laneMiddle = laneTop + (view->LanesHeight() - laneTop) / 2;
+  // The whole file: 125 frames per column.
+  QImage image = view->grab().toImage();
+  EXPECT_EQ(
+      HighestWaveColumns(image, laneTop, laneMiddle - 5),
+      std::make_pair(static_cast<int>(kClickFrame / 125), static_cast<int>(kClickFrame / 125)));
+  // Peaks from the coarser and the finest runs, the file's own samples per column, and the
+  // samples as dots: each time centred, so in the middle column.
+  for (double frames : {20'000.0, 8000.0, 800.0, 50.0}) {
+    view->ShowAround(kClickFrame, frames);
+    image = view->grab().toImage();
+    const auto [first, last] = HighestWaveColumns(image, laneTop, laneMiddle - 5);
+    EXPECT_LE(std::abs((first + last) / 2 - kViewWidth / 2), 1) << frames << " frames in view";
+    EXPECT_LE(last - first, 6) << frames << " frames in view";
+  }
+}
+
+TEST_F(LoopViewTest, MarkersStandAtTheirPointsInTheirColoursAndTheTableBytesAreShaded) {
+  auto view = View(OneClick(kFrames, kClickFrame));
+  view->SetPoints({1000, 50'000, 99'000});
+  QImage image = view->grab().toImage();
+  const int y = view->LanesHeight() / 3;
+  for (auto [index, column] : {std::pair{0, 8}, {1, 400}, {2, 792}}) {
+    EXPECT_EQ(image.pixelColor(column, y), PointColour(index)) << "point " << index + 1;
+    EXPECT_NE(image.pixelColor(column + 2, y), PointColour(index)) << "point " << index + 1;
+  }
+  EXPECT_NE(PointColour(0), PointColour(1));
+  // Close up at the start: the first 30 samples (60 bytes of a mono file) lie under the records.
+  view->ShowAround(0, 100);  // 8 columns per frame from frame 0
+  image = view->grab().toImage();
+  EXPECT_EQ(view->TableFrames(), 30u);
+  EXPECT_EQ(image.pixelColor(100, y), QColor(0xff, 0xd8, 0x90));
+  EXPECT_EQ(image.pixelColor(238, y), QColor(0xff, 0xd8, 0x90));
+  EXPECT_EQ(image.pixelColor(250, y), QColor(Qt::white));
+}
+
+TEST_F(LoopViewTest, WheelAndDoubleClickZoomAndTheAccessibleDescriptionFollows) {
+  auto view = View(OneClick(kFrames, kClickFrame));
+  view->SetPoints({1000, 50'000});
+  EXPECT_EQ(view->accessibleDescription().toStdString(),
+            "view.wav, 0:00:00.000 to 0:00:02.267 of 0:00:02.267; loop points in view: 1 at frame "
+            "1000 (0:00:00.022), 2 at frame 50000 (0:00:01.133)");
+  const double whole = view->FramesPerPixel();
+  QWheelEvent wheel(QPointF(400, 50), view->mapToGlobal(QPointF(400, 50)), QPoint(), QPoint(0, 120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(view.get(), &wheel);
+  EXPECT_NEAR(view->FramesPerPixel(), whole / WaveView::kZoomStep, 1e-9);
+  const QPoint marker(static_cast<int>(view->ColumnOf(1000)), 50);
+  QTest::mouseDClick(view.get(), Qt::LeftButton, Qt::NoModifier, marker);
+  EXPECT_LT(view->FramesPerPixel(), 1);
+  EXPECT_NEAR(view->ColumnOf(1000), kViewWidth / 2, 1);
+  EXPECT_EQ(view->accessibleDescription().toStdString().find("2 at frame"), std::string::npos);
+  // Never closer than single samples, never wider than the file.
+  for (int i = 0; i < 50; ++i) view->ZoomIn();
+  EXPECT_DOUBLE_EQ(view->FramesPerPixel(), 1 / WaveView::kMaxPixelsPerFrame);
+  for (int i = 0; i < 100; ++i) view->ZoomOut();
+  EXPECT_DOUBLE_EQ(view->FramesPerPixel(), whole);
+}
+
+TEST_F(LoopViewTest, MarkersAndBoxesMoveEachOtherAndAClickSetsTheFocusedPoint) {
+  WithDialog(1, OneClick(kFrames, kClickFrame), [&](CLoopDlg& dialog, WaveView& view) {
+    TypeInto(dialog, "Loop point 1", "20000");
+    const int column = static_cast<int>(view.ColumnOf(20000));
+    EXPECT_EQ(view.grab().toImage().pixelColor(column, view.LanesHeight() / 3), PointColour(0));
+    // Dragging the marker 100 columns right.
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(column, 60));
+    QTest::mouseMove(&view, QPoint(column + 50, 60));
+    QTest::mouseMove(&view, QPoint(column + 100, 60));
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(column + 100, 60));
+    const std::uint64_t dropped = view.FrameAt(column + 100);
+    EXPECT_GT(dropped, 20000u);
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), QString::number(dropped));
+    // A click elsewhere with box 3 in focus sets point 3 and leaves point 1 alone.
+    FindEdit(dialog, "Loop point 3")->setFocus();
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(600, 60));
+    EXPECT_EQ(BoxText(dialog, "Loop point 3"), QString::number(view.FrameAt(600)));
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), QString::number(dropped));
+    EXPECT_TRUE(FindEdit(dialog, "Loop point 3")->hasFocus());
+    // Dragging the background scrolls instead of setting anything.
+    view.ShowAround(50'000, 10'000);
+    const double first = view.FirstFrame();
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(300, 60));
+    QTest::mouseMove(&view, QPoint(200, 60));
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(200, 60));
+    EXPECT_NEAR(view.FirstFrame(), first + 100 * view.FramesPerPixel(), 1);
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), QString::number(dropped));
+  });
+}
+
+TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
+  const std::string path = Save("tone.wav", WaveOfSamples(2, Sine(88200, 100, 2)));
+  CFile file;
+  CLoopDlg dialog(file);
+  RunModal(dialog, [&] {
+    ASSERT_NE(FindLabelStarting(dialog, "No file open"), nullptr);
+    m_prompts.AnswerFileDialog(path);
+    Click(dialog, "Open File");
+    EXPECT_NE(FindLabelStarting(dialog,
+                                "tone.wav: 44100 Hz, 2 channels, 88200 frames "
+                                "(0:00:02.000), points up to 88200"),
+              nullptr);
+    TypeInto(dialog, "Loop point 4", "66150");
+    EXPECT_EQ(FindEdit(dialog, "Loop point 4")->toolTip(), "0:00:01.500");
+    // The window grows; the template's controls stay put and the view takes the room.
+    const QRect patch = FindButton(dialog, "Patch")->geometry();
+    WaveView* view = FindWaveform(dialog);
+    const int before = view->width();
+    dialog.resize(dialog.width() + 300, dialog.height() + 100);
+    EXPECT_EQ(FindButton(dialog, "Patch")->geometry(), patch);
+    EXPECT_EQ(view->width(), before + 300);
+    Click(dialog, "Exit");
+  });
+}
+
+TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
+  WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
+    TypeInto(dialog, "Loop point 1", "1000");
+    TypeInto(dialog, "Loop point 2", "5999");
+    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
+    TypeInto(dialog, "Loop point 2", "6024");
+    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("click"));
+    // The search shows its candidate and takes it only when told.
+    m_prompts.AnswerQuestion(false);
+    Click(dialog, "Find loop end");
+    ASSERT_EQ(m_prompts.questions.size(), 1u);
+    EXPECT_NE(m_prompts.questions[0].find(" smooth."), std::string::npos) << m_prompts.questions[0];
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "6024");
+    m_prompts.AnswerQuestion(true);
+    Click(dialog, "Find loop end");
+    EXPECT_EQ((BoxText(dialog, "Loop point 2").toInt() + 1 - 1000) % 100, 0);
+    // Z in box 3: the sine rises through zero every 100 frames from frame 0.
+    TypeInto(dialog, "Loop point 3", "7030");
+    QTest::keyClick(FindEdit(dialog, "Loop point 3"), Qt::Key_Z);
+    EXPECT_EQ(BoxText(dialog, "Loop point 3"), "7000");
+    // The selectors choose other points: B = 3 ends a seamless loop from 1000 at 6999.
+    TypeInto(dialog, "Loop point 3", "6999");
+    for (auto* box : dialog.findChildren<QComboBox*>()) {
+      if (box->accessibleName() == "Loop end B") box->setCurrentIndex(2);
+    }
+    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
+  });
+}
+
+// The overview of a 4 GiB file reads 4 GiB: the window answers all the while, shows what is
+// known so far, and holds only the fixed-size overview.
+TEST_F(LoopViewTest, AFourGibibyteFileFillsInWithoutBlockingAndInLittleMemory) {
+  Bytes header = WaveOfSamples(2, {});
+  PutLe32(&header[kDataSizeOffset], UINT32_MAX - 64);
+  const std::string path = Save("huge.wav", header);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(std::uint64_t{1} << 32)), 0);
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  CFile file;
+  CLoopDlg dialog(file);
+  RunModal(dialog, [&] {
+    m_prompts.AnswerFileDialog(path);
+    QElapsedTimer clock;
+    clock.start();
+    Click(dialog, "Open File");
+    WaveView* view = FindWaveform(dialog);
+    ASSERT_NE(view, nullptr);
+    ASSERT_NE(view->Overview(), nullptr);
+    EXPECT_FALSE(view->Overview()->Complete());  // Open came back before the overview was done
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(1);
+    WaitForOverview(*view);
+    EXPECT_GT(ticks, 3);  // the event loop kept running while the file was read
+    EXPECT_EQ(view->Overview()->Frames(), (UINT32_MAX - 64) / 4);
+    Click(dialog, "Exit");
+  });
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes";
+}
+
+}  // namespace
