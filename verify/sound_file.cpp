@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include "verify/verifier.h"
 
@@ -190,11 +191,16 @@ SoundFile::SoundFile(const std::string& path) : m_path(path) {
   m_channels = info.channels;
   if (!m_stream) m_frames = info.frames;
   m_quietDecoder = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+  // A constructor that throws runs no destructor: the file is closed here first.
+  const auto refuse = [&](const std::string& reason) {
+    sf_close(std::exchange(m_file, nullptr));
+    Fail(path, reason);
+  };
   if (m_sampleRate > kMaxSampleRate) {
-    Fail(path, "sample rate " + std::to_string(m_sampleRate) + " Hz is above " +
-                   std::to_string(kMaxSampleRate) + " Hz: the header is damaged");
+    refuse("sample rate " + std::to_string(m_sampleRate) + " Hz is above " +
+           std::to_string(kMaxSampleRate) + " Hz: the header is damaged");
   }
-  if (m_channels < 1) Fail(path, "the header names no channel");
+  if (m_channels < 1) refuse("the header names no channel");
   // Integer samples are scaled to [-1, 1) exactly; float files are read as they are.
   sf_command(m_file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
 }
