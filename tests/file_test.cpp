@@ -342,26 +342,37 @@ TEST_P(ReplacementFileTest, WhateverHasTheNameIsReplacedButAFolder) {
   EXPECT_EQ(NamesIn(m_dir.Path()), (Names{"a.wav", "fifo.wav", "folder.wav", "link.wav"}));
 }
 
+// Starts a child that runs setup and then waits to be killed; returns once setup has succeeded
+// (the child's pid), or -1 when it failed.
+pid_t StartWaitingChild(const std::function<bool()>& setup) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t child = StartChild([&] {
+    if (!setup() || ::write(ready[1], "r", 1) != 1) return kChildSetupFailed;
+    ::pause();
+    return 0;
+  });
+  ::close(ready[1]);
+  char byte = 0;
+  const bool set = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  if (set) return child;
+  WaitForChild(child);
+  return -1;
+}
+
 // A child that makes the new file, writes into it, tells the parent so and waits to be killed.
 // For the named kind, the hidden file is in the folder while it waits.
 TEST_P(ReplacementFileTest, ASignalThatEndsTheProgramLeavesNothingBehind) {
   for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
     SCOPED_TRACE(::strsignal(signal));
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = StartChild([&] {
+    ReplacementFile file;
+    const pid_t child = StartWaitingChild([&] {
       const rlimit noCore{0, 0};
       ::setrlimit(RLIMIT_CORE, &noCore);  // SIGQUIT would dump one
-      ReplacementFile file;
-      if (Create(file, m_path) != 0 || file.Write("new", 3) != 0) return kChildSetupFailed;
-      if (::write(ready[1], "r", 1) != 1) return kChildSetupFailed;
-      ::pause();
-      return 0;
+      return Create(file, m_path) == 0 && file.Write("new", 3) == 0;
     });
-    ::close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ::close(ready[0]);
+    ASSERT_GT(child, 0);
     if (GetParam()) {
       EXPECT_EQ(NamesIn(m_dir.Path()).size(), 2u);  // the hidden file is there
     }
@@ -379,19 +390,12 @@ TEST_F(FileTest, HiddenFilesOfKilledRunsAreRemovedButNotThoseOfLiveOnes) {
   const pid_t gone = StartChild([] { return 0; });
   WaitForChild(gone);
   const std::string dead = ".a.wav." + std::to_string(gone) + ".abcdefgh";
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t writer = StartChild([&] {
-    ReplacementFile file;
+  ReplacementFile file;
+  const pid_t writer = StartWaitingChild([&] {
     file.UseNamedFileOnly(true);
-    if (file.Create(m_path) != 0 || ::write(ready[1], "r", 1) != 1) return kChildSetupFailed;
-    ::pause();
-    return 0;
+    return file.Create(m_path) == 0;
   });
-  ::close(ready[1]);
-  char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ::close(ready[0]);
+  ASSERT_GT(writer, 0);
   const Names live = NamesIn(m_dir.Path());
   WriteBytes(m_dir.File(dead), {9});
   // A dead pid, but a lock someone holds: a writer in another pid namespace, say.
