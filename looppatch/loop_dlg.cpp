@@ -30,7 +30,7 @@ constexpr int kRowHeight = 26;
 constexpr int kWaveMinHeight = 120;
 constexpr int kWaveStartHeight = 200;
 constexpr int kSeamWidth = 220;
-constexpr int kStartWidth = 760;
+constexpr int kStartWidth = 840;                // room for the row of commands
 constexpr char kLabelProperty[] = "loopLabel";  // a selector's label, for the layout
 constexpr int kSelectorWidth = 56;
 constexpr int kButtonWidth = 110;
@@ -39,6 +39,12 @@ constexpr std::uint64_t kSearchMs = 10;
 constexpr std::uint64_t kMsPerSecond = 1000;
 // A snap looks for a crossing this far on each side of the point.
 constexpr std::uint64_t kSnapMs = 50;
+
+constexpr char kPlayTip[] =
+    "Play from the point in focus, or from the left edge of the view, to the end (Space)";
+constexpr char kLoopTip[] = "Play loop start A to loop end B again and again (L)";
+constexpr char kStopTip[] = "Stop playing (Space or Esc)";
+constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
 
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
@@ -94,9 +100,20 @@ void CLoopDlg::BuildViews() {
   m_findEnd = command("Find loop end", "Search around B for the end that joins A best");
   connect(m_snap, &QPushButton::clicked, this, [this] { OnSnapToZero(); });
   connect(m_findEnd, &QPushButton::clicked, this, [this] { OnFindLoopEnd(); });
+  m_play = command("Play", kPlayTip);
+  m_loop = command("Loop A to B", kLoopTip);
+  m_stop = command("Stop", kStopTip);
+  connect(m_play, &QPushButton::clicked, this, [this] { OnPlay(); });
+  connect(m_loop, &QPushButton::clicked, this, [this] { OnLoop(); });
+  connect(m_stop, &QPushButton::clicked, this, [this] { m_player.Stop(); });
+  m_player.onCursor = [this](std::optional<std::uint64_t> frame) {
+    m_waveView->SetPlayCursor(frame);
+  };
+  m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
   m_seamScore = new QLabel(this);
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
+  ShowPlayCommands();
   m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) { SetPointBox(i, frame); };
   m_waveView->onClicked = [this](std::uint64_t frame) {
     if (const auto point = FocusedPoint()) SetPointBox(*point, frame);
@@ -130,6 +147,11 @@ void CLoopDlg::resizeEvent(QResizeEvent* event) {
   for (QWidget* widget : std::initializer_list<QWidget*>{m_snap, m_findEnd}) {
     widget->setGeometry(x, y, kButtonWidth, kRowHeight);
     x += kButtonWidth + kGap;
+  }
+  for (QWidget* widget : std::initializer_list<QWidget*>{m_play, m_loop, m_stop}) {
+    const int buttonWidth = widget->sizeHint().width();
+    widget->setGeometry(x, y, buttonWidth, kRowHeight);
+    x += buttonWidth + kGap;
   }
   y += kRowHeight + kGap;
   const int viewHeight = std::max(0, height() - y - kGap);
@@ -170,19 +192,75 @@ bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
   }
   // The boxes take digits only, so these keys are free to be commands.
   const int key = static_cast<QKeyEvent*>(event)->key();
-  const bool command = key == Qt::Key_Z || key == Qt::Key_Plus || key == Qt::Key_Minus;
+  const bool command = key == Qt::Key_Z || key == Qt::Key_Plus || key == Qt::Key_Minus ||
+                       key == Qt::Key_Space || key == Qt::Key_L;
   if (!command) return CMainDialog::eventFilter(watched, event);
   if (event->type() == QEvent::KeyPress) {
     if (key == Qt::Key_Z) OnSnapToZero();
     if (key == Qt::Key_Plus) m_waveView->ZoomIn();
     if (key == Qt::Key_Minus) m_waveView->ZoomOut();
+    if (key == Qt::Key_Space) OnPlayKey();
+    if (key == Qt::Key_L && m_loop->isEnabled()) OnLoop();
   }
   event->accept();
   return true;
 }
 
+// Esc stops playing first; with nothing playing it is Exit, as ever.
+void CLoopDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+      m_player.Playing()) {
+    m_player.Stop();
+    event->accept();
+    return;
+  }
+  CMainDialog::keyPressEvent(event);
+}
+
+// Without an output the play commands are off, and say why.
+void CLoopDlg::ShowPlayCommands() {
+  const bool available = m_player.Available();
+  if (!available) m_player.Stop();
+  const std::pair<QPushButton*, const char*> commands[] = {
+      {m_play, kPlayTip}, {m_loop, kLoopTip}, {m_stop, kStopTip}};
+  for (const auto& [button, tip] : commands) {
+    button->setEnabled(available);
+    button->setToolTip(available ? tip : kNoOutputText);
+  }
+}
+
+// Space stops what plays, or else plays from the point in focus.
+void CLoopDlg::OnPlayKey() {
+  if (m_player.Playing()) {
+    m_player.Stop();
+  } else if (m_play->isEnabled()) {
+    OnPlay();
+  }
+}
+
+void CLoopDlg::OnPlay() {
+  if (!m_samples.IsOpen()) return;
+  std::uint64_t from = static_cast<std::uint64_t>(m_waveView->FirstFrame());
+  if (const auto point = FocusedPoint()) {
+    const int value = PointsInBoxes()[*point];
+    if (value < 0) return;
+    from = static_cast<std::uint64_t>(value);
+  }
+  if (from >= m_facts.frames) return;
+  if (!m_player.PlayFrom(m_waveFile.GetFilePath(), m_facts, from)) AfxMessageBox(kCannotPlayText);
+}
+
+// A to B as the seam shows it: B is the last frame played before the jump back to A.
+void CLoopDlg::OnLoop() {
+  const auto loop = LoopRange();
+  if (loop && !m_player.Loop(m_waveFile.GetFilePath(), m_facts, loop->first, loop->second)) {
+    AfxMessageBox(kCannotPlayText);
+  }
+}
+
 // After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.
 void CLoopDlg::ShowFile() {
+  m_player.Stop();  // what played was the file shown until now
   m_facts = WaveFacts{};
   m_samples = SampleReader();
   if (FileLoaded()) {
@@ -213,19 +291,27 @@ std::optional<std::size_t> CLoopDlg::SelectedPoint(const QComboBox* selector) co
   return static_cast<std::size_t>(index);
 }
 
-void CLoopDlg::ShowSeam() {
+// A..B when A and B name a loop of the shown file: A before B, B (the last frame played) a
+// frame of the file.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() const {
   const LoopPoints points = PointsInBoxes();
   const auto a = SelectedPoint(m_loopStart);
   const auto b = SelectedPoint(m_loopEnd);
-  const bool usable = m_samples.IsOpen() && a && b && points[*a] >= 0 && points[*b] > points[*a] &&
-                      static_cast<std::uint64_t>(points[*b]) < m_facts.frames;
-  if (!usable) {
+  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] <= points[*a] ||
+      static_cast<std::uint64_t>(points[*b]) >= m_facts.frames) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<std::uint64_t>(points[*a]), static_cast<std::uint64_t>(points[*b])};
+}
+
+void CLoopDlg::ShowSeam() {
+  const auto loop = LoopRange();
+  if (!loop) {
     m_seamView->SetFrames({}, 1, 0);
     m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");
     return;
   }
-  const auto start = static_cast<std::uint64_t>(points[*a]);
-  const auto end = static_cast<std::uint64_t>(points[*b]);
+  const auto [start, end] = *loop;
   std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
   const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
   m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
@@ -387,6 +473,7 @@ void CLoopDlg::OnPatch() {
     if (!m_waveFile.IsOpen()) m_loadedLength = 0;
     return;
   }
+  m_player.Stop();
   AfxMessageBox(kPatchedText, MB_ICONINFORMATION);
   CDialog::OnCancel();  // not OnExit: the file is closed already
 }
@@ -394,6 +481,7 @@ void CLoopDlg::OnPatch() {
 // Whatever Patch wrote has been flushed, so a close that fails here has nothing to lose and
 // must not keep the user from leaving.
 void CLoopDlg::OnExit() {
+  m_player.Stop();
   m_waveFile.Abort();
   EndDialog(IDCANCEL);
 }
