@@ -45,6 +45,7 @@ constexpr char kPlayTip[] =
 constexpr char kLoopTip[] = "Play loop start A to loop end B again and again (L)";
 constexpr char kStopTip[] = "Stop playing (Space or Esc)";
 constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
+constexpr char kOutputFailedText[] = "Playing stopped: the sound output failed.";
 
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
@@ -110,6 +111,7 @@ void CLoopDlg::BuildViews() {
     m_waveView->SetPlayCursor(frame);
   };
   m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
+  m_player.onFailed = [this] { AfxMessageBox(kOutputFailedText); };
   m_seamScore = new QLabel(this);
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);

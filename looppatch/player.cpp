@@ -72,9 +72,15 @@ bool Player::Start(const std::string& path, const WaveFacts& facts, bool loop, s
   m_rate = facts.sampleRate;
   m_source = std::move(source);
   m_sink = std::move(sink);
-  // An output that fails (the sound server gone) stops the sink: playing is over.
+  // An output that fails (the sound server gone) stops the sink: playing is over, and the
+  // user is told, since the sound stopped without being asked to.
   connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-    if (state == QAudio::StoppedState) QTimer::singleShot(0, this, [this] { Stop(); });
+    if (state != QAudio::StoppedState) return;
+    const bool failed = m_sink->error() != QAudio::NoError;
+    QTimer::singleShot(0, this, [this, failed] {
+      Stop();
+      if (failed && onFailed) onFailed();
+    });
   });
   m_cursorTimer.start(kCursorMs);
   Tick();

@@ -67,6 +67,8 @@ class Player : public QObject {
   // Called while playing with the frame being heard, and with nothing once playing stops
   // (Stop, the end of the file, or an output that failed).
   std::function<void(std::optional<std::uint64_t>)> onCursor;
+  // Called after playing stopped because the output failed.
+  std::function<void()> onFailed;
   // Called when the default output comes or goes.
   std::function<void()> onAvailabilityChanged;
 

@@ -23,6 +23,7 @@
 
 #include "gui_support.h"
 #include "looppatch/loop_dlg.h"
+#include "looppatch/play_stream.h"
 #include "looppatch/player.h"
 #include "looppatch/wave_samples.h"
 #include "looppatch/wave_view.h"
@@ -133,7 +134,8 @@ class SoundServer {
       ::usleep(kPollMs * 1000);
     }
   }
-  ~SoundServer() { End(m_pid); }
+  ~SoundServer() { Kill(); }
+  void Kill() { End(m_pid); }
   SoundServer(const SoundServer&) = delete;
   SoundServer& operator=(const SoundServer&) = delete;
 
@@ -230,7 +232,8 @@ class LoopAuditionTest : public testing::Test {
   }
 
   // Runs a dialog with the noise file open, the script inside it; Exit if it is still open.
-  void WithDialog(const std::function<void(CLoopDlg&, WaveView&)>& script) {
+  void WithDialog(const std::function<void(CLoopDlg&, WaveView&)>& script,
+                  const std::string& path = {}) {
     CFile file;
     CLoopDlg dialog(file);
     // Sound takes its time to come round: a watchdog of the suite's own instead of RunModal's.
@@ -243,7 +246,7 @@ class LoopAuditionTest : public testing::Test {
     watchdog.start(kDialogWatchdogMs);
     QTimer::singleShot(0, [&] {
       ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog, kWaitMs));
-      m_prompts.AnswerFileDialog(m_path);
+      m_prompts.AnswerFileDialog(path.empty() ? m_path : path);
       Click(dialog, "Open File");
       // The view by the name a screen reader gives it.
       WaveView* view = nullptr;
@@ -335,6 +338,47 @@ TEST_F(LoopAuditionTest, SpacePlaysFromThePointInFocusToTheEndAndSpaceOrEscStops
   });
 }
 
+// An output that refuses the file's rate is said so; nothing plays and nothing pretends to.
+TEST_F(LoopAuditionTest, AFileTheOutputRefusesIsReportedAndNothingPlays) {
+  const std::string path = m_scratch.File("fast.wav");
+  WriteBytes(path, WaveOfSamples(kChannels, NoiseSamples(), 4'000'000));
+  WithDialog(
+      [&](CLoopDlg& dialog, WaveView& view) {
+        TypeInto(dialog, "Loop point 1", "20000");
+        TypeInto(dialog, "Loop point 2", "30000");
+        Click(dialog, "Loop A to B");
+        EXPECT_FALSE(view.PlayCursor());
+        ASSERT_EQ(m_prompts.messages.size(), 1u);
+        EXPECT_EQ(m_prompts.messages[0], "The sound output refused to play this file.");
+      },
+      path);
+}
+
+// The server dies while a loop plays (the last test of the suite: its server is gone after
+// it): playing ends, the cursor goes and the user is told; playing again is refused, not
+// pretended.
+TEST_F(LoopAuditionTest, TheServerDyingWhilePlayingEndsPlayingAndSaysSo) {
+  WithDialog([&](CLoopDlg& dialog, WaveView& view) {
+    TypeInto(dialog, "Loop point 1", "20000");
+    TypeInto(dialog, "Loop point 2", "30000");
+    Click(dialog, "Loop A to B");
+    ASSERT_TRUE(view.PlayCursor());
+    s_server->Kill();
+    EXPECT_TRUE(WaitFor([&] { return !view.PlayCursor(); }));
+    EXPECT_TRUE(WaitFor([&] { return !m_prompts.messages.empty(); }));
+    EXPECT_EQ(m_prompts.messages, Messages{"Playing stopped: the sound output failed."});
+    // Qt may still list the output it lost: then Play is refused with a reason.
+    m_prompts.messages.clear();
+    if (FindButton(dialog, "Play")->isEnabled()) {
+      Click(dialog, "Play");
+      EXPECT_EQ(m_prompts.messages, Messages{"The sound output refused to play this file."});
+    } else {
+      EXPECT_EQ(FindButton(dialog, "Play")->toolTip(), kNoOutputText);
+    }
+    EXPECT_FALSE(view.PlayCursor());
+  });
+}
+
 // Without a sound server there is no output: the play commands are off and say why; the
 // template's controls are as ever. Run in a process of its own, since Qt looks for the server
 // once per process.
@@ -380,6 +424,69 @@ TEST(LoopAuditionCursor, ThePlayCursorIsDrawnAtTheFrameHeard) {
   view.SetPlayCursor(std::nullopt);
   image = view.grab().toImage();
   EXPECT_EQ(image.pixelColor(300, view.LanesHeight() / 3), QColor(Qt::white));
+}
+
+// What the output is fed, without an output: frames as stored, whole frames only, a loop
+// wrapping inside one read or across reads of any size, and the frame heard after so many.
+TEST(LoopAuditionStream, ALoopWrapsInAnyReadAndAPassEndsAtTheLastFrame) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("ramp.wav");
+  std::vector<std::int16_t> ramp(2 * 100);
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(i - 100);
+  WriteBytes(path, WaveOfSamples(2, ramp));
+  SampleReader reader;
+  ASSERT_TRUE(reader.Open(path, 2, 100));
+
+  PlayStream loop = PlayStream::Loop(reader, 10, 12);  // 3 frames, 12 bytes a pass
+  ASSERT_TRUE(loop.Valid());
+  std::vector<std::int16_t> heard;
+  for (std::size_t ask : {6u, 4u, 17u, 3u, 40u}) {  // 6 and 17 are no whole number of frames
+    std::vector<std::int16_t> block(ask / 2 + 1);
+    const std::size_t n = loop.Read(block.data(), ask);
+    EXPECT_EQ(n, ask / 4 * 4) << ask;
+    heard.insert(heard.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n / 2));
+  }
+  std::vector<std::int16_t> expected;
+  while (expected.size() < heard.size()) {
+    for (std::int16_t v = -80; v < -74; ++v) expected.push_back(v);  // frames 10..12
+  }
+  expected.resize(heard.size());
+  EXPECT_EQ(heard, expected);
+  EXPECT_FALSE(loop.Done());
+  EXPECT_EQ(loop.FrameAfter(0), 10u);
+  EXPECT_EQ(loop.FrameAfter(3 * 1000 + 2), 12u);
+
+  PlayStream pass = PlayStream::From(reader, 97);
+  EXPECT_EQ(pass.RemainingBytes(), 12u);
+  std::vector<std::int16_t> tail(20);
+  EXPECT_EQ(pass.Read(tail.data(), 40), 12u);
+  EXPECT_EQ(std::vector<std::int16_t>(tail.begin(), tail.begin() + 6),
+            (std::vector<std::int16_t>{94, 95, 96, 97, 98, 99}));
+  EXPECT_TRUE(pass.Done());
+  EXPECT_EQ(pass.Read(tail.data(), 40), 0u);
+  EXPECT_EQ(pass.FrameAfter(2), 99u);
+  EXPECT_FALSE(pass.FrameAfter(3));
+  // Nothing to play: a start after the end, a point past the samples.
+  EXPECT_FALSE(PlayStream::Loop(reader, 12, 10).Valid());
+  EXPECT_FALSE(PlayStream::Loop(reader, 10, 100).Valid());
+  EXPECT_FALSE(PlayStream::From(reader, 100).Valid());
+}
+
+// A file shorter than its header says (cut while it plays): the stream gives what is there
+// and ends, where the samples end, instead of playing zeros or spinning.
+TEST(LoopAuditionStream, AFileCutShortEndsThePlayWhereItsSamplesEnd) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("cut.wav");
+  WriteBytes(path, WaveOfSamples(1, std::vector<std::int16_t>(1000, 7)));
+  SampleReader reader;
+  ASSERT_TRUE(reader.Open(path, 1, 1000));
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kWaveHeaderBytes + 2 * 600 + 1)), 0);
+  PlayStream loop = PlayStream::Loop(reader, 500, 900);
+  std::vector<std::int16_t> block(1000);
+  EXPECT_EQ(loop.Read(block.data(), 2000), 2u * 100);
+  EXPECT_TRUE(loop.Done());
+  EXPECT_EQ(loop.Delivered(), 100u);
+  EXPECT_EQ(loop.Read(block.data(), 2000), 0u);
 }
 
 }  // namespace
