@@ -158,18 +158,10 @@ constexpr char kNoOwnLoopsText[] = "The file has no loops or cue points to take 
 // The points --keep-loops stores in the copy, and what it tells about them once the copy is
 // made. A source that cannot be read takes none, and the copy itself then says why.
 LoopPoints OwnPointsOf(const std::string& source, std::string& told) {
-  CFile file;
-  if (!file.Open(source, CFile::modeRead | CFile::shareDenyNone)) return {};
-  const std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
-  const WaveLoops own = ReadWaveLoops(file);
-  if (!samples) return {};
-  if (own.Empty()) {
-    told = kNoOwnLoopsText;
-    return {};
-  }
-  const TakenOver taken = TakeOverPoints(own, samples->channels, samples->frames);
-  told = LeftOverText(taken);
-  return taken.points;
+  const std::optional<OwnPointsPlan> plan = PlanOwnPoints(source);
+  if (!plan) return {};
+  told = plan->own.Empty() ? kNoOwnLoopsText : LeftOverText(plan->taken);
+  return plan->taken.points;
 }
 
 int PlainCopy(const std::string& source, const std::string& destination, bool keepLoops,

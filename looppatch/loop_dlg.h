@@ -63,6 +63,7 @@ class CLoopDlg : public CMainDialog {
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
   void OfferPlainCopy(const std::string& path);
+  bool AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table);
   void ShowTable(const LoopTable& table);
   void Unload();
 

@@ -116,7 +116,7 @@ std::string CueLine(const WaveLoops& own) {
 
 std::string OwnLoopsText(const WaveLoops& own) {
   std::vector<std::string> parts;
-  if (!own.loops.empty()) parts.push_back("own loops " + Joined(LoopItems(own), ", "));
+  if (!own.loops.empty()) parts.push_back("loops " + Joined(LoopItems(own), ", "));
   if (!own.cues.empty()) parts.push_back("cue points " + Joined(CueItems(own), ", "));
   return Joined(parts, "; ");
 }
@@ -145,6 +145,18 @@ TakenOver TakeOverPoints(const WaveLoops& own, int channels, std::uint64_t frame
     taken.leftOver.push_back(point.name + why);
   }
   return taken;
+}
+
+std::optional<OwnPointsPlan> PlanOwnPoints(const std::string& source) {
+  CFile file;
+  // Only read, so a dialog holding the file does not keep it out.
+  if (!file.Open(source, CFile::modeRead | CFile::shareDenyNone)) return std::nullopt;
+  const std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
+  if (!samples) return std::nullopt;
+  OwnPointsPlan plan;
+  plan.own = ReadWaveLoops(file);
+  plan.taken = TakeOverPoints(plan.own, samples->channels, samples->frames);
+  return plan;
 }
 
 std::string LeftOverText(const TakenOver& taken) {

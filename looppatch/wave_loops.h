@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ WaveLoops ReadWaveLoops(CFile& file);
 // file has none.
 std::string SmplLine(const WaveLoops& own);
 std::string CueLine(const WaveLoops& own);
-// For the window: "own loops 100-199, 300-399; cue points 5, 10", or "" when there are none.
+// For the window: "loops 100-199, 300-399; cue points 5, 10", or "" when there are none.
 std::string OwnLoopsText(const WaveLoops& own);
 
 // The loop points a plain copy takes over: each loop's start, then its end, then the cue
@@ -48,6 +49,15 @@ struct TakenOver {
   std::vector<std::string> leftOver;
 };
 TakenOver TakeOverPoints(const WaveLoops& own, int channels, std::uint64_t frames);
+
+// A plain copy's view of its source's own points: what the file has, and what the copy takes
+// over. Nothing when the source cannot be opened or can have no plain copy; a read that fails
+// throws CFileException.
+struct OwnPointsPlan {
+  WaveLoops own;
+  TakenOver taken;
+};
+std::optional<OwnPointsPlan> PlanOwnPoints(const std::string& source);
 
 // "Not taken over: loop 6 start 1200 (past the end), cue point 2 0 (...)", or "" when all were.
 std::string LeftOverText(const TakenOver& taken);
