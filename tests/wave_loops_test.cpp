@@ -4,13 +4,12 @@
 #include "looppatch/wave_loops.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "looppatch/plain_copy.h"
+#include "tests/instrument_wave.h"
 #include "tests/riff_builder.h"
 #include "tests/scratch_dir.h"
 
@@ -158,23 +157,9 @@ TEST_F(WaveLoopsTest, PointsAreTakenStartThenEndThenCuesAndTheRestAreNamed) {
 // copy's table, and the copy holds every other sample of the source as it was.
 TEST_F(WaveLoopsTest, AnInstrumentChunkFromLibsndfileBecomesTheCopysTable) {
   const std::string path = m_dir.File("instrument.wav");
-  SF_INFO info{};
-  info.samplerate = 44100;
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* sound = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(sound, nullptr) << sf_strerror(nullptr);
-  SF_INSTRUMENT instrument{};
-  instrument.basenote = 60;
-  instrument.loop_count = 2;
-  instrument.loops[0] = {SF_LOOP_FORWARD, 1000, 3000, 0};
-  instrument.loops[1] = {SF_LOOP_FORWARD, 4000, 4500, 0};
-  ASSERT_EQ(sf_command(sound, SFC_SET_INSTRUMENT, &instrument, sizeof instrument), SF_TRUE);
   std::vector<short> samples(2 * 5000);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>(i * 13);
-  ASSERT_EQ(sf_write_short(sound, samples.data(), static_cast<sf_count_t>(samples.size())),
-            static_cast<sf_count_t>(samples.size()));
-  sf_close(sound);
+  ASSERT_TRUE(WriteInstrumentWave(path, 2, samples, {{1000, 3000}, {4000, 4500}}));
 
   const std::optional<OwnPointsPlan> plan = PlanOwnPoints(path);
   ASSERT_TRUE(plan.has_value());
