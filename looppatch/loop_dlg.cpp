@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QResizeEvent>
+#include <QShortcut>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
@@ -98,7 +100,18 @@ void CLoopDlg::BuildViews() {
   m_seamScore = new QLabel(this);
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
-  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) { SetPointBox(i, frame); };
+  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) {
+    m_lastPoint = i;
+    SetPointBox(i, frame);
+  };
+  // Outside the boxes (which take these keys themselves) the keys still reach the commands,
+  // so Z snaps the point last worked on while the selectors or buttons have the focus.
+  const auto key = [this](Qt::Key k, const std::function<void()>& run) {
+    connect(new QShortcut(QKeySequence(k), this), &QShortcut::activated, this, run);
+  };
+  key(Qt::Key_Z, [this] { OnSnapToZero(); });
+  key(Qt::Key_Plus, [this] { m_waveView->ZoomIn(); });
+  key(Qt::Key_Minus, [this] { m_waveView->ZoomOut(); });
   m_waveView->onClicked = [this](std::uint64_t frame) {
     if (const auto point = FocusedPoint()) SetPointBox(*point, frame);
   };
@@ -166,6 +179,11 @@ void CLoopDlg::SetPointBox(std::size_t index, std::uint64_t frame) {
 }
 
 bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+      if (watched == PointBox(i)) m_lastPoint = i;
+    }
+  }
   if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
     return CMainDialog::eventFilter(watched, event);
   }
@@ -246,7 +264,7 @@ void CLoopDlg::ShowSeam() {
 }
 
 void CLoopDlg::OnSnapToZero() {
-  const auto point = FocusedPoint();
+  const auto point = FocusedPoint() ? FocusedPoint() : m_lastPoint;
   if (!point || !m_samples.IsOpen()) return;
   const int value = PointsInBoxes()[*point];
   if (value < 0) return;

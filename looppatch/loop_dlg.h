@@ -81,4 +81,7 @@ class CLoopDlg : public CMainDialog {
   QPushButton* m_snap = nullptr;
   QPushButton* m_findEnd = nullptr;
   QSize m_templateSize;
+  // The point whose box last had the focus or whose marker was last dragged: the one Z snaps
+  // while no box has the focus.
+  std::optional<std::size_t> m_lastPoint;
 };
