@@ -200,25 +200,6 @@ TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
   ExpectRefusal({"--plain-copy", source, "/dev/null"}, "The copy can only replace a regular file");
 }
 
-// A smpl chunk's body with these loops (start, last frame played), and a cue chunk's with
-// points at these frames.
-Bytes SmplBody(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& loops) {
-  Bytes body(36 + 24 * loops.size(), 0);
-  PutLe32(&body[28], static_cast<std::uint32_t>(loops.size()));
-  for (std::size_t i = 0; i < loops.size(); ++i) {
-    PutLe32(&body[36 + 24 * i + 8], loops[i].first);
-    PutLe32(&body[36 + 24 * i + 12], loops[i].second);
-  }
-  return body;
-}
-
-Bytes CueBody(const std::vector<std::uint32_t>& frames) {
-  Bytes body(4 + 24 * frames.size(), 0);
-  PutLe32(&body[0], static_cast<std::uint32_t>(frames.size()));
-  for (std::size_t i = 0; i < frames.size(); ++i) PutLe32(&body[4 + 24 * i + 20], frames[i]);
-  return body;
-}
-
 TEST_F(LoopCliTest, ShowListsTheFilesOwnLoopsAndCuePointsWhereItHasThem) {
   // An editor's chunks behind the samples of a file loop can patch.
   Bytes canonical = Wave(1, {2000});

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "tests/scratch_dir.h"
 #include "wave/wave_header.h"
@@ -62,3 +64,34 @@ class RiffBuilder {
  private:
   Bytes m_bytes;
 };
+
+// A smpl chunk's body holding these loops (first frame, last frame played), its count field
+// saying `count` (by default as many as there are).
+inline Bytes SmplBody(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& loops,
+                      std::int64_t count = -1) {
+  Bytes body(36 + 24 * loops.size(), 0);
+  PutLe32(&body[8], 22675);  // sample period in ns at 44100 Hz
+  PutLe32(&body[12], 60);    // unity note
+  PutLe32(&body[28], static_cast<std::uint32_t>(count < 0 ? loops.size() : count));
+  for (std::size_t i = 0; i < loops.size(); ++i) {
+    std::uint8_t* loop = &body[36 + 24 * i];
+    PutLe32(loop, static_cast<std::uint32_t>(i));  // cue point id
+    PutLe32(loop + 8, loops[i].first);
+    PutLe32(loop + 12, loops[i].second);
+  }
+  return body;
+}
+
+// A cue chunk's body with points at these frames of the data chunk.
+inline Bytes CueBody(const std::vector<std::uint32_t>& frames, std::int64_t count = -1) {
+  Bytes body(4 + 24 * frames.size(), 0);
+  PutLe32(&body[0], static_cast<std::uint32_t>(count < 0 ? frames.size() : count));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    std::uint8_t* point = &body[4 + 24 * i];
+    PutLe32(point, static_cast<std::uint32_t>(i + 1));
+    PutLe32(point + 4, frames[i]);  // the place in play order: the same without a playlist
+    PutChunkId(point + 8, "data");
+    PutLe32(point + 20, frames[i]);
+  }
+  return body;
+}

@@ -15,36 +15,6 @@
 
 namespace {
 
-// A smpl chunk's body holding these loops, its count field saying `count` (by default as
-// many as there are).
-Bytes SmplBody(const std::vector<SampleLoop>& loops, std::int64_t count = -1) {
-  Bytes body(36 + 24 * loops.size(), 0);
-  PutLe32(&body[8], 22675);  // sample period in ns at 44100 Hz
-  PutLe32(&body[12], 60);    // unity note
-  PutLe32(&body[28], static_cast<std::uint32_t>(count < 0 ? loops.size() : count));
-  for (std::size_t i = 0; i < loops.size(); ++i) {
-    std::uint8_t* loop = &body[36 + 24 * i];
-    PutLe32(loop, static_cast<std::uint32_t>(i));  // cue point id
-    PutLe32(loop + 8, loops[i].start);
-    PutLe32(loop + 12, loops[i].end);
-  }
-  return body;
-}
-
-// A cue chunk's body with points at these frames of the data chunk.
-Bytes CueBody(const std::vector<std::uint32_t>& frames, std::int64_t count = -1) {
-  Bytes body(4 + 24 * frames.size(), 0);
-  PutLe32(&body[0], static_cast<std::uint32_t>(count < 0 ? frames.size() : count));
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    std::uint8_t* point = &body[4 + 24 * i];
-    PutLe32(point, static_cast<std::uint32_t>(i + 1));
-    PutLe32(point + 4, frames[i]);  // the place in play order: the same without a playlist
-    PutChunkId(point + 8, "data");
-    PutLe32(point + 20, frames[i]);
-  }
-  return body;
-}
-
 Bytes Audio(std::size_t bytes) {
   return Bytes(bytes, 0x11);
 }
@@ -122,7 +92,7 @@ TEST_F(WaveLoopsTest, CountsLargerThanTheChunkAreCutToWhatItHolds) {
   EXPECT_TRUE(LoopsOf(stub).Empty());
 
   // Real counts are bounded too: a chunk of 3000 loops yields the first kMostOwnLoops.
-  std::vector<SampleLoop> many(3000, SampleLoop{1, 2});
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> many(3000, {1, 2});
   const WaveLoops bounded =
       LoopsOf(RiffBuilder().Fmt(1, 1, 16).Chunk("smpl", SmplBody(many)).Done());
   EXPECT_EQ(bounded.loops.size(), kMostOwnLoops);
