@@ -4,12 +4,15 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QResizeEvent>
+#include <QShortcut>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
 
 #include "looppatch/loop_app.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/wave_loops.h"
 #include "platform/data_exchange.h"
 #include "platform/prompts.h"
 #include "resources/loop_rc.h"
@@ -116,7 +119,18 @@ void CLoopDlg::BuildViews() {
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
   ShowPlayCommands();
-  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) { SetPointBox(i, frame); };
+  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) {
+    m_lastPoint = i;
+    SetPointBox(i, frame);
+  };
+  // Outside the boxes (which take these keys themselves) the keys still reach the commands,
+  // so Z snaps the point last worked on while the selectors or buttons have the focus.
+  const auto key = [this](Qt::Key k, const std::function<void()>& run) {
+    connect(new QShortcut(QKeySequence(k), this), &QShortcut::activated, this, run);
+  };
+  key(Qt::Key_Z, [this] { OnSnapToZero(); });
+  key(Qt::Key_Plus, [this] { m_waveView->ZoomIn(); });
+  key(Qt::Key_Minus, [this] { m_waveView->ZoomOut(); });
   m_waveView->onClicked = [this](std::uint64_t frame) {
     if (const auto point = FocusedPoint()) SetPointBox(*point, frame);
   };
@@ -189,6 +203,11 @@ void CLoopDlg::SetPointBox(std::size_t index, std::uint64_t frame) {
 }
 
 bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+      if (watched == PointBox(i)) m_lastPoint = i;
+    }
+  }
   if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
     return CMainDialog::eventFilter(watched, event);
   }
@@ -269,8 +288,19 @@ void CLoopDlg::ShowFile() {
     m_facts = ReadWaveFacts(m_waveFile);
     m_samples.Open(m_waveFile.GetFilePath(), m_facts.channels, m_facts.frames);
   }
-  m_factsLine->setText(QString::fromStdString(
-      m_facts.frames > 0 || FileLoaded() ? FactsLine(m_facts) : std::string(kNoFileFacts)));
+  std::string facts = kNoFileFacts;
+  if (m_facts.frames > 0 || FileLoaded()) {
+    facts = FactsLine(m_facts);
+    try {
+      if (const std::string own = OwnLoopsText(ReadWaveLoops(m_waveFile)); !own.empty()) {
+        facts += "; own " + own;
+      }
+    } catch (const CFileException&) {
+      // Loops that cannot be read are not shown; the table and the samples still are.
+    }
+  }
+  m_factsLine->setText(QString::fromStdString(facts));
+  m_factsLine->setToolTip(m_factsLine->text());  // the whole line, should the window cut it
   m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
   PointsEdited();
 }
@@ -322,7 +352,7 @@ void CLoopDlg::ShowSeam() {
 }
 
 void CLoopDlg::OnSnapToZero() {
-  const auto point = FocusedPoint();
+  const auto point = FocusedPoint() ? FocusedPoint() : m_lastPoint;
   if (!point || !m_samples.IsOpen()) return;
   const int value = PointsInBoxes()[*point];
   if (value < 0) return;
@@ -438,6 +468,8 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
 // Anything else leaves the dialog as it was.
 void CLoopDlg::OfferPlainCopy(const std::string& path) {
   if (AfxMessageBox(kOfferCopyText, MB_YESNO) != IDYES) return;
+  LoopPoints table{};
+  if (!AskToTakeOverOwnPoints(path, table)) return;
   const std::string proposed = PlainCopyName(path);
   CFileDialog saveDialog(false, proposed.c_str(), kWaveFilter, this);
   if (saveDialog.DoModal() != IDOK) return;
@@ -445,7 +477,7 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   std::string note;
   {
     const CWaitCursor busy;  // a long recording takes a while to copy
-    failure = WritePlainCopy(path, saveDialog.GetPathName(), &note);
+    failure = WritePlainCopy(path, saveDialog.GetPathName(), &note, table);
   }
   if (!failure.empty()) {
     AfxMessageBox(failure);
@@ -453,6 +485,34 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   }
   if (!note.empty()) AfxMessageBox(note);
   LoadFile(saveDialog.GetPathName());
+}
+
+// A file with loops or cue points of its own may hand them to the copy as its loop points;
+// the question names every point and says which ones the table cannot take. False when the
+// file could not be read: there is nothing to copy then.
+bool CLoopDlg::AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table) {
+  std::optional<OwnPointsPlan> plan;
+  try {
+    plan = PlanOwnPoints(path);
+  } catch (const CFileException& e) {
+    AfxMessageBox(e.what());
+    return false;
+  }
+  if (!plan || plan->own.Empty()) return true;
+  std::string taken;
+  for (const std::int32_t point : plan->taken.points) {
+    if (point != 0) taken += (taken.empty() ? "" : ", ") + std::to_string(point);
+  }
+  const std::string leftOver = LeftOverText(plan->taken);
+  const std::string found = "The file has its own " + OwnLoopsText(plan->own) + ".";
+  if (taken.empty()) {
+    AfxMessageBox(found + "\n\nNone of them can be a loop point of the copy. " + leftOver);
+    return true;
+  }
+  const std::string question = found + "\n\nTake them over as the copy's loop points (" + taken +
+                               ")?" + (leftOver.empty() ? "" : "\n\n" + leftOver);
+  if (AfxMessageBox(question, MB_YESNO) == IDYES) table = plan->taken.points;
+  return true;
 }
 
 void CLoopDlg::OnPatch() {

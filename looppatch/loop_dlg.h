@@ -71,6 +71,7 @@ class CLoopDlg : public CMainDialog {
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
   void OfferPlainCopy(const std::string& path);
+  bool AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table);
   void ShowTable(const LoopTable& table);
   void Unload();
 
@@ -92,4 +93,7 @@ class CLoopDlg : public CMainDialog {
   QPushButton* m_loop = nullptr;
   QPushButton* m_stop = nullptr;
   QSize m_templateSize;
+  // The point whose box last had the focus or whose marker was last dragged: the one Z snaps
+  // while no box has the focus.
+  std::optional<std::size_t> m_lastPoint;
 };
