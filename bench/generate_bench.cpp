@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr TimecodeSettings kLargest = {2, 2, kMaxSampleLength, 1};
-constexpr TimecodeSettings kSmallest = {2, 2, kMinSampleLength, 1};
+constexpr TimecodeSettings kLargest = {TimecodeType::dtmfF, 2, kMaxSampleLength, 1};
+constexpr TimecodeSettings kSmallest = {TimecodeType::dtmfF, 2, kMinSampleLength, 1};
 constexpr std::size_t kFileBytes =
     kWaveHeaderBytes + 2 * static_cast<std::size_t>(kMaxSampleLength);
 // The plain writer's buffer stays in the cache, as the generator's bank and zero block do: the

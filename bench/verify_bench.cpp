@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr TimecodeSettings kLargest = {2, 2, kMaxSampleLength, 1};
-constexpr TimecodeSettings kShort = {2, 2, 10000000, 1};
+constexpr TimecodeSettings kLargest = {TimecodeType::dtmfF, 2, kMaxSampleLength, 1};
+constexpr TimecodeSettings kShort = {TimecodeType::dtmfF, 2, 10000000, 1};
 constexpr double kRate = 44100.0;
 constexpr int kDefaultRounds = 3;
 // What a user runs: multimon-ng reads raw 16-bit mono at 22050 Hz, so sox converts on the way.

@@ -42,9 +42,10 @@ int IntegerValue(std::string_view option, std::string_view text, int low, int hi
   return *value;
 }
 
-char TimecodeTypeValue(std::string_view text) {
-  if (text == "F" || text == "f") return 'F';
-  if (text == "S" || text == "s") return 'S';
+TimecodeType TimecodeTypeValue(std::string_view text) {
+  if (text.size() == 1) {
+    if (const auto type = TimecodeTypeOfLetter(text[0])) return *type;
+  }
   throw UsageError("--type must be F or S, not '" + std::string(text) + "'");
 }
 

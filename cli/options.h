@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/version.h"
+#include "timecode/timecode_layout.h"
 
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.
@@ -39,8 +40,8 @@ int IntegerValue(std::string_view option, std::string_view text,
                  int low = std::numeric_limits<int>::min(),
                  int high = std::numeric_limits<int>::max());
 
-// The value of --type: 'F' for DTMF-F or 'S' for DTMF-S, taken in either case.
-char TimecodeTypeValue(std::string_view text);
+// The value of --type: F for DTMF-F or S for DTMF-S, taken in either case.
+TimecodeType TimecodeTypeValue(std::string_view text);
 
 // Walks the words of a command line (the program's name left out). A word is an option when it
 // starts with '-', is more than the dash alone and no "--" came before it; every other word is an

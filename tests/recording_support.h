@@ -18,9 +18,9 @@
 using Samples = std::vector<float>;
 
 // One channel of samples at a rate.
-// TimecodeSettings' timecode field: 1 is DTMF-S (36015 Hz), 2 is DTMF-F (44100 Hz).
-inline constexpr int kTypeS = 1;
-inline constexpr int kTypeF = 2;
+// Short names for the two types, which nearly every recording here names.
+inline constexpr TimecodeType kTypeS = TimecodeType::dtmfS;
+inline constexpr TimecodeType kTypeF = TimecodeType::dtmfF;
 
 struct Recording {
   Samples samples;

@@ -200,8 +200,7 @@ class Generator : public ::testing::Test {
 
   // Streams TC.wav against the encoder's pieces for the same settings, byte for byte.
   static void ExpectDataMatchesEncoder(const TimecodeSettings& s) {
-    EncoderRun run(s.method, s.dtmfId, s.sampleLength,
-                   s.timecode == 1 ? "dtmf36.bin" : "dtmf44.bin");
+    EncoderRun run(s.method, s.dtmfId, s.sampleLength, FactsOf(s.type).bankFile);
     std::ifstream in("TC.wav", std::ios::binary);
     in.seekg(kWaveHeaderBytes);
     std::vector<char> buffer(kZeroBlockBytes);
@@ -230,10 +229,10 @@ constexpr unsigned char kHeader44[] = {
 
 TEST_F(Generator, HeaderBytesAtBothRates) {
   TimecodeGenerator generator;
-  ASSERT_EQ(generator.Generate({1, 2, kMinSampleLength, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfS, 2, kMinSampleLength, 1}), "TC.wav Created");
   EXPECT_EQ(ReadFile("TC.wav").substr(0, 44),
             std::string(std::begin(kHeader36), std::end(kHeader36)));
-  ASSERT_EQ(generator.Generate({2, 2, 1000000, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfF, 2, 1000000, 1}), "TC.wav Created");
   EXPECT_EQ(ReadFile("TC.wav").substr(0, 44),
             std::string(std::begin(kHeader44), std::end(kHeader44)));
 }
@@ -243,7 +242,7 @@ TEST_F(Generator, FileSizesAndDataUnderBothMethods) {
   for (const int length : {kMinSampleLength, 1000000, kLargest}) {
     for (const int method : {kMethod1, kMethod2}) {
       SCOPED_TRACE(testing::Message() << "length " << length << " method " << method);
-      const TimecodeSettings settings{2, method, length, 10};
+      const TimecodeSettings settings{TimecodeType::dtmfF, method, length, 10};
       ASSERT_EQ(generator.Generate(settings), "TC.wav Created");
       EXPECT_EQ(fs::file_size("TC.wav"), 44u + 2u * length);
       ExpectDataMatchesEncoder(settings);
@@ -253,10 +252,10 @@ TEST_F(Generator, FileSizesAndDataUnderBothMethods) {
 
 TEST_F(Generator, DecoderHearsEverySymbol) {
   TimecodeGenerator generator;
-  for (const int timecode : {1, 2}) {
+  for (const TimecodeTypeFacts& facts : kTimecodeTypes) {
     for (const int method : {kMethod1, kMethod2}) {
-      SCOPED_TRACE(testing::Message() << "timecode " << timecode << " method " << method);
-      ASSERT_EQ(generator.Generate({timecode, method, 1000000, 7}), "TC.wav Created");
+      SCOPED_TRACE(testing::Message() << facts.reportName << " method " << method);
+      ASSERT_EQ(generator.Generate({facts.type, method, 1000000, 7}), "TC.wav Created");
       EncoderRun expected(method, 7, 1000000);
       EXPECT_EQ(dtmf::DecodeKeys("TC.wav"), expected.sink.Bursts());
     }
@@ -267,19 +266,19 @@ TEST_F(Generator, BankProblemsComeBeforeRangeChecksAndLeaveOutputAlone) {
   WriteFile("TC.wav", "old");
   TimecodeGenerator generator;
   fs::resize_file("dtmf36.bin", kToneBankBytes - 1);
-  EXPECT_EQ(generator.Generate({1, 1, 1, 0}), "ERROR-> DTMF36.bin is too short");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, 1, 0}), "ERROR-> DTMF36.bin is too short");
   fs::remove("dtmf36.bin");
-  EXPECT_EQ(generator.Generate({1, 1, 1, 0}), "ERROR-> DTMF36.bin not found");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, 1, 0}), "ERROR-> DTMF36.bin not found");
 
   // Longer banks are fine: only the first 57,600 bytes count.
   fs::resize_file("dtmf44.bin", kToneBankBytes + 1);
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> out of range");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), "ERROR-> out of range");
   fs::resize_file("dtmf44.bin", 0);
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin is too short");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), "ERROR-> DTMF44.bin is too short");
   fs::remove("dtmf44.bin");
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
   fs::create_directory("dtmf44.bin");
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
   EXPECT_EQ(ReadFile("TC.wav"), "old");
 }
 
@@ -287,14 +286,16 @@ TEST_F(Generator, RangeChecks) {
   WriteFile("TC.wav", "old");
   TimecodeGenerator generator;
   for (const int length : {kMinSampleLength - 1, kMaxSampleLength + 1}) {
-    EXPECT_EQ(generator.Generate({2, 2, length, 1}), "ERROR-> out of range");
+    EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 2, length, 1}), "ERROR-> out of range");
   }
-  EXPECT_EQ(generator.Generate({2, 2, 0, 11}), "ERROR-> out of range");  // length checked first
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 2, 0, 11}),
+            "ERROR-> out of range");  // length checked first
   for (const int dtmfId : {0, 11}) {
-    EXPECT_EQ(generator.Generate({1, 1, 1000000, dtmfId}), "DTMF ID#-> out of range");
+    EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, 1000000, dtmfId}),
+              "DTMF ID#-> out of range");
   }
   EXPECT_EQ(ReadFile("TC.wav"), "old");
-  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}), "TC.wav Created");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 1}), "TC.wav Created");
 }
 
 // Records every call, and asks to cancel at the chosen one.
@@ -342,7 +343,7 @@ Names FolderEntries(const fs::path& folder) {
 }
 
 const Names kBanksAndOutput = {"TC.wav", "dtmf36.bin", "dtmf44.bin"};
-constexpr TimecodeSettings kDefault = {2, 2, 1000000, 1};
+constexpr TimecodeSettings kDefault = {TimecodeType::dtmfF, 2, 1000000, 1};
 constexpr std::uint64_t kDefaultBytes = 2000044;
 
 // Every way a run can end early, through both kinds of temporary file: an unnamed one (the
@@ -541,7 +542,7 @@ TEST_P(Replacement, AFirstTcWavHasTheUsualPermissions) {
     fs::remove("TC.wav");  // a TC.wav that is replaced keeps its own permissions instead
     const mode_t previous = ::umask(mask);
     NoProgress quiet;
-    EXPECT_EQ(Run({1, 1, kMinSampleLength, 1}, quiet), "TC.wav Created");
+    EXPECT_EQ(Run({TimecodeType::dtmfS, 1, kMinSampleLength, 1}, quiet), "TC.wav Created");
     ::umask(previous);
     struct stat info {};
     ASSERT_EQ(::stat("TC.wav", &info), 0);
@@ -572,7 +573,7 @@ TEST_F(Generator, BanksThatAreNoRegularFilesAreNotFoundAtOnce) {
   std::strcpy(address.sun_path, "dtmf36.bin");
   ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   EXPECT_EQ(InChild([] {
-              return TimecodeGenerator().Generate({1, 2, 1000000, 1});
+              return TimecodeGenerator().Generate({TimecodeType::dtmfS, 2, 1000000, 1});
             }),
             "ERROR-> DTMF36.bin not found");
   ::close(listener);
@@ -610,18 +611,20 @@ TEST_F(Generator, AnotherFolderHoldsTheBanksAndTakesTheFile) {
   fs::remove("dtmf36.bin");
   NoProgress quiet;
   TimecodeGenerator generator;
-  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}, quiet, other.Path().c_str()),
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 1}, quiet,
+                               other.Path().c_str()),
             "TC.wav Created");
   EXPECT_EQ(fs::file_size(other.Path() / "TC.wav"), 200044u);
   EXPECT_FALSE(fs::exists("TC.wav"));
-  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}, quiet, "no such folder"),
-            "ERROR-> DTMF36.bin not found");
+  EXPECT_EQ(
+      generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 1}, quiet, "no such folder"),
+      "ERROR-> DTMF36.bin not found");
 }
 
 // Two runs at once in one folder: TC.wav ends whole, from one of them.
 TEST_F(Generator, TwoRunsAtOnceLeaveOneWholeFile) {
-  constexpr TimecodeSettings kFirst = {2, 2, 3000000, 1};
-  constexpr TimecodeSettings kSecond = {2, 1, 2000000, 4};
+  constexpr TimecodeSettings kFirst = {TimecodeType::dtmfF, 2, 3000000, 1};
+  constexpr TimecodeSettings kSecond = {TimecodeType::dtmfF, 1, 2000000, 4};
   std::string firstText;
   std::thread first(
       [&] { firstText = InChild([&] { return TimecodeGenerator().Generate(kFirst); }); });
@@ -635,10 +638,10 @@ TEST_F(Generator, TwoRunsAtOnceLeaveOneWholeFile) {
 
 TEST_F(Generator, SecondRunReplacesTheFile) {
   TimecodeGenerator generator;
-  ASSERT_EQ(generator.Generate({2, 2, 1000000, 1}), "TC.wav Created");
-  ASSERT_EQ(generator.Generate({1, 1, kMinSampleLength, 5}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfF, 2, 1000000, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 5}), "TC.wav Created");
   EXPECT_EQ(fs::file_size("TC.wav"), 200044u);
-  ExpectDataMatchesEncoder({1, 1, kMinSampleLength, 5});
+  ExpectDataMatchesEncoder({TimecodeType::dtmfS, 1, kMinSampleLength, 5});
   EXPECT_EQ(ReadFile("TC.wav").substr(24, 4), std::string("\xAF\x8C\x00\x00", 4));
 }
 

@@ -48,7 +48,7 @@ constexpr const char* kHelpText =
 
 // The dialog's start values, so an option left out means what an untouched box means.
 struct Options {
-  TimecodeSettings settings{2, 2, 1000000, 1};
+  TimecodeSettings settings{TimecodeType::dtmfF, 2, 1000000, 1};
   std::string folder = ".";
   std::string output;  // empty: TC.wav in the folder
 };
@@ -67,7 +67,7 @@ Request Parse(int argc, char** argv, Options& options) {
       return word == "--help" ? Request::help : Request::version;
     }
     if (word == "--type") {
-      options.settings.timecode = TimecodeTypeValue(reader.Value()) == 'S' ? 1 : 2;
+      options.settings.type = TimecodeTypeValue(reader.Value());
     } else if (word == "--method") {
       // The dialog offers two methods, so the command line takes nothing else.
       options.settings.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);

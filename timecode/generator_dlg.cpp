@@ -51,7 +51,8 @@ void CGeneratorDlg::OnGenerate() {
   // A value out of range is kept in its member and the operation's own check names it; a box
   // that held no integer left its member stale, and a file must never be written from that.
   if (!UpdateData(true) && GetExchangeFailure() == ExchangeFailure::conversion) return;
-  const TimecodeSettings settings{m_typeChoice + 1, m_methodChoice + 1, m_sampleLength, m_dtmfId};
+  const TimecodeSettings settings{TimecodeTypeOfRadio(m_typeChoice).value_or(TimecodeType::dtmfF),
+                                  m_methodChoice + 1, m_sampleLength, m_dtmfId};
   const std::string message = GenerateWithProgress(settings);
   // A cancelled run has nothing to report: the folder is as it was before Generate.
   if (!message.empty()) {

@@ -21,20 +21,6 @@ constexpr const char* kDtmfIdOutOfRangeText = "DTMF ID#-> out of range";
 constexpr const char* kCannotOpenText = "ERROR-> cannot open output file";
 constexpr const char* kCannotWriteText = "ERROR-> cannot write output file";
 
-// What goes with each timecode type. The messages name the banks in capitals, the files on disk
-// are lower case.
-struct TimecodeType {
-  const char* bankFile;
-  const char* notFoundText;
-  const char* tooShortText;
-  int sampleRate;
-};
-
-constexpr TimecodeType kSlowType = {"dtmf36.bin", "ERROR-> DTMF36.bin not found",
-                                    "ERROR-> DTMF36.bin is too short", 36015};
-constexpr TimecodeType kFastType = {"dtmf44.bin", "ERROR-> DTMF44.bin not found",
-                                    "ERROR-> DTMF44.bin is too short", 44100};
-
 // The data goes to the disk in steps, each one started while the one before is waited for, so
 // the disk always has work queued and a cancel is heard after each step. Steps are sized by how
 // long the disk takes: large on a fast disk (few calls), small on a slow stick, so that no wait
@@ -115,8 +101,8 @@ std::string TimecodeGenerator::Generate(const TimecodeSettings& settings) {
 std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
                                         GenerateProgress& progress, const char* folder,
                                         const char* output) {
-  TRACE("timecode=%d\n", settings.timecode);
-  const TimecodeType& type = settings.timecode == 1 ? kSlowType : kFastType;
+  const TimecodeTypeFacts& type = FactsOf(settings.type);
+  TRACE("timecode=%s\n", type.reportName);
   // Banks and TC.wav are found through one descriptor of the folder, so they stay together even
   // if the folder is renamed meanwhile. A folder that cannot be opened holds no bank.
   const OwnedFd folderFd(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -131,9 +117,9 @@ std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
   }
   switch (loaded) {
     case ToneBank::LoadResult::notFound:
-      return type.notFoundText;
+      return type.bankNotFound;
     case ToneBank::LoadResult::tooShort:
-      return type.tooShortText;
+      return type.bankTooShort;
     case ToneBank::LoadResult::loaded:
       break;
   }

@@ -10,7 +10,7 @@
 #include "timecode/writev_sink.h"
 
 struct TimecodeSettings {
-  int timecode;      // 1: 36015 Hz with dtmf36.bin, 2: 44100 Hz with dtmf44.bin
+  TimecodeType type;
   int method;        // framing method, 1 or 2
   int sampleLength;  // samples of timecode data
   int dtmfId;        // 1 to 10, enters every check symbol

@@ -3,13 +3,56 @@
 // arithmetic only, so any part of the project may include it.
 #pragma once
 
-// TC.wav's sample rate: 44100 Hz for DTMF-F, 36015 Hz for DTMF-S.
-inline constexpr int kRateF = 44100;
-inline constexpr int kRateS = 36015;
+#include <array>
+#include <cstddef>
+#include <optional>
 
-// The rate for the type as the verifier names it, 'F' or 'S'.
-constexpr int TimecodeRate(char type) {
-  return type == 'S' ? kRateS : kRateF;
+// The two kinds of timecode. Each one has its own sample rate and tone bank; the dialog, the
+// command lines and the verifier's reports name it as the table below says.
+enum class TimecodeType { dtmfS, dtmfF };
+
+struct TimecodeTypeFacts {
+  TimecodeType type;
+  int sampleRate;            // of TC.wav and of the bank
+  const char* bankFile;      // the tone bank on disk, lower case
+  const char* bankNotFound;  // the messages name the banks in capitals
+  const char* bankTooShort;
+  int radioIndex;  // the type group's buttons, counted in template order
+  char letter;     // --type on the command lines, in either case
+  const char* reportName;
+};
+
+inline constexpr std::array<TimecodeTypeFacts, 2> kTimecodeTypes = {{
+    {TimecodeType::dtmfS, 36015, "dtmf36.bin", "ERROR-> DTMF36.bin not found",
+     "ERROR-> DTMF36.bin is too short", 0, 'S', "DTMF-S"},
+    {TimecodeType::dtmfF, 44100, "dtmf44.bin", "ERROR-> DTMF44.bin not found",
+     "ERROR-> DTMF44.bin is too short", 1, 'F', "DTMF-F"},
+}};
+
+// FactsOf looks a type up by its value.
+static_assert(kTimecodeTypes[0].type == TimecodeType::dtmfS &&
+              kTimecodeTypes[1].type == TimecodeType::dtmfF);
+
+constexpr const TimecodeTypeFacts& FactsOf(TimecodeType type) {
+  return kTimecodeTypes[static_cast<std::size_t>(type)];
+}
+
+constexpr int TimecodeRate(TimecodeType type) {
+  return FactsOf(type).sampleRate;
+}
+
+// The type of a radio index or a --type letter (either case); none for anything else.
+constexpr std::optional<TimecodeType> TimecodeTypeOfRadio(int index) {
+  for (const TimecodeTypeFacts& facts : kTimecodeTypes) {
+    if (facts.radioIndex == index) return facts.type;
+  }
+  return std::nullopt;
+}
+constexpr std::optional<TimecodeType> TimecodeTypeOfLetter(char letter) {
+  for (const TimecodeTypeFacts& facts : kTimecodeTypes) {
+    if (facts.letter == letter || facts.letter == letter - 'a' + 'A') return facts.type;
+  }
+  return std::nullopt;
 }
 
 // Every burst and every gap fills one slot.

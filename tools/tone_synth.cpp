@@ -1,4 +1,4 @@
-// Writes the two tone banks vrellok reads: dtmf36.bin (36015 Hz) and dtmf44.bin (44100 Hz).
+// Writes the tone bank of each timecode type, at that type's rate, under its file name.
 // Each bank is 16 bursts of 1800 samples of raw 16-bit little-endian mono PCM, no header;
 // burst k is the DTMF key that stands for symbol k in a timecode frame.
 #include <array>
@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "timecode/timecode_layout.h"
 #include "tools/dtmf_burst.h"
 #include "wave/wave_header.h"
 
@@ -16,13 +17,6 @@ namespace {
 using dtmf_burst::kBurstSamples;
 using dtmf_burst::kSymbolCount;
 constexpr int kBytesPerSample = 2;
-
-struct Bank {
-  const char* fileName;
-  int sampleRate;
-};
-
-constexpr std::array<Bank, 2> kBanks = {{{"dtmf36.bin", 36015}, {"dtmf44.bin", 44100}}};
 
 void PutSample(std::ostream& out, std::int16_t value) {
   std::uint8_t bytes[2];
@@ -37,8 +31,8 @@ void WriteBurst(std::ostream& out, int symbol, int sampleRate) {
   }
 }
 
-bool WriteBank(const std::string& folder, const Bank& bank) {
-  const std::string path = folder + "/" + bank.fileName;
+bool WriteBank(const std::string& folder, const TimecodeTypeFacts& bank) {
+  const std::string path = folder + "/" + bank.bankFile;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (int symbol = 1; symbol <= kSymbolCount; ++symbol) WriteBurst(out, symbol, bank.sampleRate);
   out.close();
@@ -55,6 +49,6 @@ int main(int argc, char** argv) {
   }
   static_assert(kSymbolCount * kBurstSamples * kBytesPerSample == 57600);
   bool ok = true;
-  for (const Bank& bank : kBanks) ok = WriteBank(argv[1], bank) && ok;
+  for (const TimecodeTypeFacts& bank : kTimecodeTypes) ok = WriteBank(argv[1], bank) && ok;
   return ok ? 0 : 1;
 }

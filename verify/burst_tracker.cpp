@@ -11,7 +11,7 @@ namespace {
 constexpr int kFirstMarker = kRunEdgeSymbol;
 constexpr int kLastMarker = kFirstFrameSymbol;
 // The slowest timecode sets the longest burst when the type is not known yet.
-constexpr int kSlowestTimecodeRate = kRateS;
+constexpr int kSlowestTimecodeRate = TimecodeRate(TimecodeType::dtmfS);
 // A key held much longer than a burst is something else (a note in music, a dial tone).
 constexpr double kLongestBurstSlots = 1.5;
 // History is dropped in large steps, so the copy is rare.

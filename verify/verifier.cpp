@@ -45,11 +45,13 @@ constexpr double kSpacingFollow = 0.25;
 constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the
 // named rate, over the first half minute.
-constexpr std::array<int, 13> kCommonRates = {44100, 36015, 48000, 32000, 22050,  24000, 16000,
-                                              11025, 8000,  88200, 96000, 176400, 192000};
+constexpr int kRateF = TimecodeRate(TimecodeType::dtmfF);
+constexpr int kRateS = TimecodeRate(TimecodeType::dtmfS);
+constexpr std::array<int, 13> kCommonRates = {kRateF, kRateS, 48000, 32000, 22050,  24000, 16000,
+                                              11025,  8000,   88200, 96000, 176400, 192000};
 constexpr double kRateProbeSeconds = 30.0;
 
-double SlotSamples(int sampleRate, char type) {
+double SlotSamples(int sampleRate, TimecodeType type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
 }
 
@@ -92,7 +94,7 @@ void ClearNonFinite(float* x, std::size_t n, Found&& found) {
 }
 
 struct ChannelLook {
-  char type = 'F';
+  TimecodeType type = TimecodeType::dtmfF;
   int frames = 0;
   int spacings = 0;            // neighbouring start markers one frame apart at this type
   std::vector<double> speeds;  // of those spacings against a frame's length
@@ -106,14 +108,15 @@ struct ChannelLook {
 // holds no more memory however long it has to listen.
 class ChannelProbe {
  public:
-  ChannelProbe(int sampleRate, const std::optional<char>& type)
+  ChannelProbe(int sampleRate, const std::optional<TimecodeType>& type)
       : m_rate(sampleRate),
         m_type(type),
         m_tracker(sampleRate, 0),
-        m_parsers{FrameParser(SlotSamples(sampleRate, 'F'), m_tracker.BlockSamples()),
-                  FrameParser(SlotSamples(sampleRate, 'S'), m_tracker.BlockSamples())} {
-    m_looks[0].type = 'F';
-    m_looks[1].type = 'S';
+        m_parsers{
+            FrameParser(SlotSamples(sampleRate, TimecodeType::dtmfF), m_tracker.BlockSamples()),
+            FrameParser(SlotSamples(sampleRate, TimecodeType::dtmfS), m_tracker.BlockSamples())} {
+    m_looks[0].type = TimecodeType::dtmfF;
+    m_looks[1].type = TimecodeType::dtmfS;
   }
 
   void Push(const float* samples, std::size_t count) {
@@ -128,7 +131,7 @@ class ChannelProbe {
   // The type whose slot fits the spacing of the bursts, so that they make the most whole
   // frames; failing that, the type whose frame length fits the spacing of the start markers.
   ChannelLook Look() const {
-    if (m_type) return m_looks[*m_type == 'S' ? 1 : 0];
+    if (m_type) return m_looks[*m_type == TimecodeType::dtmfS ? 1 : 0];
     return m_looks[1].BetterThan(m_looks[0]) ? m_looks[1] : m_looks[0];
   }
 
@@ -157,7 +160,7 @@ class ChannelProbe {
   }
 
   int m_rate;
-  std::optional<char> m_type;
+  std::optional<TimecodeType> m_type;
   BurstTracker m_tracker;
   std::array<FrameParser, 2> m_parsers;  // F, S
   std::array<ChannelLook, 2> m_looks;
@@ -166,7 +169,7 @@ class ChannelProbe {
 
 struct Choice {
   int channel = 0;  // counted from 0
-  char type = 'F';
+  TimecodeType type = TimecodeType::dtmfF;
   double speed = 1.0;  // how much faster than its rate the timecode was played
 };
 
@@ -174,7 +177,7 @@ struct Choice {
 // of them has shown a few whole frames (or `limit` samples have passed), and picks the channel
 // that decodes best and its type; none when no channel shows a frame.
 std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
-                            const std::optional<char>& type, int rate, std::int64_t limit) {
+                            const std::optional<TimecodeType>& type, int rate, std::int64_t limit) {
   std::vector<std::unique_ptr<ChannelProbe>> probes;
   for (std::size_t i = 0; i < channels.size(); ++i) {
     probes.push_back(std::make_unique<ChannelProbe>(rate, type));
@@ -572,9 +575,6 @@ int FindDtmfId(const std::vector<GridFrame>& frames) {
 void CheckOptions(const VerifyOptions& options, int channels, const std::string& path) {
   if (options.channel && (*options.channel < 1 || *options.channel > channels)) {
     throw VerifyError(path + ": has no channel " + std::to_string(*options.channel));
-  }
-  if (options.type && *options.type != 'F' && *options.type != 'S') {
-    throw VerifyError("the timecode type is F or S");
   }
   if (options.method && *options.method != kMethod1 && *options.method != kMethod2) {
     throw VerifyError("the method is 1 or 2");
