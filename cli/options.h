@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/version.h"
-#include "timecode/timecode_layout.h"
+#include "layout/timecode_layout.h"
 
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.

@@ -148,7 +148,7 @@ TEST(FrameEncoder, CheckSymbols) {
   // Digit sums of 19 and 1234 are multiples of ten: their check is the 0 key, symbol 10.
   for (const Case c : {Case{1, 1, 9}, Case{9, 1, 1}, Case{19, 1, 10}, Case{1234, 1, 10},
                        Case{9999, 1, 4}, Case{1, 10, 8}, Case{9, 10, 10}, Case{9999, 10, 3}}) {
-    EXPECT_EQ(FrameEncoder::CheckSymbol(c.frame, c.dtmfId), c.symbol)
+    EXPECT_EQ(CheckSymbol(c.frame, c.dtmfId), c.symbol)
         << "frame " << c.frame << " id " << c.dtmfId;
   }
   EncoderRun run(kMethod2, 1, kLargest);

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "layout/dtmf_burst.h"
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"
-#include "tools/dtmf_burst.h"
 #include "verify/timing_fit.h"
 #include "verify/verifier.h"
 
@@ -200,7 +200,7 @@ TEST_F(Verifier, RepeatedAndSkippedFramesAreListed) {
 TEST_F(Verifier, WrongCheckSymbolIsOneCheckFailure) {
   Recording recording = Timecode(kTypeS, kMethod2, 4);
   // Frame 17's check symbol (slot 10 of the frame) replaced by another digit's burst.
-  const int check = FrameEncoder::CheckSymbol(17, 4);
+  const int check = CheckSymbol(17, 4);
   const int other = check % 10 + 1;
   const int at = FrameStart(17, kMethod2) + 10 * kSlotSamples;
   for (int i = 0; i < kSlotSamples; ++i) {

@@ -8,15 +8,13 @@
 #include <fstream>
 #include <string>
 
-#include "timecode/timecode_layout.h"
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 #include "wave/wave_header.h"
 
 namespace {
 
 using dtmf_burst::kBurstSamples;
-using dtmf_burst::kSymbolCount;
-constexpr int kBytesPerSample = 2;
 
 void PutSample(std::ostream& out, std::int16_t value) {
   std::uint8_t bytes[2];
@@ -47,7 +45,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tone_synth <output folder>\n");
     return 2;
   }
-  static_assert(kSymbolCount * kBurstSamples * kBytesPerSample == 57600);
   bool ok = true;
   for (const TimecodeTypeFacts& bank : kTimecodeTypes) ok = WriteBank(argv[1], bank) && ok;
   return ok ? 0 : 1;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "timecode/timecode_layout.h"
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 
 namespace {
 

@@ -9,9 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "timecode/frame_encoder.h"
-#include "timecode/timecode_layout.h"
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/frame_parser.h"
 #include "verify/slot_reader.h"
@@ -255,7 +254,7 @@ Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& 
 // The DTMF ID that gives this check symbol to this frame, or 0 when none does.
 int IdFromCheck(int frame, int check) {
   for (int id = 1; id <= kMaxDtmfId; ++id) {
-    if (FrameEncoder::CheckSymbol(frame, id) == check) return id;
+    if (CheckSymbol(frame, id) == check) return id;
   }
   return 0;
 }
@@ -429,7 +428,7 @@ class FrameReader {
       }
     }
     if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
-        FrameEncoder::CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
+        CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
     }
     m_lastPlace = place;
@@ -643,10 +642,9 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     found.number = frame.raw.number;
     found.foundSample = frame.at[0];
     found.levelDbfs = frame.raw.start.match.levelDbfs;
-    found.checkOk =
-        frame.raw.check == kCheckStar
-            ? report.method == kMethod2
-            : FrameEncoder::CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
+    found.checkOk = frame.raw.check == kCheckStar
+                        ? report.method == kMethod2
+                        : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
     if (!found.checkOk) report.checkFailures.push_back(frame.raw.number);
     report.frames.push_back(found);
   }

@@ -55,10 +55,17 @@ constexpr std::optional<TimecodeType> TimecodeTypeOfLetter(char letter) {
   return std::nullopt;
 }
 
-// Every burst and every gap fills one slot.
+// Every burst and every gap fills one slot of 16-bit mono samples.
 inline constexpr int kSlotSamples = 1800;
+inline constexpr int kBytesPerSample = 2;
+inline constexpr std::size_t kSlotBytes = kSlotSamples * kBytesPerSample;
 // One frame, the last aside, lasts 24,576 samples.
 inline constexpr int kFrameSamples = 24576;
+inline constexpr std::size_t kFrameBytes = kFrameSamples * kBytesPerSample;
+// A frame opens with its start marker, then four digits and the check symbol, a gap after each
+// burst but the last.
+inline constexpr int kFrameBursts = 6;
+inline constexpr int kFrameSlots = 2 * kFrameBursts - 1;
 
 inline constexpr int kMethod1 = 1;
 inline constexpr int kMethod2 = 2;
@@ -75,6 +82,9 @@ constexpr double FrameStartInTimecode(int frame, int method) {
 inline constexpr int kMinDtmfId = 1;
 inline constexpr int kMaxDtmfId = 10;
 
+// The tone bank holds one burst for each symbol, numbered from 1.
+inline constexpr int kSymbolCount = 16;
+
 // Symbols of the tone bank: 1 to 9 are the digits and 10 the digit 0; frame 1 opens with 11 under
 // method 1 and 13 under method 2, every later frame with 12; under method 2 the last frame closes
 // with 11 instead of its check symbol, and under method 1 frame 1 carries 13 in place of its
@@ -83,3 +93,11 @@ inline constexpr int kZeroDigitSymbol = 10;
 inline constexpr int kRunEdgeSymbol = 11;
 inline constexpr int kFrameStartSymbol = 12;
 inline constexpr int kFirstFrameSymbol = 13;
+
+// The symbol that stands for a digit of a frame number.
+constexpr int DigitSymbol(int digit) {
+  return digit == 0 ? kZeroDigitSymbol : digit;
+}
+
+// Check symbol of frame n: tops the digit sum up to a multiple of ten, shifted by the DTMF ID.
+int CheckSymbol(int frame, int dtmfId);
