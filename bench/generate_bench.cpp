@@ -61,10 +61,10 @@ double TimeGenerate(TimecodeGenerator& generator) {
   Settle();
   CountingProgress progress;
   const auto start = std::chrono::steady_clock::now();
-  const std::string text = generator.Generate(kLargest, progress);
+  const GenerateOutcome outcome = generator.Generate(kLargest, progress);
   const double seconds = SecondsSince(start);
-  if (text != "TC.wav Created" || progress.last != kFileBytes) {
-    std::fprintf(stderr, "generate failed: %s\n", text.c_str());
+  if (outcome != GenerateOutcome::created || progress.last != kFileBytes) {
+    std::fprintf(stderr, "generate failed: %s\n", GenerateText(outcome, kLargest.type));
     std::exit(1);
   }
   fs::remove("TC.wav");

@@ -44,9 +44,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 void Generate(const TimecodeSettings& settings, const char* name) {
-  const std::string text = TimecodeGenerator().Generate(settings);
-  if (text != "TC.wav Created") {
-    std::fprintf(stderr, "generate failed: %s\n", text.c_str());
+  const GenerateOutcome outcome = TimecodeGenerator().Generate(settings);
+  if (outcome != GenerateOutcome::created) {
+    std::fprintf(stderr, "generate failed: %s\n", GenerateText(outcome, settings.type));
     std::exit(1);
   }
   if (std::strcmp(name, "TC.wav") != 0) fs::rename("TC.wav", name);

@@ -78,10 +78,14 @@ void OptionReader::NoValue() const {
   if (m_inlineValue) throw UsageError(m_word + " takes no value");
 }
 
+bool StdoutWritten(std::ostream& out) {
+  out.flush();
+  if (!out.good()) return false;
+  return &out != &std::cout || (std::fflush(stdout) == 0 && !std::ferror(stdout));
+}
+
 int ExitStatusAfterStdout(std::string_view program, int status) {
-  std::cout.flush();
-  const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-  if (written) return status;
+  if (StdoutWritten(std::cout)) return status;
   std::cerr << program << ": cannot write to standard output\n";
   return status == 0 ? 1 : status;
 }

@@ -5,6 +5,7 @@
 
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,6 +27,10 @@ std::string UsageErrorLine(std::string_view program, const UsageError& error);
 
 // The line --version prints: "PROGRAM VERSION".
 std::string VersionLine(std::string_view program, std::string_view version = kProjectVersion);
+
+// True when everything written to out has gone out; for std::cout, through stdout's own buffer
+// to the descriptor too.
+bool StdoutWritten(std::ostream& out);
 
 // The exit status once everything printed on stdout has gone out: a script told "done" must
 // really have the output, so a stdout that cannot be written (a full disk, /dev/full) turns a

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
@@ -16,9 +17,6 @@
 namespace {
 
 constexpr char kProgram[] = "loop";
-constexpr int kDone = 0;
-constexpr int kRefused = 1;
-constexpr int kUsageError = 2;
 
 constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
@@ -44,7 +42,7 @@ constexpr char kUsage[] =
 
 int Refused(std::ostream& err, const std::string& text) {
   err << text << '\n';
-  return kRefused;
+  return kExitFailure;
 }
 
 // A refusal about one file, so that a batch over many can tell which: "loop: FILE: TEXT".
@@ -109,7 +107,7 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
     out << (i > 0 ? "," : "") << table.loopPoints[i];
   }
   out << '\n';
-  return kDone;
+  return kExitSuccess;
 }
 
 int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
@@ -124,7 +122,7 @@ int Set(const LoopPoints& points, const std::string& path, std::ostream& out, st
     return Refused(err, path, e.what());
   }
   out << kPatchedText << '\n';
-  return kDone;
+  return kExitSuccess;
 }
 
 // Whether a plain copy's failure is about the destination: what is at its name, or a file that
@@ -143,7 +141,7 @@ int PlainCopy(const std::string& source, const std::string& destination, std::os
   std::string note;
   const std::string failure = WritePlainCopy(source, destination, &note);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
-  if (failure.empty()) return kDone;
+  if (failure.empty()) return kExitSuccess;
   return Refused(err, AboutDestination(source, failure) ? destination : source, failure);
 }
 
@@ -193,18 +191,18 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
     }
     if (form == "--help") {
       out << kUsage;
-      return kDone;
+      return kExitSuccess;
     }
     if (form == "--version") {
       out << VersionLine(kProgram, kLoopVersion);
-      return kDone;
+      return kExitSuccess;
     }
     if (form == "--show") return Show(operands[0], out, err);
     if (form == "--set") return Set(ParsePoints(pointList), operands[0], out, err);
     return PlainCopy(operands[0], operands[1], err);
   } catch (const UsageError& error) {
     err << UsageErrorLine(kProgram, error);
-    return kUsageError;
+    return kExitUsage;
   } catch (const CFileException& e) {
     return Refused(err, e.what());
   }

@@ -80,9 +80,9 @@ inline Recording GenerateTimecode(const std::filesystem::path& folder,
   }
   const fs::path home = fs::current_path();
   fs::current_path(folder);
-  const std::string said = TimecodeGenerator().Generate(settings);
+  const GenerateOutcome outcome = TimecodeGenerator().Generate(settings);
   fs::current_path(home);
-  EXPECT_EQ(said, "TC.wav Created");
+  EXPECT_EQ(outcome, GenerateOutcome::created);
   return ReadRecording((folder / "TC.wav").string());
 }
 

@@ -65,7 +65,7 @@ class VrellokCli : public ::testing::Test {
       bool CancelRequested() override { return false; }
     } quiet;
     EXPECT_EQ(TimecodeGenerator().Generate(settings, quiet, reference.Path().c_str()),
-              "TC.wav Created");
+              GenerateOutcome::created);
     return ReadBytes(reference.File("TC.wav"));
   }
   Bytes Output() const { return ReadBytes(m_folder.File("TC.wav")); }

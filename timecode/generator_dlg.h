@@ -30,7 +30,7 @@ class CGeneratorDlg : public CMainDialog {
   int m_dtmfId = 1;
 
  private:
-  std::string GenerateWithProgress(const TimecodeSettings& settings);
+  GenerateOutcome GenerateWithProgress(const TimecodeSettings& settings);
 
   // The working storage of every Generate run: tone bank, zero block, file and frame state.
   TimecodeGenerator m_generator;
