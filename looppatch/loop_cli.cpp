@@ -128,21 +128,29 @@ int Set(const LoopPoints& points, const std::string& path, std::ostream& out, st
 // Whether a plain copy's failure is about the destination: what is at its name, or a file that
 // cannot be made there, while the source itself can be read. What the source holds is the
 // source's.
-bool AboutDestination(const std::string& source, const std::string& failure) {
-  if (failure == kNotRegularText) return true;
-  for (const char* aboutSource :
-       {kNotCanonicalText, kNotPcm16Text, kSourceShrankText, kTooLongText, kCopyOverSourceText}) {
-    if (failure == aboutSource) return false;
+bool AboutDestination(const std::string& source, PlainCopyOutcome::Kind kind) {
+  using Kind = PlainCopyOutcome::Kind;
+  switch (kind) {
+    case Kind::notRegular:
+      return true;
+    case Kind::notWave:
+    case Kind::notPcm16:
+    case Kind::sourceShrank:
+    case Kind::tooLong:
+    case Kind::overSource:
+      return false;
+    default:
+      return ::access(source.c_str(), R_OK) == 0;
   }
-  return ::access(source.c_str(), R_OK) == 0;
 }
 
 int PlainCopy(const std::string& source, const std::string& destination, std::ostream& err) {
   std::string note;
-  const std::string failure = WritePlainCopy(source, destination, &note);
+  const PlainCopyOutcome outcome = WritePlainCopy(source, destination, &note);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
-  if (failure.empty()) return kExitSuccess;
-  return Refused(err, AboutDestination(source, failure) ? destination : source, failure);
+  if (outcome.kind == PlainCopyOutcome::Kind::copied) return kExitSuccess;
+  return Refused(err, AboutDestination(source, outcome.kind) ? destination : source,
+                 PlainCopyText(outcome));
 }
 
 // The operands each form takes; the form is the option that chose it, or none for the dialog.

@@ -264,33 +264,62 @@ std::string PlainCopyName(const std::string& source) {
   return (path.parent_path() / (stem + kPlainSuffix)).string();
 }
 
-std::string WritePlainCopy(const std::string& source, const std::string& destination,
-                           std::string* note) {
-  if (SameFile(source, destination)) return kCopyOverSourceText;
+std::string PlainCopyText(const PlainCopyOutcome& outcome) {
+  using Kind = PlainCopyOutcome::Kind;
+  switch (outcome.kind) {
+    case Kind::copied:
+      break;
+    case Kind::overSource:
+      return kCopyOverSourceText;
+    case Kind::sourceUnopened:
+    case Kind::destinationLocked:
+      return kOpenErrorText;
+    case Kind::notPcm16:
+      return kNotPcm16Text;
+    case Kind::notWave:
+      return kNotCanonicalText;
+    case Kind::tooLong:
+      return kTooLongText;
+    case Kind::notRegular:
+      return kNotRegularText;
+    case Kind::sourceShrank:
+      return kSourceShrankText;
+    case Kind::destinationFailed:
+    case Kind::fileFailed:
+      return OsErrorText(outcome.osError);
+  }
+  return {};
+}
+
+PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& destination,
+                                std::string* note) {
+  using Kind = PlainCopyOutcome::Kind;
+  if (SameFile(source, destination)) return {Kind::overSource};
   CFile from;
-  if (!from.Open(source, CFile::modeRead)) return kOpenErrorText;
+  if (!from.Open(source, CFile::modeRead)) return {Kind::sourceUnopened};
   ReplacementFile to;  // removed again unless it has replaced the destination
   try {
     const std::optional<Samples> samples = FindPcm16Samples(from);
-    if (!samples) return IsRiffWave(from) ? kNotPcm16Text : kNotCanonicalText;
+    if (!samples) return {IsRiffWave(from) ? Kind::notPcm16 : Kind::notWave};
     // Whole frames only: a frame cut short by the end of the file is no sample.
     std::uint64_t dataBytes = samples->bytes;
     dataBytes -= dataBytes % (samples->format.channels * kPcm16SampleBytes);
-    if (dataBytes > kMostDataBytes) return kTooLongText;
+    if (dataBytes > kMostDataBytes) return {Kind::tooLong};
 
     to.OnlyReplaceRegularFiles();
     if (const int error = to.Create(destination)) {
-      if (error == ENODEV) return kNotRegularText;
-      return to.WriteProtected() ? kOpenErrorText : OsErrorText(error);
+      if (error == ENODEV) return {Kind::notRegular};
+      if (to.WriteProtected()) return {Kind::destinationLocked};
+      return {Kind::destinationFailed, error};
     }
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
     ThrowIfFailed(to.Write(header.data(), header.size()));
-    if (!CopyBytes(from, samples->offset, dataBytes, to)) return kSourceShrankText;
+    if (!CopyBytes(from, samples->offset, dataBytes, to)) return {Kind::sourceShrank};
     ThrowIfFailed(to.Commit());
     if (note != nullptr && samples->sizeUnset) *note = kSizeUnsetText;
   } catch (const CFileException& e) {
-    return e.what();
+    return {Kind::fileFailed, e.m_lOsError};
   }
   return {};
 }

@@ -30,6 +30,28 @@ std::string TableRefusal(CFile& file);
 // The name proposed for the copy: "NAME-plain.wav" in the source's folder.
 std::string PlainCopyName(const std::string& source);
 
+// How a plain copy ended.
+struct PlainCopyOutcome {
+  enum class Kind {
+    copied,
+    overSource,         // the destination is the source itself
+    sourceUnopened,     // "Error Opening File"
+    notPcm16,           // a wave file, but not 16-bit PCM in one or two channels
+    notWave,            // no wave file at all
+    tooLong,            // more samples than the plain header's sizes can count
+    notRegular,         // a folder, FIFO or device at the destination
+    destinationLocked,  // "Error Opening File": the destination's folder takes no new file
+    destinationFailed,  // osError: no new file could be made at the destination
+    sourceShrank,
+    fileFailed,  // osError: a read, write or flush failed on the way
+  };
+  Kind kind = Kind::copied;
+  int osError = 0;
+};
+
+// The text to show for an outcome; empty for a copy made.
+std::string PlainCopyText(const PlainCopyOutcome& outcome);
+
 // Writes the copy: the canonical header, then the source's data chunk byte for byte (a data
 // size beyond the end of the file is clipped to what is there; every other chunk is dropped).
 // The copy is written unseen in the destination's folder, flushed and renamed into place, so a
@@ -38,9 +60,9 @@ std::string PlainCopyName(const std::string& source);
 // error is still returned). A link to a file at the destination is replaced, never written
 // through; a folder, FIFO or device there is refused. Samples that the plain header's 32-bit
 // sizes cannot describe are refused rather than cut short. The source is only read, and never
-// replaced; should it become shorter during the copy, the copy fails. Returns "" on success, or the
-// text to show. A source whose header gives no data size (0 or 0xFFFFFFFF, as a recorder killed
-// before it finished leaves it) with samples behind it is copied up to the end of the file in
-// whole frames, and then note (if given) receives kSizeUnsetText.
-std::string WritePlainCopy(const std::string& source, const std::string& destination,
-                           std::string* note = nullptr);
+// replaced; should it become shorter during the copy, the copy fails. A source whose header gives
+// no data size (0 or 0xFFFFFFFF, as a recorder killed before it finished leaves it) with samples
+// behind it is copied up to the end of the file in whole frames, and then note (if given) receives
+// kSizeUnsetText.
+PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& destination,
+                                std::string* note = nullptr);
