@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr TimecodeSettings kLargest = {2, 2, kMaxSampleLength, 1};
-constexpr TimecodeSettings kShort = {2, 2, 10000000, 1};
+constexpr TimecodeSettings kLargest = {TimecodeType::dtmfF, 2, kMaxSampleLength, 1};
+constexpr TimecodeSettings kShort = {TimecodeType::dtmfF, 2, 10000000, 1};
 constexpr double kRate = 44100.0;
 constexpr int kDefaultRounds = 3;
 // What a user runs: multimon-ng reads raw 16-bit mono at 22050 Hz, so sox converts on the way.
@@ -44,9 +44,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 void Generate(const TimecodeSettings& settings, const char* name) {
-  const std::string text = TimecodeGenerator().Generate(settings);
-  if (text != "TC.wav Created") {
-    std::fprintf(stderr, "generate failed: %s\n", text.c_str());
+  const GenerateOutcome outcome = TimecodeGenerator().Generate(settings);
+  if (outcome != GenerateOutcome::created) {
+    std::fprintf(stderr, "generate failed: %s\n", GenerateText(outcome, settings.type));
     std::exit(1);
   }
   if (std::strcmp(name, "TC.wav") != 0) fs::rename("TC.wav", name);

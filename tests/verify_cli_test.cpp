@@ -125,7 +125,7 @@ TEST(VerifyCommandLine, TakesEveryOptionInBothSpellings) {
   const CommandLine c =
       ParseCommandLine({"--type", "s", "--method=1", "--id", "10", "--channel=3", "--csv", "a.csv",
                         "--labels=b.txt", "--plot", "c.png", "--json", "rec.wav"});
-  EXPECT_EQ(c.options.type, 'S');
+  EXPECT_EQ(c.options.type, TimecodeType::dtmfS);
   EXPECT_EQ(c.options.method, 1);
   EXPECT_EQ(c.options.dtmfId, 10);
   EXPECT_EQ(c.options.channel, 3);
@@ -191,7 +191,7 @@ TEST(VerifyCommandLine, HandsTheOptionsToTheReader) {
   const CommandRun run =
       RunWith({"--type", "F", "--method", "2", "--id", "4", "--channel", "2", "r.wav"});
   EXPECT_EQ(run.readings, 1);
-  EXPECT_EQ(run.options.type, 'F');
+  EXPECT_EQ(run.options.type, TimecodeType::dtmfF);
   EXPECT_EQ(run.options.method, 2);
   EXPECT_EQ(run.options.dtmfId, 4);
   EXPECT_EQ(run.options.channel, 2);
@@ -265,7 +265,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
 
 TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   VerifyReport report = FaultyReport();
-  report.type = 'S';
+  report.type = TimecodeType::dtmfS;
   report.duplicated = {3, 4};
   report.outOfOrder = {4};
   const std::string text = Written(WriteJson, report);
@@ -356,7 +356,7 @@ TEST(VerifyLabels, EachFrameSpansItsAudioWithItsNumber) {
   report.frames = {{1, 0.0, 0.0, true, -9.5}};
   EXPECT_EQ(Written(WriteLabels, report), "0.000000000\t0.638911565\t1\n");
   // DTMF-S runs at 36015 Hz.
-  report.type = 'S';
+  report.type = TimecodeType::dtmfS;
   report.method = 2;
   EXPECT_EQ(Written(WriteLabels, report), "0.000000000\t0.682382341\t1\n");
   // A slip of a single sample sits where it was found to a small fraction of a sample.

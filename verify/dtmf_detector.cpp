@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
 #include "verify/sound_file.h"
 
 namespace dtmf {
@@ -82,7 +82,7 @@ bool KeyDetector::Loud(const float* samples, std::size_t count, float& mean, dou
 int KeyDetector::Decide(const double* share) {
   const int row = StrongestTone(share);
   const int column = StrongestTone(share + 4);
-  return row < 0 || column < 0 ? 0 : kSymbolOfKey[row][column];
+  return row < 0 || column < 0 ? 0 : dtmf_burst::kSymbolOfKey[row][column];
 }
 
 int KeyDetector::Detect(const float* samples, std::size_t count) const {

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "cli/terminal_progress.h"
-#include "timecode/timecode_layout.h"
+#include "layout/timecode_layout.h"
 #include "verify/report_csv.h"
 #include "verify/report_file.h"
 #include "verify/report_json.h"
@@ -200,11 +200,11 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
     CommandLine command = ParseCommandLine(args);
     if (command.help || command.version) {
       out << (command.help ? std::string(kUsage) : VersionLine(kProgram));
-      if (!out.flush()) {
+      if (!StdoutWritten(out)) {
         err << kProgram << ": cannot write to standard output\n";
-        return 1;
+        return kExitFailure;
       }
-      return kExitClean;
+      return kExitSuccess;
     }
     // A path that cannot take the output should stop the command before a long reading.
     RefuseClashingOutputs(command);
@@ -227,13 +227,13 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
     } else {
       WriteSummary(out, report);
     }
-    if (!out.flush()) {
+    if (!StdoutWritten(out)) {
       err << kProgram << ": cannot write the report to stdout\n";
-      return kExitTrouble;
+      return kExitUsage;
     }
     // Only now, with every output and the report written, do the files replace earlier ones.
     files.CommitAll();
-    return report.Clean() ? kExitClean : kExitFaults;
+    return report.Clean() ? kExitSuccess : kExitFailure;
   } catch (const UsageError& error) {
     err << UsageErrorLine(kProgram, error);
   } catch (const std::exception& error) {
@@ -241,5 +241,5 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
     // of memory: one line and status 2, never an abort a script would take for a crash.
     err << kProgram << ": " << OneLine(error.what()) << '\n';
   }
-  return kExitTrouble;
+  return kExitUsage;
 }

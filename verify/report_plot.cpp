@@ -176,7 +176,7 @@ void DrawTitle(QPainter& p, const VerifyReport& r) {
              QStringLiteral("Frame offsets in %1").arg(name));
   p.setFont(Font(15));
   const std::string line =
-      std::string(r.type == 'S' ? "DTMF-S" : "DTMF-F") + ", method " + std::to_string(r.method) +
+      std::string(FactsOf(r.type).reportName) + ", method " + std::to_string(r.method) +
       (r.methodAssumed ? " (assumed)" : "") + ", ID " + std::to_string(r.dtmfId) + ", " +
       std::to_string(r.sampleRate) + " Hz, channel " + std::to_string(r.channel) + "    latency " +
       FormatFixed(r.latencySamples, 2) + " samples    " +

@@ -99,7 +99,7 @@ std::string JumpsText(const VerifyReport& r) {
 void WriteSummary(std::ostream& out, const VerifyReport& report) {
   const int rate = report.sampleRate;
   Line(out, "file", report.file);
-  Line(out, "type", report.type == 'S' ? "DTMF-S" : "DTMF-F");
+  Line(out, "type", FactsOf(report.type).reportName);
   Line(out, "method", MethodText(report));
   Line(out, "DTMF ID", std::to_string(report.dtmfId));
   Line(out, "sample rate", std::to_string(rate) + " Hz");

@@ -9,9 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "timecode/frame_encoder.h"
-#include "timecode/timecode_layout.h"
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
@@ -46,11 +45,13 @@ constexpr double kSpacingFollow = 0.25;
 constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the
 // named rate, over the first half minute.
-constexpr std::array<int, 13> kCommonRates = {44100, 36015, 48000, 32000, 22050,  24000, 16000,
-                                              11025, 8000,  88200, 96000, 176400, 192000};
+constexpr int kRateF = TimecodeRate(TimecodeType::dtmfF);
+constexpr int kRateS = TimecodeRate(TimecodeType::dtmfS);
+constexpr std::array<int, 13> kCommonRates = {kRateF, kRateS, 48000, 32000, 22050,  24000, 16000,
+                                              11025,  8000,   88200, 96000, 176400, 192000};
 constexpr double kRateProbeSeconds = 30.0;
 
-double SlotSamples(int sampleRate, char type) {
+double SlotSamples(int sampleRate, TimecodeType type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
 }
 
@@ -93,7 +94,7 @@ void ClearNonFinite(float* x, std::size_t n, Found&& found) {
 }
 
 struct ChannelLook {
-  char type = 'F';
+  TimecodeType type = TimecodeType::dtmfF;
   int frames = 0;
   int spacings = 0;            // neighbouring start markers one frame apart at this type
   std::vector<double> speeds;  // of those spacings against a frame's length
@@ -107,14 +108,15 @@ struct ChannelLook {
 // holds no more memory however long it has to listen.
 class ChannelProbe {
  public:
-  ChannelProbe(int sampleRate, const std::optional<char>& type)
+  ChannelProbe(int sampleRate, const std::optional<TimecodeType>& type)
       : m_rate(sampleRate),
         m_type(type),
         m_tracker(sampleRate, 0),
-        m_parsers{FrameParser(SlotSamples(sampleRate, 'F'), m_tracker.BlockSamples()),
-                  FrameParser(SlotSamples(sampleRate, 'S'), m_tracker.BlockSamples())} {
-    m_looks[0].type = 'F';
-    m_looks[1].type = 'S';
+        m_parsers{
+            FrameParser(SlotSamples(sampleRate, TimecodeType::dtmfF), m_tracker.BlockSamples()),
+            FrameParser(SlotSamples(sampleRate, TimecodeType::dtmfS), m_tracker.BlockSamples())} {
+    m_looks[0].type = TimecodeType::dtmfF;
+    m_looks[1].type = TimecodeType::dtmfS;
   }
 
   void Push(const float* samples, std::size_t count) {
@@ -129,7 +131,7 @@ class ChannelProbe {
   // The type whose slot fits the spacing of the bursts, so that they make the most whole
   // frames; failing that, the type whose frame length fits the spacing of the start markers.
   ChannelLook Look() const {
-    if (m_type) return m_looks[*m_type == 'S' ? 1 : 0];
+    if (m_type) return m_looks[*m_type == TimecodeType::dtmfS ? 1 : 0];
     return m_looks[1].BetterThan(m_looks[0]) ? m_looks[1] : m_looks[0];
   }
 
@@ -158,7 +160,7 @@ class ChannelProbe {
   }
 
   int m_rate;
-  std::optional<char> m_type;
+  std::optional<TimecodeType> m_type;
   BurstTracker m_tracker;
   std::array<FrameParser, 2> m_parsers;  // F, S
   std::array<ChannelLook, 2> m_looks;
@@ -167,7 +169,7 @@ class ChannelProbe {
 
 struct Choice {
   int channel = 0;  // counted from 0
-  char type = 'F';
+  TimecodeType type = TimecodeType::dtmfF;
   double speed = 1.0;  // how much faster than its rate the timecode was played
 };
 
@@ -223,7 +225,7 @@ std::vector<int> Screen(SoundFile& file, const std::vector<int>& channels, int r
 // of them has shown a few whole frames (or `limit` samples have passed), and picks the channel
 // that decodes best and its type; none when no channel shows a frame.
 std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
-                            const std::optional<char>& type, int rate, std::int64_t limit) {
+                            const std::optional<TimecodeType>& type, int rate, std::int64_t limit) {
   if (channels.size() > kMostProbes) {
     const std::vector<int> few = Screen(file, channels, rate, limit);
     file.Rewind();
@@ -307,7 +309,7 @@ Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& 
 // The DTMF ID that gives this check symbol to this frame, or 0 when none does.
 int IdFromCheck(int frame, int check) {
   for (int id = 1; id <= kMaxDtmfId; ++id) {
-    if (FrameEncoder::CheckSymbol(frame, id) == check) return id;
+    if (CheckSymbol(frame, id) == check) return id;
   }
   return 0;
 }
@@ -481,7 +483,7 @@ class FrameReader {
       }
     }
     if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
-        FrameEncoder::CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
+        CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
     }
     m_lastPlace = place;
@@ -628,9 +630,6 @@ void CheckOptions(const VerifyOptions& options, int channels, const std::string&
   if (options.channel && (*options.channel < 1 || *options.channel > channels)) {
     throw VerifyError(path + ": has no channel " + std::to_string(*options.channel));
   }
-  if (options.type && *options.type != 'F' && *options.type != 'S') {
-    throw VerifyError("the timecode type is F or S");
-  }
   if (options.method && *options.method != kMethod1 && *options.method != kMethod2) {
     throw VerifyError("the method is 1 or 2");
   }
@@ -698,10 +697,9 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     found.number = frame.raw.number;
     found.foundSample = frame.at[0];
     found.levelDbfs = frame.raw.start.match.levelDbfs;
-    found.checkOk =
-        frame.raw.check == kCheckStar
-            ? report.method == kMethod2
-            : FrameEncoder::CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
+    found.checkOk = frame.raw.check == kCheckStar
+                        ? report.method == kMethod2
+                        : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
     if (!found.checkOk) report.checkFailures.push_back(frame.raw.number);
     report.frames.push_back(found);
   }
