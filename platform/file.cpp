@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/write_all.h"
+
 namespace {
 
 constexpr std::size_t kErrorTextBytes = 256;
@@ -44,25 +46,6 @@ bool FaultDue(CFile::Fault kind) {
   errno = g_fault.osError;
   g_fault = {};
   return true;
-}
-
-// Moves all count bytes through put(bytes, size, done), a plain or a positioned write, going on
-// after interrupted and partial writes.
-template <class Put>
-void PutAll(const void* buffer, std::size_t count, Put put) {
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  std::size_t done = 0;
-  if (FaultDue(CFile::Fault::write)) ThrowLastError();
-  while (done < count) {
-    const ssize_t moved = put(bytes + done, count - done, done);
-    if (moved < 0) {
-      if (errno == EINTR) continue;
-      ThrowLastError();
-    }
-    // A write that moves nothing will not move anything on a retry either: the device is full.
-    if (moved == 0) throw CFileException(ENOSPC);
-    done += static_cast<std::size_t>(moved);
-  }
 }
 
 int OpenFlagsFor(unsigned flags) {
@@ -179,15 +162,13 @@ std::size_t CFile::Read(void* buffer, std::size_t count) {
 }
 
 void CFile::Write(const void* buffer, std::size_t count) {
-  PutAll(buffer, count, [this](const void* bytes, std::size_t size, std::size_t) {
-    return ::write(m_fd, bytes, size);
-  });
+  if (FaultDue(Fault::write)) ThrowLastError();
+  if (const int error = WriteAll(m_fd, buffer, count)) throw CFileException(error);
 }
 
 void CFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-  PutAll(buffer, count, [this, offset](const void* bytes, std::size_t size, std::size_t done) {
-    return ::pwrite(m_fd, bytes, size, static_cast<off_t>(offset + done));
-  });
+  if (FaultDue(Fault::write)) ThrowLastError();
+  if (const int error = WriteAllAt(m_fd, offset, buffer, count)) throw CFileException(error);
 }
 
 void CFile::Flush() {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,7 @@ void OpenStandardDescriptors() {
       ::close(opened);
     }
   }
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool DisplayUsable(int argc, char** argv) {

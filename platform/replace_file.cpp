@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -210,6 +211,7 @@ int ReplacementFile::Create(const std::string& path) {
 
 int ReplacementFile::Create(int folderFd, const std::string& name) {
   Discard();
+  m_flushed = false;
   // A folder at the name would refuse the rename only after the whole file has been written.
   struct stat existing {};
   if (::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -284,23 +286,25 @@ int ReplacementFile::Create(int folderFd, const std::string& name) {
 }
 
 int ReplacementFile::Write(const void* bytes, std::size_t count) {
+  m_flushed = false;
   if (CFile::InjectedFaultDue(CFile::Fault::write)) return errno;
-  const auto* next = static_cast<const unsigned char*>(bytes);
-  while (count > 0) {
-    const ssize_t moved = ::write(m_fd, next, count);
-    if (moved < 0 && errno == EINTR) continue;
-    if (moved < 0) return errno;
-    // A write that moves nothing will not move anything on a retry either: the device is full.
-    if (moved == 0) return ENOSPC;
-    next += moved;
-    count -= static_cast<std::size_t>(moved);
-  }
+  return WriteAll(m_fd, bytes, count);
+}
+
+int ReplacementFile::Flush() {
+  if (m_fd < 0) return EBADF;
+  if (CFile::InjectedFaultDue(CFile::Fault::flush) || ::fsync(m_fd) != 0) return errno;
+  m_flushed = true;
   return 0;
 }
 
 int ReplacementFile::Commit() {
   if (m_fd < 0) return EBADF;
-  if (CFile::InjectedFaultDue(CFile::Fault::flush) || ::fsync(m_fd) != 0) return errno;
+  // The data is on the disk before the name moves, or a power loss could leave the name on an
+  // empty file.
+  if (!m_flushed) {
+    if (const int error = Flush()) return error;
+  }
   if (m_hiddenName.empty()) {
     if (const int error = GiveName()) return error;
   }

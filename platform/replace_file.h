@@ -53,8 +53,15 @@ class ReplacementFile {
   // that moves nothing means the device is full (ENOSPC).
   int Write(const void* bytes, std::size_t count);
 
-  // fsync, then the rename over the name, then the folder's fsync. When only the last step
-  // fails, the new file already has the name, but the rename may not survive a power loss.
+  // fsync now, for a writer that decides only after the data is on the disk whether the new
+  // file is to take the name (a cancel heard during a long flush). Commit then does not flush
+  // again, unless Write has written since; what a writer writes through Fd() after Flush is its
+  // own to flush.
+  int Flush();
+
+  // fsync (unless Flush has done it), then the rename over the name, then the folder's fsync.
+  // When only the last step fails, the new file already has the name, but the rename may not
+  // survive a power loss.
   int Commit();
 
   // Removes the new file, unless it has replaced the old one.
@@ -71,4 +78,5 @@ class ReplacementFile {
   bool m_namedOnly = false;
   bool m_regularOnly = false;
   bool m_writeProtected = false;
+  bool m_flushed = false;  // by Flush, with nothing written through Write since
 };

@@ -5,7 +5,6 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 #include <cassert>
-#include <csignal>
 #include <cstdio>
 
 #include "platform/process_start.h"
@@ -66,9 +65,6 @@ CWinApp* AfxGetApp() {
 }
 
 int AfxWinMain(int argc, char** argv) {
-  // A write past the user's file-size limit must fail with EFBIG, which the programs report
-  // and clean up after, instead of killing them with a half-written file on disk.
-  std::signal(SIGXFSZ, SIG_IGN);
   // Without a display Qt aborts with a core dump; a line that points at the command line helps.
   if (!DisplayUsable(argc, argv)) {
     std::fprintf(stderr, "%s\n", kNoDisplayText);

@@ -2,8 +2,6 @@
 // folder the program is started in; a bank missing there is read from the installed ones. With
 // options it runs as a command line and never brings up the GUI platform, so it works without a
 // display.
-#include <csignal>
-
 #include "cli/options.h"
 #include "platform/process_start.h"
 #include "platform/winapp.h"
@@ -15,8 +13,6 @@ CGeneratorApp theApp;
 int main(int argc, char** argv) {
   OpenStandardDescriptors();  // before any file is opened, so none becomes stdout or stderr
   if (WantsCommandLine(argc, argv)) {
-    // Past a file-size limit a write must fail and be reported, not kill the program.
-    std::signal(SIGXFSZ, SIG_IGN);
     return ExitStatusAfterStdout("vrellok", RunCommandLine(argc, argv));
   }
   return AfxWinMain(argc, argv);

@@ -34,7 +34,11 @@ constexpr auto kShortFlushWait = kLongestFlushWait / 4;
 
 enum class Flush { done, failed, cancelled };
 
-Flush FlushToDisk(int fd, const TimecodeSettings& settings, GenerateProgress& progress) {
+// The new file's one fsync is the last step here, so that a cancel is still heard after it; the
+// commit that follows only renames and flushes the folder.
+Flush FlushToDisk(ReplacementFile& file, const TimecodeSettings& settings,
+                  GenerateProgress& progress) {
+  const int fd = file.Fd();
   const auto length =
       static_cast<off_t>(kWaveHeaderBytes + 2 * static_cast<std::uint64_t>(settings.sampleLength));
   constexpr unsigned kWaitAll =
@@ -58,7 +62,7 @@ Flush FlushToDisk(int fd, const TimecodeSettings& settings, GenerateProgress& pr
     start += bytes;
     if (progress.CancelRequested()) return Flush::cancelled;
   }
-  if (::fsync(fd) != 0) return Flush::failed;
+  if (file.Flush() != 0) return Flush::failed;
   // The last chance to refuse before the new file takes TC.wav's place.
   return progress.CancelRequested() ? Flush::cancelled : Flush::done;
 }
@@ -177,7 +181,7 @@ GenerateOutcome TimecodeGenerator::Replace(int folderFd, const char* output,
   // "Created" is said only once the data and the new name are on the disk: a stick pulled out
   // right after the message still holds the whole file.
   progress.Flushing();
-  switch (FlushToDisk(file.Fd(), settings, progress)) {
+  switch (FlushToDisk(file, settings, progress)) {
     case Flush::failed:
       return GenerateOutcome::cannotWrite;
     case Flush::cancelled:

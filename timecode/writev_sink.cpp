@@ -1,6 +1,8 @@
 #include "timecode/writev_sink.h"
 
-#include <cerrno>
+#include <utility>
+
+#include "platform/write_all.h"
 
 void WritevSink::Begin(int fd) {
   m_fd = fd;
@@ -19,29 +21,8 @@ void WritevSink::Put(const std::uint8_t* bytes, std::size_t count) {
 }
 
 bool WritevSink::Flush() {
-  iovec* next = m_batch.data();
-  int left = m_queued;
-  m_queued = 0;
+  const int queued = std::exchange(m_queued, 0);
   m_queuedBytes = 0;
-  while (left > 0 && !m_failed) {
-    const ssize_t written = ::writev(m_fd, next, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      m_failed = true;
-      break;
-    }
-    m_written += static_cast<std::uint64_t>(written);
-    // The kernel may stop anywhere, even inside a piece: skip what it took, trim the rest.
-    auto taken = static_cast<std::size_t>(written);
-    while (left > 0 && taken >= next->iov_len) {
-      taken -= next->iov_len;
-      ++next;
-      --left;
-    }
-    if (left > 0) {
-      next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + taken;
-      next->iov_len -= taken;
-    }
-  }
+  if (!m_failed) m_failed = WriteAll(m_fd, m_batch.data(), queued, &m_written) != 0;
   return !m_failed;
 }
