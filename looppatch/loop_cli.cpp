@@ -196,63 +196,80 @@ std::size_t OperandsOf(const std::string& form) {
   return 0;
 }
 
+// What the words of a command line ask for, read whole before anything runs: a further word
+// could be the FILE of another form, so even --help and --version stand alone.
+struct LoopCommand {
+  std::string form;  // the option that chose it; empty for the dialog
+  std::string pointList;
+  std::vector<std::string> operands;
+  bool keepLoops = false;
+};
+
+// Throws UsageError for words that make no command.
+LoopCommand ReadCommand(const std::vector<std::string>& args) {
+  LoopCommand command;
+  OptionReader reader(args);
+  while (reader.Next()) {
+    const std::string& word = reader.Word();
+    if (!reader.IsOption()) {
+      command.operands.push_back(word);
+      continue;
+    }
+    if (word == "--keep-loops") {
+      reader.NoValue();
+      command.keepLoops = true;
+      continue;
+    }
+    if (word == "--set") {
+      command.pointList = reader.Value();
+    } else if (word == "--help" || word == "--version" || word == "--show" ||
+               word == "--plain-copy") {
+      reader.NoValue();
+    } else {
+      throw UsageError("unknown option '" + word + "'");
+    }
+    if (!command.form.empty()) {
+      throw UsageError(command.form + " and " + word + " do not go together");
+    }
+    command.form = word;
+  }
+  if (command.keepLoops && command.form != "--plain-copy") {
+    throw UsageError("--keep-loops goes with --plain-copy only");
+  }
+  if (command.form.empty()) {
+    if (command.operands.size() > 1) throw UsageError("give one FILE at most");
+  } else if (command.operands.size() != OperandsOf(command.form)) {
+    throw UsageError("wrong number of arguments for " + command.form);
+  }
+  return command;
+}
+
+// Runs a command of one of the forms.
+int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string>& operands = command.operands;
+  if (command.form == "--help") {
+    out << kUsage;
+    return kExitSuccess;
+  }
+  if (command.form == "--version") {
+    out << VersionLine(kProgram, kLoopVersion);
+    return kExitSuccess;
+  }
+  if (command.form == "--show") return Show(operands[0], out, err);
+  if (command.form == "--set") return Set(ParsePoints(command.pointList), operands[0], out, err);
+  return PlainCopy(operands[0], operands[1], command.keepLoops, err);
+}
+
 }  // namespace
 
 std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std::ostream& out,
                                       std::ostream& err, std::string& fileToOpen) {
   if (args.empty()) return std::nullopt;
   try {
-    // The form is read whole first: a further word could be the FILE of another form, so even
-    // --help and --version stand alone.
-    std::string form;
-    std::string pointList;
-    std::vector<std::string> operands;
-    bool keepLoops = false;
-    OptionReader reader(args);
-    while (reader.Next()) {
-      const std::string& word = reader.Word();
-      if (!reader.IsOption()) {
-        operands.push_back(word);
-        continue;
-      }
-      if (word == "--keep-loops") {
-        reader.NoValue();
-        keepLoops = true;
-        continue;
-      }
-      if (word == "--set") {
-        pointList = reader.Value();
-      } else if (word == "--help" || word == "--version" || word == "--show" ||
-                 word == "--plain-copy") {
-        reader.NoValue();
-      } else {
-        throw UsageError("unknown option '" + word + "'");
-      }
-      if (!form.empty()) throw UsageError(form + " and " + word + " do not go together");
-      form = word;
-    }
-    if (keepLoops && form != "--plain-copy") {
-      throw UsageError("--keep-loops goes with --plain-copy only");
-    }
-    if (form.empty()) {
-      if (operands.size() > 1) throw UsageError("give one FILE at most");
-      if (!operands.empty()) fileToOpen = operands[0];
-      return std::nullopt;
-    }
-    if (operands.size() != OperandsOf(form)) {
-      throw UsageError("wrong number of arguments for " + form);
-    }
-    if (form == "--help") {
-      out << kUsage;
-      return kExitSuccess;
-    }
-    if (form == "--version") {
-      out << VersionLine(kProgram, kLoopVersion);
-      return kExitSuccess;
-    }
-    if (form == "--show") return Show(operands[0], out, err);
-    if (form == "--set") return Set(ParsePoints(pointList), operands[0], out, err);
-    return PlainCopy(operands[0], operands[1], keepLoops, err);
+    const LoopCommand command = ReadCommand(args);
+    if (!command.form.empty()) return Run(command, out, err);
+    if (!command.operands.empty()) fileToOpen = command.operands[0];
+    return std::nullopt;
   } catch (const UsageError& error) {
     err << UsageErrorLine(kProgram, error);
     return kExitUsage;

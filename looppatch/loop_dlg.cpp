@@ -422,13 +422,13 @@ void CLoopDlg::LoadFile(const std::string& path) {
   // a second time would only meet our own lock.
   if (!m_waveFile.RefersTo(path) && !HoldNewFile(path)) return;
   try {
-    m_loadedLength = m_waveFile.GetLength();
     ShowTable(ReadLoopTable(m_waveFile));
+    m_tableLoaded = true;
   } catch (const CFileException& e) {
     // The file stays held, but a table that could not be read must not be written back over:
     // the dialog shows the empty state and Patch asks for a file.
     AfxMessageBox(e.what());
-    m_loadedLength = 0;
+    m_tableLoaded = false;
     ShowTable(LoopTable{});
   }
   ShowFile();
@@ -532,7 +532,7 @@ void CLoopDlg::OnPatch() {
     AfxMessageBox(e.what());
     // A failed write or flush keeps the file open, so Patch can be tried again; a failed close
     // has let go of it, and then there is nothing left to patch.
-    if (!m_waveFile.IsOpen()) m_loadedLength = 0;
+    if (!m_waveFile.IsOpen()) m_tableLoaded = false;
     return;
   }
   m_player.Stop();
@@ -554,7 +554,7 @@ void CLoopDlg::OnHelp() {
 
 void CLoopDlg::Unload() {
   m_waveFile.Abort();
-  m_loadedLength = 0;
+  m_tableLoaded = false;
   ShowFile();
 }
 

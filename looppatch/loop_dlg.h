@@ -44,8 +44,7 @@ class CLoopDlg : public CMainDialog {
   void OnChangeChannels() {}
 
   int m_channelCount = 0;
-  LoopPoints m_loopPoints{};         // loop points 1 to 10
-  std::uint64_t m_loadedLength = 0;  // the file's length; 0: no file loaded
+  LoopPoints m_loopPoints{};  // loop points 1 to 10
   std::uint8_t m_channelByte = 0;
 
  private:
@@ -67,7 +66,7 @@ class CLoopDlg : public CMainDialog {
   void OnPlayKey();
   void ShowPlayCommands();
 
-  bool FileLoaded() const { return m_loadedLength != 0 && m_waveFile.IsOpen(); }
+  bool FileLoaded() const { return m_tableLoaded && m_waveFile.IsOpen(); }
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
   void OfferPlainCopy(const std::string& path);
@@ -75,7 +74,10 @@ class CLoopDlg : public CMainDialog {
   void ShowTable(const LoopTable& table);
   void Unload();
 
-  CFile& m_waveFile;         // the program's; the dialog never owns it
+  CFile& m_waveFile;  // the program's; the dialog never owns it
+  // The held file's table was read and may be written back; false while nothing is held, or
+  // when the table could not be read.
+  bool m_tableLoaded = false;
   std::string m_fileToOpen;  // loaded as the dialog starts, exactly as if chosen with Open File
 
   WaveFacts m_facts;       // frames 0: no file shown
