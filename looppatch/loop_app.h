@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/file.h"
+#include "fileio/file.h"
 #include "platform/winapp.h"
 
 class CLoopApp : public CWinApp {

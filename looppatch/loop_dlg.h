@@ -12,12 +12,12 @@
 #include <string>
 #include <utility>
 
+#include "fileio/file.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/player.h"
 #include "looppatch/seam.h"
 #include "looppatch/wave_samples.h"
 #include "looppatch/wave_view.h"
-#include "platform/file.h"
 #include "shell/main_dialog.h"
 
 class CLoopDlg : public CMainDialog {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
+#include "fileio/file.h"
 #include "wave/wave_header.h"
 
 // The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes. It

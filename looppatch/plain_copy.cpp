@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
+#include "fileio/replace_file.h"
 #include "looppatch/loop_table.h"
-#include "platform/replace_file.h"
 #include "wave/wave_header.h"
 
 namespace {

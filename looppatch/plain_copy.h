@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "fileio/file.h"
 #include "looppatch/loop_table.h"
-#include "platform/file.h"
 #include "wave/wave_header.h"
 
 inline constexpr char kCopyOverSourceText[] = "The copy cannot replace the file it is made from";

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fileio/file.h"
 #include "looppatch/loop_table.h"
-#include "platform/file.h"
 
 // One loop of a smpl chunk: its first frame and the last frame played, as the chunk stores
 // them.

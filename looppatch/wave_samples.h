@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
+#include "fileio/file.h"
 
 // What the window tells about the open file. Frames are counted over the sample data that is
 // really there, not over what the header claims.

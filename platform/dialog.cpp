@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/file.h"
+#include "fileio/file.h"
 #include "platform/prompts.h"
 #include "platform/winapp.h"
 

@@ -1,5 +1,5 @@
 // The file object against real files, real locks and real failing system calls.
-#include "platform/file.h"
+#include "fileio/file.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "platform/replace_file.h"
+#include "fileio/replace_file.h"
 #include "tests/child_process.h"
 #include "tests/file_faults.h"
 #include "tests/scratch_dir.h"
@@ -198,25 +198,25 @@ TEST_F(FileTest, AnInjectedFaultFailsTheNamedCallOnceAndTouchesNothing) {
   ASSERT_TRUE(file.Open(m_path, kPatchMode));
   std::uint8_t byte = 0;
 
-  CFile::InjectFault(CFile::Fault::read, EIO, 1);
+  InjectFileFault(FileFault::read, EIO, 1);
   EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), 0);
   EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), EIO);
   EXPECT_EQ(file.Seek(0, CFile::current), 1u);  // the failed read moved nothing
   EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), 0);
   EXPECT_EQ(byte, 2);
 
-  CFile::InjectFault(CFile::Fault::write, ENOSPC);
+  InjectFileFault(FileFault::write, ENOSPC);
   EXPECT_EQ(codeOf([&] { file.Write("\xFF", 1); }), ENOSPC);
-  CFile::InjectFault(CFile::Fault::write, EIO);
+  InjectFileFault(FileFault::write, EIO);
   EXPECT_EQ(codeOf([&] { file.WriteAt(0, "\xFF", 1); }), EIO);
   EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
 
-  CFile::InjectFault(CFile::Fault::flush, EIO);
+  InjectFileFault(FileFault::flush, EIO);
   EXPECT_EQ(codeOf([&] { file.Read(&byte, 1); }), 0);  // other calls are not affected
   EXPECT_EQ(codeOf([&] { file.Flush(); }), EIO);
   EXPECT_EQ(codeOf([&] { file.Flush(); }), 0);
 
-  CFile::InjectFault(CFile::Fault::close, EDQUOT);
+  InjectFileFault(FileFault::close, EDQUOT);
   EXPECT_EQ(codeOf([&] { file.Close(); }), EDQUOT);
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(OpenErrorOf(m_path, kPatchMode), 0);  // the descriptor and its lock are gone
@@ -261,8 +261,10 @@ Names NamesIn(const std::filesystem::path& folder) {
 class ReplacementFileTest : public FileTest, public ::testing::WithParamInterface<bool> {
  protected:
   int Create(ReplacementFile& file, const std::string& path) const {
-    file.UseNamedFileOnly(GetParam());
-    return file.Create(path);
+    if (GetParam()) InjectFileFault(FileFault::unnamedFile, EOPNOTSUPP);
+    const int error = file.Create(path);
+    InjectFileFault(FileFault::none, 0);  // unused when Create refused before making a file
+    return error;
   }
 };
 
@@ -295,18 +297,18 @@ TEST_P(ReplacementFileTest, TheNewFileIsUnseenUntilCommitThenHasTheUsualPermissi
 // Every failure, and giving up, leaves the earlier file as it was and nothing beside it.
 TEST_P(ReplacementFileTest, AFailureOrDiscardLeavesTheOldFileAndNothingElse) {
   const FaultGuard guard;
-  const std::pair<CFile::Fault, int> faults[] = {{CFile::Fault::none, 0},
-                                                 {CFile::Fault::write, ENOSPC},
-                                                 {CFile::Fault::flush, EIO},
-                                                 {CFile::Fault::close, EDQUOT}};
+  const std::pair<FileFault, int> faults[] = {{FileFault::none, 0},
+                                              {FileFault::write, ENOSPC},
+                                              {FileFault::flush, EIO},
+                                              {FileFault::close, EDQUOT}};
   for (const auto& [fault, code] : faults) {
     SCOPED_TRACE(code);
     {
       ReplacementFile file;
       ASSERT_EQ(Create(file, m_path), 0);
-      CFile::InjectFault(fault, code);
+      InjectFileFault(fault, code);
       const int error = file.Write("new", 3);
-      if (fault == CFile::Fault::none) continue;  // given up before Commit
+      if (fault == FileFault::none) continue;  // given up before Commit
       EXPECT_EQ(error == 0 ? file.Commit() : error, code);
     }
     EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
@@ -392,7 +394,7 @@ TEST_F(FileTest, HiddenFilesOfKilledRunsAreRemovedButNotThoseOfLiveOnes) {
   const std::string dead = ".a.wav." + std::to_string(gone) + ".abcdefgh";
   ReplacementFile file;
   const pid_t writer = StartWaitingChild([&] {
-    file.UseNamedFileOnly(true);
+    InjectFileFault(FileFault::unnamedFile, EOPNOTSUPP);
     return file.Create(m_path) == 0;
   });
   ASSERT_GT(writer, 0);

@@ -686,7 +686,7 @@ TEST_F(LoopDlgTest, ATableThatCouldNotBeReadIsNeverWrittenOver) {
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
     TypeInto(dialog, "Loop point 3", "500");
-    CFile::InjectFault(CFile::Fault::read, EIO);
+    InjectFileFault(FileFault::read, EIO);
     EXPECT_EQ(Open(dialog, path), Messages{OsErrorText(EIO)});
     EXPECT_EQ(Boxes(dialog), kAllZero);
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
@@ -701,13 +701,13 @@ TEST_F(LoopDlgTest, FailedWritesFlushesAndClosesWhilePatchingAreShown) {
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
     TypeInto(dialog, "Loop point 2", "1234");
-    CFile::InjectFault(CFile::Fault::write, EIO);
+    InjectFileFault(FileFault::write, EIO);
     EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(EIO)});
     EXPECT_EQ(ReadBytes(path), before);
-    CFile::InjectFault(CFile::Fault::flush, ENOSPC);
+    InjectFileFault(FileFault::flush, ENOSPC);
     EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(ENOSPC)});
     EXPECT_TRUE(m_waveFile.IsOpen());  // a failed flush may be tried again
-    CFile::InjectFault(CFile::Fault::close, EIO);
+    InjectFileFault(FileFault::close, EIO);
     EXPECT_EQ(Press(dialog, "Patch"), Messages{OsErrorText(EIO)});
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});  // the failed close let go of it
@@ -762,7 +762,7 @@ TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
 TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
   const FaultGuard guard;
   const std::string path = Save("mono.wav", Wave(kMono, {2000}));
-  CFile::InjectFault(CFile::Fault::read, EIO);
+  InjectFileFault(FileFault::read, EIO);
   StartWith(path, [&](CLoopDlg& dialog, const CLoopApp& app) {
     EXPECT_EQ(m_prompts.messages, Messages{OsErrorText(EIO)});
     EXPECT_FALSE(app.m_waveFile.IsOpen());

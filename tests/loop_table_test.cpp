@@ -300,7 +300,7 @@ TEST_F(LoopTableTest, ReadErrorsReachTheCallerWithTheirCode) {
   const FaultGuard guard;
   WriteBytes(m_path, Wave(1, 200));
   CFile file = Open();
-  CFile::InjectFault(CFile::Fault::read, EIO, 1);
+  InjectFileFault(FileFault::read, EIO, 1);
   try {
     ReadLoopTable(file);
     FAIL() << "a failed read gave a loop table";
@@ -390,7 +390,7 @@ TEST_F(LoopTableTest, TheTableGoesOutInOneWriteThatEitherHappensOrNot) {
 
   WriteBytes(m_path, before);
   CFile file = Open();
-  CFile::InjectFault(CFile::Fault::write, EIO);
+  InjectFileFault(FileFault::write, EIO);
   try {
     WriteLoopTable(file, 2, points);
     ADD_FAILURE() << "the injected write fault did not surface";
@@ -400,7 +400,7 @@ TEST_F(LoopTableTest, TheTableGoesOutInOneWriteThatEitherHappensOrNot) {
   EXPECT_TRUE(file.IsOpen());
   EXPECT_EQ(ReadBytes(m_path), before);
 
-  CFile::InjectFault(CFile::Fault::write, EIO, 1);
+  InjectFileFault(FileFault::write, EIO, 1);
   WriteLoopTable(file, 2, points);
   Bytes expected = before;
   PutSlot(expected, 0, LoopRecord::FromByteOffset(28));
@@ -414,10 +414,10 @@ TEST_F(LoopTableTest, FailedReadsFlushesAndClosesReachTheCallerWithTheirCode) {
   const Bytes before = Wave(1, 200);
   WriteBytes(m_path, before);
   CFile file = Open();
-  CFile::InjectFault(CFile::Fault::read, EIO);
+  InjectFileFault(FileFault::read, EIO);
   EXPECT_THROW(ReadLoopTable(file), CFileException);
 
-  CFile::InjectFault(CFile::Fault::flush, ENOSPC);
+  InjectFileFault(FileFault::flush, ENOSPC);
   try {
     WriteLoopTable(file, 1, {3});
     ADD_FAILURE() << "the injected flush fault did not surface";
@@ -426,7 +426,7 @@ TEST_F(LoopTableTest, FailedReadsFlushesAndClosesReachTheCallerWithTheirCode) {
   }
   EXPECT_TRUE(file.IsOpen());  // so the patch can be tried again
 
-  CFile::InjectFault(CFile::Fault::close, EIO);
+  InjectFileFault(FileFault::close, EIO);
   EXPECT_THROW(WriteLoopTable(file, 1, {4}), CFileException);
   EXPECT_FALSE(file.IsOpen());  // a failed close has let go all the same
   EXPECT_EQ(Read(ReadBytes(m_path)).loopPoints, (LoopPoints{4}));

@@ -344,12 +344,12 @@ TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
   const std::string from = Save("song.wav", source);
   const Bytes old = {9, 9, 9};
   const std::string to = Save("song-plain.wav", old);
-  const std::pair<CFile::Fault, int> faults[] = {{CFile::Fault::read, EIO},
-                                                 {CFile::Fault::write, ENOSPC},
-                                                 {CFile::Fault::flush, EIO},
-                                                 {CFile::Fault::close, EDQUOT}};
+  const std::pair<FileFault, int> faults[] = {{FileFault::read, EIO},
+                                              {FileFault::write, ENOSPC},
+                                              {FileFault::flush, EIO},
+                                              {FileFault::close, EDQUOT}};
   for (const auto& [fault, code] : faults) {
-    CFile::InjectFault(fault, code);
+    InjectFileFault(fault, code);
     EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to)), OsErrorText(code));
     EXPECT_EQ(ReadBytes(to), old);
     EXPECT_EQ(FilesInFolder(), 2u);

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <cerrno>
 
+#include "fileio/file.h"
 #include "gui_support.h"
-#include "platform/file.h"
 #include "test_rc.h"
 
 namespace {

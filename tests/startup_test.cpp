@@ -14,8 +14,9 @@
 #include <string>
 
 #include "child_process.h"
+#include "fileio/file.h"
 #include "platform/dialog.h"
-#include "platform/file.h"
+#include "platform/process_start.h"
 #include "platform/winapp.h"
 #include "scratch_dir.h"
 #include "shell/startup.h"
@@ -57,6 +58,7 @@ TEST(StartUp, AWritePastTheFileSizeLimitFailsInsteadOfKillingTheProgram) {
               const rlimit limit{kFileSizeLimit, kFileSizeLimit};
               ::setrlimit(RLIMIT_FSIZE, &limit);
               OversizeWriterApp app(scratch.File("big.bin"));
+              OpenStandardDescriptors();  // as every program starts
               char name[] = "startup_test";
               char* argv[] = {name, nullptr};
               return AfxWinMain(1, argv) == 0 ? kWriteDidNotFail : kOtherOutcome;

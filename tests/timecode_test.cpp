@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "file_faults.h"
 #include "scratch_dir.h"
 #include "timecode/timecode_generator.h"
 #include "verify/dtmf_detector.h"
@@ -388,11 +389,14 @@ class Replacement : public Generator, public ::testing::WithParamInterface<bool>
     Generator::SetUp();
     WriteFile("TC.wav", "old");
   }
-  // A generator set up for this run's kind of temporary file.
+  // A run with this run's kind of temporary file: the named one is made when the file system
+  // (here its injected fault) refuses an unnamed one.
   GenerateOutcome Run(const TimecodeSettings& settings, GenerateProgress& progress) const {
     static TimecodeGenerator generator;
-    generator.UseNamedTemporaryFile(GetParam());
-    return generator.Generate(settings, progress);
+    if (GetParam()) InjectFileFault(FileFault::unnamedFile, EOPNOTSUPP);
+    const GenerateOutcome outcome = generator.Generate(settings, progress);
+    InjectFileFault(FileFault::none, 0);
+    return outcome;
   }
   GenerateOutcome RunInChild(const std::function<void()>& prepare) const {
     return OutcomeInChild([&] {

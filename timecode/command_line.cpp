@@ -11,7 +11,7 @@
 #include "cli/exit_status.h"
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
-#include "platform/file.h"
+#include "fileio/file.h"
 #include "timecode/timecode_generator.h"
 
 namespace {

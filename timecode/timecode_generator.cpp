@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "platform/replace_file.h"
+#include "fileio/replace_file.h"
 #include "platform/trace.h"
 #include "wave/wave_header.h"
 
@@ -165,7 +165,6 @@ GenerateOutcome TimecodeGenerator::Replace(int folderFd, const char* output,
                                            GenerateProgress& progress) {
   // A folder named TC.wav, or a folder that takes no new file, is refused before any write.
   ReplacementFile file;
-  file.UseNamedFileOnly(m_namedTemporaryOnly);
   // A name the user typed may lead anywhere: a FIFO or a device there is left alone.
   if (output) file.OnlyReplaceRegularFiles();
   if ((output ? file.Create(output) : file.Create(folderFd, kOutputName)) != 0) {

@@ -77,10 +77,6 @@ class TimecodeGenerator {
   GenerateOutcome Generate(const TimecodeSettings& settings, GenerateProgress& progress,
                            const char* folder = ".", const char* output = nullptr);
 
-  // Writes through a hidden, uniquely named file even where the file system offers unnamed ones,
-  // as on file systems without them; for tests of that path.
-  void UseNamedTemporaryFile(bool named) { m_namedTemporaryOnly = named; }
-
  private:
   GenerateOutcome Replace(int folderFd, const char* output, const TimecodeSettings& settings,
                           int sampleRate, GenerateProgress& progress);
@@ -91,6 +87,5 @@ class TimecodeGenerator {
   int m_fd = -1;
   FrameEncoder m_encoder;  // method, frame count and current frame
   WritevSink m_sink;
-  bool m_namedTemporaryOnly = false;
   bool m_cancelled = false;
 };

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/write_all.h"
+#include "fileio/write_all.h"
 
 void WritevSink::Begin(int fd) {
   m_fd = fd;

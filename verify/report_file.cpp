@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/replace_file.h"
+#include "fileio/replace_file.h"
 
 namespace {
 

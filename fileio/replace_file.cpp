@@ -1,4 +1,4 @@
-#include "platform/replace_file.h"
+#include "fileio/replace_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +19,9 @@
 #include <random>
 #include <utility>
 
-#include "platform/file.h"
-#include "platform/write_all.h"
+#include "fileio/file.h"
+#include "fileio/file_faults.h"
+#include "fileio/write_all.h"
 
 namespace {
 
@@ -247,22 +248,22 @@ int ReplacementFile::Create(int folderFd, const std::string& name) {
     }
     return 0;
   };
-  if (!m_namedOnly) {
-    m_fd = ::openat(m_folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileMode);
-    if (m_fd >= 0) {
-      if (const int error = ready()) {
-        Discard();
-        return error;
-      }
-      return 0;
-    }
-    // Only a file system without unnamed files is worth a second try: any other refusal
-    // (permissions, a read-only or full file system) would refuse a named file just the same.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      const int error = errno;
+  m_fd = FileFaultDue(FileFault::unnamedFile)
+             ? -1
+             : ::openat(m_folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileMode);
+  if (m_fd >= 0) {
+    if (const int error = ready()) {
       Discard();
       return error;
     }
+    return 0;
+  }
+  // Only a file system without unnamed files is worth a second try: any other refusal
+  // (permissions, a read-only or full file system) would refuse a named file just the same.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    const int error = errno;
+    Discard();
+    return error;
   }
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string hidden = HiddenName(name);
@@ -287,13 +288,13 @@ int ReplacementFile::Create(int folderFd, const std::string& name) {
 
 int ReplacementFile::Write(const void* bytes, std::size_t count) {
   m_flushed = false;
-  if (CFile::InjectedFaultDue(CFile::Fault::write)) return errno;
+  if (FileFaultDue(FileFault::write)) return errno;
   return WriteAll(m_fd, bytes, count);
 }
 
 int ReplacementFile::Flush() {
   if (m_fd < 0) return EBADF;
-  if (CFile::InjectedFaultDue(CFile::Fault::flush) || ::fsync(m_fd) != 0) return errno;
+  if (FileFaultDue(FileFault::flush) || ::fsync(m_fd) != 0) return errno;
   m_flushed = true;
   return 0;
 }
@@ -310,7 +311,7 @@ int ReplacementFile::Commit() {
   }
   // The descriptor is gone even when close reports an error, so it is never closed twice.
   const int fd = std::exchange(m_fd, -1);
-  const bool injected = CFile::InjectedFaultDue(CFile::Fault::close);
+  const bool injected = FileFaultDue(FileFault::close);
   const int injectedError = errno;
   if (::close(fd) != 0) return errno;
   if (injected) return injectedError;

@@ -1,4 +1,4 @@
-#include "platform/file.h"
+#include "fileio/file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/write_all.h"
+#include "fileio/file_faults.h"
+#include "fileio/write_all.h"
 
 namespace {
 
@@ -27,25 +28,6 @@ constexpr std::size_t kErrorTextBytes = 256;
 
 [[noreturn]] void ThrowLastError() {
   throw CFileException(errno);
-}
-
-struct ArmedFault {
-  CFile::Fault kind = CFile::Fault::none;
-  int osError = 0;
-  unsigned skip = 0;
-};
-ArmedFault g_fault;
-
-// True when the armed fault is due for this call; it then disarms and leaves its code in errno.
-bool FaultDue(CFile::Fault kind) {
-  if (g_fault.kind != kind) return false;
-  if (g_fault.skip > 0) {
-    --g_fault.skip;
-    return false;
-  }
-  errno = g_fault.osError;
-  g_fault = {};
-  return true;
 }
 
 int OpenFlagsFor(unsigned flags) {
@@ -125,14 +107,6 @@ bool CFile::Open(const std::string& path, unsigned flags, int* osError) {
   return true;
 }
 
-void CFile::InjectFault(Fault kind, int osError, unsigned skip) {
-  g_fault = {kind, osError, skip};
-}
-
-bool CFile::InjectedFaultDue(Fault kind) {
-  return FaultDue(kind);
-}
-
 std::uint64_t CFile::GetLength() const {
   struct stat info {};
   if (::fstat(m_fd, &info) != 0) ThrowLastError();
@@ -148,7 +122,7 @@ std::uint64_t CFile::Seek(std::int64_t offset, SeekPosition from) {
 std::size_t CFile::Read(void* buffer, std::size_t count) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
-  if (FaultDue(Fault::read)) ThrowLastError();
+  if (FileFaultDue(FileFault::read)) ThrowLastError();
   while (done < count) {
     const ssize_t got = ::read(m_fd, bytes + done, count - done);
     if (got == 0) break;
@@ -162,17 +136,17 @@ std::size_t CFile::Read(void* buffer, std::size_t count) {
 }
 
 void CFile::Write(const void* buffer, std::size_t count) {
-  if (FaultDue(Fault::write)) ThrowLastError();
+  if (FileFaultDue(FileFault::write)) ThrowLastError();
   if (const int error = WriteAll(m_fd, buffer, count)) throw CFileException(error);
 }
 
 void CFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-  if (FaultDue(Fault::write)) ThrowLastError();
+  if (FileFaultDue(FileFault::write)) ThrowLastError();
   if (const int error = WriteAllAt(m_fd, offset, buffer, count)) throw CFileException(error);
 }
 
 void CFile::Flush() {
-  if (FaultDue(Fault::flush) || ::fsync(m_fd) != 0) ThrowLastError();
+  if (FileFaultDue(FileFault::flush) || ::fsync(m_fd) != 0) ThrowLastError();
 }
 
 void CFile::Close() {
@@ -180,7 +154,7 @@ void CFile::Close() {
   // The descriptor is gone even when close reports an error, so it is never closed twice.
   const int fd = std::exchange(m_fd, -1);
   m_path.clear();
-  const bool injected = FaultDue(Fault::close);
+  const bool injected = FileFaultDue(FileFault::close);
   const int error = errno;
   if (::close(fd) != 0) ThrowLastError();
   if (injected) throw CFileException(error);

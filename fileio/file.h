@@ -65,15 +65,6 @@ class CFile {
   void Close();  // the file is let go even when closing reports an error
   void Abort();  // closes, ignoring any failure
 
-  // For tests: the next read, write, flush or close on any CFile (after `skip` more successful
-  // calls of that kind) fails with osError as if the system had refused it, without touching
-  // the file; a failed close still lets go of the descriptor. One fault is armed at a time.
-  enum class Fault { none, read, write, flush, close };
-  static void InjectFault(Fault kind, int osError, unsigned skip = 0);
-  // For the other writers of this library that share the seam: true when the armed fault is
-  // due for this call; it then disarms and leaves its code in errno.
-  static bool InjectedFaultDue(Fault kind);
-
  private:
   int m_fd = -1;
   std::string m_path;

@@ -15,8 +15,9 @@
 // taken them over) remove it before they end the program; the writer holds a flock on it, so
 // that a later run can remove one left by a run killed outright.
 //
-// Every call returns 0 or the errno of the step that failed. Faults armed with
-// CFile::InjectFault hit the writes, the flush and the close here too.
+// Every call returns 0 or the errno of the step that failed. In the library's test build, faults
+// armed with InjectFileFault (file_faults.h) hit the unnamed file, the writes, the flush and the
+// close here too.
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -39,9 +40,6 @@ class ReplacementFile {
   // is anything but a regular file, so that a FIFO or a device (/dev/null, /dev/stdout) is
   // never replaced by a file. A link to a regular file is still replaced, never written through.
   void OnlyReplaceRegularFiles() { m_regularOnly = true; }
-  // Makes the hidden named file even where unnamed ones exist, as on file systems without
-  // them; for tests of that path.
-  void UseNamedFileOnly(bool named) { m_namedOnly = named; }
 
   // True when the last Create was refused because the file at the name is write-protected.
   bool WriteProtected() const { return m_writeProtected; }
@@ -75,7 +73,6 @@ class ReplacementFile {
   std::string m_finalName;
   std::string m_hiddenName;  // empty while the file is unnamed
   int m_registered = -1;     // the hidden name's slot for the signal handlers, or -1
-  bool m_namedOnly = false;
   bool m_regularOnly = false;
   bool m_writeProtected = false;
   bool m_flushed = false;  // by Flush, with nothing written through Write since

@@ -1,4 +1,4 @@
-#include "platform/write_all.h"
+#include "fileio/write_all.h"
 
 #include <unistd.h>
 
