@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "gui_support.h"
+#include "paced_progress.h"
 #include "resources/vrellok_rc.h"
 #include "scratch_dir.h"
 #include "screenshot.h"
@@ -278,7 +279,7 @@ TEST_F(GeneratorDlgTest, StartUpRunsTheDialogWithItsAboutBoxAndEndsWhenItCloses)
 
 // A run made long by pausing after every batch and flush step, as a slow disk would: about two
 // seconds for the 2 MB of the default file, without writing anything big. The pause is the
-// dialog's pace, called on the working thread.
+// test dialog's pace, called on the working thread.
 class SlowDisk {
  public:
   std::function<void()> Pace() {
@@ -292,6 +293,23 @@ class SlowDisk {
 
  private:
   static constexpr std::chrono::milliseconds kBatchPause{300};
+};
+
+// The dialog as the program builds it, with every run paced: pace is called on the working
+// thread after each batch and flush step.
+class PacedGeneratorDlg : public CGeneratorDlg {
+ public:
+  explicit PacedGeneratorDlg(std::function<void()> pace) : m_pace(std::move(pace)) {}
+
+ protected:
+  GenerateOutcome RunGenerator(TimecodeGenerator& generator, const TimecodeSettings& settings,
+                               GenerateProgress& progress) const override {
+    PacedProgress paced(progress, m_pace);
+    return CGeneratorDlg::RunGenerator(generator, settings, paced);
+  }
+
+ private:
+  std::function<void()> m_pace;
 };
 
 // Counts the paint events a window receives.
@@ -325,7 +343,7 @@ TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEveryt
   const Bytes previous = {'o', 'l', 'd'};
   const std::set<std::string> before = FolderWithOldOutput(previous);
   SlowDisk disk;
-  CGeneratorDlg dialog(disk.Pace());
+  PacedGeneratorDlg dialog(disk.Pace());
   bool shown = false;
   int batchesAtCancel = 0;
   PaintCounter counter;
@@ -362,7 +380,7 @@ TEST_F(GeneratorDlgTest, ALongRunShowsProgressKeepsPaintingAndCancelLeavesEveryt
 TEST_F(GeneratorDlgTest, ALongRunThatGoesOnShowsPercentThenFlushingAndEndsAsUsual) {
   CopyBothBanks();
   SlowDisk disk;
-  CGeneratorDlg dialog(disk.Pace());
+  PacedGeneratorDlg dialog(disk.Pace());
   bool shown = false;
   std::vector<QString> labels;
   std::vector<int> percents;
@@ -398,7 +416,7 @@ TEST_F(GeneratorDlgTest, QuittingDuringALongRunCancelsItAndLeavesTheOldFile) {
   const Bytes previous = {'o', 'l', 'd'};
   const std::set<std::string> before = FolderWithOldOutput(previous);
   SlowDisk disk;
-  CGeneratorDlg dialog(disk.Pace());
+  PacedGeneratorDlg dialog(disk.Pace());
   bool shown = false;
   Messages messages;
   RunModal(dialog, [&] {

@@ -2,13 +2,11 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
 #include "platform/data_exchange.h"
 #include "platform/progress.h"
 #include "platform/prompts.h"
 #include "resources/vrellok_rc.h"
-#include "timecode/paced_progress.h"
 
 namespace {
 
@@ -27,9 +25,6 @@ class WindowProgress : public GenerateProgress {
 }  // namespace
 
 CGeneratorDlg::CGeneratorDlg(QWidget* parent) : CMainDialog(IDD_MAIN_DIALOG, parent) {}
-
-CGeneratorDlg::CGeneratorDlg(std::function<void()> pace, QWidget* parent)
-    : CMainDialog(IDD_MAIN_DIALOG, parent), m_pace(std::move(pace)) {}
 
 void CGeneratorDlg::DoDataExchange(CDataExchange* pDX) {
   CMainDialog::DoDataExchange(pDX);
@@ -62,13 +57,17 @@ void CGeneratorDlg::OnGenerate() {
 
 GenerateOutcome CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
   GenerateOutcome outcome = GenerateOutcome::cancelled;
-  // The working thread gets the generator (no Qt), its own copy of the pace and nothing else of
-  // this window.
-  auto work = [&outcome, &settings, &generator = m_generator, pace = m_pace](ProgressState& state) {
+  // The working thread gets the generator (no Qt) and nothing else of this window.
+  auto work = [this, &outcome, &settings, &generator = m_generator](ProgressState& state) {
     WindowProgress window(state);
-    PacedProgress progress(window, pace);
-    outcome = generator.Generate(settings, progress);
+    outcome = RunGenerator(generator, settings, window);
   };
   RunWithProgress(this, "Writing TC.wav...", work);
   return outcome;
+}
+
+GenerateOutcome CGeneratorDlg::RunGenerator(TimecodeGenerator& generator,
+                                            const TimecodeSettings& settings,
+                                            GenerateProgress& progress) const {
+  return generator.Generate(settings, progress);
 }

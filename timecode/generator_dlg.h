@@ -4,7 +4,6 @@
 // and minimized painting.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "shell/main_dialog.h"
@@ -13,16 +12,17 @@
 class CGeneratorDlg : public CMainDialog {
  public:
   explicit CGeneratorDlg(QWidget* parent = nullptr);
-  // The same with every run paced as PacedProgress paces it: pace is called on the working
-  // thread after each batch and flush step. A test makes a run long this way to see the
-  // progress window; the dialog itself is never called from that thread.
-  explicit CGeneratorDlg(std::function<void()> pace, QWidget* parent = nullptr);
 
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   const MessageMap& GetMessageMap() const override;
 
   void OnGenerate();
+  // One run on the working thread, which owns generator for the run: it touches nothing else of
+  // this window, so an override must not either.
+  virtual GenerateOutcome RunGenerator(TimecodeGenerator& generator,
+                                       const TimecodeSettings& settings,
+                                       GenerateProgress& progress) const;
 
   int m_sampleLength = 1000000;
   int m_typeChoice = FactsOf(TimecodeType::dtmfF).radioIndex;
@@ -34,5 +34,4 @@ class CGeneratorDlg : public CMainDialog {
 
   // The working storage of every Generate run: tone bank, zero block, file and frame state.
   TimecodeGenerator m_generator;
-  std::function<void()> m_pace;  // empty: runs go as fast as the disk lets them
 };

@@ -1,6 +1,6 @@
-// PacedProgress: passes a run's progress on to another GenerateProgress and, at every point
-// where the run may be cancelled (after each batch written and each step flushed), first calls
-// a pace function of its own. It runs on the run's thread and touches no window, so a run can
+// PacedProgress, for tests: passes a run's progress on to another GenerateProgress and, at every
+// point where the run may be cancelled (after each batch written and each step flushed), first
+// calls a pace function of its own. It runs on the run's thread and touches no window, so a run can
 // be made as slow as one on a slow disk without writing anything big.
 #pragma once
 
