@@ -84,7 +84,6 @@ class CDialog : public QDialog {
   void SendSysCommand(unsigned id, long lParam = 0) {
     Dispatch(Message::SysCommand, 0, {id, lParam, {}});
   }
-  QIcon SendQueryDragIcon() { return Dispatch(Message::QueryDragIcon).icon; }
 
  protected:
   virtual bool OnInitDialog();  // true: the platform places the focus

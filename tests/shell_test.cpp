@@ -98,7 +98,7 @@ TEST_F(ShellTest, SystemMenuGetsTheAboutEntryAfterASeparatorAndTheIconIsSet) {
     EXPECT_EQ(entries[3]->data().toUInt(), IDM_ABOUTBOX);
     EXPECT_EQ(dialog.GetIcon(true).cacheKey(), dialog.m_hIcon.cacheKey());
     EXPECT_EQ(dialog.GetIcon(false).cacheKey(), dialog.m_hIcon.cacheKey());
-    EXPECT_EQ(dialog.SendQueryDragIcon().cacheKey(), dialog.m_hIcon.cacheKey());
+    EXPECT_EQ(dialog.Dispatch(Message::QueryDragIcon).icon.cacheKey(), dialog.m_hIcon.cacheKey());
     dialog.EndDialog(IDCANCEL);
   });
 }

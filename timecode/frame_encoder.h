@@ -32,7 +32,6 @@ class FrameEncoder {
              int sampleLength);
 
   int FrameCount() const { return m_frameCount; }
-  int Remainder() const { return m_remainder; }
 
   // Appends the next frame, 1 to FrameCount() in turn.
   void WriteNextFrame();
