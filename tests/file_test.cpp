@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "fileio/replace_file.h"
+#include "fileio/write_all.h"
 #include "tests/child_process.h"
 #include "tests/file_faults.h"
 #include "tests/scratch_dir.h"
@@ -184,6 +186,28 @@ TEST_F(FileTest, WriteAtPutsBytesInPlaceAndLeavesThePositionAlone) {
 
 // The seam the fault tests of the programs stand on: each armed fault fails exactly the call it
 // names, after the given number of successful ones, with the given code, and touches nothing.
+// The one write loop: pieces in order, empty ones skipped wherever they are (an empty last one
+// must not read as a full device), the count of what the kernel took, and a full device named.
+TEST_F(FileTest, WriteAllWritesEveryPieceInOrderAndNamesAFullDevice) {
+  const int fd = ::open(m_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  char a[] = "ab";
+  char b[] = "cde";
+  iovec pieces[] = {{a, 2}, {nullptr, 0}, {b, 3}, {nullptr, 0}};
+  std::uint64_t written = 0;
+  EXPECT_EQ(WriteAll(fd, pieces, 4, &written), 0);
+  EXPECT_EQ(written, 5u);
+  EXPECT_EQ(WriteAllAt(fd, 1, "X", 1), 0);
+  EXPECT_EQ(WriteAll(fd, "f", 1), 0);  // at the position the first call left, not after X
+  ::close(fd);
+  EXPECT_EQ(ReadBytes(m_path), (Bytes{'a', 'X', 'c', 'd', 'e', 'f'}));
+
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  EXPECT_EQ(WriteAll(full, "x", 1), ENOSPC);
+  ::close(full);
+}
+
 TEST_F(FileTest, AnInjectedFaultFailsTheNamedCallOnceAndTouchesNothing) {
   const FaultGuard guard;
   const auto codeOf = [](const std::function<void()>& call) {
@@ -313,6 +337,31 @@ TEST_P(ReplacementFileTest, AFailureOrDiscardLeavesTheOldFileAndNothingElse) {
     }
     EXPECT_EQ(ReadBytes(m_path), (Bytes{1, 2, 3, 4, 5}));
     EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+  }
+}
+
+// The data is flushed once: Commit after Flush does not flush again (an armed flush fault stays
+// unused), unless Write has written since, and then a failed flush still keeps the old file.
+TEST_P(ReplacementFileTest, CommitFlushesOnlyWhatFlushHasNotAlready) {
+  const FaultGuard guard;
+  for (const bool writtenAfterFlush : {false, true}) {
+    SCOPED_TRACE(writtenAfterFlush);
+    WriteBytes(m_path, {1, 2, 3, 4, 5});
+    {
+      ReplacementFile file;
+      ASSERT_EQ(Create(file, m_path), 0);
+      ASSERT_EQ(file.Write("new", 3), 0);
+      ASSERT_EQ(file.Flush(), 0);
+      if (writtenAfterFlush) {
+        ASSERT_EQ(file.Write("er", 2), 0);
+      }
+      InjectFileFault(FileFault::flush, EIO);
+      EXPECT_EQ(file.Commit(), writtenAfterFlush ? EIO : 0);
+    }  // a failed commit's new file goes with the object
+    const Bytes expected = writtenAfterFlush ? Bytes{1, 2, 3, 4, 5} : Bytes{'n', 'e', 'w'};
+    EXPECT_EQ(ReadBytes(m_path), expected);
+    EXPECT_EQ(NamesIn(m_dir.Path()), Names{"a.wav"});
+    InjectFileFault(FileFault::none, 0);
   }
 }
 
