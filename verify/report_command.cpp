@@ -189,7 +189,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError("--reference and --frames both state the frames expected: give one");
   }
   if (command.plot && !PlotFormatFor(*command.plot)) {
-    throw UsageError("--plot writes .png or .jpg, not '" + *command.plot + "'");
+    throw UsageError("--plot writes .png, .jpg or .jpeg, not '" + *command.plot + "'");
   }
   return command;
 }

@@ -125,7 +125,8 @@ void DrawTimeAxis(QPainter& p, const Frame& f, const VerifyReport& r) {
     p.drawText(QRectF(x - 50, f.area.top() - 26, 100, 18), Qt::AlignHCenter | Qt::AlignBottom,
                QString::fromStdString(FormatFixed(v, decimals)));
   }
-  p.drawText(QRectF(f.area.left(), f.area.top() - 26, f.area.width() - 4, 18),
+  // A row of its own above the tick numbers, so it never covers the last of them.
+  p.drawText(QRectF(f.area.left(), f.area.top() - 46, f.area.width(), 18),
              Qt::AlignRight | Qt::AlignBottom, QStringLiteral("time in the recording (s)"));
 }
 
@@ -185,6 +186,19 @@ void DrawTitle(QPainter& p, const VerifyReport& r) {
                         : std::string("drift and jitter not measurable"));
   p.drawText(QRectF(kLeft, 48, kWidth - kLeft - kRight, 24), Qt::AlignLeft | Qt::AlignVCenter,
              QString::fromStdString(line));
+  // The verdict, with the faults that have no frame to be drawn at, as the summary gives them.
+  std::string verdict = r.Clean() ? "clean" : "faults found";
+  if (r.nonFiniteCount > 0) {
+    verdict += ", " + std::to_string(r.nonFiniteCount) + " non-finite samples";
+  }
+  if (r.Truncated()) {
+    verdict += ", reading stopped at " +
+               FormatSeconds(static_cast<double>(r.framesRead), r.sampleRate) + " s";
+  }
+  p.setPen(r.Clean() ? kInk : kFault);
+  p.setFont(Font(15, true));
+  p.drawText(QRectF(kLeft, 12, kWidth - kLeft - kRight, 32), Qt::AlignRight | Qt::AlignVCenter,
+             QString::fromStdString(verdict));
 }
 
 bool IsBreak(const VerifyReport& r, int frame) {
