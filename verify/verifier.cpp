@@ -60,9 +60,11 @@ std::string Seconds(double sample, int rate) {
   return text;
 }
 
+// As the summary prints it: a whole sample as it is, a found position to two decimals.
 std::string SampleText(double sample) {
-  char text[32];
-  std::snprintf(text, sizeof text, "sample %.0f", std::floor(sample));
+  char text[40];
+  std::snprintf(text, sizeof text, sample == std::floor(sample) ? "sample %.0f" : "sample %.2f",
+                sample);
   return text;
 }
 
