@@ -43,15 +43,17 @@ constexpr char kUsage[] =
     "                      from the recording's scatter otherwise)\n"
     "  --csv FILE          one row per frame, missing and unreadable ones included\n"
     "  --labels FILE       an Audacity label track with every frame and every fault\n"
-    "  --plot FILE.png     each frame's offset against its number, as a picture (.png, .jpg)\n"
+    "  --plot FILE.png     each frame's offset against its number, as a picture (.png,\n"
+    "                      .jpg or .jpeg)\n"
     "  --json              the report as JSON on stdout instead of the summary\n"
     "  --follow            each fault as one line on stdout the moment it is found\n"
     "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
-    "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
-    "shows a fault (also when it ends before its header says); 2 the file cannot be read or\n"
-    "holds no timecode, an output cannot be written, or the command is wrong.\n";
+    "Exit status: 0 every frame judged there once, in order, right, without a break; 1 the\n"
+    "recording shows a fault (also a sample that is no number, or a file that ends before its\n"
+    "header says); 2 the file cannot be read or holds no timecode, an output cannot be\n"
+    "written, or the command is wrong.\n";
 
 // libsndfile's and the system's reasons are passed on as they come; the reason stays one line
 // even if one of them ends in a line break.
