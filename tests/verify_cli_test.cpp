@@ -493,6 +493,8 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
       {{"--csv", "/dev/null", recording}, "not a regular file"},
       {{"--csv", dir.File("null.csv"), recording}, "not a regular file"},
       {{"--labels", recording, recording}, "--labels names the recording itself"},
+      {{"--reference", recording, "--csv", dir.File("./r.wav"), "take.wav"},
+       "--csv names the --reference file"},
       {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
        "--csv and --labels name the same file"},
   };

@@ -63,8 +63,9 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// An output named like the recording would overwrite what is being read, and two outputs of one
-// name would leave only the later: both are refused before anything is read or written.
+// An output named like the recording or the reference would overwrite what is being read (the
+// TC.wav that was played, lost to a CSV), and two outputs of one name would leave only the later:
+// all are refused before anything is read or written.
 void RefuseClashingOutputs(const CommandLine& command) {
   namespace fs = std::filesystem;
   const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
@@ -75,6 +76,10 @@ void RefuseClashingOutputs(const CommandLine& command) {
     std::error_code ignored;
     if (command.recording != kStandardInput && fs::equivalent(**path, command.recording, ignored)) {
       throw UsageError(std::string(option) + " names the recording itself");
+    }
+    const std::string& reference = command.options.referencePath;
+    if (!reference.empty() && fs::equivalent(**path, reference, ignored)) {
+      throw UsageError(std::string(option) + " names the --reference file");
     }
     // Resolved from the current folder, so "a.txt" and "./a.txt" are one file even before it
     // exists.
