@@ -534,6 +534,7 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
       {{"--reference", "", "r.wav"}, "--reference needs a file"},
       {{"--json", "--follow", "r.wav"}, "--json and --follow both want stdout"},
       {{"--reference", "TC.wav", "--frames", "1-3", "r.wav"}, "--reference and --frames"},
+      {{"--reference", "-", "-"}, "--reference and the recording cannot both be standard input"},
       {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png, .jpg or .jpeg, not 'offsets.gif'"},
       {{"--plot", "offsets", "r.wav"}, "--plot writes .png, .jpg or .jpeg"},
       {{"--follow=1", "r.wav"}, "--follow takes no value"},

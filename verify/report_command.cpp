@@ -192,6 +192,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (command.json && command.follow) {
     throw UsageError("--json and --follow both want stdout: give one of them");
   }
+  if (command.options.referencePath == kStandardInput && command.recording == kStandardInput) {
+    throw UsageError("--reference and the recording cannot both be standard input");
+  }
   if (!command.options.referencePath.empty() && command.options.expectedFirst) {
     throw UsageError("--reference and --frames both state the frames expected: give one");
   }
