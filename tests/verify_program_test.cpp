@@ -475,7 +475,8 @@ TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLos
   for (const Bytes& damaged : {cut, zeroed}) {
     const std::string path = m_dir.File("damaged.flac");
     WriteBytes(path, damaged);
-    const Outcome summary = Run({path});
+    const std::string labels = m_dir.File("damaged.txt");
+    const Outcome summary = Run({"--labels", labels, path});
     EXPECT_EQ(summary.status, 1) << summary.out << summary.err;
     EXPECT_EQ(summary.err, "");
     EXPECT_NE(summary.out.find("; reading stopped there, "), std::string::npos) << summary.out;
@@ -489,6 +490,13 @@ TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLos
     EXPECT_EQ(o["samples_declared"].toInt(), kLength);
     EXPECT_LT(o["samples_read"].toInt(), kLength * 3 / 4);
     EXPECT_GT(o["samples_read"].toInt(), 0);
+    // The label track marks the place reading stopped, with what was lost.
+    const int read = o["samples_read"].toInt();
+    char point[96];
+    std::snprintf(point, sizeof point, "%.9f\t%.9f\treading stopped, %d samples lost\n",
+                  read / static_cast<double>(timecode.rate),
+                  read / static_cast<double>(timecode.rate), kLength - read);
+    EXPECT_NE(Text(ReadBytes(labels)).find(point), std::string::npos) << point;
   }
 }
 
