@@ -61,9 +61,11 @@ std::string Seconds(double sample, int rate) {
   return text;
 }
 
+// As the summary prints it: a whole sample as it is, a found position to two decimals.
 std::string SampleText(double sample) {
-  char text[32];
-  std::snprintf(text, sizeof text, "sample %.0f", std::floor(sample));
+  char text[40];
+  std::snprintf(text, sizeof text, sample == std::floor(sample) ? "sample %.0f" : "sample %.2f",
+                sample);
   return text;
 }
 
@@ -466,22 +468,31 @@ class FrameReader {
     const double place = read.at[0];
     const int number = read.raw.number;
     if (m_lastPlace) {
-      const double jump = place - *m_predicted;
+      // Only numbers above every one heard can be missing: after a frame heard again, the
+      // frames up to the largest were there.
+      if (number > m_largest + 2) {
+        Fault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
+              " missing");
+      } else if (number == m_largest + 2) {
+        Fault("frame " + std::to_string(m_largest + 1) + " missing");
+      } else if (number <= m_largest) {
+        Fault("frame " + std::to_string(number) +
+              (number == m_largest ? " again" : " out of order") + " after frame " +
+              std::to_string(m_lastNumber) + " at " + Where(place));
+      }
+      // Against where this number belongs after the last frame, as the fit judges it: a lost
+      // frame or one heard again is a jump as well as a frame missing or out of order.
+      const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
       if (std::abs(jump) > kCertainJump) {
         char text[48];
-        std::snprintf(text, sizeof text, "%.2f", jump);
+        std::snprintf(text, sizeof text, "%+.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
               Where(place));
       } else if (number == m_lastNumber + 1 && m_lastNumber != 1) {
         m_frame += kSpacingFollow * ((place - *m_lastPlace) - m_frame);
       }
-      if (number > m_lastNumber + 2) {
-        Fault("frames " + std::to_string(m_lastNumber + 1) + " to " + std::to_string(number - 1) +
-              " missing");
-      } else if (number == m_lastNumber + 2) {
-        Fault("frame " + std::to_string(m_lastNumber + 1) + " missing");
-      }
     }
+    m_largest = std::max(m_largest, number);
     if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
         CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
@@ -509,6 +520,7 @@ class FrameReader {
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
   std::optional<double> m_lastPlace;
   int m_lastNumber = 0;
+  int m_largest = 0;  // the largest frame number heard
   std::vector<GridFrame> m_frames;
 };
 
