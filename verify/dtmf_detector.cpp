@@ -34,6 +34,26 @@ int StrongestTone(const double* share) {
   return best;
 }
 
+// Averages each lane's samples `step` at a time, less the lane's mean, into input (lane beside
+// lane, step by step), and sums each lane's squares. The lanes run side by side so that no
+// lane's running sum waits on its own last addition. Step is fixed at compile time where it is
+// given (not 0), so the common rates need no inner loop.
+template <std::size_t Lanes, std::size_t Step>
+void Decimate(const float* const* lane, const float* mean, std::size_t steps, std::size_t step,
+              float scale, float* input, float* squares) {
+  const std::size_t width = Step != 0 ? Step : step;
+  for (std::size_t i = 0; i < steps; ++i) {
+    for (std::size_t l = 0; l < Lanes; ++l) {
+      const float* from = lane[l] + i * width;
+      float sum = 0.0f;
+      for (std::size_t d = 0; d < width; ++d) sum += from[d];
+      const float x = sum * scale - mean[l];
+      squares[l] += x * x;
+      input[i * Lanes + l] = x;
+    }
+  }
+}
+
 }  // namespace
 
 int BlockSamples(int sampleRate) {
@@ -93,6 +113,7 @@ int KeyDetector::Detect(const float* samples, std::size_t count) const {
 
 void KeyDetector::DetectRun(const float* samples, std::size_t blocks, std::size_t width,
                             int* symbols) const {
+  std::vector<float> input;  // the filters' input, lane beside lane
   std::size_t block = 0;
   while (block < blocks) {
     // Gather up to kLanes loud blocks; silent ones are settled at once.
@@ -118,24 +139,35 @@ void KeyDetector::DetectRun(const float* samples, std::size_t blocks, std::size_
 
     // Every filter of every lane advances one step per m_decimation samples, fed their mean:
     // the tones lie far below the lowered Nyquist frequency and lose under 2 % to the averaging.
-    float s1[kLanes][kTones] = {};
-    float s2[kLanes][kTones] = {};
-    float squares[kLanes] = {};
-    float c[kTones];
-    for (int k = 0; k < kTones; ++k) c[k] = m_coefficient[static_cast<std::size_t>(k)];
+    // The lanes' inputs are first laid side by side, step by step, so that one vector operation
+    // advances the same tone of all four lanes.
     const auto step = static_cast<std::size_t>(m_decimation);
     const std::size_t steps = width / step;
     const float scale = 1.0f / static_cast<float>(step);
+    input.resize(steps * kLanes);
+    float squares[kLanes] = {};
+    switch (step) {
+      case 1:
+        Decimate<kLanes, 1>(lane, mean, steps, step, scale, input.data(), squares);
+        break;
+      case 2:
+        Decimate<kLanes, 2>(lane, mean, steps, step, scale, input.data(), squares);
+        break;
+      default:
+        Decimate<kLanes, 0>(lane, mean, steps, step, scale, input.data(), squares);
+        break;
+    }
+    float s1[kTones][kLanes] = {};
+    float s2[kTones][kLanes] = {};
+    float c[kTones];
+    for (int k = 0; k < kTones; ++k) c[k] = m_coefficient[static_cast<std::size_t>(k)];
     for (std::size_t i = 0; i < steps; ++i) {
-      for (std::size_t l = 0; l < kLanes; ++l) {
-        float sum = 0.0f;
-        for (std::size_t d = 0; d < step; ++d) sum += lane[l][i * step + d];
-        const float x = sum * scale - mean[l];
-        squares[l] += x * x;
-        for (int k = 0; k < kTones; ++k) {
-          const float s0 = (x - s2[l][k]) + c[k] * s1[l][k];
-          s2[l][k] = s1[l][k];
-          s1[l][k] = s0;
+      const float* x = input.data() + i * kLanes;
+      for (int k = 0; k < kTones; ++k) {
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          const float s0 = (x[l] - s2[k][l]) + c[k] * s1[k][l];
+          s2[k][l] = s1[k][l];
+          s1[k][l] = s0;
         }
       }
     }
@@ -143,7 +175,7 @@ void KeyDetector::DetectRun(const float* samples, std::size_t blocks, std::size_
     for (std::size_t l = 0; l < lanes; ++l) {
       double share[kTones];
       for (int k = 0; k < kTones; ++k) {
-        const double a = s1[l][k], b = s2[l][k];
+        const double a = s1[k][l], b = s2[k][l];
         const double power = a * a + b * b - c[k] * a * b;
         share[k] = squares[l] > 0.0f ? 2.0 * power / (n * squares[l]) : 0.0;
       }
