@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 
 #include "layout/dtmf_burst.h"
+#include "verify/float_vector.h"
 
 namespace {
+
+using float_vector::Floats4;
+using float_vector::Load4;
 
 // The energy onset that gives the guess is good to a few samples, to a few more in noise.
 constexpr double kSearchSeconds = 0.0004;
@@ -23,15 +26,6 @@ constexpr double kConverged = 1e-3;
 // The level given to a burst of digital silence, finite so every output can print it.
 constexpr double kSilentDbfs = -200.0;
 constexpr double kLastBurstSample = dtmf_burst::kBurstSamples - 1;
-
-// Four floats the compiler keeps in one vector register.
-typedef float Floats4 __attribute__((vector_size(16)));
-
-Floats4 Load4(const float* from) {
-  Floats4 value;
-  std::memcpy(&value, from, sizeof value);
-  return value;
-}
 
 }  // namespace
 

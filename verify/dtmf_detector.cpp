@@ -5,11 +5,16 @@
 #include <numbers>
 
 #include "layout/dtmf_burst.h"
+#include "verify/float_vector.h"
 #include "verify/sound_file.h"
 
 namespace dtmf {
 
 namespace {
+
+using float_vector::Floats4;
+using float_vector::Load4;
+using float_vector::Store4;
 
 // The filters run at no less than this rate: twice the highest tone with a wide margin.
 constexpr int kLowestFilteredRate = 16000;
@@ -34,24 +39,27 @@ int StrongestTone(const double* share) {
   return best;
 }
 
-// Averages each lane's samples `step` at a time, less the lane's mean, into input (lane beside
-// lane, step by step), and sums each lane's squares. The lanes run side by side so that no
+// Averages each of the four lanes' samples `step` at a time, less the lane's mean, into input (lane
+// beside lane, step by step), and sums each lane's squares. The lanes run side by side so that no
 // lane's running sum waits on its own last addition. Step is fixed at compile time where it is
 // given (not 0), so the common rates need no inner loop.
-template <std::size_t Lanes, std::size_t Step>
+template <std::size_t Step>
 void Decimate(const float* const* lane, const float* mean, std::size_t steps, std::size_t step,
               float scale, float* input, float* squares) {
   const std::size_t width = Step != 0 ? Step : step;
+  const Floats4 means = {mean[0], mean[1], mean[2], mean[3]};
+  Floats4 sums = {};
   for (std::size_t i = 0; i < steps; ++i) {
-    for (std::size_t l = 0; l < Lanes; ++l) {
-      const float* from = lane[l] + i * width;
-      float sum = 0.0f;
-      for (std::size_t d = 0; d < width; ++d) sum += from[d];
-      const float x = sum * scale - mean[l];
-      squares[l] += x * x;
-      input[i * Lanes + l] = x;
+    const std::size_t at = i * width;
+    Floats4 sum = {};
+    for (std::size_t d = 0; d < width; ++d) {
+      sum += Floats4{lane[0][at + d], lane[1][at + d], lane[2][at + d], lane[3][at + d]};
     }
+    const Floats4 x = sum * scale - means;
+    sums += x * x;
+    Store4(input + i * 4, x);
   }
+  for (std::size_t l = 0; l < 4; ++l) squares[l] = sums[l];
 }
 
 }  // namespace
@@ -73,15 +81,17 @@ KeyDetector::KeyDetector(int sampleRate)
 
 bool KeyDetector::Loud(const float* samples, std::size_t count, float& mean, double& energy) {
   if (count == 0) return false;
-  // Eight running sums the compiler can keep in vector registers.
-  float sums[8] = {};
-  float squares[8] = {};
+  // Eight running sums, held as two vectors of four.
+  Floats4 sumLow = {}, sumHigh = {};
+  Floats4 squareLow = {}, squareHigh = {};
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
-    for (std::size_t j = 0; j < 8; ++j) {
-      sums[j] += samples[i + j];
-      squares[j] += samples[i + j] * samples[i + j];
-    }
+    const Floats4 low = Load4(samples + i);
+    const Floats4 high = Load4(samples + i + 4);
+    sumLow += low;
+    sumHigh += high;
+    squareLow += low * low;
+    squareHigh += high * high;
   }
   double sum = 0.0;
   double square = 0.0;
@@ -89,9 +99,13 @@ bool KeyDetector::Loud(const float* samples, std::size_t count, float& mean, dou
     sum += samples[i];
     square += static_cast<double>(samples[i]) * samples[i];
   }
-  for (std::size_t j = 0; j < 8; ++j) {
-    sum += sums[j];
-    square += squares[j];
+  for (int j = 0; j < 4; ++j) {
+    sum += sumLow[j];
+    square += squareLow[j];
+  }
+  for (int j = 0; j < 4; ++j) {
+    sum += sumHigh[j];
+    square += squareHigh[j];
   }
   const double n = static_cast<double>(count);
   mean = static_cast<float>(sum / n);
@@ -144,31 +158,30 @@ void KeyDetector::DetectRun(const float* samples, std::size_t blocks, std::size_
     const auto step = static_cast<std::size_t>(m_decimation);
     const std::size_t steps = width / step;
     const float scale = 1.0f / static_cast<float>(step);
+    static_assert(kLanes == 4, "the lanes are filtered as one vector of four floats");
     input.resize(steps * kLanes);
     float squares[kLanes] = {};
     switch (step) {
       case 1:
-        Decimate<kLanes, 1>(lane, mean, steps, step, scale, input.data(), squares);
+        Decimate<1>(lane, mean, steps, step, scale, input.data(), squares);
         break;
       case 2:
-        Decimate<kLanes, 2>(lane, mean, steps, step, scale, input.data(), squares);
+        Decimate<2>(lane, mean, steps, step, scale, input.data(), squares);
         break;
       default:
-        Decimate<kLanes, 0>(lane, mean, steps, step, scale, input.data(), squares);
+        Decimate<0>(lane, mean, steps, step, scale, input.data(), squares);
         break;
     }
-    float s1[kTones][kLanes] = {};
-    float s2[kTones][kLanes] = {};
+    Floats4 s1[kTones] = {};
+    Floats4 s2[kTones] = {};
     float c[kTones];
     for (int k = 0; k < kTones; ++k) c[k] = m_coefficient[static_cast<std::size_t>(k)];
     for (std::size_t i = 0; i < steps; ++i) {
-      const float* x = input.data() + i * kLanes;
+      const Floats4 x = Load4(input.data() + i * kLanes);
       for (int k = 0; k < kTones; ++k) {
-        for (std::size_t l = 0; l < kLanes; ++l) {
-          const float s0 = (x[l] - s2[k][l]) + c[k] * s1[k][l];
-          s2[k][l] = s1[k][l];
-          s1[k][l] = s0;
-        }
+        const Floats4 s0 = (x - s2[k]) + c[k] * s1[k];
+        s2[k] = s1[k];
+        s1[k] = s0;
       }
     }
     const double n = static_cast<double>(steps);
