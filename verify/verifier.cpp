@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <future>
 #include <limits>
 #include <memory>
@@ -33,6 +34,15 @@ constexpr double kSpacingTolerance = 0.05;
 // A start marker matches the known burst at least this well, whatever the gain: a burst cut by
 // the start of the recording, or drowned in something else, does not.
 constexpr double kMinCorrelation = 0.8;
+// A whole frame matched under noise: noise alone matches a frame's bursts to a few hundredths at
+// the best of a block's starts, and the bursts under noise ten times their power to about 0.3.
+constexpr double kMinFrameCorrelation = 0.1;
+// A frame the keys told this near (in frames) where the grid expects it is the frame expected.
+constexpr double kNearGrid = 0.25;
+// Until this many frames are read the frame's length is known only roughly.
+constexpr std::size_t kYoungGrid = 3;
+// How far the first look may be off the slot's length, from where the keys were heard.
+constexpr double kSlotUncertainty = 0.004;
 // Where the places of a frame's bursts disagree by more than this (or than a few times their
 // scatter), the frame holds a slip, and its place is that of the bursts with its start marker.
 constexpr double kBurstAgreement = 0.3;
@@ -94,16 +104,39 @@ void ClearNonFinite(float* x, std::size_t n, Found&& found) {
 struct ChannelLook {
   char type = 'F';
   int frames = 0;
-  int spacings = 0;            // neighbouring start markers one frame apart at this type
-  std::vector<double> speeds;  // of those spacings against a frame's length
+  int spacings = 0;  // neighbouring frames one frame apart at this type
+  // Frame numbers, from 2 on, and where each frame's start marker was heard.
+  std::vector<std::pair<int, double>> starts;
 
   bool BetterThan(const ChannelLook& other) const {
     return frames != other.frames ? frames > other.frames : spacings > other.spacings;
   }
+
+  // How much faster than its rate the timecode was played: the frames' places fitted against
+  // their numbers by least squares, so the error of each place, a good part of a block under
+  // noise, shrinks with every frame.
+  double Speed(int rate) const {
+    if (starts.size() < 2) return 1.0;
+    double mn = 0.0, mp = 0.0;
+    for (const auto& [number, place] : starts) {
+      mn += number;
+      mp += place;
+    }
+    mn /= static_cast<double>(starts.size());
+    mp /= static_cast<double>(starts.size());
+    double snp = 0.0, snn = 0.0;
+    for (const auto& [number, place] : starts) {
+      snp += (number - mn) * (place - mp);
+      snn += (number - mn) * (number - mn);
+    }
+    if (snn <= 0.0 || snp <= 0.0) return 1.0;
+    const double expected = static_cast<double>(kFrameSamples) * rate / TimecodeRate(type);
+    return expected / (snp / snn);
+  }
 };
 
-// Listens to one channel under both types at once, keeping only counts, so the first look
-// holds no more memory however long it has to listen.
+// Listens to one channel under both types at once, keeping only what a few frames tell, so the
+// first look holds little memory however long it has to listen.
 class ChannelProbe {
  public:
   ChannelProbe(int sampleRate, const std::optional<char>& type)
@@ -126,7 +159,7 @@ class ChannelProbe {
   }
 
   // The type whose slot fits the spacing of the bursts, so that they make the most whole
-  // frames; failing that, the type whose frame length fits the spacing of the start markers.
+  // frames; failing that, the type whose frame length fits the spacing of the frames.
   ChannelLook Look() const {
     if (m_type) return m_looks[*m_type == 'S' ? 1 : 0];
     return m_looks[1].BetterThan(m_looks[0]) ? m_looks[1] : m_looks[0];
@@ -135,23 +168,22 @@ class ChannelProbe {
  private:
   void Listen() {
     for (const Burst& burst : m_tracker.Take()) {
-      if (burst.symbol == kFrameStartSymbol && burst.hasOnset) {
-        if (m_lastMarker) {
-          const double spacing = burst.onset - *m_lastMarker;
-          for (ChannelLook& look : m_looks) {
-            const double expected =
-                static_cast<double>(kFrameSamples) * m_rate / TimecodeRate(look.type);
-            if (std::abs(spacing - expected) < kSpacingTolerance * expected) {
-              ++look.spacings;
-              look.speeds.push_back(expected / spacing);
-            }
-          }
-        }
-        m_lastMarker = burst.onset;
-      }
       RawFrame frame;
       for (std::size_t t = 0; t < m_looks.size(); ++t) {
-        m_looks[t].frames += m_parsers[t].Add(burst, frame) ? 1 : 0;
+        if (!m_parsers[t].Add(burst, frame)) continue;
+        ChannelLook& look = m_looks[t];
+        ++look.frames;
+        const double place = frame.start.onset;
+        const double expected =
+            static_cast<double>(kFrameSamples) * m_rate / TimecodeRate(look.type);
+        const auto& last = m_last[t];
+        if (last && frame.number > last->first) {
+          const double spacing = (place - last->second) / (frame.number - last->first);
+          if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++look.spacings;
+        }
+        // Frame 1 may carry two more gaps; the later frames lie one frame apart.
+        if (frame.number >= 2) look.starts.emplace_back(frame.number, place);
+        m_last[t] = std::make_pair(frame.number, place);
       }
     }
   }
@@ -161,7 +193,7 @@ class ChannelProbe {
   BurstTracker m_tracker;
   std::array<FrameParser, 2> m_parsers;  // F, S
   std::array<ChannelLook, 2> m_looks;
-  std::optional<double> m_lastMarker;
+  std::array<std::optional<std::pair<int, double>>, 2> m_last;
 };
 
 struct Choice {
@@ -208,9 +240,7 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
     }
   }
   if (best.frames == 0) return std::nullopt;
-  Choice choice{channels[bestIndex], best.type, 1.0};
-  if (!best.speeds.empty()) choice.speed = Median(best.speeds);
-  return choice;
+  return Choice{channels[bestIndex], best.type, best.Speed(rate)};
 }
 
 // The channel and type to read, or the one-line reason there are none: no timecode at all, none
@@ -278,7 +308,8 @@ class FrameReader {
         m_frame(kFrameSamples * static_cast<double>(rate) / m_timecodeRate / choice.speed),
         m_tracker(rate, m_timecodeRate, choice.speed),
         m_parser(m_slot, m_tracker.BlockSamples()),
-        m_reader(m_timecodeRate, m_slot / kSlotSamples),
+        m_stretch(m_slot / kSlotSamples),
+        m_reader(m_timecodeRate, m_stretch),
         m_options(options) {
     // Half a frame of grace for a frame found late, the frame itself and the tracker's lag.
     m_lag = static_cast<std::int64_t>((kFrameBurstSlots + 1) * m_slot) +
@@ -312,6 +343,7 @@ class FrameReader {
   std::int64_t Length() const { return m_tracker.Length(); }
   std::vector<GridFrame>& Frames() { return m_frames; }
   double SlotSamplesRead() const { return m_slot; }
+  double Stretch() const { return m_stretch; }
 
  private:
   void Fault(const std::string& line) const {
@@ -324,38 +356,113 @@ class FrameReader {
   void Collect() {
     RawFrame frame;
     for (const Burst& burst : m_tracker.Take()) {
-      if (!m_parser.Add(burst, frame)) continue;
-      const BurstMatch& match = frame.start.match;
-      // A marker that began before the recording did is a frame cut by its start.
-      if (!match.found || std::abs(match.correlation) < kMinCorrelation) continue;
-      if (match.position < -0.5) continue;
-      Found(frame);
+      if (m_parser.Add(burst, frame)) m_told.push_back(frame);
+    }
+    const SampleView view = m_tracker.View();
+    const auto radius = m_tracker.BlockSamples();
+    while (!m_told.empty()) {
+      const RawFrame& told = m_told.front();
+      const BurstMatch& match = told.start.match;
+      const bool precise = match.found && std::abs(match.correlation) >= kMinCorrelation;
+      const double rough = precise ? match.position : told.start.onset;
+      // A frame whose bursts have not all arrived waits for them.
+      if (!precise && static_cast<double>(view.first + view.count) <
+                          rough + static_cast<double>(m_reader.FrameReach(
+                                      kBurstsPerFrame, m_slot, radius, kSlotUncertainty))) {
+        break;
+      }
+      Told(told, precise, rough, radius, view);
+      m_told.pop_front();
     }
   }
 
-  // A frame the tracker found: first every frame the grid expected before it is read.
-  void Found(const RawFrame& frame) {
-    const double place = frame.start.match.position;
+  void Told(const RawFrame& frame, bool precise, double rough, int radius, const SampleView& view) {
+    // Where the grid already expects this frame, its slots are read there; only a frame found
+    // elsewhere (after a jump, or the first ones) is placed from what the keys told.
+    const double near = precise ? kCertainJump : radius;
+    if (m_expected && std::abs(rough - *m_expected) <= near) return;
+    // Under noise the keys place a frame only roughly; the next frame near the place the grid
+    // expects it is that frame.
+    if (!precise && m_expected && frame.number == m_lastNumber + 1 &&
+        std::abs(rough - *m_expected) <= kNearGrid * m_frame) {
+      return;
+    }
+    // The frame the grid read last, told again by the keys.
+    if (m_lastPlace && std::abs(rough - *m_lastPlace) <= near) return;
+    double place = rough;
+    double polarity = precise ? frame.start.match.correlation : 0.0;
+    if (!precise) {
+      // Noise hid where the marker begins: the whole frame is matched around the guess, which
+      // also tells the slot's length better than the first look could.
+      if (m_reader.NeedFrom(rough - radius) < view.first) return;
+      double slot = m_slot;
+      place = m_reader.LocateFrame(view, frame.symbols, rough, radius,
+                                   m_frames.empty() ? kSlotUncertainty : 0.0, slot, polarity);
+      if (std::abs(polarity) < kMinFrameCorrelation) return;
+      if (m_polarity && polarity * *m_polarity < 0.0) return;
+      if (m_expected && std::abs(place - *m_expected) <= kCertainJump) return;
+      if (m_frames.empty() && !m_expected && slot != m_slot) Restretch(slot);
+    }
+    // A marker that began before the recording did is a frame cut by its start; one placed to
+    // the nearest sample only is placed to a fraction of one before it is judged.
+    if (place < (precise ? -0.5 : -kCertainJump)) return;
+    Found(frame, place, polarity);
+  }
+
+  // Before any frame is read: the bursts are matched at the slot length the first frame showed.
+  void Restretch(double slot) {
+    m_frame *= slot / m_slot;
+    m_slot = slot;
+    m_stretch = m_slot / kSlotSamples;
+    m_reader = SlotReader(m_timecodeRate, m_stretch);
+  }
+
+  // A frame the keys told, at a place away from the grid: first every frame the grid expected
+  // before it is read, then this one, slot by slot where it was found.
+  void Found(const RawFrame& frame, double place, double polarity) {
     while (m_expected && place > *m_expected + 0.5 * m_frame) ReadExpected();
-    if (!m_polarity) m_polarity = frame.start.match.correlation < 0.0 ? -1.0 : 1.0;
-    GridFrame read;
-    read.raw = frame;
-    read.at.fill(std::nan(""));
-    read.at[0] = place;
-    double guess = place;
+    if (!m_polarity) m_polarity = polarity < 0.0 ? -1.0 : 1.0;
     const SampleView view = m_tracker.View();
-    for (std::size_t k = 1; k < kBurstsPerFrame; ++k) {
-      guess += 2.0 * m_slot;
-      if (m_reader.NeedFrom(guess) < view.first) continue;
-      const SlotRead slot = m_reader.Place(view, frame.symbols[k], guess, *m_polarity);
+    if (m_reader.NeedFrom(place) < view.first) return;
+    GridFrame read = ReadSlots(view, place, frame.symbols);
+    if (read.unreadable || read.at[0] < -0.5) return;
+    Keep(read);
+  }
+
+  // The six slots of a frame from `place` on, each read against all sixteen bursts; where a slot
+  // reads as nothing clear, the symbol the keys told (if any) is placed there instead.
+  GridFrame ReadSlots(const SampleView& view, double place,
+                      const std::array<int, kBurstsPerFrame>& told) {
+    const double polarity = m_polarity.value_or(1.0);
+    GridFrame read;
+    read.at.fill(std::nan(""));
+    std::array<int, kBurstsPerFrame> symbols{};
+    double guess = place;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (k > 0) guess += 2.0 * m_slot;
+      SlotRead slot = m_reader.Read(view, guess, polarity);
+      if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
+      symbols[k] = slot.symbol;
       if (!slot.placed) continue;
       read.at[k] = slot.position;
       guess = slot.position;
     }
-    Keep(read);
+    if (std::isnan(read.at[0])) read.at[0] = place;
+    read.raw.start.match.found = true;
+    read.raw.start.match.position = read.at[0];
+    read.raw.start.match.correlation = polarity;
+    read.raw.start.match.levelDbfs = LevelAt(view, read.at[0]);
+    if (!ComposeFrame(symbols, read.raw)) {
+      read.unreadable = true;
+      read.raw.marker = symbols[0];
+    }
+    return read;
   }
 
-  // The slot where the grid expects a frame, read against every burst.
+  // The slot where the grid expects a frame, read against every burst. A frame there whose
+  // marker can be read but not its digits or check is unreadable; one whose marker cannot be
+  // read either is unreadable only when the grid finds the next frame where it expects it, and
+  // otherwise the grid ends there (the timecode ended, or jumped where the keys will tell).
   void ReadExpected() {
     const double expected = *m_expected;
     m_expected.reset();
@@ -363,34 +470,48 @@ class FrameReader {
     const double end = static_cast<double>(m_tracker.Length());
     if (m_reader.NeedFrom(expected) < view.first ||
         expected + (kFrameBurstSlots - 0.1) * m_slot > end) {
+      DropPending();
       return;
     }
-    const double polarity = m_polarity.value_or(1.0);
-    const SlotRead marker = m_reader.Read(view, expected, polarity);
-    if (marker.symbol < kRunEdgeSymbol || marker.symbol > kFirstFrameSymbol) return;
-    GridFrame read;
-    read.at.fill(std::nan(""));
-    read.at[0] = marker.placed ? marker.position : expected;
-    std::array<int, kBurstsPerFrame> symbols{};
-    symbols[0] = marker.symbol;
-    double guess = read.at[0];
-    for (std::size_t k = 1; k < kBurstsPerFrame; ++k) {
-      guess += 2.0 * m_slot;
-      const SlotRead slot = m_reader.Read(view, guess, polarity);
-      symbols[k] = slot.symbol;
-      if (!slot.placed) continue;
-      read.at[k] = slot.position;
-      guess = slot.position;
+    GridFrame read = ReadSlots(view, expected, {});
+    if (read.unreadable && !MarkerRead(read)) {
+      // Where the grid, young or broken by a small jump, misses the frame by more than a
+      // sample, the frame it expects is matched whole around that place.
+      const bool young = m_frames.size() < kYoungGrid;
+      const int radius = young ? static_cast<int>(std::ceil(kSlotUncertainty * m_frame)) +
+                                     static_cast<int>(kCertainJump)
+                               : m_tracker.BlockSamples();
+      const auto reach = m_reader.FrameReach(kBurstsPerFrame - 1, m_slot, radius, 0.0);
+      if (m_reader.NeedFrom(expected - radius) >= view.first &&
+          expected + static_cast<double>(reach) <= static_cast<double>(view.first + view.count)) {
+        double slot = m_slot;
+        double correlation = 0.0;
+        const double place = m_reader.LocateFrame(view, ExpectedSymbols(m_lastNumber + 1), expected,
+                                                  radius, 0.0, slot, correlation);
+        if (std::abs(correlation) >= kMinFrameCorrelation &&
+            correlation * m_polarity.value_or(1.0) > 0.0) {
+          read = ReadSlots(view, place, {});
+        }
+      }
     }
-    read.raw.start.match.found = true;
-    read.raw.start.match.position = read.at[0];
-    read.raw.start.match.correlation = polarity;
-    read.raw.start.match.levelDbfs = LevelAt(view, read.at[0]);
-    if (!ComposeFrame(symbols, read.raw)) {
-      read.unreadable = true;
-      read.raw.number = m_lastNumber + 1;
-      read.raw.marker = marker.symbol;
-      Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    const bool markerRead = MarkerRead(read);
+    if (!read.unreadable) {
+      Keep(read);
+      return;
+    }
+    read.raw.number = m_lastNumber + 1;
+    if (!markerRead && m_pending) {
+      DropPending();
+      return;
+    }
+    if (!markerRead) {
+      read.raw.marker = kFrameStartSymbol;
+      m_pending = Pending{read, m_predicted, m_lastPlace};
+      m_expected = expected + m_frame;
+      m_predicted = m_expected;
+      m_lastNumber = read.raw.number;
+      m_lastPlace = expected;
+      return;
     }
     Keep(read);
   }
@@ -405,18 +526,64 @@ class FrameReader {
     return meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : -200.0;
   }
 
+  static bool MarkerRead(const GridFrame& read) {
+    return read.raw.marker >= kRunEdgeSymbol && read.raw.marker <= kFirstFrameSymbol;
+  }
+
+  // The marker and digits of a frame after the first.
+  static std::array<int, kBurstsPerFrame - 1> ExpectedSymbols(int number) {
+    auto digit = [](int d) { return d == 0 ? kZeroDigitSymbol : d; };
+    return {kFrameStartSymbol, digit(number / 1000 % 10), digit(number / 100 % 10),
+            digit(number / 10 % 10), digit(number % 10)};
+  }
+
+  // The grid ended after a frame it only supposed: that frame was never there.
+  void DropPending() {
+    if (!m_pending) return;
+    m_lastNumber = m_pending->frame.raw.number - 1;
+    m_predicted = m_pending->predicted;
+    m_lastPlace = m_pending->lastPlace;
+    m_pending.reset();
+  }
+
   void Keep(const GridFrame& read) {
+    if (m_pending) {
+      // The frame whose marker drowned lay in the grid after all: the next one came on time.
+      if (read.raw.number == m_pending->frame.raw.number + 1) {
+        const GridFrame& drowned = m_pending->frame;
+        Fault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
+              Where(drowned.at[0]));
+        m_frames.push_back(drowned);
+        m_pending.reset();
+      } else {
+        DropPending();
+      }
+    }
+    if (read.unreadable) {
+      Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    }
     const double place = read.at[0];
     const int number = read.raw.number;
     if (m_lastPlace) {
       const double jump = place - *m_predicted;
-      if (std::abs(jump) > kCertainJump) {
+      const bool next = number == m_lastNumber + 1;
+      // Until a few frames are read the frame's length is only roughly known: the spacing of
+      // the first frames sets it.
+      const bool settling = next && m_frames.size() < kYoungGrid &&
+                            std::abs(jump) <= kSlotUncertainty * m_frame + kCertainJump;
+      if (settling) {
+        if (m_lastNumber != 1) {
+          m_frame = place - *m_lastPlace;
+          m_slot = m_frame * kSlotSamples / kFrameSamples;
+        }
+      } else if (std::abs(jump) > kCertainJump) {
         char text[48];
         std::snprintf(text, sizeof text, "%.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
               Where(place));
-      } else if (number == m_lastNumber + 1 && m_lastNumber != 1) {
+      } else if (next && m_lastNumber != 1) {
         m_frame += kSpacingFollow * ((place - *m_lastPlace) - m_frame);
+        m_slot = m_frame * kSlotSamples / kFrameSamples;
       }
       if (number > m_lastNumber + 2) {
         Fault("frames " + std::to_string(m_lastNumber + 1) + " to " + std::to_string(number - 1) +
@@ -444,6 +611,7 @@ class FrameReader {
   double m_frame;  // one frame, followed as the frames come
   BurstTracker m_tracker;
   FrameParser m_parser;
+  double m_stretch;  // recording samples per timecode sample the bursts are matched at
   SlotReader m_reader;
   const VerifyOptions& m_options;
   std::int64_t m_lag = 0;
@@ -452,6 +620,13 @@ class FrameReader {
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
   std::optional<double> m_lastPlace;
   int m_lastNumber = 0;
+  // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
+  struct Pending {
+    GridFrame frame;
+    std::optional<double> predicted, lastPlace;
+  };
+  std::optional<Pending> m_pending;
+  std::deque<RawFrame> m_told;  // frames the keys told, waiting for all of their samples
   std::vector<GridFrame> m_frames;
 };
 
@@ -459,7 +634,7 @@ class FrameReader {
 // samples that are no number into the report.
 std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
                                   const VerifyOptions& options, VerifyProgress* progress,
-                                  VerifyReport& report) {
+                                  VerifyReport& report, double& stretch) {
   const int rate = file.SampleRate();
   FrameReader reader(rate, choice, options);
   // The next block is read on the other core while this one is decoded.
@@ -493,6 +668,7 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
     samples.swap(ahead);
   }
   reader.Finish();
+  stretch = reader.Stretch();
   return std::move(reader.Frames());
 }
 
@@ -620,7 +796,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   CheckOptions(options, file.Channels(), path);
   const Choice choice = Choose(file, options, path);
   file.Rewind();
-  std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report);
+  double stretch = 1.0;
+  std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report, stretch);
   if (std::none_of(read.begin(), read.end(), [](const GridFrame& f) { return !f.unreadable; })) {
     throw VerifyError(path + ": no timecode found");
   }
@@ -656,7 +833,7 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   const double agreement = std::max(kBurstAgreement, kBurstDeviations * BurstScatter(read, slope));
   // The bursts were matched stretched to the speed first heard; a burst matched at the wrong
   // stretch is placed by its middle, so every place moves by half a burst times the difference.
-  const double stretched = ratio / choice.speed;
+  const double stretched = stretch;
   const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
   std::size_t next = 0;
   for (const GridFrame& frame : read) {
