@@ -380,11 +380,12 @@ class FrameReader {
     // Where the grid already expects this frame, its slots are read there; only a frame found
     // elsewhere (after a jump, or the first ones) is placed from what the keys told.
     const double near = precise ? kCertainJump : radius;
-    if (m_expected && std::abs(rough - *m_expected) <= near) return;
     // Under noise the keys place a frame only roughly; the next frame near the place the grid
-    // expects it is that frame.
-    if (!precise && m_expected && frame.number == m_lastNumber + 1 &&
-        std::abs(rough - *m_expected) <= kNearGrid * m_frame) {
+    // expects it is that frame. What the keys told is kept for the slots the grid cannot read.
+    if (m_expected && (std::abs(rough - *m_expected) <= near ||
+                       (!precise && frame.number == m_lastNumber + 1 &&
+                        std::abs(rough - *m_expected) <= kNearGrid * m_frame))) {
+      if (frame.number == m_lastNumber + 1) m_heard = frame;
       return;
     }
     // The frame the grid read last, told again by the keys.
@@ -442,7 +443,7 @@ class FrameReader {
       if (k > 0) guess += 2.0 * m_slot;
       SlotRead slot = m_reader.Read(view, guess, polarity);
       if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
-      symbols[k] = slot.symbol;
+      symbols[k] = slot.symbol != 0 ? slot.symbol : told[k];
       if (!slot.placed) continue;
       read.at[k] = slot.position;
       guess = slot.position;
@@ -473,7 +474,10 @@ class FrameReader {
       DropPending();
       return;
     }
-    GridFrame read = ReadSlots(view, expected, {});
+    std::array<int, kBurstsPerFrame> told{};
+    if (m_heard && m_heard->number == m_lastNumber + 1) told = m_heard->symbols;
+    m_heard.reset();
+    GridFrame read = ReadSlots(view, expected, told);
     if (read.unreadable && !MarkerRead(read)) {
       // Where the grid, young or broken by a small jump, misses the frame by more than a
       // sample, the frame it expects is matched whole around that place.
@@ -490,7 +494,7 @@ class FrameReader {
                                                   radius, 0.0, slot, correlation);
         if (std::abs(correlation) >= kMinFrameCorrelation &&
             correlation * m_polarity.value_or(1.0) > 0.0) {
-          read = ReadSlots(view, place, {});
+          read = ReadSlots(view, place, told);
         }
       }
     }
@@ -626,7 +630,8 @@ class FrameReader {
     std::optional<double> predicted, lastPlace;
   };
   std::optional<Pending> m_pending;
-  std::deque<RawFrame> m_told;  // frames the keys told, waiting for all of their samples
+  std::optional<RawFrame> m_heard;  // the keys of the frame the grid expects next, if heard
+  std::deque<RawFrame> m_told;      // frames the keys told, waiting for all of their samples
   std::vector<GridFrame> m_frames;
 };
 
