@@ -1,12 +1,16 @@
 // The plain copy's chunk walker on any bytes: it must judge or copy every file without crashing,
-// reading out of bounds or looping, and a copy it makes must be a whole canonical file.
+// reading out of bounds or looping, and a copy it makes must be a whole canonical file. The
+// file's own loops are read through the same walk, and a copy that takes them over must hold
+// them in its table.
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "fuzz_input.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/wave_loops.h"
 #include "wave/wave_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,6 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     struct stat made {};
     if (::stat(copy.c_str(), &made) != 0 || made.st_size < static_cast<off_t>(kWaveHeaderBytes)) {
       std::abort();  // success reported without a whole header on the disk
+    }
+  }
+  const std::optional<OwnPointsPlan> plan = PlanOwnPoints(source);
+  const bool taking = plan && plan->taken.points[0] != 0;
+  if (taking && WritePlainCopy(source, copy, nullptr, plan->taken.points).empty()) {
+    CFile made;
+    if (!made.Open(copy, CFile::modeRead) || ReadLoopTable(made).loopPoints != plan->taken.points) {
+      std::abort();  // the copy appeared without the points it was to take over
     }
   }
   return 0;

@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/wave_loops.h"
 
 namespace {
 
@@ -24,18 +25,23 @@ constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
     "       loop --show FILE\n"
     "       loop --set P1[,P2...] FILE\n"
-    "       loop --plain-copy SOURCE DEST\n"
+    "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
     "\n"
-    "  --show FILE          print the channel count and loop points 1 to 10 of FILE\n"
+    "  --show FILE          print the channel count and loop points 1 to 10 of FILE,\n"
+    "                       then its own loops (smpl=START-END,...) and cue points\n"
+    "                       (cue=FRAME,...) where it has them\n"
     "  --set P1[,P2...] FILE\n"
     "                       store up to ten loop points (in sample frames) in FILE;\n"
     "                       the points left out are 0, which means none\n"
     "  --plain-copy SOURCE DEST\n"
     "                       write the 16-bit PCM samples of SOURCE behind the plain\n"
     "                       44-byte header that loop can patch, as DEST\n"
+    "  --keep-loops         with --plain-copy: store the source's own loops (each\n"
+    "                       start, then end) and then its cue points as the copy's\n"
+    "                       loop points, up to ten; those left over are named\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
@@ -93,23 +99,31 @@ std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
   return TableRefusal(file);
 }
 
+// The table only where the file can hold one; the file's own loops whenever it opened, so
+// that a sampler's file shows what --plain-copy --keep-loops would take over.
 int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
   // Showing only reads, so it neither waits for nor holds up a dialog patching the file.
   const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone);
-  if (!refusal.empty()) return Refused(err, path, refusal);
   LoopTable table{};
+  WaveLoops own;
   try {
-    table = ReadLoopTable(file);
+    if (refusal.empty()) table = ReadLoopTable(file);
+    if (file.IsOpen()) own = ReadWaveLoops(file);
   } catch (const CFileException& e) {
     return Refused(err, path, e.what());
   }
-  out << "channels=" << table.channelCount << " points=";
-  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    out << (i > 0 ? "," : "") << table.loopPoints[i];
+  if (refusal.empty()) {
+    out << "channels=" << table.channelCount << " points=";
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+      out << (i > 0 ? "," : "") << table.loopPoints[i];
+    }
+    out << '\n';
   }
-  out << '\n';
-  return kDone;
+  for (const std::string& line : {SmplLine(own), CueLine(own)}) {
+    if (!line.empty()) out << line << '\n';
+  }
+  return refusal.empty() ? kDone : Refused(err, path, refusal);
 }
 
 int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
@@ -139,11 +153,33 @@ bool AboutDestination(const std::string& source, const std::string& failure) {
   return ::access(source.c_str(), R_OK) == 0;
 }
 
-int PlainCopy(const std::string& source, const std::string& destination, std::ostream& err) {
+constexpr char kNoOwnLoopsText[] = "The file has no loops or cue points to take over";
+
+// The points --keep-loops stores in the copy, and what it tells about them once the copy is
+// made. A source that cannot be read takes none, and the copy itself then says why.
+LoopPoints OwnPointsOf(const std::string& source, std::string& told) {
+  const std::optional<OwnPointsPlan> plan = PlanOwnPoints(source);
+  if (!plan) return {};
+  told = plan->own.Empty() ? kNoOwnLoopsText : LeftOverText(plan->taken);
+  return plan->taken.points;
+}
+
+int PlainCopy(const std::string& source, const std::string& destination, bool keepLoops,
+              std::ostream& err) {
+  std::string told;
+  LoopPoints table{};
+  try {
+    if (keepLoops) table = OwnPointsOf(source, told);
+  } catch (const CFileException& e) {
+    return Refused(err, source, e.what());
+  }
   std::string note;
-  const std::string failure = WritePlainCopy(source, destination, &note);
+  const std::string failure = WritePlainCopy(source, destination, &note, table);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
-  if (failure.empty()) return kDone;
+  if (failure.empty()) {
+    if (!told.empty()) err << kProgram << ": " << source << ": " << told << '\n';
+    return kDone;
+  }
   return Refused(err, AboutDestination(source, failure) ? destination : source, failure);
 }
 
@@ -165,11 +201,17 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
     std::string form;
     std::string pointList;
     std::vector<std::string> operands;
+    bool keepLoops = false;
     OptionReader reader(args);
     while (reader.Next()) {
       const std::string& word = reader.Word();
       if (!reader.IsOption()) {
         operands.push_back(word);
+        continue;
+      }
+      if (word == "--keep-loops") {
+        reader.NoValue();
+        keepLoops = true;
         continue;
       }
       if (word == "--set") {
@@ -182,6 +224,9 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
       }
       if (!form.empty()) throw UsageError(form + " and " + word + " do not go together");
       form = word;
+    }
+    if (keepLoops && form != "--plain-copy") {
+      throw UsageError("--keep-loops goes with --plain-copy only");
     }
     if (form.empty()) {
       if (operands.size() > 1) throw UsageError("give one FILE at most");
@@ -201,7 +246,7 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
     }
     if (form == "--show") return Show(operands[0], out, err);
     if (form == "--set") return Set(ParsePoints(pointList), operands[0], out, err);
-    return PlainCopy(operands[0], operands[1], err);
+    return PlainCopy(operands[0], operands[1], keepLoops, err);
   } catch (const UsageError& error) {
     err << UsageErrorLine(kProgram, error);
     return kUsageError;

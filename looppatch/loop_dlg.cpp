@@ -4,12 +4,15 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QResizeEvent>
+#include <QShortcut>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
 
 #include "looppatch/loop_app.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/wave_loops.h"
 #include "platform/data_exchange.h"
 #include "platform/prompts.h"
 #include "resources/loop_rc.h"
@@ -30,7 +33,7 @@ constexpr int kRowHeight = 26;
 constexpr int kWaveMinHeight = 120;
 constexpr int kWaveStartHeight = 200;
 constexpr int kSeamWidth = 220;
-constexpr int kStartWidth = 760;
+constexpr int kStartWidth = 840;                // room for the row of commands
 constexpr char kLabelProperty[] = "loopLabel";  // a selector's label, for the layout
 constexpr int kSelectorWidth = 56;
 constexpr int kButtonWidth = 110;
@@ -39,6 +42,13 @@ constexpr std::uint64_t kSearchMs = 10;
 constexpr std::uint64_t kMsPerSecond = 1000;
 // A snap looks for a crossing this far on each side of the point.
 constexpr std::uint64_t kSnapMs = 50;
+
+constexpr char kPlayTip[] =
+    "Play from the point in focus, or from the left edge of the view, to the end (Space)";
+constexpr char kLoopTip[] = "Play loop start A to loop end B again and again (L)";
+constexpr char kStopTip[] = "Stop playing (Space or Esc)";
+constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
+constexpr char kOutputFailedText[] = "Playing stopped: the sound output failed.";
 
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
@@ -94,10 +104,33 @@ void CLoopDlg::BuildViews() {
   m_findEnd = command("Find loop end", "Search around B for the end that joins A best");
   connect(m_snap, &QPushButton::clicked, this, [this] { OnSnapToZero(); });
   connect(m_findEnd, &QPushButton::clicked, this, [this] { OnFindLoopEnd(); });
+  m_play = command("Play", kPlayTip);
+  m_loop = command("Loop A to B", kLoopTip);
+  m_stop = command("Stop", kStopTip);
+  connect(m_play, &QPushButton::clicked, this, [this] { OnPlay(); });
+  connect(m_loop, &QPushButton::clicked, this, [this] { OnLoop(); });
+  connect(m_stop, &QPushButton::clicked, this, [this] { m_player.Stop(); });
+  m_player.onCursor = [this](std::optional<std::uint64_t> frame) {
+    m_waveView->SetPlayCursor(frame);
+  };
+  m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
+  m_player.onFailed = [this] { AfxMessageBox(kOutputFailedText); };
   m_seamScore = new QLabel(this);
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
-  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) { SetPointBox(i, frame); };
+  ShowPlayCommands();
+  m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) {
+    m_lastPoint = i;
+    SetPointBox(i, frame);
+  };
+  // Outside the boxes (which take these keys themselves) the keys still reach the commands,
+  // so Z snaps the point last worked on while the selectors or buttons have the focus.
+  const auto key = [this](Qt::Key k, const std::function<void()>& run) {
+    connect(new QShortcut(QKeySequence(k), this), &QShortcut::activated, this, run);
+  };
+  key(Qt::Key_Z, [this] { OnSnapToZero(); });
+  key(Qt::Key_Plus, [this] { m_waveView->ZoomIn(); });
+  key(Qt::Key_Minus, [this] { m_waveView->ZoomOut(); });
   m_waveView->onClicked = [this](std::uint64_t frame) {
     if (const auto point = FocusedPoint()) SetPointBox(*point, frame);
   };
@@ -130,6 +163,11 @@ void CLoopDlg::resizeEvent(QResizeEvent* event) {
   for (QWidget* widget : std::initializer_list<QWidget*>{m_snap, m_findEnd}) {
     widget->setGeometry(x, y, kButtonWidth, kRowHeight);
     x += kButtonWidth + kGap;
+  }
+  for (QWidget* widget : std::initializer_list<QWidget*>{m_play, m_loop, m_stop}) {
+    const int buttonWidth = widget->sizeHint().width();
+    widget->setGeometry(x, y, buttonWidth, kRowHeight);
+    x += buttonWidth + kGap;
   }
   y += kRowHeight + kGap;
   const int viewHeight = std::max(0, height() - y - kGap);
@@ -165,32 +203,104 @@ void CLoopDlg::SetPointBox(std::size_t index, std::uint64_t frame) {
 }
 
 bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+      if (watched == PointBox(i)) m_lastPoint = i;
+    }
+  }
   if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
     return CMainDialog::eventFilter(watched, event);
   }
   // The boxes take digits only, so these keys are free to be commands.
   const int key = static_cast<QKeyEvent*>(event)->key();
-  const bool command = key == Qt::Key_Z || key == Qt::Key_Plus || key == Qt::Key_Minus;
+  const bool command = key == Qt::Key_Z || key == Qt::Key_Plus || key == Qt::Key_Minus ||
+                       key == Qt::Key_Space || key == Qt::Key_L;
   if (!command) return CMainDialog::eventFilter(watched, event);
   if (event->type() == QEvent::KeyPress) {
     if (key == Qt::Key_Z) OnSnapToZero();
     if (key == Qt::Key_Plus) m_waveView->ZoomIn();
     if (key == Qt::Key_Minus) m_waveView->ZoomOut();
+    if (key == Qt::Key_Space) OnPlayKey();
+    if (key == Qt::Key_L && m_loop->isEnabled()) OnLoop();
   }
   event->accept();
   return true;
 }
 
+// Esc stops playing first; with nothing playing it is Exit, as ever.
+void CLoopDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+      m_player.Playing()) {
+    m_player.Stop();
+    event->accept();
+    return;
+  }
+  CMainDialog::keyPressEvent(event);
+}
+
+// Without an output the play commands are off, and say why.
+void CLoopDlg::ShowPlayCommands() {
+  const bool available = m_player.Available();
+  if (!available) m_player.Stop();
+  const std::pair<QPushButton*, const char*> commands[] = {
+      {m_play, kPlayTip}, {m_loop, kLoopTip}, {m_stop, kStopTip}};
+  for (const auto& [button, tip] : commands) {
+    button->setEnabled(available);
+    button->setToolTip(available ? tip : kNoOutputText);
+  }
+}
+
+// Space stops what plays, or else plays from the point in focus.
+void CLoopDlg::OnPlayKey() {
+  if (m_player.Playing()) {
+    m_player.Stop();
+  } else if (m_play->isEnabled()) {
+    OnPlay();
+  }
+}
+
+void CLoopDlg::OnPlay() {
+  if (!m_samples.IsOpen()) return;
+  std::uint64_t from = static_cast<std::uint64_t>(m_waveView->FirstFrame());
+  if (const auto point = FocusedPoint()) {
+    const int value = PointsInBoxes()[*point];
+    if (value < 0) return;
+    from = static_cast<std::uint64_t>(value);
+  }
+  if (from >= m_facts.frames) return;
+  if (!m_player.PlayFrom(m_waveFile.GetFilePath(), m_facts, from)) AfxMessageBox(kCannotPlayText);
+}
+
+// A to B as the seam shows it: B is the last frame played before the jump back to A.
+void CLoopDlg::OnLoop() {
+  const auto loop = LoopRange();
+  if (loop && !m_player.Loop(m_waveFile.GetFilePath(), m_facts, loop->first, loop->second)) {
+    AfxMessageBox(kCannotPlayText);
+  }
+}
+
 // After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.
 void CLoopDlg::ShowFile() {
+  m_player.Stop();  // what played was the file shown until now
   m_facts = WaveFacts{};
   m_samples = SampleReader();
   if (FileLoaded()) {
     m_facts = ReadWaveFacts(m_waveFile);
     m_samples.Open(m_waveFile.GetFilePath(), m_facts.channels, m_facts.frames);
   }
-  m_factsLine->setText(QString::fromStdString(
-      m_facts.frames > 0 || FileLoaded() ? FactsLine(m_facts) : std::string(kNoFileFacts)));
+  std::string facts = kNoFileFacts;
+  if (m_facts.frames > 0 || FileLoaded()) {
+    facts = FactsLine(m_facts);
+    try {
+      if (const std::string own = OwnLoopsText(ReadWaveLoops(m_waveFile)); !own.empty()) {
+        facts += "; own " + own;
+      }
+    } catch (const CFileException&) {
+      // Loops that cannot be read are not shown; the table and the samples still are.
+    }
+  }
+  m_factsLine->setText(QString::fromStdString(facts));
+  m_factsLine->setToolTip(m_factsLine->text());  // the whole line, should the window cut it
   m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
   PointsEdited();
 }
@@ -213,19 +323,27 @@ std::optional<std::size_t> CLoopDlg::SelectedPoint(const QComboBox* selector) co
   return static_cast<std::size_t>(index);
 }
 
-void CLoopDlg::ShowSeam() {
+// A..B when A and B name a loop of the shown file: A before B, B (the last frame played) a
+// frame of the file.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() const {
   const LoopPoints points = PointsInBoxes();
   const auto a = SelectedPoint(m_loopStart);
   const auto b = SelectedPoint(m_loopEnd);
-  const bool usable = m_samples.IsOpen() && a && b && points[*a] >= 0 && points[*b] > points[*a] &&
-                      static_cast<std::uint64_t>(points[*b]) < m_facts.frames;
-  if (!usable) {
+  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] <= points[*a] ||
+      static_cast<std::uint64_t>(points[*b]) >= m_facts.frames) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<std::uint64_t>(points[*a]), static_cast<std::uint64_t>(points[*b])};
+}
+
+void CLoopDlg::ShowSeam() {
+  const auto loop = LoopRange();
+  if (!loop) {
     m_seamView->SetFrames({}, 1, 0);
     m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");
     return;
   }
-  const auto start = static_cast<std::uint64_t>(points[*a]);
-  const auto end = static_cast<std::uint64_t>(points[*b]);
+  const auto [start, end] = *loop;
   std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
   const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
   m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
@@ -234,7 +352,7 @@ void CLoopDlg::ShowSeam() {
 }
 
 void CLoopDlg::OnSnapToZero() {
-  const auto point = FocusedPoint();
+  const auto point = FocusedPoint() ? FocusedPoint() : m_lastPoint;
   if (!point || !m_samples.IsOpen()) return;
   const int value = PointsInBoxes()[*point];
   if (value < 0) return;
@@ -350,6 +468,8 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
 // Anything else leaves the dialog as it was.
 void CLoopDlg::OfferPlainCopy(const std::string& path) {
   if (AfxMessageBox(kOfferCopyText, MB_YESNO) != IDYES) return;
+  LoopPoints table{};
+  if (!AskToTakeOverOwnPoints(path, table)) return;
   const std::string proposed = PlainCopyName(path);
   CFileDialog saveDialog(false, proposed.c_str(), kWaveFilter, this);
   if (saveDialog.DoModal() != IDOK) return;
@@ -357,7 +477,7 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   std::string note;
   {
     const CWaitCursor busy;  // a long recording takes a while to copy
-    failure = WritePlainCopy(path, saveDialog.GetPathName(), &note);
+    failure = WritePlainCopy(path, saveDialog.GetPathName(), &note, table);
   }
   if (!failure.empty()) {
     AfxMessageBox(failure);
@@ -365,6 +485,34 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   }
   if (!note.empty()) AfxMessageBox(note);
   LoadFile(saveDialog.GetPathName());
+}
+
+// A file with loops or cue points of its own may hand them to the copy as its loop points;
+// the question names every point and says which ones the table cannot take. False when the
+// file could not be read: there is nothing to copy then.
+bool CLoopDlg::AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table) {
+  std::optional<OwnPointsPlan> plan;
+  try {
+    plan = PlanOwnPoints(path);
+  } catch (const CFileException& e) {
+    AfxMessageBox(e.what());
+    return false;
+  }
+  if (!plan || plan->own.Empty()) return true;
+  std::string taken;
+  for (const std::int32_t point : plan->taken.points) {
+    if (point != 0) taken += (taken.empty() ? "" : ", ") + std::to_string(point);
+  }
+  const std::string leftOver = LeftOverText(plan->taken);
+  const std::string found = "The file has its own " + OwnLoopsText(plan->own) + ".";
+  if (taken.empty()) {
+    AfxMessageBox(found + "\n\nNone of them can be a loop point of the copy. " + leftOver);
+    return true;
+  }
+  const std::string question = found + "\n\nTake them over as the copy's loop points (" + taken +
+                               ")?" + (leftOver.empty() ? "" : "\n\n" + leftOver);
+  if (AfxMessageBox(question, MB_YESNO) == IDYES) table = plan->taken.points;
+  return true;
 }
 
 void CLoopDlg::OnPatch() {
@@ -387,6 +535,7 @@ void CLoopDlg::OnPatch() {
     if (!m_waveFile.IsOpen()) m_loadedLength = 0;
     return;
   }
+  m_player.Stop();
   AfxMessageBox(kPatchedText, MB_ICONINFORMATION);
   CDialog::OnCancel();  // not OnExit: the file is closed already
 }
@@ -394,6 +543,7 @@ void CLoopDlg::OnPatch() {
 // Whatever Patch wrote has been flushed, so a close that fails here has nothing to lose and
 // must not keep the user from leaving.
 void CLoopDlg::OnExit() {
+  m_player.Stop();
   m_waveFile.Abort();
   EndDialog(IDCANCEL);
 }

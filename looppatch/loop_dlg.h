@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "looppatch/loop_table.h"
+#include "looppatch/player.h"
 #include "looppatch/seam.h"
 #include "looppatch/wave_samples.h"
 #include "looppatch/wave_view.h"
@@ -30,6 +32,7 @@ class CLoopDlg : public CMainDialog {
   bool OnInitDialog() override;
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void DoDataExchange(CDataExchange* pDX) override;
   const MessageMap& GetMessageMap() const override;
 
@@ -54,15 +57,21 @@ class CLoopDlg : public CMainDialog {
   void SetPointBox(std::size_t index, std::uint64_t frame);
   void ShowFile();
   void PointsEdited();
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> LoopRange() const;
   void ShowSeam();
   void OnSnapToZero();
   void OnFindLoopEnd();
   std::optional<std::size_t> SelectedPoint(const QComboBox* selector) const;
+  void OnPlay();
+  void OnLoop();
+  void OnPlayKey();
+  void ShowPlayCommands();
 
   bool FileLoaded() const { return m_loadedLength != 0 && m_waveFile.IsOpen(); }
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
   void OfferPlainCopy(const std::string& path);
+  bool AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table);
   void ShowTable(const LoopTable& table);
   void Unload();
 
@@ -79,5 +88,12 @@ class CLoopDlg : public CMainDialog {
   class SeamView* m_seamView = nullptr;
   QPushButton* m_snap = nullptr;
   QPushButton* m_findEnd = nullptr;
+  Player m_player;  // the audition
+  QPushButton* m_play = nullptr;
+  QPushButton* m_loop = nullptr;
+  QPushButton* m_stop = nullptr;
   QSize m_templateSize;
+  // The point whose box last had the focus or whose marker was last dragged: the one Z snaps
+  // while no box has the focus.
+  std::optional<std::size_t> m_lastPoint;
 };

@@ -156,11 +156,15 @@ std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoi
   // The lock is only advisory: the file may have been rewritten in place since it was opened
   // (same inode, another format), and records in it would then count the wrong frames.
   if (std::string refusal = CheckPatchable(file); !refusal.empty()) return refusal;
+  return CheckPointsInSamples(channelByte, SampleDataEnd(file) - kLoopTableOffset, loopPoints);
+}
+
+std::string CheckPointsInSamples(std::uint8_t channelByte, std::uint64_t dataBytes,
+                                 const LoopPoints& loopPoints) {
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
-  const std::uint64_t dataEnd = SampleDataEnd(file);
   // A point may name the end of the samples itself (a loop running to the last frame), but
   // no frame after it.
-  const std::uint64_t frames = (dataEnd - kLoopTableOffset) / bytesPerFrame;
+  const std::uint64_t frames = dataBytes / bytesPerFrame;
   bool emptySeen = false;
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     if (!ByteOffsetOf(loopPoints[i], bytesPerFrame)) return BoxRefusal(i, " is out of range");
@@ -174,27 +178,22 @@ std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoi
   }
   // Records beyond the sample data would overwrite whatever chunk follows it.
   const std::size_t count = LeadingRun(loopPoints);
-  if (count > 0 && SlotOffset(count) > dataEnd) {
+  if (count > 0 && SlotOffset(count) > kLoopTableOffset + dataBytes) {
     return TooShortText(count);
   }
   return {};
 }
 
-void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints) {
-  const std::string refusal = CheckLoopPoints(file, channelByte, loopPoints);
-  if (!refusal.empty()) throw std::invalid_argument(refusal);
-
-  // The new table is built over the bytes just read, under the lock: records for the leading
-  // run, blanks over later slots that still read as records (or a cleared point would come back
-  // on the next read), and every other slot as it was, since there the bytes are samples.
+std::size_t LayLoopTable(std::vector<std::uint8_t>& table, std::uint8_t channelByte,
+                         const LoopPoints& loopPoints) {
+  // Records for the leading run, blanks over later slots that still read as records (or a
+  // cleared point would come back on the next read), and every other slot as it was, since
+  // there the bytes are samples.
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
   const std::size_t count = LeadingRun(loopPoints);
-  std::vector<std::uint8_t> table = ReadTableBytes(file);
-  // The lock is only advisory: another program may have cut the file short since the check.
-  if (table.size() < count * kLoopRecordBytes) throw std::invalid_argument(TooShortText(count));
   const Slots old = SlotsOf(table);
   std::size_t changed = count;  // slots from the first up to the last one that changes
-  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+  for (std::size_t i = 0; i < kLoopPointCount && (i + 1) * kLoopRecordBytes <= table.size(); ++i) {
     LoopRecord slot;
     if (i < count) {
       slot = LoopRecord::FromByteOffset(*ByteOffsetOf(loopPoints[i], bytesPerFrame));
@@ -206,6 +205,19 @@ void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loo
     std::copy(slot.bytes.begin(), slot.bytes.end(),
               table.begin() + static_cast<std::ptrdiff_t>(i * kLoopRecordBytes));
   }
+  return changed * kLoopRecordBytes;
+}
+
+void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints) {
+  const std::string refusal = CheckLoopPoints(file, channelByte, loopPoints);
+  if (!refusal.empty()) throw std::invalid_argument(refusal);
+
+  // The new table is built over the bytes just read, under the lock.
+  const std::size_t count = LeadingRun(loopPoints);
+  std::vector<std::uint8_t> table = ReadTableBytes(file);
+  // The lock is only advisory: another program may have cut the file short since the check.
+  if (table.size() < count * kLoopRecordBytes) throw std::invalid_argument(TooShortText(count));
+  const std::size_t changed = LayLoopTable(table, channelByte, loopPoints) / kLoopRecordBytes;
   // One write, so an interruption leaves either the old table or the new one on the disk.
   if (changed > 0) file.WriteAt(kLoopTableOffset, table.data(), changed * kLoopRecordBytes);
   file.Flush();

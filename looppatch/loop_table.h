@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 #include "wave/wave_header.h"
@@ -93,6 +94,17 @@ LoopTable ReadLoopTable(CFile& file);
 // order (range, a gap before the box, past the last sample frame), then whether the records fit
 // inside the sample data. Reads the file, never writes it.
 std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);
+
+// CheckLoopPoints' checks of the boxes against sample data of dataBytes bytes.
+std::string CheckPointsInSamples(std::uint8_t channelByte, std::uint64_t dataBytes,
+                                 const LoopPoints& loopPoints);
+
+// Lays the records for the leading run of non-zero loop points over `table` (the bytes from
+// kLoopTableOffset, as many of the ten slots as the sample data holds) and blanks over every
+// later slot that still reads as a record; returns how many bytes from the start it changed.
+// The points must be ones CheckLoopPoints lets through, and their records must fit in table.
+std::size_t LayLoopTable(std::vector<std::uint8_t>& table, std::uint8_t channelByte,
+                         const LoopPoints& loopPoints);
 
 // Stores records for the leading run of non-zero loop points and clears every later slot that
 // still reads as a record, all in one positioned write from kLoopTableOffset to the end of the

@@ -126,7 +126,7 @@ std::optional<ChunkHeader> ChunkAt(CFile& file, std::uint64_t at, std::uint64_t 
 
 // Where the chunk after one of size bytes at body starts. An odd chunk is followed by a pad
 // byte, but some writers leave it out: then the next id starts right at the end of the body.
-std::uint64_t NextChunk(CFile& file, std::uint64_t body, std::uint32_t size, std::uint64_t length) {
+std::uint64_t NextChunk(CFile& file, std::uint64_t body, std::uint64_t size, std::uint64_t length) {
   const std::uint64_t end = body + size;
   if ((size & 1u) == 0) return end;
   if (!ChunkAt(file, end + 1, length) && ChunkAt(file, end, length)) return end;
@@ -170,48 +170,28 @@ Samples DataChunk(CFile& file, const PcmFormat& format, std::uint64_t body, std:
   return Samples{format, body, std::min(declared, held), false};
 }
 
-// Walks the chunks of a RIFF/WAVE file (or RF64/BW64), bounded by the file's length rather than
-// the sizes it declares. Every step reads one chunk header and jumps over the body, and the walk
-// stops at the first chunk that cannot be real (no chunk id, a run of empty chunks, too many
-// chunks), so its time follows what it reads, never the file's size.
+// The plain copy's view of the walk: the fmt chunk, then the data chunk, where it stops.
 Walk WalkChunks(CFile& file) {
-  const std::uint64_t length = file.GetLength();
-  const char kind = RiffWaveKind(file);
   Walk walk;
-  walk.riffWave = kind != 0;
-  if (!walk.riffWave) return walk;
-  const std::optional<std::uint64_t> ds64DataSize =
-      kind == '6' ? Ds64DataSize(file, length) : std::nullopt;
   std::optional<PcmFormat> format;
-  int emptyInARow = 0;
-  std::uint64_t at = kRiffPreambleBytes;
-  for (int chunks = 0; chunks < kMostChunks && emptyInARow < kMostEmptyChunksInARow; ++chunks) {
-    const std::optional<ChunkHeader> chunk = ChunkAt(file, at, length);
-    if (!chunk) break;
-    const std::uint32_t size = chunk->Size();
-    const std::uint64_t body = at + kChunkHeaderBytes;
-    if (HasChunkId(chunk->bytes, "fmt ")) {
+  walk.riffWave = WalkRiffChunks(file, [&](const RiffChunk& chunk) {
+    if (chunk.Is("fmt ")) {
       std::array<std::uint8_t, kExtensibleFmtBytes> fmt{};
-      const std::size_t want = std::min<std::size_t>(size, fmt.size());
-      if (file.Read(fmt.data(), want) != want) break;
-      format = Pcm16FormatOf(fmt.data(), size);
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size, fmt.size()));
+      file.Seek(static_cast<std::int64_t>(chunk.body), CFile::begin);
+      if (file.Read(fmt.data(), want) != want) return RiffWalk::kStop;
+      format = Pcm16FormatOf(fmt.data(), static_cast<std::uint32_t>(chunk.size));
       walk.otherFormat = !format;
-      if (!format) break;
-    } else if (HasChunkId(chunk->bytes, "data")) {
-      if (!format) break;  // samples before their format cannot be read
-      const std::uint64_t declared = size == kSizeUnset && ds64DataSize ? *ds64DataSize : size;
-      walk.samples = DataChunk(file, *format, body, declared, length);
-      break;
-    } else if (body + size > length) {
-      // No real chunk runs past the end; the data chunk may still follow its header.
-      const std::optional<std::uint64_t> data = FindDataId(file, body, length);
-      if (!data) break;
-      at = *data;
-      continue;
+      return format && !chunk.RunsPastEnd() ? RiffWalk::kGoOn : RiffWalk::kStop;
     }
-    emptyInARow = size == 0 ? emptyInARow + 1 : 0;
-    at = NextChunk(file, body, size, length);
-  }
+    if (chunk.Is("data")) {
+      // Samples before their format cannot be read.
+      if (format) walk.samples = DataChunk(file, *format, chunk.body, chunk.size, chunk.fileLength);
+      return RiffWalk::kStop;
+    }
+    return RiffWalk::kGoOn;
+  });
   return walk;
 }
 
@@ -231,21 +211,86 @@ void ThrowIfFailed(int osError) {
 }
 
 // False when the source ended before count bytes: it shrank under us, and the header written
-// first would claim samples the copy does not hold.
-bool CopyBytes(CFile& from, std::uint64_t offset, std::uint64_t count, ReplacementFile& to) {
+// first would claim samples the copy does not hold. A table with points is laid over the first
+// bytes on their way, so the copy never holds the source's bytes there, even for a moment.
+bool CopyBytes(CFile& from, std::uint64_t offset, std::uint64_t count, ReplacementFile& to,
+               std::uint8_t channelByte, const LoopPoints& table) {
   std::vector<std::uint8_t> block(kCopyBlockBytes);
+  bool first = std::any_of(table.begin(), table.end(), [](std::int32_t p) { return p != 0; });
   from.Seek(static_cast<std::int64_t>(offset), CFile::begin);
   while (count > 0) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
-    const std::size_t got = from.Read(block.data(), want);
+    std::size_t got = from.Read(block.data(), want);
+    // The table needs its bytes in one piece: a short read there is finished first.
+    while (first && got < std::min(want, kLoopPointCount * kLoopRecordBytes)) {
+      const std::size_t more = from.Read(block.data() + got, want - got);
+      if (more == 0) return false;
+      got += more;
+    }
     if (got == 0) return false;
+    if (first) {
+      std::vector<std::uint8_t> slots(
+          block.begin(), block.begin() + static_cast<std::ptrdiff_t>(
+                                             std::min(got, kLoopPointCount * kLoopRecordBytes)));
+      LayLoopTable(slots, channelByte, table);
+      std::copy(slots.begin(), slots.end(), block.begin());
+      first = false;
+    }
     ThrowIfFailed(to.Write(block.data(), got));
     count -= got;
   }
   return true;
 }
 
+// The copy's samples: whole frames only, since a frame cut short by the end of the file is no
+// sample.
+std::uint64_t WholeFrameBytes(const Samples& samples) {
+  return samples.bytes - samples.bytes % (samples.format.channels * kPcm16SampleBytes);
+}
+
 }  // namespace
+
+bool RiffChunk::Is(const char (&name)[5]) const {
+  return HasChunkId(id.data(), name);
+}
+
+// Every step reads one chunk header and jumps over the body, bounded by the file's length
+// rather than the sizes it declares, and the walk stops at the first chunk that cannot be real
+// (no chunk id, a run of empty chunks, too many chunks), so its time follows what it reads,
+// never the file's size.
+bool WalkRiffChunks(CFile& file, const std::function<RiffWalk(const RiffChunk&)>& visit) {
+  const std::uint64_t length = file.GetLength();
+  const char kind = RiffWaveKind(file);
+  if (kind == 0) return false;
+  const std::optional<std::uint64_t> ds64DataSize =
+      kind == '6' ? Ds64DataSize(file, length) : std::nullopt;
+  int emptyInARow = 0;
+  std::uint64_t at = kRiffPreambleBytes;
+  for (int chunks = 0; chunks < kMostChunks && emptyInARow < kMostEmptyChunksInARow; ++chunks) {
+    const std::optional<ChunkHeader> header = ChunkAt(file, at, length);
+    if (!header) break;
+    RiffChunk chunk;
+    std::copy_n(header->bytes, kChunkIdBytes, chunk.id.begin());
+    chunk.body = at + kChunkHeaderBytes;
+    chunk.size = header->Size();
+    chunk.fileLength = length;
+    const bool data = chunk.Is("data");
+    if (data && chunk.size == kSizeUnset && ds64DataSize) chunk.size = *ds64DataSize;
+    if (visit(chunk) == RiffWalk::kStop) break;
+    if (chunk.RunsPastEnd()) {
+      // Samples cut short by the end of the file have nothing behind them.
+      if (data) break;
+      // No other real chunk runs past the end; the data chunk may still follow its header.
+      const std::optional<std::uint64_t> dataAt = FindDataId(file, chunk.body, length);
+      if (!dataAt) break;
+      at = *dataAt;
+      continue;
+    }
+    emptyInARow = chunk.size == 0 ? emptyInARow + 1 : 0;
+    at = NextChunk(file, chunk.body, chunk.size, length);
+  }
+  return true;
+}
 
 bool CanMakePlainCopy(CFile& file) {
   return FindPcm16Samples(file).has_value();
@@ -264,8 +309,16 @@ std::string PlainCopyName(const std::string& source) {
   return (path.parent_path() / (stem + kPlainSuffix)).string();
 }
 
+std::optional<PlainCopySamples> PlainCopySamplesOf(CFile& file) {
+  const std::optional<Samples> samples = FindPcm16Samples(file);
+  if (!samples) return std::nullopt;
+  return PlainCopySamples{
+      samples->format.channels,
+      WholeFrameBytes(*samples) / (samples->format.channels * kPcm16SampleBytes)};
+}
+
 std::string WritePlainCopy(const std::string& source, const std::string& destination,
-                           std::string* note) {
+                           std::string* note, const LoopPoints& table) {
   if (SameFile(source, destination)) return kCopyOverSourceText;
   CFile from;
   if (!from.Open(source, CFile::modeRead)) return kOpenErrorText;
@@ -273,10 +326,14 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
   try {
     const std::optional<Samples> samples = FindPcm16Samples(from);
     if (!samples) return IsRiffWave(from) ? kNotPcm16Text : kNotCanonicalText;
-    // Whole frames only: a frame cut short by the end of the file is no sample.
-    std::uint64_t dataBytes = samples->bytes;
-    dataBytes -= dataBytes % (samples->format.channels * kPcm16SampleBytes);
+    const std::uint64_t dataBytes = WholeFrameBytes(*samples);
     if (dataBytes > kMostDataBytes) return kTooLongText;
+    // The plain copy's channel byte is its channel count, 1 or 2.
+    const auto channelByte = static_cast<std::uint8_t>(samples->format.channels);
+    if (std::string refusal = CheckPointsInSamples(channelByte, dataBytes, table);
+        !refusal.empty()) {
+      return refusal;
+    }
 
     to.OnlyReplaceRegularFiles();
     if (const int error = to.Create(destination)) {
@@ -286,7 +343,9 @@ std::string WritePlainCopy(const std::string& source, const std::string& destina
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
     ThrowIfFailed(to.Write(header.data(), header.size()));
-    if (!CopyBytes(from, samples->offset, dataBytes, to)) return kSourceShrankText;
+    if (!CopyBytes(from, samples->offset, dataBytes, to, channelByte, table)) {
+      return kSourceShrankText;
+    }
     ThrowIfFailed(to.Commit());
     if (note != nullptr && samples->sizeUnset) *note = kSizeUnsetText;
   } catch (const CFileException& e) {

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
 #include "looppatch/loop_table.h"
+#include "looppatch/play_stream.h"
 #include "wave/wave_header.h"
 
 namespace {
@@ -118,17 +120,32 @@ std::vector<std::int16_t> SampleReader::Read(std::uint64_t first, std::uint64_t 
   return samples;
 }
 
+namespace {
+
+// Up to `frames` frames of the stream as samples.
+std::vector<std::int16_t> Take(PlayStream stream, std::uint64_t frames) {
+  if (!stream.Valid()) return {};
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(frames) * stream.FrameBytes());
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const std::size_t n = stream.Read(bytes.data() + filled, bytes.size() - filled);
+    if (n == 0) break;
+    filled += n;
+  }
+  std::vector<std::int16_t> samples(filled / kPcm16SampleBytes);
+  std::memcpy(samples.data(), bytes.data(), filled);  // Read gave the machine's own order
+  return samples;
+}
+
+}  // namespace
+
 std::vector<std::int16_t> PlayFromFrames(const SampleReader& reader, std::uint64_t from,
                                          std::uint64_t maxFrames) {
-  return reader.Read(from, maxFrames);
+  return Take(PlayStream::From(reader, from), maxFrames);
 }
 
 std::vector<std::int16_t> LoopFrames(const SampleReader& reader, std::uint64_t start,
                                      std::uint64_t end, unsigned rounds) {
-  if (end < start || end >= reader.Frames()) return {};
-  const std::vector<std::int16_t> once = reader.Read(start, end - start + 1);
-  std::vector<std::int16_t> all;
-  all.reserve(once.size() * rounds);
-  for (unsigned i = 0; i < rounds; ++i) all.insert(all.end(), once.begin(), once.end());
-  return all;
+  const PlayStream stream = PlayStream::Loop(reader, start, end);
+  return Take(stream, stream.PassFrames() * rounds);
 }

@@ -31,7 +31,9 @@ class WaveView : public QWidget {
   // A file that cannot be read, or no file (an empty path), leaves the view empty.
   void SetFile(const std::string& path, const WaveFacts& facts);
   void SetPoints(const LoopPoints& points);
+  // The frame being heard, drawn as a line while the file plays; nothing: no cursor.
   void SetPlayCursor(std::optional<std::uint64_t> frame);
+  std::optional<std::uint64_t> PlayCursor() const { return m_playCursor; }
 
   // The frames in view: the first at the left edge, and frames per pixel.
   double FirstFrame() const { return m_first; }

@@ -8,12 +8,14 @@ packages=(
   cmake g++ make
   pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
+  qt6-multimedia-dev libqt6multimedia6  # loop's audition; the second ships the backend plugins
   libsndfile1-dev
   # the tests
   libgtest-dev
   fonts-dejavu-core
   desktop-file-utils appstream groff-base
   strace
+  pulseaudio pulseaudio-utils  # the audition tests' own sound server, and parec recording it
   # the fuzz targets: clang with libFuzzer and its sanitizers
   clang libclang-rt-14-dev
   sox  # wave files in the layouts other programs write

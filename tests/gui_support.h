@@ -56,6 +56,7 @@ class PromptRecorder : public UserPrompts {
   }
   bool AskYesNo(QWidget*, const std::string& text) override {
     questions.push_back(text);
+    if (onMessage) onMessage(text);
     if (yesNoAnswers.empty()) {
       ADD_FAILURE() << "a question was asked with no answer queued: " << text;
       return false;
@@ -87,7 +88,7 @@ class PromptRecorder : public UserPrompts {
   Answers fileAnswers;
   Answers saveAnswers;
   std::deque<bool> yesNoAnswers;
-  // Called while the box is "up", e.g. to see which control has the focus at that moment.
+  // Called while a box or question is "up", e.g. to see which control has the focus then.
   std::function<void(const std::string&)> onMessage;
 
  private:

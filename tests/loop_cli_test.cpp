@@ -13,7 +13,9 @@
 #include "cli/version.h"
 #include "looppatch/loop_table.h"
 #include "tests/child_process.h"
+#include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"
+#include "tests/riff_builder.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -198,6 +200,66 @@ TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
   ExpectRefusal({"--plain-copy", source, "/dev/null"}, "The copy can only replace a regular file");
 }
 
+TEST_F(LoopCliTest, ShowListsTheFilesOwnLoopsAndCuePointsWhereItHasThem) {
+  // An editor's chunks behind the samples of a file loop can patch.
+  Bytes canonical = Wave(1, {2000});
+  RiffBuilder::AppendChunk(canonical, "smpl", SmplBody({{100, 199}, {300, 399}}));
+  RiffBuilder::AppendChunk(canonical, "cue ", CueBody({1500, 20}));
+  const Outcome both = Loop({"--show", Save("both.wav", canonical)});
+  EXPECT_EQ(both.status, 0);
+  EXPECT_EQ(both.out,
+            "channels=1 points=1000,0,0,0,0,0,0,0,0,0\nsmpl=100-199,300-399\ncue=1500,20\n");
+
+  // A sampler's file keeps its chunks before the samples: no table to show, but its loops.
+  const std::string sampler = m_dir.File("sampler.wav");
+  ASSERT_TRUE(WriteInstrumentWave(sampler, 1, std::vector<short>(3000, 7), {{10, 2000}}));
+  const Outcome shown = Loop({"--show", sampler});
+  EXPECT_EQ(shown.status, 1);
+  EXPECT_EQ(shown.out, "smpl=10-1999\n");
+  EXPECT_EQ(shown.err, "loop: " + sampler + ": Not a wave file with a 44-byte header\n");
+}
+
+TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
+  const std::string sampler = m_dir.File("sampler.wav");
+  ASSERT_TRUE(WriteInstrumentWave(sampler, 2, std::vector<short>(2 * 3000, 7),
+                                  {{10, 2000}, {0, 500}, {2500, 3000}}));
+  const std::string copy = m_dir.File("sampler-plain.wav");
+  const Outcome made = Loop({"--plain-copy", "--keep-loops", sampler, copy});
+  EXPECT_EQ(made.status, 0);
+  EXPECT_EQ(made.out, "");
+  EXPECT_EQ(made.err,
+            "loop: " + sampler + ": Not taken over: loop 2 start 0 (0 means no loop point)\n");
+  EXPECT_EQ(Loop({"--show", copy}).out, "channels=2 points=10,1999,499,2500,2999,0,0,0,0,0\n");
+
+  // Cue points follow the loops, and those beyond ten are named.
+  Bytes cued = RiffBuilder()
+                   .Fmt(1, 1, 16)
+                   .Chunk("cue ", CueBody({1, 2, 3, 4, 5, 6, 7, 8}))
+                   .Chunk("smpl", SmplBody({{100, 199}, {300, 399}}))
+                   .Chunk("data", Bytes(kDataBytes, kAudioByte))
+                   .Done();
+  const std::string source = Save("cued.wav", cued);
+  const Outcome more = Loop({source, "--keep-loops", copy, "--plain-copy"});
+  EXPECT_EQ(more.status, 0);
+  EXPECT_EQ(more.err, "loop: " + source +
+                          ": Not taken over: cue point 7 at 7 (more than ten points), cue point 8 "
+                          "at 8 (more than ten points)\n");
+  EXPECT_EQ(Loop({"--show", copy}).out, "channels=1 points=100,199,300,399,1,2,3,4,5,6\n");
+
+  // Nothing to take over: the plain copy, and a word about it.
+  const Bytes plain =
+      RiffBuilder().Fmt(1, 1, 16).Chunk("data", Bytes(kDataBytes, kAudioByte)).Done();
+  const std::string bare = Save("bare.wav", plain);
+  const Outcome none = Loop({"--plain-copy", "--keep-loops", bare, copy});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.err, "loop: " + bare + ": The file has no loops or cue points to take over\n");
+  const std::string without = m_dir.File("without.wav");
+  EXPECT_EQ(Loop({"--plain-copy", bare, without}).status, 0);
+  EXPECT_EQ(ReadBytes(copy), ReadBytes(without));
+  ExpectUsageError({"--keep-loops", "--show", copy});
+  ExpectUsageError({"--keep-loops", copy});
+}
+
 // A table that could not be printed is no success: a script must not take "nothing" for it.
 TEST_F(LoopCliTest, AStdoutThatCannotBeWrittenIsAFailure) {
   const std::string path = Save("mono.wav", Wave(1, {2000}));
@@ -212,7 +274,8 @@ TEST_F(LoopCliTest, HelpAndVersionNeedNoDisplay) {
   const Outcome help = Loop({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: loop [FILE]\n", 0), 0u) << help.out;
-  for (const char* option : {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST"}) {
+  for (const char* option :
+       {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST", "--keep-loops"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(help.err, "");

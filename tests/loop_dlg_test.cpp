@@ -22,6 +22,7 @@
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_dlg.h"
 #include "resources/loop_rc.h"
+#include "riff_builder.h"
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/timecode_generator.h"
@@ -607,6 +608,72 @@ TEST_F(LoopDlgTest, DecliningThePlainCopyOrItsNameKeepsWhatIsLoaded) {
   EXPECT_EQ(ReadBytes(path), source);
   EXPECT_FALSE(fs::exists(m_scratch.File("take-plain.wav")));
   EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {2000, 6000}));
+}
+
+// The facts line, whatever else it says, as the user reads it.
+QString FactsText(const QWidget& dialog, const QString& name) {
+  for (auto* label : dialog.findChildren<QLabel*>()) {
+    if (label->text().startsWith(name + ":")) return label->text();
+  }
+  return "<no facts line for " + name + ">";
+}
+
+TEST_F(LoopDlgTest, AFilesOwnLoopsAndCuePointsAreListedBesideItsFacts) {
+  Bytes bytes = Wave(kMono, {2000});
+  RiffBuilder::AppendChunk(bytes, "cue ", CueBody({1500}));
+  RiffBuilder::AppendChunk(bytes, "smpl", SmplBody({{100, 199}, {300, 399}}));
+  const std::string path = Save("own.wav", bytes);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    EXPECT_TRUE(
+        FactsText(dialog, "own.wav").endsWith("; own loops 100-199, 300-399; cue points 1500"))
+        << FactsText(dialog, "own.wav").toStdString();
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+  });
+  EXPECT_EQ(ReadBytes(path), bytes);
+}
+
+// A sampler's file: the copy may take its loops over, and then opens with them in its boxes.
+TEST_F(LoopDlgTest, ThePlainCopyOfferTakesOverTheFilesOwnLoopsWhenAskedTo) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> loops = {{0, 999}, {2000, 2999}};
+  for (std::uint32_t i = 0; i < 5; ++i) loops.push_back({3000 + i, 3100 + i});
+  const Bytes source = RiffBuilder()
+                           .Fmt(1, 2, 16)
+                           .Chunk("smpl", SmplBody(loops))
+                           .Chunk("data", Bytes(kDataBytes, kAudioByte))
+                           .Chunk("cue ", CueBody({50}))
+                           .Done();
+  const std::string path = Save("sampler.wav", source);
+  const std::string copy = m_scratch.File("sampler-plain.wav");
+  Run([&](TestLoopDlg& dialog) {
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerSaveDialog(copy);
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    ASSERT_EQ(m_prompts.questions.size(), 2u);
+    EXPECT_EQ(m_prompts.questions[1],
+              "The file has its own loops 0-999, 2000-2999, 3000-3100, 3001-3101, 3002-3102, "
+              "3003-3103, 3004-3104; cue points 50.\n\nTake them over as the copy's loop points "
+              "(999, 2000, 2999, 3000, 3100, 3001, 3101, 3002, 3102, 3003)?\n\nNot taken over: "
+              "loop 1 start 0 (0 means no loop point), loop 6 end 3103 (more than ten points), "
+              "loop 7 start 3004 (more than ten points), loop 7 end 3104 (more than ten points), "
+              "cue point 1 at 50 (more than ten points)");
+    EXPECT_EQ(Boxes(dialog), QStringList({"999", "2000", "2999", "3000", "3100", "3001", "3101",
+                                          "3002", "3102", "3003"}));
+    EXPECT_TRUE(FactsText(dialog, "sampler-plain.wav").endsWith("points up to 10000"));
+  });
+  EXPECT_EQ(ReadBytes(path), source);
+
+  // No: the copy is the plain one, its table as the samples make it.
+  m_prompts.questions.clear();
+  Run([&](TestLoopDlg& dialog) {
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerQuestion(false);
+    m_prompts.AnswerSaveDialog(copy);
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    EXPECT_EQ(m_prompts.questions.size(), 2u);
+    EXPECT_EQ(Boxes(dialog), kAllZero);
+  });
 }
 
 // Choosing the loaded file again with its table unreadable: the boxes empty, and Patch must

@@ -76,6 +76,35 @@ QLabel* FindLabelStarting(const QWidget& window, const QString& start) {
   return nullptr;
 }
 
+// Columns where dots of the wave stand in the rows [top, bottom]: runs of columns holding at
+// least `least` wave pixels there, each given by its middle column. A line crossing the rows
+// leaves fewer.
+std::vector<int> DotColumns(const QImage& image, int top, int bottom, int least = 3) {
+  std::vector<int> dots;
+  int runStart = -1;
+  for (int x = 0; x <= image.width(); ++x) {
+    int count = 0;
+    for (int y = top; x < image.width() && y <= bottom; ++y) count += IsWave(image.pixel(x, y));
+    if (count >= least && runStart < 0) runStart = x;
+    if (count < least && runStart >= 0) {
+      dots.push_back((runStart + x - 1) / 2);
+      runStart = -1;
+    }
+  }
+  return dots;
+}
+
+// The row holding the most wave pixels over columns [left, right): where a flat run is drawn.
+int LevelRow(const QImage& image, int left, int right, int top, int bottom) {
+  int best = top, most = -1;
+  for (int y = top; y < bottom; ++y) {
+    int count = 0;
+    for (int x = left; x < right; ++x) count += IsWave(image.pixel(x, y));
+    if (count > most) best = y, most = count;
+  }
+  return best;
+}
+
 class LoopViewTest : public testing::Test {
  protected:
   void SetUp() override { AfxSetResources(LoopResources()); }
@@ -260,6 +289,110 @@ TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
       if (box->accessibleName() == "Loop end B") box->setCurrentIndex(2);
     }
     EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
+  });
+}
+
+// The seam magnified to the sample grid: one dot per frame, evenly spaced, the loop's last
+// frames at their level before the join line and the first frames from its start after it.
+TEST_F(LoopViewTest, TheSeamViewDrawsEveryFrameOnItsGridWithTheJoinBetween) {
+  constexpr int kWidth = 650, kHeight = 200;
+  SeamView seam;
+  seam.resize(kWidth, kHeight);
+  std::vector<std::int16_t> frames(8, 16000);
+  frames.resize(16, -16000);
+  seam.SetFrames(frames, 1, 8);
+  const QImage image = seam.grab().toImage();
+  const double step = (kWidth - 1) / 15.0;
+  const int high = LevelRow(image, 5, 35, 0, kHeight);
+  const int low = LevelRow(image, kWidth - 35, kWidth - 5, 0, kHeight);
+  EXPECT_LT(high, kHeight / 2 - 30);
+  EXPECT_GT(low, kHeight / 2 + 30);
+  EXPECT_NEAR(high + low, kHeight, 4);  // full scale up and down alike
+  const std::vector<int> before = DotColumns(image, high - 3, high + 3);
+  const std::vector<int> after = DotColumns(image, low - 3, low + 3);
+  ASSERT_EQ(before.size(), 8u);
+  ASSERT_EQ(after.size(), 8u);
+  for (int f = 0; f < 8; ++f) {
+    EXPECT_NEAR(before[f], f * step, 2) << "frame " << f;
+    EXPECT_NEAR(after[f], (f + 8) * step, 2) << "frame " << f + 8;
+  }
+  // The join: a line of its own between the end's last frame and the start's first.
+  const int join = static_cast<int>(std::lround(7.5 * step));
+  for (int y : {2, 25, kHeight - 25, kHeight - 3}) {
+    EXPECT_EQ(image.pixelColor(join, y), QColor(0xc0, 0x40, 0x40)) << y;
+  }
+  // Stereo: a lane per channel, the second below the first.
+  std::vector<std::int16_t> stereo;
+  for (std::int16_t v : frames) stereo.insert(stereo.end(), {v, static_cast<std::int16_t>(-v)});
+  seam.SetFrames(stereo, 2, 8);
+  const QImage lanes = seam.grab().toImage();
+  EXPECT_LT(LevelRow(lanes, 5, 35, 0, kHeight / 2), kHeight / 4);
+  EXPECT_GT(LevelRow(lanes, 5, 35, kHeight / 2, kHeight), kHeight * 3 / 4);
+  EXPECT_EQ(DotColumns(lanes, kHeight / 2 + 5, kHeight / 2 + 45).size(), 8u);
+  seam.SetFrames({}, 1, 0);
+  const QImage cleared = seam.grab().toImage();
+  EXPECT_EQ(DotColumns(cleared, 0, kHeight - 1, 1).size(), 0u);
+}
+
+// The end search puts its candidate's seam in the view while it asks, and the seam of B back
+// when the answer is no.
+TEST_F(LoopViewTest, TheEndSearchShowsItsCandidatesSeamWhileItAsks) {
+  WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
+    QWidget* seam = nullptr;
+    for (auto* widget : dialog.findChildren<QWidget*>()) {
+      if (widget->accessibleName() == "Seam") seam = widget;
+    }
+    ASSERT_NE(seam, nullptr);
+    TypeInto(dialog, "Loop point 1", "1000");
+    TypeInto(dialog, "Loop point 2", "6024");
+    const QImage clicking = seam->grab().toImage();
+    TypeInto(dialog, "Loop point 2", "5999");
+    const QImage seamless = seam->grab().toImage();
+    TypeInto(dialog, "Loop point 2", "6024");
+    QImage shownWhileAsked;
+    m_prompts.onMessage = [&](const std::string&) { shownWhileAsked = seam->grab().toImage(); };
+    m_prompts.AnswerQuestion(false);
+    Click(dialog, "Find loop end");
+    m_prompts.onMessage = nullptr;
+    ASSERT_EQ(m_prompts.questions.size(), 1u);
+    EXPECT_NE(m_prompts.questions[0].find("Loop end 5999 "), std::string::npos)
+        << m_prompts.questions[0];
+    EXPECT_EQ(shownWhileAsked, seamless);
+    EXPECT_NE(shownWhileAsked, clicking);
+    EXPECT_EQ(seam->grab().toImage(), clicking);
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "6024");
+  });
+}
+
+// Z snaps the point in focus; with the focus on a selector or a button, the point whose box
+// had it last, or whose marker was dragged last.
+TEST_F(LoopViewTest, ZSnapsThePointLastWorkedOnWhereverTheFocusIs) {
+  WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView& view) {
+    TypeInto(dialog, "Loop point 1", "1000");
+    TypeInto(dialog, "Loop point 2", "4030");
+    QComboBox* selector = nullptr;
+    for (auto* box : dialog.findChildren<QComboBox*>()) {
+      if (box->accessibleName() == "Loop end B") selector = box;
+    }
+    ASSERT_NE(selector, nullptr);
+    selector->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(selector, Qt::Key_Z);
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "4000");
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    EXPECT_EQ(selector->currentIndex(), 1);  // the key went to the command, not the list
+    // Drag marker 1 a little, then Z on the Patch button.
+    view.ShowAround(1000, 400);
+    const int column = static_cast<int>(view.ColumnOf(1000));
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(column, 60));
+    QTest::mouseMove(&view, QPoint(column + 20, 60));
+    QTest::mouseMove(&view, QPoint(column + 40, 60));
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(column + 40, 60));
+    ASSERT_NE(BoxText(dialog, "Loop point 1"), "1000");
+    QWidget* patch = FindButton(dialog, "Patch");
+    patch->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(patch, Qt::Key_Z);
+    EXPECT_EQ(BoxText(dialog, "Loop point 1").toInt() % 100, 0);
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "4000");
   });
 }
 

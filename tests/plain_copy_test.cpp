@@ -18,67 +18,14 @@
 #include "tests/child_process.h"
 #include "tests/file_faults.h"
 #include "tests/read_gate.h"
+#include "tests/riff_builder.h"
 #include "tests/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kRate = 48000;
-constexpr std::uint16_t kExtensible = 0xFFFE;
-
-// A RIFF/WAVE file assembled chunk by chunk; sizes are filled in as the chunks are added.
-class RiffBuilder {
- public:
-  RiffBuilder() : m_bytes(12) {
-    PutChunkId(&m_bytes[0], "RIFF");
-    PutChunkId(&m_bytes[8], "WAVE");
-  }
-  // A chunk with an odd size is followed by its pad byte, as RIFF demands, unless a careless
-  // writer is played.
-  RiffBuilder& Chunk(const char (&id)[5], const Bytes& body, std::int64_t declared = -1,
-                     bool pad = true) {
-    AppendChunk(m_bytes, id, body, declared, pad);
-    return *this;
-  }
-  static void AppendChunk(Bytes& bytes, const char (&id)[5], const Bytes& body,
-                          std::int64_t declared = -1, bool pad = true) {
-    const std::size_t at = bytes.size();
-    bytes.resize(at + kChunkHeaderBytes);
-    PutChunkId(&bytes[at], id);
-    PutLe32(&bytes[at + kChunkIdBytes],
-            static_cast<std::uint32_t>(declared < 0 ? body.size() : declared));
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    if (pad && body.size() % 2 == 1) bytes.push_back(0);
-  }
-  RiffBuilder& Fmt(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits,
-                   std::size_t size = 16) {
-    Bytes body(size, 0);
-    const auto blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
-    PutLe16(&body[0], tag);
-    PutLe16(&body[2], channels);
-    PutLe32(&body[4], kRate);
-    PutLe32(&body[8], kRate * blockAlign);
-    PutLe16(&body[12], blockAlign);
-    PutLe16(&body[14], bits);
-    if (size >= 18) PutLe16(&body[16], static_cast<std::uint16_t>(size - 18));
-    if (tag == kExtensible) {
-      PutLe16(&body[18], bits);                   // valid bits
-      PutLe32(&body[20], channels == 2 ? 3 : 4);  // speaker positions
-      const Bytes pcm = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                         0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-      std::copy(pcm.begin(), pcm.end(), body.begin() + 24);
-    }
-    return Chunk("fmt ", body);
-  }
-  Bytes Done() {
-    PutLe32(&m_bytes[4], static_cast<std::uint32_t>(m_bytes.size() - 8));
-    return m_bytes;
-  }
-
- private:
-  Bytes m_bytes;
-};
+constexpr std::uint32_t kRate = kRiffRate;
 
 Bytes Samples(std::size_t count) {
   Bytes samples(count);
@@ -464,6 +411,55 @@ TEST_F(PlainCopyTest, ASourceThatShrinksDuringTheCopyFails) {
   EXPECT_EQ(result, kSourceShrankText);
   EXPECT_EQ(ReadBytes(to), old);
   EXPECT_EQ(FilesInFolder(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// Points given to the copy are in its table when it appears; slots the source's samples make
+// look like records are cleared, so the copy reads back exactly those points.
+TEST_F(PlainCopyTest, TheCopyCanAppearWithLoopPointsInItsTable) {
+  const Bytes records(400, LoopRecord::kMarkE);  // every slot reads as a record
+  const std::string from =
+      Save("marked.wav",
+           RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", records).Done());
+  const std::string to = m_dir.File("marked-plain.wav");
+  ASSERT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{10, 99}), "");
+  const WaveHeader header = BuildWaveHeader({2, kRate, 16}, 400);
+  Bytes expected(header.begin(), header.end());
+  const Bytes first = {0x45, 0x4D, 40, 0, 0, 0, 0x45, 0x4D, 0x8C, 1, 0, 0};
+  expected.insert(expected.end(), first.begin(), first.end());
+  expected.resize(kWaveHeaderBytes + kLoopPointCount * kLoopRecordBytes, 0);
+  expected.resize(kWaveHeaderBytes + records.size(), LoopRecord::kMarkE);
+  EXPECT_EQ(ReadBytes(to), expected);
+
+  // Without points the copy keeps the samples as they are, marks and all.
+  ASSERT_EQ(WritePlainCopy(from, to), "");
+  EXPECT_EQ(ReadBytes(to).back(), LoopRecord::kMarkE);
+  EXPECT_EQ(ReadBytes(to)[kWaveHeaderBytes + 20], LoopRecord::kMarkE);
+}
+
+TEST_F(PlainCopyTest, PointsTheCopyCannotHoldRefuseTheCopyAndLeaveTheDestination) {
+  // 100 stereo frames; 6 bytes hold one record at most.
+  const std::string from =
+      Save("short.wav", RiffBuilder().Fmt(1, 2, 16).Chunk("data", Samples(400)).Done());
+  const std::string tiny =
+      Save("tiny.wav", RiffBuilder().Fmt(1, 1, 16).Chunk("data", Samples(6)).Done());
+  const Bytes old = {1, 2, 3};
+  const std::string to = Save("short-plain.wav", old);
+  EXPECT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{101}),
+            "Loop point 1 is past the end of the samples");
+  EXPECT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{5, 0, 7}),
+            "Loop point 3 follows an empty loop point");
+  EXPECT_EQ(WritePlainCopy(tiny, to, nullptr, LoopPoints{1, 2}),
+            "The file is too short for 2 loop points");
+  EXPECT_EQ(ReadBytes(to), old);
+  EXPECT_EQ(FilesInFolder(), 3u);
+  ASSERT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{100}), "");
+  CFile copy;
+  ASSERT_TRUE(copy.Open(to, kPatchMode));
+  EXPECT_EQ(ReadLoopTable(copy).loopPoints, (LoopPoints{100}));
 }
 
 }  // namespace

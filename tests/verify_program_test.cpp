@@ -3,11 +3,18 @@
 // of one run telling the same story.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
@@ -270,6 +277,341 @@ TEST_F(VerifyProgram, PlotsWithoutADisplay) {
     ASSERT_GT(png.size(), 8u);
     EXPECT_EQ(Text(Bytes(png.begin(), png.begin() + 8)), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(QImage(QString::fromStdString(plot)).size(), QSize(1200, 700));
+  }
+}
+
+// --- Streams -----------------------------------------------------------------------------
+
+// vrellok-verify reading "-" from a real pipe the test writes, part by part. Nothing here can
+// hang the suite: the child carries the watchdog, the test keeps no copy of the pipe's read end
+// (so a write to a program that is gone fails instead of blocking), and every wait for the
+// program's output has a bound.
+class PipedRun {
+ public:
+  explicit PipedRun(const std::vector<std::string>& args) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return;
+    const int readEnd = ends[0];
+    m_input = ends[1];
+    m_child = StartChild([&] {
+      if (::dup2(readEnd, STDIN_FILENO) < 0 || ::dup2(m_out.WriteEnd(), STDOUT_FILENO) < 0 ||
+          ::dup2(m_err.WriteEnd(), STDERR_FILENO) < 0) {
+        return kChildCannotStart;
+      }
+      ::unsetenv("DISPLAY");
+      ::unsetenv("WAYLAND_DISPLAY");
+      ::unsetenv("QT_QPA_PLATFORM");
+      std::vector<char*> argv{const_cast<char*>(VERIFY_PROGRAM)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(VERIFY_PROGRAM, argv.data());
+      return kChildCannotStart;
+    });
+    ::close(readEnd);
+    m_out.CloseWriteEnd();
+    m_err.CloseWriteEnd();
+    ::signal(SIGPIPE, SIG_IGN);  // a program that stops reading must not end the test
+  }
+  ~PipedRun() {
+    CloseInput();
+    if (m_child > 0) Finish();
+  }
+  PipedRun(const PipedRun&) = delete;
+  PipedRun& operator=(const PipedRun&) = delete;
+
+  pid_t Child() const { return m_child; }
+
+  // True once all of bytes is in the pipe: a stream longer than the pipe holds has then been
+  // read by the program up to its last 64 KiB or less.
+  bool Write(const std::string& bytes) {
+    return m_input >= 0 && child_process_detail::WriteAll(m_input, bytes);
+  }
+  void CloseInput() {
+    if (m_input >= 0) ::close(std::exchange(m_input, -1));
+  }
+
+  // The next line on the program's stdout, waiting at most the watchdog's time; empty when none
+  // came.
+  std::string ReadLine() {
+    std::string line;
+    pollfd watch{m_out.ReadEnd(), POLLIN, 0};
+    for (char c = 0; c != '\n';) {
+      if (::poll(&watch, 1, static_cast<int>(kChildWatchdogSeconds) * 1000) <= 0) return "";
+      if (::read(m_out.ReadEnd(), &c, 1) != 1) return "";
+      line += c;
+    }
+    m_early += line;
+    return line;
+  }
+
+  // The rest of what the program says, and how it ended; the input is left as it is.
+  ProgramRun Finish() {
+    ProgramRun run;
+    child_process_detail::ReadUntilClosed({{&m_out, &run.out}, {&m_err, &run.err}});
+    run.out = m_early + run.out;
+    const int status = WaitForChild(std::exchange(m_child, -1));
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+  }
+
+ private:
+  child_process_detail::Pipe m_out, m_err;
+  int m_input = -1;
+  pid_t m_child = -1;
+  std::string m_early;
+};
+
+ProgramRun RunOnPipe(const std::vector<std::string>& args, const std::string& stream) {
+  PipedRun run(args);
+  run.Write(stream);
+  run.CloseInput();
+  return run.Finish();
+}
+
+// Numbers to three decimals: a stream comes in pieces of other sizes than a file, so sums over
+// a burst may differ in their last float digits.
+QJsonValue Rounded(const QJsonValue& value) {
+  if (value.isDouble()) return std::round(value.toDouble() * 1000.0) / 1000.0;
+  if (value.isArray()) {
+    QJsonArray rounded;
+    for (const QJsonValue& item : value.toArray()) rounded.append(Rounded(item));
+    return rounded;
+  }
+  if (value.isObject()) {
+    QJsonObject rounded;
+    const QJsonObject o = value.toObject();
+    for (auto it = o.begin(); it != o.end(); ++it) rounded[it.key()] = Rounded(it.value());
+    return rounded;
+  }
+  return value;
+}
+
+// A report without what only a file has, its name and its declared length, as text.
+std::string WithoutSource(QJsonObject o) {
+  for (const char* key : {"file", "samples_declared"}) o.remove(key);
+  return QJsonDocument(Rounded(o).toObject()).toJson().toStdString();
+}
+
+// The README's take, shorter: 100 ppm slow into 48000 Hz, a dropout inside frame 5, stereo.
+std::vector<Samples> Take(const Recording& timecode) {
+  Samples right = Resample(timecode.samples, timecode.rate, kRecordingRate, 1.0 / 1.0001);
+  const auto at = static_cast<std::ptrdiff_t>((4 * kFrameSamples + 5 * kSlotSamples + 400) *
+                                              static_cast<double>(kRecordingRate) / timecode.rate);
+  right.erase(right.begin() + at, right.begin() + at + kDropout);
+  return {Samples(right.size(), 0.0f), right};
+}
+
+TEST_F(VerifyProgram, AWavAndAFlacThroughAPipeGiveTheReportOfTheFile) {
+  const std::vector<Samples> take = Take(Timecode());
+  for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}) {
+    SCOPED_TRACE(format);
+    const std::string path = m_dir.File("take");
+    WriteRecording(path, take, kRecordingRate, format);
+    const Outcome file = Run({"--json", path});
+    const ProgramRun pipe = RunOnPipe({"--json", "-"}, Text(ReadBytes(path)));
+    EXPECT_EQ(pipe.status, 1) << pipe.err;
+    EXPECT_EQ(file.status, 1);
+    EXPECT_EQ(pipe.err, "");
+    const QJsonObject fromPipe = Json(pipe.out);
+    EXPECT_EQ(fromPipe["file"].toString(), "-");
+    EXPECT_TRUE(fromPipe["samples_declared"].isNull());
+    EXPECT_FALSE(fromPipe["truncated"].toBool(true));
+    EXPECT_EQ(fromPipe["discontinuities"].toArray().size(), 1);
+    EXPECT_EQ(WithoutSource(fromPipe), WithoutSource(Json(file.out)));
+  }
+}
+
+// The stream is written up to three frames past a lost frame; the fault line must come out
+// while the rest of the stream is still held back.
+TEST_F(VerifyProgram, FollowTellsAFaultWhileTheStreamIsStillOpen) {
+  Recording recording = Timecode();
+  auto lost = recording.samples.begin() + 4 * kFrameSamples;
+  recording.samples.erase(lost, lost + kFrameSamples);  // frame 5
+  const std::string path = m_dir.File("cut.wav");
+  WriteRecording(path, recording);
+  const std::string stream = Text(ReadBytes(path));
+  // 16-bit mono: the header, then two bytes a sample; frames 1-4 and 6-9 come first.
+  const std::size_t firstPart = 44 + 2 * 8 * kFrameSamples;
+  PipedRun run({"--follow", "-"});
+  ASSERT_TRUE(run.Write(stream.substr(0, firstPart)));
+  const std::string early = run.ReadLine();
+  EXPECT_NE(early.find("frame 5 missing"), std::string::npos) << early;
+  run.Write(stream.substr(firstPart));
+  run.CloseInput();
+  const ProgramRun end = run.Finish();
+  EXPECT_EQ(end.status, 1) << end.err;
+  EXPECT_EQ(end.err, "");
+  // The summary follows at the end of the stream.
+  EXPECT_NE(end.out.find("missing          5\n"), std::string::npos) << end.out;
+  EXPECT_NE(end.out.find("result           faults found\n"), std::string::npos);
+}
+
+// Ctrl+C while the pipe is open and quiet ends the reading with the report of what came in.
+TEST_F(VerifyProgram, CtrlCEndsAStreamWithTheReportOfWhatCameIn) {
+  Timecode();
+  const std::string stream = Text(ReadBytes(m_dir.File("TC.wav")));
+  PipedRun run({"-"});
+  // Six frames, far more than the pipe holds: once they are in, the program has read most.
+  ASSERT_TRUE(run.Write(stream.substr(0, 44 + 2 * 6 * kFrameSamples)));
+  ::kill(run.Child(), SIGINT);
+  const ProgramRun end = run.Finish();  // with the pipe still open
+  EXPECT_EQ(end.err, "");
+  EXPECT_EQ(end.status, 0) << end.out;
+  EXPECT_NE(end.out.find("frames           1.."), std::string::npos) << end.out;
+  EXPECT_EQ(end.out.find("1..12"), std::string::npos) << "the whole stream was read";
+}
+
+// --- Hostile recordings ----------------------------------------------------------------------
+
+TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLost) {
+  const Recording timecode = Timecode();
+  const std::string flac = m_dir.File("tc.flac");
+  WriteRecording(flac, timecode, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  const Bytes whole = ReadBytes(flac);
+  Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
+  Bytes zeroed = whole;
+  std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2),
+            zeroed.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2 + 4000), 0);
+  for (const Bytes& damaged : {cut, zeroed}) {
+    const std::string path = m_dir.File("damaged.flac");
+    WriteBytes(path, damaged);
+    const Outcome summary = Run({path});
+    EXPECT_EQ(summary.status, 1) << summary.out << summary.err;
+    EXPECT_EQ(summary.err, "");
+    EXPECT_NE(summary.out.find("; reading stopped there, "), std::string::npos) << summary.out;
+    EXPECT_NE(
+        summary.out.find("short of the " + std::to_string(kLength) + " the header declares\n"),
+        std::string::npos);
+    EXPECT_NE(summary.out.find("result           faults found\n"), std::string::npos);
+    const QJsonObject o = Json(Run({"--json", path}).out);
+    EXPECT_EQ(o["verdict"].toString(), "faults");
+    EXPECT_TRUE(o["truncated"].toBool());
+    EXPECT_EQ(o["samples_declared"].toInt(), kLength);
+    EXPECT_LT(o["samples_read"].toInt(), kLength * 3 / 4);
+    EXPECT_GT(o["samples_read"].toInt(), 0);
+  }
+}
+
+// A header naming 1 GHz is refused before anything is read into memory.
+TEST_F(VerifyProgram, ARateAbove1MHzIsRefusedWithOneLine) {
+  Timecode();
+  const std::string path = m_dir.File("ghz.wav");
+  Bytes wav = ReadBytes(m_dir.File("TC.wav"));
+  const std::uint32_t rate = 1000000000, byteRate = 2 * rate;
+  for (int i = 0; i < 4; ++i) {
+    wav[24 + i] = static_cast<std::uint8_t>(rate >> (8 * i));
+    wav[28 + i] = static_cast<std::uint8_t>(byteRate >> (8 * i));
+  }
+  WriteBytes(path, wav);
+  ExpectOneErrorLine(Run({path}), "ghz.wav: sample rate 1000000000 Hz is above 1000000 Hz");
+}
+
+// 1024 channels of 8-bit silence, read under a limit that one block of floats for every
+// channel (a gigabyte) would break: the reading ends as any other without timecode.
+TEST_F(VerifyProgram, A1024ChannelFileIsReadInBoundedMemory) {
+  constexpr std::uint32_t kChannels = 1024, kFrames = 20000, kRate = 48000;
+  const std::uint32_t data = kChannels * kFrames;
+  Bytes wav;
+  const auto text = [&wav](const char* four) { wav.insert(wav.end(), four, four + 4); };
+  const auto number = [&wav](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  };
+  text("RIFF");
+  number(36 + data, 4);
+  text("WAVE");
+  text("fmt ");
+  number(16, 4);
+  number(1, 2);  // PCM
+  number(kChannels, 2);
+  number(kRate, 4);
+  number(kRate * kChannels, 4);
+  number(kChannels, 2);
+  number(8, 2);
+  text("data");
+  number(data, 4);
+  wav.resize(wav.size() + data, 0x80);  // unsigned 8-bit silence
+  const std::string path = m_dir.File("many.wav");
+  WriteBytes(path, wav);
+  RunOptions options;
+  options.prepare = [] {
+    const rlimit limit{768u << 20, 768u << 20};
+    ::setrlimit(RLIMIT_AS, &limit);
+  };
+  const ProgramRun run = RunProgram(VERIFY_PROGRAM, {path}, options);
+  ExpectOneErrorLine({run.status, run.out, run.err}, "many.wav: no timecode found");
+}
+
+// What the MP3 decoder inside libsndfile prints on stderr when it meets damage.
+std::string DecoderComplaints(const std::string& path) {
+  return InChild([&path]() -> std::string {
+    std::FILE* log = std::tmpfile();
+    if (log == nullptr || ::dup2(::fileno(log), STDERR_FILENO) < 0) return "no log";
+    ReadRecording(path);
+    std::fflush(stderr);
+    std::string said;
+    std::rewind(log);
+    for (int c; (c = std::fgetc(log)) != EOF;) said += static_cast<char>(c);
+    return said;
+  });
+}
+
+TEST_F(VerifyProgram, AnMp3ThatMakesTheDecoderComplainGivesOnlyOurLines) {
+  const Recording timecode = Timecode();
+  const std::string good = m_dir.File("good.mp3");
+  WriteRecording(good, timecode, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+  Bytes bytes = ReadBytes(good);
+  ASSERT_GT(bytes.size(), 4000u);
+  std::mt19937 random(1);
+  for (std::size_t i = 2000; i < bytes.size(); i += 97) {
+    bytes[i] = static_cast<std::uint8_t>(random());
+  }
+  const std::string bad = m_dir.File("bad.mp3");
+  WriteBytes(bad, bytes);
+  ASSERT_NE(DecoderComplaints(bad), "") << "the damage no longer makes the decoder complain";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{bad}, std::vector<std::string>{"--json", bad}}) {
+    const Outcome outcome = Run(args);
+    if (outcome.status == 2) {
+      ExpectOneErrorLine(outcome, "bad.mp3: ");
+    } else {
+      EXPECT_EQ(outcome.status, 1);  // damage that leaves frames out, or a stream cut short
+      EXPECT_EQ(outcome.err, "");
+    }
+  }
+}
+
+// --- Outputs and stdout under limits -------------------------------------------------------
+
+TEST_F(VerifyProgram, AnOutputOverTheFileSizeLimitFailsWithOneLineAndLeavesNothing) {
+  Timecode();
+  const std::string plot = m_dir.File("offsets.png");
+  const std::string csv = m_dir.File("frames.csv");
+  WriteBytes(csv, Bytes{'o', 'l', 'd'});
+  const auto before = std::distance(std::filesystem::directory_iterator(m_dir.Path()), {});
+  RunOptions options;
+  options.prepare = [] {
+    const rlimit limit{4000, 4000};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  const ProgramRun run =
+      RunProgram(VERIFY_PROGRAM, {"--csv", csv, "--plot", plot, m_dir.File("TC.wav")}, options);
+  // Status 2 and a line, not SIGXFSZ's end (153).
+  ExpectOneErrorLine({run.status, run.out, run.err}, "offsets.png: File too large");
+  EXPECT_FALSE(std::filesystem::exists(plot));
+  EXPECT_EQ(ReadBytes(csv), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()), {}), before);
+}
+
+TEST_F(VerifyProgram, HelpAndVersionOnAFullStdoutExitOne) {
+  RunOptions options;
+  options.prepare = [] {
+    const int full = ::open("/dev/full", O_WRONLY);
+    if (full >= 0) ::dup2(full, STDOUT_FILENO);
+  };
+  for (const char* request : {"--help", "--version"}) {
+    const ProgramRun run = RunProgram(VERIFY_PROGRAM, {request}, options);
+    EXPECT_EQ(run.status, 1) << request;
+    EXPECT_EQ(run.err, "vrellok-verify: cannot write to standard output\n") << request;
   }
 }
 

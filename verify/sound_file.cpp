@@ -1,6 +1,7 @@
 #include "verify/sound_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,10 @@ constexpr std::size_t kHeadBytes = std::size_t{1} << 20;
 // A stream's samples read before Rewind are replayed from memory; more than this and the
 // stream cannot be rewound.
 constexpr std::size_t kMaxReplayBytes = std::size_t{64} << 20;
+// A stream is read this many sample frames at a time.
+constexpr std::size_t kStreamPieceFrames = 4096;
+// A header may step over a chunk it does not need (a list of tags, padding) up to this long.
+constexpr std::size_t kMaxSkipBytes = std::size_t{1} << 16;
 
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
   throw VerifyError(path + ": " + reason);
@@ -85,8 +90,14 @@ struct SoundFile::Stream {
 
   // Up to count bytes from the pipe; 0 at its end or at Ctrl+C.
   sf_count_t Pull(char* into, sf_count_t count) {
+    // Ctrl+C may land on another thread than this reader: a blocked read would then wait for
+    // more of the stream, so the pipe is watched in short waits that look at the flag.
+    constexpr int kWaitMs = 100;
     for (;;) {
       if (g_interrupted) return 0;
+      pollfd watch{fd, POLLIN, 0};
+      const int ready = ::poll(&watch, 1, kWaitMs);
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
       const ssize_t got = ::read(fd, into, static_cast<std::size_t>(count));
       if (got >= 0) {
         const auto n = static_cast<sf_count_t>(got);
@@ -96,7 +107,7 @@ struct SoundFile::Stream {
         pulled += n;
         return n;
       }
-      if (errno != EINTR) return 0;
+      if (errno != EINTR && errno != EAGAIN) return 0;
     }
   }
 
@@ -129,10 +140,12 @@ struct SoundFile::Stream {
                               : whence == SEEK_CUR ? position + offset
                                                    : -1;
     // The end of a pipe is unknown, and what went past the head is gone. A seek beyond the head
-    // is refused too: it would read the pipe on to there and lose the way back (a WAV reader
-    // looking for chunks after the data would swallow the whole stream).
+    // is refused too: it would read the pipe on to there and lose the way back. So is a long
+    // skip forward: a WAV reader stepping over the samples to look for chunks after them would
+    // otherwise wait for the whole stream before giving its first sample.
     const auto kept = static_cast<sf_count_t>(kHeadBytes);
-    if (target < 0 || (target > kept && target != pulled) ||
+    const auto skip = static_cast<sf_count_t>(kMaxSkipBytes);
+    if (target < 0 || (target > kept && target != pulled) || target > pulled + skip ||
         (target < pulled && target > static_cast<sf_count_t>(head.size()))) {
       return -1;
     }
@@ -180,11 +193,14 @@ SoundFile::SoundFile(const std::string& path) : m_path(path) {
       Fail(path, "not a regular file");
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // A copy of the descriptor opens the same file again where a decoder cannot seek back.
+    m_reopen = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     const QuietStderr quiet(true);
     m_file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
   }
   if (m_file == nullptr) {
     const std::string reason = sf_strerror(nullptr);
+    CloseReopen();
     Fail(path, reason);
   }
   m_sampleRate = info.samplerate;
@@ -194,6 +210,7 @@ SoundFile::SoundFile(const std::string& path) : m_path(path) {
   // A constructor that throws runs no destructor: the file is closed here first.
   const auto refuse = [&](const std::string& reason) {
     sf_close(std::exchange(m_file, nullptr));
+    CloseReopen();
     Fail(path, reason);
   };
   if (m_sampleRate > kMaxSampleRate) {
@@ -207,6 +224,11 @@ SoundFile::SoundFile(const std::string& path) : m_path(path) {
 
 SoundFile::~SoundFile() {
   if (m_file != nullptr) sf_close(m_file);
+  CloseReopen();
+}
+
+void SoundFile::CloseReopen() {
+  if (m_reopen >= 0) ::close(std::exchange(m_reopen, -1));
 }
 
 std::size_t SoundFile::BlockFrames(std::size_t wanted) const {
@@ -215,8 +237,8 @@ std::size_t SoundFile::BlockFrames(std::size_t wanted) const {
 }
 
 std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
+  // After Ctrl+C a stream gives what already came in, and nothing more from the pipe.
   if (!m_stopReason.empty()) return 0;
-  if (m_stream && g_interrupted) return 0;
   sf_count_t got = 0;
   {
     const QuietStderr quiet(m_quietDecoder);
@@ -232,6 +254,9 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
 }
 
 std::size_t SoundFile::Read(float* interleaved, std::size_t frames) {
+  // libsndfile waits until a stream has given all it asks for: small requests keep what is
+  // known about a live capture a fraction of a second behind it.
+  if (m_stream) frames = std::min(frames, kStreamPieceFrames);
   const auto channels = static_cast<std::size_t>(m_channels);
   std::size_t got = 0;
   const auto replayFrames = static_cast<std::int64_t>(m_replay.size() / channels);
@@ -270,12 +295,12 @@ std::size_t SoundFile::ReadChannel(int channel, float* samples, std::size_t fram
       samples[done + i] = m_interleaved[i * channels + static_cast<std::size_t>(channel)];
     }
     done += got;
-    if (got == 0) break;
+    if (got == 0 || m_stream) break;
   }
   return done;
 }
 
-void SoundFile::Rewind() {
+void SoundFile::Rewind(Replay replay) {
   if (m_stream) {
     if (!m_replayComplete) {
       Fail(m_path, "no timecode in the first " +
@@ -284,12 +309,30 @@ void SoundFile::Rewind() {
                                       static_cast<std::size_t>(std::max(m_sampleRate, 1))) +
                        " s of the stream");
     }
-    // Whatever comes after the replay is read from the stream again, not kept.
-    m_replayComplete = false;
+    // For the last reading, whatever comes after the replay is read from the stream, not kept.
+    if (replay == Replay::kDrop) m_replayComplete = false;
     m_position = 0;
     return;
   }
-  if (sf_seek(m_file, 0, SEEK_SET) != 0) Fail(m_path, "cannot return to the start");
+  // A decoder that met damage (FLAC cut short or zeroed) may refuse to seek back: the file is
+  // then opened again from its first byte.
+  if (!m_stopReason.empty() || sf_seek(m_file, 0, SEEK_SET) != 0) {
+    SF_INFO info{};
+    const int fd = m_reopen < 0 ? -1 : ::fcntl(m_reopen, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+      if (fd >= 0) ::close(fd);
+      Fail(m_path, "cannot return to the start");
+    }
+    sf_close(std::exchange(m_file, nullptr));
+    {
+      const QuietStderr quiet(true);
+      m_file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    }
+    if (m_file == nullptr || info.samplerate != m_sampleRate || info.channels != m_channels) {
+      Fail(m_path, "cannot return to the start");
+    }
+    sf_command(m_file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+  }
   m_position = 0;
   m_stopReason.clear();
 }

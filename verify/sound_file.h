@@ -44,19 +44,24 @@ class SoundFile {
   // the end. A file that cannot be read further ends there (see StopReason); a stream also ends
   // at Ctrl+C.
   std::size_t Read(float* interleaved, std::size_t frames);
-  // The same for one channel (counted from 0), in blocks of bounded size whatever frames is.
+  // The same for one channel (counted from 0), in blocks of bounded size whatever frames is. A
+  // stream gives what one piece of it holds, so that a caller hears of it without delay.
   std::size_t ReadChannel(int channel, float* samples, std::size_t frames);
   // Back to the first sample frame. A stream replays what has been read so far, as long as that
-  // stayed within a bounded size.
-  void Rewind();
+  // stayed within a bounded size; kKeep goes on keeping what it reads for another Rewind, kDrop
+  // (for the reading that goes to the end) keeps nothing more.
+  enum class Replay { kKeep, kDrop };
+  void Rewind(Replay replay = Replay::kKeep);
 
   struct Stream;
 
  private:
   std::size_t ReadFromFile(float* interleaved, std::size_t frames);
+  void CloseReopen();
 
   std::string m_path;
   sf_private_tag* m_file = nullptr;
+  int m_reopen = -1;  // the file's descriptor, kept to open it again
   std::unique_ptr<Stream> m_stream;
   int m_sampleRate = 0;
   int m_channels = 0;

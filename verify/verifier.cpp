@@ -14,6 +14,7 @@
 #include "timecode/timecode_layout.h"
 #include "tools/dtmf_burst.h"
 #include "verify/burst_tracker.h"
+#include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
@@ -202,11 +203,65 @@ struct Choice {
   double speed = 1.0;  // how much faster than its rate the timecode was played
 };
 
+// A file of many channels is not probed on all of them at once (a channel's probe holds a few
+// hundred kilobytes): a cheap look picks this many channels that hold keys at all.
+constexpr std::size_t kMostProbes = 4;
+// The cheap look ends once a channel has shown this many blocks that hold a key: the bursts of
+// a few frames.
+constexpr int kScreenKeyBlocks = 48;
+
+// The channels among `channels` in which the key detector hears the most blocks holding a key,
+// read as if at `rate`, at most kMostProbes of them; none when no channel holds a key. Keeps a
+// count per channel and one block of each channel, whatever the number of channels.
+std::vector<int> Screen(SoundFile& file, const std::vector<int>& channels, int rate,
+                        std::int64_t limit) {
+  const dtmf::KeyDetector detector(rate);
+  const auto window = static_cast<std::size_t>(dtmf::BlockSamples(rate));
+  const auto width = static_cast<std::size_t>(file.Channels());
+  std::vector<float> interleaved(window * width);
+  std::vector<float> samples(window);
+  std::vector<int> heard(channels.size(), 0);
+  int most = 0;
+  std::int64_t read = 0;
+  while (most < kScreenKeyBlocks && read < limit) {
+    std::size_t got = 0;
+    while (got < window) {
+      const std::size_t more = file.Read(interleaved.data() + got * width, window - got);
+      if (more == 0) break;
+      got += more;
+    }
+    read += static_cast<std::int64_t>(got);
+    if (got < window) break;
+    ClearNonFinite(interleaved.data(), got * width, [](std::size_t) {});
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+      const auto c = static_cast<std::size_t>(channels[i]);
+      for (std::size_t f = 0; f < window; ++f) samples[f] = interleaved[f * width + c];
+      if (detector.Detect(samples.data(), window) != 0) most = std::max(most, ++heard[i]);
+    }
+  }
+  std::vector<std::size_t> order(channels.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return heard[a] > heard[b]; });
+  std::vector<int> few;
+  for (const std::size_t i : order) {
+    if (heard[i] == 0 || few.size() == kMostProbes) break;
+    few.push_back(channels[i]);
+  }
+  return few;
+}
+
 // Listens to the start of the recording, read as if at `rate`, on each of `channels` until one
 // of them has shown a few whole frames (or `limit` samples have passed), and picks the channel
 // that decodes best and its type; none when no channel shows a frame.
 std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
                             const std::optional<char>& type, int rate, std::int64_t limit) {
+  if (channels.size() > kMostProbes) {
+    const std::vector<int> few = Screen(file, channels, rate, limit);
+    file.Rewind();
+    if (few.empty()) return std::nullopt;
+    return Probe(file, few, type, rate, limit);
+  }
   std::vector<std::unique_ptr<ChannelProbe>> probes;
   for (std::size_t i = 0; i < channels.size(); ++i) {
     probes.push_back(std::make_unique<ChannelProbe>(rate, type));
@@ -800,7 +855,7 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   }
   CheckOptions(options, file.Channels(), path);
   const Choice choice = Choose(file, options, path);
-  file.Rewind();
+  file.Rewind(SoundFile::Replay::kDrop);
   double stretch = 1.0;
   std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report, stretch);
   if (std::none_of(read.begin(), read.end(), [](const GridFrame& f) { return !f.unreadable; })) {

@@ -1,0 +1,164 @@
+#include "looppatch/wave_loops.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "looppatch/plain_copy.h"
+#include "wave/wave_header.h"
+
+namespace {
+
+// The smpl chunk: nine 32-bit fields (maker, product, sample period, unity note, pitch
+// fraction, SMPTE format and offset, the loop count, the sampler data's size), then the loops,
+// 24 bytes each: cue point id, type, start, end, fraction, play count.
+constexpr std::uint64_t kSmplFieldsBytes = 36;
+constexpr std::size_t kSmplLoopCountAt = 28;
+constexpr std::size_t kLoopBytes = 24;
+constexpr std::size_t kLoopStartAt = 8;
+constexpr std::size_t kLoopEndAt = 12;
+// The cue chunk: the point count, then the points, 24 bytes each: id, play-order position,
+// the chunk it lies in ("data"), that chunk's start, the block's start and the frame within it.
+constexpr std::uint64_t kCueCountBytes = 4;
+constexpr std::size_t kCuePointBytes = 24;
+constexpr std::size_t kCueFrameAt = 20;
+
+// The records that follow a count field: as many as the count says, but only those wholly
+// inside the bytes the file holds of the chunk, and never more than kMostOwnLoops.
+std::vector<std::uint8_t> ReadRecords(CFile& file, const RiffChunk& chunk, std::uint64_t fields,
+                                      std::size_t countAt, std::size_t recordBytes) {
+  const std::uint64_t held = chunk.Held();
+  if (held < fields) return {};
+  std::uint8_t count[sizeof(std::uint32_t)] = {};
+  file.Seek(static_cast<std::int64_t>(chunk.body + countAt), CFile::begin);
+  if (file.Read(count, sizeof count) != sizeof count) return {};
+  const std::uint64_t records =
+      std::min<std::uint64_t>({GetLe32(count), (held - fields) / recordBytes, kMostOwnLoops});
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(records) * recordBytes);
+  file.Seek(static_cast<std::int64_t>(chunk.body + fields), CFile::begin);
+  bytes.resize(file.Read(bytes.data(), bytes.size()) / recordBytes * recordBytes);
+  return bytes;
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+  return text;
+}
+
+std::vector<std::string> LoopItems(const WaveLoops& own) {
+  std::vector<std::string> items;
+  for (const SampleLoop& loop : own.loops) {
+    items.push_back(std::to_string(loop.start) + "-" + std::to_string(loop.end));
+  }
+  return items;
+}
+
+std::vector<std::string> CueItems(const WaveLoops& own) {
+  std::vector<std::string> items;
+  for (const std::uint32_t cue : own.cues) items.push_back(std::to_string(cue));
+  return items;
+}
+
+// A point to take over, named as the user finds it in the file.
+struct OwnPoint {
+  std::string name;
+  std::uint32_t frame;
+};
+
+std::vector<OwnPoint> OwnPoints(const WaveLoops& own) {
+  std::vector<OwnPoint> points;
+  for (std::size_t i = 0; i < own.loops.size(); ++i) {
+    const std::string loop = "loop " + std::to_string(i + 1);
+    points.push_back({loop + " start " + std::to_string(own.loops[i].start), own.loops[i].start});
+    points.push_back({loop + " end " + std::to_string(own.loops[i].end), own.loops[i].end});
+  }
+  for (std::size_t i = 0; i < own.cues.size(); ++i) {
+    points.push_back(
+        {"cue point " + std::to_string(i + 1) + " at " + std::to_string(own.cues[i]), own.cues[i]});
+  }
+  return points;
+}
+
+}  // namespace
+
+WaveLoops ReadWaveLoops(CFile& file) {
+  WaveLoops own;
+  bool smplSeen = false;
+  bool cueSeen = false;
+  WalkRiffChunks(file, [&](const RiffChunk& chunk) {
+    if (chunk.Is("smpl") && !smplSeen) {
+      smplSeen = true;
+      const std::vector<std::uint8_t> loops =
+          ReadRecords(file, chunk, kSmplFieldsBytes, kSmplLoopCountAt, kLoopBytes);
+      for (std::size_t at = 0; at < loops.size(); at += kLoopBytes) {
+        own.loops.push_back({GetLe32(&loops[at + kLoopStartAt]), GetLe32(&loops[at + kLoopEndAt])});
+      }
+    } else if (chunk.Is("cue ") && !cueSeen) {
+      cueSeen = true;
+      const std::vector<std::uint8_t> cues =
+          ReadRecords(file, chunk, kCueCountBytes, 0, kCuePointBytes);
+      for (std::size_t at = 0; at < cues.size(); at += kCuePointBytes) {
+        own.cues.push_back(GetLe32(&cues[at + kCueFrameAt]));
+      }
+    }
+    return RiffWalk::kGoOn;
+  });
+  return own;
+}
+
+std::string SmplLine(const WaveLoops& own) {
+  return own.loops.empty() ? std::string() : "smpl=" + Joined(LoopItems(own), ",");
+}
+
+std::string CueLine(const WaveLoops& own) {
+  return own.cues.empty() ? std::string() : "cue=" + Joined(CueItems(own), ",");
+}
+
+std::string OwnLoopsText(const WaveLoops& own) {
+  std::vector<std::string> parts;
+  if (!own.loops.empty()) parts.push_back("loops " + Joined(LoopItems(own), ", "));
+  if (!own.cues.empty()) parts.push_back("cue points " + Joined(CueItems(own), ", "));
+  return Joined(parts, "; ");
+}
+
+TakenOver TakeOverPoints(const WaveLoops& own, int channels, std::uint64_t frames) {
+  // Every record takes six bytes of the copy's samples, and there are ten slots.
+  const std::uint64_t dataBytes = frames * static_cast<std::uint64_t>(channels) * kPcm16SampleBytes;
+  const auto room = static_cast<std::size_t>(
+      std::min<std::uint64_t>(kLoopPointCount, dataBytes / kLoopRecordBytes));
+  TakenOver taken;
+  std::size_t count = 0;
+  for (const OwnPoint& point : OwnPoints(own)) {
+    const char* why = nullptr;
+    if (point.frame == 0) {
+      why = " (0 means no loop point)";
+    } else if (point.frame > frames ||
+               point.frame > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+      why = " (past the end of the samples)";
+    } else if (count == room) {
+      why = room < kLoopPointCount ? " (the samples are too short for more records)"
+                                   : " (more than ten points)";
+    } else {
+      taken.points[count++] = static_cast<std::int32_t>(point.frame);
+      continue;
+    }
+    taken.leftOver.push_back(point.name + why);
+  }
+  return taken;
+}
+
+std::optional<OwnPointsPlan> PlanOwnPoints(const std::string& source) {
+  CFile file;
+  // Only read, so a dialog holding the file does not keep it out.
+  if (!file.Open(source, CFile::modeRead | CFile::shareDenyNone)) return std::nullopt;
+  const std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
+  if (!samples) return std::nullopt;
+  OwnPointsPlan plan;
+  plan.own = ReadWaveLoops(file);
+  plan.taken = TakeOverPoints(plan.own, samples->channels, samples->frames);
+  return plan;
+}
+
+std::string LeftOverText(const TakenOver& taken) {
+  return taken.leftOver.empty() ? std::string() : "Not taken over: " + Joined(taken.leftOver, ", ");
+}
