@@ -175,6 +175,33 @@ TEST_F(Verifier, DropoutIsOneDiscontinuity) {
   }
 }
 
+// A cut among the first frames, which the first look and the young grid measure the speed from,
+// bends neither: one discontinuity, told once while reading, and the drift stays nil.
+TEST_F(Verifier, ACutAmongTheFirstFramesIsOneDiscontinuity) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  for (const int frame : {2, 3, 5}) {
+    for (const int removed : {45, 661}) {
+      SCOPED_TRACE(testing::Message() << removed << " samples out of frame " << frame);
+      Recording recording = timecode;
+      const auto cut = recording.samples.begin() + FrameStart(frame, kMethod2) + kFrameSamples / 2;
+      recording.samples.erase(cut, cut + removed);
+      std::vector<std::string> lines;
+      VerifyOptions options;
+      options.onFault = [&](const std::string& line) { lines.push_back(line); };
+      const VerifyReport report = Verify(recording, options);
+      EXPECT_EQ(report.framesFound, kFrames);
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, frame + 1);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -removed, 0.05);
+      EXPECT_NEAR(report.driftPpm, 0.0, 0.01);
+      EXPECT_LT(report.jitterMaxSamples, 0.01);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].rfind("discontinuity at frame " + std::to_string(frame + 1), 0), 0u)
+          << lines[0];
+    }
+  }
+}
+
 TEST_F(Verifier, RepeatedAndSkippedFramesAreListed) {
   const Recording timecode = Timecode(kTypeF, kMethod2);
   auto frame = [&](int n) { return timecode.samples.begin() + FrameStart(n, kMethod2); };

@@ -32,6 +32,10 @@ constexpr int kProbeFrames = 8;
 // Start markers stand one frame apart; a spacing this close to it counts for a type (the two
 // types' frames differ by a fifth), and tells the speed the recording was played at.
 constexpr double kSpacingTolerance = 0.05;
+// A spacing of start markers that strays this far from the median spacing (in samples, or in
+// median strays where the places scatter more) holds a cut or a gap.
+constexpr double kSpeedBreakSamples = 8.0;
+constexpr double kSpeedBreakDeviations = 6.0;
 // A start marker matches the known burst at least this well, whatever the gain: a burst cut by
 // the start of the recording, or drowned in something else, does not.
 constexpr double kMinCorrelation = 0.8;
@@ -42,6 +46,9 @@ constexpr double kMinFrameCorrelation = 0.1;
 constexpr double kNearGrid = 0.25;
 // Until this many frames are read the frame's length is known only roughly.
 constexpr std::size_t kYoungGrid = 3;
+// While it is young, the grid takes a spacing this many standard errors of the first look's
+// frame length from it (and a few samples) for that length; a larger one is a jump.
+constexpr double kSpeedErrors = 4.0;
 // How far the first look may be off the slot's length, from where the keys were heard.
 constexpr double kSlotUncertainty = 0.004;
 // Where the places of a frame's bursts disagree by more than this (or than a few times their
@@ -102,6 +109,11 @@ void ClearNonFinite(float* x, std::size_t n, Found&& found) {
   }
 }
 
+struct SpeedFit {
+  double speed = 1.0;
+  double frameError = std::numeric_limits<double>::infinity();
+};
+
 struct ChannelLook {
   char type = 'F';
   int frames = 0;
@@ -113,26 +125,71 @@ struct ChannelLook {
     return frames != other.frames ? frames > other.frames : spacings > other.spacings;
   }
 
-  // How much faster than its rate the timecode was played: the frames' places fitted against
-  // their numbers by least squares, so the error of each place, a good part of a block under
-  // noise, shrinks with every frame.
-  double Speed(int rate) const {
-    if (starts.size() < 2) return 1.0;
-    double mn = 0.0, mp = 0.0;
-    for (const auto& [number, place] : starts) {
-      mn += number;
-      mp += place;
-    }
-    mn /= static_cast<double>(starts.size());
-    mp /= static_cast<double>(starts.size());
-    double snp = 0.0, snn = 0.0;
-    for (const auto& [number, place] : starts) {
-      snp += (number - mn) * (place - mp);
-      snn += (number - mn) * (number - mn);
-    }
-    if (snn <= 0.0 || snp <= 0.0) return 1.0;
+  // How much faster than its rate the timecode was played, and how far the frame's length that
+  // speed gives may be off (samples of the recording; infinite where too few frames tell). A cut
+  // or a gap among the first frames moves every later place: the spacings that stray from their
+  // median further than the places scatter split the frames into stretches, and one slope is
+  // fitted through all stretches by least squares (an intercept each), so the error of each
+  // place, a good part of a block under noise, shrinks with every frame while a jump bends nothing.
+  SpeedFit Speed(int rate) const {
     const double expected = static_cast<double>(kFrameSamples) * rate / TimecodeRate(type);
-    return expected / (snp / snn);
+    const double unknown = std::numeric_limits<double>::infinity();
+    std::vector<double> spacings;
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+      const int frames = starts[i].first - starts[i - 1].first;
+      if (frames > 0) spacings.push_back((starts[i].second - starts[i - 1].second) / frames);
+    }
+    if (spacings.empty()) return {1.0, unknown};
+    const double typical = Median(spacings);
+    if (!(typical > 0.0)) return {1.0, unknown};
+    std::vector<double> strays;
+    for (const double spacing : spacings) strays.push_back(std::abs(spacing - typical));
+    const double allowed = std::max(kSpeedBreakSamples, kSpeedBreakDeviations * Median(strays));
+    // Each stretch [first, second) with its mean number and place.
+    struct Stretch {
+      std::size_t from, to;
+      double mn = 0.0, mp = 0.0;
+    };
+    std::vector<Stretch> stretches;
+    double across = 0.0, spread = 0.0;
+    std::size_t from = 0;
+    for (std::size_t i = 1; i <= starts.size(); ++i) {
+      if (i < starts.size()) {
+        const int frames = starts[i].first - starts[i - 1].first;
+        const double jump = starts[i].second - starts[i - 1].second - frames * typical;
+        if (frames > 0 && std::abs(jump) <= allowed * frames) continue;
+      }
+      Stretch stretch{from, i};
+      for (std::size_t j = from; j < i; ++j) {
+        stretch.mn += starts[j].first;
+        stretch.mp += starts[j].second;
+      }
+      stretch.mn /= static_cast<double>(i - from);
+      stretch.mp /= static_cast<double>(i - from);
+      for (std::size_t j = from; j < i; ++j) {
+        across += (starts[j].first - stretch.mn) * (starts[j].second - stretch.mp);
+        spread += (starts[j].first - stretch.mn) * (starts[j].first - stretch.mn);
+      }
+      stretches.push_back(stretch);
+      from = i;
+    }
+    if (!(spread > 0.0 && across > 0.0)) return {expected / typical, unknown};
+    const double spacing = across / spread;
+    // The slope's standard error, from what the line leaves over.
+    const std::size_t free = starts.size() - stretches.size() - 1;
+    double error = unknown;
+    if (free > 0) {
+      double squares = 0.0;
+      for (const Stretch& stretch : stretches) {
+        for (std::size_t j = stretch.from; j < stretch.to; ++j) {
+          const double left =
+              starts[j].second - stretch.mp - spacing * (starts[j].first - stretch.mn);
+          squares += left * left;
+        }
+      }
+      error = std::sqrt(squares / static_cast<double>(free) / spread);
+    }
+    return {expected / spacing, error};
   }
 };
 
@@ -201,6 +258,8 @@ struct Choice {
   int channel = 0;  // counted from 0
   char type = 'F';
   double speed = 1.0;  // how much faster than its rate the timecode was played
+  // How far one frame's length at that speed may be off, in samples of the recording.
+  double frameError = std::numeric_limits<double>::infinity();
 };
 
 // A file of many channels is not probed on all of them at once (a channel's probe holds a few
@@ -295,7 +354,8 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
     }
   }
   if (best.frames == 0) return std::nullopt;
-  return Choice{channels[bestIndex], best.type, best.Speed(rate)};
+  const SpeedFit fit = best.Speed(rate);
+  return Choice{channels[bestIndex], best.type, fit.speed, fit.frameError};
 }
 
 // The channel and type to read, or the one-line reason there are none: no timecode at all, none
@@ -361,6 +421,7 @@ class FrameReader {
         m_timecodeRate(TimecodeRate(choice.type)),
         m_slot(SlotSamples(rate, choice.type) / choice.speed),
         m_frame(kFrameSamples * static_cast<double>(rate) / m_timecodeRate / choice.speed),
+        m_frameError(choice.frameError),
         m_tracker(rate, m_timecodeRate, choice.speed),
         m_parser(m_slot, m_tracker.BlockSamples()),
         m_stretch(m_slot / kSlotSamples),
@@ -468,6 +529,7 @@ class FrameReader {
   // Before any frame is read: the bursts are matched at the slot length the first frame showed.
   void Restretch(double slot) {
     m_frame *= slot / m_slot;
+    m_frameError = std::numeric_limits<double>::infinity();
     m_slot = slot;
     m_stretch = m_slot / kSlotSamples;
     m_reader = SlotReader(m_timecodeRate, m_stretch);
@@ -628,8 +690,9 @@ class FrameReader {
       const bool next = number == m_lastNumber + 1;
       // Until a few frames are read the frame's length is only roughly known: the spacing of
       // the first frames sets it.
-      const bool settling = next && m_frames.size() < kYoungGrid &&
-                            std::abs(jump) <= kSlotUncertainty * m_frame + kCertainJump;
+      const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
+      const bool settling =
+          next && m_frames.size() < kYoungGrid && std::abs(jump) <= unsure + kCertainJump;
       if (settling) {
         if (m_lastNumber != 1) {
           m_frame = place - *m_lastPlace;
@@ -666,8 +729,9 @@ class FrameReader {
 
   int m_rate;
   int m_timecodeRate;
-  double m_slot;   // one slot in recording samples, at the speed played
-  double m_frame;  // one frame, followed as the frames come
+  double m_slot;        // one slot in recording samples, at the speed played
+  double m_frame;       // one frame, followed as the frames come
+  double m_frameError;  // how far m_frame may be off before the first frames settle it
   BurstTracker m_tracker;
   FrameParser m_parser;
   double m_stretch;  // recording samples per timecode sample the bursts are matched at
