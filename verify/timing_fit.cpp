@@ -27,6 +27,8 @@ constexpr double kHalfSample = 0.5;
 constexpr double kMadToSd = 1.4826;
 // Drift and jitter need a line through at least this many frames and something left over.
 constexpr std::size_t kTimedFrames = 3;
+// The small breaks are sought again about the line they leave at most this many times.
+constexpr int kBreakPasses = 4;
 
 void CountNumbers(VerifyReport& report) {
   const std::vector<FoundFrame>& frames = report.frames;
@@ -108,6 +110,32 @@ std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
   return breaks;
 }
 
+// One slope for all stretches (each from stretchStart[k] to stretchStart[k + 1]) and one
+// intercept each: least squares about each stretch's means, which it puts in meanS and meanP.
+// `fallback` where no stretch holds two frames.
+double CommonSlope(const std::vector<double>& s, const std::vector<double>& p,
+                   const std::vector<std::size_t>& stretchStart, double fallback,
+                   std::vector<double>& meanS, std::vector<double>& meanP) {
+  const std::size_t stretches = stretchStart.size() - 1;
+  meanS.assign(stretches, 0.0);
+  meanP.assign(stretches, 0.0);
+  double across = 0.0, spread = 0.0;
+  for (std::size_t k = 0; k < stretches; ++k) {
+    const std::size_t from = stretchStart[k], to = stretchStart[k + 1];
+    for (std::size_t i = from; i < to; ++i) {
+      meanS[k] += s[i] - s[from];
+      meanP[k] += p[i] - p[from];
+    }
+    meanS[k] = meanS[k] / static_cast<double>(to - from) + s[from];
+    meanP[k] = meanP[k] / static_cast<double>(to - from) + p[from];
+    for (std::size_t i = from; i < to; ++i) {
+      across += (s[i] - meanS[k]) * (p[i] - meanP[k]);
+      spread += (s[i] - meanS[k]) * (s[i] - meanS[k]);
+    }
+  }
+  return spread > 0.0 ? across / spread : fallback;
+}
+
 }  // namespace
 
 double Median(std::vector<double> values) {
@@ -152,35 +180,36 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
   }
   stretchStart.push_back(n);
   std::vector<double> residual(n);
-  for (std::size_t i = 0; i < n; ++i) residual[i] = (p[i] - p[0]) - robust * (s[i] - s[0]);
-
+  auto residualsAbout = [&](double line) {
+    for (std::size_t i = 0; i < n; ++i) residual[i] = (p[i] - p[0]) - line * (s[i] - s[0]);
+  };
+  residualsAbout(robust);
   const double deviation = Scatter(residual, stretchStart);
   report.thresholdSamples =
       tolerance ? *tolerance
                 : std::clamp(kThresholdDeviations * deviation, kLowestThreshold, kHighestThreshold);
   report.sampleExact = kExactDeviations * deviation <= kHalfSample;
-  std::vector<std::size_t> small = SmallBreaks(residual, stretchStart, report.thresholdSamples);
-  stretchStart.insert(stretchStart.end(), small.begin(), small.end());
-  std::sort(stretchStart.begin(), stretchStart.end());
-
-  // One slope for all stretches, one intercept each: least squares about each stretch's means.
-  const std::size_t stretches = stretchStart.size() - 1;
-  std::vector<double> meanS(stretches), meanP(stretches);
-  double across = 0.0, spread = 0.0;
-  for (std::size_t k = 0; k < stretches; ++k) {
-    const std::size_t from = stretchStart[k], to = stretchStart[k + 1];
-    for (std::size_t i = from; i < to; ++i) {
-      meanS[k] += s[i] - s[from];
-      meanP[k] += p[i] - p[from];
-    }
-    meanS[k] = meanS[k] / static_cast<double>(to - from) + s[from];
-    meanP[k] = meanP[k] / static_cast<double>(to - from) + p[from];
-    for (std::size_t i = from; i < to; ++i) {
-      across += (s[i] - meanS[k]) * (p[i] - meanP[k]);
-      spread += (s[i] - meanS[k]) * (s[i] - meanS[k]);
-    }
+  // Under noise the median of neighbouring spacings is off by a few ppm, and that tilt looks
+  // like a step; a step left in the line tilts it in turn. So the small breaks are sought about
+  // the robust line first, then again about the least-squares line through the stretches they
+  // make, until they stay the same.
+  std::vector<double> meanS, meanP;
+  std::vector<std::size_t> breaks = stretchStart;
+  std::vector<std::size_t> small;
+  for (int pass = 0; pass < kBreakPasses; ++pass) {
+    std::vector<std::size_t> found = SmallBreaks(residual, stretchStart, report.thresholdSamples);
+    if (pass > 0 && found == small) break;
+    small = std::move(found);
+    breaks = stretchStart;
+    breaks.insert(breaks.end(), small.begin(), small.end());
+    std::sort(breaks.begin(), breaks.end());
+    residualsAbout(CommonSlope(s, p, breaks, robust, meanS, meanP));
   }
-  const double slope = spread > 0.0 ? across / spread : robust;
+  stretchStart = breaks;
+
+  // One slope for all stretches, one intercept each.
+  const std::size_t stretches = stretchStart.size() - 1;
+  const double slope = CommonSlope(s, p, stretchStart, robust, meanS, meanP);
   auto intercept = [&](std::size_t k) { return meanP[k] - slope * meanS[k]; };
 
   double squares = 0.0, largest = 0.0;
