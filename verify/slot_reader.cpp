@@ -16,6 +16,9 @@ constexpr int kMargin = 4;  // samples read either side of the burst, for the mo
 // A shape is taken when it stands this many noise deviations above the runner-up: in white
 // noise ten times the bursts' power a clean read misses about once in ten thousand slots.
 constexpr double kDecisionSigmas = 3.0;
+// The shape the grid expects there (the next frame's digits) is taken on a smaller lead: a
+// wrong shape must then both win and be the one expected.
+constexpr double kExpectedSigmas = 1.0;
 
 // Sum of x[i] * y[i] in eight lanes the compiler keeps in vector registers.
 double Dot(const float* x, const float* y, std::size_t n) {
@@ -143,7 +146,8 @@ SlotRead SlotReader::Place(const SampleView& view, int symbol, double guess,
   return read;
 }
 
-SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity) const {
+SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,
+                          int expected) const {
   const auto n0 = static_cast<std::int64_t>(std::floor(guess));
   const double d = guess - static_cast<double>(n0);
   const auto n = static_cast<std::size_t>(Span());
@@ -190,7 +194,8 @@ SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity)
   const double lead =
       score[static_cast<std::size_t>(best)] - score[static_cast<std::size_t>(second)];
   SlotRead read;
-  if (score[static_cast<std::size_t>(best)] <= 0.0 || lead <= kDecisionSigmas * deviation) {
+  const double needed = best + 1 == expected ? kExpectedSigmas : kDecisionSigmas;
+  if (score[static_cast<std::size_t>(best)] <= 0.0 || lead <= needed * deviation) {
     return read;
   }
   return Place(view, best + 1, guess, polarity);

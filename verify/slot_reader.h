@@ -27,8 +27,9 @@ class SlotReader {
 
   // The burst of a known symbol, placed; polarity is -1 for an inverted recording.
   SlotRead Place(const SampleView& view, int symbol, double guess, double polarity) const;
-  // Which burst the slot holds, then placed.
-  SlotRead Read(const SampleView& view, double guess, double polarity) const;
+  // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
+  // grid expects there, taken on less evidence than any other.
+  SlotRead Read(const SampleView& view, double guess, double polarity, int expected = 0) const;
 
   // Where a frame whose symbols are known begins, to the nearest sample, when only a rough guess
   // is known (noise hides where its keys begin) and the slot only to `slotError` of its length:

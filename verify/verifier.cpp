@@ -543,14 +543,100 @@ class FrameReader {
     const SampleView view = m_tracker.View();
     if (m_reader.NeedFrom(place) < view.first) return;
     GridFrame read = ReadSlots(view, place, frame.symbols);
-    if (read.unreadable || read.at[0] < -0.5) return;
+    if (read.unreadable || CutByTheStart(read, std::abs(polarity) >= kMinCorrelation)) return;
+    if (m_frames.empty() && !m_pending) {
+      // The keys of the first frames may drown where those of later ones are heard: the frames
+      // before the first one told are sought where the grid puts them.
+      std::vector<GridFrame> before = ReadBefore(view, read);
+      for (auto frame = before.rbegin(); frame != before.rend(); ++frame) Keep(*frame);
+    }
     Keep(read);
   }
 
-  // The six slots of a frame from `place` on, each read against all sixteen bursts; where a slot
-  // reads as nothing clear, the symbol the keys told (if any) is placed there instead.
+  // The frames before `first`, each read where a frame's length before the next puts it and
+  // known by the number it must have, back to frame 1 or to the first that cannot be read.
+  std::vector<GridFrame> ReadBefore(const SampleView& view, const GridFrame& first) {
+    std::vector<GridFrame> before;
+    const GridFrame* next = &first;
+    while (next->raw.number > 1) {
+      const int number = next->raw.number - 1;
+      std::optional<GridFrame> found;
+      // Under method 1, frame 1 carries two more gaps.
+      for (const int method : {kMethod2, kMethod1}) {
+        if (m_options.method && *m_options.method != method) continue;
+        if (number != 1 && method == kMethod1) break;
+        const double extra = number == 1 && method == kMethod1 ? 2.0 * m_slot : 0.0;
+        found = ReadFrameAt(view, next->at[0] - m_frame - extra, Expected(number, method), number);
+        if (found) break;
+      }
+      if (!found) break;
+      before.push_back(*found);
+      next = &before.back();
+    }
+    return before;
+  }
+
+  // The frame `number`, whose symbols are `expected`, read at `place`, or matched whole within a
+  // few samples of it first where it cannot be read there; none where it is not there.
+  std::optional<GridFrame> ReadFrameAt(const SampleView& view, double place,
+                                       const std::array<int, kBurstsPerFrame>& expected,
+                                       int number) {
+    // As far as the frame's length may be off.
+    const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
+    const int radius = static_cast<int>(std::ceil(unsure + kCertainJump));
+    if (place < -radius || m_reader.NeedFrom(place - radius) < view.first) return {};
+    std::array<int, kBurstsPerFrame - 1> symbols{};
+    std::copy_n(expected.begin(), symbols.size(), symbols.begin());
+    double slot = m_slot;
+    double correlation = 0.0;
+    const double matched =
+        m_reader.LocateFrame(view, symbols, place, radius, 0.0, slot, correlation);
+    if (std::abs(correlation) < kMinFrameCorrelation ||
+        correlation * m_polarity.value_or(1.0) <= 0.0) {
+      return {};
+    }
+    const GridFrame read = ReadSlots(view, matched, {}, expected);
+    if (read.unreadable || read.raw.number != number ||
+        CutByTheStart(read, std::abs(correlation) >= kMinCorrelation)) {
+      return {};
+    }
+    return read;
+  }
+
+  // A frame whose start marker began before the recording did. A clean marker is placed to a
+  // fraction of a sample; one matched under noise only to a few.
+  static bool CutByTheStart(const GridFrame& read, bool clean) {
+    return read.at[0] < (clean ? -0.5 : -kCertainJump);
+  }
+
+  // The six symbols frame `number` carries under `method`; its check symbol where the DTMF ID
+  // is given or the frames read so far agree on one, else 0.
+  std::array<int, kBurstsPerFrame> Expected(int number, int method) const {
+    auto digit = [](int d) { return d == 0 ? kZeroDigitSymbol : d; };
+    std::array<int, kBurstsPerFrame> symbols = {kFrameStartSymbol,        digit(number / 1000 % 10),
+                                                digit(number / 100 % 10), digit(number / 10 % 10),
+                                                digit(number % 10),       0};
+    if (number == 1) {
+      symbols[0] = method == kMethod1 ? kRunEdgeSymbol : kFirstFrameSymbol;
+      if (method == kMethod1) symbols[1] = kFirstFrameSymbol;
+    }
+    const int id = m_options.dtmfId.value_or(LikelyId());
+    if (id != 0) symbols[5] = FrameEncoder::CheckSymbol(number, id);
+    return symbols;
+  }
+
+  // The DTMF ID the check symbols read so far agree on, or 0 before any was read.
+  int LikelyId() const {
+    const auto best = std::max_element(m_idVotes.begin() + 1, m_idVotes.end());
+    return *best > 0 ? static_cast<int>(best - m_idVotes.begin()) : 0;
+  }
+
+  // The six slots of a frame from `place` on, each read against all sixteen bursts, the symbols
+  // of `expected` (0: none) taken on less evidence; where a slot reads as nothing clear, the
+  // symbol the keys told (if any) is placed there instead.
   GridFrame ReadSlots(const SampleView& view, double place,
-                      const std::array<int, kBurstsPerFrame>& told) {
+                      const std::array<int, kBurstsPerFrame>& told,
+                      const std::array<int, kBurstsPerFrame>& expected = {}) {
     const double polarity = m_polarity.value_or(1.0);
     GridFrame read;
     read.at.fill(std::nan(""));
@@ -558,7 +644,7 @@ class FrameReader {
     double guess = place;
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
       if (k > 0) guess += 2.0 * m_slot;
-      SlotRead slot = m_reader.Read(view, guess, polarity);
+      SlotRead slot = m_reader.Read(view, guess, polarity, expected[k]);
       if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
       symbols[k] = slot.symbol != 0 ? slot.symbol : told[k];
       if (!slot.placed) continue;
@@ -594,7 +680,9 @@ class FrameReader {
     std::array<int, kBurstsPerFrame> told{};
     if (m_heard && m_heard->number == m_lastNumber + 1) told = m_heard->symbols;
     m_heard.reset();
-    GridFrame read = ReadSlots(view, expected, told);
+    const std::array<int, kBurstsPerFrame> symbols =
+        Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
+    GridFrame read = ReadSlots(view, expected, told, symbols);
     if (read.unreadable && !MarkerRead(read)) {
       // Where the grid, young or broken by a small jump, misses the frame by more than a
       // sample, the frame it expects is matched whole around that place.
@@ -607,11 +695,13 @@ class FrameReader {
           expected + static_cast<double>(reach) <= static_cast<double>(view.first + view.count)) {
         double slot = m_slot;
         double correlation = 0.0;
-        const double place = m_reader.LocateFrame(view, ExpectedSymbols(m_lastNumber + 1), expected,
-                                                  radius, 0.0, slot, correlation);
+        std::array<int, kBurstsPerFrame - 1> whole{};
+        std::copy_n(symbols.begin(), whole.size(), whole.begin());
+        const double place =
+            m_reader.LocateFrame(view, whole, expected, radius, 0.0, slot, correlation);
         if (std::abs(correlation) >= kMinFrameCorrelation &&
             correlation * m_polarity.value_or(1.0) > 0.0) {
-          read = ReadSlots(view, place, told);
+          read = ReadSlots(view, place, told, symbols);
         }
       }
     }
@@ -649,13 +739,6 @@ class FrameReader {
 
   static bool MarkerRead(const GridFrame& read) {
     return read.raw.marker >= kRunEdgeSymbol && read.raw.marker <= kFirstFrameSymbol;
-  }
-
-  // The marker and digits of a frame after the first.
-  static std::array<int, kBurstsPerFrame - 1> ExpectedSymbols(int number) {
-    auto digit = [](int d) { return d == 0 ? kZeroDigitSymbol : d; };
-    return {kFrameStartSymbol, digit(number / 1000 % 10), digit(number / 100 % 10),
-            digit(number / 10 % 10), digit(number % 10)};
   }
 
   // The grid ended after a frame it only supposed: that frame was never there.
@@ -718,6 +801,9 @@ class FrameReader {
         FrameEncoder::CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
     }
+    if (!read.unreadable && read.raw.check != kCheckStar) {
+      ++m_idVotes[static_cast<std::size_t>(IdFromCheck(number, read.raw.check))];
+    }
     m_lastPlace = place;
     m_lastNumber = number;
     // Under method 1, frame 1 carries two more gaps.
@@ -749,6 +835,7 @@ class FrameReader {
     std::optional<double> predicted, lastPlace;
   };
   std::optional<Pending> m_pending;
+  std::array<int, kMaxDtmfId + 1> m_idVotes{};  // frames read whose check each ID gives
   std::optional<RawFrame> m_heard;  // the keys of the frame the grid expects next, if heard
   std::deque<RawFrame> m_told;      // frames the keys told, waiting for all of their samples
   std::vector<GridFrame> m_frames;
