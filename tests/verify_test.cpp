@@ -568,6 +568,41 @@ TEST_F(Verifier, FastAndSlowPlaybackLoseNoFrame) {
   }
 }
 
+// Tape or varispeed at the ends of the range read: 2 % slow and 2 % fast, with silence before the
+// timecode and a dropout in it. Every frame is read, the drift is the speed's to a few ppm, the
+// latency is the silence, and the dropout is one jump of its own size.
+TEST_F(Verifier, TwoPercentSlowAndFastAreReadWholeWithTheirDrift) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  constexpr int kSilence = 1000;
+  constexpr int kRemoved = 661;
+  for (const double speed : {0.98, 1.02}) {
+    SCOPED_TRACE(speed);
+    const Samples played = Resample(timecode.samples, 44100, 44100, speed);
+    Samples samples(kSilence, 0.0f);
+    samples.insert(samples.end(), played.begin(), played.end());
+    const VerifyReport report = Verify({samples, 44100}, {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(report.firstFrame, 1);
+    EXPECT_EQ(report.lastFrame, kFrames);
+    EXPECT_EQ(report.framesFound, kFrames);
+    EXPECT_TRUE(report.unreadable.empty());
+    EXPECT_TRUE(report.discontinuities.empty());
+    EXPECT_NEAR(report.driftPpm, (1.0 / speed - 1.0) * 1e6, 3.0);
+    EXPECT_NEAR(report.latencySamples, kSilence, 0.1);
+    EXPECT_TRUE(report.Clean());
+
+    // Inside frame 20, between its tens and units digits, at the recording's own clock.
+    const auto at = static_cast<std::ptrdiff_t>(
+        kSilence + (FrameStart(20, kMethod2) + 7 * kSlotSamples + 900) / speed);
+    samples.erase(samples.begin() + at, samples.begin() + at + kRemoved);
+    const VerifyReport cut = Verify({samples, 44100}, {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(cut.framesFound, kFrames);
+    ASSERT_EQ(cut.discontinuities.size(), 1u);
+    EXPECT_EQ(cut.discontinuities[0].frame, 21);
+    EXPECT_NEAR(cut.discontinuities[0].jumpSamples, -kRemoved, 0.05);
+    EXPECT_NEAR(cut.driftPpm, (1.0 / speed - 1.0) * 1e6, 3.0);
+  }
+}
+
 TEST_F(Verifier, FaultLinesComeWhileReadingAndTheToleranceIsTheUsers) {
   Recording recording = Timecode(kTypeF, kMethod2);
   const auto cut = recording.samples.begin() + FrameStart(10, kMethod2) + 5 * kSlotSamples + 400;

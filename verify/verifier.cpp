@@ -476,6 +476,9 @@ class FrameReader {
     }
     const SampleView view = m_tracker.View();
     const auto radius = m_tracker.BlockSamples();
+    // Noise can hide the rise of a marker and the keys of half a slot; the whole frame is then
+    // sought that far around where they were heard.
+    const int search = SearchRadius();
     while (!m_told.empty()) {
       const RawFrame& told = m_told.front();
       const BurstMatch& match = told.start.match;
@@ -484,7 +487,7 @@ class FrameReader {
       // A frame whose bursts have not all arrived waits for them.
       if (!precise && static_cast<double>(view.first + view.count) <
                           rough + static_cast<double>(m_reader.FrameReach(
-                                      kBurstsPerFrame, m_slot, radius, kSlotUncertainty))) {
+                                      kBurstsPerFrame, m_slot, search, kSlotUncertainty))) {
         break;
       }
       Told(told, precise, rough, radius, view);
@@ -511,9 +514,10 @@ class FrameReader {
     if (!precise) {
       // Noise hid where the marker begins: the whole frame is matched around the guess, which
       // also tells the slot's length better than the first look could.
-      if (m_reader.NeedFrom(rough - radius) < view.first) return;
+      const int search = SearchRadius();
+      if (m_reader.NeedFrom(rough - search) < view.first) return;
       double slot = m_slot;
-      place = m_reader.LocateFrame(view, frame.symbols, rough, radius,
+      place = m_reader.LocateFrame(view, frame.symbols, rough, search,
                                    m_frames.empty() ? kSlotUncertainty : 0.0, slot, polarity);
       if (std::abs(polarity) < kMinFrameCorrelation) return;
       if (m_polarity && polarity * *m_polarity < 0.0) return;
@@ -524,6 +528,10 @@ class FrameReader {
     // the nearest sample only is placed to a fraction of one before it is judged.
     if (place < (precise ? -0.5 : -kCertainJump)) return;
     Found(frame, place, polarity);
+  }
+
+  int SearchRadius() const {
+    return static_cast<int>(std::ceil(m_slot)) + m_tracker.BlockSamples();
   }
 
   // Before any frame is read: the bursts are matched at the slot length the first frame showed.
