@@ -663,4 +663,35 @@ TEST(TimingFit, DriftAndJumpsAgainstOneSlope) {
   EXPECT_NEAR(report.frames[29].offsetSamples, FrameStart(30, kMethod1) * 2e-5 + 274.5, 1e-6);
 }
 
+// Places scattered as loud noise scatters them (0.2 samples): the median spacing then tilts the
+// line by several ppm and the first frame may stray furthest; neither is a jump. A one-sample
+// slip in the same scatter still is.
+TEST(TimingFit, ScatterAloneIsNoJumpButASlipInItIs) {
+  std::mt19937 random(11);
+  std::normal_distribution<double> scatter(0.0, 0.2);
+  std::vector<double> noise(20);
+  for (double& x : noise) x = scatter(random);
+  noise[0] = 0.6;  // the first frame, furthest off
+  for (const double slip : {0.0, -1.0}) {
+    SCOPED_TRACE(slip);
+    VerifyReport report;
+    report.method = kMethod2;
+    for (int n = 1; n <= 20; ++n) {
+      const double at =
+          FrameStart(n, kMethod2) + noise[static_cast<std::size_t>(n - 1)] + (n >= 11 ? slip : 0.0);
+      report.frames.push_back({n, at, 0.0, true, 0.0});
+    }
+    FitTiming(report, 1.0);
+    EXPECT_NEAR(report.driftPpm, 0.0, 1.0);
+    EXPECT_FALSE(report.sampleExact);
+    if (slip == 0.0) {
+      EXPECT_TRUE(report.discontinuities.empty());
+    } else {
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, 11);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -1.0, 0.3);
+    }
+  }
+}
+
 }  // namespace

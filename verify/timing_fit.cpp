@@ -16,6 +16,7 @@ constexpr double kCertainBreakSamples = 3.0;
 // Smaller jumps are told from the scatter by the mean of a few frames either side, so one
 // frame's noise cannot pass for a slip.
 constexpr std::size_t kStepWindow = 4;
+constexpr double kEdgeDeviations = 3.5;
 // The threshold: this many robust deviations of the frame places, within these bounds.
 constexpr double kThresholdDeviations = 8.0;
 constexpr double kLowestThreshold = 0.25;
@@ -79,13 +80,18 @@ double Scatter(const std::vector<double>& residual, const std::vector<std::size_
 }
 
 // Inside each stretch, the frames where the mean place of the frames after differs from the
-// mean of those before by more than the threshold, and by more than at its neighbours.
+// mean of those before by more than the threshold, and by more than at its neighbours. Near the
+// ends of a stretch fewer frames make each mean: there the step must also stand kEdgeDeviations
+// of its own scatter (from the frames' `deviation`) above nothing, so one noisy frame at the
+// start is no jump.
 std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
-                                     const std::vector<std::size_t>& starts, double threshold) {
+                                     const std::vector<std::size_t>& starts, double threshold,
+                                     double deviation) {
   std::vector<std::size_t> breaks;
   for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
     const std::size_t from = starts[k], to = starts[k + 1];
     std::vector<double> step(to - from, 0.0);
+    std::vector<double> needed(to - from, threshold);
     for (std::size_t i = from + 1; i < to; ++i) {
       const std::size_t before = std::max(from, i >= kStepWindow ? i - kStepWindow : 0);
       const std::size_t after = std::min(to, i + kStepWindow);
@@ -94,10 +100,13 @@ std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
       for (std::size_t j = i; j < after; ++j) late += residual[j];
       step[i - from] =
           late / static_cast<double>(after - i) - early / static_cast<double>(i - before);
+      needed[i - from] = std::max(threshold, kEdgeDeviations * deviation *
+                                                 std::sqrt(1.0 / static_cast<double>(after - i) +
+                                                           1.0 / static_cast<double>(i - before)));
     }
     for (std::size_t i = from + 1; i < to; ++i) {
       const double size = std::abs(step[i - from]);
-      if (size <= threshold) continue;
+      if (size <= needed[i - from]) continue;
       bool largest = true;
       for (std::size_t j = std::max(from + 1, i >= kStepWindow ? i - kStepWindow + 1 : 0);
            j < std::min(to, i + kStepWindow); ++j) {
@@ -197,7 +206,8 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
   std::vector<std::size_t> breaks = stretchStart;
   std::vector<std::size_t> small;
   for (int pass = 0; pass < kBreakPasses; ++pass) {
-    std::vector<std::size_t> found = SmallBreaks(residual, stretchStart, report.thresholdSamples);
+    std::vector<std::size_t> found =
+        SmallBreaks(residual, stretchStart, report.thresholdSamples, tolerance ? 0.0 : deviation);
     if (pass > 0 && found == small) break;
     small = std::move(found);
     breaks = stretchStart;

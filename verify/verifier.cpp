@@ -49,6 +49,11 @@ constexpr std::size_t kYoungGrid = 3;
 // While it is young, the grid takes a spacing this many standard errors of the first look's
 // frame length from it (and a few samples) for that length; a larger one is a jump.
 constexpr double kSpeedErrors = 4.0;
+// The first frame found under noise is placed again from the line through its bursts, which
+// needs this many of them placed, each within this many samples of the line, a few times over.
+constexpr double kRefineBursts = 3.0;
+constexpr double kRefineScatter = 1.5;
+constexpr int kRefinePasses = 3;
 // How far the first look may be off the slot's length, from where the keys were heard.
 constexpr double kSlotUncertainty = 0.004;
 // Where the places of a frame's bursts disagree by more than this (or than a few times their
@@ -522,12 +527,57 @@ class FrameReader {
       if (std::abs(polarity) < kMinFrameCorrelation) return;
       if (m_polarity && polarity * *m_polarity < 0.0) return;
       if (m_expected && std::abs(place - *m_expected) <= kCertainJump) return;
-      if (m_frames.empty() && !m_expected && slot != m_slot) Restretch(slot);
+      if (m_frames.empty() && !m_expected) {
+        if (slot != m_slot) Restretch(slot);
+        if (!m_polarity) m_polarity = polarity < 0.0 ? -1.0 : 1.0;
+        place = Refine(view, place, frame.symbols);
+      }
     }
     // A marker that began before the recording did is a frame cut by its start; one placed to
     // the nearest sample only is placed to a fraction of one before it is judged.
     if (place < (precise ? -0.5 : -kCertainJump)) return;
     Found(frame, place, polarity);
+  }
+
+  // The first frame matched whole is placed to the nearest sample at best, its slot only to a
+  // step of the search: where the bursts read there lie on a line, the line's start and slope
+  // place the frame and measure the slot to a fraction of a sample. Returns the place.
+  double Refine(const SampleView& view, double place,
+                const std::array<int, kBurstsPerFrame>& told) {
+    for (int pass = 0; pass < kRefinePasses; ++pass) {
+      const GridFrame read = ReadSlots(view, place, told, told);
+      double n = 0.0, mk = 0.0, ma = 0.0;
+      for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+        if (std::isnan(read.at[k]) || (k == 0 && read.at[0] == place)) continue;
+        n += 1.0;
+        mk += static_cast<double>(k);
+        ma += read.at[k];
+      }
+      if (n < kRefineBursts) break;
+      mk /= n;
+      ma /= n;
+      double across = 0.0, spread = 0.0;
+      for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+        if (std::isnan(read.at[k]) || (k == 0 && read.at[0] == place)) continue;
+        across += (static_cast<double>(k) - mk) * (read.at[k] - ma);
+        spread += (static_cast<double>(k) - mk) * (static_cast<double>(k) - mk);
+      }
+      const double pair = across / spread;
+      bool straight = true;
+      for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+        if (std::isnan(read.at[k]) || (k == 0 && read.at[0] == place)) continue;
+        const double off = read.at[k] - (ma + pair * (static_cast<double>(k) - mk));
+        straight = straight && std::abs(off) <= kRefineScatter;
+      }
+      const double slot = 0.5 * pair;
+      if (!straight || std::abs(slot / m_slot - 1.0) > kSlotUncertainty) break;
+      const double start = ma - pair * mk;
+      const bool settled = std::abs(start - place) < kRefineScatter;
+      Restretch(slot);
+      place = start;
+      if (settled) break;
+    }
+    return place;
   }
 
   int SearchRadius() const {
