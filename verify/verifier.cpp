@@ -56,6 +56,11 @@ constexpr double kRefineScatter = 1.5;
 constexpr int kRefinePasses = 3;
 // How far the first look may be off the slot's length, from where the keys were heard.
 constexpr double kSlotUncertainty = 0.004;
+// The first frame found under noise is sought over at least this error of the slot, this many
+// standard errors of the first look's frame length, and at most the last.
+constexpr double kFirstSlotError = 0.01;
+constexpr double kFirstLookErrors = 6.0;
+constexpr double kMostSlotError = 0.025;
 // Where the places of a frame's bursts disagree by more than this (or than a few times their
 // scatter), the frame holds a slip, and its place is that of the bursts with its start marker.
 constexpr double kBurstAgreement = 0.3;
@@ -412,6 +417,7 @@ int IdFromCheck(int frame, int check) {
 struct GridFrame {
   RawFrame raw;
   std::array<double, kBurstsPerFrame> at{};  // NaN where a burst could not be placed
+  int placed = 0;                            // how many bursts were placed
   bool unreadable = false;
 };
 
@@ -492,7 +498,7 @@ class FrameReader {
       // A frame whose bursts have not all arrived waits for them.
       if (!precise && static_cast<double>(view.first + view.count) <
                           rough + static_cast<double>(m_reader.FrameReach(
-                                      kBurstsPerFrame, m_slot, search, kSlotUncertainty))) {
+                                      kBurstsPerFrame, m_slot, search, FirstSlotError()))) {
         break;
       }
       Told(told, precise, rough, radius, view);
@@ -523,7 +529,7 @@ class FrameReader {
       if (m_reader.NeedFrom(rough - search) < view.first) return;
       double slot = m_slot;
       place = m_reader.LocateFrame(view, frame.symbols, rough, search,
-                                   m_frames.empty() ? kSlotUncertainty : 0.0, slot, polarity);
+                                   m_frames.empty() ? FirstSlotError() : 0.0, slot, polarity);
       if (std::abs(polarity) < kMinFrameCorrelation) return;
       if (m_polarity && polarity * *m_polarity < 0.0) return;
       if (m_expected && std::abs(place - *m_expected) <= kCertainJump) return;
@@ -570,7 +576,7 @@ class FrameReader {
         straight = straight && std::abs(off) <= kRefineScatter;
       }
       const double slot = 0.5 * pair;
-      if (!straight || std::abs(slot / m_slot - 1.0) > kSlotUncertainty) break;
+      if (!straight || std::abs(slot / m_slot - 1.0) > FirstSlotError()) break;
       const double start = ma - pair * mk;
       const bool settled = std::abs(start - place) < kRefineScatter;
       Restretch(slot);
@@ -578,6 +584,14 @@ class FrameReader {
       if (settled) break;
     }
     return place;
+  }
+
+  // How far the slot the first look measured may be off, as a share of it: under noise the keys
+  // place each frame to a few hundred samples, and a few frames tell the speed to about a
+  // percent; the fit's own error, where it says more, or the most a recording is played off.
+  double FirstSlotError() const {
+    if (!std::isfinite(m_frameError)) return kMostSlotError;
+    return std::clamp(kFirstLookErrors * m_frameError / m_frame, kFirstSlotError, kMostSlotError);
   }
 
   int SearchRadius() const {
@@ -706,6 +720,7 @@ class FrameReader {
       if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
       symbols[k] = slot.symbol != 0 ? slot.symbol : told[k];
       if (!slot.placed) continue;
+      ++read.placed;
       read.at[k] = slot.position;
       guess = slot.position;
     }
@@ -834,9 +849,13 @@ class FrameReader {
       const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
       const bool settling =
           next && m_frames.size() < kYoungGrid && std::abs(jump) <= unsure + kCertainJump;
+      // Under method 1, frame 1 carries two more gaps.
+      const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
+      const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
       if (settling) {
-        if (m_lastNumber != 1) {
-          m_frame = place - *m_lastPlace;
+        // A frame placed only where the grid guessed tells nothing of the frame's length.
+        if (read.placed >= kRefineBursts) {
+          m_frame = spacing;
           m_slot = m_frame * kSlotSamples / kFrameSamples;
         }
       } else if (std::abs(jump) > kCertainJump) {
@@ -844,8 +863,8 @@ class FrameReader {
         std::snprintf(text, sizeof text, "%.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
               Where(place));
-      } else if (next && m_lastNumber != 1) {
-        m_frame += kSpacingFollow * ((place - *m_lastPlace) - m_frame);
+      } else if (next) {
+        m_frame += kSpacingFollow * (spacing - m_frame);
         m_slot = m_frame * kSlotSamples / kFrameSamples;
       }
       if (number > m_lastNumber + 2) {
