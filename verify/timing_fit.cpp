@@ -16,7 +16,7 @@ constexpr double kCertainBreakSamples = 3.0;
 // Smaller jumps are told from the scatter by the mean of a few frames either side, so one
 // frame's noise cannot pass for a slip.
 constexpr std::size_t kStepWindow = 4;
-constexpr double kEdgeDeviations = 3.5;
+constexpr double kEdgeDeviations = 4.5;
 // The threshold: this many robust deviations of the frame places, within these bounds.
 constexpr double kThresholdDeviations = 8.0;
 constexpr double kLowestThreshold = 0.25;

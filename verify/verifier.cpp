@@ -54,6 +54,8 @@ constexpr double kSpeedErrors = 4.0;
 constexpr double kRefineBursts = 3.0;
 constexpr double kRefineScatter = 1.5;
 constexpr int kRefinePasses = 3;
+// The frames before the first whose keys were heard are sought this many frames back at most.
+constexpr double kLookBackFrames = 6.0;
 // How far the first look may be off the slot's length, from where the keys were heard.
 constexpr double kSlotUncertainty = 0.004;
 // The first frame found under noise is sought over at least this error of the slot, this many
@@ -441,8 +443,9 @@ class FrameReader {
     // Half a frame of grace for a frame found late, the frame itself and the tracker's lag.
     m_lag = static_cast<std::int64_t>((kFrameBurstSlots + 1) * m_slot) +
             4 * static_cast<std::int64_t>(m_tracker.BlockSamples());
-    m_tracker.KeepAtLeast(static_cast<std::int64_t>(m_frame) + m_lag +
-                          static_cast<std::int64_t>(kPieceFrames));
+    m_keep = static_cast<std::int64_t>(m_frame) + m_lag + static_cast<std::int64_t>(kPieceFrames);
+    // Until the first frame is read, enough for the frames before it whose keys drowned.
+    m_tracker.Keep(m_keep + static_cast<std::int64_t>(kLookBackFrames * m_frame));
   }
 
   void Push(const float* samples, std::size_t count) {
@@ -615,12 +618,18 @@ class FrameReader {
     const SampleView view = m_tracker.View();
     if (m_reader.NeedFrom(place) < view.first) return;
     GridFrame read = ReadSlots(view, place, frame.symbols);
-    if (read.unreadable || CutByTheStart(read, std::abs(polarity) >= kMinCorrelation)) return;
+    const bool clean = std::abs(polarity) >= kMinCorrelation;
+    // A frame matched under noise whose bursts could not be placed there lies off its place: the
+    // grid starts from a frame that holds it.
+    if (read.unreadable || CutByTheStart(read, clean) || (!clean && read.placed < kRefineBursts)) {
+      return;
+    }
     if (m_frames.empty() && !m_pending) {
       // The keys of the first frames may drown where those of later ones are heard: the frames
       // before the first one told are sought where the grid puts them.
       std::vector<GridFrame> before = ReadBefore(view, read);
       for (auto frame = before.rbegin(); frame != before.rend(); ++frame) Keep(*frame);
+      m_tracker.Keep(m_keep);
     }
     Keep(read);
   }
@@ -668,7 +677,7 @@ class FrameReader {
       return {};
     }
     const GridFrame read = ReadSlots(view, matched, {}, expected);
-    if (read.unreadable || read.raw.number != number ||
+    if (read.unreadable || read.raw.number != number || read.placed < kRefineBursts ||
         CutByTheStart(read, std::abs(correlation) >= kMinCorrelation)) {
       return {};
     }
@@ -901,6 +910,7 @@ class FrameReader {
   SlotReader m_reader;
   const VerifyOptions& m_options;
   std::int64_t m_lag = 0;
+  std::int64_t m_keep = 0;  // samples the grid reads back from the newest
   std::optional<double> m_polarity;
   std::optional<double> m_expected;   // where the grid expects the next frame, until it is read
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
