@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr TimecodeSettings kLargest = {2, 2, kMaxSampleLength, 1};
-constexpr TimecodeSettings kSmallest = {2, 2, kMinSampleLength, 1};
+constexpr TimecodeSettings kLargest = {TimecodeType::dtmfF, 2, kMaxSampleLength, 1};
+constexpr TimecodeSettings kSmallest = {TimecodeType::dtmfF, 2, kMinSampleLength, 1};
 constexpr std::size_t kFileBytes =
     kWaveHeaderBytes + 2 * static_cast<std::size_t>(kMaxSampleLength);
 // The plain writer's buffer stays in the cache, as the generator's bank and zero block do: the
@@ -61,10 +61,10 @@ double TimeGenerate(TimecodeGenerator& generator) {
   Settle();
   CountingProgress progress;
   const auto start = std::chrono::steady_clock::now();
-  const std::string text = generator.Generate(kLargest, progress);
+  const GenerateOutcome outcome = generator.Generate(kLargest, progress);
   const double seconds = SecondsSince(start);
-  if (text != "TC.wav Created" || progress.last != kFileBytes) {
-    std::fprintf(stderr, "generate failed: %s\n", text.c_str());
+  if (outcome != GenerateOutcome::created || progress.last != kFileBytes) {
+    std::fprintf(stderr, "generate failed: %s\n", GenerateText(outcome, kLargest.type));
     std::exit(1);
   }
   fs::remove("TC.wav");

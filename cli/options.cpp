@@ -42,9 +42,10 @@ int IntegerValue(std::string_view option, std::string_view text, int low, int hi
   return *value;
 }
 
-char TimecodeTypeValue(std::string_view text) {
-  if (text == "F" || text == "f") return 'F';
-  if (text == "S" || text == "s") return 'S';
+TimecodeType TimecodeTypeValue(std::string_view text) {
+  if (text.size() == 1) {
+    if (const auto type = TimecodeTypeOfLetter(text[0])) return *type;
+  }
   throw UsageError("--type must be F or S, not '" + std::string(text) + "'");
 }
 
@@ -77,10 +78,14 @@ void OptionReader::NoValue() const {
   if (m_inlineValue) throw UsageError(m_word + " takes no value");
 }
 
+bool StdoutWritten(std::ostream& out) {
+  out.flush();
+  if (!out.good()) return false;
+  return &out != &std::cout || (std::fflush(stdout) == 0 && !std::ferror(stdout));
+}
+
 int ExitStatusAfterStdout(std::string_view program, int status) {
-  std::cout.flush();
-  const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-  if (written) return status;
+  if (StdoutWritten(std::cout)) return status;
   std::cerr << program << ": cannot write to standard output\n";
   return status == 0 ? 1 : status;
 }

@@ -5,6 +5,7 @@
 
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "cli/version.h"
+#include "layout/timecode_layout.h"
 
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.
@@ -26,6 +28,10 @@ std::string UsageErrorLine(std::string_view program, const UsageError& error);
 // The line --version prints: "PROGRAM VERSION".
 std::string VersionLine(std::string_view program, std::string_view version = kProjectVersion);
 
+// True when everything written to out has gone out; for std::cout, through stdout's own buffer
+// to the descriptor too.
+bool StdoutWritten(std::ostream& out);
+
 // The exit status once everything printed on stdout has gone out: a script told "done" must
 // really have the output, so a stdout that cannot be written (a full disk, /dev/full) turns a
 // success into status 1, with a line on stderr.
@@ -39,8 +45,8 @@ int IntegerValue(std::string_view option, std::string_view text,
                  int low = std::numeric_limits<int>::min(),
                  int high = std::numeric_limits<int>::max());
 
-// The value of --type: 'F' for DTMF-F or 'S' for DTMF-S, taken in either case.
-char TimecodeTypeValue(std::string_view text);
+// The value of --type: F for DTMF-F or S for DTMF-S, taken in either case.
+TimecodeType TimecodeTypeValue(std::string_view text);
 
 // Walks the words of a command line (the program's name left out). A word is an option when it
 // starts with '-', is more than the dash alone and no "--" came before it; every other word is an

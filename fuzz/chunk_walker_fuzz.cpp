@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string source = folder.Lay("source.wav", data, size);
   const std::string copy = folder.File("copy.wav");
   ::unlink(copy.c_str());
-  if (WritePlainCopy(source, copy).empty()) {
+  if (WritePlainCopy(source, copy).kind == PlainCopyOutcome::Kind::copied) {
     struct stat made {};
     if (::stat(copy.c_str(), &made) != 0 || made.st_size < static_cast<off_t>(kWaveHeaderBytes)) {
       std::abort();  // success reported without a whole header on the disk
@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::optional<OwnPointsPlan> plan = PlanOwnPoints(source);
   const bool taking = plan && plan->taken.points[0] != 0;
-  if (taking && WritePlainCopy(source, copy, nullptr, plan->taken.points).empty()) {
+  if (taking && WritePlainCopy(source, copy, nullptr, plan->taken.points).kind ==
+                    PlainCopyOutcome::Kind::copied) {
     CFile made;
     if (!made.Open(copy, CFile::modeRead) || ReadLoopTable(made).loopPoints != plan->taken.points) {
       std::abort();  // the copy appeared without the points it was to take over

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
@@ -17,9 +18,6 @@
 namespace {
 
 constexpr char kProgram[] = "loop";
-constexpr int kDone = 0;
-constexpr int kRefused = 1;
-constexpr int kUsageError = 2;
 
 constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
@@ -50,7 +48,7 @@ constexpr char kUsage[] =
 
 int Refused(std::ostream& err, const std::string& text) {
   err << text << '\n';
-  return kRefused;
+  return kExitFailure;
 }
 
 // A refusal about one file, so that a batch over many can tell which: "loop: FILE: TEXT".
@@ -123,7 +121,7 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   for (const std::string& line : {SmplLine(own), CueLine(own)}) {
     if (!line.empty()) out << line << '\n';
   }
-  return refusal.empty() ? kDone : Refused(err, path, refusal);
+  return refusal.empty() ? kExitSuccess : Refused(err, path, refusal);
 }
 
 int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
@@ -138,19 +136,26 @@ int Set(const LoopPoints& points, const std::string& path, std::ostream& out, st
     return Refused(err, path, e.what());
   }
   out << kPatchedText << '\n';
-  return kDone;
+  return kExitSuccess;
 }
 
 // Whether a plain copy's failure is about the destination: what is at its name, or a file that
 // cannot be made there, while the source itself can be read. What the source holds is the
 // source's.
-bool AboutDestination(const std::string& source, const std::string& failure) {
-  if (failure == kNotRegularText) return true;
-  for (const char* aboutSource :
-       {kNotCanonicalText, kNotPcm16Text, kSourceShrankText, kTooLongText, kCopyOverSourceText}) {
-    if (failure == aboutSource) return false;
+bool AboutDestination(const std::string& source, PlainCopyOutcome::Kind kind) {
+  using Kind = PlainCopyOutcome::Kind;
+  switch (kind) {
+    case Kind::notRegular:
+      return true;
+    case Kind::notWave:
+    case Kind::notPcm16:
+    case Kind::sourceShrank:
+    case Kind::tooLong:
+    case Kind::overSource:
+      return false;
+    default:
+      return ::access(source.c_str(), R_OK) == 0;
   }
-  return ::access(source.c_str(), R_OK) == 0;
 }
 
 constexpr char kNoOwnLoopsText[] = "The file has no loops or cue points to take over";
@@ -174,13 +179,14 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
     return Refused(err, source, e.what());
   }
   std::string note;
-  const std::string failure = WritePlainCopy(source, destination, &note, table);
+  const PlainCopyOutcome outcome = WritePlainCopy(source, destination, &note, table);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
-  if (failure.empty()) {
+  if (outcome.kind == PlainCopyOutcome::Kind::copied) {
     if (!told.empty()) err << kProgram << ": " << source << ": " << told << '\n';
-    return kDone;
+    return kExitSuccess;
   }
-  return Refused(err, AboutDestination(source, failure) ? destination : source, failure);
+  return Refused(err, AboutDestination(source, outcome.kind) ? destination : source,
+                 PlainCopyText(outcome));
 }
 
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
@@ -238,18 +244,18 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
     }
     if (form == "--help") {
       out << kUsage;
-      return kDone;
+      return kExitSuccess;
     }
     if (form == "--version") {
       out << VersionLine(kProgram, kLoopVersion);
-      return kDone;
+      return kExitSuccess;
     }
     if (form == "--show") return Show(operands[0], out, err);
     if (form == "--set") return Set(ParsePoints(pointList), operands[0], out, err);
     return PlainCopy(operands[0], operands[1], keepLoops, err);
   } catch (const UsageError& error) {
     err << UsageErrorLine(kProgram, error);
-    return kUsageError;
+    return kExitUsage;
   } catch (const CFileException& e) {
     return Refused(err, e.what());
   }

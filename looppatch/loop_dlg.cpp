@@ -473,14 +473,14 @@ void CLoopDlg::OfferPlainCopy(const std::string& path) {
   const std::string proposed = PlainCopyName(path);
   CFileDialog saveDialog(false, proposed.c_str(), kWaveFilter, this);
   if (saveDialog.DoModal() != IDOK) return;
-  std::string failure;
+  PlainCopyOutcome outcome;
   std::string note;
   {
     const CWaitCursor busy;  // a long recording takes a while to copy
-    failure = WritePlainCopy(path, saveDialog.GetPathName(), &note, table);
+    outcome = WritePlainCopy(path, saveDialog.GetPathName(), &note, table);
   }
-  if (!failure.empty()) {
-    AfxMessageBox(failure);
+  if (outcome.kind != PlainCopyOutcome::Kind::copied) {
+    AfxMessageBox(PlainCopyText(outcome));
     return;
   }
   if (!note.empty()) AfxMessageBox(note);

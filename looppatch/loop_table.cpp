@@ -81,6 +81,8 @@ std::string BoxRefusal(std::size_t index, const char* what) {
   return "Loop point " + std::to_string(index + 1) + what;
 }
 
+using Verdict = LoopPointsCheck::Verdict;
+
 // Every check reads the header fields it needs from these bytes.
 bool ReadHeader(CFile& file, WaveHeader& header) {
   return file.GetLength() >= kWaveHeaderBytes &&
@@ -121,15 +123,46 @@ bool IsCanonicalWave(CFile& file) {
   return ReadHeader(file, header) && HasCanonicalIds(header);
 }
 
-std::string CheckPatchable(CFile& file) {
+namespace {
+
+// CheckPatchable's answer, as CheckLoopPoints gives it.
+Verdict PatchableVerdict(CFile& file) {
   WaveHeader header{};
-  if (!ReadHeader(file, header) || !HasCanonicalIds(header)) return kNotCanonicalText;
+  if (!ReadHeader(file, header) || !HasCanonicalIds(header)) return Verdict::notCanonical;
   const std::uint16_t channels = GetLe16(&header[kChannelsOffset]);
   const bool pcm16 = GetLe16(&header[kFormatOffset]) == kPcmFormat &&
                      GetLe16(&header[kBitsOffset]) == kPcm16Bits &&
                      (channels == 1 || channels == 2) &&
                      GetLe16(&header[kBlockAlignOffset]) == channels * kPcm16SampleBytes;
-  return pcm16 ? std::string() : kNotPcm16Text;
+  return pcm16 ? Verdict::fits : Verdict::notPcm16;
+}
+
+}  // namespace
+
+std::string CheckPatchable(CFile& file) {
+  return LoopPointsText({PatchableVerdict(file)});
+}
+
+std::string LoopPointsText(const LoopPointsCheck& check) {
+  switch (check.verdict) {
+    case Verdict::fits:
+      break;
+    case Verdict::replaced:
+      return kReplacedText;
+    case Verdict::notCanonical:
+      return kNotCanonicalText;
+    case Verdict::notPcm16:
+      return kNotPcm16Text;
+    case Verdict::outOfRange:
+      return BoxRefusal(check.box, " is out of range");
+    case Verdict::followsEmpty:
+      return BoxRefusal(check.box, " follows an empty loop point");
+    case Verdict::pastTheEnd:
+      return BoxRefusal(check.box, " is past the end of the samples");
+    case Verdict::tooShort:
+      return TooShortText(check.count);
+  }
+  return {};
 }
 
 bool StillAtItsPath(const CFile& file) {
@@ -151,35 +184,38 @@ LoopTable ReadLoopTable(CFile& file) {
   return table;
 }
 
-std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints) {
-  if (!StillAtItsPath(file)) return kReplacedText;
+LoopPointsCheck CheckLoopPoints(CFile& file, std::uint8_t channelByte,
+                                const LoopPoints& loopPoints) {
+  if (!StillAtItsPath(file)) return {Verdict::replaced};
   // The lock is only advisory: the file may have been rewritten in place since it was opened
   // (same inode, another format), and records in it would then count the wrong frames.
-  if (std::string refusal = CheckPatchable(file); !refusal.empty()) return refusal;
+  if (const Verdict patchable = PatchableVerdict(file); patchable != Verdict::fits) {
+    return {patchable};
+  }
   return CheckPointsInSamples(channelByte, SampleDataEnd(file) - kLoopTableOffset, loopPoints);
 }
 
-std::string CheckPointsInSamples(std::uint8_t channelByte, std::uint64_t dataBytes,
-                                 const LoopPoints& loopPoints) {
+LoopPointsCheck CheckPointsInSamples(std::uint8_t channelByte, std::uint64_t dataBytes,
+                                     const LoopPoints& loopPoints) {
   const std::uint32_t bytesPerFrame = BytesPerFrame(channelByte);
   // A point may name the end of the samples itself (a loop running to the last frame), but
   // no frame after it.
   const std::uint64_t frames = dataBytes / bytesPerFrame;
   bool emptySeen = false;
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    if (!ByteOffsetOf(loopPoints[i], bytesPerFrame)) return BoxRefusal(i, " is out of range");
+    if (!ByteOffsetOf(loopPoints[i], bytesPerFrame)) return {Verdict::outOfRange, i};
     if (loopPoints[i] == 0) {
       emptySeen = true;
     } else if (emptySeen) {
-      return BoxRefusal(i, " follows an empty loop point");
+      return {Verdict::followsEmpty, i};
     } else if (static_cast<std::uint64_t>(loopPoints[i]) > frames) {
-      return BoxRefusal(i, " is past the end of the samples");
+      return {Verdict::pastTheEnd, i};
     }
   }
   // Records beyond the sample data would overwrite whatever chunk follows it.
   const std::size_t count = LeadingRun(loopPoints);
   if (count > 0 && SlotOffset(count) > kLoopTableOffset + dataBytes) {
-    return TooShortText(count);
+    return {Verdict::tooShort, 0, count};
   }
   return {};
 }
@@ -209,14 +245,16 @@ std::size_t LayLoopTable(std::vector<std::uint8_t>& table, std::uint8_t channelB
 }
 
 void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints) {
-  const std::string refusal = CheckLoopPoints(file, channelByte, loopPoints);
-  if (!refusal.empty()) throw std::invalid_argument(refusal);
+  const LoopPointsCheck check = CheckLoopPoints(file, channelByte, loopPoints);
+  if (check.verdict != Verdict::fits) throw std::invalid_argument(LoopPointsText(check));
 
   // The new table is built over the bytes just read, under the lock.
   const std::size_t count = LeadingRun(loopPoints);
   std::vector<std::uint8_t> table = ReadTableBytes(file);
   // The lock is only advisory: another program may have cut the file short since the check.
-  if (table.size() < count * kLoopRecordBytes) throw std::invalid_argument(TooShortText(count));
+  if (table.size() < count * kLoopRecordBytes) {
+    throw std::invalid_argument(LoopPointsText({Verdict::tooShort, 0, count}));
+  }
   const std::size_t changed = LayLoopTable(table, channelByte, loopPoints) / kLoopRecordBytes;
   // One write, so an interruption leaves either the old table or the new one on the disk.
   if (changed > 0) file.WriteAt(kLoopTableOffset, table.data(), changed * kLoopRecordBytes);

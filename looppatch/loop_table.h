@@ -88,16 +88,36 @@ std::uint64_t SampleDataEnd(CFile& file);
 // pass to the caller as CFileException, and then no values are delivered.
 LoopTable ReadLoopTable(CFile& file);
 
-// Empty when WriteLoopTable may store these points; otherwise the text to show the user. First
-// the file must still be the one at its path, and still patchable (CheckPatchable, read afresh,
-// since its bytes may have changed in place after it was opened); then the boxes are checked in
-// order (range, a gap before the box, past the last sample frame), then whether the records fit
-// inside the sample data. Reads the file, never writes it.
-std::string CheckLoopPoints(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);
+// Whether WriteLoopTable may store a set of loop points, and if not, why.
+struct LoopPointsCheck {
+  enum class Verdict {
+    fits,
+    replaced,      // the file at the path is no longer the one opened
+    notCanonical,  // CheckPatchable's refusals
+    notPcm16,
+    outOfRange,    // box: the loop point's byte offset does not fit a record
+    followsEmpty,  // box: an empty loop point comes before it
+    pastTheEnd,    // box: past the last sample frame
+    tooShort,      // the records would not fit inside the sample data
+  };
+  Verdict verdict = Verdict::fits;
+  std::size_t box = 0;    // the offending box, counted from 0
+  std::size_t count = 0;  // tooShort: the loop points that would be stored
+};
+
+// The text to show for a refusal; empty when the points fit.
+std::string LoopPointsText(const LoopPointsCheck& check);
+
+// First the file must still be the one at its path, and still patchable (CheckPatchable, read
+// afresh, since its bytes may have changed in place after it was opened); then the boxes are
+// checked in order (range, a gap before the box, past the last sample frame), then whether the
+// records fit inside the sample data. Reads the file, never writes it.
+LoopPointsCheck CheckLoopPoints(CFile& file, std::uint8_t channelByte,
+                                const LoopPoints& loopPoints);
 
 // CheckLoopPoints' checks of the boxes against sample data of dataBytes bytes.
-std::string CheckPointsInSamples(std::uint8_t channelByte, std::uint64_t dataBytes,
-                                 const LoopPoints& loopPoints);
+LoopPointsCheck CheckPointsInSamples(std::uint8_t channelByte, std::uint64_t dataBytes,
+                                     const LoopPoints& loopPoints);
 
 // Lays the records for the leading run of non-zero loop points over `table` (the bytes from
 // kLoopTableOffset, as many of the ten slots as the sample data holds) and blanks over every
@@ -109,5 +129,5 @@ std::size_t LayLoopTable(std::vector<std::uint8_t>& table, std::uint8_t channelB
 // Stores records for the leading run of non-zero loop points and clears every later slot that
 // still reads as a record, all in one positioned write from kLoopTableOffset to the end of the
 // last slot that changes, then flushes and closes the file. Points that CheckLoopPoints refuses
-// throw std::invalid_argument carrying its text, with the file untouched and still open.
+// throw std::invalid_argument carrying LoopPointsText, with the file untouched and still open.
 void WriteLoopTable(CFile& file, std::uint8_t channelByte, const LoopPoints& loopPoints);

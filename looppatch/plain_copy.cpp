@@ -317,39 +317,70 @@ std::optional<PlainCopySamples> PlainCopySamplesOf(CFile& file) {
       WholeFrameBytes(*samples) / (samples->format.channels * kPcm16SampleBytes)};
 }
 
-std::string WritePlainCopy(const std::string& source, const std::string& destination,
-                           std::string* note, const LoopPoints& table) {
-  if (SameFile(source, destination)) return kCopyOverSourceText;
+std::string PlainCopyText(const PlainCopyOutcome& outcome) {
+  using Kind = PlainCopyOutcome::Kind;
+  switch (outcome.kind) {
+    case Kind::copied:
+      break;
+    case Kind::overSource:
+      return kCopyOverSourceText;
+    case Kind::sourceUnopened:
+    case Kind::destinationLocked:
+      return kOpenErrorText;
+    case Kind::notPcm16:
+      return kNotPcm16Text;
+    case Kind::notWave:
+      return kNotCanonicalText;
+    case Kind::tooLong:
+      return kTooLongText;
+    case Kind::notRegular:
+      return kNotRegularText;
+    case Kind::sourceShrank:
+      return kSourceShrankText;
+    case Kind::destinationFailed:
+    case Kind::fileFailed:
+      return OsErrorText(outcome.osError);
+    case Kind::pointsRefused:
+      return LoopPointsText(outcome.points);
+  }
+  return {};
+}
+
+PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& destination,
+                                std::string* note, const LoopPoints& table) {
+  using Kind = PlainCopyOutcome::Kind;
+  if (SameFile(source, destination)) return {Kind::overSource};
   CFile from;
-  if (!from.Open(source, CFile::modeRead)) return kOpenErrorText;
+  if (!from.Open(source, CFile::modeRead)) return {Kind::sourceUnopened};
   ReplacementFile to;  // removed again unless it has replaced the destination
   try {
     const std::optional<Samples> samples = FindPcm16Samples(from);
-    if (!samples) return IsRiffWave(from) ? kNotPcm16Text : kNotCanonicalText;
+    if (!samples) return {IsRiffWave(from) ? Kind::notPcm16 : Kind::notWave};
     const std::uint64_t dataBytes = WholeFrameBytes(*samples);
-    if (dataBytes > kMostDataBytes) return kTooLongText;
+    if (dataBytes > kMostDataBytes) return {Kind::tooLong};
     // The plain copy's channel byte is its channel count, 1 or 2.
     const auto channelByte = static_cast<std::uint8_t>(samples->format.channels);
-    if (std::string refusal = CheckPointsInSamples(channelByte, dataBytes, table);
-        !refusal.empty()) {
-      return refusal;
+    if (const LoopPointsCheck points = CheckPointsInSamples(channelByte, dataBytes, table);
+        points.verdict != LoopPointsCheck::Verdict::fits) {
+      return {Kind::pointsRefused, 0, points};
     }
 
     to.OnlyReplaceRegularFiles();
     if (const int error = to.Create(destination)) {
-      if (error == ENODEV) return kNotRegularText;
-      return to.WriteProtected() ? kOpenErrorText : OsErrorText(error);
+      if (error == ENODEV) return {Kind::notRegular};
+      if (to.WriteProtected()) return {Kind::destinationLocked};
+      return {Kind::destinationFailed, error};
     }
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
     ThrowIfFailed(to.Write(header.data(), header.size()));
     if (!CopyBytes(from, samples->offset, dataBytes, to, channelByte, table)) {
-      return kSourceShrankText;
+      return {Kind::sourceShrank};
     }
     ThrowIfFailed(to.Commit());
     if (note != nullptr && samples->sizeUnset) *note = kSizeUnsetText;
   } catch (const CFileException& e) {
-    return e.what();
+    return {Kind::fileFailed, e.m_lOsError};
   }
   return {};
 }

@@ -58,6 +58,30 @@ std::string TableRefusal(CFile& file);
 // The name proposed for the copy: "NAME-plain.wav" in the source's folder.
 std::string PlainCopyName(const std::string& source);
 
+// How a plain copy ended.
+struct PlainCopyOutcome {
+  enum class Kind {
+    copied,
+    overSource,         // the destination is the source itself
+    sourceUnopened,     // "Error Opening File"
+    notPcm16,           // a wave file, but not 16-bit PCM in one or two channels
+    notWave,            // no wave file at all
+    tooLong,            // more samples than the plain header's sizes can count
+    notRegular,         // a folder, FIFO or device at the destination
+    destinationLocked,  // "Error Opening File": the destination's folder takes no new file
+    destinationFailed,  // osError: no new file could be made at the destination
+    sourceShrank,
+    fileFailed,     // osError: a read, write or flush failed on the way
+    pointsRefused,  // points: the loop points asked for do not fit the copy
+  };
+  Kind kind = Kind::copied;
+  int osError = 0;
+  LoopPointsCheck points{};
+};
+
+// The text to show for an outcome; empty for a copy made.
+std::string PlainCopyText(const PlainCopyOutcome& outcome);
+
 // Writes the copy: the canonical header, then the source's data chunk byte for byte (a data
 // size beyond the end of the file is clipped to what is there; every other chunk is dropped).
 // The copy is written unseen in the destination's folder, flushed and renamed into place, so a
@@ -66,15 +90,14 @@ std::string PlainCopyName(const std::string& source);
 // error is still returned). A link to a file at the destination is replaced, never written
 // through; a folder, FIFO or device there is refused. Samples that the plain header's 32-bit
 // sizes cannot describe are refused rather than cut short. The source is only read, and never
-// replaced; should it become shorter during the copy, the copy fails. Returns "" on success, or the
-// text to show. A source whose header gives no data size (0 or 0xFFFFFFFF, as a recorder killed
-// before it finished leaves it) with samples behind it is copied up to the end of the file in
-// whole frames, and then note (if given) receives kSizeUnsetText. A table with points other
-// than 0 is written over the copy's first sample bytes before the copy takes its name, so the
-// copy appears with its loop points or not at all; points the copy cannot hold are refused
-// with the text CheckLoopPoints gives.
-std::string WritePlainCopy(const std::string& source, const std::string& destination,
-                           std::string* note = nullptr, const LoopPoints& table = {});
+// replaced; should it become shorter during the copy, the copy fails. A source whose header gives
+// no data size (0 or 0xFFFFFFFF, as a recorder killed before it finished leaves it) with samples
+// behind it is copied up to the end of the file in whole frames, and then note (if given) receives
+// kSizeUnsetText. A table with points other than 0 is written over the copy's first sample bytes
+// before the copy takes its name, so the copy appears with its loop points or not at all; points
+// the copy cannot hold are refused as CheckLoopPoints would refuse them.
+PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& destination,
+                                std::string* note = nullptr, const LoopPoints& table = {});
 
 // What a plain copy of this file would hold: its channel count and whole frames. Nothing when
 // the file can have no plain copy.

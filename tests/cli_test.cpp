@@ -86,10 +86,10 @@ TEST(OptionValues, IntegersAreWholeSigned32BitNumbersInTheirRange) {
 }
 
 TEST(OptionValues, TheTimecodeTypeIsFOrSInEitherCase) {
-  EXPECT_EQ(TimecodeTypeValue("F"), 'F');
-  EXPECT_EQ(TimecodeTypeValue("f"), 'F');
-  EXPECT_EQ(TimecodeTypeValue("S"), 'S');
-  EXPECT_EQ(TimecodeTypeValue("s"), 'S');
+  EXPECT_EQ(TimecodeTypeValue("F"), TimecodeType::dtmfF);
+  EXPECT_EQ(TimecodeTypeValue("f"), TimecodeType::dtmfF);
+  EXPECT_EQ(TimecodeTypeValue("S"), TimecodeType::dtmfS);
+  EXPECT_EQ(TimecodeTypeValue("s"), TimecodeType::dtmfS);
   for (const char* bad : {"", "FS", "44100", "1", "X"}) {
     EXPECT_THROW(TimecodeTypeValue(bad), UsageError) << bad;
   }

@@ -466,7 +466,8 @@ TEST_F(LoopDlgTest, ATimecodeFileFromVrellokTakesLoopPoints) {
   fs::current_path(m_scratch.Path());
   fs::copy_file(fs::path(TONE_BANK_DIR) / "dtmf44.bin", "dtmf44.bin");
   TimecodeGenerator generator;
-  ASSERT_EQ(generator.Generate({2, 2, kMinSampleLength, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfF, 2, kMinSampleLength, 1}),
+            GenerateOutcome::created);
   fs::current_path(previousFolder);
   const std::string path = m_scratch.File("TC.wav");
   const Bytes before = ReadBytes(path);

@@ -86,7 +86,7 @@ class LoopTableTest : public ::testing::Test {
   std::string Refusal(const Bytes& bytes, const LoopPoints& points) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    const std::string text = CheckLoopPoints(file, bytes[kChannelsOffset], points);
+    const std::string text = LoopPointsText(CheckLoopPoints(file, bytes[kChannelsOffset], points));
     try {
       WriteLoopTable(file, bytes[kChannelsOffset], points);
       ADD_FAILURE() << "write accepted refused points";
@@ -247,9 +247,32 @@ TEST_F(LoopTableTest, APointMayNameTheEndOfTheSamplesButNothingPastIt) {
 TEST_F(LoopTableTest, AcceptedPointsPassTheCheckExactlyWhenTheyFit) {
   WriteBytes(m_path, Wave(1, 12));
   CFile file = Open();
-  EXPECT_EQ(CheckLoopPoints(file, 1, {1, 2}), "");
-  EXPECT_EQ(CheckLoopPoints(file, 1, {}), "");
-  EXPECT_EQ(CheckLoopPoints(file, 1, {6, 6}), "");
+  EXPECT_EQ(CheckLoopPoints(file, 1, {1, 2}).verdict, LoopPointsCheck::Verdict::fits);
+  EXPECT_EQ(CheckLoopPoints(file, 1, {}).verdict, LoopPointsCheck::Verdict::fits);
+  EXPECT_EQ(CheckLoopPoints(file, 1, {6, 6}).verdict, LoopPointsCheck::Verdict::fits);
+}
+
+// A refusal names the box the dialog should point at, counted from 0, and how many records
+// would not fit.
+TEST_F(LoopTableTest, ARefusalCarriesItsBox) {
+  using Verdict = LoopPointsCheck::Verdict;
+  WriteBytes(m_path, Wave(1, 12));
+  CFile file = Open();
+  struct Case {
+    LoopPoints points;
+    Verdict verdict;
+    std::size_t box;
+  };
+  for (const Case& c :
+       {Case{{1, -1}, Verdict::outOfRange, 1}, Case{{1, 0, 2}, Verdict::followsEmpty, 2},
+        Case{{7}, Verdict::pastTheEnd, 0}}) {
+    const LoopPointsCheck check = CheckLoopPoints(file, 1, c.points);
+    EXPECT_EQ(check.verdict, c.verdict);
+    EXPECT_EQ(check.box, c.box);
+  }
+  const LoopPointsCheck tooShort = CheckLoopPoints(file, 1, {1, 2, 3});
+  EXPECT_EQ(tooShort.verdict, Verdict::tooShort);
+  EXPECT_EQ(tooShort.count, 3u);
 }
 
 TEST_F(LoopTableTest, ClearedPointsBlankOldRecordsAndNothingElse) {
@@ -312,7 +335,7 @@ TEST_F(LoopTableTest, AFileRewrittenInPlaceIntoAnotherFormatIsRefusedAndNotWritt
                     static_cast<std::streamsize>(rewritten.size()));
     }
     const std::string expected = rewritten == longerFmt ? kNotCanonicalText : kNotPcm16Text;
-    EXPECT_EQ(CheckLoopPoints(file, channelByte, {5}), expected);
+    EXPECT_EQ(LoopPointsText(CheckLoopPoints(file, channelByte, {5})), expected);
     try {
       WriteLoopTable(file, channelByte, {5});
       ADD_FAILURE() << "written";
@@ -341,8 +364,9 @@ TEST_F(LoopTableTest, AFileReplacedMovedOrRemovedAfterOpeningIsNeverWritten) {
     std::filesystem::create_hard_link(m_path, kept);
     CFile file = Open();
     change();
-    EXPECT_EQ(CheckLoopPoints(file, 2, {5}), kReplacedText);
-    EXPECT_EQ(CheckLoopPoints(file, 2, {-1}), kReplacedText);  // before any box
+    EXPECT_EQ(CheckLoopPoints(file, 2, {5}).verdict, LoopPointsCheck::Verdict::replaced);
+    EXPECT_EQ(CheckLoopPoints(file, 2, {-1}).verdict,
+              LoopPointsCheck::Verdict::replaced);  // before any box
     EXPECT_FALSE(StillAtItsPath(file));
     EXPECT_THROW(WriteLoopTable(file, 2, {5}), std::invalid_argument);
     EXPECT_EQ(ReadBytes(kept), original);
@@ -454,7 +478,8 @@ TEST_F(LoopTableTest, AFileBeyondFourGibibytesPatchesLikeAnyOther) {
   CFile file = Open();
   ASSERT_EQ(file.GetLength(), kBigLength);
   EXPECT_EQ(CheckPatchable(file), "");
-  EXPECT_EQ(CheckLoopPoints(file, 1, {5, INT32_MAX}), "");  // 2^32 - 1 bytes: the last frame
+  EXPECT_EQ(CheckLoopPoints(file, 1, {5, INT32_MAX}).verdict,
+            LoopPointsCheck::Verdict::fits);  // 2^32 - 1 bytes: the last frame
   WriteLoopTable(file, 1, {5, 1000000, 2000000000});
   ASSERT_TRUE(file.Open(m_path, kPatchMode));
   EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{5, 1000000, 2000000000}));

@@ -57,7 +57,7 @@ class PlainCopyTest : public ::testing::Test {
     SCOPED_TRACE(name);
     const std::string from = Save(name + ".wav", source);
     const std::string to = m_dir.File(name + "-plain.wav");
-    ASSERT_EQ(WritePlainCopy(from, to), "");
+    ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to)), "");
     EXPECT_EQ(ReadBytes(from), source);
     const Bytes copy = ReadBytes(to);
     const WaveHeader header =
@@ -193,7 +193,7 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
     const std::string from = Save("killed.wav", source);
     const std::string to = m_dir.File("copy.wav");
     std::string note;
-    ASSERT_EQ(WritePlainCopy(from, to, &note), "");
+    ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to, &note)), "");
     EXPECT_EQ(note, kSizeUnsetText);
     const Bytes copy = ReadBytes(to);
     ASSERT_EQ(copy.size(), kWaveHeaderBytes + 4000);
@@ -204,7 +204,7 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
   const std::string empty = Save(
       "empty.wav", RiffBuilder().Fmt(1, 2, 16).Chunk("data", {}).Chunk("LIST", ListInfo()).Done());
   std::string note;
-  ASSERT_EQ(WritePlainCopy(empty, m_dir.File("copy.wav"), &note), "");
+  ASSERT_EQ(PlainCopyText(WritePlainCopy(empty, m_dir.File("copy.wav"), &note)), "");
   EXPECT_EQ(note, "");
   EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(), kWaveHeaderBytes);
 }
@@ -226,7 +226,8 @@ TEST_F(PlainCopyTest, AWalkOverGigabytesOfCraftedChunksEndsAtOnce) {
       CFile file;
       if (!file.Open(from, CFile::modeRead)) return std::string("not opened");
       const std::string copyable = CanMakePlainCopy(file) ? "copyable" : "";
-      return copyable + "|" + TableRefusal(file) + "|" + WritePlainCopy(from, m_dir.File("c.wav"));
+      return copyable + "|" + TableRefusal(file) + "|" +
+             PlainCopyText(WritePlainCopy(from, m_dir.File("c.wav")));
     });
     // No format chunk was found: the header is no canonical one, and there is nothing to copy.
     EXPECT_EQ(result, std::string("|") + kNotCanonicalText + "|" + kNotPcm16Text);
@@ -265,13 +266,13 @@ TEST_F(PlainCopyTest, WhatCannotBeCopiedIsRefusedWithTheDialogsWords) {
   const Bytes data = Samples(400);
   const std::string to = m_dir.File("copy.wav");
   const std::string text = Save("text.wav", Bytes(400, 'x'));
-  EXPECT_EQ(WritePlainCopy(text, to), kNotCanonicalText);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(text, to)), kNotCanonicalText);
   const std::string float32 =
       Save("float.wav",
            RiffBuilder().Fmt(3, 2, 32, 18).Chunk("fact", Bytes(4)).Chunk("data", data).Done());
-  EXPECT_EQ(WritePlainCopy(float32, to), kNotPcm16Text);
-  EXPECT_EQ(WritePlainCopy(m_dir.File("missing.wav"), to), kOpenErrorText);
-  EXPECT_EQ(WritePlainCopy(m_dir.Path().string(), to), kOpenErrorText);  // a folder
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(float32, to)), kNotPcm16Text);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(m_dir.File("missing.wav"), to)), kOpenErrorText);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(m_dir.Path().string(), to)), kOpenErrorText);  // a folder
   EXPECT_FALSE(fs::exists(to));
   EXPECT_EQ(FilesInFolder(), 2u);
 }
@@ -282,16 +283,16 @@ TEST_F(PlainCopyTest, TheSourceIsNeverReplacedAndALinkAtTheDestinationIsNotFollo
   const std::string from = Save("song.wav", source);
   const std::string link = m_dir.File("link.wav");
   fs::create_symlink(from, link);
-  EXPECT_EQ(WritePlainCopy(from, from), kCopyOverSourceText);
-  EXPECT_EQ(WritePlainCopy(from, link), kCopyOverSourceText);
-  EXPECT_EQ(WritePlainCopy(link, from), kCopyOverSourceText);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(from, from)), kCopyOverSourceText);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(from, link)), kCopyOverSourceText);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(link, from)), kCopyOverSourceText);
   EXPECT_EQ(ReadBytes(from), source);
 
   const Bytes victim = {1, 2, 3};
   const std::string elsewhere = Save("elsewhere.wav", victim);
   const std::string pointer = m_dir.File("pointer.wav");
   fs::create_symlink(elsewhere, pointer);
-  ASSERT_EQ(WritePlainCopy(from, pointer), "");
+  ASSERT_EQ(PlainCopyText(WritePlainCopy(from, pointer)), "");
   EXPECT_FALSE(fs::is_symlink(pointer));
   EXPECT_EQ(ReadBytes(elsewhere), victim);
   EXPECT_EQ(ReadBytes(pointer).size(), kWaveHeaderBytes + 400);
@@ -310,7 +311,7 @@ TEST_F(PlainCopyTest, AFifoOrDeviceAtTheDestinationIsRefusedAndKept) {
   const std::string link = m_dir.File("null.wav");
   fs::create_symlink("/dev/null", link);
   for (const std::string& to : {fifo, link, std::string("/dev/null")}) {
-    EXPECT_EQ(WritePlainCopy(from, to), kNotRegularText) << to;
+    EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to)), kNotRegularText) << to;
   }
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_symlink(link));
@@ -329,7 +330,7 @@ TEST_F(PlainCopyTest, SamplesTooLongForThePlainHeaderAreRefused) {
   const std::string from = Save("huge.wav", head);
   fs::resize_file(from, head.size() + 0xFFFFFFFCull);
   const std::string to = m_dir.File("huge-plain.wav");
-  EXPECT_EQ(WritePlainCopy(from, to), kTooLongText);
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to)), kTooLongText);
   EXPECT_FALSE(fs::exists(to));
   EXPECT_EQ(FilesInFolder(), 1u);
 }
@@ -349,7 +350,7 @@ TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
                                                  {CFile::Fault::close, EDQUOT}};
   for (const auto& [fault, code] : faults) {
     CFile::InjectFault(fault, code);
-    EXPECT_EQ(WritePlainCopy(from, to), OsErrorText(code));
+    EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to)), OsErrorText(code));
     EXPECT_EQ(ReadBytes(to), old);
     EXPECT_EQ(FilesInFolder(), 2u);
   }
@@ -361,11 +362,13 @@ TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
   ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
   ASSERT_EQ(::chmod(from.c_str(), 0644), 0);
-  EXPECT_EQ(InChild([&] {
-              if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
-              return WritePlainCopy(from, locked + "/copy.wav") == OsErrorText(EACCES) ? 0 : 1;
-            }),
-            0);
+  EXPECT_EQ(
+      InChild([&] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+        return PlainCopyText(WritePlainCopy(from, locked + "/copy.wav")) == OsErrorText(EACCES) ? 0
+                                                                                                : 1;
+      }),
+      0);
   EXPECT_TRUE(fs::is_empty(locked));
 }
 
@@ -406,7 +409,7 @@ TEST_F(PlainCopyTest, ASourceThatShrinksDuringTheCopyFails) {
       }
     });
     if (!gate.Armed()) GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
-    result = WritePlainCopy(from, to);
+    result = PlainCopyText(WritePlainCopy(from, to));
   }
   EXPECT_EQ(result, kSourceShrankText);
   EXPECT_EQ(ReadBytes(to), old);
@@ -425,7 +428,7 @@ TEST_F(PlainCopyTest, TheCopyCanAppearWithLoopPointsInItsTable) {
       Save("marked.wav",
            RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", records).Done());
   const std::string to = m_dir.File("marked-plain.wav");
-  ASSERT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{10, 99}), "");
+  ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to, nullptr, LoopPoints{10, 99})), "");
   const WaveHeader header = BuildWaveHeader({2, kRate, 16}, 400);
   Bytes expected(header.begin(), header.end());
   const Bytes first = {0x45, 0x4D, 40, 0, 0, 0, 0x45, 0x4D, 0x8C, 1, 0, 0};
@@ -435,7 +438,7 @@ TEST_F(PlainCopyTest, TheCopyCanAppearWithLoopPointsInItsTable) {
   EXPECT_EQ(ReadBytes(to), expected);
 
   // Without points the copy keeps the samples as they are, marks and all.
-  ASSERT_EQ(WritePlainCopy(from, to), "");
+  ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to)), "");
   EXPECT_EQ(ReadBytes(to).back(), LoopRecord::kMarkE);
   EXPECT_EQ(ReadBytes(to)[kWaveHeaderBytes + 20], LoopRecord::kMarkE);
 }
@@ -448,15 +451,15 @@ TEST_F(PlainCopyTest, PointsTheCopyCannotHoldRefuseTheCopyAndLeaveTheDestination
       Save("tiny.wav", RiffBuilder().Fmt(1, 1, 16).Chunk("data", Samples(6)).Done());
   const Bytes old = {1, 2, 3};
   const std::string to = Save("short-plain.wav", old);
-  EXPECT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{101}),
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to, nullptr, LoopPoints{101})),
             "Loop point 1 is past the end of the samples");
-  EXPECT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{5, 0, 7}),
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to, nullptr, LoopPoints{5, 0, 7})),
             "Loop point 3 follows an empty loop point");
-  EXPECT_EQ(WritePlainCopy(tiny, to, nullptr, LoopPoints{1, 2}),
+  EXPECT_EQ(PlainCopyText(WritePlainCopy(tiny, to, nullptr, LoopPoints{1, 2})),
             "The file is too short for 2 loop points");
   EXPECT_EQ(ReadBytes(to), old);
   EXPECT_EQ(FilesInFolder(), 3u);
-  ASSERT_EQ(WritePlainCopy(from, to, nullptr, LoopPoints{100}), "");
+  ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to, nullptr, LoopPoints{100})), "");
   CFile copy;
   ASSERT_TRUE(copy.Open(to, kPatchMode));
   EXPECT_EQ(ReadLoopTable(copy).loopPoints, (LoopPoints{100}));

@@ -19,9 +19,9 @@
 using Samples = std::vector<float>;
 
 // One channel of samples at a rate.
-// TimecodeSettings' timecode field: 1 is DTMF-S (36015 Hz), 2 is DTMF-F (44100 Hz).
-inline constexpr int kTypeS = 1;
-inline constexpr int kTypeF = 2;
+// Short names for the two types, which nearly every recording here names.
+inline constexpr TimecodeType kTypeS = TimecodeType::dtmfS;
+inline constexpr TimecodeType kTypeF = TimecodeType::dtmfF;
 
 struct Recording {
   Samples samples;
@@ -81,9 +81,9 @@ inline Recording GenerateTimecode(const std::filesystem::path& folder,
   }
   const fs::path home = fs::current_path();
   fs::current_path(folder);
-  const std::string said = TimecodeGenerator().Generate(settings);
+  const GenerateOutcome outcome = TimecodeGenerator().Generate(settings);
   fs::current_path(home);
-  EXPECT_EQ(said, "TC.wav Created");
+  EXPECT_EQ(outcome, GenerateOutcome::created);
   return ReadRecording((folder / "TC.wav").string());
 }
 

@@ -148,7 +148,7 @@ TEST(FrameEncoder, CheckSymbols) {
   // Digit sums of 19 and 1234 are multiples of ten: their check is the 0 key, symbol 10.
   for (const Case c : {Case{1, 1, 9}, Case{9, 1, 1}, Case{19, 1, 10}, Case{1234, 1, 10},
                        Case{9999, 1, 4}, Case{1, 10, 8}, Case{9, 10, 10}, Case{9999, 10, 3}}) {
-    EXPECT_EQ(FrameEncoder::CheckSymbol(c.frame, c.dtmfId), c.symbol)
+    EXPECT_EQ(CheckSymbol(c.frame, c.dtmfId), c.symbol)
         << "frame " << c.frame << " id " << c.dtmfId;
   }
   EncoderRun run(kMethod2, 1, kLargest);
@@ -200,8 +200,7 @@ class Generator : public ::testing::Test {
 
   // Streams TC.wav against the encoder's pieces for the same settings, byte for byte.
   static void ExpectDataMatchesEncoder(const TimecodeSettings& s) {
-    EncoderRun run(s.method, s.dtmfId, s.sampleLength,
-                   s.timecode == 1 ? "dtmf36.bin" : "dtmf44.bin");
+    EncoderRun run(s.method, s.dtmfId, s.sampleLength, FactsOf(s.type).bankFile);
     std::ifstream in("TC.wav", std::ios::binary);
     in.seekg(kWaveHeaderBytes);
     std::vector<char> buffer(kZeroBlockBytes);
@@ -230,10 +229,11 @@ constexpr unsigned char kHeader44[] = {
 
 TEST_F(Generator, HeaderBytesAtBothRates) {
   TimecodeGenerator generator;
-  ASSERT_EQ(generator.Generate({1, 2, kMinSampleLength, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfS, 2, kMinSampleLength, 1}),
+            GenerateOutcome::created);
   EXPECT_EQ(ReadFile("TC.wav").substr(0, 44),
             std::string(std::begin(kHeader36), std::end(kHeader36)));
-  ASSERT_EQ(generator.Generate({2, 2, 1000000, 1}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfF, 2, 1000000, 1}), GenerateOutcome::created);
   EXPECT_EQ(ReadFile("TC.wav").substr(0, 44),
             std::string(std::begin(kHeader44), std::end(kHeader44)));
 }
@@ -243,8 +243,8 @@ TEST_F(Generator, FileSizesAndDataUnderBothMethods) {
   for (const int length : {kMinSampleLength, 1000000, kLargest}) {
     for (const int method : {kMethod1, kMethod2}) {
       SCOPED_TRACE(testing::Message() << "length " << length << " method " << method);
-      const TimecodeSettings settings{2, method, length, 10};
-      ASSERT_EQ(generator.Generate(settings), "TC.wav Created");
+      const TimecodeSettings settings{TimecodeType::dtmfF, method, length, 10};
+      ASSERT_EQ(generator.Generate(settings), GenerateOutcome::created);
       EXPECT_EQ(fs::file_size("TC.wav"), 44u + 2u * length);
       ExpectDataMatchesEncoder(settings);
     }
@@ -253,10 +253,10 @@ TEST_F(Generator, FileSizesAndDataUnderBothMethods) {
 
 TEST_F(Generator, DecoderHearsEverySymbol) {
   TimecodeGenerator generator;
-  for (const int timecode : {1, 2}) {
+  for (const TimecodeTypeFacts& facts : kTimecodeTypes) {
     for (const int method : {kMethod1, kMethod2}) {
-      SCOPED_TRACE(testing::Message() << "timecode " << timecode << " method " << method);
-      ASSERT_EQ(generator.Generate({timecode, method, 1000000, 7}), "TC.wav Created");
+      SCOPED_TRACE(testing::Message() << facts.reportName << " method " << method);
+      ASSERT_EQ(generator.Generate({facts.type, method, 1000000, 7}), GenerateOutcome::created);
       EncoderRun expected(method, 7, 1000000);
       EXPECT_EQ(dtmf::DecodeKeys("TC.wav"), expected.sink.Bursts());
     }
@@ -267,34 +267,64 @@ TEST_F(Generator, BankProblemsComeBeforeRangeChecksAndLeaveOutputAlone) {
   WriteFile("TC.wav", "old");
   TimecodeGenerator generator;
   fs::resize_file("dtmf36.bin", kToneBankBytes - 1);
-  EXPECT_EQ(generator.Generate({1, 1, 1, 0}), "ERROR-> DTMF36.bin is too short");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, 1, 0}), GenerateOutcome::bankTooShort);
   fs::remove("dtmf36.bin");
-  EXPECT_EQ(generator.Generate({1, 1, 1, 0}), "ERROR-> DTMF36.bin not found");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, 1, 0}), GenerateOutcome::bankNotFound);
 
   // Longer banks are fine: only the first 57,600 bytes count.
   fs::resize_file("dtmf44.bin", kToneBankBytes + 1);
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> out of range");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), GenerateOutcome::lengthOutOfRange);
   fs::resize_file("dtmf44.bin", 0);
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin is too short");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), GenerateOutcome::bankTooShort);
   fs::remove("dtmf44.bin");
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), GenerateOutcome::bankNotFound);
   fs::create_directory("dtmf44.bin");
-  EXPECT_EQ(generator.Generate({2, 1, 1, 0}), "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), GenerateOutcome::bankNotFound);
   EXPECT_EQ(ReadFile("TC.wav"), "old");
+}
+
+TEST(GenerateText, EachOutcomeHasItsTextAndTheBankTextsNameTheType) {
+  struct Case {
+    GenerateOutcome outcome;
+    const char* slow;  // DTMF-S
+    const char* fast;  // DTMF-F
+  };
+  for (const Case& c : {
+           Case{GenerateOutcome::created, "TC.wav Created", "TC.wav Created"},
+           Case{GenerateOutcome::cancelled, "", ""},
+           Case{GenerateOutcome::bankNotFound, "ERROR-> DTMF36.bin not found",
+                "ERROR-> DTMF44.bin not found"},
+           Case{GenerateOutcome::bankTooShort, "ERROR-> DTMF36.bin is too short",
+                "ERROR-> DTMF44.bin is too short"},
+           Case{GenerateOutcome::lengthOutOfRange, "ERROR-> out of range", "ERROR-> out of range"},
+           Case{GenerateOutcome::dtmfIdOutOfRange, "DTMF ID#-> out of range",
+                "DTMF ID#-> out of range"},
+           Case{GenerateOutcome::cannotOpen, "ERROR-> cannot open output file",
+                "ERROR-> cannot open output file"},
+           Case{GenerateOutcome::cannotWrite, "ERROR-> cannot write output file",
+                "ERROR-> cannot write output file"},
+       }) {
+    EXPECT_STREQ(GenerateText(c.outcome, TimecodeType::dtmfS), c.slow);
+    EXPECT_STREQ(GenerateText(c.outcome, TimecodeType::dtmfF), c.fast);
+  }
 }
 
 TEST_F(Generator, RangeChecks) {
   WriteFile("TC.wav", "old");
   TimecodeGenerator generator;
   for (const int length : {kMinSampleLength - 1, kMaxSampleLength + 1}) {
-    EXPECT_EQ(generator.Generate({2, 2, length, 1}), "ERROR-> out of range");
+    EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 2, length, 1}),
+              GenerateOutcome::lengthOutOfRange);
   }
-  EXPECT_EQ(generator.Generate({2, 2, 0, 11}), "ERROR-> out of range");  // length checked first
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 2, 0, 11}),
+            GenerateOutcome::lengthOutOfRange);  // length checked first
   for (const int dtmfId : {0, 11}) {
-    EXPECT_EQ(generator.Generate({1, 1, 1000000, dtmfId}), "DTMF ID#-> out of range");
+    EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, 1000000, dtmfId}),
+              GenerateOutcome::dtmfIdOutOfRange);
   }
   EXPECT_EQ(ReadFile("TC.wav"), "old");
-  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}), "TC.wav Created");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 1}),
+            GenerateOutcome::created);
 }
 
 // Records every call, and asks to cancel at the chosen one.
@@ -331,6 +361,11 @@ class NoProgress : public GenerateProgress {
   bool CancelRequested() override { return false; }
 };
 
+// Runs generate in a child and returns its outcome, carried back as the child's exit status.
+GenerateOutcome OutcomeInChild(const std::function<GenerateOutcome()>& run) {
+  return static_cast<GenerateOutcome>(InChild([&] { return static_cast<int>(run()); }));
+}
+
 using Names = std::set<std::string>;
 
 Names FolderEntries(const fs::path& folder) {
@@ -342,7 +377,7 @@ Names FolderEntries(const fs::path& folder) {
 }
 
 const Names kBanksAndOutput = {"TC.wav", "dtmf36.bin", "dtmf44.bin"};
-constexpr TimecodeSettings kDefault = {2, 2, 1000000, 1};
+constexpr TimecodeSettings kDefault = {TimecodeType::dtmfF, 2, 1000000, 1};
 constexpr std::uint64_t kDefaultBytes = 2000044;
 
 // Every way a run can end early, through both kinds of temporary file: an unnamed one (the
@@ -354,13 +389,13 @@ class Replacement : public Generator, public ::testing::WithParamInterface<bool>
     WriteFile("TC.wav", "old");
   }
   // A generator set up for this run's kind of temporary file.
-  std::string Run(const TimecodeSettings& settings, GenerateProgress& progress) const {
+  GenerateOutcome Run(const TimecodeSettings& settings, GenerateProgress& progress) const {
     static TimecodeGenerator generator;
     generator.UseNamedTemporaryFile(GetParam());
     return generator.Generate(settings, progress);
   }
-  std::string RunInChild(const std::function<void()>& prepare) const {
-    return InChild([&] {
+  GenerateOutcome RunInChild(const std::function<void()>& prepare) const {
+    return OutcomeInChild([&] {
       prepare();
       NoProgress quiet;
       return Run(kDefault, quiet);
@@ -385,7 +420,7 @@ TEST_P(Replacement, AFailedWriteLeavesTheOldFile) {
       const rlimit size{limit, limit};
       ::setrlimit(RLIMIT_FSIZE, &size);
     };
-    EXPECT_EQ(RunInChild(limited), "ERROR-> cannot write output file");
+    EXPECT_EQ(RunInChild(limited), GenerateOutcome::cannotWrite);
     ExpectOldFileAndNothingElse();
   }
 }
@@ -398,13 +433,13 @@ TEST_P(Replacement, AFolderThatRefusesNewFilesLeavesTheOldFile) {
   const auto asUnprivileged = [] {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
   };
-  EXPECT_EQ(RunInChild(asUnprivileged), "ERROR-> cannot open output file");
+  EXPECT_EQ(RunInChild(asUnprivileged), GenerateOutcome::cannotOpen);
   ExpectOldFileAndNothingElse();
 }
 
 TEST_P(Replacement, ACancelLeavesTheOldFile) {
   RecordingProgress full;
-  ASSERT_EQ(Run(kDefault, full), "TC.wav Created");
+  ASSERT_EQ(Run(kDefault, full), GenerateOutcome::created);
   const auto flushing = std::find_if(full.calls.begin(), full.calls.end(),
                                      [](const auto& call) { return call.kind == 'f'; });
   const auto beforeFlushing = static_cast<int>(std::count_if(
@@ -419,7 +454,7 @@ TEST_P(Replacement, ACancelLeavesTheOldFile) {
     SCOPED_TRACE(cancelAt);
     RecordingProgress progress;
     progress.cancelAt = cancelAt;
-    EXPECT_EQ(Run(kDefault, progress), "");
+    EXPECT_EQ(Run(kDefault, progress), GenerateOutcome::cancelled);
     EXPECT_EQ(progress.calls.back().kind, 'c') << "nothing happens after the cancel";
     EXPECT_EQ(progress.Count('f'), cancelAt > beforeFlushing ? 1u : 0u);
     ExpectOldFileAndNothingElse();
@@ -486,11 +521,11 @@ TEST_P(Replacement, LinksAndSpecialFilesNamedTcWavAreReplacedNotWrittenThrough) 
     fs::remove("TC.wav");
     make();
     // In a child with an alarm: opening a FIFO for writing would wait for a reader forever.
-    EXPECT_EQ(InChild([&] {
+    EXPECT_EQ(OutcomeInChild([&] {
                 NoProgress quiet;
                 return Run(kDefault, quiet);
               }),
-              "TC.wav Created");
+              GenerateOutcome::created);
     regularWithNewBytes();
     EXPECT_EQ(ReadFile(target), "precious");
   }
@@ -522,7 +557,7 @@ TEST_P(Replacement, AnImmutableTcWavIsRefusedBeforeAnythingIsWritten) {
   const Immutable locked("TC.wav");
   if (!locked.IsSet()) GTEST_SKIP() << "this file system or user cannot make a file immutable";
   NoProgress quiet;
-  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot open output file");
+  EXPECT_EQ(Run(kDefault, quiet), GenerateOutcome::cannotOpen);
   ExpectOldFileAndNothingElse();
 }
 
@@ -531,7 +566,7 @@ TEST_P(Replacement, AFolderNamedTcWavIsNotReplaced) {
   fs::create_directory("TC.wav");
   WriteFile("TC.wav/inside", "kept");
   NoProgress quiet;
-  EXPECT_EQ(Run(kDefault, quiet), "ERROR-> cannot open output file");
+  EXPECT_EQ(Run(kDefault, quiet), GenerateOutcome::cannotOpen);
   EXPECT_EQ(ReadFile("TC.wav/inside"), "kept");
   EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
 }
@@ -541,7 +576,7 @@ TEST_P(Replacement, AFirstTcWavHasTheUsualPermissions) {
     fs::remove("TC.wav");  // a TC.wav that is replaced keeps its own permissions instead
     const mode_t previous = ::umask(mask);
     NoProgress quiet;
-    EXPECT_EQ(Run({1, 1, kMinSampleLength, 1}, quiet), "TC.wav Created");
+    EXPECT_EQ(Run({TimecodeType::dtmfS, 1, kMinSampleLength, 1}, quiet), GenerateOutcome::created);
     ::umask(previous);
     struct stat info {};
     ASSERT_EQ(::stat("TC.wav", &info), 0);
@@ -554,16 +589,16 @@ TEST_P(Replacement, AFirstTcWavHasTheUsualPermissions) {
 TEST_F(Generator, BanksThatAreNoRegularFilesAreNotFoundAtOnce) {
   fs::rename("dtmf44.bin", "real44.bin");
   fs::create_symlink("real44.bin", "dtmf44.bin");
-  EXPECT_EQ(TimecodeGenerator().Generate(kDefault), "TC.wav Created");
+  EXPECT_EQ(TimecodeGenerator().Generate(kDefault), GenerateOutcome::created);
 
   fs::remove("dtmf44.bin");
   ASSERT_EQ(::mkfifo("dtmf44.bin", 0666), 0);
-  EXPECT_EQ(InChild([] { return TimecodeGenerator().Generate(kDefault); }),
-            "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(OutcomeInChild([] { return TimecodeGenerator().Generate(kDefault); }),
+            GenerateOutcome::bankNotFound);
   fs::remove("dtmf44.bin");
   fs::create_symlink("/dev/zero", "dtmf44.bin");
-  EXPECT_EQ(InChild([] { return TimecodeGenerator().Generate(kDefault); }),
-            "ERROR-> DTMF44.bin not found");
+  EXPECT_EQ(OutcomeInChild([] { return TimecodeGenerator().Generate(kDefault); }),
+            GenerateOutcome::bankNotFound);
 
   fs::remove("dtmf36.bin");
   const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -571,17 +606,17 @@ TEST_F(Generator, BanksThatAreNoRegularFilesAreNotFoundAtOnce) {
   address.sun_family = AF_UNIX;
   std::strcpy(address.sun_path, "dtmf36.bin");
   ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(InChild([] {
-              return TimecodeGenerator().Generate({1, 2, 1000000, 1});
+  EXPECT_EQ(OutcomeInChild([] {
+              return TimecodeGenerator().Generate({TimecodeType::dtmfS, 2, 1000000, 1});
             }),
-            "ERROR-> DTMF36.bin not found");
+            GenerateOutcome::bankNotFound);
   ::close(listener);
 }
 
 TEST_F(Generator, ProgressGrowsToTheFileSizeThenFlushes) {
   TimecodeGenerator generator;
   RecordingProgress progress;
-  ASSERT_EQ(generator.Generate(kDefault, progress), "TC.wav Created");
+  ASSERT_EQ(generator.Generate(kDefault, progress), GenerateOutcome::created);
   std::uint64_t last = 0;
   std::size_t written = 0;
   for (const auto& call : progress.calls) {
@@ -610,24 +645,27 @@ TEST_F(Generator, AnotherFolderHoldsTheBanksAndTakesTheFile) {
   fs::remove("dtmf36.bin");
   NoProgress quiet;
   TimecodeGenerator generator;
-  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}, quiet, other.Path().c_str()),
-            "TC.wav Created");
+  EXPECT_EQ(generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 1}, quiet,
+                               other.Path().c_str()),
+            GenerateOutcome::created);
   EXPECT_EQ(fs::file_size(other.Path() / "TC.wav"), 200044u);
   EXPECT_FALSE(fs::exists("TC.wav"));
-  EXPECT_EQ(generator.Generate({1, 1, kMinSampleLength, 1}, quiet, "no such folder"),
-            "ERROR-> DTMF36.bin not found");
+  EXPECT_EQ(
+      generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 1}, quiet, "no such folder"),
+      GenerateOutcome::bankNotFound);
 }
 
 // Two runs at once in one folder: TC.wav ends whole, from one of them.
 TEST_F(Generator, TwoRunsAtOnceLeaveOneWholeFile) {
-  constexpr TimecodeSettings kFirst = {2, 2, 3000000, 1};
-  constexpr TimecodeSettings kSecond = {2, 1, 2000000, 4};
-  std::string firstText;
+  constexpr TimecodeSettings kFirst = {TimecodeType::dtmfF, 2, 3000000, 1};
+  constexpr TimecodeSettings kSecond = {TimecodeType::dtmfF, 1, 2000000, 4};
+  GenerateOutcome firstOutcome = GenerateOutcome::cancelled;
   std::thread first(
-      [&] { firstText = InChild([&] { return TimecodeGenerator().Generate(kFirst); }); });
-  EXPECT_EQ(InChild([&] { return TimecodeGenerator().Generate(kSecond); }), "TC.wav Created");
+      [&] { firstOutcome = OutcomeInChild([&] { return TimecodeGenerator().Generate(kFirst); }); });
+  EXPECT_EQ(OutcomeInChild([&] { return TimecodeGenerator().Generate(kSecond); }),
+            GenerateOutcome::created);
   first.join();
-  EXPECT_EQ(firstText, "TC.wav Created");
+  EXPECT_EQ(firstOutcome, GenerateOutcome::created);
   const bool fromFirst = fs::file_size("TC.wav") == 44u + 2u * kFirst.sampleLength;
   ExpectDataMatchesEncoder(fromFirst ? kFirst : kSecond);
   EXPECT_EQ(FolderEntries(m_scratch), kBanksAndOutput);
@@ -635,10 +673,11 @@ TEST_F(Generator, TwoRunsAtOnceLeaveOneWholeFile) {
 
 TEST_F(Generator, SecondRunReplacesTheFile) {
   TimecodeGenerator generator;
-  ASSERT_EQ(generator.Generate({2, 2, 1000000, 1}), "TC.wav Created");
-  ASSERT_EQ(generator.Generate({1, 1, kMinSampleLength, 5}), "TC.wav Created");
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfF, 2, 1000000, 1}), GenerateOutcome::created);
+  ASSERT_EQ(generator.Generate({TimecodeType::dtmfS, 1, kMinSampleLength, 5}),
+            GenerateOutcome::created);
   EXPECT_EQ(fs::file_size("TC.wav"), 200044u);
-  ExpectDataMatchesEncoder({1, 1, kMinSampleLength, 5});
+  ExpectDataMatchesEncoder({TimecodeType::dtmfS, 1, kMinSampleLength, 5});
   EXPECT_EQ(ReadFile("TC.wav").substr(24, 4), std::string("\xAF\x8C\x00\x00", 4));
 }
 

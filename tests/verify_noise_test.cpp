@@ -91,7 +91,7 @@ TEST_F(VerifierUnderNoise, EveryFrameIsReadInNoiseThroughATelephoneAndPlayedFast
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const VerifyReport report = Verify(c.recording);
-    EXPECT_EQ(report.type, 'F');
+    EXPECT_EQ(report.type, kTypeF);
     EXPECT_EQ(report.framesFound, kFrames);
     EXPECT_EQ(report.firstFrame, 1);
     EXPECT_EQ(report.lastFrame, kFrames);

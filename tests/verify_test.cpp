@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "layout/dtmf_burst.h"
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"
-#include "tools/dtmf_burst.h"
 #include "verify/timing_fit.h"
 #include "verify/verifier.h"
 
@@ -36,7 +36,7 @@ double LargestOffset(const VerifyReport& report) {
 
 class Verifier : public ::testing::Test {
  protected:
-  Recording Timecode(int type, int method, int dtmfId = 1) {
+  Recording Timecode(TimecodeType type, int method, int dtmfId = 1) {
     return GenerateTimecode(m_dir.Path(), {type, method, kLength, dtmfId});
   }
   VerifyReport Verify(const Recording& recording, const VerifyOptions& options = {},
@@ -50,14 +50,15 @@ class Verifier : public ::testing::Test {
 };
 
 TEST_F(Verifier, TimecodeStraightFromTheGeneratorIsPerfect) {
-  for (const int type : {kTypeS, kTypeF}) {
+  for (const TimecodeType type : {kTypeS, kTypeF}) {
     for (const int method : {kMethod1, kMethod2}) {
       for (const int id : {1, 10}) {
-        SCOPED_TRACE(testing::Message() << "type " << type << " method " << method << " id " << id);
+        SCOPED_TRACE(testing::Message()
+                     << FactsOf(type).reportName << " method " << method << " id " << id);
         Timecode(type, method, id);
         const VerifyReport report = VerifyRecording(m_dir.File("TC.wav"), {});
-        EXPECT_EQ(report.type, type == kTypeF ? 'F' : 'S');
-        EXPECT_EQ(report.sampleRate, type == kTypeF ? 44100 : 36015);
+        EXPECT_EQ(report.type, type);
+        EXPECT_EQ(report.sampleRate, TimecodeRate(type));
         EXPECT_EQ(report.method, method);
         EXPECT_FALSE(report.methodAssumed);
         EXPECT_EQ(report.dtmfId, id);
@@ -123,7 +124,7 @@ TEST_F(Verifier, ResampledAndDriftingPlaybackIsMeasured) {
       SCOPED_TRACE(testing::Message() << rate << " Hz, speed " << speed);
       const Recording recording{Resample(timecode.samples, 44100, rate, speed), rate};
       const VerifyReport report = Verify(recording);
-      EXPECT_EQ(report.type, 'F');
+      EXPECT_EQ(report.type, kTypeF);
       EXPECT_EQ(report.frames.size(), static_cast<std::size_t>(kFrames));
       EXPECT_TRUE(report.Clean());
       // Played fast, the frames lie closer together than TC.wav says: negative drift.
@@ -139,13 +140,13 @@ TEST_F(Verifier, ResampledAndDriftingPlaybackIsMeasured) {
 TEST_F(Verifier, TypeComesFromTheSpacingNotTheRate) {
   const Recording slow = Timecode(kTypeS, kMethod2);
   const VerifyReport atFastRate = Verify({Resample(slow.samples, 36015, 44100), 44100});
-  EXPECT_EQ(atFastRate.type, 'S');
+  EXPECT_EQ(atFastRate.type, kTypeS);
   EXPECT_EQ(atFastRate.framesFound, kFrames);
   EXPECT_NEAR(atFastRate.driftPpm, 0.0, 0.1);
 
   const Recording fast = Timecode(kTypeF, kMethod2);
   const VerifyReport atSlowRate = Verify({Resample(fast.samples, 44100, 36015), 36015});
-  EXPECT_EQ(atSlowRate.type, 'F');
+  EXPECT_EQ(atSlowRate.type, kTypeF);
   EXPECT_EQ(atSlowRate.framesFound, kFrames);
   EXPECT_NEAR(atSlowRate.driftPpm, 0.0, 0.1);
 }
@@ -226,7 +227,7 @@ TEST_F(Verifier, RepeatedAndSkippedFramesAreListed) {
 TEST_F(Verifier, WrongCheckSymbolIsOneCheckFailure) {
   Recording recording = Timecode(kTypeS, kMethod2, 4);
   // Frame 17's check symbol (slot 10 of the frame) replaced by another digit's burst.
-  const int check = FrameEncoder::CheckSymbol(17, 4);
+  const int check = CheckSymbol(17, 4);
   const int other = check % 10 + 1;
   const int at = FrameStart(17, kMethod2) + 10 * kSlotSamples;
   for (int i = 0; i < kSlotSamples; ++i) {
@@ -345,7 +346,7 @@ TEST_F(Verifier, OptionsOverrideEveryGuess) {
   VerifyOptions options;
   options.dtmfId = 4;
   options.method = kMethod2;
-  options.type = 'S';
+  options.type = kTypeS;
   const VerifyReport report = VerifyRecording(m_dir.File("TC.wav"), options);
   EXPECT_EQ(report.dtmfId, 4);
   EXPECT_EQ(report.method, kMethod2);
@@ -380,7 +381,7 @@ TEST_F(Verifier, UnreadableFilesAndFilesWithoutTimecodeAreRefused) {
 
 TEST_F(Verifier, EverySingleSampleSlipIsOneDiscontinuity) {
   struct Case {
-    int type;
+    TimecodeType type;
     int rate;  // of the recording
   };
   for (const Case c : {Case{kTypeF, 44100}, Case{kTypeS, 36015}, Case{kTypeF, 96000}}) {

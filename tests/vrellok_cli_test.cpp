@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 using Outcome = ProgramRun;
 
-// Debug builds trace the operation's settings on stderr ("timecode=2"); what the user is told
+// Debug builds trace the operation's settings on stderr ("timecode=DTMF-F"); what the user is told
 // is everything else.
 std::string WithoutTrace(const std::string& err) {
   std::string told;
@@ -65,7 +65,7 @@ class VrellokCli : public ::testing::Test {
       bool CancelRequested() override { return false; }
     } quiet;
     EXPECT_EQ(TimecodeGenerator().Generate(settings, quiet, reference.Path().c_str()),
-              "TC.wav Created");
+              GenerateOutcome::created);
     return ReadBytes(reference.File("TC.wav"));
   }
   Bytes Output() const { return ReadBytes(m_folder.File("TC.wav")); }
@@ -98,13 +98,13 @@ TEST_F(VrellokCli, WritesTheSameBytesAsTheDialogsOperation) {
   EXPECT_EQ(defaults.status, 0);
   EXPECT_EQ(defaults.out, "TC.wav Created\n");
   EXPECT_EQ(defaults.err, "");
-  EXPECT_TRUE(Output() == Expected({2, 2, 1000000, 1}));
+  EXPECT_TRUE(Output() == Expected({TimecodeType::dtmfF, 2, 1000000, 1}));
 
   const Outcome chosen = RunVrellok(
       m_folder.Path(), {"--type", "S", "--method", "1", "--length=100000", "--id", "10"});
   EXPECT_EQ(chosen.status, 0);
   EXPECT_EQ(chosen.out, "TC.wav Created\n");
-  EXPECT_TRUE(Output() == Expected({1, 1, 100000, 10}));
+  EXPECT_TRUE(Output() == Expected({TimecodeType::dtmfS, 1, 100000, 10}));
 
   // --dir: the banks come from there and TC.wav goes there, wherever the program was started.
   ScratchDir elsewhere;
@@ -112,7 +112,7 @@ TEST_F(VrellokCli, WritesTheSameBytesAsTheDialogsOperation) {
       RunVrellok(elsewhere.Path(), {"--dir", m_folder.Path().string(), "--type", "f"});
   EXPECT_EQ(moved.status, 0);
   EXPECT_FALSE(fs::exists(elsewhere.File("TC.wav")));
-  EXPECT_TRUE(Output() == Expected({2, 2, 1000000, 1}));
+  EXPECT_TRUE(Output() == Expected({TimecodeType::dtmfF, 2, 1000000, 1}));
 }
 
 TEST_F(VrellokCli, OutputWritesTheNamedFileInsteadOfTcWavTheSafeWay) {
@@ -123,7 +123,8 @@ TEST_F(VrellokCli, OutputWritesTheNamedFileInsteadOfTcWavTheSafeWay) {
   EXPECT_EQ(named.status, 0) << named.err;
   EXPECT_EQ(named.out, "TC.wav Created\n");
   EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
-  EXPECT_TRUE(ReadBytes(elsewhere.File("take1.wav")) == Expected({2, 2, 100000, 1}));
+  EXPECT_TRUE(ReadBytes(elsewhere.File("take1.wav")) ==
+              Expected({TimecodeType::dtmfF, 2, 100000, 1}));
 
   // A link at the name is replaced by the new file; what it pointed at is left as it was.
   WriteBytes(m_folder.File("keep.wav"), {'k', 'e', 'e', 'p'});
@@ -132,7 +133,8 @@ TEST_F(VrellokCli, OutputWritesTheNamedFileInsteadOfTcWavTheSafeWay) {
       RunVrellok(m_folder.Path(), {"--length", "100000", "--output", elsewhere.File("link.wav")});
   EXPECT_EQ(linked.status, 0) << linked.err;
   EXPECT_FALSE(fs::is_symlink(elsewhere.File("link.wav")));
-  EXPECT_TRUE(ReadBytes(elsewhere.File("link.wav")) == Expected({2, 2, 100000, 1}));
+  EXPECT_TRUE(ReadBytes(elsewhere.File("link.wav")) ==
+              Expected({TimecodeType::dtmfF, 2, 100000, 1}));
   EXPECT_TRUE(ReadBytes(m_folder.File("keep.wav")) == (Bytes{'k', 'e', 'e', 'p'}));
 
   // A FIFO, a device or a folder at the name is never replaced by a file; an empty name is a

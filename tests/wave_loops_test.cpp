@@ -138,7 +138,7 @@ TEST_F(WaveLoopsTest, AnInstrumentChunkFromLibsndfileBecomesTheCopysTable) {
   EXPECT_EQ(plan->taken.points, (LoopPoints{1000, 2999, 4000, 4499}));
 
   const std::string copy = m_dir.File("instrument-plain.wav");
-  ASSERT_EQ(WritePlainCopy(path, copy, nullptr, plan->taken.points), "");
+  ASSERT_EQ(PlainCopyText(WritePlainCopy(path, copy, nullptr, plan->taken.points)), "");
   CFile copied;
   ASSERT_TRUE(copied.Open(copy, kPatchMode));
   EXPECT_EQ(ReadLoopTable(copied).loopPoints, plan->taken.points);

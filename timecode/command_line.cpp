@@ -5,19 +5,16 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <string>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
 #include "platform/file.h"
 #include "timecode/timecode_generator.h"
 
 namespace {
-
-constexpr int kExitCreated = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 128 + SIGINT;  // what a shell reports for a run stopped by Ctrl+C
 
 constexpr char kProgram[] = "vrellok";
 
@@ -48,7 +45,7 @@ constexpr const char* kHelpText =
 
 // The dialog's start values, so an option left out means what an untouched box means.
 struct Options {
-  TimecodeSettings settings{2, 2, 1000000, 1};
+  TimecodeSettings settings{TimecodeType::dtmfF, 2, 1000000, 1};
   std::string folder = ".";
   std::string output;  // empty: TC.wav in the folder
 };
@@ -67,7 +64,7 @@ Request Parse(int argc, char** argv, Options& options) {
       return word == "--help" ? Request::help : Request::version;
     }
     if (word == "--type") {
-      options.settings.timecode = TimecodeTypeValue(reader.Value()) == 'S' ? 1 : 2;
+      options.settings.type = TimecodeTypeValue(reader.Value());
     } else if (word == "--method") {
       // The dialog offers two methods, so the command line takes nothing else.
       options.settings.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
@@ -126,23 +123,26 @@ int Generate(const Options& options) {
         stderr);
     return kExitUsage;
   }
-  std::string text;
+  GenerateOutcome outcome;
   {
     BarProgress progress;  // cleared before the result is printed
-    text = generator.Generate(options.settings, progress, options.folder.c_str(),
-                              options.output.empty() ? nullptr : options.output.c_str());
+    outcome = generator.Generate(options.settings, progress, options.folder.c_str(),
+                                 options.output.empty() ? nullptr : options.output.c_str());
   }
-  if (text == kCreatedText) {
-    // The file is in place whatever happens to stdout; a script that cannot be told so on
-    // stdout still hears it on stderr, with status 1 for the lost output.
-    if (std::printf("%s\n", text.c_str()) < 0 || std::fflush(stdout) != 0) {
-      std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    return kExitCreated;
+  const char* text = GenerateText(outcome, options.settings.type);
+  switch (outcome) {
+    case GenerateOutcome::created:
+      // The file is in place whatever happens to stdout; a script that cannot be told so on
+      // stdout still hears it on stderr, with status 1 for the lost output.
+      std::cout << text << '\n';
+      if (!StdoutWritten(std::cout)) std::cerr << text << '\n';
+      return kExitSuccess;
+    case GenerateOutcome::cancelled:
+      return kExitInterrupted;  // nothing was changed
+    default:
+      std::cerr << text << '\n';
+      return kExitFailure;
   }
-  if (text.empty()) return kExitInterrupted;  // cancelled: nothing was changed
-  std::fprintf(stderr, "%s\n", text.c_str());
-  return kExitRefused;
 }
 
 }  // namespace
@@ -157,10 +157,10 @@ int RunCommandLine(int argc, char** argv) {
     switch (Parse(argc, argv, options)) {
       case Request::help:
         std::fputs(kHelpText, stdout);
-        return kExitCreated;
+        return kExitSuccess;
       case Request::version:
         std::fputs(VersionLine(kProgram).c_str(), stdout);
-        return kExitCreated;
+        return kExitSuccess;
       case Request::generate:
         break;
     }

@@ -4,14 +4,11 @@ namespace {
 
 // Each frame but the last ends with a gap and this much more silence, bringing it to 24,576
 // samples.
-constexpr std::size_t kFrameFillBytes = 5952;
+constexpr std::size_t kFrameFillBytes = kFrameBytes - (kFrameSlots + 1) * kSlotBytes;
 // Under method 1 the last frame stops short by the two extra gaps frame 1 carried; the tail
 // makes up the rest of a full frame.
-constexpr std::size_t kMethod1TailBytes = 2352;
-
-int DigitSymbol(int digit) {
-  return digit == 0 ? kZeroDigitSymbol : digit;
-}
+constexpr std::size_t kMethod1TailBytes = kFrameBytes - (kFrameSlots + 2) * kSlotBytes;
+static_assert(kFrameFillBytes == 5952 && kMethod1TailBytes == 2352);
 
 }  // namespace
 
@@ -25,13 +22,6 @@ void FrameEncoder::SetUp(const ToneBank& bank, const ZeroBlock& zeros, ByteSink&
   m_frameCount = sampleLength / kFrameSamples;
   m_remainder = sampleLength % kFrameSamples;
   m_frame = 0;
-}
-
-int FrameEncoder::CheckSymbol(int frame, int dtmfId) {
-  const int digitSum =
-      (frame % 10000) / 1000 + (frame % 1000) / 100 + (frame % 100) / 10 + frame % 10;
-  const int topUp = 10 - digitSum % 10;
-  return DigitSymbol((topUp + dtmfId - 1) % 10);
 }
 
 void FrameEncoder::WriteNextFrame() {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "timecode/timecode_layout.h"
+#include "layout/timecode_layout.h"
 #include "timecode/tone_bank.h"
 
 // Every gap, tail and remainder is cut from this block of zeros; the wave header is also
@@ -40,9 +40,6 @@ class FrameEncoder {
   void Finish();
   // All frames, then Finish.
   void WriteAll();
-
-  // Check symbol of frame n: tops the digit sum up to a multiple of ten, shifted by the DTMF ID.
-  static int CheckSymbol(int frame, int dtmfId);
 
  private:
   void Burst(int symbol);

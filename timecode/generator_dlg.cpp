@@ -51,23 +51,24 @@ void CGeneratorDlg::OnGenerate() {
   // A value out of range is kept in its member and the operation's own check names it; a box
   // that held no integer left its member stale, and a file must never be written from that.
   if (!UpdateData(true) && GetExchangeFailure() == ExchangeFailure::conversion) return;
-  const TimecodeSettings settings{m_typeChoice + 1, m_methodChoice + 1, m_sampleLength, m_dtmfId};
-  const std::string message = GenerateWithProgress(settings);
+  const TimecodeSettings settings{TimecodeTypeOfRadio(m_typeChoice).value_or(TimecodeType::dtmfF),
+                                  m_methodChoice + 1, m_sampleLength, m_dtmfId};
+  const GenerateOutcome outcome = GenerateWithProgress(settings);
   // A cancelled run has nothing to report: the folder is as it was before Generate.
-  if (!message.empty()) {
-    AfxMessageBox(message, message == kCreatedText ? MB_ICONINFORMATION : MB_ICONWARNING);
-  }
+  if (outcome == GenerateOutcome::cancelled) return;
+  AfxMessageBox(GenerateText(outcome, settings.type),
+                outcome == GenerateOutcome::created ? MB_ICONINFORMATION : MB_ICONWARNING);
 }
 
-std::string CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
-  std::string message;
+GenerateOutcome CGeneratorDlg::GenerateWithProgress(const TimecodeSettings& settings) {
+  GenerateOutcome outcome = GenerateOutcome::cancelled;
   // The working thread gets the generator (no Qt), its own copy of the pace and nothing else of
   // this window.
-  auto work = [&message, &settings, &generator = m_generator, pace = m_pace](ProgressState& state) {
+  auto work = [&outcome, &settings, &generator = m_generator, pace = m_pace](ProgressState& state) {
     WindowProgress window(state);
     PacedProgress progress(window, pace);
-    message = generator.Generate(settings, progress);
+    outcome = generator.Generate(settings, progress);
   };
   RunWithProgress(this, "Writing TC.wav...", work);
-  return message;
+  return outcome;
 }

@@ -25,12 +25,12 @@ class CGeneratorDlg : public CMainDialog {
   void OnGenerate();
 
   int m_sampleLength = 1000000;
-  int m_typeChoice = 1;    // radio index: 0 is DTMF-S (36015 Hz), 1 is DTMF-F (44100 Hz)
+  int m_typeChoice = FactsOf(TimecodeType::dtmfF).radioIndex;
   int m_methodChoice = 1;  // radio index: method = choice + 1
   int m_dtmfId = 1;
 
  private:
-  std::string GenerateWithProgress(const TimecodeSettings& settings);
+  GenerateOutcome GenerateWithProgress(const TimecodeSettings& settings);
 
   // The working storage of every Generate run: tone bank, zero block, file and frame state.
   TimecodeGenerator m_generator;

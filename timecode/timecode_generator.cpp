@@ -16,24 +16,11 @@ namespace {
 
 constexpr const char* kOutputName = "TC.wav";
 
+constexpr const char* kCreatedText = "TC.wav Created";
 constexpr const char* kOutOfRangeText = "ERROR-> out of range";
 constexpr const char* kDtmfIdOutOfRangeText = "DTMF ID#-> out of range";
 constexpr const char* kCannotOpenText = "ERROR-> cannot open output file";
 constexpr const char* kCannotWriteText = "ERROR-> cannot write output file";
-
-// What goes with each timecode type. The messages name the banks in capitals, the files on disk
-// are lower case.
-struct TimecodeType {
-  const char* bankFile;
-  const char* notFoundText;
-  const char* tooShortText;
-  int sampleRate;
-};
-
-constexpr TimecodeType kSlowType = {"dtmf36.bin", "ERROR-> DTMF36.bin not found",
-                                    "ERROR-> DTMF36.bin is too short", 36015};
-constexpr TimecodeType kFastType = {"dtmf44.bin", "ERROR-> DTMF44.bin not found",
-                                    "ERROR-> DTMF44.bin is too short", 44100};
 
 // The data goes to the disk in steps, each one started while the one before is waited for, so
 // the disk always has work queued and a cancel is heard after each step. Steps are sized by how
@@ -107,16 +94,38 @@ std::string InstalledBankFolder() {
   return (program.parent_path() / VRELLOK_BANKS_FROM_BIN).lexically_normal().string();
 }
 
-std::string TimecodeGenerator::Generate(const TimecodeSettings& settings) {
+const char* GenerateText(GenerateOutcome outcome, TimecodeType type) {
+  switch (outcome) {
+    case GenerateOutcome::created:
+      return kCreatedText;
+    case GenerateOutcome::cancelled:
+      break;
+    case GenerateOutcome::bankNotFound:
+      return FactsOf(type).bankNotFound;
+    case GenerateOutcome::bankTooShort:
+      return FactsOf(type).bankTooShort;
+    case GenerateOutcome::lengthOutOfRange:
+      return kOutOfRangeText;
+    case GenerateOutcome::dtmfIdOutOfRange:
+      return kDtmfIdOutOfRangeText;
+    case GenerateOutcome::cannotOpen:
+      return kCannotOpenText;
+    case GenerateOutcome::cannotWrite:
+      return kCannotWriteText;
+  }
+  return "";
+}
+
+GenerateOutcome TimecodeGenerator::Generate(const TimecodeSettings& settings) {
   NoProgress quiet;
   return Generate(settings, quiet);
 }
 
-std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
-                                        GenerateProgress& progress, const char* folder,
-                                        const char* output) {
-  TRACE("timecode=%d\n", settings.timecode);
-  const TimecodeType& type = settings.timecode == 1 ? kSlowType : kFastType;
+GenerateOutcome TimecodeGenerator::Generate(const TimecodeSettings& settings,
+                                            GenerateProgress& progress, const char* folder,
+                                            const char* output) {
+  const TimecodeTypeFacts& type = FactsOf(settings.type);
+  TRACE("timecode=%s\n", type.reportName);
   // Banks and TC.wav are found through one descriptor of the folder, so they stay together even
   // if the folder is renamed meanwhile. A folder that cannot be opened holds no bank.
   const OwnedFd folderFd(::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -131,53 +140,55 @@ std::string TimecodeGenerator::Generate(const TimecodeSettings& settings,
   }
   switch (loaded) {
     case ToneBank::LoadResult::notFound:
-      return type.notFoundText;
+      return GenerateOutcome::bankNotFound;
     case ToneBank::LoadResult::tooShort:
-      return type.tooShortText;
+      return GenerateOutcome::bankTooShort;
     case ToneBank::LoadResult::loaded:
       break;
   }
   TRACE("method=%d\n", settings.method);
   if (settings.sampleLength < kMinSampleLength || settings.sampleLength > kMaxSampleLength) {
-    return kOutOfRangeText;
+    return GenerateOutcome::lengthOutOfRange;
   }
-  if (settings.dtmfId < kMinDtmfId || settings.dtmfId > kMaxDtmfId) return kDtmfIdOutOfRangeText;
+  if (settings.dtmfId < kMinDtmfId || settings.dtmfId > kMaxDtmfId) {
+    return GenerateOutcome::dtmfIdOutOfRange;
+  }
   return Replace(folderFd.Get(), output, settings, type.sampleRate, progress);
 }
 
-std::string TimecodeGenerator::Replace(int folderFd, const char* output,
-                                       const TimecodeSettings& settings, int sampleRate,
-                                       GenerateProgress& progress) {
+GenerateOutcome TimecodeGenerator::Replace(int folderFd, const char* output,
+                                           const TimecodeSettings& settings, int sampleRate,
+                                           GenerateProgress& progress) {
   // A folder named TC.wav, or a folder that takes no new file, is refused before any write.
   ReplacementFile file;
   file.UseNamedFileOnly(m_namedTemporaryOnly);
   // A name the user typed may lead anywhere: a FIFO or a device there is left alone.
   if (output) file.OnlyReplaceRegularFiles();
   if ((output ? file.Create(output) : file.Create(folderFd, kOutputName)) != 0) {
-    return kCannotOpenText;
+    return GenerateOutcome::cannotOpen;
   }
   m_fd = file.Fd();
   m_cancelled = false;
   const bool written = WriteOutput(settings, sampleRate, progress);
   m_fd = -1;
-  if (m_cancelled) return {};
-  if (!written) return kCannotWriteText;
+  if (m_cancelled) return GenerateOutcome::cancelled;
+  if (!written) return GenerateOutcome::cannotWrite;
 
   // "Created" is said only once the data and the new name are on the disk: a stick pulled out
   // right after the message still holds the whole file.
   progress.Flushing();
   switch (FlushToDisk(file.Fd(), settings, progress)) {
     case Flush::failed:
-      return kCannotWriteText;
+      return GenerateOutcome::cannotWrite;
     case Flush::cancelled:
-      return {};
+      return GenerateOutcome::cancelled;
     case Flush::done:
       break;
   }
   // Should only the folder's flush fail, the new TC.wav is in place already but its name may
   // not survive a power loss: that is still a failure to report.
-  if (file.Commit() != 0) return kCannotWriteText;
-  return kCreatedText;
+  if (file.Commit() != 0) return GenerateOutcome::cannotWrite;
+  return GenerateOutcome::created;
 }
 
 bool TimecodeGenerator::WriteOutput(const TimecodeSettings& settings, int sampleRate,

@@ -10,14 +10,27 @@
 #include "timecode/writev_sink.h"
 
 struct TimecodeSettings {
-  int timecode;      // 1: 36015 Hz with dtmf36.bin, 2: 44100 Hz with dtmf44.bin
+  TimecodeType type;
   int method;        // framing method, 1 or 2
   int sampleLength;  // samples of timecode data
   int dtmfId;        // 1 to 10, enters every check symbol
 };
 
-// What a run that put the new file in place says; every other text is a refusal or failure.
-inline constexpr char kCreatedText[] = "TC.wav Created";
+// How a run ended.
+enum class GenerateOutcome {
+  created,       // the new file is in place and on the disk
+  cancelled,     // the folder is as it was; there is nothing to tell
+  bankNotFound,  // of the settings' type
+  bankTooShort,
+  lengthOutOfRange,  // checked before the DTMF ID
+  dtmfIdOutOfRange,
+  cannotOpen,  // no new file could be made beside the output
+  cannotWrite,
+};
+
+// What the user is told of an outcome of a run with settings of the given type: "TC.wav
+// Created" or the refusal; empty for a cancelled run.
+const char* GenerateText(GenerateOutcome outcome, TimecodeType type);
 
 inline constexpr int kMinSampleLength = 100000;
 inline constexpr int kMaxSampleLength = 245735424;  // 9999 full frames
@@ -52,27 +65,25 @@ class TimecodeGenerator {
   TimecodeGenerator(const TimecodeGenerator&) = delete;
   TimecodeGenerator& operator=(const TimecodeGenerator&) = delete;
 
-  // Writes "TC.wav" in the current folder and returns the text for the user: "TC.wav Created"
-  // or the error.
-  std::string Generate(const TimecodeSettings& settings);
+  // Writes "TC.wav" in the current folder.
+  GenerateOutcome Generate(const TimecodeSettings& settings);
 
   // The same in folder, reporting to progress. The new file is written unseen beside TC.wav,
   // flushed to the disk and renamed over it in one step, so a failure, a cancel or a kill leaves
   // any earlier TC.wav exactly as it was; a link named TC.wav is replaced, never written through.
-  // A cancelled run returns an empty text: there is nothing to tell.
   // A bank the folder does not hold is read from the installed copies (InstalledBankFolder).
   // With output, the timecode goes to that path (relative to the current folder) instead of
   // TC.wav in folder, replaced the same safe way; a FIFO or device there is never replaced.
-  std::string Generate(const TimecodeSettings& settings, GenerateProgress& progress,
-                       const char* folder = ".", const char* output = nullptr);
+  GenerateOutcome Generate(const TimecodeSettings& settings, GenerateProgress& progress,
+                           const char* folder = ".", const char* output = nullptr);
 
   // Writes through a hidden, uniquely named file even where the file system offers unnamed ones,
   // as on file systems without them; for tests of that path.
   void UseNamedTemporaryFile(bool named) { m_namedTemporaryOnly = named; }
 
  private:
-  std::string Replace(int folderFd, const char* output, const TimecodeSettings& settings,
-                      int sampleRate, GenerateProgress& progress);
+  GenerateOutcome Replace(int folderFd, const char* output, const TimecodeSettings& settings,
+                          int sampleRate, GenerateProgress& progress);
   bool WriteOutput(const TimecodeSettings& settings, int sampleRate, GenerateProgress& progress);
 
   ToneBank m_toneBank;

@@ -5,9 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// A slot is the unit of the frame layout: 1800 samples of 16-bit mono PCM.
-inline constexpr std::size_t kSlotBytes = 3600;
-inline constexpr int kSymbolCount = 16;
+#include "layout/timecode_layout.h"
+
 inline constexpr std::size_t kToneBankBytes = kSlotBytes * kSymbolCount;
 
 class ToneBank {

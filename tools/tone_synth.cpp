@@ -1,4 +1,4 @@
-// Writes the two tone banks vrellok reads: dtmf36.bin (36015 Hz) and dtmf44.bin (44100 Hz).
+// Writes the tone bank of each timecode type, at that type's rate, under its file name.
 // Each bank is 16 bursts of 1800 samples of raw 16-bit little-endian mono PCM, no header;
 // burst k is the DTMF key that stands for symbol k in a timecode frame.
 #include <array>
@@ -8,21 +8,13 @@
 #include <fstream>
 #include <string>
 
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 #include "wave/wave_header.h"
 
 namespace {
 
 using dtmf_burst::kBurstSamples;
-using dtmf_burst::kSymbolCount;
-constexpr int kBytesPerSample = 2;
-
-struct Bank {
-  const char* fileName;
-  int sampleRate;
-};
-
-constexpr std::array<Bank, 2> kBanks = {{{"dtmf36.bin", 36015}, {"dtmf44.bin", 44100}}};
 
 void PutSample(std::ostream& out, std::int16_t value) {
   std::uint8_t bytes[2];
@@ -37,8 +29,8 @@ void WriteBurst(std::ostream& out, int symbol, int sampleRate) {
   }
 }
 
-bool WriteBank(const std::string& folder, const Bank& bank) {
-  const std::string path = folder + "/" + bank.fileName;
+bool WriteBank(const std::string& folder, const TimecodeTypeFacts& bank) {
+  const std::string path = folder + "/" + bank.bankFile;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (int symbol = 1; symbol <= kSymbolCount; ++symbol) WriteBurst(out, symbol, bank.sampleRate);
   out.close();
@@ -53,8 +45,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tone_synth <output folder>\n");
     return 2;
   }
-  static_assert(kSymbolCount * kBurstSamples * kBytesPerSample == 57600);
   bool ok = true;
-  for (const Bank& bank : kBanks) ok = WriteBank(argv[1], bank) && ok;
+  for (const TimecodeTypeFacts& bank : kTimecodeTypes) ok = WriteBank(argv[1], bank) && ok;
   return ok ? 0 : 1;
 }

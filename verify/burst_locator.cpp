@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
 
 namespace {
 

@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "timecode/timecode_layout.h"
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 
 namespace {
 
 constexpr int kFirstMarker = kRunEdgeSymbol;
 constexpr int kLastMarker = kFirstFrameSymbol;
 // The slowest timecode sets the longest burst when the type is not known yet.
-constexpr int kSlowestTimecodeRate = kRateS;
+constexpr int kSlowestTimecodeRate = TimecodeRate(TimecodeType::dtmfS);
 // A key held much longer than a burst is something else (a note in music, a dial tone).
 constexpr double kLongestBurstSlots = 1.5;
 // History is dropped in large steps, so the copy is rare.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
 #include "verify/sound_file.h"
 
 namespace dtmf {
@@ -90,7 +90,7 @@ bool KeyDetector::Loud(const float* samples, std::size_t count, float& mean, dou
 int KeyDetector::Decide(const double* share) {
   const int row = StrongestTone(share);
   const int column = StrongestTone(share + 4);
-  if (row >= 0 && column >= 0) return kSymbolOfKey[row][column];
+  if (row >= 0 && column >= 0) return dtmf_burst::kSymbolOfKey[row][column];
   // The noise level: the mean of the six filters that hold no winner.
   int rowBest = 0, columnBest = 4;
   for (int i = 1; i < 4; ++i) {
@@ -104,7 +104,7 @@ int KeyDetector::Decide(const double* share) {
   const double noise = rest / (kTones - 2);
   const int noisyRow = StrongestTone(share, kMinNoiseRatio * noise, kMinNoisyDominance);
   const int noisyColumn = StrongestTone(share + 4, kMinNoiseRatio * noise, kMinNoisyDominance);
-  return noisyRow < 0 || noisyColumn < 0 ? 0 : kSymbolOfKey[noisyRow][noisyColumn];
+  return noisyRow < 0 || noisyColumn < 0 ? 0 : dtmf_burst::kSymbolOfKey[noisyRow][noisyColumn];
 }
 
 int KeyDetector::Detect(const float* samples, std::size_t count) const {

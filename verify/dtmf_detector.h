@@ -10,10 +10,6 @@
 
 namespace dtmf {
 
-// Timecode symbol of each key by [row][column]: digits 1-9, 0 as 10, * 11, # 12, A-D 13-16.
-inline constexpr int kSymbolOfKey[4][4] = {
-    {1, 2, 3, 13}, {4, 5, 6, 14}, {7, 8, 9, 15}, {11, 10, 12, 16}};
-
 // Blocks of 20 ms: fine enough to tell 697 Hz from 770 Hz, short enough that every burst (41 ms
 // in the fast timecode) holds one whole block wherever the blocks fall.
 inline constexpr double kBlockSeconds = 0.02;

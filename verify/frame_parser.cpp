@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "timecode/timecode_layout.h"
+#include "layout/timecode_layout.h"
 
 namespace {
 

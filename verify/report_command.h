@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
 #include "verify/verifier.h"
 
-// The exit status: 0 clean, 1 the recording shows a fault, 2 nothing could be checked.
-inline constexpr int kExitClean = 0;
-inline constexpr int kExitFaults = 1;
-inline constexpr int kExitTrouble = 2;
+// The exit status (cli/exit_status.h): 0 clean, 1 the recording shows a fault, 2 nothing could
+// be checked.
 
 struct CommandLine {
   VerifyOptions options;

@@ -101,7 +101,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
   const std::vector<std::pair<const char*, std::string>> fields = {
       {"file", String(report.file)},
       {"verdict", String(report.Clean() ? "clean" : "faults")},
-      {"type", String(std::string(1, report.type))},
+      {"type", String(std::string(1, FactsOf(report.type).letter))},
       {"method", std::to_string(report.method)},
       {"method_assumed", Bool(report.methodAssumed)},
       {"dtmf_id", std::to_string(report.dtmfId)},

@@ -99,7 +99,7 @@ std::string JumpsText(const VerifyReport& r) {
 void WriteSummary(std::ostream& out, const VerifyReport& report) {
   const int rate = report.sampleRate;
   Line(out, "file", report.file);
-  Line(out, "type", report.type == 'S' ? "DTMF-S" : "DTMF-F");
+  Line(out, "type", FactsOf(report.type).reportName);
   Line(out, "method", MethodText(report));
   Line(out, "DTMF ID", std::to_string(report.dtmfId));
   Line(out, "sample rate", std::to_string(rate) + " Hz");
@@ -114,8 +114,8 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   std::vector<int> unreadable;
   for (const FramePlace& place : report.unreadable) unreadable.push_back(place.frame);
   FaultList(out, "unreadable", unreadable, report.unreadable, rate);
-  Line(out, "duplicated", FormatFrameList(report.duplicated));
-  Line(out, "out of order", FormatFrameList(report.outOfOrder));
+  FaultList(out, "duplicated", report.duplicated, DuplicatedPlaces(report), rate);
+  FaultList(out, "out of order", report.outOfOrder, OutOfOrderPlaces(report), rate);
   std::vector<FramePlace> wrongChecks;
   for (const FoundFrame& frame : report.frames) {
     if (!frame.checkOk) wrongChecks.push_back({frame.number, frame.foundSample});

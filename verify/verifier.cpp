@@ -10,9 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "timecode/frame_encoder.h"
-#include "timecode/timecode_layout.h"
-#include "tools/dtmf_burst.h"
+#include "layout/dtmf_burst.h"
+#include "layout/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
@@ -75,11 +74,13 @@ constexpr double kSpacingFollow = 0.25;
 constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the
 // named rate, over the first half minute.
-constexpr std::array<int, 13> kCommonRates = {44100, 36015, 48000, 32000, 22050,  24000, 16000,
-                                              11025, 8000,  88200, 96000, 176400, 192000};
+constexpr int kRateF = TimecodeRate(TimecodeType::dtmfF);
+constexpr int kRateS = TimecodeRate(TimecodeType::dtmfS);
+constexpr std::array<int, 13> kCommonRates = {kRateF, kRateS, 48000, 32000, 22050,  24000, 16000,
+                                              11025,  8000,   88200, 96000, 176400, 192000};
 constexpr double kRateProbeSeconds = 30.0;
 
-double SlotSamples(int sampleRate, char type) {
+double SlotSamples(int sampleRate, TimecodeType type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
 }
 
@@ -89,9 +90,11 @@ std::string Seconds(double sample, int rate) {
   return text;
 }
 
+// As the summary prints it: a whole sample as it is, a found position to two decimals.
 std::string SampleText(double sample) {
-  char text[32];
-  std::snprintf(text, sizeof text, "sample %.0f", std::floor(sample));
+  char text[40];
+  std::snprintf(text, sizeof text, sample == std::floor(sample) ? "sample %.0f" : "sample %.2f",
+                sample);
   return text;
 }
 
@@ -127,7 +130,7 @@ struct SpeedFit {
 };
 
 struct ChannelLook {
-  char type = 'F';
+  TimecodeType type = TimecodeType::dtmfF;
   int frames = 0;
   int spacings = 0;  // neighbouring frames one frame apart at this type
   // Frame numbers, from 2 on, and where each frame's start marker was heard.
@@ -209,14 +212,15 @@ struct ChannelLook {
 // first look holds little memory however long it has to listen.
 class ChannelProbe {
  public:
-  ChannelProbe(int sampleRate, const std::optional<char>& type)
+  ChannelProbe(int sampleRate, const std::optional<TimecodeType>& type)
       : m_rate(sampleRate),
         m_type(type),
         m_tracker(sampleRate, 0),
-        m_parsers{FrameParser(SlotSamples(sampleRate, 'F'), m_tracker.BlockSamples()),
-                  FrameParser(SlotSamples(sampleRate, 'S'), m_tracker.BlockSamples())} {
-    m_looks[0].type = 'F';
-    m_looks[1].type = 'S';
+        m_parsers{
+            FrameParser(SlotSamples(sampleRate, TimecodeType::dtmfF), m_tracker.BlockSamples()),
+            FrameParser(SlotSamples(sampleRate, TimecodeType::dtmfS), m_tracker.BlockSamples())} {
+    m_looks[0].type = TimecodeType::dtmfF;
+    m_looks[1].type = TimecodeType::dtmfS;
   }
 
   void Push(const float* samples, std::size_t count) {
@@ -231,7 +235,7 @@ class ChannelProbe {
   // The type whose slot fits the spacing of the bursts, so that they make the most whole
   // frames; failing that, the type whose frame length fits the spacing of the frames.
   ChannelLook Look() const {
-    if (m_type) return m_looks[*m_type == 'S' ? 1 : 0];
+    if (m_type) return m_looks[*m_type == TimecodeType::dtmfS ? 1 : 0];
     return m_looks[1].BetterThan(m_looks[0]) ? m_looks[1] : m_looks[0];
   }
 
@@ -259,7 +263,7 @@ class ChannelProbe {
   }
 
   int m_rate;
-  std::optional<char> m_type;
+  std::optional<TimecodeType> m_type;
   BurstTracker m_tracker;
   std::array<FrameParser, 2> m_parsers;  // F, S
   std::array<ChannelLook, 2> m_looks;
@@ -268,7 +272,7 @@ class ChannelProbe {
 
 struct Choice {
   int channel = 0;  // counted from 0
-  char type = 'F';
+  TimecodeType type = TimecodeType::dtmfF;
   double speed = 1.0;  // how much faster than its rate the timecode was played
   // How far one frame's length at that speed may be off, in samples of the recording.
   double frameError = std::numeric_limits<double>::infinity();
@@ -326,7 +330,7 @@ std::vector<int> Screen(SoundFile& file, const std::vector<int>& channels, int r
 // of them has shown a few whole frames (or `limit` samples have passed), and picks the channel
 // that decodes best and its type; none when no channel shows a frame.
 std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
-                            const std::optional<char>& type, int rate, std::int64_t limit) {
+                            const std::optional<TimecodeType>& type, int rate, std::int64_t limit) {
   if (channels.size() > kMostProbes) {
     const std::vector<int> few = Screen(file, channels, rate, limit);
     file.Rewind();
@@ -409,7 +413,7 @@ Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& 
 // The DTMF ID that gives this check symbol to this frame, or 0 when none does.
 int IdFromCheck(int frame, int check) {
   for (int id = 1; id <= kMaxDtmfId; ++id) {
-    if (FrameEncoder::CheckSymbol(frame, id) == check) return id;
+    if (CheckSymbol(frame, id) == check) return id;
   }
   return 0;
 }
@@ -702,7 +706,7 @@ class FrameReader {
       if (method == kMethod1) symbols[1] = kFirstFrameSymbol;
     }
     const int id = m_options.dtmfId.value_or(LikelyId());
-    if (id != 0) symbols[5] = FrameEncoder::CheckSymbol(number, id);
+    if (id != 0) symbols[5] = CheckSymbol(number, id);
     return symbols;
   }
 
@@ -851,7 +855,21 @@ class FrameReader {
     const double place = read.at[0];
     const int number = read.raw.number;
     if (m_lastPlace) {
-      const double jump = place - *m_predicted;
+      // Only numbers above every one heard can be missing: after a frame heard again, the
+      // frames up to the largest were there.
+      if (number > m_largest + 2) {
+        Fault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
+              " missing");
+      } else if (number == m_largest + 2) {
+        Fault("frame " + std::to_string(m_largest + 1) + " missing");
+      } else if (number <= m_largest) {
+        Fault("frame " + std::to_string(number) +
+              (number == m_largest ? " again" : " out of order") + " after frame " +
+              std::to_string(m_lastNumber) + " at " + Where(place));
+      }
+      // Against where this number belongs after the last frame, as the fit judges it: a lost
+      // frame or one heard again is a jump as well as a frame missing or out of order.
+      const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
       const bool next = number == m_lastNumber + 1;
       // Until a few frames are read the frame's length is only roughly known: the spacing of
       // the first frames sets it.
@@ -869,22 +887,17 @@ class FrameReader {
         }
       } else if (std::abs(jump) > kCertainJump) {
         char text[48];
-        std::snprintf(text, sizeof text, "%.2f", jump);
+        std::snprintf(text, sizeof text, "%+.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
               Where(place));
       } else if (next) {
         m_frame += kSpacingFollow * (spacing - m_frame);
         m_slot = m_frame * kSlotSamples / kFrameSamples;
       }
-      if (number > m_lastNumber + 2) {
-        Fault("frames " + std::to_string(m_lastNumber + 1) + " to " + std::to_string(number - 1) +
-              " missing");
-      } else if (number == m_lastNumber + 2) {
-        Fault("frame " + std::to_string(m_lastNumber + 1) + " missing");
-      }
     }
+    m_largest = std::max(m_largest, number);
     if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
-        FrameEncoder::CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
+        CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
     }
     if (!read.unreadable && read.raw.check != kCheckStar) {
@@ -916,6 +929,7 @@ class FrameReader {
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
   std::optional<double> m_lastPlace;
   int m_lastNumber = 0;
+  int m_largest = 0;  // the largest frame number heard
   // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
   struct Pending {
     GridFrame frame;
@@ -1047,9 +1061,6 @@ void CheckOptions(const VerifyOptions& options, int channels, const std::string&
   if (options.channel && (*options.channel < 1 || *options.channel > channels)) {
     throw VerifyError(path + ": has no channel " + std::to_string(*options.channel));
   }
-  if (options.type && *options.type != 'F' && *options.type != 'S') {
-    throw VerifyError("the timecode type is F or S");
-  }
   if (options.method && *options.method != kMethod1 && *options.method != kMethod2) {
     throw VerifyError("the method is 1 or 2");
   }
@@ -1118,10 +1129,9 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     found.number = frame.raw.number;
     found.foundSample = frame.at[0];
     found.levelDbfs = frame.raw.start.match.levelDbfs;
-    found.checkOk =
-        frame.raw.check == kCheckStar
-            ? report.method == kMethod2
-            : FrameEncoder::CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
+    found.checkOk = frame.raw.check == kCheckStar
+                        ? report.method == kMethod2
+                        : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
     if (!found.checkOk) report.checkFailures.push_back(frame.raw.number);
     report.frames.push_back(found);
   }

@@ -12,7 +12,7 @@
 #include "verify/verify_report.h"
 
 struct VerifyOptions {
-  std::optional<char> type;    // 'F' or 'S'
+  std::optional<TimecodeType> type;
   std::optional<int> method;   // 1 or 2
   std::optional<int> dtmfId;   // 1 to 10
   std::optional<int> channel;  // counted from 1

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "layout/timecode_layout.h"
+
 struct FoundFrame {
   int number = 0;              // from its four digits
   double foundSample = 0.0;    // where sample 0 of its start-marker burst lies, sub-sample
@@ -30,7 +32,7 @@ struct FramePlace {
 
 struct VerifyReport {
   std::string file;  // the recording as named on the command line
-  char type = 'F';   // 'F': DTMF-F, 44100 Hz; 'S': DTMF-S, 36015 Hz
+  TimecodeType type = TimecodeType::dtmfF;
   int method = 2;
   bool methodAssumed = false;  // neither frame 1 nor the closing * was in the recording
   int dtmfId = 1;

@@ -8,10 +8,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "layout/timecode_layout.h"
+
 namespace dtmf_burst {
 
-inline constexpr int kSymbolCount = 16;
-inline constexpr int kBurstSamples = 1800;
+// Each burst fills a slot.
+inline constexpr int kBurstSamples = kSlotSamples;
 inline constexpr double kFadeSeconds = 0.002;
 inline constexpr double kFullScale = 32767.0;
 // The two tones add up to about -3 dBFS at their common peak, so a burst never clips.
@@ -25,25 +27,20 @@ struct Key {
   int column;
 };
 
-// Symbols 1-9 are keys 1-9, then 0, *, #, A, B, C, D.
-inline constexpr std::array<Key, kSymbolCount> kKeyOfSymbol = {{
-    {0, 0},  // 1
-    {0, 1},  // 2
-    {0, 2},  // 3
-    {1, 0},  // 4
-    {1, 1},  // 5
-    {1, 2},  // 6
-    {2, 0},  // 7
-    {2, 1},  // 8
-    {2, 2},  // 9
-    {3, 1},  // 0
-    {3, 0},  // *
-    {3, 2},  // #
-    {0, 3},  // A
-    {1, 3},  // B
-    {2, 3},  // C
-    {3, 3},  // D
-}};
+// Timecode symbol of each key by [row][column]: digits 1-9, 0 as 10, * 11, # 12, A-D 13-16.
+inline constexpr int kSymbolOfKey[4][4] = {
+    {1, 2, 3, 13}, {4, 5, 6, 14}, {7, 8, 9, 15}, {11, 10, 12, 16}};
+
+// The key of each symbol, symbol 1 first: the table above read the other way.
+inline constexpr std::array<Key, kSymbolCount> kKeyOfSymbol = [] {
+  std::array<Key, kSymbolCount> keys{};
+  for (int row = 0; row < 4; ++row) {
+    for (int column = 0; column < 4; ++column) {
+      keys[static_cast<std::size_t>(kSymbolOfKey[row][column] - 1)] = {row, column};
+    }
+  }
+  return keys;
+}();
 
 // Peak of each of the two tones, in 16-bit sample units.
 inline double ToneAmplitude() {
