@@ -79,6 +79,7 @@ BurstTracker::BurstTracker(int sampleRate, int timecodeRate, double speed)
                       (timecodeRate > 0 ? timecodeRate : kSlowestTimecodeRate);
   m_maxWindows = static_cast<int>(std::ceil(kLongestBurstSlots * slot / m_window)) + 1;
   m_keep = static_cast<std::int64_t>(4 * slot) + 4 * static_cast<std::int64_t>(m_window);
+  m_ownKeep = m_keep;
   if (timecodeRate > 0) {
     for (int symbol = kFirstMarker; symbol <= kLastMarker; ++symbol) {
       m_locators[static_cast<std::size_t>(symbol - kFirstMarker)].emplace(symbol, timecodeRate,
