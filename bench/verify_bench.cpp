@@ -1,9 +1,12 @@
 // Reads the largest TC.wav back with the verifier and reports the real-time factor and peak
-// memory (against a short TC.wav, to show memory does not grow with the length). Where sox and
-// multimon-ng are installed, it times them decoding the same file's keys the way a user would
-// and prints how the two compare.
+// memory (against a short TC.wav, to show memory does not grow with the length). In the same
+// rounds, alternating with the verifier, libsndfile alone reads the same file as floats: the
+// ratio of the two says what the verifier adds to merely reading the samples (goal: at most
+// 1.5). Where sox and multimon-ng are installed, it times them decoding the same file's keys the
+// way a user would and prints the verifier's share of their time (goal: at most a quarter).
 //
 //   verify_bench [folder [rounds]]    (folder defaults to the current directory)
+#include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,12 +32,18 @@ constexpr TimecodeSettings kLargest = {TimecodeType::dtmfF, 2, kMaxSampleLength,
 constexpr TimecodeSettings kShort = {TimecodeType::dtmfF, 2, 10000000, 1};
 constexpr double kRate = 44100.0;
 constexpr int kDefaultRounds = 3;
+// What the verifier asks libsndfile for at a time when it reads a file.
+constexpr sf_count_t kPlainReadFrames = 262144;
+constexpr double kGoalOverPlainRead = 1.5;
+constexpr double kGoalShareOfMultimon = 0.25;
 // What a user runs: multimon-ng reads raw 16-bit mono at 22050 Hz, so sox converts on the way.
 constexpr const char* kMultimon =
     "sox TC.wav -t raw -r 22050 -e signed -b 16 -c 1 - | multimon-ng -q -a DTMF -t raw -";
 
 struct Run {
   double seconds = 0.0;
+  double cpuSeconds =
+      0.0;  // user and system time of all its threads: less swayed by a busy machine
   long peakKb = 0;
   std::string said;  // what the run found
 };
@@ -60,23 +69,22 @@ void Warm(const char* path) {
   }
 }
 
-// The verifier in a child process of its own, so its peak memory is its alone.
-Run TimeVerify(const char* path) {
+double Seconds(const timeval& time) {
+  constexpr double kPerMicrosecond = 1e-6;
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * kPerMicrosecond;
+}
+
+// Runs work() in a child process of its own, so its peak memory is its alone; what it returns
+// comes back through a pipe.
+template <typename Work>
+Run TimeChild(Work work) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) std::exit(1);
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(pipeFds[0]);
-    std::string said;
-    try {
-      const VerifyReport report = VerifyRecording(path, {});
-      said = std::to_string(report.framesFound) + " frames, " +
-             (report.Clean() ? "clean" : "faults") + ", jitter " +
-             std::to_string(report.jitterMaxSamples) + " samples at most";
-    } catch (const VerifyError& error) {
-      said = error.what();
-    }
+    const std::string said = work();
     const ssize_t ignored = ::write(pipeFds[1], said.data(), said.size());
     (void)ignored;
     ::_exit(0);
@@ -92,11 +100,53 @@ Run TimeVerify(const char* path) {
   ::wait4(child, &status, 0, &usage);
   run.seconds = SecondsSince(start);
   run.peakKb = usage.ru_maxrss;
+  run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   return run;
+}
+
+Run TimeVerify(const char* path) {
+  return TimeChild([path] {
+    try {
+      const VerifyReport report = VerifyRecording(path, {});
+      return std::to_string(report.framesFound) + " frames, " +
+             (report.Clean() ? "clean" : "faults") + ", jitter " +
+             std::to_string(report.jitterMaxSamples) + " samples at most";
+    } catch (const VerifyError& error) {
+      return std::string(error.what());
+    }
+  });
+}
+
+// libsndfile alone: every sample of the file as floats, as the verifier asks for them, and
+// nothing done with them but a sum that keeps the compiler from skipping the reading.
+Run TimePlainRead(const char* path) {
+  return TimeChild([path] {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path, SFM_READ, &info);
+    if (file == nullptr) return std::string("libsndfile cannot open ") + path;
+    std::vector<float> block(static_cast<std::size_t>(kPlainReadFrames) *
+                             static_cast<std::size_t>(info.channels));
+    double sum = 0.0;
+    sf_count_t frames = 0;
+    sf_count_t got = 0;
+    while ((got = sf_readf_float(file, block.data(), kPlainReadFrames)) > 0) {
+      frames += got;
+      sum += block[0];
+    }
+    sf_close(file);
+    return std::to_string(frames) + " frames read (sum of firsts " + std::to_string(sum) + ")";
+  });
+}
+
+double ChildrenCpuSeconds() {
+  struct rusage usage {};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
 Run TimeMultimon() {
   Run run;
+  const double cpuBefore = ChildrenCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   FILE* out = ::popen(kMultimon, "r");
   if (out == nullptr) return run;
@@ -105,6 +155,8 @@ Run TimeMultimon() {
   while (std::fgets(line, sizeof line, out) != nullptr) keys += std::strncmp(line, "DTMF:", 5) == 0;
   ::pclose(out);
   run.seconds = SecondsSince(start);
+  // The shell waits for sox and multimon-ng, so their time counts among its own children's.
+  run.cpuSeconds = ChildrenCpuSeconds() - cpuBefore;
   run.said = std::to_string(keys) + " keys";
   return run;
 }
@@ -114,13 +166,21 @@ bool Installed(const char* program) {
   return std::system(command.c_str()) == 0;
 }
 
+Run Median(std::vector<Run> runs) {
+  std::sort(runs.begin(), runs.end(),
+            [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+  return runs[runs.size() / 2];
+}
+
 template <typename Timer>
 Run Median(int rounds, Timer timer) {
   std::vector<Run> runs;
   for (int i = 0; i < rounds; ++i) runs.push_back(timer());
-  std::sort(runs.begin(), runs.end(),
-            [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
-  return runs[runs.size() / 2];
+  return Median(runs);
+}
+
+const char* Verdict(bool met) {
+  return met ? "met" : "NOT met";
 }
 
 }  // namespace
@@ -141,18 +201,43 @@ int main(int argc, char** argv) {
   std::printf("TC.wav: %d samples at 44100 Hz, %.1f s of audio; median of %d rounds\n",
               kLargest.sampleLength, audioSeconds, rounds);
   const Run small = TimeVerify("short.wav");
-  const Run ours = Median(rounds, [] { return TimeVerify("TC.wav"); });
+  // Side by side: each round reads the file plainly, then verifies it, so both meet the same
+  // state of the machine.
+  std::vector<Run> plainRuns;
+  std::vector<Run> ourRuns;
+  for (int i = 0; i < rounds; ++i) {
+    plainRuns.push_back(TimePlainRead("TC.wav"));
+    ourRuns.push_back(TimeVerify("TC.wav"));
+  }
+  const Run plain = Median(plainRuns);
+  const Run ours = Median(ourRuns);
   std::printf(
-      "verifier:    %6.2f s  %7.0fx real time  peak memory %.1f MB (%.1f MB for %d samples)\n",
-      ours.seconds, audioSeconds / ours.seconds, ours.peakKb / 1024.0, small.peakKb / 1024.0,
-      kShort.sampleLength);
+      "libsndfile:  %6.2f s  %7.0fx real time  cpu %.2f s  peak memory %.1f MB (reading as "
+      "floats)\n",
+      plain.seconds, audioSeconds / plain.seconds, plain.cpuSeconds, plain.peakKb / 1024.0);
+  std::printf("             %s\n", plain.said.c_str());
+  std::printf(
+      "verifier:    %6.2f s  %7.0fx real time  cpu %.2f s  peak memory %.1f MB (%.1f MB for %d "
+      "samples)\n",
+      ours.seconds, audioSeconds / ours.seconds, ours.cpuSeconds, ours.peakKb / 1024.0,
+      small.peakKb / 1024.0, kShort.sampleLength);
   std::printf("             %s\n", ours.said.c_str());
+  const double overPlain = ours.seconds / plain.seconds;
+  std::printf(
+      "the verifier takes %.2fx as long as libsndfile alone (goal <= %.1f: %s); cpu %.2fx\n",
+      overPlain, kGoalOverPlainRead, Verdict(overPlain <= kGoalOverPlainRead),
+      ours.cpuSeconds / plain.cpuSeconds);
   if (Installed("sox") && Installed("multimon-ng")) {
     const Run theirs = Median(rounds, TimeMultimon);
-    std::printf("multimon-ng: %6.2f s  %7.0fx real time  (%s)\n", theirs.seconds,
-                audioSeconds / theirs.seconds, kMultimon);
+    std::printf("multimon-ng: %6.2f s  %7.0fx real time  cpu %.2f s  (%s)\n", theirs.seconds,
+                audioSeconds / theirs.seconds, theirs.cpuSeconds, kMultimon);
     std::printf("             %s\n", theirs.said.c_str());
-    std::printf("multimon-ng takes %.2fx as long as the verifier\n", theirs.seconds / ours.seconds);
+    const double share = ours.seconds / theirs.seconds;
+    std::printf(
+        "multimon-ng takes %.2fx as long as the verifier; the verifier takes %.2f of its time "
+        "(goal <= %.2f: %s); cpu %.2f\n",
+        theirs.seconds / ours.seconds, share, kGoalShareOfMultimon,
+        Verdict(share <= kGoalShareOfMultimon), ours.cpuSeconds / theirs.cpuSeconds);
   } else {
     std::printf("multimon-ng or sox not installed: no comparison\n");
   }

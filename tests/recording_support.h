@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -124,4 +125,29 @@ inline Samples Resample(const Samples& in, double inRate, double outRate, double
     out[j] = static_cast<float>(sum);
   }
   return out;
+}
+
+// Mean square of the non-zero samples: the level of the bursts, leaving the gaps out.
+inline double BurstPower(const Samples& samples) {
+  double squares = 0.0;
+  std::size_t count = 0;
+  for (const float x : samples) {
+    if (x == 0.0f) continue;
+    squares += static_cast<double>(x) * x;
+    ++count;
+  }
+  return count == 0 ? 0.0 : squares / static_cast<double>(count);
+}
+
+// Adds Gaussian white noise `snrDb` below the bursts' power (negative: louder than the bursts),
+// from a fixed seed so every run hears the same noise.
+inline Samples WithWhiteNoise(const Samples& samples, double snrDb, unsigned seed) {
+  std::mt19937 random(seed);
+  const double deviation = std::sqrt(BurstPower(samples) * std::pow(10.0, -snrDb / 10.0));
+  std::normal_distribution<double> noise(0.0, deviation);
+  Samples noisy(samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    noisy[i] = static_cast<float>(samples[i] + noise(random));
+  }
+  return noisy;
 }

@@ -493,6 +493,8 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
       {{"--csv", "/dev/null", recording}, "not a regular file"},
       {{"--csv", dir.File("null.csv"), recording}, "not a regular file"},
       {{"--labels", recording, recording}, "--labels names the recording itself"},
+      {{"--reference", recording, "--csv", dir.File("./r.wav"), "take.wav"},
+       "--csv names the --reference file"},
       {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
        "--csv and --labels name the same file"},
   };
@@ -532,8 +534,9 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
       {{"--reference", "", "r.wav"}, "--reference needs a file"},
       {{"--json", "--follow", "r.wav"}, "--json and --follow both want stdout"},
       {{"--reference", "TC.wav", "--frames", "1-3", "r.wav"}, "--reference and --frames"},
-      {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png or .jpg, not 'offsets.gif'"},
-      {{"--plot", "offsets", "r.wav"}, "--plot writes .png or .jpg"},
+      {{"--reference", "-", "-"}, "--reference and the recording cannot both be standard input"},
+      {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png, .jpg or .jpeg, not 'offsets.gif'"},
+      {{"--plot", "offsets", "r.wav"}, "--plot writes .png, .jpg or .jpeg"},
       {{"--follow=1", "r.wav"}, "--follow takes no value"},
   };
   for (const auto& [args, message] : wrong) {
@@ -754,6 +757,9 @@ TEST(VerifyOutputsAgree, OnEveryFaultItsTimeAndSample) {
   std::snprintf(at, sizeof at, "at %.3f s, sample %.2f", jump["time_s"].toDouble(),
                 jump["sample"].toDouble());
   EXPECT_NE(summary.out.find(at), std::string::npos) << at;
+  // The samples that are no number and the place reading stopped, which no frame row holds.
+  EXPECT_NEAR(pointAt("non-finite sample"), 2.0, 1e-9);
+  EXPECT_NEAR(pointAt("reading stopped, 360000 samples lost"), 340000.0 / 48000, 1e-9);
 
   // The plot marks the absent frames, in colours a clean run's plot shows only in its legend.
   QImage faulty(QString::fromStdString(dir.File("r.png")));
@@ -762,6 +768,35 @@ TEST(VerifyOutputsAgree, OnEveryFaultItsTimeAndSample) {
   const QColor missingPurple(0x7b, 0x2f, 0xbf), unreadableTeal(0x00, 0x89, 0x7b);
   EXPECT_GT(PixelsLike(faulty, missingPurple), PixelsLike(clean, missingPurple) + 100);
   EXPECT_GT(PixelsLike(faulty, unreadableTeal), PixelsLike(clean, unreadableTeal) + 30);
+  // ...and its title row gives the verdict in red, as the summary does.
+  const QColor faultRed(0xc8, 0x1e, 0x1e);
+  const QRect titleRow(0, 0, faulty.width(), 44);
+  EXPECT_GT(PixelsLike(faulty.copy(titleRow), faultRed), 100);
+  EXPECT_EQ(PixelsLike(clean.copy(titleRow), faultRed), 0);
+}
+
+// A frame heard again after its first time and out of order: both places, in every output that
+// lists faults.
+TEST(VerifyOutputsAgree, OnWhereAFrameCameAgain) {
+  VerifyReport r = CleanReport();
+  const double spacing = 24576.0 * 48000 / 44100;
+  const double again = r.frames[7].foundSample + spacing;  // after frame 8, frame 5 again
+  r.frames.insert(r.frames.begin() + 7, {5, again, -3 * spacing, true, -9.5});
+  r.duplicated = {5};
+  r.outOfOrder = {5};
+  const std::string summary = RunWith({"r.wav"}, r).out;
+  char place[64];
+  std::snprintf(place, sizeof place, "  frame 5 at %.3f s, sample %.2f\n", again / 48000, again);
+  for (const std::string& line :
+       {"duplicated       5\n" + std::string(place), "out of order     5\n" + std::string(place)}) {
+    EXPECT_NE(summary.find(line), std::string::npos) << line << "in\n" << summary;
+  }
+  const std::string labels = Written(WriteLabels, r);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.9f\t%.9f\t", again / 48000, again / 48000);
+  for (const char* text : {"duplicated 5\n", "out of order 5\n"}) {
+    EXPECT_NE(labels.find(seconds + std::string(text)), std::string::npos) << text << labels;
+  }
 }
 
 // --- The plot's geometry and format -------------------------------------------------------

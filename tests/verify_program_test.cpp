@@ -446,6 +446,30 @@ TEST_F(VerifyProgram, FollowTellsAFaultWhileTheStreamIsStillOpen) {
   EXPECT_NE(end.out.find("result           faults found\n"), std::string::npos);
 }
 
+// Frames 1-7, then frame 5 again, then 8-12: --follow names the frame out of order and the two
+// jumps, as the summary does, and calls no frame missing.
+TEST_F(VerifyProgram, FollowTellsAFrameHeardAgainWithoutCallingOthersMissing) {
+  Recording recording = Timecode();
+  const auto frame = [&recording](int n) {
+    return recording.samples.begin() + (n - 1) * kFrameSamples;
+  };
+  const Samples again(frame(5), frame(6));
+  recording.samples.insert(frame(8), again.begin(), again.end());
+  const std::string path = m_dir.File("again.wav");
+  WriteRecording(path, recording);
+  const Outcome run = Run({"--follow", path});
+  EXPECT_EQ(run.status, 1) << run.err;
+  const std::vector<std::string> lines = Lines(run.out.substr(0, run.out.find("file ")));
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  EXPECT_EQ(lines[0].rfind("frame 5 out of order after frame 7 at ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("discontinuity at frame 5: jump " + Signed(3.0 * kFrameSamples), 0), 0u)
+      << lines[1];
+  EXPECT_EQ(lines[2].rfind("discontinuity at frame 8: jump " + Signed(-2.0 * kFrameSamples), 0), 0u)
+      << lines[2];
+  EXPECT_NE(run.out.find("missing          none\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("out of order     5\n"), std::string::npos) << run.out;
+}
+
 // Ctrl+C while the pipe is open and quiet ends the reading with the report of what came in.
 TEST_F(VerifyProgram, CtrlCEndsAStreamWithTheReportOfWhatCameIn) {
   Timecode();
@@ -475,7 +499,8 @@ TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLos
   for (const Bytes& damaged : {cut, zeroed}) {
     const std::string path = m_dir.File("damaged.flac");
     WriteBytes(path, damaged);
-    const Outcome summary = Run({path});
+    const std::string labels = m_dir.File("damaged.txt");
+    const Outcome summary = Run({"--labels", labels, path});
     EXPECT_EQ(summary.status, 1) << summary.out << summary.err;
     EXPECT_EQ(summary.err, "");
     EXPECT_NE(summary.out.find("; reading stopped there, "), std::string::npos) << summary.out;
@@ -489,6 +514,13 @@ TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLos
     EXPECT_EQ(o["samples_declared"].toInt(), kLength);
     EXPECT_LT(o["samples_read"].toInt(), kLength * 3 / 4);
     EXPECT_GT(o["samples_read"].toInt(), 0);
+    // The label track marks the place reading stopped, with what was lost.
+    const int read = o["samples_read"].toInt();
+    char point[96];
+    std::snprintf(point, sizeof point, "%.9f\t%.9f\treading stopped, %d samples lost\n",
+                  read / static_cast<double>(timecode.rate),
+                  read / static_cast<double>(timecode.rate), kLength - read);
+    EXPECT_NE(Text(ReadBytes(labels)).find(point), std::string::npos) << point;
   }
 }
 

@@ -176,6 +176,33 @@ TEST_F(Verifier, DropoutIsOneDiscontinuity) {
   }
 }
 
+// A cut among the first frames, which the first look and the young grid measure the speed from,
+// bends neither: one discontinuity, told once while reading, and the drift stays nil.
+TEST_F(Verifier, ACutAmongTheFirstFramesIsOneDiscontinuity) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  for (const int frame : {2, 3, 5}) {
+    for (const int removed : {45, 661}) {
+      SCOPED_TRACE(testing::Message() << removed << " samples out of frame " << frame);
+      Recording recording = timecode;
+      const auto cut = recording.samples.begin() + FrameStart(frame, kMethod2) + kFrameSamples / 2;
+      recording.samples.erase(cut, cut + removed);
+      std::vector<std::string> lines;
+      VerifyOptions options;
+      options.onFault = [&](const std::string& line) { lines.push_back(line); };
+      const VerifyReport report = Verify(recording, options);
+      EXPECT_EQ(report.framesFound, kFrames);
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, frame + 1);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -removed, 0.05);
+      EXPECT_NEAR(report.driftPpm, 0.0, 0.01);
+      EXPECT_LT(report.jitterMaxSamples, 0.01);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].rfind("discontinuity at frame " + std::to_string(frame + 1), 0), 0u)
+          << lines[0];
+    }
+  }
+}
+
 TEST_F(Verifier, RepeatedAndSkippedFramesAreListed) {
   const Recording timecode = Timecode(kTypeF, kMethod2);
   auto frame = [&](int n) { return timecode.samples.begin() + FrameStart(n, kMethod2); };
@@ -542,6 +569,41 @@ TEST_F(Verifier, FastAndSlowPlaybackLoseNoFrame) {
   }
 }
 
+// Tape or varispeed at the ends of the range read: 2 % slow and 2 % fast, with silence before the
+// timecode and a dropout in it. Every frame is read, the drift is the speed's to a few ppm, the
+// latency is the silence, and the dropout is one jump of its own size.
+TEST_F(Verifier, TwoPercentSlowAndFastAreReadWholeWithTheirDrift) {
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  constexpr int kSilence = 1000;
+  constexpr int kRemoved = 661;
+  for (const double speed : {0.98, 1.02}) {
+    SCOPED_TRACE(speed);
+    const Samples played = Resample(timecode.samples, 44100, 44100, speed);
+    Samples samples(kSilence, 0.0f);
+    samples.insert(samples.end(), played.begin(), played.end());
+    const VerifyReport report = Verify({samples, 44100}, {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(report.firstFrame, 1);
+    EXPECT_EQ(report.lastFrame, kFrames);
+    EXPECT_EQ(report.framesFound, kFrames);
+    EXPECT_TRUE(report.unreadable.empty());
+    EXPECT_TRUE(report.discontinuities.empty());
+    EXPECT_NEAR(report.driftPpm, (1.0 / speed - 1.0) * 1e6, 3.0);
+    EXPECT_NEAR(report.latencySamples, kSilence, 0.1);
+    EXPECT_TRUE(report.Clean());
+
+    // Inside frame 20, between its tens and units digits, at the recording's own clock.
+    const auto at = static_cast<std::ptrdiff_t>(
+        kSilence + (FrameStart(20, kMethod2) + 7 * kSlotSamples + 900) / speed);
+    samples.erase(samples.begin() + at, samples.begin() + at + kRemoved);
+    const VerifyReport cut = Verify({samples, 44100}, {}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(cut.framesFound, kFrames);
+    ASSERT_EQ(cut.discontinuities.size(), 1u);
+    EXPECT_EQ(cut.discontinuities[0].frame, 21);
+    EXPECT_NEAR(cut.discontinuities[0].jumpSamples, -kRemoved, 0.05);
+    EXPECT_NEAR(cut.driftPpm, (1.0 / speed - 1.0) * 1e6, 3.0);
+  }
+}
+
 TEST_F(Verifier, FaultLinesComeWhileReadingAndTheToleranceIsTheUsers) {
   Recording recording = Timecode(kTypeF, kMethod2);
   const auto cut = recording.samples.begin() + FrameStart(10, kMethod2) + 5 * kSlotSamples + 400;
@@ -600,6 +662,37 @@ TEST(TimingFit, DriftAndJumpsAgainstOneSlope) {
   EXPECT_NEAR(report.discontinuities[1].jumpSamples, -25.5, 1e-6);
   // Offsets against a perfect playback from frame 1 grow with the drift and carry the jumps.
   EXPECT_NEAR(report.frames[29].offsetSamples, FrameStart(30, kMethod1) * 2e-5 + 274.5, 1e-6);
+}
+
+// Places scattered as loud noise scatters them (0.2 samples): the median spacing then tilts the
+// line by several ppm and the first frame may stray furthest; neither is a jump. A one-sample
+// slip in the same scatter still is.
+TEST(TimingFit, ScatterAloneIsNoJumpButASlipInItIs) {
+  std::mt19937 random(11);
+  std::normal_distribution<double> scatter(0.0, 0.2);
+  std::vector<double> noise(20);
+  for (double& x : noise) x = scatter(random);
+  noise[0] = 0.6;  // the first frame, furthest off
+  for (const double slip : {0.0, -1.0}) {
+    SCOPED_TRACE(slip);
+    VerifyReport report;
+    report.method = kMethod2;
+    for (int n = 1; n <= 20; ++n) {
+      const double at =
+          FrameStart(n, kMethod2) + noise[static_cast<std::size_t>(n - 1)] + (n >= 11 ? slip : 0.0);
+      report.frames.push_back({n, at, 0.0, true, 0.0});
+    }
+    FitTiming(report, 1.0);
+    EXPECT_NEAR(report.driftPpm, 0.0, 1.0);
+    EXPECT_FALSE(report.sampleExact);
+    if (slip == 0.0) {
+      EXPECT_TRUE(report.discontinuities.empty());
+    } else {
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, 11);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -1.0, 0.3);
+    }
+  }
 }
 
 }  // namespace

@@ -60,4 +60,7 @@ class BurstLocator {
   int m_radius;
   int m_stride;                    // of the first, coarse search
   std::vector<float> m_reference;  // sampled at the recording's rate, mean removed
+  // Each tone's cosine and sine at whole recording samples from 0, so that Evaluate, wherever
+  // tau falls, only turns them by one angle: row tone, then column tone.
+  std::vector<double> m_rowCos, m_rowSin, m_columnCos, m_columnSin;
 };

@@ -15,7 +15,7 @@ constexpr int kSlowestTimecodeRate = TimecodeRate(TimecodeType::dtmfS);
 // A key held much longer than a burst is something else (a note in music, a dial tone).
 constexpr double kLongestBurstSlots = 1.5;
 // History is dropped in large steps, so the copy is rare.
-constexpr std::int64_t kTrimStep = 1 << 16;
+constexpr std::int64_t kTrimStep = 1 << 18;
 
 // The two tones of a key beat at their difference; measuring energy over whole beats averages
 // the beat away, so the energy of a burst is flat between its fades. At least a few
@@ -79,6 +79,7 @@ BurstTracker::BurstTracker(int sampleRate, int timecodeRate, double speed)
                       (timecodeRate > 0 ? timecodeRate : kSlowestTimecodeRate);
   m_maxWindows = static_cast<int>(std::ceil(kLongestBurstSlots * slot / m_window)) + 1;
   m_keep = static_cast<std::int64_t>(4 * slot) + 4 * static_cast<std::int64_t>(m_window);
+  m_ownKeep = m_keep;
   if (timecodeRate > 0) {
     for (int symbol = kFirstMarker; symbol <= kLastMarker; ++symbol) {
       m_locators[static_cast<std::size_t>(symbol - kFirstMarker)].emplace(symbol, timecodeRate,

@@ -42,6 +42,9 @@ class BurstTracker {
   std::int64_t Length() const { return m_end; }
   // The samples still held: at least the last `samples` before the newest block, once asked.
   void KeepAtLeast(std::int64_t samples) { m_keep = std::max(m_keep, samples); }
+  // Keeps this many samples from now on (or what the tracker itself needs, if more), fewer
+  // than before where it is less.
+  void Keep(std::int64_t samples) { m_keep = std::max(m_ownKeep, samples); }
   SampleView View() const;
 
  private:
@@ -60,6 +63,7 @@ class BurstTracker {
   int m_rate;
   int m_window;
   std::int64_t m_keep;
+  std::int64_t m_ownKeep;  // what the tracker itself needs kept
   int m_maxWindows;
   dtmf::KeyDetector m_detector;
   // Frame markers: * (11), # (12) and A (13).

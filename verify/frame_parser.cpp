@@ -48,26 +48,64 @@ bool ComposeFrame(const std::array<int, kBurstsPerFrame>& symbols, RawFrame& fra
 }
 
 bool FrameParser::Add(const Burst& burst, RawFrame& frame) {
-  m_recent.push_back(burst);
-  if (m_recent.size() > kBurstsPerFrame) m_recent.pop_front();
-  if (m_recent.size() < kBurstsPerFrame || !Match(frame)) return false;
+  // A key heard in two pieces, its middle lost in noise, is one burst.
+  if (!m_recent.empty() && m_recent.back().symbol == burst.symbol &&
+      burst.centre - m_recent.back().centre < m_slot) {
+    Burst& whole = m_recent.back();
+    whole.centre = 0.5 * (whole.centre + burst.centre);
+    if (!whole.hasOnset && burst.hasOnset) {
+      whole.hasOnset = true;
+      whole.onset = burst.onset;
+    }
+  } else {
+    m_recent.push_back(burst);
+  }
+  // Older bursts than a frame's length cannot belong to a frame that ends with this one.
+  const double oldest = m_recent.back().centre - (kFrameBurstSlots + 1) * m_slot - m_block;
+  while (m_recent.front().centre < oldest) m_recent.pop_front();
+  if (!Match(frame)) return false;
   m_recent.clear();
   return true;
 }
 
-bool FrameParser::Match(RawFrame& frame) const {
-  const Burst& marker = m_recent[0];
-  if (marker.symbol < kRunEdgeSymbol || marker.symbol > kFirstFrameSymbol) return false;
-  if (!marker.hasOnset) return false;
-  for (int k = 1; k < kBurstsPerFrame; ++k) {
-    // Bursts stand every second slot: a burst, then a gap.
-    const double expected = marker.onset + (2.0 * k + 0.5) * m_slot;
-    const double off = m_recent[static_cast<std::size_t>(k)].centre - expected;
-    if (std::abs(off) > kSlotTolerance * m_slot + 0.5 * m_block) return false;
+double FrameParser::MarkerStart(const Burst& marker) const {
+  // The energy's rise, where noise left it close to where the blocks heard the burst begin.
+  const double fromBlocks = marker.centre - 0.5 * m_slot;
+  if (marker.hasOnset && std::abs(marker.onset - fromBlocks) <= 0.5 * (m_slot + m_block)) {
+    return marker.onset;
   }
-  std::array<int, kBurstsPerFrame> symbols{};
-  for (std::size_t k = 0; k < symbols.size(); ++k) symbols[k] = m_recent[k].symbol;
-  if (!ComposeFrame(symbols, frame)) return false;
-  frame.start = marker;
-  return true;
+  return fromBlocks;
+}
+
+bool FrameParser::Match(RawFrame& frame) const {
+  // The newest burst must be the check symbol of a frame whose marker is among the older ones;
+  // a stray key heard in noise between them is passed over.
+  const double tolerance = kSlotTolerance * m_slot + 0.5 * m_block;
+  const Burst& last = m_recent.back();
+  for (const Burst& marker : m_recent) {
+    if (marker.symbol < kRunEdgeSymbol || marker.symbol > kFirstFrameSymbol) continue;
+    const double start = MarkerStart(marker);
+    auto expected = [&](int k) { return start + (2.0 * k + 0.5) * m_slot; };
+    if (std::abs(last.centre - expected(kBurstsPerFrame - 1)) > tolerance) continue;
+    std::array<int, kBurstsPerFrame> symbols{};
+    symbols[0] = marker.symbol;
+    symbols[kBurstsPerFrame - 1] = last.symbol;
+    for (int k = 1; k + 1 < kBurstsPerFrame; ++k) {
+      // Bursts stand every second slot: a burst, then a gap.
+      double nearest = tolerance;
+      for (const Burst& burst : m_recent) {
+        const double off = std::abs(burst.centre - expected(k));
+        if (off <= nearest) {
+          nearest = off;
+          symbols[static_cast<std::size_t>(k)] = burst.symbol;
+        }
+      }
+    }
+    if (!ComposeFrame(symbols, frame)) continue;
+    frame.start = marker;
+    frame.start.onset = start;
+    frame.start.hasOnset = true;
+    return true;
+  }
+  return false;
 }

@@ -39,6 +39,9 @@ class FrameParser {
 
  private:
   bool Match(RawFrame& frame) const;
+  // Where a start marker begins: its energy's rise, or half a slot before its middle where noise
+  // hid the rise.
+  double MarkerStart(const Burst& marker) const;
 
   double m_slot;
   double m_block;

@@ -43,15 +43,17 @@ constexpr char kUsage[] =
     "                      from the recording's scatter otherwise)\n"
     "  --csv FILE          one row per frame, missing and unreadable ones included\n"
     "  --labels FILE       an Audacity label track with every frame and every fault\n"
-    "  --plot FILE.png     each frame's offset against its number, as a picture (.png, .jpg)\n"
+    "  --plot FILE.png     each frame's offset against its number, as a picture (.png,\n"
+    "                      .jpg or .jpeg)\n"
     "  --json              the report as JSON on stdout instead of the summary\n"
     "  --follow            each fault as one line on stdout the moment it is found\n"
     "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
-    "Exit status: 0 every frame there once, in order, right, without a break; 1 the recording\n"
-    "shows a fault (also when it ends before its header says); 2 the file cannot be read or\n"
-    "holds no timecode, an output cannot be written, or the command is wrong.\n";
+    "Exit status: 0 every frame judged there once, in order, right, without a break; 1 the\n"
+    "recording shows a fault (also a sample that is no number, or a file that ends before its\n"
+    "header says); 2 the file cannot be read or holds no timecode, an output cannot be\n"
+    "written, or the command is wrong.\n";
 
 // libsndfile's and the system's reasons are passed on as they come; the reason stays one line
 // even if one of them ends in a line break.
@@ -61,8 +63,9 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// An output named like the recording would overwrite what is being read, and two outputs of one
-// name would leave only the later: both are refused before anything is read or written.
+// An output named like the recording or the reference would overwrite what is being read (the
+// TC.wav that was played, lost to a CSV), and two outputs of one name would leave only the later:
+// all are refused before anything is read or written.
 void RefuseClashingOutputs(const CommandLine& command) {
   namespace fs = std::filesystem;
   const std::pair<const char*, const std::optional<std::string>*> outputs[] = {
@@ -73,6 +76,10 @@ void RefuseClashingOutputs(const CommandLine& command) {
     std::error_code ignored;
     if (command.recording != kStandardInput && fs::equivalent(**path, command.recording, ignored)) {
       throw UsageError(std::string(option) + " names the recording itself");
+    }
+    const std::string& reference = command.options.referencePath;
+    if (!reference.empty() && fs::equivalent(**path, reference, ignored)) {
+      throw UsageError(std::string(option) + " names the --reference file");
     }
     // Resolved from the current folder, so "a.txt" and "./a.txt" are one file even before it
     // exists.
@@ -185,11 +192,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (command.json && command.follow) {
     throw UsageError("--json and --follow both want stdout: give one of them");
   }
+  if (command.options.referencePath == kStandardInput && command.recording == kStandardInput) {
+    throw UsageError("--reference and the recording cannot both be standard input");
+  }
   if (!command.options.referencePath.empty() && command.options.expectedFirst) {
     throw UsageError("--reference and --frames both state the frames expected: give one");
   }
   if (command.plot && !PlotFormatFor(*command.plot)) {
-    throw UsageError("--plot writes .png or .jpg, not '" + *command.plot + "'");
+    throw UsageError("--plot writes .png, .jpg or .jpeg, not '" + *command.plot + "'");
   }
   return command;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 
 std::string FormatFixed(double value, int decimals) {
   if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
@@ -55,9 +56,40 @@ std::pair<int, int> JudgedRange(const VerifyReport& report) {
   return {report.firstFrame, report.lastFrame};
 }
 
+std::vector<FramePlace> DuplicatedPlaces(const VerifyReport& report) {
+  std::set<int> heard;
+  std::vector<FramePlace> places;
+  for (const FoundFrame& frame : report.frames) {
+    if (!heard.insert(frame.number).second) places.push_back({frame.number, frame.foundSample});
+  }
+  return places;
+}
+
+std::vector<FramePlace> OutOfOrderPlaces(const VerifyReport& report) {
+  int largest = 0;
+  std::vector<FramePlace> places;
+  for (const FoundFrame& frame : report.frames) {
+    if (frame.number < largest) places.push_back({frame.number, frame.foundSample});
+    largest = std::max(largest, frame.number);
+  }
+  return places;
+}
+
 std::vector<PlacedFault> PlacedFaults(const VerifyReport& report) {
   using Kind = PlacedFault::Kind;
   std::vector<PlacedFault> faults;
+  for (const FramePlace& place : DuplicatedPlaces(report)) {
+    faults.push_back({Kind::duplicated, place.frame, place.sample});
+  }
+  for (const FramePlace& place : OutOfOrderPlaces(report)) {
+    faults.push_back({Kind::outOfOrder, place.frame, place.sample});
+  }
+  for (const std::int64_t sample : report.nonFiniteSamples) {
+    faults.push_back({Kind::nonFinite, 0, static_cast<double>(sample)});
+  }
+  if (report.Truncated()) {
+    faults.push_back({Kind::stopped, 0, static_cast<double>(report.framesRead)});
+  }
   for (const FramePlace& place : report.missingPlaces) {
     faults.push_back({Kind::missing, place.frame, place.sample});
   }

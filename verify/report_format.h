@@ -34,10 +34,17 @@ double FrameLengthSamples(const VerifyReport& report);
 // frame found.
 std::pair<int, int> JudgedRange(const VerifyReport& report);
 
+// Where a frame was heard again after its first time (duplicated), and where a frame was heard
+// after a larger number (out of order), in recording order.
+std::vector<FramePlace> DuplicatedPlaces(const VerifyReport& report);
+std::vector<FramePlace> OutOfOrderPlaces(const VerifyReport& report);
+
 // Every fault with a place in the recording, in recording order, for the outputs that list
-// them: a frame missing or unreadable, a discontinuity, a wrong check symbol.
+// them: a frame missing, unreadable, heard again or out of order, a discontinuity, a wrong check
+// symbol, a sample that is no number (frame 0), and where reading stopped short of the header's
+// length (frame 0).
 struct PlacedFault {
-  enum class Kind { missing, unreadable, jump, check };
+  enum class Kind { missing, unreadable, duplicated, outOfOrder, jump, check, nonFinite, stopped };
   Kind kind;
   int frame;
   double sample;

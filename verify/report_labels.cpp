@@ -54,6 +54,19 @@ void WriteLabels(std::ostream& out, const VerifyReport& report) {
       case PlacedFault::Kind::unreadable:
         text = "unreadable " + std::to_string(fault.frame);
         break;
+      case PlacedFault::Kind::duplicated:
+        text = "duplicated " + std::to_string(fault.frame);
+        break;
+      case PlacedFault::Kind::outOfOrder:
+        text = "out of order " + std::to_string(fault.frame);
+        break;
+      case PlacedFault::Kind::nonFinite:
+        text = "non-finite sample";
+        break;
+      case PlacedFault::Kind::stopped:
+        text = "reading stopped, " + std::to_string(report.framesDeclared - report.framesRead) +
+               " samples lost";
+        break;
       case PlacedFault::Kind::check:
         continue;  // the frame's own label is there; the CSV and summary name the check
     }

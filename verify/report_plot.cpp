@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,7 @@ const QColor kBreak(0xe0, 0x7b, 0x00);
 const QColor kMissing(0x7b, 0x2f, 0xbf);
 const QColor kUnreadable(0x00, 0x89, 0x7b);
 constexpr double kMarkHalf = 8.0;
+constexpr double kPerMillion = 1e-6;
 
 // A tick step of 1, 2 or 5 times a power of ten that cuts the range into about kTicksWanted.
 double NiceStep(double range) {
@@ -104,28 +106,74 @@ QFont Font(int pixels, bool bold = false) {
   return font;
 }
 
+// Where in the frame numbers a time in the recording lies: between two frames heard, where they
+// put it, so the axis stays right after a dropout or a lost frame; beyond the first or the last,
+// one frame length per frame (stretched by the drift).
+class FrameOfTime {
+ public:
+  explicit FrameOfTime(const VerifyReport& r) {
+    const double drift =
+        r.timingMeasured && std::isfinite(r.driftPpm) ? r.driftPpm * kPerMillion : 0.0;
+    m_perFrame = FrameLengthSamples(r) * (1.0 + drift) / r.sampleRate;
+    for (const FoundFrame& frame : r.frames) {
+      m_knots.push_back({frame.foundSample / r.sampleRate, static_cast<double>(frame.number)});
+    }
+    for (const FramePlace& place : r.unreadable) {
+      m_knots.push_back({place.sample / r.sampleRate, static_cast<double>(place.frame)});
+    }
+    std::sort(m_knots.begin(), m_knots.end());
+    if (m_knots.empty()) {
+      const double latency = std::isfinite(r.latencySamples) ? r.latencySamples : 0.0;
+      m_knots.push_back({latency / r.sampleRate, 1.0});
+    }
+  }
+  double operator()(double seconds) const {
+    const auto& [firstTime, firstFrame] = m_knots.front();
+    const auto& [lastTime, lastFrame] = m_knots.back();
+    if (seconds <= firstTime) return firstFrame - (firstTime - seconds) / m_perFrame;
+    if (seconds >= lastTime) return lastFrame + (seconds - lastTime) / m_perFrame;
+    const auto after = std::upper_bound(m_knots.begin(), m_knots.end(),
+                                        std::pair{seconds, std::numeric_limits<double>::max()});
+    const auto& [t1, n1] = *after;
+    const auto& [t0, n0] = *(after - 1);
+    return t1 > t0 ? n0 + (seconds - t0) / (t1 - t0) * (n1 - n0) : n0;
+  }
+  // The times at the edges of a range of frame numbers.
+  Range Times(const Range& frames) const {
+    const auto& [firstTime, firstFrame] = m_knots.front();
+    const auto& [lastTime, lastFrame] = m_knots.back();
+    return {firstTime - (firstFrame - frames.low) * m_perFrame,
+            lastTime + (frames.high - lastFrame) * m_perFrame};
+  }
+
+ private:
+  double m_perFrame = 1.0;
+  std::vector<std::pair<double, double>> m_knots;  // seconds, frame number
+};
+
 // Along the top: where the frames lie in the recording, in seconds, so a fault can be found in
-// an editor. A frame's time follows from the latency and the frame length (stretched by the
-// drift); frame 1's two extra slots under method 1 shift it by less than a tick's width.
+// an editor.
 void DrawTimeAxis(QPainter& p, const Frame& f, const VerifyReport& r) {
   if (r.sampleRate <= 0) return;
-  const double drift = r.timingMeasured && std::isfinite(r.driftPpm) ? r.driftPpm * 1e-6 : 0.0;
-  const double perFrame = FrameLengthSamples(r) * (1.0 + drift) / r.sampleRate;
-  const double latency = std::isfinite(r.latencySamples) ? r.latencySamples / r.sampleRate : 0.0;
-  const auto seconds = [&](double frame) { return latency + (frame - 1.0) * perFrame; };
-  const Range t{seconds(f.x.low), seconds(f.x.high)};
+  const FrameOfTime frameAt(r);
+  const Range t = frameAt.Times(f.x);
   if (!(t.high > t.low)) return;
   const double step = NiceStep(t.high - t.low);
   const int decimals = DecimalsFor(step);
+  constexpr double kLabelGap = 44;  // pixels between two tick labels, so they never overlap
   p.setFont(Font(14));
   p.setPen(kInk);
+  double lastX = -1e9;
   for (const double v : Ticks(t, step)) {
-    const double x = f.area.left() + (v - t.low) / (t.high - t.low) * f.area.width();
+    const double x = f.X(frameAt(v));
+    if (x < f.area.left() || x > f.area.right() || std::abs(x - lastX) < kLabelGap) continue;
+    lastX = x;
     p.drawLine(QPointF(x, f.area.top() - kTickLength), QPointF(x, f.area.top()));
     p.drawText(QRectF(x - 50, f.area.top() - 26, 100, 18), Qt::AlignHCenter | Qt::AlignBottom,
                QString::fromStdString(FormatFixed(v, decimals)));
   }
-  p.drawText(QRectF(f.area.left(), f.area.top() - 26, f.area.width() - 4, 18),
+  // A row of its own above the tick numbers, so it never covers the last of them.
+  p.drawText(QRectF(f.area.left(), f.area.top() - 46, f.area.width(), 18),
              Qt::AlignRight | Qt::AlignBottom, QStringLiteral("time in the recording (s)"));
 }
 
@@ -185,6 +233,19 @@ void DrawTitle(QPainter& p, const VerifyReport& r) {
                         : std::string("drift and jitter not measurable"));
   p.drawText(QRectF(kLeft, 48, kWidth - kLeft - kRight, 24), Qt::AlignLeft | Qt::AlignVCenter,
              QString::fromStdString(line));
+  // The verdict, with the faults that have no frame to be drawn at, as the summary gives them.
+  std::string verdict = r.Clean() ? "clean" : "faults found";
+  if (r.nonFiniteCount > 0) {
+    verdict += ", " + std::to_string(r.nonFiniteCount) + " non-finite samples";
+  }
+  if (r.Truncated()) {
+    verdict += ", reading stopped at " +
+               FormatSeconds(static_cast<double>(r.framesRead), r.sampleRate) + " s";
+  }
+  p.setPen(r.Clean() ? kInk : kFault);
+  p.setFont(Font(15, true));
+  p.drawText(QRectF(kLeft, 12, kWidth - kLeft - kRight, 32), Qt::AlignRight | Qt::AlignVCenter,
+             QString::fromStdString(verdict));
 }
 
 bool IsBreak(const VerifyReport& r, int frame) {

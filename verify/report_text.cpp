@@ -114,8 +114,8 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   std::vector<int> unreadable;
   for (const FramePlace& place : report.unreadable) unreadable.push_back(place.frame);
   FaultList(out, "unreadable", unreadable, report.unreadable, rate);
-  Line(out, "duplicated", FormatFrameList(report.duplicated));
-  Line(out, "out of order", FormatFrameList(report.outOfOrder));
+  FaultList(out, "duplicated", report.duplicated, DuplicatedPlaces(report), rate);
+  FaultList(out, "out of order", report.outOfOrder, OutOfOrderPlaces(report), rate);
   std::vector<FramePlace> wrongChecks;
   for (const FoundFrame& frame : report.frames) {
     if (!frame.checkOk) wrongChecks.push_back({frame.number, frame.foundSample});

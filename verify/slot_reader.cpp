@@ -16,6 +16,9 @@ constexpr int kMargin = 4;  // samples read either side of the burst, for the mo
 // A shape is taken when it stands this many noise deviations above the runner-up: in white
 // noise ten times the bursts' power a clean read misses about once in ten thousand slots.
 constexpr double kDecisionSigmas = 3.0;
+// The shape the grid expects there (the next frame's digits) is taken on a smaller lead: a
+// wrong shape must then both win and be the one expected.
+constexpr double kExpectedSigmas = 1.0;
 
 // Sum of x[i] * y[i] in eight lanes the compiler keeps in vector registers.
 double Dot(const float* x, const float* y, std::size_t n) {
@@ -80,6 +83,8 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
     }
     for (std::size_t symbol = 0; symbol < m_shapes.size(); ++symbol) {
       const dtmf_burst::Key key = dtmf_burst::kKeyOfSymbol[symbol];
+      m_bursts[symbol].push_back(m_sin[static_cast<std::size_t>(key.row)][m] +
+                                 m_sin[4 + static_cast<std::size_t>(key.column)][m]);
       // Derivatives of the two tones together, then of their product with the envelope, each
       // carried from timecode samples to recording samples.
       double s[4] = {};
@@ -141,7 +146,8 @@ SlotRead SlotReader::Place(const SampleView& view, int symbol, double guess,
   return read;
 }
 
-SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity) const {
+SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,
+                          int expected) const {
   const auto n0 = static_cast<std::int64_t>(std::floor(guess));
   const double d = guess - static_cast<double>(n0);
   const auto n = static_cast<std::size_t>(Span());
@@ -188,8 +194,65 @@ SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity)
   const double lead =
       score[static_cast<std::size_t>(best)] - score[static_cast<std::size_t>(second)];
   SlotRead read;
-  if (score[static_cast<std::size_t>(best)] <= 0.0 || lead <= kDecisionSigmas * deviation) {
+  const double needed = best + 1 == expected ? kExpectedSigmas : kDecisionSigmas;
+  if (score[static_cast<std::size_t>(best)] <= 0.0 || lead <= needed * deviation) {
     return read;
   }
   return Place(view, best + 1, guess, polarity);
+}
+
+std::int64_t SlotReader::FrameReach(std::size_t bursts, double slot, int radius,
+                                    double slotError) const {
+  const double pair = 2.0 * slot * (1.0 + slotError);
+  return static_cast<std::int64_t>(std::ceil(pair * static_cast<double>(bursts - 1))) + radius +
+         Span() + 2;
+}
+
+double SlotReader::LocateBursts(const SampleView& view, const int* symbols, std::size_t count,
+                                double guess, int radius, double slotError, double& slot,
+                                double& correlation) const {
+  const auto n = static_cast<std::size_t>(Span());
+  const auto origin = static_cast<std::int64_t>(std::lround(guess));
+  // Each burst matched at every start it may take: burst k lies 2k slots on, give or take k
+  // times the drift of one pair of slots.
+  const auto drift = static_cast<int>(std::ceil(2.0 * slot * slotError));
+  std::vector<std::vector<double>> match(count);
+  std::vector<std::int64_t> from(count);
+  double templateEnergy = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::vector<float>& burst = m_bursts[static_cast<std::size_t>(symbols[k] - 1)];
+    templateEnergy += Dot(burst.data(), burst.data(), n);
+    const auto reach = radius + static_cast<int>(k) * drift;
+    from[k] = origin + std::lround(2.0 * static_cast<double>(k) * slot) - reach;
+    match[k].resize(static_cast<std::size_t>(2 * reach + 1));
+    for (std::size_t i = 0; i < match[k].size(); ++i) {
+      match[k][i] = Dot(view.At(from[k] + static_cast<std::int64_t>(i)), burst.data(), n);
+    }
+  }
+  double best = 0.0;
+  std::int64_t bestAt = origin;
+  int bestDrift = 0;
+  for (int d = -drift; d <= drift; ++d) {
+    for (int t = -radius; t <= radius; ++t) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < count; ++k) {
+        const auto reach = radius + static_cast<int>(k) * drift;
+        sum += match[k][static_cast<std::size_t>(t + static_cast<int>(k) * d + reach)];
+      }
+      if (std::abs(sum) > std::abs(best)) {
+        best = sum;
+        bestAt = origin + t;
+        bestDrift = d;
+      }
+    }
+  }
+  double energy = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const auto reach = radius + static_cast<int>(k) * drift;
+    const float* x = view.At(from[k] + (bestAt - origin) + static_cast<int>(k) * bestDrift + reach);
+    energy += Dot(x, x, n);
+  }
+  correlation = energy > 0.0 ? best / std::sqrt(energy * templateEnergy) : 0.0;
+  slot += 0.5 * bestDrift;
+  return static_cast<double>(bestAt);
 }

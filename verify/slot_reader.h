@@ -27,18 +27,36 @@ class SlotReader {
 
   // The burst of a known symbol, placed; polarity is -1 for an inverted recording.
   SlotRead Place(const SampleView& view, int symbol, double guess, double polarity) const;
-  // Which burst the slot holds, then placed.
-  SlotRead Read(const SampleView& view, double guess, double polarity) const;
+  // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
+  // grid expects there, taken on less evidence than any other.
+  SlotRead Read(const SampleView& view, double guess, double polarity, int expected = 0) const;
+
+  // Where a frame whose symbols are known begins, to the nearest sample, when only a rough guess
+  // is known (noise hides where its keys begin) and the slot only to `slotError` of its length:
+  // its bursts, every second slot, are matched together at each start within radius of the
+  // guess and each spacing within the error, so the whole frame's energy speaks against the
+  // noise. `correlation` gets the best match, normalised (1 for a clean copy at any gain,
+  // negative for an inverted one), and `slot` the slot length that match found.
+  template <std::size_t N>
+  double LocateFrame(const SampleView& view, const std::array<int, N>& symbols, double guess,
+                     int radius, double slotError, double& slot, double& correlation) const {
+    return LocateBursts(view, symbols.data(), N, guess, radius, slotError, slot, correlation);
+  }
+  // The most samples LocateFrame reads after its guess.
+  std::int64_t FrameReach(std::size_t bursts, double slot, int radius, double slotError) const;
 
  private:
   struct Shape {
     std::vector<float> d1, d2, d3;  // first three derivatives of the burst, per sample
   };
   int Span() const { return static_cast<int>(m_sin[0].size()); }
+  double LocateBursts(const SampleView& view, const int* symbols, std::size_t count, double guess,
+                      int radius, double slotError, double& slot, double& correlation) const;
 
   double m_ratio;
   std::array<double, 8> m_omega{};  // radians per recording sample, rows then columns
   std::array<std::vector<float>, 8> m_sin, m_cos;  // each tone under the burst's fade
   std::array<double, 8> m_norm{};                  // energy of each faded tone
   std::array<Shape, 16> m_shapes;
+  std::array<std::vector<float>, 16> m_bursts;  // each symbol's burst, row and column tone
 };

@@ -16,6 +16,7 @@ constexpr double kCertainBreakSamples = 3.0;
 // Smaller jumps are told from the scatter by the mean of a few frames either side, so one
 // frame's noise cannot pass for a slip.
 constexpr std::size_t kStepWindow = 4;
+constexpr double kEdgeDeviations = 4.5;
 // The threshold: this many robust deviations of the frame places, within these bounds.
 constexpr double kThresholdDeviations = 8.0;
 constexpr double kLowestThreshold = 0.25;
@@ -27,6 +28,8 @@ constexpr double kHalfSample = 0.5;
 constexpr double kMadToSd = 1.4826;
 // Drift and jitter need a line through at least this many frames and something left over.
 constexpr std::size_t kTimedFrames = 3;
+// The small breaks are sought again about the line they leave at most this many times.
+constexpr int kBreakPasses = 4;
 
 void CountNumbers(VerifyReport& report) {
   const std::vector<FoundFrame>& frames = report.frames;
@@ -77,13 +80,18 @@ double Scatter(const std::vector<double>& residual, const std::vector<std::size_
 }
 
 // Inside each stretch, the frames where the mean place of the frames after differs from the
-// mean of those before by more than the threshold, and by more than at its neighbours.
+// mean of those before by more than the threshold, and by more than at its neighbours. Near the
+// ends of a stretch fewer frames make each mean: there the step must also stand kEdgeDeviations
+// of its own scatter (from the frames' `deviation`) above nothing, so one noisy frame at the
+// start is no jump.
 std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
-                                     const std::vector<std::size_t>& starts, double threshold) {
+                                     const std::vector<std::size_t>& starts, double threshold,
+                                     double deviation) {
   std::vector<std::size_t> breaks;
   for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
     const std::size_t from = starts[k], to = starts[k + 1];
     std::vector<double> step(to - from, 0.0);
+    std::vector<double> needed(to - from, threshold);
     for (std::size_t i = from + 1; i < to; ++i) {
       const std::size_t before = std::max(from, i >= kStepWindow ? i - kStepWindow : 0);
       const std::size_t after = std::min(to, i + kStepWindow);
@@ -92,10 +100,13 @@ std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
       for (std::size_t j = i; j < after; ++j) late += residual[j];
       step[i - from] =
           late / static_cast<double>(after - i) - early / static_cast<double>(i - before);
+      needed[i - from] = std::max(threshold, kEdgeDeviations * deviation *
+                                                 std::sqrt(1.0 / static_cast<double>(after - i) +
+                                                           1.0 / static_cast<double>(i - before)));
     }
     for (std::size_t i = from + 1; i < to; ++i) {
       const double size = std::abs(step[i - from]);
-      if (size <= threshold) continue;
+      if (size <= needed[i - from]) continue;
       bool largest = true;
       for (std::size_t j = std::max(from + 1, i >= kStepWindow ? i - kStepWindow + 1 : 0);
            j < std::min(to, i + kStepWindow); ++j) {
@@ -106,6 +117,32 @@ std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
     }
   }
   return breaks;
+}
+
+// One slope for all stretches (each from stretchStart[k] to stretchStart[k + 1]) and one
+// intercept each: least squares about each stretch's means, which it puts in meanS and meanP.
+// `fallback` where no stretch holds two frames.
+double CommonSlope(const std::vector<double>& s, const std::vector<double>& p,
+                   const std::vector<std::size_t>& stretchStart, double fallback,
+                   std::vector<double>& meanS, std::vector<double>& meanP) {
+  const std::size_t stretches = stretchStart.size() - 1;
+  meanS.assign(stretches, 0.0);
+  meanP.assign(stretches, 0.0);
+  double across = 0.0, spread = 0.0;
+  for (std::size_t k = 0; k < stretches; ++k) {
+    const std::size_t from = stretchStart[k], to = stretchStart[k + 1];
+    for (std::size_t i = from; i < to; ++i) {
+      meanS[k] += s[i] - s[from];
+      meanP[k] += p[i] - p[from];
+    }
+    meanS[k] = meanS[k] / static_cast<double>(to - from) + s[from];
+    meanP[k] = meanP[k] / static_cast<double>(to - from) + p[from];
+    for (std::size_t i = from; i < to; ++i) {
+      across += (s[i] - meanS[k]) * (p[i] - meanP[k]);
+      spread += (s[i] - meanS[k]) * (s[i] - meanS[k]);
+    }
+  }
+  return spread > 0.0 ? across / spread : fallback;
 }
 
 }  // namespace
@@ -152,35 +189,37 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
   }
   stretchStart.push_back(n);
   std::vector<double> residual(n);
-  for (std::size_t i = 0; i < n; ++i) residual[i] = (p[i] - p[0]) - robust * (s[i] - s[0]);
-
+  auto residualsAbout = [&](double line) {
+    for (std::size_t i = 0; i < n; ++i) residual[i] = (p[i] - p[0]) - line * (s[i] - s[0]);
+  };
+  residualsAbout(robust);
   const double deviation = Scatter(residual, stretchStart);
   report.thresholdSamples =
       tolerance ? *tolerance
                 : std::clamp(kThresholdDeviations * deviation, kLowestThreshold, kHighestThreshold);
   report.sampleExact = kExactDeviations * deviation <= kHalfSample;
-  std::vector<std::size_t> small = SmallBreaks(residual, stretchStart, report.thresholdSamples);
-  stretchStart.insert(stretchStart.end(), small.begin(), small.end());
-  std::sort(stretchStart.begin(), stretchStart.end());
-
-  // One slope for all stretches, one intercept each: least squares about each stretch's means.
-  const std::size_t stretches = stretchStart.size() - 1;
-  std::vector<double> meanS(stretches), meanP(stretches);
-  double across = 0.0, spread = 0.0;
-  for (std::size_t k = 0; k < stretches; ++k) {
-    const std::size_t from = stretchStart[k], to = stretchStart[k + 1];
-    for (std::size_t i = from; i < to; ++i) {
-      meanS[k] += s[i] - s[from];
-      meanP[k] += p[i] - p[from];
-    }
-    meanS[k] = meanS[k] / static_cast<double>(to - from) + s[from];
-    meanP[k] = meanP[k] / static_cast<double>(to - from) + p[from];
-    for (std::size_t i = from; i < to; ++i) {
-      across += (s[i] - meanS[k]) * (p[i] - meanP[k]);
-      spread += (s[i] - meanS[k]) * (s[i] - meanS[k]);
-    }
+  // Under noise the median of neighbouring spacings is off by a few ppm, and that tilt looks
+  // like a step; a step left in the line tilts it in turn. So the small breaks are sought about
+  // the robust line first, then again about the least-squares line through the stretches they
+  // make, until they stay the same.
+  std::vector<double> meanS, meanP;
+  std::vector<std::size_t> breaks = stretchStart;
+  std::vector<std::size_t> small;
+  for (int pass = 0; pass < kBreakPasses; ++pass) {
+    std::vector<std::size_t> found =
+        SmallBreaks(residual, stretchStart, report.thresholdSamples, tolerance ? 0.0 : deviation);
+    if (pass > 0 && found == small) break;
+    small = std::move(found);
+    breaks = stretchStart;
+    breaks.insert(breaks.end(), small.begin(), small.end());
+    std::sort(breaks.begin(), breaks.end());
+    residualsAbout(CommonSlope(s, p, breaks, robust, meanS, meanP));
   }
-  const double slope = spread > 0.0 ? across / spread : robust;
+  stretchStart = breaks;
+
+  // One slope for all stretches, one intercept each.
+  const std::size_t stretches = stretchStart.size() - 1;
+  const double slope = CommonSlope(s, p, stretchStart, robust, meanS, meanP);
   auto intercept = [&](std::size_t k) { return meanP[k] - slope * meanS[k]; };
 
   double squares = 0.0, largest = 0.0;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <future>
 #include <limits>
 #include <memory>
@@ -30,9 +31,37 @@ constexpr int kProbeFrames = 8;
 // Start markers stand one frame apart; a spacing this close to it counts for a type (the two
 // types' frames differ by a fifth), and tells the speed the recording was played at.
 constexpr double kSpacingTolerance = 0.05;
+// A spacing of start markers that strays this far from the median spacing (in samples, or in
+// median strays where the places scatter more) holds a cut or a gap.
+constexpr double kSpeedBreakSamples = 8.0;
+constexpr double kSpeedBreakDeviations = 6.0;
 // A start marker matches the known burst at least this well, whatever the gain: a burst cut by
 // the start of the recording, or drowned in something else, does not.
 constexpr double kMinCorrelation = 0.8;
+// A whole frame matched under noise: noise alone matches a frame's bursts to a few hundredths at
+// the best of a block's starts, and the bursts under noise ten times their power to about 0.3.
+constexpr double kMinFrameCorrelation = 0.1;
+// A frame the keys told this near (in frames) where the grid expects it is the frame expected.
+constexpr double kNearGrid = 0.25;
+// Until this many frames are read the frame's length is known only roughly.
+constexpr std::size_t kYoungGrid = 3;
+// While it is young, the grid takes a spacing this many standard errors of the first look's
+// frame length from it (and a few samples) for that length; a larger one is a jump.
+constexpr double kSpeedErrors = 4.0;
+// The first frame found under noise is placed again from the line through its bursts, which
+// needs this many of them placed, each within this many samples of the line, a few times over.
+constexpr double kRefineBursts = 3.0;
+constexpr double kRefineScatter = 1.5;
+constexpr int kRefinePasses = 3;
+// The frames before the first whose keys were heard are sought this many frames back at most.
+constexpr double kLookBackFrames = 6.0;
+// How far the first look may be off the slot's length, from where the keys were heard.
+constexpr double kSlotUncertainty = 0.004;
+// The first frame found under noise is sought over at least this error of the slot, this many
+// standard errors of the first look's frame length, and at most the last.
+constexpr double kFirstSlotError = 0.01;
+constexpr double kFirstLookErrors = 6.0;
+constexpr double kMostSlotError = 0.025;
 // Where the places of a frame's bursts disagree by more than this (or than a few times their
 // scatter), the frame holds a slip, and its place is that of the bursts with its start marker.
 constexpr double kBurstAgreement = 0.3;
@@ -61,9 +90,11 @@ std::string Seconds(double sample, int rate) {
   return text;
 }
 
+// As the summary prints it: a whole sample as it is, a found position to two decimals.
 std::string SampleText(double sample) {
-  char text[32];
-  std::snprintf(text, sizeof text, "sample %.0f", std::floor(sample));
+  char text[40];
+  std::snprintf(text, sizeof text, sample == std::floor(sample) ? "sample %.0f" : "sample %.2f",
+                sample);
   return text;
 }
 
@@ -93,19 +124,92 @@ void ClearNonFinite(float* x, std::size_t n, Found&& found) {
   }
 }
 
+struct SpeedFit {
+  double speed = 1.0;
+  double frameError = std::numeric_limits<double>::infinity();
+};
+
 struct ChannelLook {
   TimecodeType type = TimecodeType::dtmfF;
   int frames = 0;
-  int spacings = 0;            // neighbouring start markers one frame apart at this type
-  std::vector<double> speeds;  // of those spacings against a frame's length
+  int spacings = 0;  // neighbouring frames one frame apart at this type
+  // Frame numbers, from 2 on, and where each frame's start marker was heard.
+  std::vector<std::pair<int, double>> starts;
 
   bool BetterThan(const ChannelLook& other) const {
     return frames != other.frames ? frames > other.frames : spacings > other.spacings;
   }
+
+  // How much faster than its rate the timecode was played, and how far the frame's length that
+  // speed gives may be off (samples of the recording; infinite where too few frames tell). A cut
+  // or a gap among the first frames moves every later place: the spacings that stray from their
+  // median further than the places scatter split the frames into stretches, and one slope is
+  // fitted through all stretches by least squares (an intercept each), so the error of each
+  // place, a good part of a block under noise, shrinks with every frame while a jump bends nothing.
+  SpeedFit Speed(int rate) const {
+    const double expected = static_cast<double>(kFrameSamples) * rate / TimecodeRate(type);
+    const double unknown = std::numeric_limits<double>::infinity();
+    std::vector<double> spacings;
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+      const int frames = starts[i].first - starts[i - 1].first;
+      if (frames > 0) spacings.push_back((starts[i].second - starts[i - 1].second) / frames);
+    }
+    if (spacings.empty()) return {1.0, unknown};
+    const double typical = Median(spacings);
+    if (!(typical > 0.0)) return {1.0, unknown};
+    std::vector<double> strays;
+    for (const double spacing : spacings) strays.push_back(std::abs(spacing - typical));
+    const double allowed = std::max(kSpeedBreakSamples, kSpeedBreakDeviations * Median(strays));
+    // Each stretch [first, second) with its mean number and place.
+    struct Stretch {
+      std::size_t from, to;
+      double mn = 0.0, mp = 0.0;
+    };
+    std::vector<Stretch> stretches;
+    double across = 0.0, spread = 0.0;
+    std::size_t from = 0;
+    for (std::size_t i = 1; i <= starts.size(); ++i) {
+      if (i < starts.size()) {
+        const int frames = starts[i].first - starts[i - 1].first;
+        const double jump = starts[i].second - starts[i - 1].second - frames * typical;
+        if (frames > 0 && std::abs(jump) <= allowed * frames) continue;
+      }
+      Stretch stretch{from, i};
+      for (std::size_t j = from; j < i; ++j) {
+        stretch.mn += starts[j].first;
+        stretch.mp += starts[j].second;
+      }
+      stretch.mn /= static_cast<double>(i - from);
+      stretch.mp /= static_cast<double>(i - from);
+      for (std::size_t j = from; j < i; ++j) {
+        across += (starts[j].first - stretch.mn) * (starts[j].second - stretch.mp);
+        spread += (starts[j].first - stretch.mn) * (starts[j].first - stretch.mn);
+      }
+      stretches.push_back(stretch);
+      from = i;
+    }
+    if (!(spread > 0.0 && across > 0.0)) return {expected / typical, unknown};
+    const double spacing = across / spread;
+    // The slope's standard error, from what the line leaves over.
+    const std::size_t free = starts.size() - stretches.size() - 1;
+    double error = unknown;
+    if (free > 0) {
+      double squares = 0.0;
+      for (const Stretch& stretch : stretches) {
+        for (std::size_t j = stretch.from; j < stretch.to; ++j) {
+          const double left =
+              starts[j].second - stretch.mp - spacing * (starts[j].first - stretch.mn);
+          squares += left * left;
+        }
+      }
+      error = std::sqrt(squares / static_cast<double>(free) / spread);
+    }
+    return {expected / spacing, error};
+  }
 };
 
-// Listens to one channel under both types at once, keeping only counts, so the first look
-// holds no more memory however long it has to listen.
+// Listens to one channel under both types at once, keeping only what a few frames tell, so the
+// first look holds little memory however long it has to listen.
 class ChannelProbe {
  public:
   ChannelProbe(int sampleRate, const std::optional<TimecodeType>& type)
@@ -129,7 +233,7 @@ class ChannelProbe {
   }
 
   // The type whose slot fits the spacing of the bursts, so that they make the most whole
-  // frames; failing that, the type whose frame length fits the spacing of the start markers.
+  // frames; failing that, the type whose frame length fits the spacing of the frames.
   ChannelLook Look() const {
     if (m_type) return m_looks[*m_type == TimecodeType::dtmfS ? 1 : 0];
     return m_looks[1].BetterThan(m_looks[0]) ? m_looks[1] : m_looks[0];
@@ -138,23 +242,22 @@ class ChannelProbe {
  private:
   void Listen() {
     for (const Burst& burst : m_tracker.Take()) {
-      if (burst.symbol == kFrameStartSymbol && burst.hasOnset) {
-        if (m_lastMarker) {
-          const double spacing = burst.onset - *m_lastMarker;
-          for (ChannelLook& look : m_looks) {
-            const double expected =
-                static_cast<double>(kFrameSamples) * m_rate / TimecodeRate(look.type);
-            if (std::abs(spacing - expected) < kSpacingTolerance * expected) {
-              ++look.spacings;
-              look.speeds.push_back(expected / spacing);
-            }
-          }
-        }
-        m_lastMarker = burst.onset;
-      }
       RawFrame frame;
       for (std::size_t t = 0; t < m_looks.size(); ++t) {
-        m_looks[t].frames += m_parsers[t].Add(burst, frame) ? 1 : 0;
+        if (!m_parsers[t].Add(burst, frame)) continue;
+        ChannelLook& look = m_looks[t];
+        ++look.frames;
+        const double place = frame.start.onset;
+        const double expected =
+            static_cast<double>(kFrameSamples) * m_rate / TimecodeRate(look.type);
+        const auto& last = m_last[t];
+        if (last && frame.number > last->first) {
+          const double spacing = (place - last->second) / (frame.number - last->first);
+          if (std::abs(spacing - expected) < kSpacingTolerance * expected) ++look.spacings;
+        }
+        // Frame 1 may carry two more gaps; the later frames lie one frame apart.
+        if (frame.number >= 2) look.starts.emplace_back(frame.number, place);
+        m_last[t] = std::make_pair(frame.number, place);
       }
     }
   }
@@ -164,13 +267,15 @@ class ChannelProbe {
   BurstTracker m_tracker;
   std::array<FrameParser, 2> m_parsers;  // F, S
   std::array<ChannelLook, 2> m_looks;
-  std::optional<double> m_lastMarker;
+  std::array<std::optional<std::pair<int, double>>, 2> m_last;
 };
 
 struct Choice {
   int channel = 0;  // counted from 0
   TimecodeType type = TimecodeType::dtmfF;
   double speed = 1.0;  // how much faster than its rate the timecode was played
+  // How far one frame's length at that speed may be off, in samples of the recording.
+  double frameError = std::numeric_limits<double>::infinity();
 };
 
 // A file of many channels is not probed on all of them at once (a channel's probe holds a few
@@ -265,9 +370,8 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
     }
   }
   if (best.frames == 0) return std::nullopt;
-  Choice choice{channels[bestIndex], best.type, 1.0};
-  if (!best.speeds.empty()) choice.speed = Median(best.speeds);
-  return choice;
+  const SpeedFit fit = best.Speed(rate);
+  return Choice{channels[bestIndex], best.type, fit.speed, fit.frameError};
 }
 
 // The channel and type to read, or the one-line reason there are none: no timecode at all, none
@@ -319,6 +423,7 @@ int IdFromCheck(int frame, int check) {
 struct GridFrame {
   RawFrame raw;
   std::array<double, kBurstsPerFrame> at{};  // NaN where a burst could not be placed
+  int placed = 0;                            // how many bursts were placed
   bool unreadable = false;
 };
 
@@ -333,15 +438,18 @@ class FrameReader {
         m_timecodeRate(TimecodeRate(choice.type)),
         m_slot(SlotSamples(rate, choice.type) / choice.speed),
         m_frame(kFrameSamples * static_cast<double>(rate) / m_timecodeRate / choice.speed),
+        m_frameError(choice.frameError),
         m_tracker(rate, m_timecodeRate, choice.speed),
         m_parser(m_slot, m_tracker.BlockSamples()),
-        m_reader(m_timecodeRate, m_slot / kSlotSamples),
+        m_stretch(m_slot / kSlotSamples),
+        m_reader(m_timecodeRate, m_stretch),
         m_options(options) {
     // Half a frame of grace for a frame found late, the frame itself and the tracker's lag.
     m_lag = static_cast<std::int64_t>((kFrameBurstSlots + 1) * m_slot) +
             4 * static_cast<std::int64_t>(m_tracker.BlockSamples());
-    m_tracker.KeepAtLeast(static_cast<std::int64_t>(m_frame) + m_lag +
-                          static_cast<std::int64_t>(kPieceFrames));
+    m_keep = static_cast<std::int64_t>(m_frame) + m_lag + static_cast<std::int64_t>(kPieceFrames);
+    // Until the first frame is read, enough for the frames before it whose keys drowned.
+    m_tracker.Keep(m_keep + static_cast<std::int64_t>(kLookBackFrames * m_frame));
   }
 
   void Push(const float* samples, std::size_t count) {
@@ -369,6 +477,7 @@ class FrameReader {
   std::int64_t Length() const { return m_tracker.Length(); }
   std::vector<GridFrame>& Frames() { return m_frames; }
   double SlotSamplesRead() const { return m_slot; }
+  double Stretch() const { return m_stretch; }
 
  private:
   void Fault(const std::string& line) const {
@@ -381,38 +490,269 @@ class FrameReader {
   void Collect() {
     RawFrame frame;
     for (const Burst& burst : m_tracker.Take()) {
-      if (!m_parser.Add(burst, frame)) continue;
-      const BurstMatch& match = frame.start.match;
-      // A marker that began before the recording did is a frame cut by its start.
-      if (!match.found || std::abs(match.correlation) < kMinCorrelation) continue;
-      if (match.position < -0.5) continue;
-      Found(frame);
+      if (m_parser.Add(burst, frame)) m_told.push_back(frame);
+    }
+    const SampleView view = m_tracker.View();
+    const auto radius = m_tracker.BlockSamples();
+    // Noise can hide the rise of a marker and the keys of half a slot; the whole frame is then
+    // sought that far around where they were heard.
+    const int search = SearchRadius();
+    while (!m_told.empty()) {
+      const RawFrame& told = m_told.front();
+      const BurstMatch& match = told.start.match;
+      const bool precise = match.found && std::abs(match.correlation) >= kMinCorrelation;
+      const double rough = precise ? match.position : told.start.onset;
+      // A frame whose bursts have not all arrived waits for them.
+      if (!precise && static_cast<double>(view.first + view.count) <
+                          rough + static_cast<double>(m_reader.FrameReach(
+                                      kBurstsPerFrame, m_slot, search, FirstSlotError()))) {
+        break;
+      }
+      Told(told, precise, rough, radius, view);
+      m_told.pop_front();
     }
   }
 
-  // A frame the tracker found: first every frame the grid expected before it is read.
-  void Found(const RawFrame& frame) {
-    const double place = frame.start.match.position;
+  void Told(const RawFrame& frame, bool precise, double rough, int radius, const SampleView& view) {
+    // Where the grid already expects this frame, its slots are read there; only a frame found
+    // elsewhere (after a jump, or the first ones) is placed from what the keys told.
+    const double near = precise ? kCertainJump : radius;
+    // Under noise the keys place a frame only roughly; the next frame near the place the grid
+    // expects it is that frame. What the keys told is kept for the slots the grid cannot read.
+    if (m_expected && (std::abs(rough - *m_expected) <= near ||
+                       (!precise && frame.number == m_lastNumber + 1 &&
+                        std::abs(rough - *m_expected) <= kNearGrid * m_frame))) {
+      if (frame.number == m_lastNumber + 1) m_heard = frame;
+      return;
+    }
+    // The frame the grid read last, told again by the keys.
+    if (m_lastPlace && std::abs(rough - *m_lastPlace) <= near) return;
+    double place = rough;
+    double polarity = precise ? frame.start.match.correlation : 0.0;
+    if (!precise) {
+      // Noise hid where the marker begins: the whole frame is matched around the guess, which
+      // also tells the slot's length better than the first look could.
+      const int search = SearchRadius();
+      if (m_reader.NeedFrom(rough - search) < view.first) return;
+      double slot = m_slot;
+      place = m_reader.LocateFrame(view, frame.symbols, rough, search,
+                                   m_frames.empty() ? FirstSlotError() : 0.0, slot, polarity);
+      if (std::abs(polarity) < kMinFrameCorrelation) return;
+      if (m_polarity && polarity * *m_polarity < 0.0) return;
+      if (m_expected && std::abs(place - *m_expected) <= kCertainJump) return;
+      if (m_frames.empty() && !m_expected) {
+        if (slot != m_slot) Restretch(slot);
+        if (!m_polarity) m_polarity = polarity < 0.0 ? -1.0 : 1.0;
+        place = Refine(view, place, frame.symbols);
+      }
+    }
+    // A marker that began before the recording did is a frame cut by its start; one placed to
+    // the nearest sample only is placed to a fraction of one before it is judged.
+    if (place < (precise ? -0.5 : -kCertainJump)) return;
+    Found(frame, place, polarity);
+  }
+
+  // The first frame matched whole is placed to the nearest sample at best, its slot only to a
+  // step of the search: where the bursts read there lie on a line, the line's start and slope
+  // place the frame and measure the slot to a fraction of a sample. Returns the place.
+  double Refine(const SampleView& view, double place,
+                const std::array<int, kBurstsPerFrame>& told) {
+    for (int pass = 0; pass < kRefinePasses; ++pass) {
+      const GridFrame read = ReadSlots(view, place, told, told);
+      double n = 0.0, mk = 0.0, ma = 0.0;
+      for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+        if (std::isnan(read.at[k]) || (k == 0 && read.at[0] == place)) continue;
+        n += 1.0;
+        mk += static_cast<double>(k);
+        ma += read.at[k];
+      }
+      if (n < kRefineBursts) break;
+      mk /= n;
+      ma /= n;
+      double across = 0.0, spread = 0.0;
+      for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+        if (std::isnan(read.at[k]) || (k == 0 && read.at[0] == place)) continue;
+        across += (static_cast<double>(k) - mk) * (read.at[k] - ma);
+        spread += (static_cast<double>(k) - mk) * (static_cast<double>(k) - mk);
+      }
+      const double pair = across / spread;
+      bool straight = true;
+      for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+        if (std::isnan(read.at[k]) || (k == 0 && read.at[0] == place)) continue;
+        const double off = read.at[k] - (ma + pair * (static_cast<double>(k) - mk));
+        straight = straight && std::abs(off) <= kRefineScatter;
+      }
+      const double slot = 0.5 * pair;
+      if (!straight || std::abs(slot / m_slot - 1.0) > FirstSlotError()) break;
+      const double start = ma - pair * mk;
+      const bool settled = std::abs(start - place) < kRefineScatter;
+      Restretch(slot);
+      place = start;
+      if (settled) break;
+    }
+    return place;
+  }
+
+  // How far the slot the first look measured may be off, as a share of it: under noise the keys
+  // place each frame to a few hundred samples, and a few frames tell the speed to about a
+  // percent; the fit's own error, where it says more, or the most a recording is played off.
+  double FirstSlotError() const {
+    if (!std::isfinite(m_frameError)) return kMostSlotError;
+    return std::clamp(kFirstLookErrors * m_frameError / m_frame, kFirstSlotError, kMostSlotError);
+  }
+
+  int SearchRadius() const {
+    return static_cast<int>(std::ceil(m_slot)) + m_tracker.BlockSamples();
+  }
+
+  // Before any frame is read: the bursts are matched at the slot length the first frame showed.
+  void Restretch(double slot) {
+    m_frame *= slot / m_slot;
+    m_frameError = std::numeric_limits<double>::infinity();
+    m_slot = slot;
+    m_stretch = m_slot / kSlotSamples;
+    m_reader = SlotReader(m_timecodeRate, m_stretch);
+  }
+
+  // A frame the keys told, at a place away from the grid: first every frame the grid expected
+  // before it is read, then this one, slot by slot where it was found.
+  void Found(const RawFrame& frame, double place, double polarity) {
     while (m_expected && place > *m_expected + 0.5 * m_frame) ReadExpected();
-    if (!m_polarity) m_polarity = frame.start.match.correlation < 0.0 ? -1.0 : 1.0;
-    GridFrame read;
-    read.raw = frame;
-    read.at.fill(std::nan(""));
-    read.at[0] = place;
-    double guess = place;
+    if (!m_polarity) m_polarity = polarity < 0.0 ? -1.0 : 1.0;
     const SampleView view = m_tracker.View();
-    for (std::size_t k = 1; k < kBurstsPerFrame; ++k) {
-      guess += 2.0 * m_slot;
-      if (m_reader.NeedFrom(guess) < view.first) continue;
-      const SlotRead slot = m_reader.Place(view, frame.symbols[k], guess, *m_polarity);
-      if (!slot.placed) continue;
-      read.at[k] = slot.position;
-      guess = slot.position;
+    if (m_reader.NeedFrom(place) < view.first) return;
+    GridFrame read = ReadSlots(view, place, frame.symbols);
+    const bool clean = std::abs(polarity) >= kMinCorrelation;
+    // A frame matched under noise whose bursts could not be placed there lies off its place: the
+    // grid starts from a frame that holds it.
+    if (read.unreadable || CutByTheStart(read, clean) || (!clean && read.placed < kRefineBursts)) {
+      return;
+    }
+    if (m_frames.empty() && !m_pending) {
+      // The keys of the first frames may drown where those of later ones are heard: the frames
+      // before the first one told are sought where the grid puts them.
+      std::vector<GridFrame> before = ReadBefore(view, read);
+      for (auto frame = before.rbegin(); frame != before.rend(); ++frame) Keep(*frame);
+      m_tracker.Keep(m_keep);
     }
     Keep(read);
   }
 
-  // The slot where the grid expects a frame, read against every burst.
+  // The frames before `first`, each read where a frame's length before the next puts it and
+  // known by the number it must have, back to frame 1 or to the first that cannot be read.
+  std::vector<GridFrame> ReadBefore(const SampleView& view, const GridFrame& first) {
+    std::vector<GridFrame> before;
+    const GridFrame* next = &first;
+    while (next->raw.number > 1) {
+      const int number = next->raw.number - 1;
+      std::optional<GridFrame> found;
+      // Under method 1, frame 1 carries two more gaps.
+      for (const int method : {kMethod2, kMethod1}) {
+        if (m_options.method && *m_options.method != method) continue;
+        if (number != 1 && method == kMethod1) break;
+        const double extra = number == 1 && method == kMethod1 ? 2.0 * m_slot : 0.0;
+        found = ReadFrameAt(view, next->at[0] - m_frame - extra, Expected(number, method), number);
+        if (found) break;
+      }
+      if (!found) break;
+      before.push_back(*found);
+      next = &before.back();
+    }
+    return before;
+  }
+
+  // The frame `number`, whose symbols are `expected`, read at `place`, or matched whole within a
+  // few samples of it first where it cannot be read there; none where it is not there.
+  std::optional<GridFrame> ReadFrameAt(const SampleView& view, double place,
+                                       const std::array<int, kBurstsPerFrame>& expected,
+                                       int number) {
+    // As far as the frame's length may be off.
+    const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
+    const int radius = static_cast<int>(std::ceil(unsure + kCertainJump));
+    if (place < -radius || m_reader.NeedFrom(place - radius) < view.first) return {};
+    std::array<int, kBurstsPerFrame - 1> symbols{};
+    std::copy_n(expected.begin(), symbols.size(), symbols.begin());
+    double slot = m_slot;
+    double correlation = 0.0;
+    const double matched =
+        m_reader.LocateFrame(view, symbols, place, radius, 0.0, slot, correlation);
+    if (std::abs(correlation) < kMinFrameCorrelation ||
+        correlation * m_polarity.value_or(1.0) <= 0.0) {
+      return {};
+    }
+    const GridFrame read = ReadSlots(view, matched, {}, expected);
+    if (read.unreadable || read.raw.number != number || read.placed < kRefineBursts ||
+        CutByTheStart(read, std::abs(correlation) >= kMinCorrelation)) {
+      return {};
+    }
+    return read;
+  }
+
+  // A frame whose start marker began before the recording did. A clean marker is placed to a
+  // fraction of a sample; one matched under noise only to a few.
+  static bool CutByTheStart(const GridFrame& read, bool clean) {
+    return read.at[0] < (clean ? -0.5 : -kCertainJump);
+  }
+
+  // The six symbols frame `number` carries under `method`; its check symbol where the DTMF ID
+  // is given or the frames read so far agree on one, else 0.
+  std::array<int, kBurstsPerFrame> Expected(int number, int method) const {
+    auto digit = [](int d) { return d == 0 ? kZeroDigitSymbol : d; };
+    std::array<int, kBurstsPerFrame> symbols = {kFrameStartSymbol,        digit(number / 1000 % 10),
+                                                digit(number / 100 % 10), digit(number / 10 % 10),
+                                                digit(number % 10),       0};
+    if (number == 1) {
+      symbols[0] = method == kMethod1 ? kRunEdgeSymbol : kFirstFrameSymbol;
+      if (method == kMethod1) symbols[1] = kFirstFrameSymbol;
+    }
+    const int id = m_options.dtmfId.value_or(LikelyId());
+    if (id != 0) symbols[5] = CheckSymbol(number, id);
+    return symbols;
+  }
+
+  // The DTMF ID the check symbols read so far agree on, or 0 before any was read.
+  int LikelyId() const {
+    const auto best = std::max_element(m_idVotes.begin() + 1, m_idVotes.end());
+    return *best > 0 ? static_cast<int>(best - m_idVotes.begin()) : 0;
+  }
+
+  // The six slots of a frame from `place` on, each read against all sixteen bursts, the symbols
+  // of `expected` (0: none) taken on less evidence; where a slot reads as nothing clear, the
+  // symbol the keys told (if any) is placed there instead.
+  GridFrame ReadSlots(const SampleView& view, double place,
+                      const std::array<int, kBurstsPerFrame>& told,
+                      const std::array<int, kBurstsPerFrame>& expected = {}) {
+    const double polarity = m_polarity.value_or(1.0);
+    GridFrame read;
+    read.at.fill(std::nan(""));
+    std::array<int, kBurstsPerFrame> symbols{};
+    double guess = place;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (k > 0) guess += 2.0 * m_slot;
+      SlotRead slot = m_reader.Read(view, guess, polarity, expected[k]);
+      if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
+      symbols[k] = slot.symbol != 0 ? slot.symbol : told[k];
+      if (!slot.placed) continue;
+      ++read.placed;
+      read.at[k] = slot.position;
+      guess = slot.position;
+    }
+    if (std::isnan(read.at[0])) read.at[0] = place;
+    read.raw.start.match.found = true;
+    read.raw.start.match.position = read.at[0];
+    read.raw.start.match.correlation = polarity;
+    read.raw.start.match.levelDbfs = LevelAt(view, read.at[0]);
+    if (!ComposeFrame(symbols, read.raw)) {
+      read.unreadable = true;
+      read.raw.marker = symbols[0];
+    }
+    return read;
+  }
+
+  // The slot where the grid expects a frame, read against every burst. A frame there whose
+  // marker can be read but not its digits or check is unreadable; one whose marker cannot be
+  // read either is unreadable only when the grid finds the next frame where it expects it, and
+  // otherwise the grid ends there (the timecode ended, or jumped where the keys will tell).
   void ReadExpected() {
     const double expected = *m_expected;
     m_expected.reset();
@@ -420,34 +760,55 @@ class FrameReader {
     const double end = static_cast<double>(m_tracker.Length());
     if (m_reader.NeedFrom(expected) < view.first ||
         expected + (kFrameBurstSlots - 0.1) * m_slot > end) {
+      DropPending();
       return;
     }
-    const double polarity = m_polarity.value_or(1.0);
-    const SlotRead marker = m_reader.Read(view, expected, polarity);
-    if (marker.symbol < kRunEdgeSymbol || marker.symbol > kFirstFrameSymbol) return;
-    GridFrame read;
-    read.at.fill(std::nan(""));
-    read.at[0] = marker.placed ? marker.position : expected;
-    std::array<int, kBurstsPerFrame> symbols{};
-    symbols[0] = marker.symbol;
-    double guess = read.at[0];
-    for (std::size_t k = 1; k < kBurstsPerFrame; ++k) {
-      guess += 2.0 * m_slot;
-      const SlotRead slot = m_reader.Read(view, guess, polarity);
-      symbols[k] = slot.symbol;
-      if (!slot.placed) continue;
-      read.at[k] = slot.position;
-      guess = slot.position;
+    std::array<int, kBurstsPerFrame> told{};
+    if (m_heard && m_heard->number == m_lastNumber + 1) told = m_heard->symbols;
+    m_heard.reset();
+    const std::array<int, kBurstsPerFrame> symbols =
+        Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
+    GridFrame read = ReadSlots(view, expected, told, symbols);
+    if (read.unreadable && !MarkerRead(read)) {
+      // Where the grid, young or broken by a small jump, misses the frame by more than a
+      // sample, the frame it expects is matched whole around that place.
+      const bool young = m_frames.size() < kYoungGrid;
+      const int radius = young ? static_cast<int>(std::ceil(kSlotUncertainty * m_frame)) +
+                                     static_cast<int>(kCertainJump)
+                               : m_tracker.BlockSamples();
+      const auto reach = m_reader.FrameReach(kBurstsPerFrame - 1, m_slot, radius, 0.0);
+      if (m_reader.NeedFrom(expected - radius) >= view.first &&
+          expected + static_cast<double>(reach) <= static_cast<double>(view.first + view.count)) {
+        double slot = m_slot;
+        double correlation = 0.0;
+        std::array<int, kBurstsPerFrame - 1> whole{};
+        std::copy_n(symbols.begin(), whole.size(), whole.begin());
+        const double place =
+            m_reader.LocateFrame(view, whole, expected, radius, 0.0, slot, correlation);
+        if (std::abs(correlation) >= kMinFrameCorrelation &&
+            correlation * m_polarity.value_or(1.0) > 0.0) {
+          read = ReadSlots(view, place, told, symbols);
+        }
+      }
     }
-    read.raw.start.match.found = true;
-    read.raw.start.match.position = read.at[0];
-    read.raw.start.match.correlation = polarity;
-    read.raw.start.match.levelDbfs = LevelAt(view, read.at[0]);
-    if (!ComposeFrame(symbols, read.raw)) {
-      read.unreadable = true;
-      read.raw.number = m_lastNumber + 1;
-      read.raw.marker = marker.symbol;
-      Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    const bool markerRead = MarkerRead(read);
+    if (!read.unreadable) {
+      Keep(read);
+      return;
+    }
+    read.raw.number = m_lastNumber + 1;
+    if (!markerRead && m_pending) {
+      DropPending();
+      return;
+    }
+    if (!markerRead) {
+      read.raw.marker = kFrameStartSymbol;
+      m_pending = Pending{read, m_predicted, m_lastPlace};
+      m_expected = expected + m_frame;
+      m_predicted = m_expected;
+      m_lastNumber = read.raw.number;
+      m_lastPlace = expected;
+      return;
     }
     Keep(read);
   }
@@ -462,29 +823,85 @@ class FrameReader {
     return meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : -200.0;
   }
 
+  static bool MarkerRead(const GridFrame& read) {
+    return read.raw.marker >= kRunEdgeSymbol && read.raw.marker <= kFirstFrameSymbol;
+  }
+
+  // The grid ended after a frame it only supposed: that frame was never there.
+  void DropPending() {
+    if (!m_pending) return;
+    m_lastNumber = m_pending->frame.raw.number - 1;
+    m_predicted = m_pending->predicted;
+    m_lastPlace = m_pending->lastPlace;
+    m_pending.reset();
+  }
+
   void Keep(const GridFrame& read) {
+    if (m_pending) {
+      // The frame whose marker drowned lay in the grid after all: the next one came on time.
+      if (read.raw.number == m_pending->frame.raw.number + 1) {
+        const GridFrame& drowned = m_pending->frame;
+        Fault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
+              Where(drowned.at[0]));
+        m_frames.push_back(drowned);
+        m_pending.reset();
+      } else {
+        DropPending();
+      }
+    }
+    if (read.unreadable) {
+      Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    }
     const double place = read.at[0];
     const int number = read.raw.number;
     if (m_lastPlace) {
-      const double jump = place - *m_predicted;
-      if (std::abs(jump) > kCertainJump) {
+      // Only numbers above every one heard can be missing: after a frame heard again, the
+      // frames up to the largest were there.
+      if (number > m_largest + 2) {
+        Fault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
+              " missing");
+      } else if (number == m_largest + 2) {
+        Fault("frame " + std::to_string(m_largest + 1) + " missing");
+      } else if (number <= m_largest) {
+        Fault("frame " + std::to_string(number) +
+              (number == m_largest ? " again" : " out of order") + " after frame " +
+              std::to_string(m_lastNumber) + " at " + Where(place));
+      }
+      // Against where this number belongs after the last frame, as the fit judges it: a lost
+      // frame or one heard again is a jump as well as a frame missing or out of order.
+      const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
+      const bool next = number == m_lastNumber + 1;
+      // Until a few frames are read the frame's length is only roughly known: the spacing of
+      // the first frames sets it.
+      const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
+      const bool settling =
+          next && m_frames.size() < kYoungGrid && std::abs(jump) <= unsure + kCertainJump;
+      // Under method 1, frame 1 carries two more gaps.
+      const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
+      const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
+      if (settling) {
+        // A frame placed only where the grid guessed tells nothing of the frame's length.
+        if (read.placed >= kRefineBursts) {
+          m_frame = spacing;
+          m_slot = m_frame * kSlotSamples / kFrameSamples;
+        }
+      } else if (std::abs(jump) > kCertainJump) {
         char text[48];
-        std::snprintf(text, sizeof text, "%.2f", jump);
+        std::snprintf(text, sizeof text, "%+.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
               Where(place));
-      } else if (number == m_lastNumber + 1 && m_lastNumber != 1) {
-        m_frame += kSpacingFollow * ((place - *m_lastPlace) - m_frame);
-      }
-      if (number > m_lastNumber + 2) {
-        Fault("frames " + std::to_string(m_lastNumber + 1) + " to " + std::to_string(number - 1) +
-              " missing");
-      } else if (number == m_lastNumber + 2) {
-        Fault("frame " + std::to_string(m_lastNumber + 1) + " missing");
+      } else if (next) {
+        m_frame += kSpacingFollow * (spacing - m_frame);
+        m_slot = m_frame * kSlotSamples / kFrameSamples;
       }
     }
+    m_largest = std::max(m_largest, number);
     if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
         CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
+    }
+    if (!read.unreadable && read.raw.check != kCheckStar) {
+      ++m_idVotes[static_cast<std::size_t>(IdFromCheck(number, read.raw.check))];
     }
     m_lastPlace = place;
     m_lastNumber = number;
@@ -497,18 +914,31 @@ class FrameReader {
 
   int m_rate;
   int m_timecodeRate;
-  double m_slot;   // one slot in recording samples, at the speed played
-  double m_frame;  // one frame, followed as the frames come
+  double m_slot;        // one slot in recording samples, at the speed played
+  double m_frame;       // one frame, followed as the frames come
+  double m_frameError;  // how far m_frame may be off before the first frames settle it
   BurstTracker m_tracker;
   FrameParser m_parser;
+  double m_stretch;  // recording samples per timecode sample the bursts are matched at
   SlotReader m_reader;
   const VerifyOptions& m_options;
   std::int64_t m_lag = 0;
+  std::int64_t m_keep = 0;  // samples the grid reads back from the newest
   std::optional<double> m_polarity;
   std::optional<double> m_expected;   // where the grid expects the next frame, until it is read
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
   std::optional<double> m_lastPlace;
   int m_lastNumber = 0;
+  int m_largest = 0;  // the largest frame number heard
+  // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
+  struct Pending {
+    GridFrame frame;
+    std::optional<double> predicted, lastPlace;
+  };
+  std::optional<Pending> m_pending;
+  std::array<int, kMaxDtmfId + 1> m_idVotes{};  // frames read whose check each ID gives
+  std::optional<RawFrame> m_heard;  // the keys of the frame the grid expects next, if heard
+  std::deque<RawFrame> m_told;      // frames the keys told, waiting for all of their samples
   std::vector<GridFrame> m_frames;
 };
 
@@ -516,7 +946,7 @@ class FrameReader {
 // samples that are no number into the report.
 std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
                                   const VerifyOptions& options, VerifyProgress* progress,
-                                  VerifyReport& report) {
+                                  VerifyReport& report, double& stretch) {
   const int rate = file.SampleRate();
   FrameReader reader(rate, choice, options);
   // The next block is read on the other core while this one is decoded.
@@ -550,6 +980,7 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
     samples.swap(ahead);
   }
   reader.Finish();
+  stretch = reader.Stretch();
   return std::move(reader.Frames());
 }
 
@@ -674,7 +1105,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   CheckOptions(options, file.Channels(), path);
   const Choice choice = Choose(file, options, path);
   file.Rewind(SoundFile::Replay::kDrop);
-  std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report);
+  double stretch = 1.0;
+  std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report, stretch);
   if (std::none_of(read.begin(), read.end(), [](const GridFrame& f) { return !f.unreadable; })) {
     throw VerifyError(path + ": no timecode found");
   }
@@ -709,7 +1141,7 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   const double agreement = std::max(kBurstAgreement, kBurstDeviations * BurstScatter(read, slope));
   // The bursts were matched stretched to the speed first heard; a burst matched at the wrong
   // stretch is placed by its middle, so every place moves by half a burst times the difference.
-  const double stretched = ratio / choice.speed;
+  const double stretched = stretch;
   const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
   std::size_t next = 0;
   for (const GridFrame& frame : read) {
