@@ -119,30 +119,142 @@ std::vector<std::size_t> SmallBreaks(const std::vector<double>& residual,
   return breaks;
 }
 
-// One slope for all stretches (each from stretchStart[k] to stretchStart[k + 1]) and one
-// intercept each: least squares about each stretch's means, which it puts in meanS and meanP.
-// `fallback` where no stretch holds two frames.
-double CommonSlope(const std::vector<double>& s, const std::vector<double>& p,
-                   const std::vector<std::size_t>& stretchStart, double fallback,
-                   std::vector<double>& meanS, std::vector<double>& meanP) {
+// One slope for all stretches and one intercept each: least squares about each stretch's means.
+struct StretchLines {
+  double slope = 0.0;
+  std::vector<double> meanS, meanP;  // each stretch's centre, in the timecode and the recording
+
+  double Intercept(std::size_t k) const { return meanP[k] - slope * meanS[k]; }
+  double At(std::size_t k, double s) const { return meanP[k] + slope * (s - meanS[k]); }
+};
+
+// The lines through the stretches, each from stretchStart[k] to stretchStart[k + 1]; `fallback`
+// is the slope where no stretch holds two frames.
+StretchLines FitStretches(const std::vector<double>& s, const std::vector<double>& p,
+                          const std::vector<std::size_t>& stretchStart, double fallback) {
   const std::size_t stretches = stretchStart.size() - 1;
-  meanS.assign(stretches, 0.0);
-  meanP.assign(stretches, 0.0);
+  StretchLines lines;
+  lines.meanS.assign(stretches, 0.0);
+  lines.meanP.assign(stretches, 0.0);
   double across = 0.0, spread = 0.0;
   for (std::size_t k = 0; k < stretches; ++k) {
     const std::size_t from = stretchStart[k], to = stretchStart[k + 1];
+    double& meanS = lines.meanS[k];
+    double& meanP = lines.meanP[k];
     for (std::size_t i = from; i < to; ++i) {
-      meanS[k] += s[i] - s[from];
-      meanP[k] += p[i] - p[from];
+      meanS += s[i] - s[from];
+      meanP += p[i] - p[from];
     }
-    meanS[k] = meanS[k] / static_cast<double>(to - from) + s[from];
-    meanP[k] = meanP[k] / static_cast<double>(to - from) + p[from];
+    meanS = meanS / static_cast<double>(to - from) + s[from];
+    meanP = meanP / static_cast<double>(to - from) + p[from];
     for (std::size_t i = from; i < to; ++i) {
-      across += (s[i] - meanS[k]) * (p[i] - meanP[k]);
-      spread += (s[i] - meanS[k]) * (s[i] - meanS[k]);
+      across += (s[i] - meanS) * (p[i] - meanP);
+      spread += (s[i] - meanS) * (s[i] - meanS);
     }
   }
-  return spread > 0.0 ? across / spread : fallback;
+  lines.slope = spread > 0.0 ? across / spread : fallback;
+  return lines;
+}
+
+// The median ratio of neighbouring spacings: a slope no dropout can bend.
+double RobustSlope(const std::vector<double>& s, const std::vector<double>& p, double fallback) {
+  std::vector<double> ratios;
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    if (s[i] > s[i - 1]) ratios.push_back((p[i] - p[i - 1]) / (s[i] - s[i - 1]));
+  }
+  return ratios.empty() ? fallback : Median(ratios);
+}
+
+// Where each stretch starts that a certain break (neighbours further than `certain` off the
+// robust line) begins, with the frame count at the end.
+std::vector<std::size_t> CertainStretches(const std::vector<double>& s,
+                                          const std::vector<double>& p, double robust,
+                                          double certain) {
+  std::vector<std::size_t> stretchStart = {0};
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    if (std::abs((p[i] - p[i - 1]) - (s[i] - s[i - 1]) * robust) > certain) {
+      stretchStart.push_back(i);
+    }
+  }
+  stretchStart.push_back(s.size());
+  return stretchStart;
+}
+
+std::vector<double> ResidualsAbout(const std::vector<double>& s, const std::vector<double>& p,
+                                   double line) {
+  std::vector<double> residual(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) residual[i] = (p[i] - p[0]) - line * (s[i] - s[0]);
+  return residual;
+}
+
+// The certain stretches split again at the small breaks. Under noise the median of neighbouring
+// spacings is off by a few ppm, and that tilt looks like a step; a step left in the line tilts it
+// in turn. So the small breaks are sought about the robust line first, then again about the
+// least-squares line through the stretches they make, until they stay the same.
+std::vector<std::size_t> WithSmallBreaks(const std::vector<double>& s, const std::vector<double>& p,
+                                         const std::vector<std::size_t>& certain, double robust,
+                                         double threshold, double deviation) {
+  std::vector<double> residual = ResidualsAbout(s, p, robust);
+  std::vector<std::size_t> breaks = certain;
+  std::vector<std::size_t> small;
+  for (int pass = 0; pass < kBreakPasses; ++pass) {
+    std::vector<std::size_t> found = SmallBreaks(residual, certain, threshold, deviation);
+    if (pass > 0 && found == small) break;
+    small = std::move(found);
+    breaks = certain;
+    breaks.insert(breaks.end(), small.begin(), small.end());
+    std::sort(breaks.begin(), breaks.end());
+    residual = ResidualsAbout(s, p, FitStretches(s, p, breaks, robust).slope);
+  }
+  return breaks;
+}
+
+// Latency, drift and jitter from the lines, each frame's offset from where the timecode's own
+// rate would put it after the first, and the jump at each break.
+void MeasureTiming(VerifyReport& report, const std::vector<double>& s, const std::vector<double>& p,
+                   const std::vector<std::size_t>& stretchStart, const StretchLines& lines,
+                   double rateRatio) {
+  std::vector<FoundFrame>& frames = report.frames;
+  const std::size_t stretches = stretchStart.size() - 1;
+  double squares = 0.0, largest = 0.0;
+  for (std::size_t k = 0; k < stretches; ++k) {
+    for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
+      const double residualHere = p[i] - lines.At(k, s[i]);
+      squares += residualHere * residualHere;
+      largest = std::max(largest, std::abs(residualHere));
+    }
+  }
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    frames[i].offsetSamples = p[i] - (p[0] + (s[i] - s[0]) * rateRatio);
+  }
+  const bool measured = report.timingMeasured;
+  report.latencySamples = lines.Intercept(0);
+  report.driftPpm = measured ? (lines.slope / rateRatio - 1.0) * 1e6 : 0.0;
+  report.jitterRmsSamples = measured ? std::sqrt(squares / static_cast<double>(frames.size())) : 0;
+  report.jitterMaxSamples = measured ? largest : 0.0;
+  for (std::size_t k = 1; k < stretches; ++k) {
+    const std::size_t i = stretchStart[k];
+    report.discontinuities.push_back(
+        {frames[i].number, lines.Intercept(k) - lines.Intercept(k - 1), p[i]});
+  }
+}
+
+// A missing frame would have lain on the last stretch that holds a smaller number, the stretch
+// it fell out of; with none, before the first.
+void PlaceMissing(VerifyReport& report, const std::vector<std::size_t>& stretchStart,
+                  const StretchLines& lines) {
+  const std::size_t stretches = stretchStart.size() - 1;
+  for (const int number : report.missing) {
+    std::size_t stretch = 0;
+    for (std::size_t k = 0; k < stretches; ++k) {
+      for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
+        if (report.frames[i].number < number) stretch = k;
+      }
+    }
+    report.missingPlaces.push_back(
+        {number,
+         lines.Intercept(stretch) + lines.slope * FrameStartInTimecode(number, report.method)});
+  }
 }
 
 }  // namespace
@@ -159,11 +271,12 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
   report.outOfOrder.clear();
   report.discontinuities.clear();
   report.missingPlaces.clear();
-  std::vector<FoundFrame>& frames = report.frames;
+  const std::vector<FoundFrame>& frames = report.frames;
   report.timingMeasured = frames.size() >= kTimedFrames;
   if (frames.empty()) return rateRatio;
   CountNumbers(report);
 
+  // Each frame's place in the timecode (s) and in the recording (p).
   const std::size_t n = frames.size();
   std::vector<double> s(n);
   std::vector<double> p(n);
@@ -172,86 +285,20 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
     p[i] = frames[i].foundSample;
   }
 
-  // A robust slope first, so a dropout cannot bend the test for breaks.
-  std::vector<double> ratios;
-  for (std::size_t i = 1; i < n; ++i) {
-    if (s[i] > s[i - 1]) ratios.push_back((p[i] - p[i - 1]) / (s[i] - s[i - 1]));
-  }
-  const double robust = ratios.empty() ? rateRatio : Median(ratios);
+  const double robust = RobustSlope(s, p, rateRatio);
   // A tolerance the user gives above the certain break is the certain break.
-  const double certain = std::max(kCertainBreakSamples, tolerance.value_or(0.0));
-  std::vector<std::size_t> stretchStart = {0};
-  for (std::size_t i = 1; i < n; ++i) {
-    const double ds = s[i] - s[i - 1];
-    if (std::abs((p[i] - p[i - 1]) - ds * robust) > certain) {
-      stretchStart.push_back(i);
-    }
-  }
-  stretchStart.push_back(n);
-  std::vector<double> residual(n);
-  auto residualsAbout = [&](double line) {
-    for (std::size_t i = 0; i < n; ++i) residual[i] = (p[i] - p[0]) - line * (s[i] - s[0]);
-  };
-  residualsAbout(robust);
-  const double deviation = Scatter(residual, stretchStart);
+  const std::vector<std::size_t> certain =
+      CertainStretches(s, p, robust, std::max(kCertainBreakSamples, tolerance.value_or(0.0)));
+  const double deviation = Scatter(ResidualsAbout(s, p, robust), certain);
   report.thresholdSamples =
       tolerance ? *tolerance
                 : std::clamp(kThresholdDeviations * deviation, kLowestThreshold, kHighestThreshold);
   report.sampleExact = kExactDeviations * deviation <= kHalfSample;
-  // Under noise the median of neighbouring spacings is off by a few ppm, and that tilt looks
-  // like a step; a step left in the line tilts it in turn. So the small breaks are sought about
-  // the robust line first, then again about the least-squares line through the stretches they
-  // make, until they stay the same.
-  std::vector<double> meanS, meanP;
-  std::vector<std::size_t> breaks = stretchStart;
-  std::vector<std::size_t> small;
-  for (int pass = 0; pass < kBreakPasses; ++pass) {
-    std::vector<std::size_t> found =
-        SmallBreaks(residual, stretchStart, report.thresholdSamples, tolerance ? 0.0 : deviation);
-    if (pass > 0 && found == small) break;
-    small = std::move(found);
-    breaks = stretchStart;
-    breaks.insert(breaks.end(), small.begin(), small.end());
-    std::sort(breaks.begin(), breaks.end());
-    residualsAbout(CommonSlope(s, p, breaks, robust, meanS, meanP));
-  }
-  stretchStart = breaks;
 
-  // One slope for all stretches, one intercept each.
-  const std::size_t stretches = stretchStart.size() - 1;
-  const double slope = CommonSlope(s, p, stretchStart, robust, meanS, meanP);
-  auto intercept = [&](std::size_t k) { return meanP[k] - slope * meanS[k]; };
-
-  double squares = 0.0, largest = 0.0;
-  for (std::size_t k = 0; k < stretches; ++k) {
-    for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
-      const double residualHere = p[i] - (meanP[k] + slope * (s[i] - meanS[k]));
-      squares += residualHere * residualHere;
-      largest = std::max(largest, std::abs(residualHere));
-    }
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    frames[i].offsetSamples = p[i] - (p[0] + (s[i] - s[0]) * rateRatio);
-  }
-  report.latencySamples = intercept(0);
-  report.driftPpm = report.timingMeasured ? (slope / rateRatio - 1.0) * 1e6 : 0.0;
-  report.jitterRmsSamples = report.timingMeasured ? std::sqrt(squares / static_cast<double>(n)) : 0;
-  report.jitterMaxSamples = report.timingMeasured ? largest : 0.0;
-  for (std::size_t k = 1; k < stretches; ++k) {
-    const std::size_t i = stretchStart[k];
-    report.discontinuities.push_back({frames[i].number, intercept(k) - intercept(k - 1), p[i]});
-  }
-  // A missing frame would have lain on the last stretch that holds a smaller number, the stretch
-  // it fell out of; with none, before the first.
-  for (const int number : report.missing) {
-    std::size_t stretch = 0;
-    for (std::size_t k = 0; k < stretches; ++k) {
-      for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
-        if (frames[i].number < number) stretch = k;
-      }
-    }
-    report.missingPlaces.push_back(
-        {number, intercept(stretch) + slope * FrameStartInTimecode(number, report.method)});
-  }
-  return slope;
+  const std::vector<std::size_t> stretchStart =
+      WithSmallBreaks(s, p, certain, robust, report.thresholdSamples, tolerance ? 0.0 : deviation);
+  const StretchLines lines = FitStretches(s, p, stretchStart, robust);
+  MeasureTiming(report, s, p, stretchStart, lines, rateRatio);
+  PlaceMissing(report, stretchStart, lines);
+  return lines.slope;
 }
