@@ -153,68 +153,74 @@ void KeyDetector::DetectRun(const float* samples, std::size_t blocks, std::size_
   std::size_t block = 0;
   while (block < blocks) {
     // Gather up to kLanes loud blocks; silent ones are settled at once.
-    const float* lane[kLanes];
-    float mean[kLanes];
-    double energy[kLanes];
-    std::size_t index[kLanes];
-    std::size_t lanes = 0;
-    for (; block < blocks && lanes < kLanes; ++block) {
+    Lanes lanes;
+    for (; block < blocks && lanes.count < kLanes; ++block) {
       const float* start = samples + block * width;
       symbols[block] = 0;
-      if (!Loud(start, width, mean[lanes], energy[lanes])) continue;
-      lane[lanes] = start;
-      index[lanes] = block;
-      ++lanes;
+      double energy = 0.0;
+      if (!Loud(start, width, lanes.mean[lanes.count], energy)) continue;
+      lanes.start[lanes.count] = start;
+      lanes.block[lanes.count] = block;
+      ++lanes.count;
     }
-    if (lanes == 0) continue;
-    // Idle lanes repeat the first one, so every lane reads real samples.
-    for (std::size_t l = lanes; l < kLanes; ++l) {
-      lane[l] = lane[0];
-      mean[l] = mean[0];
-    }
+    if (lanes.count == 0) continue;
+    double share[kLanes][kTones];
+    Filter(lanes, width, input, share);
+    for (std::size_t l = 0; l < lanes.count; ++l) symbols[lanes.block[l]] = Decide(share[l]);
+  }
+}
 
-    // Every filter of every lane advances one step per m_decimation samples, fed their mean:
-    // the tones lie far below the lowered Nyquist frequency and lose under 2 % to the averaging.
-    // The lanes' inputs are first laid side by side, step by step, so that one vector operation
-    // advances the same tone of all four lanes.
-    const auto step = static_cast<std::size_t>(m_decimation);
-    const std::size_t steps = width / step;
-    const float scale = 1.0f / static_cast<float>(step);
-    static_assert(kLanes == 4, "the lanes are filtered as one vector of four floats");
-    input.resize(steps * kLanes);
-    float squares[kLanes] = {};
-    switch (step) {
-      case 1:
-        Decimate<1>(lane, mean, steps, step, scale, input.data(), squares);
-        break;
-      case 2:
-        Decimate<2>(lane, mean, steps, step, scale, input.data(), squares);
-        break;
-      default:
-        Decimate<0>(lane, mean, steps, step, scale, input.data(), squares);
-        break;
+void KeyDetector::Filter(Lanes& lanes, std::size_t width, std::vector<float>& input,
+                         double (*share)[kTones]) const {
+  // Idle lanes repeat the first one, so every lane reads real samples.
+  for (std::size_t l = lanes.count; l < kLanes; ++l) {
+    lanes.start[l] = lanes.start[0];
+    lanes.mean[l] = lanes.mean[0];
+  }
+
+  // Every filter of every lane advances one step per m_decimation samples, fed their mean:
+  // the tones lie far below the lowered Nyquist frequency and lose under 2 % to the averaging.
+  // The lanes' inputs are first laid side by side, step by step, so that one vector operation
+  // advances the same tone of all four lanes.
+  const auto step = static_cast<std::size_t>(m_decimation);
+  const std::size_t steps = width / step;
+  const float scale = 1.0f / static_cast<float>(step);
+  static_assert(kLanes == 4, "the lanes are filtered as one vector of four floats");
+  input.resize(steps * kLanes);
+  float squares[kLanes] = {};
+  switch (step) {
+    case 1:
+      Decimate<1>(lanes.start, lanes.mean, steps, step, scale, input.data(), squares);
+      break;
+    case 2:
+      Decimate<2>(lanes.start, lanes.mean, steps, step, scale, input.data(), squares);
+      break;
+    default:
+      Decimate<0>(lanes.start, lanes.mean, steps, step, scale, input.data(), squares);
+      break;
+  }
+  // Goertzel's recurrence, s0 = x + 2 cos(w) s1 - s2, for each tone of all lanes at once.
+  Floats4 s1[kTones] = {};
+  Floats4 s2[kTones] = {};
+  float c[kTones];
+  for (int k = 0; k < kTones; ++k) c[k] = m_coefficient[static_cast<std::size_t>(k)];
+  for (std::size_t i = 0; i < steps; ++i) {
+    const Floats4 x = Load4(input.data() + i * kLanes);
+    for (int k = 0; k < kTones; ++k) {
+      const Floats4 s0 = (x - s2[k]) + c[k] * s1[k];
+      s2[k] = s1[k];
+      s1[k] = s0;
     }
-    Floats4 s1[kTones] = {};
-    Floats4 s2[kTones] = {};
-    float c[kTones];
-    for (int k = 0; k < kTones; ++k) c[k] = m_coefficient[static_cast<std::size_t>(k)];
-    for (std::size_t i = 0; i < steps; ++i) {
-      const Floats4 x = Load4(input.data() + i * kLanes);
-      for (int k = 0; k < kTones; ++k) {
-        const Floats4 s0 = (x - s2[k]) + c[k] * s1[k];
-        s2[k] = s1[k];
-        s1[k] = s0;
-      }
-    }
-    const double n = static_cast<double>(steps);
-    for (std::size_t l = 0; l < lanes; ++l) {
-      double share[kTones];
-      for (int k = 0; k < kTones; ++k) {
-        const double a = s1[k][l], b = s2[k][l];
-        const double power = a * a + b * b - c[k] * a * b;
-        share[k] = squares[l] > 0.0f ? 2.0 * power / (n * squares[l]) : 0.0;
-      }
-      symbols[index[l]] = Decide(share);
+  }
+  // The tone's power |X|^2 = s1^2 + s2^2 - 2 cos(w) s1 s2 as a share of the block's energy: a
+  // pure tone of amplitude A over n steps gives |X|^2 = (A n / 2)^2 and a sum of squares of
+  // A^2 n / 2, so 2 |X|^2 / (n * squares) is 1 for it, and about a half for each of a key's two.
+  const double n = static_cast<double>(steps);
+  for (std::size_t l = 0; l < lanes.count; ++l) {
+    for (int k = 0; k < kTones; ++k) {
+      const double a = s1[k][l], b = s2[k][l];
+      const double power = a * a + b * b - c[k] * a * b;
+      share[l][k] = squares[l] > 0.0f ? 2.0 * power / (n * squares[l]) : 0.0;
     }
   }
 }

@@ -34,8 +34,19 @@ class KeyDetector {
   // independent blocks keep the processor busy while one would leave it waiting.
   static constexpr std::size_t kLanes = 4;
 
+  // Loud blocks gathered to be filtered side by side.
+  struct Lanes {
+    const float* start[kLanes];
+    float mean[kLanes];
+    std::size_t block[kLanes];  // which block of the run each lane holds
+    std::size_t count = 0;
+  };
+
   // Mean and energy about the mean of a block; false for silence.
   static bool Loud(const float* samples, std::size_t count, float& mean, double& energy);
+  // Each lane's share of its energy in each tone; `input` is scratch space.
+  void Filter(Lanes& lanes, std::size_t width, std::vector<float>& input,
+              double (*share)[kTones]) const;
   static int Decide(const double* share);
   int m_decimation;  // samples averaged into each filter step
   std::array<float, kTones> m_coefficient{};
