@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 
 #include "layout/dtmf_burst.h"
 #include "verify/float_vector.h"
@@ -101,79 +102,77 @@ double BurstLocator::MatchAt(const SampleView& view, std::int64_t tau) const {
   return total;
 }
 
-BurstLocator::Sums BurstLocator::Evaluate(const SampleView& view, double tau) const {
+BurstLocator::Placement BurstLocator::Place(const SampleView& view, double tau) const {
+  Placement at;
   const auto first = static_cast<std::int64_t>(std::ceil(tau));
   const auto last = static_cast<std::int64_t>(std::floor(tau + kLastBurstSample * m_ratio));
-  Sums sums;
-  if (last < first) return sums;
-  const float* x = view.At(first);
-  const auto n = static_cast<std::size_t>(last - first + 1);
-  double mean = 0.0;
-  for (std::size_t i = 0; i < n; ++i) mean += x[i];
-  mean /= static_cast<double>(n);
+  if (last < first) return at;
+  at.x = view.At(first);
+  at.n = static_cast<std::size_t>(last - first + 1);
+  for (std::size_t i = 0; i < at.n; ++i) at.mean += at.x[i];
+  at.mean /= static_cast<double>(at.n);
+  at.du = 1.0 / m_ratio;
+  at.u0 = (static_cast<double>(first) - tau) * at.du;
+  at.rowCos = std::cos(m_rowStep * at.u0);
+  at.rowSin = std::sin(m_rowStep * at.u0);
+  at.columnCos = std::cos(m_columnStep * at.u0);
+  at.columnSin = std::sin(m_columnStep * at.u0);
+  return at;
+}
 
-  // Each tone at sample i is its tabled value at i turned by the tone's angle at u0, so no
-  // sample waits on the one before it; only the fades call the trigonometric functions.
-  const double du = 1.0 / m_ratio;
-  const double u0 = (static_cast<double>(first) - tau) * du;
+void BurstLocator::AddFading(const Placement& at, std::size_t i, Sums& sums) const {
   const double a = m_rowStep, b = m_columnStep;
-  const double rowCos = std::cos(a * u0), rowSin = std::sin(a * u0);
-  const double colCos = std::cos(b * u0), colSin = std::sin(b * u0);
+  // The two tones at sample i: the tabled ones turned by the tones' angles at the first sample.
+  const double rc = at.rowCos * m_rowCos[i] - at.rowSin * m_rowSin[i];
+  const double rs = at.rowSin * m_rowCos[i] + at.rowCos * m_rowSin[i];
+  const double cc = at.columnCos * m_columnCos[i] - at.columnSin * m_columnSin[i];
+  const double cs = at.columnSin * m_columnCos[i] + at.columnCos * m_columnSin[i];
+  // Tones s, and their first and second derivatives in the burst's own time.
+  const double s = rs + cs;
+  const double s1 = a * rc + b * cc;
+  const double s2 = -a * a * rs - b * b * cs;
+  // The raised-cosine fade e and its derivatives; the burst is their product.
   const double w = std::numbers::pi / m_fadeSamples;
+  double e = 0.0, e1 = 0.0, e2 = 0.0;
+  const double fromStart = at.u0 + static_cast<double>(i) * at.du;
+  const double fromEnd = kLastBurstSample - fromStart;
+  const double fromEdge = std::min(fromStart, fromEnd);
+  if (fromEdge > 0.0) {
+    const double sign = fromStart <= fromEnd ? 1.0 : -1.0;
+    const double c = std::cos(w * fromEdge);
+    e = 0.5 * (1.0 - c);
+    e1 = sign * 0.5 * w * std::sin(w * fromEdge);
+    e2 = 0.5 * w * w * c;
+  }
   const double amplitude = dtmf_burst::ToneAmplitude() / dtmf_burst::kFullScale;
+  const double f = amplitude * e * s;
+  const double f1 = amplitude * (e1 * s + e * s1);
+  const double f2 = amplitude * (e2 * s + 2.0 * e1 * s1 + e * s2);
+  const double xi = at.x[i] - at.mean;
+  sums.xf += xi * f;
+  sums.xf1 += xi * f1;
+  sums.xf2 += xi * f2;
+  sums.ff += f * f;
+  sums.xx += xi * xi;
+}
+
+void BurstLocator::AddMiddle(const Placement& at, std::size_t from, std::size_t to,
+                             Sums& sums) const {
+  // The same sums as AddFading with the envelope at 1, two samples at a time in vector
+  // registers; the amplitude is applied once at the end.
+  const double a = m_rowStep, b = m_columnStep;
+  const double aa = a * a, bb = b * b;
   const double* tableRowCos = m_rowCos.data();
   const double* tableRowSin = m_rowSin.data();
   const double* tableColCos = m_columnCos.data();
   const double* tableColSin = m_columnSin.data();
-  const double fade = m_fadeSamples;
-  auto fromStartAt = [&](std::size_t i) { return u0 + static_cast<double>(i) * du; };
-  auto inFade = [&](std::size_t i) {
-    const double u = fromStartAt(i);
-    return std::min(u, kLastBurstSample - u) < fade;
-  };
-  // Samples [middleFrom, middleTo) lie between the fades, where the envelope is 1.
-  std::size_t middleFrom = 0;
-  while (middleFrom < n && inFade(middleFrom)) ++middleFrom;
-  std::size_t middleTo = n;
-  while (middleTo > middleFrom && inFade(middleTo - 1)) --middleTo;
-
-  auto edge = [&](std::size_t i) {
-    const double rc = rowCos * tableRowCos[i] - rowSin * tableRowSin[i];
-    const double rs = rowSin * tableRowCos[i] + rowCos * tableRowSin[i];
-    const double cc = colCos * tableColCos[i] - colSin * tableColSin[i];
-    const double cs = colSin * tableColCos[i] + colCos * tableColSin[i];
-    const double s = rs + cs;
-    const double s1 = a * rc + b * cc;
-    const double s2 = -a * a * rs - b * b * cs;
-    double e = 0.0, e1 = 0.0, e2 = 0.0;
-    const double fromStart = fromStartAt(i), fromEnd = kLastBurstSample - fromStart;
-    const double fromEdge = std::min(fromStart, fromEnd);
-    if (fromEdge > 0.0) {
-      const double sign = fromStart <= fromEnd ? 1.0 : -1.0;
-      const double c = std::cos(w * fromEdge);
-      e = 0.5 * (1.0 - c);
-      e1 = sign * 0.5 * w * std::sin(w * fromEdge);
-      e2 = 0.5 * w * w * c;
-    }
-    const double f = amplitude * e * s;
-    const double f1 = amplitude * (e1 * s + e * s1);
-    const double f2 = amplitude * (e2 * s + 2.0 * e1 * s1 + e * s2);
-    const double xi = x[i] - mean;
-    sums.xf += xi * f;
-    sums.xf1 += xi * f1;
-    sums.xf2 += xi * f2;
-    sums.ff += f * f;
-    sums.xx += xi * xi;
-  };
-  for (std::size_t i = 0; i < middleFrom; ++i) edge(i);
-  for (std::size_t i = middleTo; i < n; ++i) edge(i);
-
-  // Between the fades, two samples at a time in vector registers; the amplitude is applied
-  // once at the end.
+  const double rowCos = at.rowCos, rowSin = at.rowSin;
+  const double colCos = at.columnCos, colSin = at.columnSin;
+  const float* x = at.x;
+  const double mean = at.mean;
   Doubles2 xf = {}, xf1 = {}, xf2 = {}, ff = {}, xx = {};
-  const double aa = a * a, bb = b * b;
-  std::size_t i = middleFrom;
-  for (; i + 2 <= middleTo; i += 2) {
+  std::size_t i = from;
+  for (; i + 2 <= to; i += 2) {
     const Doubles2 xi = Doubles2{x[i], x[i + 1]} - mean;
     const Doubles2 trc = Load2(tableRowCos + i), trs = Load2(tableRowSin + i);
     const Doubles2 tcc = Load2(tableColCos + i), tcs = Load2(tableColSin + i);
@@ -190,7 +189,7 @@ BurstLocator::Sums BurstLocator::Evaluate(const SampleView& view, double tau) co
   }
   double middle[5] = {xf[0] + xf[1], xf1[0] + xf1[1], xf2[0] + xf2[1], ff[0] + ff[1],
                       xx[0] + xx[1]};
-  for (; i < middleTo; ++i) {
+  for (; i < to; ++i) {
     const double xi = x[i] - mean;
     const double rc = rowCos * tableRowCos[i] - rowSin * tableRowSin[i];
     const double rs = rowSin * tableRowCos[i] + rowCos * tableRowSin[i];
@@ -203,17 +202,35 @@ BurstLocator::Sums BurstLocator::Evaluate(const SampleView& view, double tau) co
     middle[3] += s * s;
     middle[4] += xi * xi;
   }
+  const double amplitude = dtmf_burst::ToneAmplitude() / dtmf_burst::kFullScale;
   sums.xf += amplitude * middle[0];
   sums.xf1 += amplitude * middle[1];
   sums.xf2 += amplitude * middle[2];
   sums.ff += amplitude * amplitude * middle[3];
   sums.xx += middle[4];
-  sums.count = static_cast<int>(n);
+}
+
+BurstLocator::Sums BurstLocator::Evaluate(const SampleView& view, double tau) const {
+  Sums sums;
+  const Placement at = Place(view, tau);
+  if (at.n == 0) return sums;
+  auto inFade = [&](std::size_t i) {
+    const double u = at.u0 + static_cast<double>(i) * at.du;
+    return std::min(u, kLastBurstSample - u) < m_fadeSamples;
+  };
+  // Samples [middleFrom, middleTo) lie between the fades, where the envelope is 1.
+  std::size_t middleFrom = 0;
+  while (middleFrom < at.n && inFade(middleFrom)) ++middleFrom;
+  std::size_t middleTo = at.n;
+  while (middleTo > middleFrom && inFade(middleTo - 1)) --middleTo;
+  for (std::size_t i = 0; i < middleFrom; ++i) AddFading(at, i, sums);
+  for (std::size_t i = middleTo; i < at.n; ++i) AddFading(at, i, sums);
+  AddMiddle(at, middleFrom, middleTo, sums);
+  sums.count = static_cast<int>(at.n);
   return sums;
 }
 
-BurstMatch BurstLocator::Locate(const SampleView& view, double guess) const {
-  BurstMatch match;
+std::optional<double> BurstLocator::WholePeak(const SampleView& view, double guess) const {
   const auto centre = static_cast<std::int64_t>(std::floor(guess));
   const std::int64_t lo = centre - m_radius;
   const std::int64_t hi = centre + m_radius;
@@ -240,23 +257,32 @@ BurstMatch BurstLocator::Locate(const SampleView& view, double guess) const {
   if (best > 0) at(best - 1);
   if (best + 1 < c.size()) at(best + 1);
   // A peak on the edge of the search lies outside it: the guess was wrong.
-  if (best == 0 || best + 1 == c.size() || c[best] == 0.0) return match;
+  if (best == 0 || best + 1 == c.size() || c[best] == 0.0) return std::nullopt;
   const double sign = c[best] > 0 ? 1.0 : -1.0;
   const double left = sign * c[best - 1], mid = sign * c[best], right = sign * c[best + 1];
   const double curvature = left - 2.0 * mid + right;
   double tau = static_cast<double>(lo + static_cast<std::int64_t>(best));
+  // The vertex of the parabola through the three matches at -1, 0 and +1.
   if (curvature < 0.0) tau += 0.5 * (left - right) / curvature;
+  return tau;
+}
 
+BurstMatch BurstLocator::Locate(const SampleView& view, double guess) const {
+  BurstMatch match;
+  const std::optional<double> peak = WholePeak(view, guess);
+  if (!peak) return match;
   // Newton's method on the continuous match: its slope is zero at the true start. Each step
   // squares the error, so the last step's sums serve for the correlation and level as well.
-  const double start = tau;
+  double tau = *peak;
   Sums sums;
   for (int step = 0; step < kNewtonSteps; ++step) {
     sums = Evaluate(view, tau);
     if (sums.xf2 == 0.0) break;
+    // The match M(tau) sums x(i) f((i - tau) / ratio), so M' = -xf1 / ratio and
+    // M'' = xf2 / ratio^2, and Newton's tau - M' / M'' moves tau by ratio * xf1 / xf2.
     const double move = m_ratio * sums.xf1 / sums.xf2;
     // Newton stays within a sample of the integer peak, inside what NeedFrom and NeedTo cover.
-    if (!std::isfinite(move) || std::abs(tau + move - start) > 1.0) break;
+    if (!std::isfinite(move) || std::abs(tau + move - *peak) > 1.0) break;
     tau += move;
     if (std::abs(move) < kConverged) break;
   }

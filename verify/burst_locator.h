@@ -3,7 +3,9 @@
 // on the burst's own continuous curve, so the answer holds at any recording rate.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // Samples of the recording from absolute index `first` on. Whoever builds a view makes sure it
@@ -49,9 +51,28 @@ class BurstLocator {
     double xx = 0.0;
     int count = 0;
   };
+  // The samples a burst starting at tau covers, their mean, and each tone's angle at the
+  // first of them: each tone at sample i is then its tabled value turned by that angle, so no
+  // sample waits on the one before it.
+  struct Placement {
+    const float* x = nullptr;
+    std::size_t n = 0;
+    double mean = 0.0;
+    double u0 = 0.0;  // the first sample's place in the burst, in timecode samples
+    double du = 0.0;  // timecode samples per recording sample
+    double rowCos = 1.0, rowSin = 0.0, columnCos = 1.0, columnSin = 0.0;
+  };
+
   // The match and its first two derivatives at a sub-sample start tau.
   Sums Evaluate(const SampleView& view, double tau) const;
+  Placement Place(const SampleView& view, double tau) const;
+  // Sample i of the placement in a fade, and samples [from, to) between the fades.
+  void AddFading(const Placement& at, std::size_t i, Sums& sums) const;
+  void AddMiddle(const Placement& at, std::size_t from, std::size_t to, Sums& sums) const;
   double MatchAt(const SampleView& view, std::int64_t tau) const;
+  // The best whole-sample start within the radius of the guess, refined to the vertex of the
+  // parabola through its neighbours; none where the best lies on the edge of the search.
+  std::optional<double> WholePeak(const SampleView& view, double guess) const;
 
   double m_ratio;    // recording rate / timecode rate
   double m_rowStep;  // radians per timecode sample
