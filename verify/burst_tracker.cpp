@@ -123,7 +123,14 @@ std::int64_t BurstTracker::HistoryEnd() const {
 void BurstTracker::Push(const float* samples, std::size_t count) {
   m_history.insert(m_history.end(), samples, samples + count);
   m_end += static_cast<std::int64_t>(count);
+  if (!m_holding) ListenToEnd();
+  Settle();
+  Trim();
+}
+
+void BurstTracker::ListenToEnd() {
   const std::int64_t windows = (m_end - m_nextWindow) / m_window;
+  if (windows <= 0) return;
   m_symbols.resize(static_cast<std::size_t>(windows));
   m_detector.DetectRun(View().At(m_nextWindow), m_symbols.size(),
                        static_cast<std::size_t>(m_window), m_symbols.data());
@@ -131,8 +138,22 @@ void BurstTracker::Push(const float* samples, std::size_t count) {
     EndWindow(symbol);
     m_nextWindow += m_window;
   }
+}
+
+bool BurstTracker::SkipTo(std::int64_t sample) {
+  if (!m_holding || sample <= m_nextWindow) return false;
+  // Whole blocks, so the blocks keep the places they would have had.
+  m_nextWindow += (sample - m_nextWindow + m_window - 1) / m_window * m_window;
+  m_symbol = 0;
+  m_burstWindows = 0;
+  m_pending.clear();
+  return true;
+}
+
+void BurstTracker::Listen() {
+  m_holding = false;
+  ListenToEnd();
   Settle();
-  Trim();
 }
 
 void BurstTracker::EndWindow(int symbol) {
@@ -148,6 +169,7 @@ void BurstTracker::EndWindow(int symbol) {
 
 void BurstTracker::Finish() {
   if (m_finished) return;
+  Listen();
   m_finished = true;
   // Silence after the recording, so the last bursts can be measured like any other.
   m_history.resize(m_history.size() + static_cast<std::size_t>(m_keep), 0.0f);

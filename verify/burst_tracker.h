@@ -32,8 +32,19 @@ class BurstTracker {
   BurstTracker(int sampleRate, int timecodeRate, double speed = 1.0);
 
   void Push(const float* samples, std::size_t count);
-  // The recording has ended: the last burst is closed and every pending one completed.
+  // The recording has ended: what was held is listened to, the last burst is closed and every
+  // pending one completed.
   void Finish();
+  // While the frame grid reads every frame where it expects it, listening to the keys is wasted
+  // work: held, the tracker keeps what is pushed and tells nothing from it until Listen().
+  void Hold() { m_holding = true; }
+  bool Holding() const { return m_holding; }
+  // While held: the samples before `sample` were explained without the keys. Listening will
+  // start at the first block from there, the burst being heard and those waiting forgotten.
+  // False where it has listened that far already.
+  bool SkipTo(std::int64_t sample);
+  // Listens to every sample held, and to every one pushed from now on.
+  void Listen();
   // Bursts completed since the last call, in recording order.
   std::vector<Burst> Take();
   // Samples in each block the keys are told from.
@@ -54,6 +65,7 @@ class BurstTracker {
   };
 
   std::int64_t HistoryEnd() const;
+  void ListenToEnd();
   void EndWindow(int symbol);
   void Close();
   void Settle();
@@ -75,6 +87,7 @@ class BurstTracker {
   std::int64_t m_end = 0;  // one past the last sample pushed
   std::int64_t m_nextWindow = 0;
   bool m_finished = false;
+  bool m_holding = false;
 
   int m_symbol = 0;  // of the burst being heard, 0 between bursts
   std::int64_t m_burstStart = 0;

@@ -36,6 +36,8 @@ class FrameParser {
 
   // Feeds the next burst; true when it completes a frame, which is then in `frame`.
   bool Add(const Burst& burst, RawFrame& frame);
+  // Drops the bursts heard so far: the frame they began was read without them.
+  void Forget() { m_recent.clear(); }
 
  private:
   bool Match(RawFrame& frame) const;

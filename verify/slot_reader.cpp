@@ -20,6 +20,11 @@ constexpr double kDecisionSigmas = 3.0;
 // wrong shape must then both win and be the one expected.
 constexpr double kExpectedSigmas = 1.0;
 
+// A slot confirmed without being read against the other bursts matches the one expected at
+// least this well: what else it holds then has a fifth of its power at most, so no other burst
+// could have won it.
+constexpr double kClearMatch = 0.9;
+
 // Sum of x[i] * y[i] in eight lanes the compiler keeps in vector registers.
 double Dot(const float* x, const float* y, std::size_t n) {
   float acc[8] = {};
@@ -29,6 +34,19 @@ double Dot(const float* x, const float* y, std::size_t n) {
   }
   double total = 0.0;
   for (; k < n; ++k) total += static_cast<double>(x[k]) * y[k];
+  for (const float a : acc) total += a;
+  return total;
+}
+
+// Sum of x[i], in eight lanes as Dot.
+double Sum(const float* x, std::size_t n) {
+  float acc[8] = {};
+  std::size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    for (std::size_t j = 0; j < 8; ++j) acc[j] += x[k + j];
+  }
+  double total = 0.0;
+  for (; k < n; ++k) total += x[k];
   for (const float a : acc) total += a;
   return total;
 }
@@ -105,6 +123,9 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
       shape.d3[m] = static_cast<float>(amplitude * f3 / (m_ratio * m_ratio * m_ratio));
     }
   }
+  for (std::size_t symbol = 0; symbol < m_bursts.size(); ++symbol) {
+    m_burstEnergy[symbol] = Dot(m_bursts[symbol].data(), m_bursts[symbol].data(), span);
+  }
 }
 
 std::int64_t SlotReader::NeedFrom(double guess) const {
@@ -144,6 +165,20 @@ SlotRead SlotReader::Place(const SampleView& view, int symbol, double guess,
     if (n0 < lowest || n0 > highest) return read;
   }
   return read;
+}
+
+SlotRead SlotReader::Confirm(const SampleView& view, int symbol, double guess,
+                             double polarity) const {
+  const auto n = static_cast<std::size_t>(Span());
+  const auto index = static_cast<std::size_t>(symbol - 1);
+  const float* x = view.At(std::lround(guess));
+  const double sum = Sum(x, n);
+  const double energy = Dot(x, x, n) - sum * sum / static_cast<double>(n);
+  const double match = polarity * Dot(x, m_bursts[index].data(), n);
+  if (match <= 0.0 || match * match < kClearMatch * kClearMatch * energy * m_burstEnergy[index]) {
+    return {};
+  }
+  return Place(view, symbol, guess, polarity);
 }
 
 SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,

@@ -27,6 +27,9 @@ class SlotReader {
 
   // The burst of a known symbol, placed; polarity is -1 for an inverted recording.
   SlotRead Place(const SampleView& view, int symbol, double guess, double polarity) const;
+  // The burst of `symbol`, placed, where the slot holds it clearly (a clean copy at any gain
+  // and nearly nothing else); not placed, and symbol 0, otherwise. A few times quicker than Read.
+  SlotRead Confirm(const SampleView& view, int symbol, double guess, double polarity) const;
   // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
   // grid expects there, taken on less evidence than any other.
   SlotRead Read(const SampleView& view, double guess, double polarity, int expected = 0) const;
@@ -59,4 +62,5 @@ class SlotReader {
   std::array<double, 8> m_norm{};                  // energy of each faded tone
   std::array<Shape, 16> m_shapes;
   std::array<std::vector<float>, 16> m_bursts;  // each symbol's burst, row and column tone
+  std::array<double, 16> m_burstEnergy{};
 };

@@ -458,7 +458,14 @@ class FrameReader {
       Collect();
       while (m_expected &&
              static_cast<double>(m_tracker.Length()) >= *m_expected + 0.5 * m_frame + m_lag) {
-        ReadExpected();
+        if (!m_tracker.Holding()) {
+          ReadExpected();
+        } else if (!ReadOnGrid()) {
+          // Something else lies where the grid expects a frame: the keys held back are heard
+          // after all, and the frame is read with what they tell.
+          m_tracker.Listen();
+          Collect();
+        }
       }
     }
   }
@@ -721,7 +728,28 @@ class FrameReader {
   // symbol the keys told (if any) is placed there instead.
   GridFrame ReadSlots(const SampleView& view, double place,
                       const std::array<int, kBurstsPerFrame>& told,
-                      const std::array<int, kBurstsPerFrame>& expected = {}) {
+                      const std::array<int, kBurstsPerFrame>& expected = {}) const {
+    return ReadSlotsWith(view, place, [&](std::size_t k, double guess, double polarity) {
+      SlotRead slot = m_reader.Read(view, guess, polarity, expected[k]);
+      if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
+      if (slot.symbol == 0) slot.symbol = told[k];
+      return slot;
+    });
+  }
+
+  // The six slots of a frame from `place` on, each holding the burst of `expected` clearly or
+  // read as nothing; much quicker where the frame is there, as it mostly is.
+  GridFrame ConfirmSlots(const SampleView& view, double place,
+                         const std::array<int, kBurstsPerFrame>& expected) const {
+    return ReadSlotsWith(view, place, [&](std::size_t k, double guess, double polarity) {
+      return m_reader.Confirm(view, expected[k], guess, polarity);
+    });
+  }
+
+  // The six slots from `place` on, each read by read(k, guess, polarity) and the next guessed
+  // from where it was placed.
+  template <typename ReadSlot>
+  GridFrame ReadSlotsWith(const SampleView& view, double place, ReadSlot&& readSlot) const {
     const double polarity = m_polarity.value_or(1.0);
     GridFrame read;
     read.at.fill(std::nan(""));
@@ -729,9 +757,8 @@ class FrameReader {
     double guess = place;
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
       if (k > 0) guess += 2.0 * m_slot;
-      SlotRead slot = m_reader.Read(view, guess, polarity, expected[k]);
-      if (slot.symbol == 0 && told[k] != 0) slot = m_reader.Place(view, told[k], guess, polarity);
-      symbols[k] = slot.symbol != 0 ? slot.symbol : told[k];
+      const SlotRead slot = readSlot(k, guess, polarity);
+      symbols[k] = slot.symbol;
       if (!slot.placed) continue;
       ++read.placed;
       read.at[k] = slot.position;
@@ -793,7 +820,11 @@ class FrameReader {
     }
     const bool markerRead = MarkerRead(read);
     if (!read.unreadable) {
-      Keep(read);
+      if (OnGrid(read, symbols, expected)) {
+        KeepOnGrid(read);
+      } else {
+        Keep(read);
+      }
       return;
     }
     read.raw.number = m_lastNumber + 1;
@@ -811,6 +842,44 @@ class FrameReader {
       return;
     }
     Keep(read);
+  }
+
+  // A frame read where the grid expects it, every burst the one expected there: the frame the
+  // keys would tell, had they been listened to.
+  bool OnGrid(const GridFrame& read, const std::array<int, kBurstsPerFrame>& symbols,
+              double expected) const {
+    return m_frames.size() >= kYoungGrid && !read.unreadable && read.placed == kBurstsPerFrame &&
+           symbols[kBurstsPerFrame - 1] != 0 && read.raw.symbols == symbols &&
+           std::abs(read.at[0] - expected) <= kCertainJump;
+  }
+
+  // Until the grid meets something else, the keys need not be listened to: the samples up to the
+  // end of a frame read on the grid are explained by it.
+  void KeepOnGrid(const GridFrame& read) {
+    Keep(read);
+    m_tracker.Hold();
+    const double end = read.at[kBurstsPerFrame - 1] + m_slot;
+    if (m_tracker.SkipTo(static_cast<std::int64_t>(std::ceil(end)) +
+                         2 * static_cast<std::int64_t>(m_tracker.BlockSamples()))) {
+      m_parser.Forget();
+    }
+  }
+
+  // The frame the grid expects, read while the keys are held: kept where it lies on the grid;
+  // false, and nothing changed, where it does not.
+  bool ReadOnGrid() {
+    const double expected = *m_expected;
+    const SampleView view = m_tracker.View();
+    if (m_pending || m_reader.NeedFrom(expected) < view.first) return false;
+    const std::array<int, kBurstsPerFrame> symbols =
+        Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
+    if (symbols[kBurstsPerFrame - 1] == 0) return false;
+    const GridFrame read = ConfirmSlots(view, expected, symbols);
+    if (!OnGrid(read, symbols, expected)) return false;
+    m_expected.reset();
+    m_heard.reset();
+    KeepOnGrid(read);
+    return true;
   }
 
   double LevelAt(const SampleView& view, double place) const {
