@@ -5,8 +5,12 @@
 #include <numbers>
 
 #include "layout/dtmf_burst.h"
+#include "verify/lane_sums.h"
 
 namespace {
+
+using lanes::Dot;
+using lanes::Sum;
 
 // The refinement is a Taylor step from the nearest sample; a guess further off than this moves
 // to another sample first.
@@ -24,32 +28,6 @@ constexpr double kExpectedSigmas = 1.0;
 // least this well: what else it holds then has a fifth of its power at most, so no other burst
 // could have won it.
 constexpr double kClearMatch = 0.9;
-
-// Sum of x[i] * y[i] in eight lanes the compiler keeps in vector registers.
-double Dot(const float* x, const float* y, std::size_t n) {
-  float acc[8] = {};
-  std::size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    for (std::size_t j = 0; j < 8; ++j) acc[j] += x[k + j] * y[k + j];
-  }
-  double total = 0.0;
-  for (; k < n; ++k) total += static_cast<double>(x[k]) * y[k];
-  for (const float a : acc) total += a;
-  return total;
-}
-
-// Sum of x[i], in eight lanes as Dot.
-double Sum(const float* x, std::size_t n) {
-  float acc[8] = {};
-  std::size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    for (std::size_t j = 0; j < 8; ++j) acc[j] += x[k + j];
-  }
-  double total = 0.0;
-  for (; k < n; ++k) total += x[k];
-  for (const float a : acc) total += a;
-  return total;
-}
 
 }  // namespace
 

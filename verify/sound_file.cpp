@@ -220,6 +220,22 @@ SoundFile::SoundFile(const std::string& path) : m_path(path) {
   if (m_channels < 1) refuse("the header names no channel");
   // Integer samples are scaled to [-1, 1) exactly; float files are read as they are.
   sf_command(m_file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+      m_readsShorts = true;
+      m_onlyNumbers = true;
+      break;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+      m_onlyNumbers = true;
+      break;
+    default:
+      break;
+  }
 }
 
 SoundFile::~SoundFile() {
@@ -242,7 +258,17 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
   sf_count_t got = 0;
   {
     const QuietStderr quiet(m_quietDecoder);
-    got = sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames));
+    if (m_readsShorts) {
+      m_shorts.resize(frames * static_cast<std::size_t>(m_channels));
+      got = sf_readf_short(m_file, m_shorts.data(), static_cast<sf_count_t>(frames));
+      // Exactly what libsndfile gives as floats: a 16-bit sample over 2^15.
+      constexpr float kScale = 1.0f / 32768.0f;
+      const auto count = static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) *
+                         static_cast<std::size_t>(m_channels);
+      for (std::size_t i = 0; i < count; ++i) interleaved[i] = m_shorts[i] * kScale;
+    } else {
+      got = sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames));
+    }
   }
   // A damaged file ends where it can no longer be read; the report then says how much of what
   // the header declares is missing.

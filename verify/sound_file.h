@@ -35,6 +35,8 @@ class SoundFile {
   std::int64_t FramesRead() const { return m_framesRead; }
   // Why reading stopped before the declared end (libsndfile's reason), or empty.
   const std::string& StopReason() const { return m_stopReason; }
+  // The file holds integer samples, so every sample read is a number (never NaN or infinite).
+  bool OnlyNumbers() const { return m_onlyNumbers; }
 
   // At most wanted, and few enough that one block of every channel stays within a bounded size,
   // so memory does not grow with the number of channels.
@@ -66,6 +68,11 @@ class SoundFile {
   int m_sampleRate = 0;
   int m_channels = 0;
   bool m_quietDecoder = false;  // the MP3 decoder prints its own complaints on stderr
+  bool m_onlyNumbers = false;
+  // Samples of 16 bits or fewer are read as they are stored and scaled here: libsndfile then
+  // hands them over in one piece instead of converting them a small buffer at a time.
+  bool m_readsShorts = false;
+  std::vector<short> m_shorts;
   std::int64_t m_frames = -1;
   std::int64_t m_position = 0;  // the next sample frame Read gives
   std::int64_t m_framesRead = 0;

@@ -15,6 +15,7 @@
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
+#include "verify/lane_sums.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
@@ -98,24 +99,11 @@ std::string SampleText(double sample) {
   return text;
 }
 
-// True when every sample is a number: NaN or infinity times zero is NaN, which the sum keeps.
-bool AllFinite(const float* x, std::size_t n) {
-  float acc[8] = {};
-  std::size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    for (std::size_t j = 0; j < 8; ++j) acc[j] += x[k + j] * 0.0f;
-  }
-  float total = 0.0f;
-  for (; k < n; ++k) total += x[k] * 0.0f;
-  for (const float a : acc) total += a;
-  return total == 0.0f;
-}
-
 // Sets every NaN or infinite sample to 0, so no arithmetic meets one, and calls found(i) with
 // each one's index.
 template <typename Found>
 void ClearNonFinite(float* x, std::size_t n, Found&& found) {
-  if (AllFinite(x, n)) return;
+  if (lanes::AllFinite(x, n)) return;
   for (std::size_t i = 0; i < n; ++i) {
     if (!std::isfinite(x[i])) {
       x[i] = 0.0f;
@@ -885,9 +873,8 @@ class FrameReader {
   double LevelAt(const SampleView& view, double place) const {
     const auto first = static_cast<std::int64_t>(std::ceil(place));
     const auto count = static_cast<std::int64_t>(kSlotSamples * m_slot / kSlotSamples);
-    double squares = 0.0;
-    const float* x = view.At(first);
-    for (std::int64_t i = 0; i < count; ++i) squares += static_cast<double>(x[i]) * x[i];
+    const double squares =
+        lanes::Dot(view.At(first), view.At(first), static_cast<std::size_t>(count));
     const double meanSquare = squares / static_cast<double>(count);
     return meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : -200.0;
   }
@@ -1026,21 +1013,29 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
       return file.ReadChannel(channel, ahead.data(), kBlockFrames);
     });
   };
-  std::size_t got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames);
-  while (got > 0) {
-    std::future<std::size_t> next = readAhead();
-    const std::int64_t first = reader.Length();
-    std::int64_t count = 0;
-    ClearNonFinite(samples.data(), got, [&](std::size_t i) {
+  // Samples that are no number are set to 0 and counted; the first in each block is told.
+  std::int64_t toldAt = 0;
+  auto clearNonFinite = [&](float* x, std::size_t n, std::int64_t first) {
+    ClearNonFinite(x, n, [&](std::size_t i) {
       const std::int64_t at = first + static_cast<std::int64_t>(i);
       if (report.nonFiniteSamples.size() < kKeptNonFinite) report.nonFiniteSamples.push_back(at);
-      if (count++ == 0 && options.onFault) {
+      if (report.nonFiniteCount++ == toldAt && options.onFault) {
         options.onFault("a sample that is no number at " + Seconds(static_cast<double>(at), rate) +
                         ", " + SampleText(static_cast<double>(at)));
       }
     });
-    report.nonFiniteCount += count;
-    reader.Push(samples.data(), got);
+  };
+  std::size_t got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames);
+  while (got > 0) {
+    std::future<std::size_t> next = readAhead();
+    toldAt = report.nonFiniteCount;
+    // A piece at a time, so the samples the check brought in are still in the cache when they
+    // are pushed; integer samples are always numbers.
+    for (std::size_t done = 0; done < got; done += kPieceFrames) {
+      const std::size_t piece = std::min(kPieceFrames, got - done);
+      if (!file.OnlyNumbers()) clearNonFinite(samples.data() + done, piece, reader.Length());
+      reader.Push(samples.data() + done, piece);
+    }
     if (progress != nullptr) {
       progress->Update(static_cast<std::uint64_t>(reader.Length()),
                        static_cast<std::uint64_t>(std::max<std::int64_t>(file.Frames(), 0)));
