@@ -12,6 +12,7 @@
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"
+#include "verify/sound_file.h"
 #include "verify/timing_fit.h"
 #include "verify/verifier.h"
 
@@ -621,6 +622,55 @@ TEST_F(Verifier, FaultLinesComeWhileReadingAndTheToleranceIsTheUsers) {
 }
 
 // The fit's bookkeeping on frames placed by hand.
+// Small integer samples are read as they are stored and scaled by the reader itself: every
+// value of every such format must come out exactly as libsndfile's own floats, on the channel
+// asked for, across the reads' block boundaries.
+TEST(SoundFileTest, IntegerSamplesComeOutAsLibsndfilesOwnFloats) {
+  ScratchDir dir;
+  constexpr std::size_t kValues = 65536;
+  std::vector<short> interleaved(2 * kValues);
+  for (std::size_t i = 0; i < kValues; ++i) {
+    interleaved[2 * i] = static_cast<short>(i * 7919);  // another channel, another order
+    interleaved[2 * i + 1] = static_cast<short>(static_cast<int>(i) - 32768);
+  }
+  for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_WAV | SF_FORMAT_PCM_U8,
+                           SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+                           SF_FORMAT_WAV | SF_FORMAT_PCM_24}) {
+    SCOPED_TRACE(format);
+    const std::string path = dir.File("integers");
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format;
+    SNDFILE* out = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(out, nullptr) << sf_strerror(nullptr);
+    sf_writef_short(out, interleaved.data(), kValues);
+    sf_close(out);
+
+    SF_INFO readInfo{};
+    SNDFILE* in = sf_open(path.c_str(), SFM_READ, &readInfo);
+    ASSERT_NE(in, nullptr);
+    std::vector<float> expected(2 * kValues);
+    ASSERT_EQ(sf_readf_float(in, expected.data(), kValues), static_cast<sf_count_t>(kValues));
+    sf_close(in);
+
+    SoundFile file(path);
+    EXPECT_TRUE(file.OnlyNumbers());
+    std::vector<float> got(kValues);
+    std::size_t done = 0;
+    while (done < kValues) {
+      const std::size_t n =
+          file.ReadChannel(1, got.data() + done, std::min<std::size_t>(1000, kValues - done));
+      if (n == 0) break;
+      done += n;
+    }
+    ASSERT_EQ(done, kValues);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < kValues; ++i) wrong += got[i] != expected[2 * i + 1] ? 1 : 0;
+    EXPECT_EQ(wrong, 0u);
+  }
+}
+
 TEST(TimingFit, DuplicatedOutOfOrderAndMissingFrames) {
   VerifyReport report;
   report.method = kMethod2;
