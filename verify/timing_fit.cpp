@@ -24,8 +24,6 @@ constexpr double kHighestThreshold = 0.5;
 // A one-sample slip is told from noise while half a sample lies beyond this many deviations.
 constexpr double kExactDeviations = 5.0;
 constexpr double kHalfSample = 0.5;
-// Median absolute deviation to standard deviation, for normal scatter.
-constexpr double kMadToSd = 1.4826;
 // Drift and jitter need a line through at least this many frames and something left over.
 constexpr std::size_t kTimedFrames = 3;
 // The small breaks are sought again about the line they leave at most this many times.

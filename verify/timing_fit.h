@@ -20,3 +20,5 @@ double FitTiming(VerifyReport& report, double rateRatio,
 
 // The middle value (the upper of the two middle ones for an even count); values not empty.
 double Median(std::vector<double> values);
+// Median absolute deviation to standard deviation, for normal scatter.
+inline constexpr double kMadToSd = 1.4826;

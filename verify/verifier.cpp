@@ -1094,7 +1094,7 @@ double BurstScatter(const std::vector<GridFrame>& frames, double slope) {
     const double centre = Median(places);
     for (const double place : places) deviations.push_back(std::abs(place - centre));
   }
-  return deviations.empty() ? 0.0 : 1.4826 * Median(deviations);
+  return deviations.empty() ? 0.0 : kMadToSd * Median(deviations);
 }
 
 // Frame 1's markers tell the method; failing that, the '*' in place of the last check symbol.
