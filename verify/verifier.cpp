@@ -418,7 +418,9 @@ struct GridFrame {
 // Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
 // it hears fix a grid; where the grid expects a frame the tracker did not find, the slot is read
 // against all sixteen bursts at the predicted place, so a frame whose keys drown is still read
-// or, failing that, known to be there.
+// or, failing that, known to be there. While every frame lies where the grid expects it, the
+// tracker is held and each slot only confirmed; whatever else turns up, the tracker hears the
+// samples it was held over, and the frames are read as before.
 class FrameReader {
  public:
   FrameReader(int rate, const Choice& choice, const VerifyOptions& options)
