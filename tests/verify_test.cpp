@@ -12,6 +12,7 @@
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"
+#include "verify/frame_parser.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
 #include "verify/verifier.h"
@@ -173,6 +174,30 @@ TEST_F(Verifier, DropoutIsOneDiscontinuity) {
       EXPECT_NEAR(report.frames[9].offsetSamples, 0.0, 0.005);
       EXPECT_NEAR(report.frames[10].offsetSamples, -661.0, 0.005);
       EXPECT_FALSE(report.Clean());
+    }
+  }
+}
+
+// A cut in the gap right behind a frame's check symbol makes the next frame's marker begin
+// early, where a long run of frames read on time leads nobody to listen: still one
+// discontinuity, at that frame, and nothing unreadable, whether the cut takes most of the gap
+// or a whole frame with it.
+TEST_F(Verifier, ACutRightBehindACheckSymbolIsOneDiscontinuity) {
+  for (const TimecodeType type : {kTypeF, kTypeS}) {
+    for (const int removed : {3600, 4500, kFrameSamples + 4200}) {
+      SCOPED_TRACE(testing::Message()
+                   << "rate " << TimecodeRate(type) << ", " << removed << " samples cut");
+      Recording recording = Timecode(type, kMethod2);
+      const auto cut =
+          recording.samples.begin() + FrameStart(10, kMethod2) + kFrameBurstSlots * kSlotSamples;
+      recording.samples.erase(cut, cut + removed);
+      const VerifyReport report = Verify(recording);
+      const bool frameLost = removed > kFrameSamples;
+      EXPECT_TRUE(report.unreadable.empty());
+      EXPECT_EQ(report.missing, frameLost ? std::vector<int>{11} : std::vector<int>{});
+      ASSERT_EQ(report.discontinuities.size(), 1u);
+      EXPECT_EQ(report.discontinuities[0].frame, frameLost ? 12 : 11);
+      EXPECT_NEAR(report.discontinuities[0].jumpSamples, -removed, 0.5);
     }
   }
 }
@@ -621,7 +646,6 @@ TEST_F(Verifier, FaultLinesComeWhileReadingAndTheToleranceIsTheUsers) {
   EXPECT_TRUE(report.discontinuities.empty());
 }
 
-// The fit's bookkeeping on frames placed by hand.
 // Small integer samples are read as they are stored and scaled by the reader itself: every
 // value of every such format must come out exactly as libsndfile's own floats, on the channel
 // asked for, across the reads' block boundaries.
@@ -671,6 +695,7 @@ TEST(SoundFileTest, IntegerSamplesComeOutAsLibsndfilesOwnFloats) {
   }
 }
 
+// The fit's bookkeeping on frames placed by hand.
 TEST(TimingFit, DuplicatedOutOfOrderAndMissingFrames) {
   VerifyReport report;
   report.method = kMethod2;

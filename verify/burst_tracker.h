@@ -43,7 +43,7 @@ class BurstTracker {
   // start at the first block from there, the burst being heard and those waiting forgotten.
   // False where it has listened that far already.
   bool SkipTo(std::int64_t sample);
-  // Listens to every sample held, and to every one pushed from now on.
+  // Listens to every sample held from where it skipped to, and to every one pushed from now on.
   void Listen();
   // Bursts completed since the last call, in recording order.
   std::vector<Burst> Take();

@@ -147,6 +147,7 @@ SlotRead SlotReader::Place(const SampleView& view, int symbol, double guess,
 
 SlotRead SlotReader::Confirm(const SampleView& view, int symbol, double guess,
                              double polarity) const {
+  if (symbol < 1 || symbol > static_cast<int>(m_bursts.size())) return {};
   const auto n = static_cast<std::size_t>(Span());
   const auto index = static_cast<std::size_t>(symbol - 1);
   const float* x = view.At(std::lround(guess));

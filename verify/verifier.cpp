@@ -420,7 +420,7 @@ struct GridFrame {
 // against all sixteen bursts at the predicted place, so a frame whose keys drown is still read
 // or, failing that, known to be there. While every frame lies where the grid expects it, the
 // tracker is held and each slot only confirmed; whatever else turns up, the tracker hears the
-// samples it was held over, and the frames are read as before.
+// samples from the last confirmed frame's check symbol on, and the frames are read as before.
 class FrameReader {
  public:
   FrameReader(int rate, const Choice& choice, const VerifyOptions& options)
@@ -456,6 +456,12 @@ class FrameReader {
           m_tracker.Listen();
           Collect();
         }
+      }
+      // A grid that ended while held (a frame the keys told elsewhere, read past) has nothing to
+      // confirm: the keys must find what comes next.
+      if (!m_expected && m_tracker.Holding()) {
+        m_tracker.Listen();
+        Collect();
       }
     }
   }
@@ -843,14 +849,13 @@ class FrameReader {
            std::abs(read.at[0] - expected) <= kCertainJump;
   }
 
-  // Until the grid meets something else, the keys need not be listened to: the samples up to the
-  // end of a frame read on the grid are explained by it.
+  // Until the grid meets something else, the keys need not be listened to: a frame read on the
+  // grid explains the samples up to its check symbol. The gap behind it is left to the keys, for
+  // the next frame's marker may begin anywhere in it where samples were lost.
   void KeepOnGrid(const GridFrame& read) {
     Keep(read);
     m_tracker.Hold();
-    const double end = read.at[kBurstsPerFrame - 1] + m_slot;
-    if (m_tracker.SkipTo(static_cast<std::int64_t>(std::ceil(end)) +
-                         2 * static_cast<std::int64_t>(m_tracker.BlockSamples()))) {
+    if (m_tracker.SkipTo(static_cast<std::int64_t>(std::floor(read.at[kBurstsPerFrame - 1])))) {
       m_parser.Forget();
     }
   }
@@ -863,7 +868,6 @@ class FrameReader {
     if (m_pending || m_reader.NeedFrom(expected) < view.first) return false;
     const std::array<int, kBurstsPerFrame> symbols =
         Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
-    if (symbols[kBurstsPerFrame - 1] == 0) return false;
     const GridFrame read = ConfirmSlots(view, expected, symbols);
     if (!OnGrid(read, symbols, expected)) return false;
     m_expected.reset();
