@@ -202,6 +202,39 @@ TEST_F(Verifier, ACutRightBehindACheckSymbolIsOneDiscontinuity) {
   }
 }
 
+// At a telephone's rate a burst's tones repeat every few samples, so a frame read from where the
+// grid expected it may settle a whole cycle off after a slip of a sample or three: a slip behind
+// a check symbol or in the gap is still one jump, at the next frame, of just that many samples.
+TEST_F(Verifier, AFewSamplesLostAtLowRatesAreOneJumpAtTheNextFrame) {
+  for (const TimecodeType type : {kTypeF, kTypeS}) {
+    const Recording timecode = Timecode(type, kMethod2);
+    for (const int rate : {8000, 16000}) {
+      const double scale = rate / static_cast<double>(TimecodeRate(type));
+      const Recording resampled{Resample(timecode.samples, TimecodeRate(type), rate), rate};
+      for (const int frame : {8, 30}) {
+        for (const int within : {kFrameBurstSlots * kSlotSamples - 100, 22000}) {
+          for (const int lost : {1, 3}) {
+            SCOPED_TRACE(testing::Message()
+                         << TimecodeRate(type) << " Hz at " << rate << " Hz, frame " << frame << "+"
+                         << within << ", " << lost << " lost");
+            Recording recording = resampled;
+            const auto cut =
+                recording.samples.begin() +
+                static_cast<std::ptrdiff_t>((FrameStart(frame, kMethod2) + within) * scale);
+            recording.samples.erase(cut, cut + lost);
+            const VerifyReport report = Verify(recording);
+            EXPECT_TRUE(report.missing.empty());
+            EXPECT_TRUE(report.unreadable.empty());
+            ASSERT_EQ(report.discontinuities.size(), 1u);
+            EXPECT_EQ(report.discontinuities[0].frame, frame + 1);
+            EXPECT_NEAR(report.discontinuities[0].jumpSamples, -lost, 0.1);
+          }
+        }
+      }
+    }
+  }
+}
+
 // A cut among the first frames, which the first look and the young grid measure the speed from,
 // bends neither: one discontinuity, told once while reading, and the drift stays nil.
 TEST_F(Verifier, ACutAmongTheFirstFramesIsOneDiscontinuity) {

@@ -787,11 +787,22 @@ class FrameReader {
       return;
     }
     std::array<int, kBurstsPerFrame> told{};
-    if (m_heard && m_heard->number == m_lastNumber + 1) told = m_heard->symbols;
+    // A marker the keys placed precisely places the frame better than the grid does after a
+    // slip of a few samples: read from the grid's place, a burst at a low rate may settle a
+    // cycle of its tones away from where it lies.
+    double start = expected;
+    if (m_heard && m_heard->number == m_lastNumber + 1) {
+      told = m_heard->symbols;
+      const BurstMatch& match = m_heard->start.match;
+      if (match.found && std::abs(match.correlation) >= kMinCorrelation &&
+          m_reader.NeedFrom(match.position) >= view.first) {
+        start = match.position;
+      }
+    }
     m_heard.reset();
     const std::array<int, kBurstsPerFrame> symbols =
         Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
-    GridFrame read = ReadSlots(view, expected, told, symbols);
+    GridFrame read = ReadSlots(view, start, told, symbols);
     if (read.unreadable && !MarkerRead(read)) {
       // Where the grid, young or broken by a small jump, misses the frame by more than a
       // sample, the frame it expects is matched whole around that place.
