@@ -90,11 +90,16 @@ LoopPoints ParsePoints(std::string_view list) {
   }
 }
 
-// Opens path as the dialog's Open File does, with the same refusals.
-std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
+// Opens path as the dialog's Open File does, with the same refusals. A header that gives no
+// size for the samples is said on err, since the samples are then taken to the end of the file.
+std::string OpenForTable(CFile& file, const std::string& path, unsigned mode, std::ostream& err) {
   int osError = 0;
   if (!file.Open(path, mode, &osError)) return OpenFailure(path, osError);
-  return TableRefusal(file);
+  std::string refusal = TableRefusal(file);
+  if (refusal.empty() && DataSizeUnset(file)) {
+    err << kProgram << ": " << path << ": " << kSizeUnsetReadText << '\n';
+  }
+  return refusal;
 }
 
 // The table only where the file can hold one; the file's own loops whenever it opened, so
@@ -102,7 +107,7 @@ std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
 int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
   // Showing only reads, so it neither waits for nor holds up a dialog patching the file.
-  const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone);
+  const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone, err);
   LoopTable table{};
   WaveLoops own;
   try {
@@ -126,7 +131,7 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
 
 int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
-  const std::string refusal = OpenForTable(file, path, kPatchMode);
+  const std::string refusal = OpenForTable(file, path, kPatchMode, err);
   if (!refusal.empty()) return Refused(err, path, refusal);
   try {
     WriteLoopTable(file, ReadLoopTable(file).channelByte, points);
@@ -149,6 +154,7 @@ bool AboutDestination(const std::string& source, PlainCopyOutcome::Kind kind) {
       return true;
     case Kind::notWave:
     case Kind::notPcm16:
+    case Kind::damaged:
     case Kind::sourceShrank:
     case Kind::tooLong:
     case Kind::overSource:
@@ -181,6 +187,9 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
   std::string note;
   const PlainCopyOutcome outcome = WritePlainCopy(source, destination, &note, table);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
+  if (outcome.kind == PlainCopyOutcome::Kind::sourceUnopened) {
+    return Refused(err, source, OpenFailure(source, outcome.osError));
+  }
   if (outcome.kind == PlainCopyOutcome::Kind::copied) {
     if (!told.empty()) err << kProgram << ": " << source << ": " << told << '\n';
     return kExitSuccess;

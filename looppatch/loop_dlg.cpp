@@ -432,6 +432,7 @@ void CLoopDlg::LoadFile(const std::string& path) {
     ShowTable(LoopTable{});
   }
   ShowFile();
+  if (m_tableLoaded && DataSizeUnset(m_waveFile)) AfxMessageBox(kSizeUnsetReadText);
 }
 
 // The new file is opened beside the loaded one, which is let go only once the new one has

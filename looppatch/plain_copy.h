@@ -13,6 +13,7 @@
 #include "fileio/file.h"
 #include "looppatch/loop_table.h"
 #include "wave/wave_header.h"
+#include "wave/wave_layout.h"
 
 inline constexpr char kCopyOverSourceText[] = "The copy cannot replace the file it is made from";
 inline constexpr char kSourceShrankText[] = "The file became shorter while it was copied";
@@ -21,28 +22,16 @@ inline constexpr char kTooLongText[] =
 inline constexpr char kNotRegularText[] = "The copy can only replace a regular file";
 inline constexpr char kSizeUnsetText[] =
     "The header gives no size for the samples: the copy holds them up to the end of the file";
-
-// One chunk met on a walk over a RIFF/WAVE file: its id, where its body starts and the size it
-// declares (for the data chunk of an RF64 or BW64 file, the size from the ds64 chunk).
-struct RiffChunk {
-  std::array<std::uint8_t, kChunkIdBytes> id{};
-  std::uint64_t body = 0;
-  std::uint64_t size = 0;
-  std::uint64_t fileLength = 0;
-  bool Is(const char (&name)[5]) const;
-  bool RunsPastEnd() const { return body + size > fileLength; }
-  // The bytes of the body the file really holds.
-  std::uint64_t Held() const { return RunsPastEnd() ? fileLength - body : size; }
-};
-enum class RiffWalk { kGoOn, kStop };
-
-// Walks the chunks of a RIFF/WAVE file (or RF64/BW64) in file order, calling visit with each
-// until it says stop; false when the file is no RIFF/WAVE at all. The walk reads a few bytes per
-// chunk and stops at the first one that cannot be real, so it takes no longer on a crafted
-// 4 GiB file than on an everyday one. A chunk whose size runs past the end of the file is
-// skipped by looking for the data chunk's id behind it (a recorder killed before it finished a
-// LIST chunk leaves 0xFFFFFFFF there); nothing is visited after a data chunk cut short.
-bool WalkRiffChunks(CFile& file, const std::function<RiffWalk(const RiffChunk&)>& visit);
+// What is wrong with a wave file whose samples cannot be found or read.
+inline constexpr char kBadDs64Text[] =
+    "The ds64 chunk of this RF64 file cannot be right, so the size of its samples is unknown";
+inline constexpr char kNoDataText[] = "The file has no data chunk, so it holds no samples";
+inline constexpr char kNoFmtText[] =
+    "The file has no fmt chunk, so the format of its samples is unknown";
+inline constexpr char kFmtAfterDataText[] =
+    "The fmt chunk lies behind the data chunk: the samples come before their format";
+// "The size of the LIST chunk takes in the data chunk behind it"
+std::string SwallowedText(const std::string& chunkId);
 
 // True when the file is RIFF/WAVE (or RF64/BW64) with 16-bit PCM samples in one or two channels
 // (format 1, or the extensible format with the PCM subformat) and a data chunk, whatever else it
@@ -52,8 +41,13 @@ bool CanMakePlainCopy(CFile& file);
 
 // CheckPatchable's text, except that a wave file whose samples are not 16-bit PCM in one or two
 // channels gets kNotPcm16Text whatever its header layout (plain or extensible, with or without
-// other chunks), not the text for a longer header.
+// other chunks), not the text for a longer header, and a wave file whose samples cannot be found
+// or read is told what is wrong with its layout.
 std::string TableRefusal(CFile& file);
+
+// The text for a layout's fault; empty for none, and kNotCanonicalText for a file that is no
+// wave file at all.
+std::string LayoutFaultText(const WaveLayout& layout);
 
 // The name proposed for the copy: "NAME-plain.wav" in the source's folder.
 std::string PlainCopyName(const std::string& source);
@@ -63,8 +57,9 @@ struct PlainCopyOutcome {
   enum class Kind {
     copied,
     overSource,         // the destination is the source itself
-    sourceUnopened,     // "Error Opening File"
+    sourceUnopened,     // "Error Opening File"; osError says why
     notPcm16,           // a wave file, but not 16-bit PCM in one or two channels
+    damaged,            // damage: a wave file whose samples cannot be found or read
     notWave,            // no wave file at all
     tooLong,            // more samples than the plain header's sizes can count
     notRegular,         // a folder, FIFO or device at the destination
@@ -77,6 +72,7 @@ struct PlainCopyOutcome {
   Kind kind = Kind::copied;
   int osError = 0;
   LoopPointsCheck points{};
+  std::string damage{};
 };
 
 // The text to show for an outcome; empty for a copy made.

@@ -3,24 +3,13 @@
 #include <algorithm>
 #include <limits>
 
+#include "looppatch/file_source.h"
 #include "looppatch/plain_copy.h"
+#include "wave/riff_walk.h"
+#include "wave/wave_fields.h"
 #include "wave/wave_header.h"
 
 namespace {
-
-// The smpl chunk: nine 32-bit fields (maker, product, sample period, unity note, pitch
-// fraction, SMPTE format and offset, the loop count, the sampler data's size), then the loops,
-// 24 bytes each: cue point id, type, start, end, fraction, play count.
-constexpr std::uint64_t kSmplFieldsBytes = 36;
-constexpr std::size_t kSmplLoopCountAt = 28;
-constexpr std::size_t kLoopBytes = 24;
-constexpr std::size_t kLoopStartAt = 8;
-constexpr std::size_t kLoopEndAt = 12;
-// The cue chunk: the point count, then the points, 24 bytes each: id, play-order position,
-// the chunk it lies in ("data"), that chunk's start, the block's start and the frame within it.
-constexpr std::uint64_t kCueCountBytes = 4;
-constexpr std::size_t kCuePointBytes = 24;
-constexpr std::size_t kCueFrameAt = 20;
 
 // The records that follow a count field: as many as the count says, but only those wholly
 // inside the bytes the file holds of the chunk, and never more than kMostOwnLoops.
@@ -85,13 +74,15 @@ WaveLoops ReadWaveLoops(CFile& file) {
   WaveLoops own;
   bool smplSeen = false;
   bool cueSeen = false;
-  WalkRiffChunks(file, [&](const RiffChunk& chunk) {
+  FileSource source(file);
+  WalkRiffChunks(source, [&](const RiffChunk& chunk) {
     if (chunk.Is("smpl") && !smplSeen) {
       smplSeen = true;
       const std::vector<std::uint8_t> loops =
-          ReadRecords(file, chunk, kSmplFieldsBytes, kSmplLoopCountAt, kLoopBytes);
-      for (std::size_t at = 0; at < loops.size(); at += kLoopBytes) {
-        own.loops.push_back({GetLe32(&loops[at + kLoopStartAt]), GetLe32(&loops[at + kLoopEndAt])});
+          ReadRecords(file, chunk, kSmplFieldsBytes, kSmplLoopCountAt, kSmplLoopBytes);
+      for (std::size_t at = 0; at < loops.size(); at += kSmplLoopBytes) {
+        own.loops.push_back(
+            {GetLe32(&loops[at + kSmplLoopStartAt]), GetLe32(&loops[at + kSmplLoopEndAt])});
       }
     } else if (chunk.Is("cue ") && !cueSeen) {
       cueSeen = true;

@@ -121,6 +121,11 @@ TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   ExpectRefusal({"--show", fifo}, "Error Opening File: the file is a FIFO");
   ExpectRefusal({"--set", "5", "/dev/zero"}, "Error Opening File: the file is a device");
+  // A copy's source that cannot be opened is named with the reason, never its destination.
+  const std::string copy = m_dir.File("copy.wav");
+  ExpectRefusal({"--plain-copy", fifo, copy}, "Error Opening File: the file is a FIFO", fifo);
+  ExpectRefusal({"--plain-copy", "--keep-loops", m_dir.File("missing.wav"), copy},
+                "Error Opening File: No such file or directory", m_dir.File("missing.wav"));
 
   // Unreadable for the user who runs loop (root reads everything, so the child gives it up).
   const std::string path = Save("locked.wav", Wave(1, {}));
@@ -131,6 +136,24 @@ TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
                                     }});
   EXPECT_EQ(denied.status, 1);
   EXPECT_EQ(denied.err, "loop: " + path + ": Error Opening File: Permission denied\n");
+}
+
+// A recorder killed before it went back to its header leaves a data size of 0: the samples
+// behind it count up to the end of the file, and loop says so.
+TEST_F(LoopCliTest, ADataSizeOfZeroReadsTheSamplesToTheEndAndSaysSo) {
+  Bytes killed = Wave(2, {4000});
+  PutLe32(&killed[kDataSizeOffset], 0);
+  const std::string path = Save("killed.wav", killed);
+  const std::string note =
+      "loop: " + path +
+      ": The header gives no size for the samples: loop reads them up to the end "
+      "of the file\n";
+  const Outcome set = Loop({"--set", "1000,500", path});
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.err, note);
+  const Outcome show = Loop({"--show", path});
+  EXPECT_EQ(show.out, "channels=2 points=1000,500,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(show.err, note);
 }
 
 TEST_F(LoopCliTest, ShowReadsAFileThatAnotherProgramHoldsForPatching) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "file_faults.h"
@@ -335,23 +336,25 @@ TEST_F(LoopDlgTest, AReadOnlyFileCannotBeOpened) {
 TEST_F(LoopDlgTest, AFileWithoutTheCanonicalHeaderIsRefusedAndThePreviousOneStays) {
   const Bytes first = Wave(kMono, {2000});
   const std::string firstPath = Save("first.wav", first);
-  Bytes extended = Wave(kStereo, {4000});
-  std::copy_n("LIST", 4, extended.begin() + kDataIdOffset);  // a chunk before the data
-  const std::vector<std::pair<std::string, Bytes>> refused = {
-      {"extended.wav", extended},
-      {"short.wav", Bytes(kWaveHeaderBytes - 1, kAudioByte)},
-      {"empty.wav", {}},
-      {"text.wav", Bytes(kDataBytes, 'E')}};
+  Bytes listed = Wave(kStereo, {4000});
+  std::copy_n("LIST", 4, listed.begin() + kDataIdOffset);  // the samples in another chunk
+  const std::vector<std::tuple<std::string, Bytes, std::string>> refused = {
+      {"listed.wav", listed, "The file has no data chunk, so it holds no samples"},
+      {"short.wav", Bytes(kWaveHeaderBytes - 1, kAudioByte), kNotWave},
+      {"empty.wav", {}, kNotWave},
+      {"text.wav", Bytes(kDataBytes, 'E'), kNotWave}};
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, firstPath);
-    for (const auto& [name, bytes] : refused) {
-      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{kNotWave}) << name;
+    for (const auto& [name, bytes, text] : refused) {
+      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{text}) << name;
       EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000") << name;
     }
     TypeInto(dialog, "Loop point 1", "1500");
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
-  for (const auto& [name, bytes] : refused) EXPECT_EQ(ReadBytes(m_scratch.File(name)), bytes);
+  for (const auto& [name, bytes, text] : refused) {
+    EXPECT_EQ(ReadBytes(m_scratch.File(name)), bytes);
+  }
   EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {3000}));
 }
 

@@ -186,9 +186,15 @@ TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
 // the samples are those up to the end of the file, in whole frames, and the copy says so.
 TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
   const Bytes stereo = Samples(4003);
-  for (const std::uint32_t declared : {0u, UINT32_MAX}) {
+  // Samples that start like a chunk header, printable id and a size that fits: they are still
+  // samples, since they are no chunks up to the end of the file.
+  Bytes printable = stereo;
+  PutChunkId(&printable[0], "JUNK");
+  PutLe32(&printable[4], 16);
+  for (const auto& [declared, samples] :
+       {std::pair{0u, stereo}, std::pair{UINT32_MAX, stereo}, std::pair{0u, printable}}) {
     SCOPED_TRACE(declared);
-    Bytes source = RiffBuilder().Fmt(1, 2, 16).Chunk("data", stereo, declared).Done();
+    Bytes source = RiffBuilder().Fmt(1, 2, 16).Chunk("data", samples, declared).Done();
     source.resize(source.size() - 1);  // no pad byte: the writer died before it
     const std::string from = Save("killed.wav", source);
     const std::string to = m_dir.File("copy.wav");
@@ -198,7 +204,7 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
     const Bytes copy = ReadBytes(to);
     ASSERT_EQ(copy.size(), kWaveHeaderBytes + 4000);
     EXPECT_EQ(GetLe32(&copy[kDataSizeOffset]), 4000u);
-    EXPECT_TRUE(std::equal(copy.begin() + kWaveHeaderBytes, copy.end(), stereo.begin()));
+    EXPECT_TRUE(std::equal(copy.begin() + kWaveHeaderBytes, copy.end(), samples.begin()));
   }
   // An empty data chunk with a chunk behind it is really empty.
   const std::string empty = Save(
@@ -207,6 +213,45 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
   ASSERT_EQ(PlainCopyText(WritePlainCopy(empty, m_dir.File("copy.wav"), &note)), "");
   EXPECT_EQ(note, "");
   EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(), kWaveHeaderBytes);
+}
+
+// A 16-bit PCM file whose samples cannot be found or read is told what is wrong with its
+// layout, both when it is opened and when it is copied; never that it has the wrong format.
+TEST_F(PlainCopyTest, DamagedLayoutsAreNamed) {
+  const Bytes stereo = Samples(400);
+  const Bytes list = ListInfo();
+  const auto rf64 = [&](const Bytes& ds64, std::int64_t declared) {
+    RiffBuilder builder;
+    if (!ds64.empty()) builder.Chunk("ds64", ds64, declared);
+    Bytes bytes = builder.Fmt(1, 2, 16).Chunk("data", stereo, UINT32_MAX).Done();
+    std::copy_n("RF64", 4, bytes.begin());
+    return bytes;
+  };
+  const std::vector<std::pair<Bytes, std::string>> cases = {
+      {RiffBuilder().Chunk("data", stereo).Fmt(1, 2, 16).Done(), kFmtAfterDataText},
+      {RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", list).Done(), kNoDataText},
+      {RiffBuilder().Chunk("data", stereo).Done(), kNoFmtText},
+      {RiffBuilder()
+           .Fmt(1, 2, 16)
+           .Chunk("LIST", list, static_cast<std::int64_t>(list.size() + 8 + stereo.size()))
+           .Chunk("data", stereo)
+           .Done(),
+       SwallowedText("LIST")},
+      {rf64(Bytes(28, 0), UINT32_MAX), kBadDs64Text},
+      {rf64(Bytes(8, 0), -1), kBadDs64Text},
+      {rf64({}, -1), kBadDs64Text},
+  };
+  const std::string to = m_dir.File("copy.wav");
+  for (const auto& [bytes, text] : cases) {
+    SCOPED_TRACE(text);
+    const std::string from = Save("damaged.wav", bytes);
+    CFile file;
+    ASSERT_TRUE(file.Open(from, CFile::modeRead));
+    EXPECT_EQ(TableRefusal(file), text);
+    EXPECT_FALSE(CanMakePlainCopy(file));
+    EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to)), text);
+    EXPECT_FALSE(fs::exists(to));
+  }
 }
 
 // Before, a walk over 4 GiB of zero-size chunks took about 18 minutes; the child's watchdog
@@ -229,8 +274,8 @@ TEST_F(PlainCopyTest, AWalkOverGigabytesOfCraftedChunksEndsAtOnce) {
       return copyable + "|" + TableRefusal(file) + "|" +
              PlainCopyText(WritePlainCopy(from, m_dir.File("c.wav")));
     });
-    // No format chunk was found: the header is no canonical one, and there is nothing to copy.
-    EXPECT_EQ(result, std::string("|") + kNotCanonicalText + "|" + kNotPcm16Text);
+    // No data chunk was found: there is nothing to patch or to copy.
+    EXPECT_EQ(result, std::string("|") + kNoDataText + "|" + kNoDataText);
     fs::remove(from);
   }
 }
