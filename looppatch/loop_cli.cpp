@@ -191,7 +191,9 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
     return Refused(err, source, OpenFailure(source, outcome.osError));
   }
   if (outcome.kind == PlainCopyOutcome::Kind::copied) {
-    if (!told.empty()) err << kProgram << ": " << source << ": " << told << '\n';
+    for (const std::string& line : {KeptChunksText(outcome.kept), told}) {
+      if (!line.empty()) err << kProgram << ": " << source << ": " << line << '\n';
+    }
     return kExitSuccess;
   }
   return Refused(err, AboutDestination(source, outcome.kind) ? destination : source,

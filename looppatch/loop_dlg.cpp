@@ -25,8 +25,8 @@ constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
 
 constexpr char kNoFileText[] = "You must open a file first";
 constexpr char kOfferCopyText[] =
-    "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
-    "Save a copy with the plain header and open it?";
+    "This wave file has more than the plain 44-byte header that loop can patch.\n\n";
+constexpr char kOfferCopyQuestion[] = "Save a copy with the plain header and open it?";
 // Room below the template's controls: the facts line, one row of commands, the views.
 constexpr int kGap = 6;
 constexpr int kRowHeight = 26;
@@ -468,7 +468,10 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
 // Yes, a name, and a copy that was written: the copy is opened as if chosen with Open File.
 // Anything else leaves the dialog as it was.
 void CLoopDlg::OfferPlainCopy(const std::string& path) {
-  if (AfxMessageBox(kOfferCopyText, MB_YESNO) != IDYES) return;
+  const std::string kept = KeptChunksTextOf(path);
+  const std::string offer =
+      kOfferCopyText + (kept.empty() ? "" : kept + ".\n\n") + kOfferCopyQuestion;
+  if (AfxMessageBox(offer, MB_YESNO) != IDYES) return;
   LoopPoints table{};
   if (!AskToTakeOverOwnPoints(path, table)) return;
   const std::string proposed = PlainCopyName(path);

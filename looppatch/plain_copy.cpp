@@ -44,6 +44,32 @@ std::optional<Samples> Pcm16Samples(const WaveLayout& layout) {
   return Samples{format, layout.data->body, layout.data->Held(), layout.data->sizeUnset};
 }
 
+// The chunks a copy carries behind its samples: all but those the canonical header replaces
+// (fmt, data, an RF64 file's ds64) and those the end of the file cuts short, which would be no
+// chunks in the copy.
+std::vector<RiffChunk> KeptChunks(const WaveLayout& layout) {
+  std::vector<RiffChunk> kept;
+  for (const RiffChunk& chunk : layout.chunks) {
+    if (!chunk.Is("fmt ") && !chunk.Is("data") && !chunk.Is("ds64") && !chunk.RunsPastEnd()) {
+      kept.push_back(chunk);
+    }
+  }
+  return kept;
+}
+
+// The chunks' bytes in the copy: each header and body, with the pad byte RIFF demands behind
+// an odd body, whether or not the source had it.
+std::uint64_t KeptBytes(const std::vector<RiffChunk>& kept) {
+  std::uint64_t bytes = 0;
+  for (const RiffChunk& chunk : kept) bytes += kChunkHeaderBytes + chunk.size + (chunk.size & 1u);
+  return bytes;
+}
+
+std::string ChunkName(const RiffChunk& chunk) {
+  std::string id(chunk.id.begin(), chunk.id.end());
+  return id.substr(0, id.find_last_not_of(' ') + 1);  // "cue " is the cue chunk
+}
+
 WaveLayout LayoutOf(CFile& file) {
   FileSource source(file);
   return ReadWaveLayout(source);
@@ -96,6 +122,20 @@ bool CopyBytes(CFile& from, std::uint64_t offset, std::uint64_t count, Replaceme
   return true;
 }
 
+// The kept chunks behind the samples, in their order; false when the source shrank.
+bool AppendChunks(CFile& from, const std::vector<RiffChunk>& kept, ReplacementFile& to) {
+  for (const RiffChunk& chunk : kept) {
+    std::uint8_t header[kChunkHeaderBytes] = {};
+    std::copy(chunk.id.begin(), chunk.id.end(), header);
+    PutLe32(header + kChunkIdBytes, static_cast<std::uint32_t>(chunk.size));
+    ThrowIfFailed(to.Write(header, sizeof header));
+    if (!CopyBytes(from, chunk.body, chunk.size, to, 0, LoopPoints{})) return false;
+    static constexpr std::uint8_t kPad = 0;
+    if ((chunk.size & 1u) != 0) ThrowIfFailed(to.Write(&kPad, 1));
+  }
+  return true;
+}
+
 // The copy's samples: whole frames only, since a frame cut short by the end of the file is no
 // sample.
 std::uint64_t WholeFrameBytes(const Samples& samples) {
@@ -144,6 +184,29 @@ std::string PlainCopyName(const std::string& source) {
   std::filesystem::path path(source);
   const std::string stem = path.stem().string();
   return (path.parent_path() / (stem + kPlainSuffix)).string();
+}
+
+std::vector<std::string> KeptChunkNames(CFile& file) {
+  std::vector<std::string> names;
+  for (const RiffChunk& chunk : KeptChunks(LayoutOf(file))) names.push_back(ChunkName(chunk));
+  return names;
+}
+
+std::string KeptChunksText(const std::vector<std::string>& names) {
+  if (names.empty()) return {};
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+  return "The copy keeps the file's other chunks behind its samples: " + list;
+}
+
+std::string KeptChunksTextOf(const std::string& source) {
+  CFile file;
+  if (!file.Open(source, CFile::modeRead | CFile::shareDenyNone)) return {};
+  try {
+    return KeptChunksText(KeptChunkNames(file));
+  } catch (const CFileException&) {
+    return {};  // the copy itself will say what failed
+  }
 }
 
 std::optional<PlainCopySamples> PlainCopySamplesOf(CFile& file) {
@@ -201,7 +264,8 @@ PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& de
     const std::optional<Samples> samples = Pcm16Samples(layout);
     if (!samples) return {Kind::notPcm16};
     const std::uint64_t dataBytes = WholeFrameBytes(*samples);
-    if (dataBytes > kMostDataBytes) return {Kind::tooLong};
+    const std::vector<RiffChunk> kept = KeptChunks(layout);
+    if (dataBytes + KeptBytes(kept) > kMostDataBytes) return {Kind::tooLong};
     // The plain copy's channel byte is its channel count, 1 or 2.
     const auto channelByte = static_cast<std::uint8_t>(samples->format.channels);
     if (const LoopPointsCheck points = CheckPointsInSamples(channelByte, dataBytes, table);
@@ -216,13 +280,18 @@ PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& de
       return {Kind::destinationFailed, error};
     }
     const WaveHeader header =
-        BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes));
+        BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes),
+                        static_cast<std::uint32_t>(KeptBytes(kept)));
     ThrowIfFailed(to.Write(header.data(), header.size()));
-    if (!CopyBytes(from, samples->offset, dataBytes, to, channelByte, table)) {
+    if (!CopyBytes(from, samples->offset, dataBytes, to, channelByte, table) ||
+        !AppendChunks(from, kept, to)) {
       return {Kind::sourceShrank};
     }
     ThrowIfFailed(to.Commit());
     if (note != nullptr && samples->sizeUnset) *note = kSizeUnsetText;
+    PlainCopyOutcome made;
+    for (const RiffChunk& chunk : kept) made.kept.push_back(ChunkName(chunk));
+    return made;
   } catch (const CFileException& e) {
     return {Kind::fileFailed, e.m_lOsError};
   }

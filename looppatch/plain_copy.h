@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fileio/file.h"
 #include "looppatch/loop_table.h"
@@ -73,13 +74,24 @@ struct PlainCopyOutcome {
   int osError = 0;
   LoopPointsCheck points{};
   std::string damage{};
+  std::vector<std::string> kept{};  // copied: the chunks kept behind the samples, by name
 };
 
 // The text to show for an outcome; empty for a copy made.
 std::string PlainCopyText(const PlainCopyOutcome& outcome);
 
+// The names of the chunks a copy of this file keeps behind its samples, in their order: every
+// chunk but fmt, data and ds64 (which the canonical header replaces) and one cut short by the
+// end of the file. "cue " is named "cue".
+std::vector<std::string> KeptChunkNames(CFile& file);
+// "The copy keeps the file's other chunks behind its samples: bext, LIST"; "" for none.
+std::string KeptChunksText(const std::vector<std::string>& names);
+// The same for the file at source, read without a lock; "" when it cannot be read.
+std::string KeptChunksTextOf(const std::string& source);
+
 // Writes the copy: the canonical header, then the source's data chunk byte for byte (a data
-// size beyond the end of the file is clipped to what is there; every other chunk is dropped).
+// size beyond the end of the file is clipped to what is there), then the kept chunks
+// (KeptChunkNames) byte for byte in their order, the RIFF size covering them.
 // The copy is written unseen in the destination's folder, flushed and renamed into place, so a
 // failure, or a kill, leaves whatever was at the destination as it was and nothing else behind
 // (unless only the folder's flush after the rename fails: then the copy is in place, and the

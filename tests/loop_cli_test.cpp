@@ -12,6 +12,7 @@
 
 #include "cli/version.h"
 #include "looppatch/loop_table.h"
+#include "looppatch/plain_copy.h"
 #include "tests/child_process.h"
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"
@@ -211,8 +212,8 @@ TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
   ExpectRefusal({"--show", source}, "Not a wave file with a 44-byte header");
   const Outcome made = Loop({"--plain-copy", source, copy});
   EXPECT_EQ(made.status, 0);
-  EXPECT_EQ(made.err, "");
-  EXPECT_EQ(ReadBytes(copy), canonical);
+  EXPECT_EQ(made.err, "loop: " + source + ": " + KeptChunksText({"LIST"}) + "\n");
+  EXPECT_EQ(ReadBytes(copy), WithChunksBehind(canonical, list));
   EXPECT_EQ(ReadBytes(source), listed);
   EXPECT_EQ(Loop({"--set", "5", copy}).status, 0);
   ExpectRefusal({"--plain-copy", source, source},
@@ -250,9 +251,11 @@ TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
   const Outcome made = Loop({"--plain-copy", "--keep-loops", sampler, copy});
   EXPECT_EQ(made.status, 0);
   EXPECT_EQ(made.out, "");
-  EXPECT_EQ(made.err,
-            "loop: " + sampler + ": Not taken over: loop 2 start 0 (0 means no loop point)\n");
-  EXPECT_EQ(Loop({"--show", copy}).out, "channels=2 points=10,1999,499,2500,2999,0,0,0,0,0\n");
+  const std::string kept = "loop: " + sampler + ": " + KeptChunksText({"smpl"}) + "\n";
+  EXPECT_EQ(made.err, kept + "loop: " + sampler +
+                          ": Not taken over: loop 2 start 0 (0 means no loop point)\n");
+  EXPECT_EQ(Loop({"--show", copy}).out,
+            "channels=2 points=10,1999,499,2500,2999,0,0,0,0,0\nsmpl=10-1999,0-499,2500-2999\n");
 
   // Cue points follow the loops, and those beyond ten are named.
   Bytes cued = RiffBuilder()
@@ -264,10 +267,13 @@ TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
   const std::string source = Save("cued.wav", cued);
   const Outcome more = Loop({source, "--keep-loops", copy, "--plain-copy"});
   EXPECT_EQ(more.status, 0);
-  EXPECT_EQ(more.err, "loop: " + source +
+  EXPECT_EQ(more.err, "loop: " + source + ": " + KeptChunksText({"cue", "smpl"}) +
+                          "\nloop: " + source +
                           ": Not taken over: cue point 7 at 7 (more than ten points), cue point 8 "
                           "at 8 (more than ten points)\n");
-  EXPECT_EQ(Loop({"--show", copy}).out, "channels=1 points=100,199,300,399,1,2,3,4,5,6\n");
+  EXPECT_EQ(Loop({"--show", copy}).out,
+            "channels=1 points=100,199,300,399,1,2,3,4,5,6\nsmpl=100-199,300-399\n"
+            "cue=1,2,3,4,5,6,7,8\n");
 
   // Nothing to take over: the plain copy, and a word about it.
   const Bytes plain =

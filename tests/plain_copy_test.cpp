@@ -4,6 +4,7 @@
 #include "looppatch/plain_copy.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -51,20 +52,22 @@ class PlainCopyTest : public ::testing::Test {
     WriteBytes(path, bytes);
     return path;
   }
-  // Copies source and checks what every good copy must be.
+  // Copies source and checks what every good copy must be: the canonical header, the samples,
+  // then the chunks kept, as they lie in a file.
   void ExpectCopy(const std::string& name, const Bytes& source, std::uint16_t channels,
-                  const Bytes& samples) {
+                  const Bytes& samples, const Bytes& kept = {}) {
     SCOPED_TRACE(name);
     const std::string from = Save(name + ".wav", source);
     const std::string to = m_dir.File(name + "-plain.wav");
     ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to)), "");
     EXPECT_EQ(ReadBytes(from), source);
-    const Bytes copy = ReadBytes(to);
     const WaveHeader header =
-        BuildWaveHeader({channels, kRate, 16}, static_cast<std::uint32_t>(samples.size()));
-    ASSERT_EQ(copy.size(), header.size() + samples.size());
-    EXPECT_TRUE(std::equal(header.begin(), header.end(), copy.begin()));
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), copy.begin() + kWaveHeaderBytes));
+        BuildWaveHeader({channels, kRate, 16}, static_cast<std::uint32_t>(samples.size()),
+                        static_cast<std::uint32_t>(kept.size()));
+    Bytes expected(header.begin(), header.end());
+    expected.insert(expected.end(), samples.begin(), samples.end());
+    expected.insert(expected.end(), kept.begin(), kept.end());
+    EXPECT_EQ(ReadBytes(to), expected);
     CFile opened;
     ASSERT_TRUE(opened.Open(to, kPatchMode));
     EXPECT_EQ(CheckPatchable(opened), "");
@@ -83,15 +86,15 @@ TEST_F(PlainCopyTest, EverydayLayoutsCopyToTheCanonicalHeaderWithTheSameSamples)
   const Bytes mono = Samples(3000);
   ExpectCopy("ffmpeg",
              RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", stereo).Done(), 2,
-             stereo);
+             stereo, ChunkBytes("LIST", ListInfo()));
   ExpectCopy(
       "bext",
       RiffBuilder().Chunk("bext", Bytes(602, 0x20)).Fmt(1, 2, 16).Chunk("data", stereo).Done(), 2,
-      stereo);
+      stereo, ChunkBytes("bext", Bytes(602, 0x20)));
   ExpectCopy(
       "fact",
       RiffBuilder().Fmt(1, 1, 16, 18).Chunk("fact", {0xDC, 0x05, 0, 0}).Chunk("data", mono).Done(),
-      1, mono);
+      1, mono, ChunkBytes("fact", {0xDC, 0x05, 0, 0}));
   ExpectCopy("extensible", RiffBuilder().Fmt(kExtensible, 2, 16, 40).Chunk("data", stereo).Done(),
              2, stereo);
   ExpectCopy("trailing",
@@ -101,16 +104,17 @@ TEST_F(PlainCopyTest, EverydayLayoutsCopyToTheCanonicalHeaderWithTheSameSamples)
                  .Chunk("smpl", Bytes(60, 1))
                  .Chunk("JUNK", Bytes(28, 0))
                  .Done(),
-             1, mono);
+             1, mono, Concat(ChunkBytes("smpl", Bytes(60, 1)), ChunkBytes("JUNK", Bytes(28, 0))));
   ExpectCopy("odd",
              RiffBuilder().Fmt(1, 2, 16).Chunk("junk", {1, 2, 3}).Chunk("data", stereo).Done(), 2,
-             stereo);
+             stereo, ChunkBytes("junk", {1, 2, 3}));
   // The file was cut short: the copy holds the whole frames that are there.
   Bytes cut = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Done();
   const std::size_t dataAt = cut.size() + kChunkHeaderBytes;
   cut = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", stereo, 100000).Done();
   cut.resize(dataAt + 1003);
-  ExpectCopy("cut", cut, 2, Bytes(stereo.begin(), stereo.begin() + 1000));
+  ExpectCopy("cut", cut, 2, Bytes(stereo.begin(), stereo.begin() + 1000),
+             ChunkBytes("LIST", ListInfo()));
   // A streaming writer that could not go back leaves the largest size there is.
   ExpectCopy("streamed", RiffBuilder().Fmt(1, 1, 16).Chunk("data", mono, UINT32_MAX).Done(), 1,
              mono);
@@ -142,6 +146,53 @@ TEST_F(PlainCopyTest, EverydayLayoutsCanBeCopiedAndOthersCannot) {
   EXPECT_FALSE(copyable({}));
 }
 
+// A broadcast wave as a recorder and an editor leave it: its time reference and title before
+// the samples, loops and a cue point behind them. The copy carries all four behind its samples,
+// byte for byte, where libsndfile finds them again.
+TEST_F(PlainCopyTest, TheCopyKeepsTheFilesOtherChunksBehindItsSamples) {
+  Bytes bext(602, 0);
+  const std::string description = "Take 12";
+  std::copy(description.begin(), description.end(), bext.begin());
+  PutLe32(&bext[338], 158760000);  // the time reference, in samples since midnight
+  Bytes list = {'I', 'N', 'F', 'O'};
+  list = Concat(list, ChunkBytes("INAM", {'T', 'a', 'k', 'e', ' ', '1', '2', 0}));
+  const Bytes stereo = Samples(4000);
+  const Bytes smpl = SmplBody({{100, 599}});
+  const Bytes cue = CueBody({50});
+  const std::string from = Save("bwf.wav", RiffBuilder()
+                                               .Chunk("bext", bext)
+                                               .Fmt(1, 2, 16)
+                                               .Chunk("LIST", list)
+                                               .Chunk("data", stereo)
+                                               .Chunk("smpl", smpl)
+                                               .Chunk("cue ", cue)
+                                               .Done());
+  const Bytes kept = Concat(Concat(ChunkBytes("bext", bext), ChunkBytes("LIST", list)),
+                            Concat(ChunkBytes("smpl", smpl), ChunkBytes("cue ", cue)));
+  ExpectCopy("bwf", ReadBytes(from), 2, stereo, kept);
+  const std::string copy = m_dir.File("bwf-plain.wav");
+  const PlainCopyOutcome outcome = WritePlainCopy(from, copy);
+  EXPECT_EQ(outcome.kept, (std::vector<std::string>{"bext", "LIST", "smpl", "cue"}));
+
+  SF_INFO info{};
+  SNDFILE* sound = sf_open(copy.c_str(), SFM_READ, &info);
+  ASSERT_NE(sound, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(info.frames, 1000);
+  SF_BROADCAST_INFO broadcast{};
+  EXPECT_EQ(sf_command(sound, SFC_GET_BROADCAST_INFO, &broadcast, sizeof broadcast), SF_TRUE);
+  EXPECT_EQ(broadcast.time_reference_low, 158760000u);
+  EXPECT_STREQ(sf_get_string(sound, SF_STR_TITLE), "Take 12");
+  SF_INSTRUMENT instrument{};
+  EXPECT_EQ(sf_command(sound, SFC_GET_INSTRUMENT, &instrument, sizeof instrument), SF_TRUE);
+  ASSERT_EQ(instrument.loop_count, 1);
+  EXPECT_EQ(instrument.loops[0].start, 100u);
+  SF_CUES cues{};
+  EXPECT_EQ(sf_command(sound, SFC_GET_CUE, &cues, sizeof cues), SF_TRUE);
+  ASSERT_EQ(cues.cue_count, 1u);
+  EXPECT_EQ(cues.cue_points[0].sample_offset, 50u);
+  sf_close(sound);
+}
+
 // Layouts careless or interrupted writers leave: the samples are 16-bit PCM all the same.
 TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
   const Bytes stereo = Samples(4000);
@@ -152,12 +203,12 @@ TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
                  .Chunk("LIST", ListInfo())
                  .Chunk("data", stereo)
                  .Done(),
-             2, stereo);
+             2, stereo, Concat(ChunkBytes("junk", {1, 2, 3}), ChunkBytes("LIST", ListInfo())));
   // A pad byte that looks like the start of an id must not be taken for one.
   ExpectCopy(
       "pad byte",
       RiffBuilder().Fmt(1, 2, 16).Chunk("junk", {'a', 'b', 'c'}).Chunk("data", stereo).Done(), 2,
-      stereo);
+      stereo, ChunkBytes("junk", {'a', 'b', 'c'}));
   ExpectCopy("LIST of unset size",
              RiffBuilder()
                  .Fmt(1, 2, 16)
@@ -178,7 +229,7 @@ TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
                      .Done();
     std::copy_n(form, 4, rf64.begin());
     PutLe32(&rf64[4], UINT32_MAX);
-    ExpectCopy(form, rf64, 2, stereo);
+    ExpectCopy(form, rf64, 2, stereo, ChunkBytes("JUNK", Bytes(100, 'J')));
   }
 }
 
@@ -212,7 +263,8 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
   std::string note;
   ASSERT_EQ(PlainCopyText(WritePlainCopy(empty, m_dir.File("copy.wav"), &note)), "");
   EXPECT_EQ(note, "");
-  EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(), kWaveHeaderBytes);
+  EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(),
+            kWaveHeaderBytes + ChunkBytes("LIST", ListInfo()).size());
 }
 
 // A 16-bit PCM file whose samples cannot be found or read is told what is wrong with its
@@ -340,7 +392,8 @@ TEST_F(PlainCopyTest, TheSourceIsNeverReplacedAndALinkAtTheDestinationIsNotFollo
   ASSERT_EQ(PlainCopyText(WritePlainCopy(from, pointer)), "");
   EXPECT_FALSE(fs::is_symlink(pointer));
   EXPECT_EQ(ReadBytes(elsewhere), victim);
-  EXPECT_EQ(ReadBytes(pointer).size(), kWaveHeaderBytes + 400);
+  EXPECT_EQ(ReadBytes(pointer).size(),
+            kWaveHeaderBytes + 400 + ChunkBytes("LIST", ListInfo()).size());
   EXPECT_EQ(PlainCopyName("/music/take 1.wav"), "/music/take 1-plain.wav");
   EXPECT_EQ(PlainCopyName("take.WAV"), "take-plain.wav");
 }
@@ -480,11 +533,11 @@ TEST_F(PlainCopyTest, TheCopyCanAppearWithLoopPointsInItsTable) {
   expected.insert(expected.end(), first.begin(), first.end());
   expected.resize(kWaveHeaderBytes + kLoopPointCount * kLoopRecordBytes, 0);
   expected.resize(kWaveHeaderBytes + records.size(), LoopRecord::kMarkE);
-  EXPECT_EQ(ReadBytes(to), expected);
+  EXPECT_EQ(ReadBytes(to), WithChunksBehind(expected, ChunkBytes("LIST", ListInfo())));
 
   // Without points the copy keeps the samples as they are, marks and all.
   ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to)), "");
-  EXPECT_EQ(ReadBytes(to).back(), LoopRecord::kMarkE);
+  EXPECT_EQ(ReadBytes(to)[kWaveHeaderBytes + records.size() - 1], LoopRecord::kMarkE);
   EXPECT_EQ(ReadBytes(to)[kWaveHeaderBytes + 20], LoopRecord::kMarkE);
 }
 
