@@ -29,8 +29,8 @@ constexpr char kUsage[] =
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
     "\n"
     "  --show FILE          print the channel count and loop points 1 to 10 of FILE,\n"
-    "                       then its own loops (smpl=START-END,...) and cue points\n"
-    "                       (cue=FRAME,...) where it has them\n"
+    "                       then its own loops and cue points where it has them\n"
+    "                       (loops START-END, ...; cues FRAME, ...)\n"
     "  --set P1[,P2...] FILE\n"
     "                       store up to ten loop points (in sample frames) in FILE;\n"
     "                       the points left out are 0, which means none\n"
@@ -38,8 +38,8 @@ constexpr char kUsage[] =
     "                       write the 16-bit PCM samples of SOURCE behind the plain\n"
     "                       44-byte header that loop can patch, as DEST\n"
     "  --keep-loops         with --plain-copy: store the source's own loops (each\n"
-    "                       start, then end) and then its cue points as the copy's\n"
-    "                       loop points, up to ten; those left over are named\n"
+    "                       start and end as a pair) and then its cue points as the\n"
+    "                       copy's loop points, up to ten; those left out are named\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
@@ -123,9 +123,7 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
     }
     out << '\n';
   }
-  for (const std::string& line : {SmplLine(own), CueLine(own)}) {
-    if (!line.empty()) out << line << '\n';
-  }
+  if (const std::string line = OwnLoopsLine(own); !line.empty()) out << line << '\n';
   return refusal.empty() ? kExitSuccess : Refused(err, path, refusal);
 }
 

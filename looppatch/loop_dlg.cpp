@@ -503,10 +503,7 @@ bool CLoopDlg::AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table
     return false;
   }
   if (!plan || plan->own.Empty()) return true;
-  std::string taken;
-  for (const std::int32_t point : plan->taken.points) {
-    if (point != 0) taken += (taken.empty() ? "" : ", ") + std::to_string(point);
-  }
+  const std::string taken = TakenText(plan->taken);
   const std::string leftOver = LeftOverText(plan->taken);
   const std::string found = "The file has its own " + OwnLoopsText(plan->own) + ".";
   if (taken.empty()) {

@@ -232,14 +232,14 @@ TEST_F(LoopCliTest, ShowListsTheFilesOwnLoopsAndCuePointsWhereItHasThem) {
   const Outcome both = Loop({"--show", Save("both.wav", canonical)});
   EXPECT_EQ(both.status, 0);
   EXPECT_EQ(both.out,
-            "channels=1 points=1000,0,0,0,0,0,0,0,0,0\nsmpl=100-199,300-399\ncue=1500,20\n");
+            "channels=1 points=1000,0,0,0,0,0,0,0,0,0\nloops 100-199, 300-399; cues 1500, 20\n");
 
   // A sampler's file keeps its chunks before the samples: no table to show, but its loops.
   const std::string sampler = m_dir.File("sampler.wav");
   ASSERT_TRUE(WriteInstrumentWave(sampler, 1, std::vector<short>(3000, 7), {{10, 2000}}));
   const Outcome shown = Loop({"--show", sampler});
   EXPECT_EQ(shown.status, 1);
-  EXPECT_EQ(shown.out, "smpl=10-1999\n");
+  EXPECT_EQ(shown.out, "loops 10-1999\n");
   EXPECT_EQ(shown.err, "loop: " + sampler + ": Not a wave file with a 44-byte header\n");
 }
 
@@ -252,10 +252,10 @@ TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
   EXPECT_EQ(made.status, 0);
   EXPECT_EQ(made.out, "");
   const std::string kept = "loop: " + sampler + ": " + KeptChunksText({"smpl"}) + "\n";
-  EXPECT_EQ(made.err, kept + "loop: " + sampler +
-                          ": Not taken over: loop 2 start 0 (0 means no loop point)\n");
+  EXPECT_EQ(made.err,
+            kept + "loop: " + sampler + ": Not taken over: loop 2 0-499 (0 means no loop point)\n");
   EXPECT_EQ(Loop({"--show", copy}).out,
-            "channels=2 points=10,1999,499,2500,2999,0,0,0,0,0\nsmpl=10-1999,0-499,2500-2999\n");
+            "channels=2 points=10,1999,2500,2999,0,0,0,0,0,0\nloops 10-1999, 0-499, 2500-2999\n");
 
   // Cue points follow the loops, and those beyond ten are named.
   Bytes cued = RiffBuilder()
@@ -272,8 +272,8 @@ TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
                           ": Not taken over: cue point 7 at 7 (more than ten points), cue point 8 "
                           "at 8 (more than ten points)\n");
   EXPECT_EQ(Loop({"--show", copy}).out,
-            "channels=1 points=100,199,300,399,1,2,3,4,5,6\nsmpl=100-199,300-399\n"
-            "cue=1,2,3,4,5,6,7,8\n");
+            "channels=1 points=100,199,300,399,1,2,3,4,5,6\nloops 100-199, 300-399; cues 1, 2, "
+            "3, 4, 5, 6, 7, 8\n");
 
   // Nothing to take over: the plain copy, and a word about it.
   const Bytes plain =
