@@ -13,6 +13,7 @@
 #include "cli/options.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/smpl_writer.h"
 #include "looppatch/wave_loops.h"
 
 namespace {
@@ -22,7 +23,7 @@ constexpr char kProgram[] = "loop";
 constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
     "       loop --show FILE\n"
-    "       loop --set P1[,P2...] FILE\n"
+    "       loop --set P1[,P2...] [--smpl] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
     "       loop --help | --version\n"
     "\n"
@@ -34,6 +35,9 @@ constexpr char kUsage[] =
     "  --set P1[,P2...] FILE\n"
     "                       store up to ten loop points (in sample frames) in FILE;\n"
     "                       the points left out are 0, which means none\n"
+    "  --smpl               with --set: also write the points as standard loops (a\n"
+    "                       smpl chunk behind the samples: points 1-2, 3-4, ... as\n"
+    "                       loops, an odd last point as a cue point)\n"
     "  --plain-copy SOURCE DEST\n"
     "                       write the 16-bit PCM samples of SOURCE behind the plain\n"
     "                       44-byte header that loop can patch, as DEST\n"
@@ -127,12 +131,15 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   return refusal.empty() ? kExitSuccess : Refused(err, path, refusal);
 }
 
-int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
+int Set(const LoopPoints& points, bool smpl, const std::string& path, std::ostream& out,
+        std::ostream& err) {
   CFile file;
   const std::string refusal = OpenForTable(file, path, kPatchMode, err);
   if (!refusal.empty()) return Refused(err, path, refusal);
   try {
-    WriteLoopTable(file, ReadLoopTable(file).channelByte, points);
+    const std::uint8_t channelByte = ReadLoopTable(file).channelByte;
+    if (smpl) WriteStandardLoops(file, channelByte, points);
+    WriteLoopTable(file, channelByte, points);
   } catch (const std::invalid_argument& e) {
     return Refused(err, path, e.what());
   } catch (const CFileException& e) {
@@ -212,6 +219,7 @@ struct LoopCommand {
   std::string pointList;
   std::vector<std::string> operands;
   bool keepLoops = false;
+  bool smpl = false;
 };
 
 // Throws UsageError for words that make no command.
@@ -224,9 +232,9 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
       command.operands.push_back(word);
       continue;
     }
-    if (word == "--keep-loops") {
+    if (word == "--keep-loops" || word == "--smpl") {
       reader.NoValue();
-      command.keepLoops = true;
+      (word == "--smpl" ? command.smpl : command.keepLoops) = true;
       continue;
     }
     if (word == "--set") {
@@ -245,6 +253,7 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
   if (command.keepLoops && command.form != "--plain-copy") {
     throw UsageError("--keep-loops goes with --plain-copy only");
   }
+  if (command.smpl && command.form != "--set") throw UsageError("--smpl goes with --set only");
   if (command.form.empty()) {
     if (command.operands.size() > 1) throw UsageError("give one FILE at most");
   } else if (command.operands.size() != OperandsOf(command.form)) {
@@ -265,7 +274,9 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
     return kExitSuccess;
   }
   if (command.form == "--show") return Show(operands[0], out, err);
-  if (command.form == "--set") return Set(ParsePoints(command.pointList), operands[0], out, err);
+  if (command.form == "--set") {
+    return Set(ParsePoints(command.pointList), command.smpl, operands[0], out, err);
+  }
   return PlainCopy(operands[0], operands[1], command.keepLoops, err);
 }
 

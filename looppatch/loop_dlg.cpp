@@ -12,6 +12,7 @@
 
 #include "looppatch/loop_app.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/smpl_writer.h"
 #include "looppatch/wave_loops.h"
 #include "platform/data_exchange.h"
 #include "platform/prompts.h"
@@ -49,6 +50,12 @@ constexpr char kLoopTip[] = "Play loop start A to loop end B again and again (L)
 constexpr char kStopTip[] = "Stop playing (Space or Esc)";
 constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
 constexpr char kOutputFailedText[] = "Playing stopped: the sound output failed.";
+
+constexpr char kStandardLoopsText[] = "smpl loops";
+constexpr char kStandardLoopsName[] = "Also write standard loops";
+constexpr char kStandardLoopsTip[] =
+    "Patch also writes the points as standard loops, a smpl chunk behind the samples that "
+    "samplers and editors read: points 1-2, 3-4, ... as loops, an odd last point as a cue point";
 
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
@@ -115,6 +122,7 @@ void CLoopDlg::BuildViews() {
   };
   m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
   m_player.onFailed = [this] { AfxMessageBox(kOutputFailedText); };
+  BuildStandardLoopsBox();
   m_seamScore = new QLabel(this);
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
@@ -144,6 +152,16 @@ void CLoopDlg::BuildViews() {
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   resize(std::max(m_templateSize.width(), kStartWidth),
          minimumHeight - kWaveMinHeight + kWaveStartHeight);
+}
+
+// Beside Patch, under Help, where the template leaves the column free.
+void CLoopDlg::BuildStandardLoopsBox() {
+  m_standardLoops = new QCheckBox(kStandardLoopsText, this);
+  m_standardLoops->setAccessibleName(kStandardLoopsName);
+  m_standardLoops->setToolTip(kStandardLoopsTip);
+  const QWidget* help = GetDlgItem(ID_HELP);
+  m_standardLoops->setGeometry(help->x(), help->y() + help->height() + kGap, help->width() + kGap,
+                               m_standardLoops->sizeHint().height());
 }
 
 void CLoopDlg::resizeEvent(QResizeEvent* event) {
@@ -523,6 +541,7 @@ void CLoopDlg::OnPatch() {
   }
   if (!UpdateData(true)) return;  // the prompt has pointed at the box to correct
   try {
+    if (m_standardLoops->isChecked()) WriteStandardLoops(m_waveFile, m_channelByte, m_loopPoints);
     WriteLoopTable(m_waveFile, m_channelByte, m_loopPoints);
   } catch (const std::invalid_argument& refusal) {
     AfxMessageBox(refusal.what());  // nothing written

@@ -3,6 +3,7 @@
 // back into that file.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -50,6 +51,7 @@ class CLoopDlg : public CMainDialog {
  private:
   // The views and commands around the template's controls.
   void BuildViews();
+  void BuildStandardLoopsBox();
   QLineEdit* PointBox(std::size_t index) const;
   std::optional<std::size_t> FocusedPoint() const;
   LoopPoints PointsInBoxes() const;
@@ -94,6 +96,8 @@ class CLoopDlg : public CMainDialog {
   QPushButton* m_play = nullptr;
   QPushButton* m_loop = nullptr;
   QPushButton* m_stop = nullptr;
+  // Patch also writes the points as standard loops; kept as set until loop exits.
+  QCheckBox* m_standardLoops = nullptr;
   QSize m_templateSize;
   // The point whose box last had the focus or whose marker was last dragged: the one Z snaps
   // while no box has the focus.

@@ -91,6 +91,18 @@ TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {
   EXPECT_EQ(Loop({path, "--show"}).out, "channels=2 points=5,6,0,0,0,0,0,0,0,0\n");
 }
 
+// --smpl writes the points a second time as standard loops behind the samples.
+TEST_F(LoopCliTest, SetWithSmplAlsoWritesStandardLoops) {
+  const std::string path = Save("stereo.wav", Wave(2, {}));
+  const Outcome set = Loop({"--set", "100,199,500", "--smpl", path});
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.out, "File Patched and Saved\n");
+  EXPECT_EQ(Loop({"--show", path}).out,
+            "channels=2 points=100,199,500,0,0,0,0,0,0,0\nloops 100-199; cues 500\n");
+  ExpectRefusal({"--set", "300,200", "--smpl", path},
+                "Loop point 2 lies before loop point 1, so the two make no standard loop");
+}
+
 TEST_F(LoopCliTest, RefusalsPrintTheDialogsTextAndWriteNothing) {
   const Bytes before = Wave(2, {4000});
   const std::string path = Save("stereo.wav", before);
@@ -329,6 +341,7 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({path, path});
   ExpectUsageError({"--show", "--set", "5", path});
   ExpectUsageError({"--show=" + path});
+  ExpectUsageError({"--show", "--smpl", path});
   EXPECT_EQ(ReadBytes(path), Wave(2, {}));
 }
 

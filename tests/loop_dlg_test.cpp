@@ -22,6 +22,7 @@
 #include "loop_wave.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_dlg.h"
+#include "looppatch/wave_loops.h"
 #include "resources/loop_rc.h"
 #include "riff_builder.h"
 #include "scratch_dir.h"
@@ -738,6 +739,34 @@ TEST_F(LoopDlgTest, AFileOfFourGibibytesOpensAndPatches) {
   ASSERT_TRUE(file.Open(path, CFile::modeRead));
   EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{1000, 2000000000}));
   EXPECT_EQ(file.GetLength(), kFourGibibytes);
+}
+
+// The check box beside Patch (found by its screen-reader name) writes the points a second
+// time as standard loops behind the samples; it stays set while other files are opened.
+TEST_F(LoopDlgTest, PatchAlsoWritesStandardLoopsWhenAskedTo) {
+  const Bytes before = Wave(kStereo, {});
+  const std::string first = Save("first.wav", before);
+  const std::string path = Save("take.wav", before);
+  Run([&](TestLoopDlg& dialog) {
+    QAbstractButton* box = nullptr;
+    for (auto* button : dialog.findChildren<QAbstractButton*>()) {
+      if (button->accessibleName() == "Also write standard loops") box = button;
+    }
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isChecked());
+    Open(dialog, first);
+    box->click();
+    Open(dialog, path);
+    EXPECT_TRUE(box->isChecked());
+    TypeInto(dialog, "Loop point 1", "100");
+    TypeInto(dialog, "Loop point 2", "199");
+    TypeInto(dialog, "Loop point 3", "500");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  CFile file;
+  ASSERT_TRUE(file.Open(path, CFile::modeRead));
+  EXPECT_EQ(OwnLoopsLine(ReadWaveLoops(file)), "loops 100-199; cues 500");
+  EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{100, 199, 500}));
 }
 
 // `loop FILE`: the program's dialog starts with FILE loaded as if chosen with Open File.
