@@ -11,6 +11,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/options.h"
+#include "looppatch/convert.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
 #include "looppatch/smpl_writer.h"
@@ -25,6 +26,7 @@ constexpr char kUsage[] =
     "       loop --show FILE\n"
     "       loop --set P1[,P2...] [--smpl] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
+    "       loop --convert [--keep-loops] SOURCE DEST\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
@@ -41,7 +43,12 @@ constexpr char kUsage[] =
     "  --plain-copy SOURCE DEST\n"
     "                       write the 16-bit PCM samples of SOURCE behind the plain\n"
     "                       44-byte header that loop can patch, as DEST\n"
-    "  --keep-loops         with --plain-copy: store the source's own loops (each\n"
+    "  --convert SOURCE DEST\n"
+    "                       write a 16-bit copy of a wave file of another sample\n"
+    "                       format (24/32-bit, float, A-law, mu-law, 8-bit, more\n"
+    "                       than two channels: the first two are kept), dithered\n"
+    "                       where the samples have more than 16 bits, as DEST\n"
+    "  --keep-loops         with --plain-copy or --convert: store the source's own loops (each\n"
     "                       start and end as a pair) and then its cue points as the\n"
     "                       copy's loop points, up to ten; those left out are named\n"
     "  --help               print this help\n"
@@ -181,7 +188,7 @@ LoopPoints OwnPointsOf(const std::string& source, std::string& told) {
 }
 
 int PlainCopy(const std::string& source, const std::string& destination, bool keepLoops,
-              std::ostream& err) {
+              bool convert, std::ostream& err) {
   std::string told;
   LoopPoints table{};
   try {
@@ -190,7 +197,9 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
     return Refused(err, source, e.what());
   }
   std::string note;
-  const PlainCopyOutcome outcome = WritePlainCopy(source, destination, &note, table);
+  const PlainCopyOutcome outcome =
+      convert ? WriteConvertedCopy(source, destination, kFirstTwoChannels, table)
+              : WritePlainCopy(source, destination, &note, table);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
   if (outcome.kind == PlainCopyOutcome::Kind::sourceUnopened) {
     return Refused(err, source, OpenFailure(source, outcome.osError));
@@ -208,7 +217,7 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
 std::size_t OperandsOf(const std::string& form) {
   if (form == "--show" || form == "--set") return 1;
-  if (form == "--plain-copy") return 2;
+  if (form == "--plain-copy" || form == "--convert") return 2;
   return 0;
 }
 
@@ -240,7 +249,7 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     if (word == "--set") {
       command.pointList = reader.Value();
     } else if (word == "--help" || word == "--version" || word == "--show" ||
-               word == "--plain-copy") {
+               word == "--plain-copy" || word == "--convert") {
       reader.NoValue();
     } else {
       throw UsageError("unknown option '" + word + "'");
@@ -250,8 +259,8 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     }
     command.form = word;
   }
-  if (command.keepLoops && command.form != "--plain-copy") {
-    throw UsageError("--keep-loops goes with --plain-copy only");
+  if (command.keepLoops && command.form != "--plain-copy" && command.form != "--convert") {
+    throw UsageError("--keep-loops goes with --plain-copy or --convert only");
   }
   if (command.smpl && command.form != "--set") throw UsageError("--smpl goes with --set only");
   if (command.form.empty()) {
@@ -277,7 +286,7 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
   if (command.form == "--set") {
     return Set(ParsePoints(command.pointList), command.smpl, operands[0], out, err);
   }
-  return PlainCopy(operands[0], operands[1], command.keepLoops, err);
+  return PlainCopy(operands[0], operands[1], command.keepLoops, command.form == "--convert", err);
 }
 
 }  // namespace

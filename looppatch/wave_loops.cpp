@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "looppatch/convert.h"
 #include "looppatch/file_source.h"
 #include "looppatch/plain_copy.h"
 #include "wave/riff_walk.h"
@@ -159,7 +160,12 @@ std::optional<OwnPointsPlan> PlanOwnPoints(const std::string& source) {
   CFile file;
   // Only read, so a dialog holding the file does not keep it out.
   if (!file.Open(source, CFile::modeRead | CFile::shareDenyNone)) return std::nullopt;
-  const std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
+  std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
+  // A file to be converted: its copy holds two channels at most, and as many frames.
+  if (const std::optional<SourceFormat> format = samples ? std::nullopt : ConvertibleFormat(file)) {
+    samples =
+        PlainCopySamples{static_cast<std::uint16_t>(std::min(format->channels, 2)), format->frames};
+  }
   if (!samples) return std::nullopt;
   OwnPointsPlan plan;
   plan.own = ReadWaveLoops(file);

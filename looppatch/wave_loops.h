@@ -54,9 +54,9 @@ TakenOver TakeOverPoints(const WaveLoops& own, int channels, std::uint64_t frame
 // What was taken: "loops 100-199; cues 5", as --show writes the file's own.
 std::string TakenText(const TakenOver& taken);
 
-// A plain copy's view of its source's own points: what the file has, and what the copy takes
-// over. Nothing when the source cannot be opened or can have no plain copy; a read that fails
-// throws CFileException.
+// A plain or converted copy's view of its source's own points: what the file has, and what the
+// copy takes over. Nothing when the source cannot be opened or can have neither copy; a read that
+// fails throws CFileException.
 struct OwnPointsPlan {
   WaveLoops own;
   TakenOver taken;

@@ -91,6 +91,20 @@ TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {
   EXPECT_EQ(Loop({path, "--show"}).out, "channels=2 points=5,6,0,0,0,0,0,0,0,0\n");
 }
 
+// A 24-bit sampler file: the 16-bit copy keeps its loops, in its table on request.
+TEST_F(LoopCliTest, ConvertWritesASixteenBitCopyWithTheSourcesLoops) {
+  const std::string source = m_dir.File("take24.wav");
+  ASSERT_TRUE(WriteInstrumentWave(source, 2, SF_FORMAT_PCM_24, std::vector<double>(2 * 3000, 0.25),
+                                  {{10, 2000}}));
+  const std::string copy = m_dir.File("take16.wav");
+  const Outcome made = Loop({"--convert", "--keep-loops", source, copy});
+  EXPECT_EQ(made.status, 0);
+  EXPECT_EQ(made.err, "loop: " + source + ": " + KeptChunksText({"smpl"}) + "\n");
+  EXPECT_EQ(Loop({"--show", copy}).out,
+            "channels=2 points=10,1999,0,0,0,0,0,0,0,0\nloops 10-1999\n");
+  ExpectUsageError({"--convert", source});
+}
+
 // --smpl writes the points a second time as standard loops behind the samples.
 TEST_F(LoopCliTest, SetWithSmplAlsoWritesStandardLoops) {
   const std::string path = Save("stereo.wav", Wave(2, {}));
