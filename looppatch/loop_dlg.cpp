@@ -22,8 +22,6 @@ namespace {
 
 static_assert(std::size(kLoopPointIds) == kLoopPointCount);
 
-constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
-
 constexpr char kNoFileText[] = "You must open a file first";
 constexpr char kOfferCopyText[] =
     "This wave file has more than the plain 44-byte header that loop can patch.\n\n";
@@ -464,9 +462,11 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   }
   std::string refusal;
   bool copyable = false;
+  std::optional<SourceFormat> convertible;
   try {
     refusal = TableRefusal(file);
     copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
+    if (refusal == kNotPcm16Text) convertible = ConvertibleFormat(file);
   } catch (const CFileException& e) {
     refusal = e.what();  // the header could not be read: this file cannot be held either
   }
@@ -477,6 +477,8 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   file.Abort();  // the copy reads the file, and our own lock would keep it out
   if (copyable) {
     OfferPlainCopy(path);
+  } else if (convertible) {
+    OfferConversion(path, *convertible);
   } else {
     AfxMessageBox(refusal);
   }

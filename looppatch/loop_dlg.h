@@ -14,12 +14,16 @@
 #include <utility>
 
 #include "fileio/file.h"
+#include "looppatch/convert.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/player.h"
 #include "looppatch/seam.h"
 #include "looppatch/wave_samples.h"
 #include "looppatch/wave_view.h"
 #include "shell/main_dialog.h"
+
+// What the file dialogs of loop's window offer.
+inline constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
 
 class CLoopDlg : public CMainDialog {
  public:
@@ -72,6 +76,9 @@ class CLoopDlg : public CMainDialog {
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
   void OfferPlainCopy(const std::string& path);
+  // In loop_dlg_convert.cpp: the 16-bit copy of a file of another sample format.
+  void OfferConversion(const std::string& path, const SourceFormat& format);
+  bool PickChannels(int channels, ChannelPair& pick);
   bool AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table);
   void ShowTable(const LoopTable& table);
   void Unload();

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <cerrno>
@@ -19,6 +20,7 @@
 
 #include "file_faults.h"
 #include "gui_support.h"
+#include "instrument_wave.h"
 #include "loop_wave.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_dlg.h"
@@ -510,7 +512,8 @@ TEST_F(LoopDlgTest, LoopPointBoxesTakeOnlyDigits) {
   });
 }
 
-TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreRefusedAndThePreviousOneStays) {
+// Each is offered a 16-bit copy; No leaves the loaded file as it was.
+TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreOfferedACopyAndThePreviousOneStays) {
   const Bytes first = Wave(kMono, {2000});
   const std::string firstPath = Save("first.wav", first);
   const Bytes plain = Wave(kMono, {});
@@ -523,11 +526,13 @@ TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreRefusedAndThePrevious
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, firstPath);
     for (const auto& [name, bytes] : refused) {
-      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{kNotPcm16}) << name;
+      m_prompts.AnswerQuestion(false);
+      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{}) << name;
+      EXPECT_EQ(m_prompts.questions.back().rfind("This wave file holds ", 0), 0u) << name;
       EXPECT_EQ(BoxText(dialog, "Channels"), "1") << name;
       EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000") << name;
     }
-    EXPECT_TRUE(m_prompts.questions.empty());  // no copy can help these
+    EXPECT_EQ(m_prompts.questions.size(), refused.size());
     TypeInto(dialog, "Loop point 1", "1500");
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
@@ -769,6 +774,35 @@ TEST_F(LoopDlgTest, PatchAlsoWritesStandardLoopsWhenAskedTo) {
   EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{100, 199, 500}));
 }
 
+// A four-channel 24-bit take: the offer names its format, the user picks two channels, and the
+// dithered 16-bit copy opens with the take's loop in its boxes.
+TEST_F(LoopDlgTest, AFileOfAnotherSampleFormatIsOfferedASixteenBitCopy) {
+  const std::string path = m_scratch.File("take.wav");
+  ASSERT_TRUE(WriteInstrumentWave(path, 4, SF_FORMAT_PCM_24, std::vector<double>(4 * 3000, 0.25),
+                                  {{1000, 3000}}));
+  const std::string copy = m_scratch.File("take-16bit.wav");
+  Run([&](TestLoopDlg& dialog) {
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerSaveDialog(copy);
+    WhenNextModalOpens([](QWidget* modal) {
+      auto* picker = qobject_cast<QInputDialog*>(modal);
+      ASSERT_NE(picker, nullptr);
+      picker->setTextValue("3 and 4");
+      picker->accept();
+    });
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    ASSERT_EQ(m_prompts.questions.size(), 2u);
+    EXPECT_EQ(m_prompts.questions[0],
+              "This wave file holds 24-bit integer samples in 4 channels, which loop cannot "
+              "patch.\n\nThe copy keeps the file's other chunks behind its samples: smpl.\n\n"
+              "Save a 16-bit copy (dithered) and open it?");
+    EXPECT_EQ(m_prompts.saveRequests.at(0).initialPath, copy);
+    EXPECT_EQ(BoxText(dialog, "Channels"), "2");
+    EXPECT_EQ(Boxes(dialog), QStringList({"1000", "2999", "0", "0", "0", "0", "0", "0", "0", "0"}));
+  });
+}
+
 // `loop FILE`: the program's dialog starts with FILE loaded as if chosen with Open File.
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
   const Bytes before = Wave(kMono, {2000});
@@ -786,8 +820,9 @@ TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
 
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
   const std::string path = Save("8bit.wav", WithFormat(Wave(kMono, {}), 1, 1, 8));
+  m_prompts.AnswerQuestion(false);  // the offer of a 16-bit copy
   StartWith(path, [&](CLoopDlg& dialog, const CLoopApp&) {
-    EXPECT_EQ(m_prompts.messages, Messages{kNotPcm16});
+    EXPECT_EQ(m_prompts.questions.size(), 1u);
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
   });
 }
