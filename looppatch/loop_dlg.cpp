@@ -283,16 +283,25 @@ void CLoopDlg::OnPlay() {
     if (value < 0) return;
     from = static_cast<std::uint64_t>(value);
   }
-  if (from >= m_facts.frames) return;
-  if (!m_player.PlayFrom(m_waveFile.GetFilePath(), m_facts, from)) AfxMessageBox(kCannotPlayText);
+  if (from >= m_facts.frames || !StillTheOpenedFile()) return;
+  if (!m_player.PlayFrom(m_samples, m_facts, from)) AfxMessageBox(kCannotPlayText);
 }
 
 // A to B as the seam shows it: B is the last frame played before the jump back to A.
 void CLoopDlg::OnLoop() {
   const auto loop = LoopRange();
-  if (loop && !m_player.Loop(m_waveFile.GetFilePath(), m_facts, loop->first, loop->second)) {
+  if (loop && StillTheOpenedFile() &&
+      !m_player.Loop(m_samples, m_facts, loop->first, loop->second)) {
     AfxMessageBox(kCannotPlayText);
   }
+}
+
+// What plays is the file opened; one saved over it since is not heard with the old file's rate
+// and channels, but named, as Patch names it.
+bool CLoopDlg::StillTheOpenedFile() {
+  if (StillAtItsPath(m_waveFile)) return true;
+  AfxMessageBox(kReplacedText);
+  return false;
 }
 
 // After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.

@@ -70,6 +70,7 @@ class CLoopDlg : public CMainDialog {
   void OnPlay();
   void OnLoop();
   void OnPlayKey();
+  bool StillTheOpenedFile();
   void ShowPlayCommands();
 
   bool FileLoaded() const { return m_tableLoaded && m_waveFile.IsOpen(); }

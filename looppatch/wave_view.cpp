@@ -59,7 +59,10 @@ WaveView::WaveView(QWidget* parent)
   });
   connect(&m_fillTimer, &QTimer::timeout, this, [this] {
     update();
-    if (m_overview == nullptr || m_overview->Complete()) m_fillTimer.stop();
+    if (m_overview == nullptr || m_overview->Complete() || m_overview->CutShort()) {
+      m_fillTimer.stop();
+      Describe();
+    }
   });
   Describe();
 }
@@ -172,7 +175,15 @@ void WaveView::Describe() {
               std::to_string(p) + " (" + FrameTime(p, rate) + ")";
   }
   text += points.empty() ? "; no loop points in view" : "; loop points in view: " + points;
+  if (const std::string cut = CutShortText(); !cut.empty()) text += "; " + cut;
   setAccessibleDescription(QString::fromStdString(text));
+}
+
+std::string WaveView::CutShortText() const {
+  if (m_overview == nullptr || !m_overview->CutShort()) return {};
+  const std::uint64_t end = m_overview->FramesDone();
+  return "the file ended at frame " + std::to_string(end) + " (" +
+         FrameTime(end, m_facts.sampleRate) + ") while it was read; nothing after it is shown";
 }
 
 std::optional<std::size_t> WaveView::MarkerNear(double column) const {
@@ -225,6 +236,12 @@ void WaveView::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(QColor(0xd0, 0xd0, 0xd0));
     painter.drawLine(0, lane.center().y(), width(), lane.center().y());
     DrawLane(painter, c, lane);
+  }
+  if (const std::string cut = CutShortText(); !cut.empty()) {
+    const int x = static_cast<int>(ColumnOf(static_cast<double>(m_overview->FramesDone())));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QRect(std::max(0, x), 0, width() - std::max(0, x), area.height()),
+                     Qt::AlignCenter | Qt::TextWordWrap, QString::fromStdString(cut));
   }
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     if (m_points[i] <= 0) continue;

@@ -76,6 +76,8 @@ class WaveView : public QWidget {
   void SetView(double first, double framesPerPixel);
   void SyncScrollBar();
   void Describe();
+  // "the file ended at frame N (...) while it was read; ..." once the overview stopped short.
+  std::string CutShortText() const;
   std::optional<std::size_t> MarkerNear(double column) const;
   void DrawLane(QPainter& painter, int channel, const QRect& lane);
   void DrawSamples(QPainter& painter, int channel, const QRect& lane);
