@@ -162,12 +162,7 @@ PlainCopyOutcome WriteConvertedCopy(const std::string& source, const std::string
     }
     // A 16-bit source in one or two channels is copied as libsndfile reads it.
     const std::optional<SourceFormat> format = ConvertibleFormat(from);
-    to.OnlyReplaceRegularFiles();
-    if (const int error = to.Create(destination)) {
-      if (error == ENODEV) return {Kind::notRegular};
-      if (to.WriteProtected()) return {Kind::destinationLocked};
-      return {Kind::destinationFailed, error};
-    }
+    if (auto refused = CreateDestination(to, destination)) return *refused;
     const WaveHeader header = BuildWaveHeader(
         {static_cast<std::uint16_t>(outChannels), static_cast<std::uint32_t>(info.samplerate),
          kPcm16Bits},

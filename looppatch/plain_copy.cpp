@@ -163,6 +163,17 @@ std::string PlainCopyText(const PlainCopyOutcome& outcome) {
   return {};
 }
 
+std::optional<PlainCopyOutcome> CreateDestination(ReplacementFile& to,
+                                                  const std::string& destination) {
+  using Kind = PlainCopyOutcome::Kind;
+  to.OnlyReplaceRegularFiles();
+  const int error = to.Create(destination);
+  if (error == 0) return std::nullopt;
+  if (error == ENODEV) return PlainCopyOutcome{Kind::notRegular};
+  if (to.WriteProtected()) return PlainCopyOutcome{Kind::destinationLocked};
+  return PlainCopyOutcome{Kind::destinationFailed, error};
+}
+
 PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& destination,
                                 std::string* note, const LoopPoints& table) {
   using Kind = PlainCopyOutcome::Kind;
@@ -188,12 +199,7 @@ PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& de
       return {Kind::pointsRefused, 0, points};
     }
 
-    to.OnlyReplaceRegularFiles();
-    if (const int error = to.Create(destination)) {
-      if (error == ENODEV) return {Kind::notRegular};
-      if (to.WriteProtected()) return {Kind::destinationLocked};
-      return {Kind::destinationFailed, error};
-    }
+    if (auto refused = CreateDestination(to, destination)) return *refused;
     const WaveHeader header =
         BuildWaveHeader(samples->format, static_cast<std::uint32_t>(dataBytes),
                         static_cast<std::uint32_t>(KeptBytes(kept)));

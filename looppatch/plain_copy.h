@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fileio/file.h"
+#include "fileio/replace_file.h"
 #include "looppatch/loop_table.h"
 #include "wave/wave_header.h"
 #include "wave/wave_layout.h"
@@ -76,6 +77,11 @@ struct PlainCopyOutcome {
   std::string damage{};
   std::vector<std::string> kept{};  // copied: the chunks kept behind the samples, by name
 };
+
+// Makes the copy's unseen file in the destination's folder; the refusal when it cannot be made
+// (a folder, FIFO or device at the name, a folder that takes no new file, another failure).
+std::optional<PlainCopyOutcome> CreateDestination(ReplacementFile& to,
+                                                  const std::string& destination);
 
 // The text to show for an outcome; empty for a copy made.
 std::string PlainCopyText(const PlainCopyOutcome& outcome);
