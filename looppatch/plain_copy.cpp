@@ -65,10 +65,24 @@ bool CanMakePlainCopy(CFile& file) {
 
 std::string TableRefusal(CFile& file) {
   std::string refusal = CheckPatchable(file);
-  if (refusal != kNotCanonicalText) return refusal;
+  if (refusal != kNotCanonicalText && refusal != kNotPcm16Text) return refusal;
   const WaveLayout layout = LayoutOf(file);
   if (layout.fault != LayoutFault::kNone) return LayoutFaultText(layout);
+  if (std::string fmt = FmtFaultText(layout); !fmt.empty()) return fmt;
   return IsPcm16(layout.fmt) ? refusal : kNotPcm16Text;
+}
+
+std::string FmtFaultText(const WaveLayout& layout) {
+  if (!layout.fmt) return kShortFmtText;
+  const FmtFields& fmt = *layout.fmt;
+  const auto frameBytes = static_cast<std::uint16_t>(fmt.channels * kPcm16SampleBytes);
+  if (fmt.tag != kPcmFormat || fmt.bits != kPcm16Bits || (fmt.channels != 1 && fmt.channels != 2) ||
+      fmt.blockAlign == frameBytes) {
+    return {};
+  }
+  return "The fmt chunk gives " + std::to_string(fmt.blockAlign) +
+         " bytes per frame, but 16-bit samples in " + std::to_string(fmt.channels) +
+         (fmt.channels == 1 ? " channel take " : " channels take ") + std::to_string(frameBytes);
 }
 
 std::string SwallowedText(const std::string& chunkId) {
@@ -188,7 +202,11 @@ PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& de
     if (layout.fault == LayoutFault::kNotWave) return {Kind::notWave};
     if (layout.fault != LayoutFault::kNone) return {Kind::damaged, 0, {}, LayoutFaultText(layout)};
     const std::optional<Samples> samples = Pcm16Samples(layout);
-    if (!samples) return {Kind::notPcm16};
+    if (!samples) {
+      const std::string fmt = FmtFaultText(layout);
+      return fmt.empty() ? PlainCopyOutcome{Kind::notPcm16}
+                         : PlainCopyOutcome{Kind::damaged, 0, {}, fmt};
+    }
     const std::uint64_t dataBytes = WholeFrameBytes(*samples);
     const std::vector<RiffChunk> kept = KeptChunks(layout);
     if (dataBytes + KeptBytes(kept) > kMostDataBytes) return {Kind::tooLong};

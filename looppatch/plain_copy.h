@@ -32,6 +32,7 @@ inline constexpr char kNoFmtText[] =
     "The file has no fmt chunk, so the format of its samples is unknown";
 inline constexpr char kFmtAfterDataText[] =
     "The fmt chunk lies behind the data chunk: the samples come before their format";
+inline constexpr char kShortFmtText[] = "The fmt chunk is too short to describe the samples";
 // "The size of the LIST chunk takes in the data chunk behind it"
 std::string SwallowedText(const std::string& chunkId);
 
@@ -46,6 +47,10 @@ bool CanMakePlainCopy(CFile& file);
 // other chunks), not the text for a longer header, and a wave file whose samples cannot be found
 // or read is told what is wrong with its layout.
 std::string TableRefusal(CFile& file);
+
+// What is wrong with the fmt chunk of a layout without faults: too short, or 16-bit PCM in one
+// or two channels whose block size does not fit them; "" when nothing is.
+std::string FmtFaultText(const WaveLayout& layout);
 
 // The text for a layout's fault; empty for none, and kNotCanonicalText for a file that is no
 // wave file at all.

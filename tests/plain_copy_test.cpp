@@ -267,6 +267,12 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
             kWaveHeaderBytes + ChunkBytes("LIST", ListInfo()).size());
 }
 
+// The file with a block size of 2 bytes in its fmt chunk (the first chunk).
+Bytes WithBlockAlign(Bytes file) {
+  PutLe16(&file[kRiffPreambleBytes + kChunkHeaderBytes + 12], 2);
+  return file;
+}
+
 // A 16-bit PCM file whose samples cannot be found or read is told what is wrong with its
 // layout, both when it is opened and when it is copied; never that it has the wrong format.
 TEST_F(PlainCopyTest, DamagedLayoutsAreNamed) {
@@ -292,6 +298,11 @@ TEST_F(PlainCopyTest, DamagedLayoutsAreNamed) {
       {rf64(Bytes(28, 0), UINT32_MAX), kBadDs64Text},
       {rf64(Bytes(8, 0), -1), kBadDs64Text},
       {rf64({}, -1), kBadDs64Text},
+      {RiffBuilder().Chunk("fmt ", Bytes(14, 1)).Chunk("data", stereo).Done(), kShortFmtText},
+      {WithBlockAlign(RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", list).Chunk("data", stereo).Done()),
+       "The fmt chunk gives 2 bytes per frame, but 16-bit samples in 2 channels take 4"},
+      {WithBlockAlign(RiffBuilder().Fmt(1, 2, 16).Chunk("data", stereo).Done()),
+       "The fmt chunk gives 2 bytes per frame, but 16-bit samples in 2 channels take 4"},
   };
   const std::string to = m_dir.File("copy.wav");
   for (const auto& [bytes, text] : cases) {
