@@ -26,7 +26,7 @@ constexpr char kUsage[] =
     "       loop --show FILE\n"
     "       loop --set P1[,P2...] [--smpl] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
-    "       loop --convert [--keep-loops] SOURCE DEST\n"
+    "       loop --convert [--keep-loops] [--channels A,B] SOURCE DEST\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
@@ -48,6 +48,8 @@ constexpr char kUsage[] =
     "                       format (24/32-bit, float, A-law, mu-law, 8-bit, more\n"
     "                       than two channels: the first two are kept), dithered\n"
     "                       where the samples have more than 16 bits, as DEST\n"
+    "  --channels A,B       with --convert: the two channels of a source with more\n"
+    "                       than two that the copy keeps, counted from 1\n"
     "  --keep-loops         with --plain-copy or --convert: store the source's own loops (each\n"
     "                       start and end as a pair) and then its cue points as the\n"
     "                       copy's loop points, up to ten; those left out are named\n"
@@ -187,8 +189,9 @@ LoopPoints OwnPointsOf(const std::string& source, std::string& told) {
   return plan->taken.points;
 }
 
+// A plain copy, or with convert the 16-bit copy of these channels.
 int PlainCopy(const std::string& source, const std::string& destination, bool keepLoops,
-              bool convert, std::ostream& err) {
+              std::optional<ChannelPair> convert, std::ostream& err) {
   std::string told;
   LoopPoints table{};
   try {
@@ -197,9 +200,9 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
     return Refused(err, source, e.what());
   }
   std::string note;
-  const PlainCopyOutcome outcome =
-      convert ? WriteConvertedCopy(source, destination, kFirstTwoChannels, table)
-              : WritePlainCopy(source, destination, &note, table);
+  const PlainCopyOutcome outcome = convert
+                                       ? WriteConvertedCopy(source, destination, *convert, table)
+                                       : WritePlainCopy(source, destination, &note, table);
   if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
   if (outcome.kind == PlainCopyOutcome::Kind::sourceUnopened) {
     return Refused(err, source, OpenFailure(source, outcome.osError));
@@ -229,7 +232,20 @@ struct LoopCommand {
   std::vector<std::string> operands;
   bool keepLoops = false;
   bool smpl = false;
+  std::optional<ChannelPair> channels;
 };
+
+// "A,B": two different channels counted from 1, as ChannelPair counts them from 0.
+ChannelPair ParseChannels(std::string_view list) {
+  const std::size_t comma = list.find(',');
+  const std::optional<int> a = ParseInteger(list.substr(0, comma));
+  const std::optional<int> b =
+      comma == std::string_view::npos ? std::nullopt : ParseInteger(list.substr(comma + 1));
+  if (!a || !b || *a < 1 || *b < 1 || *a == *b) {
+    throw UsageError("--channels takes two different channels counted from 1, as in 3,4");
+  }
+  return {*a - 1, *b - 1};
+}
 
 // Throws UsageError for words that make no command.
 LoopCommand ReadCommand(const std::vector<std::string>& args) {
@@ -244,6 +260,10 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     if (word == "--keep-loops" || word == "--smpl") {
       reader.NoValue();
       (word == "--smpl" ? command.smpl : command.keepLoops) = true;
+      continue;
+    }
+    if (word == "--channels") {
+      command.channels = ParseChannels(reader.Value());
       continue;
     }
     if (word == "--set") {
@@ -263,6 +283,9 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     throw UsageError("--keep-loops goes with --plain-copy or --convert only");
   }
   if (command.smpl && command.form != "--set") throw UsageError("--smpl goes with --set only");
+  if (command.channels && command.form != "--convert") {
+    throw UsageError("--channels goes with --convert only");
+  }
   if (command.form.empty()) {
     if (command.operands.size() > 1) throw UsageError("give one FILE at most");
   } else if (command.operands.size() != OperandsOf(command.form)) {
@@ -286,7 +309,9 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
   if (command.form == "--set") {
     return Set(ParsePoints(command.pointList), command.smpl, operands[0], out, err);
   }
-  return PlainCopy(operands[0], operands[1], command.keepLoops, command.form == "--convert", err);
+  std::optional<ChannelPair> convert;
+  if (command.form == "--convert") convert = command.channels.value_or(kFirstTwoChannels);
+  return PlainCopy(operands[0], operands[1], command.keepLoops, convert, err);
 }
 
 }  // namespace

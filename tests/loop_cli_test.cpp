@@ -103,6 +103,17 @@ TEST_F(LoopCliTest, ConvertWritesASixteenBitCopyWithTheSourcesLoops) {
   EXPECT_EQ(Loop({"--show", copy}).out,
             "channels=2 points=10,1999,0,0,0,0,0,0,0,0\nloops 10-1999\n");
   ExpectUsageError({"--convert", source});
+  ExpectUsageError({"--convert", "--channels", "2,2", source, copy});
+  ExpectUsageError({"--plain-copy", "--channels", "1,2", source, copy});
+
+  // Four channels, the last two kept: channel 3 is silent, channel 4 is not.
+  std::vector<double> quad(4 * 100, 0.0);
+  for (std::size_t i = 3; i < quad.size(); i += 4) quad[i] = 0.5;
+  ASSERT_TRUE(WriteInstrumentWave(source, 4, SF_FORMAT_PCM_16, quad, {}));
+  ASSERT_EQ(Loop({"--convert", "--channels=3,4", source, copy}).status, 0);
+  const Bytes bytes = ReadBytes(copy);
+  EXPECT_EQ(GetLe16(&bytes[kWaveHeaderBytes + 80]), 0u);
+  EXPECT_EQ(GetLe16(&bytes[kWaveHeaderBytes + 82]), 16384u);  // 0.5 of full scale
 }
 
 // --smpl writes the points a second time as standard loops behind the samples.
