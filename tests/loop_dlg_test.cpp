@@ -803,6 +803,21 @@ TEST_F(LoopDlgTest, AFileOfAnotherSampleFormatIsOfferedASixteenBitCopy) {
   });
 }
 
+// A recorder killed before it went back to its header: the samples count to the end of the
+// file, and the window says so.
+TEST_F(LoopDlgTest, ADataSizeOfZeroIsReadToTheEndAndSaidSo) {
+  Bytes killed = Wave(kStereo, {4000});
+  PutLe32(&killed[kDataSizeOffset], 0);
+  const std::string path = Save("killed.wav", killed);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(Open(dialog, path), Messages{kSizeUnsetReadText});
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    TypeInto(dialog, "Loop point 2", "9000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  EXPECT_EQ(ReadBytes(path), WithRecords(killed, {4000, 36000}));
+}
+
 // `loop FILE`: the program's dialog starts with FILE loaded as if chosen with Open File.
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
   const Bytes before = Wave(kMono, {2000});
