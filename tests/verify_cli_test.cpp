@@ -283,7 +283,7 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       // added later; every key above keeps its meaning
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
-      "non_finite_samples", "threshold_samples", "sample_exact", "frames"};
+      "non_finite_samples", "threshold_samples", "sample_exact", "frames", "length_undeclared"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
@@ -521,6 +521,11 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
   EXPECT_TRUE(c.follow);
   EXPECT_EQ(c.recording, "-");
   EXPECT_EQ(ParseCommandLine({"--reference", "TC.wav", "r.wav"}).options.referencePath, "TC.wav");
+  const std::optional<RawFormat> raw = ParseCommandLine({"--raw=96000,6,f32le", "-"}).options.raw;
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->rate, 96000);
+  EXPECT_EQ(raw->channels, 6);
+  EXPECT_EQ(raw->sample, RawSample::f32le);
 
   const std::vector<std::pair<Args, std::string>> wrong = {
       {{"--frames", "40-2", "r.wav"}, "--frames needs FIRST-LAST, such as 1-40, not '40-2'"},
@@ -538,6 +543,15 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
       {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png, .jpg or .jpeg, not 'offsets.gif'"},
       {{"--plot", "offsets", "r.wav"}, "--plot writes .png, .jpg or .jpeg"},
       {{"--follow=1", "r.wav"}, "--follow takes no value"},
+      {{"--raw", "48000,2", "-"},
+       "--raw needs RATE,CHANNELS,FORMAT with FORMAT s16le, s24le, "
+       "s32le or f32le, such as 48000,2,s16le, not '48000,2'"},
+      {{"--raw", "48000,2,u8", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "0,2,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "2000000,2,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,0,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,x,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,2,s16le,", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
   };
   for (const auto& [args, message] : wrong) {
     const CommandRun run = RunWith(args);

@@ -12,9 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -421,6 +423,30 @@ TEST_F(VerifyProgram, AWavAndAFlacThroughAPipeGiveTheReportOfTheFile) {
   }
 }
 
+// Headerless samples, as parec --raw gives them, from a pipe and from a file: the report of the
+// WAV that holds the same samples.
+TEST_F(VerifyProgram, RawSamplesFromAPipeOrAFileGiveTheReportOfTheWav) {
+  const std::vector<Samples> take = Take(Timecode());
+  const std::pair<std::string, int> formats[] = {{"s16le", SF_FORMAT_PCM_16},
+                                                 {"s24le", SF_FORMAT_PCM_24},
+                                                 {"s32le", SF_FORMAT_PCM_32},
+                                                 {"f32le", SF_FORMAT_FLOAT}};
+  for (const auto& [name, sample] : formats) {
+    SCOPED_TRACE(name);
+    const std::string wav = m_dir.File("take.wav");
+    const std::string raw = m_dir.File("take.raw");
+    WriteRecording(wav, take, kRecordingRate, SF_FORMAT_WAV | sample);
+    WriteRecording(raw, take, kRecordingRate, SF_FORMAT_RAW | sample | SF_ENDIAN_LITTLE);
+    const std::string fromWav = WithoutSource(Json(Run({"--json", wav}).out));
+    const std::string format = "--raw=" + std::to_string(kRecordingRate) + ",2," + name;
+    const ProgramRun pipe = RunOnPipe({"--json", format, "-"}, Text(ReadBytes(raw)));
+    EXPECT_EQ(pipe.status, 1) << pipe.err;
+    EXPECT_EQ(pipe.err, "");
+    EXPECT_EQ(WithoutSource(Json(pipe.out)), fromWav);
+    EXPECT_EQ(WithoutSource(Json(Run({"--json", format, raw}).out)), fromWav);
+  }
+}
+
 // The stream is written up to three frames past a lost frame; the fault line must come out
 // while the rest of the stream is still held back.
 TEST_F(VerifyProgram, FollowTellsAFaultWhileTheStreamIsStillOpen) {
@@ -521,6 +547,56 @@ TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLos
                   read / static_cast<double>(timecode.rate),
                   read / static_cast<double>(timecode.rate), kLength - read);
     EXPECT_NE(Text(ReadBytes(labels)).find(point), std::string::npos) << point;
+  }
+}
+
+// A file that holds fewer samples than its header declares is cut short, whatever libsndfile
+// counts; a WAV whose header never got its data size (a recorder killed before it closed the
+// file) is read to its end, and the report says both.
+TEST_F(VerifyProgram, TheHeadersOwnLengthTellsAFileCutShort) {
+  const Recording timecode = Timecode();
+  constexpr std::uint32_t kNoSize = 0;
+  constexpr std::uint32_t kAllOnes = 0xFFFFFFFF;
+  struct Case {
+    int format;
+    std::optional<std::uint32_t> dataSize;  // written over the WAV's; none: the file is cut
+    int status;
+    std::string says;
+  };
+  const std::string cut = "short of the " + std::to_string(kLength) + " the header declares\n";
+  const std::string toTheEnd =
+      "the header declares no length (the recorder never closed the "
+      "file): read to the end of the file\n";
+  const Case cases[] = {
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::nullopt, 1, cut},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_24, std::nullopt, 1, cut},
+      {SF_FORMAT_AIFF | SF_FORMAT_PCM_16, std::nullopt, 1, cut},
+      {SF_FORMAT_W64 | SF_FORMAT_FLOAT, std::nullopt, 1, cut},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, kNoSize, 0, toTheEnd},
+      {SF_FORMAT_WAV | SF_FORMAT_FLOAT, kNoSize, 0, toTheEnd},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, kAllOnes, 0, toTheEnd},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.format) + " " + std::to_string(c.dataSize.value_or(1)));
+    const std::string path = m_dir.File("take");
+    WriteRecording(path, timecode, c.format);
+    Bytes bytes = ReadBytes(path);
+    if (c.dataSize) {
+      const std::string id = "data";
+      const auto data = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
+      ASSERT_NE(data, bytes.end());
+      for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<std::uint8_t>(*c.dataSize >> (8 * i));
+    } else {
+      bytes.resize(bytes.size() * 3 / 5);
+    }
+    WriteBytes(path, bytes);
+    const Outcome summary = Run({path});
+    EXPECT_EQ(summary.status, c.status) << summary.out << summary.err;
+    EXPECT_NE(summary.out.find(c.says), std::string::npos) << summary.out;
+    const QJsonObject o = Json(Run({"--json", path}).out);
+    EXPECT_EQ(o["truncated"].toBool(), c.status == 1);
+    EXPECT_EQ(o["length_undeclared"].toBool(), !!c.dataSize);
+    EXPECT_EQ(o["frames_found"].toInt(), c.dataSize ? kFrames : 7);
   }
 }
 

@@ -25,7 +25,7 @@ constexpr char kUsage[] =
     "Usage: vrellok-verify [--type F|S] [--method 1|2] [--id K] [--channel C]\n"
     "                      [--reference TC.wav | --frames FIRST-LAST] [--tolerance SAMPLES]\n"
     "                      [--csv FILE] [--labels FILE] [--plot FILE.png] [--json | --follow]\n"
-    "                      RECORDING\n"
+    "                      [--raw RATE,CHANNELS,FORMAT] RECORDING\n"
     "\n"
     "Reads a recording of TC.wav back: finds every frame and the sample where it landed, and\n"
     "reports missing, unreadable, repeated and out-of-order frames, wrong check symbols,\n"
@@ -46,7 +46,11 @@ constexpr char kUsage[] =
     "  --plot FILE.png     each frame's offset against its number, as a picture (.png,\n"
     "                      .jpg or .jpeg)\n"
     "  --json              the report as JSON on stdout instead of the summary\n"
-    "  --follow            each fault as one line on stdout the moment it is found\n"
+    "  --follow            each fault as one line on stdout the moment it is found, and a\n"
+    "                      status line every 10 s of audio\n"
+    "  --raw RATE,CHANNELS,FORMAT\n"
+    "                      the recording is headerless samples (FORMAT s16le, s24le,\n"
+    "                      s32le or f32le), e.g. from parec --raw: --raw 48000,2,s16le\n"
     "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
@@ -129,6 +133,17 @@ std::pair<int, int> FrameRange(const std::string& text) {
   return {*first, *last};
 }
 
+RawFormat RawValue(const std::string& text) {
+  const std::optional<RawFormat> raw = ParseRawFormat(text, kMaxSampleRate);
+  if (!raw) {
+    throw UsageError(
+        "--raw needs RATE,CHANNELS,FORMAT with FORMAT s16le, s24le, s32le or f32le, "
+        "such as 48000,2,s16le, not '" +
+        text + "'");
+  }
+  return *raw;
+}
+
 double ToleranceValue(const std::string& text) {
   std::istringstream in(text);
   in.imbue(std::locale::classic());
@@ -168,6 +183,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       command.options.expectedLast = last;
     } else if (word == "--tolerance") {
       command.options.toleranceSamples = ToleranceValue(reader.Value());
+    } else if (word == "--raw") {
+      command.options.raw = RawValue(reader.Value());
     } else if (word == "--follow") {
       reader.NoValue();
       command.follow = true;

@@ -112,6 +112,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
        report.framesDeclared < 0 ? "null" : std::to_string(report.framesDeclared)},
       {"samples_read", std::to_string(report.framesRead)},
       {"truncated", Bool(report.Truncated())},
+      {"length_undeclared", Bool(report.lengthUndeclared)},
       {"first_frame", std::to_string(report.firstFrame)},
       {"last_frame", std::to_string(report.lastFrame)},
       {"judged_first", std::to_string(judgedFirst)},

@@ -50,6 +50,12 @@ std::string LengthText(const VerifyReport& r) {
             " samples (" + FormatSeconds(lost, r.sampleRate) + " s) short of the " +
             std::to_string(r.framesDeclared) + " the header declares";
   }
+  if (!r.stopReason.empty()) text += " (" + r.stopReason + ")";
+  if (r.lengthUndeclared) {
+    text +=
+        "; the header declares no length (the recorder never closed the file): read to the "
+        "end of the file";
+  }
   return text;
 }
 

@@ -1178,7 +1178,7 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     throw VerifyError("the tolerance is a number of samples above 0");
   }
 
-  SoundFile file(path);
+  SoundFile file(path, options.raw);
   if (file.SampleRate() < kMinSampleRate) {
     throw VerifyError(path + ": sample rate " + std::to_string(file.SampleRate()) +
                       " Hz is below 8000 Hz");
@@ -1199,6 +1199,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   report.channels = file.Channels();
   report.framesDeclared = file.Frames();
   report.framesRead = file.FramesRead();
+  report.lengthUndeclared = file.LengthUndeclared();
+  report.stopReason = file.StopReason();
   report.method = options.method ? *options.method : FindMethod(read, report.methodAssumed);
   report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(read);
   for (const GridFrame& frame : read) {

@@ -66,6 +66,9 @@ struct VerifyReport {
   std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
+  // The header declares no length (a recorder stopped before it wrote it): read to the end.
+  bool lengthUndeclared = false;
+  std::string stopReason;  // why the decoder stopped before the end, or empty
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
