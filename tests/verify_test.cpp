@@ -461,10 +461,21 @@ TEST_F(Verifier, EverySingleSampleSlipIsOneDiscontinuity) {
       }
       Recording recording{samples, own};
       if (c.rate != own) recording = {Resample(samples, own, c.rate), c.rate};
-      const VerifyReport report = Verify(recording);
+      // --follow tells each slip the moment it is read, as the summary does.
+      std::vector<std::string> lines;
+      VerifyOptions options;
+      options.onFault = [&](const std::string& line) { lines.push_back(line); };
+      const VerifyReport report = Verify(recording, options);
       EXPECT_EQ(report.framesFound, kFrames);
       ASSERT_EQ(report.discontinuities.size(), 2u);
       const double scale = static_cast<double>(c.rate) / own;
+      ASSERT_EQ(lines.size(), 2u) << (lines.empty() ? "" : lines[0]);
+      for (std::size_t i = 0; i < 2; ++i) {
+        char jump[64];
+        std::snprintf(jump, sizeof jump, "discontinuity at frame %d: jump %+.2f samples, ",
+                      report.discontinuities[i].frame, report.discontinuities[i].jumpSamples);
+        EXPECT_EQ(lines[i].rfind(jump, 0), 0u) << lines[i] << " vs " << jump;
+      }
       EXPECT_EQ(report.discontinuities[0].frame, 11);
       EXPECT_NEAR(report.discontinuities[0].jumpSamples, sign * scale, 0.05);
       EXPECT_EQ(report.discontinuities[1].frame, 25);

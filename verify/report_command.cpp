@@ -239,8 +239,10 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       if (path) CheckReplaceable(*path);
     }
     if (command.follow) {
-      // Each fault goes out the moment it is known, for someone watching a live capture.
+      // Each fault goes out the moment it is known, for someone watching a live capture, and a
+      // status line every 10 s of audio says the reading goes on.
       command.options.onFault = [&out](const std::string& line) { out << line << std::endl; };
+      command.options.onStatus = command.options.onFault;
     }
     VerifyReport report;
     {

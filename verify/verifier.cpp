@@ -8,6 +8,7 @@
 #include <future>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "layout/dtmf_burst.h"
@@ -16,6 +17,7 @@
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
+#include "verify/live_status.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
@@ -71,6 +73,11 @@ constexpr double kBurstDeviations = 5.0;
 constexpr double kCertainJump = 3.0;
 // Frame spacings are followed this quickly, so a prediction over a lost frame stays on a sample.
 constexpr double kSpacingFollow = 0.25;
+// A slip smaller than kCertainJump is told the moment it is seen once this many frames stood
+// steady, when it is at least this large and this many times how far they strayed.
+constexpr int kSteadyFrames = 3;
+constexpr double kSlipSamples = 0.5;
+constexpr double kSlipStrays = 8.0;
 // Where the first of the samples that are no number lie, for the report.
 constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the
@@ -479,7 +486,8 @@ class FrameReader {
 
   std::int64_t Length() const { return m_tracker.Length(); }
   std::vector<GridFrame>& Frames() { return m_frames; }
-  double SlotSamplesRead() const { return m_slot; }
+  // The length of a frame as the reader now follows it, in samples of the recording.
+  double FrameLength() const { return m_frame; }
   double Stretch() const { return m_stretch; }
 
  private:
@@ -958,7 +966,7 @@ class FrameReader {
           m_frame = spacing;
           m_slot = m_frame * kSlotSamples / kFrameSamples;
         }
-      } else if (std::abs(jump) > kCertainJump) {
+      } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
         char text[48];
         std::snprintf(text, sizeof text, "%+.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
@@ -966,6 +974,11 @@ class FrameReader {
       } else if (next) {
         m_frame += kSpacingFollow * (spacing - m_frame);
         m_slot = m_frame * kSlotSamples / kFrameSamples;
+        if (!read.unreadable) {
+          m_jumpScatter +=
+              (m_steady == 0 ? 1.0 : kSpacingFollow) * (std::abs(jump) - m_jumpScatter);
+          ++m_steady;
+        }
       }
     }
     m_largest = std::max(m_largest, number);
@@ -985,6 +998,15 @@ class FrameReader {
     m_frames.push_back(read);
   }
 
+  // A jump below kCertainJump between neighbouring frames is a slip where the frames have stood
+  // still so far: after a few steady frames, a jump of half a sample or more that stands far
+  // out of how much the steady ones strayed. Under noise they stray too far for that, and only
+  // the fit at the end can tell a slip.
+  bool Slip(double jump) const {
+    return m_steady >= kSteadyFrames && std::abs(jump) >= kSlipSamples &&
+           std::abs(jump) > kSlipStrays * m_jumpScatter;
+  }
+
   int m_rate;
   int m_timecodeRate;
   double m_slot;        // one slot in recording samples, at the speed played
@@ -1002,7 +1024,9 @@ class FrameReader {
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
   std::optional<double> m_lastPlace;
   int m_lastNumber = 0;
-  int m_largest = 0;  // the largest frame number heard
+  int m_largest = 0;           // the largest frame number heard
+  double m_jumpScatter = 0.0;  // how far steady frames stray from where they were expected
+  int m_steady = 0;            // how many frames that measure holds
   // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
   struct Pending {
     GridFrame frame;
@@ -1015,12 +1039,48 @@ class FrameReader {
   std::vector<GridFrame> m_frames;
 };
 
+// --follow's status lines: the frames read since the last look are handed on, and a line goes
+// out for every 10 s of audio read. The fault lines already out count as events.
+class StatusFeed {
+ public:
+  StatusFeed(int rate, TimecodeType type, const VerifyOptions& options) : m_options(options) {
+    if (!options.onStatus) return;
+    const double frame = kFrameSamples * static_cast<double>(rate) / TimecodeRate(type);
+    m_status.emplace(rate, frame, options.onStatus);
+    m_options.onFault = [this, told = options.onFault](const std::string& line) {
+      m_status->Event();
+      if (told) told(line);
+    };
+  }
+  StatusFeed(const StatusFeed&) = delete;
+  StatusFeed& operator=(const StatusFeed&) = delete;
+
+  // The options the reader is to use: its fault lines pass through here.
+  const VerifyOptions& Options() const { return m_options; }
+
+  void Look(FrameReader& reader) {
+    if (!m_status) return;
+    const std::vector<GridFrame>& frames = reader.Frames();
+    for (; m_fed < frames.size(); ++m_fed) {
+      const GridFrame& frame = frames[m_fed];
+      if (!frame.unreadable) m_status->Frame(frame.raw.number, frame.at[0], reader.FrameLength());
+    }
+    m_status->Heard(reader.Length());
+  }
+
+ private:
+  VerifyOptions m_options;
+  std::optional<LiveStatus> m_status;
+  std::size_t m_fed = 0;
+};
+
 // Every frame of the chosen channel, each burst placed to a fraction of a sample; counts the
 // samples that are no number into the report.
-std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
-                                  const VerifyOptions& options, VerifyProgress* progress,
-                                  VerifyReport& report, double& stretch) {
+std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice, const VerifyOptions& given,
+                                  VerifyProgress* progress, VerifyReport& report, double& stretch) {
   const int rate = file.SampleRate();
+  StatusFeed status(rate, choice.type, given);
+  const VerifyOptions& options = status.Options();
   FrameReader reader(rate, choice, options);
   // The next block is read on the other core while this one is decoded.
   std::vector<float> samples(kBlockFrames);
@@ -1052,6 +1112,7 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
       const std::size_t piece = std::min(kPieceFrames, got - done);
       if (!file.OnlyNumbers()) clearNonFinite(samples.data() + done, piece, reader.Length());
       reader.Push(samples.data() + done, piece);
+      status.Look(reader);
     }
     if (progress != nullptr) {
       progress->Update(static_cast<std::uint64_t>(reader.Length()),

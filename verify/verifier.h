@@ -31,6 +31,9 @@ struct VerifyOptions {
   // Called with one line for the user the moment a fault is known while the recording is read
   // (a jump, an unreadable frame, a sample that is no number); may be empty.
   std::function<void(const std::string& line)> onFault;
+  // Called with a status line every 10 s of audio while the recording is read ("frame 812,
+  // 0 events, drift +3.2 ppm", or "no timecode in the last 10 s"); may be empty.
+  std::function<void(const std::string& line)> onStatus;
 };
 
 // How far the reading has come, for a progress bar.
