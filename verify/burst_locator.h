@@ -76,8 +76,8 @@ class BurstLocator {
   double m_ratio;    // recording rate / timecode rate
   double m_rowStep;  // radians per timecode sample
   double m_columnStep;
-  int m_fadeSamples;  // in timecode samples
-  int m_radius;  // how far from the guess a burst's start is searched
+  int m_fadeSamples;               // in timecode samples
+  int m_radius;                    // how far from the guess a burst's start is searched
   int m_stride;                    // of the first, coarse search
   std::vector<float> m_reference;  // sampled at the recording's rate, mean removed
   // Each tone's cosine and sine at whole recording samples from 0, so that Evaluate, wherever

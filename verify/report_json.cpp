@@ -80,6 +80,21 @@ std::string Frames(const std::vector<FoundFrame>& frames) {
   return out + (frames.empty() ? "]" : "\n  ]");
 }
 
+// Each other channel that carries the timecode, with its latency less that of "channel".
+std::string Offsets(const std::vector<OtherChannel>& others) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const OtherChannel& o = others[i];
+    out += (i ? ", " : "");
+    out += "{\"channel\": " + std::to_string(o.channel) +
+           ", \"frames_found\": " + std::to_string(o.framesFound) +
+           ", \"faults\": " + std::to_string(o.faults) +
+           ", \"latency_samples\": " + Number(o.latencySamples, kSampleDecimals) +
+           ", \"offset_samples\": " + Number(o.offsetSamples, kSampleDecimals) + "}";
+  }
+  return out + "]";
+}
+
 std::string Samples(const std::vector<std::int64_t>& samples) {
   std::string out = "[";
   for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -132,6 +147,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
       {"sample_exact", Bool(report.sampleExact)},
       {"discontinuities", Jumps(report)},
+      {"channel_offsets", Offsets(report.otherChannels)},
       {"frames", Frames(report.frames)},
   };
   out << "{\n";

@@ -129,6 +129,20 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   FaultList(out, "check failures", report.checkFailures, wrongChecks, rate);
   Line(out, "non-finite", NonFiniteText(report));
   Line(out, "latency", SamplesAndMs(report.latencySamples, rate, false));
+  if (!report.otherChannels.empty()) {
+    std::string channels;
+    for (const OtherChannel& other : report.otherChannels) {
+      channels += (channels.empty() ? "" : ", ") + std::to_string(other.channel);
+    }
+    Line(out, "other channels", channels);
+    for (const OtherChannel& other : report.otherChannels) {
+      out << "  channel " << other.channel << ": " << SamplesAndMs(other.offsetSamples, rate, true)
+          << " from channel " << report.channel << ", " << other.framesFound << " found, "
+          << (other.faults == 0 ? std::string("no fault")
+                                : std::to_string(other.faults) + " faults")
+          << '\n';
+    }
+  }
   if (report.timingMeasured) {
     Line(out, "drift", FormatSigned(report.driftPpm, kSampleDecimals) + " ppm");
     Line(out, "jitter",
