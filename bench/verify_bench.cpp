@@ -8,6 +8,7 @@
 // way a user would and prints the verifier's share of their time (goal: at most a quarter).
 //
 //   verify_bench [folder [rounds]]    (folder defaults to the current directory)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,19 +117,26 @@ Run TimeVerify(const char* path) {
   });
 }
 
-// The file's bytes from the page cache into memory, all at once, then dropped: what no reader
-// of the file can do with less. A sum of a byte a page keeps the compiler from skipping it.
+// Every byte of the file from the page cache into memory once, a block at a time into one
+// buffer, and dropped: what no reader of the file can do with less. A sum of a byte a page keeps
+// the compiler from skipping it. (One buffer as large as the file would time the kernel handing
+// out its pages rather than the reading.)
 Run TimePlainRead(const char* path) {
   return TimeChild([path] {
-    std::ifstream in(path, std::ios::binary);
-    const auto size = static_cast<std::size_t>(fs::file_size(path));
-    std::vector<char> bytes(size);
-    in.read(bytes.data(), static_cast<std::streamsize>(size));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string("cannot open ") + path;
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
     constexpr std::size_t kPage = 4096;
+    std::vector<char> block(kBlock);
     long sum = 0;
-    for (std::size_t i = 0; i < bytes.size(); i += kPage) sum += bytes[i];
-    return std::to_string(in.gcount()) + " bytes read (sum of a byte a page " +
-           std::to_string(sum) + ")";
+    long long total = 0;
+    ssize_t got = 0;
+    while ((got = ::read(fd, block.data(), kBlock)) > 0) {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(got); i += kPage) sum += block[i];
+      total += got;
+    }
+    ::close(fd);
+    return std::to_string(total) + " bytes read (sum of a byte a page " + std::to_string(sum) + ")";
   });
 }
 
@@ -207,7 +215,7 @@ int main(int argc, char** argv) {
   const Run ours = Median(ourRuns);
   std::printf(
       "page cache:  %6.2f s  %7.0fx real time  cpu %.2f s  peak memory %.1f MB (the file read "
-      "into memory once)\n",
+      "once)\n",
       plain.seconds, audioSeconds / plain.seconds, plain.cpuSeconds, plain.peakKb / 1024.0);
   std::printf("             %s\n", plain.said.c_str());
   std::printf(

@@ -78,6 +78,20 @@ class QuietStderr {
   int m_saved = -1;
 };
 
+// The descriptor of the regular file at path; refuses anything else. Opened non-blocking, so a
+// FIFO returns at once and is refused instead of waited on.
+int OpenRegular(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) Fail(path, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Fail(path, "not a regular file");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 // libsndfile's raw format for headerless samples, little-endian as every capture tool on this
 // system writes them.
 int RawSfFormat(RawSample sample) {
@@ -243,15 +257,7 @@ SoundFile::SoundFile(const std::string& path, const std::optional<RawFormat>& ra
     if (raw) info = RawInfo(m_rawFormat, m_sampleRate, m_channels);
     m_file = sf_open_virtual(&io, SFM_READ, &info, m_stream.get());
   } else {
-    // Non-blocking, so opening a FIFO returns at once and is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) Fail(path, std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      Fail(path, "not a regular file");
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int fd = OpenRegular(path);
     // A copy of the descriptor opens the same file again where a decoder cannot seek back.
     m_reopen = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     m_file = OpenFd(fd);

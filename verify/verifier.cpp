@@ -1054,7 +1054,10 @@ class FrameReader {
 // out for every 10 s of audio read. The fault lines already out count as events.
 class StatusFeed {
  public:
-  StatusFeed(int rate, TimecodeType type, const VerifyOptions& options) : m_options(options) {
+  StatusFeed(int rate, TimecodeType type, const VerifyOptions& options)
+      : m_options(options), m_quiet(options) {
+    m_quiet.onFault = nullptr;
+    m_quiet.onStatus = nullptr;
     if (!options.onStatus) return;
     const double frame = kFrameSamples * static_cast<double>(rate) / TimecodeRate(type);
     m_status.emplace(rate, frame, options.onStatus);
@@ -1068,6 +1071,8 @@ class StatusFeed {
 
   // The options the reader is to use: its fault lines pass through here.
   const VerifyOptions& Options() const { return m_options; }
+  // The options of the readers of other channels, whose faults are summed up at the end only.
+  const VerifyOptions& Quiet() const { return m_quiet; }
 
   void Look(FrameReader& reader) {
     if (!m_status) return;
@@ -1081,6 +1086,7 @@ class StatusFeed {
 
  private:
   VerifyOptions m_options;
+  VerifyOptions m_quiet;
   std::optional<LiveStatus> m_status;
   std::size_t m_fed = 0;
 };
@@ -1134,13 +1140,10 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
   const int rate = file.SampleRate();
   StatusFeed status(rate, choices[0].type, given);
   const VerifyOptions& options = status.Options();
-  VerifyOptions quiet = given;
-  quiet.onFault = nullptr;
-  quiet.onStatus = nullptr;
   std::vector<std::unique_ptr<FrameReader>> readers;
   for (const Choice& choice : choices) {
     readers.push_back(
-        std::make_unique<FrameReader>(rate, choice, readers.empty() ? options : quiet));
+        std::make_unique<FrameReader>(rate, choice, readers.empty() ? options : status.Quiet()));
   }
   FrameReader& first = *readers[0];
   ChannelBlocks blocks(file, choices);
