@@ -472,11 +472,13 @@ TEST_F(VerifyProgram, FollowTellsAFaultWhileTheStreamIsStillOpen) {
   EXPECT_NE(end.out.find("result           faults found\n"), std::string::npos);
 }
 
-// 12 s of timecode, then 20 s of silence: --follow says every 10 s of audio which frame it has
-// come to, and then that it hears none, while the stream is still open.
-TEST_F(VerifyProgram, FollowSaysEvery10SecondsWhatItHears) {
+// 12 s of timecode that slips by one sample in frame 10, then 20 s of silence: --follow tells
+// the slip at once, and every 10 s of audio which frame it has come to and then that it hears
+// none, while the stream is still open.
+TEST_F(VerifyProgram, FollowTellsASlipAndEvery10SecondsWhatItHears) {
   constexpr int kRate = 44100;
   Recording recording = GenerateTimecode(m_dir.Path(), {kTypeF, kMethod, 12 * kRate, 1});
+  recording.samples.erase(recording.samples.begin() + 9 * kFrameSamples + 5 * kSlotSamples + 400);
   recording.samples.resize(recording.samples.size() + 20 * kRate, 0.0f);
   const std::string path = m_dir.File("quiet.wav");
   WriteRecording(path, recording);
@@ -484,17 +486,19 @@ TEST_F(VerifyProgram, FollowSaysEvery10SecondsWhatItHears) {
   PipedRun run({"--follow", "-"});
   // All but the last second: the line of 30 s must come before the stream ends.
   ASSERT_TRUE(run.Write(stream.substr(0, stream.size() - 2 * kRate)));
+  const std::string slip = run.ReadLine();
+  EXPECT_EQ(slip.rfind("discontinuity at frame 11: jump -1.00 samples, ", 0), 0u) << slip;
   for (const char* frame : {"frame 1", "frame 21,"}) {
     const std::string line = run.ReadLine();
     EXPECT_EQ(line.rfind(frame, 0), 0u) << line;
-    EXPECT_NE(line.find(", 0 events, drift +0.0 ppm\n"), std::string::npos) << line;
+    EXPECT_NE(line.find(", 1 event, drift +0.0 ppm\n"), std::string::npos) << line;
   }
   EXPECT_EQ(run.ReadLine(), "no timecode in the last 10 s\n");
   run.Write(stream.substr(stream.size() - 2 * kRate));
   run.CloseInput();
   const ProgramRun end = run.Finish();
-  EXPECT_EQ(end.status, 0) << end.out << end.err;
-  EXPECT_NE(end.out.find("result           clean\n"), std::string::npos) << end.out;
+  EXPECT_EQ(end.status, 1) << end.out << end.err;
+  EXPECT_NE(end.out.find("  at frame 11: -1.00 samples"), std::string::npos) << end.out;
 }
 
 // Frames 1-7, then frame 5 again, then 8-12: --follow names the frame out of order and the two

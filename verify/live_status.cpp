@@ -22,7 +22,7 @@ LiveStatus::LiveStatus(int rate, double frameSamples, std::function<void(const s
 
 void LiveStatus::Frame(int number, double place, double frameLength) {
   const double spacing = place - m_lastPlace;
-  if (m_lastNumber != 0 && number == m_lastNumber + 1 &&
+  if (m_lastNumber != 0 && number == m_lastNumber + 1 && !m_afterEvent &&
       std::abs(spacing - frameLength) <= kJumpSamples) {
     m_spacingSum += spacing;
     ++m_spacings;
@@ -30,6 +30,7 @@ void LiveStatus::Frame(int number, double place, double frameLength) {
   m_lastNumber = number;
   m_lastPlace = place;
   m_heardFrame = true;
+  m_afterEvent = false;
 }
 
 void LiveStatus::Heard(std::int64_t samples) {

@@ -12,8 +12,12 @@ class LiveStatus {
   // speed, against which the drift is measured.
   LiveStatus(int rate, double frameSamples, std::function<void(const std::string&)> say);
 
-  // A fault line went out.
-  void Event() { ++m_events; }
+  // A fault line went out: the spacing up to the next frame read may hold a jump, and is not
+  // taken for drift.
+  void Event() {
+    ++m_events;
+    m_afterEvent = true;
+  }
   // A frame was read at `place`; `frameLength` is the length the reader now expects of a frame,
   // against which a spacing that holds a jump is told from one that holds only drift.
   void Frame(int number, double place, double frameLength);
@@ -32,6 +36,7 @@ class LiveStatus {
   int m_lastNumber = 0;
   double m_lastPlace = 0.0;
   bool m_heardFrame = false;  // a frame was read since the last line
+  bool m_afterEvent = false;
   // Spacings of neighbouring frames without a jump between them: their mean is the frame length
   // as played, which measures the drift.
   double m_spacingSum = 0.0;
