@@ -299,6 +299,7 @@ void CLoopDlg::ShowFile() {
       // Loops that cannot be read are not shown; the table and the samples still are.
     }
   }
+  for (const std::string& line : m_lookalikes) facts += "; " + line;
   m_factsLine->setText(QString::fromStdString(facts));
   m_factsLine->setToolTip(m_factsLine->text());  // the whole line, should the window cut it
   m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
@@ -562,5 +563,6 @@ void CLoopDlg::ShowTable(const LoopTable& table) {
   m_channelByte = table.channelByte;
   m_channelCount = table.channelCount;
   m_loopPoints = table.loopPoints;
+  m_lookalikes = table.lookalikes;
   UpdateData(false);
 }
