@@ -348,7 +348,7 @@ void CLoopDlg::ShowSeam() {
   std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
   const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
   m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
-  const SeamScore score = ScoreSeam(m_samples, start, end);
+  const SeamScore score = ScoreSeam(m_samples, start, end, m_facts.sampleRate);
   m_seamScore->setText(QString("Seam: %1 dB, %2").arg(score.db, 0, 'f', 1).arg(score.Verdict()));
 }
 
