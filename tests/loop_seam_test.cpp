@@ -8,6 +8,7 @@
 #include <random>
 
 #include "looppatch/seam.h"
+#include "looppatch/seam_search.h"
 #include "looppatch/wave_peaks.h"
 #include "looppatch/wave_samples.h"
 #include "tests/sample_wave.h"
@@ -211,6 +212,41 @@ TEST_F(LoopSeamTest, TheEndSearchFindsASeamlessEndFromOneThreeMillisecondsOff) {
   EXPECT_LE(best->end > off ? best->end - off : off - best->end, 100u);
   // No end after the start within reach: nothing to offer.
   EXPECT_FALSE(BestLoopEnd(reader, kStart, kStart - 500, 100));
+}
+
+// A seamless end planted 20,000 frames past where B stands: the 50 ms around the start copied
+// so that they follow it. Both searches find the pair over their default regions, and noise
+// offers no smooth end at all.
+TEST_F(LoopSeamTest, TheSearchFindsAPlantedSeamlessEndAndNothingInNoise) {
+  constexpr std::uint64_t kA = 30'000, kB = 70'000, kEnd = kB + 20'000, kHalf = 1'100;
+  std::vector<std::int16_t> s = MusicLike(132'300, 5);
+  PlantSeamlessJoin(s, kA, kEnd + 1, kHalf);
+  const SampleSource music = SourceOf(s, 2, kTestRate);
+  const LoopSearch end = SearchLoopEnd(music, kA, *DefaultEndRegion(music, kA));
+  ASSERT_TRUE(end.Found());
+  EXPECT_EQ(end.best.front().frame, kEnd);
+  EXPECT_FALSE(end.best.front().score.click);
+  EXPECT_LE(end.best.size(), kBestCandidates);
+  const LoopSearch start = SearchLoopStart(music, kEnd, *DefaultStartRegion(music, kEnd));
+  ASSERT_TRUE(start.Found());
+  EXPECT_EQ(start.best.front().frame, kA);
+
+  // Music-like noise without a plant, read from a file.
+  const SampleReader noiseFile = Reader(2, MusicLike(132'300, 6));
+  const SampleSource noise = SourceOf(noiseFile, kTestRate);
+  std::vector<double> progress;
+  const LoopSearch none = SearchLoopEnd(noise, kA, {kA + 4410, 132'299}, [&](double done) {
+    progress.push_back(done);
+    return true;
+  });
+  EXPECT_FALSE(none.Found());
+  EXPECT_EQ(none.best.size(), kBestCandidates);
+  EXPECT_EQ(progress.back(), 1.0);
+  // A cancel ends the search with nothing found.
+  const LoopSearch cancelled =
+      SearchLoopEnd(noise, kA, {kA + 4410, 132'299}, [](double) { return false; });
+  EXPECT_TRUE(cancelled.cancelled);
+  EXPECT_TRUE(cancelled.best.empty());
 }
 
 TEST_F(LoopSeamTest, ALoopPlaysItsFramesStartToEndAsOftenAsAsked) {
