@@ -16,6 +16,7 @@
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"
 #include "tests/riff_builder.h"
+#include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -282,8 +283,8 @@ TEST_F(LoopCliTest, HelpAndVersionNeedNoDisplay) {
   const Outcome help = Loop({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: loop [FILE]\n", 0), 0u) << help.out;
-  for (const char* option :
-       {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST", "--keep-loops"}) {
+  for (const char* option : {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST",
+                             "--keep-loops", "--search START[,FROM-TO] FILE"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(help.err, "");
@@ -308,7 +309,27 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({path, path});
   ExpectUsageError({"--show", "--set", "5", path});
   ExpectUsageError({"--show=" + path});
+  for (const char* spec : {"", "x", "-5", "5,", "5,9", "5,9-", "5,9-7", "5,-9"}) {
+    ExpectUsageError({"--search", spec, path});
+  }
   EXPECT_EQ(ReadBytes(path), Wave(2, {}));
+}
+
+// Music with a seamless end planted at 90,000 for a loop from 30,000: found over the default
+// region, best first with its seam; a region without it has no smooth end, status 1.
+TEST_F(LoopCliTest, SearchPrintsTheBestEndsOrSaysThereIsNoSmoothOne) {
+  std::vector<std::int16_t> music = MusicLike(132'300, 5);
+  PlantSeamlessJoin(music, 30'000, 90'001, 1'100);
+  const std::string path = Save("music.wav", WaveOfSamples(2, music));
+  const Outcome found = Loop({"--search", "30000", path});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out.rfind("90000 0:00:02.040 smooth, similarity 1.00, level ", 0), 0u)
+      << found.out;
+  EXPECT_EQ(std::count(found.out.begin(), found.out.end(), '\n'), 5);
+  EXPECT_NE(found.out.find(" unlike, similarity 0."), std::string::npos) << found.out;
+  const Outcome none = Loop({"--search", "30000,40000-80000", path});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "loop: " + path + ": no smooth end in this region\n");
 }
 
 }  // namespace
