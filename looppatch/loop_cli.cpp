@@ -22,6 +22,7 @@ constexpr char kUsage[] =
     "       loop --set P1[,P2...] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
     "       loop --search START[,FROM-TO] FILE\n"
+    "       loop --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
@@ -43,6 +44,11 @@ constexpr char kUsage[] =
     "                       searched from FROM to TO or else from START + 100 ms to\n"
     "                       the last frame, each with its seam; status 1 when none\n"
     "                       joins smoothly\n"
+    "  --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
+    "                       write SOURCE as DEST with the MS (1 to 500) milliseconds\n"
+    "                       before B faded into those before A (linear, or equal\n"
+    "                       power), so the loop A..B joins smoothly, and the points\n"
+    "                       in its table; SOURCE is only read\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
@@ -164,7 +170,7 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
 std::size_t OperandsOf(const std::string& form) {
   if (form == "--show" || form == "--set" || form == "--search") return 1;
-  if (form == "--plain-copy") return 2;
+  if (form == "--plain-copy" || form == "--crossfade") return 2;
   return 0;
 }
 
@@ -174,6 +180,7 @@ struct LoopCommand {
   std::string form;  // the option that chose it; empty for the dialog
   std::string pointList;
   std::string searchSpec;
+  std::string fadeSpec;
   std::vector<std::string> operands;
   bool keepLoops = false;
 };
@@ -197,16 +204,21 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
       command.pointList = reader.Value();
     } else if (word == "--search") {
       command.searchSpec = reader.Value();
+    } else if (word == "--crossfade") {
+      command.fadeSpec = reader.Value();
     } else if (word == "--help" || word == "--version" || word == "--show" ||
                word == "--plain-copy") {
       reader.NoValue();
     } else {
       throw UsageError("unknown option '" + word + "'");
     }
-    if (!command.form.empty()) {
+    // --set gives --crossfade its loop and the copy's points.
+    const bool fadeWithPoints = (command.form == "--set" && word == "--crossfade") ||
+                                (command.form == "--crossfade" && word == "--set");
+    if (!command.form.empty() && !fadeWithPoints) {
       throw UsageError(command.form + " and " + word + " do not go together");
     }
-    command.form = word;
+    command.form = fadeWithPoints ? "--crossfade" : word;
   }
   if (command.keepLoops && command.form != "--plain-copy") {
     throw UsageError("--keep-loops goes with --plain-copy only");
@@ -233,6 +245,11 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
   if (command.form == "--show") return Show(operands[0], out, err);
   if (command.form == "--set") return Set(ParsePoints(command.pointList), operands[0], out, err);
   if (command.form == "--search") return SearchCommand(command.searchSpec, operands[0], out, err);
+  if (command.form == "--crossfade") {
+    if (command.pointList.empty()) throw UsageError("--crossfade needs --set A,B");
+    return CrossfadeCommand(command.fadeSpec, ParsePoints(command.pointList), operands[0],
+                            operands[1], out, err);
+  }
   return PlainCopy(operands[0], operands[1], command.keepLoops, err);
 }
 

@@ -5,6 +5,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/options.h"
+#include "looppatch/crossfade.h"
 #include "looppatch/loop_cli_files.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/seam_search.h"
@@ -67,6 +68,27 @@ std::string CandidateLine(const LoopCandidate& candidate, std::uint32_t sampleRa
          candidate.Text();
 }
 
+// "MS" or "MS,linear" or "MS,power".
+Crossfade ParseCrossfade(std::string_view spec, const LoopPoints& points) {
+  constexpr char kUsage[] = "--crossfade takes MS[,linear|power], MS from 1 to 500";
+  Crossfade fade;
+  const std::size_t comma = spec.find(',');
+  const std::optional<int> ms = ParseInteger(spec.substr(0, comma));
+  if (!ms || *ms < static_cast<int>(kLeastCrossfadeMs) ||
+      *ms > static_cast<int>(kMostCrossfadeMs)) {
+    throw UsageError(kUsage);
+  }
+  fade.ms = static_cast<std::uint32_t>(*ms);
+  const std::string_view shape =
+      comma == std::string_view::npos ? "linear" : spec.substr(comma + 1);
+  if (shape != "linear" && shape != "power") throw UsageError(kUsage);
+  fade.shape = shape == "power" ? FadeShape::equalPower : FadeShape::linear;
+  if (points[0] <= 0 || points[1] <= 0) throw UsageError("--crossfade needs --set A,B");
+  fade.start = static_cast<std::uint64_t>(points[0]);
+  fade.end = static_cast<std::uint64_t>(points[1]);
+  return fade;
+}
+
 }  // namespace
 
 int SearchCommand(const std::string& spec, const std::string& path, std::ostream& out,
@@ -86,4 +108,18 @@ int SearchCommand(const std::string& spec, const std::string& path, std::ostream
     out << CandidateLine(candidate, open->facts.sampleRate) << '\n';
   }
   return search.Found() ? kExitSuccess : Refused(err, path, kNoSmoothEndText);
+}
+
+int CrossfadeCommand(const std::string& spec, const LoopPoints& points, const std::string& source,
+                     const std::string& destination, std::ostream& out, std::ostream& err) {
+  const Crossfade fade = ParseCrossfade(spec, points);
+  const CrossfadeOutcome outcome = WriteCrossfadedCopy(source, destination, fade, points);
+  if (!outcome.Made()) {
+    return Refused(err, outcome.aboutDestination ? destination : source, outcome.text);
+  }
+  std::optional<OpenSamples> copy = OpenForSamples(destination, err);
+  if (!copy) return kExitFailure;
+  out << "seam of the copy: "
+      << ScoreSeam(copy->reader, fade.start, fade.end, copy->facts.sampleRate).Text() << '\n';
+  return kExitSuccess;
 }

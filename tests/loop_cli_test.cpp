@@ -312,6 +312,12 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   for (const char* spec : {"", "x", "-5", "5,", "5,9", "5,9-", "5,9-7", "5,-9"}) {
     ExpectUsageError({"--search", spec, path});
   }
+  for (const char* spec : {"0", "501", "10,", "10,cubic", "x,linear"}) {
+    ExpectUsageError({"--crossfade", spec, "--set", "10,20", path, path + "2"});
+  }
+  ExpectUsageError({"--crossfade", "10", path, path + "2"});
+  ExpectUsageError({"--crossfade", "10", "--set", "10", path, path + "2"});
+  ExpectUsageError({"--crossfade", "10", "--set", "10,20", path});
   EXPECT_EQ(ReadBytes(path), Wave(2, {}));
 }
 
@@ -330,6 +336,21 @@ TEST_F(LoopCliTest, SearchPrintsTheBestEndsOrSaysThereIsNoSmoothOne) {
   const Outcome none = Loop({"--search", "30000,40000-80000", path});
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.err, "loop: " + path + ": no smooth end in this region\n");
+}
+
+// A loop a quarter period off a sine's whole periods, crossfaded into a copy: the copy joins
+// smoothly and holds the points; the source is as it was.
+TEST_F(LoopCliTest, CrossfadeWritesACopyThatJoinsSmoothly) {
+  const Bytes sine = WaveOfSamples(2, Sine(60'000, 100, 2));
+  const std::string source = Save("sine.wav", sine);
+  const std::string copy = m_dir.File("faded.wav");
+  const Outcome faded = Loop({"--crossfade", "10,power", "--set", "25000,30024", source, copy});
+  EXPECT_EQ(faded.status, 0) << faded.err;
+  EXPECT_EQ(faded.out.rfind("seam of the copy: smooth, level ", 0), 0u) << faded.out;
+  EXPECT_EQ(ReadBytes(source), sine);
+  EXPECT_EQ(Loop({"--show", copy}).out, "channels=2 points=25000,30024,0,0,0,0,0,0,0,0\n");
+  ExpectRefusal({"--crossfade", "500", "--set", "25000,30024", source, copy},
+                "The crossfade is longer than the loop", source);
 }
 
 }  // namespace

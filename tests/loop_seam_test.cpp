@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <random>
 
+#include "looppatch/crossfade.h"
 #include "looppatch/seam.h"
 #include "looppatch/seam_search.h"
 #include "looppatch/wave_peaks.h"
@@ -247,6 +249,82 @@ TEST_F(LoopSeamTest, TheSearchFindsAPlantedSeamlessEndAndNothingInNoise) {
       SearchLoopEnd(noise, kA, {kA + 4410, 132'299}, [](double) { return false; });
   EXPECT_TRUE(cancelled.cancelled);
   EXPECT_TRUE(cancelled.best.empty());
+}
+
+// A sine looped a quarter period off clicks; crossfaded into a copy it joins smoothly, with the
+// loop in the copy's table, every sample outside the fade and the table's ten slots as it was
+// (slots behind the loop that read as records are blanked, as Patch does), and the original
+// untouched byte for byte.
+struct FadeCase {
+  const char* name;
+  FadeShape shape;
+  std::uint32_t ms;
+  int channels;
+};
+
+class CrossfadeTest : public LoopSeamTest, public testing::WithParamInterface<FadeCase> {};
+
+TEST_P(CrossfadeTest, TheCopyJoinsSmoothlyAndTheOriginalStaysAsItWas) {
+  const FadeCase& c = GetParam();
+  constexpr std::uint64_t kA = 25'000, kB = kA + 50 * 100 - 1 + 25;
+  const std::string source = m_scratch.File("source.wav");
+  const std::string copy = m_scratch.File("copy.wav");
+  const Bytes original = WaveOfSamples(c.channels, Sine(60'000, kPeriod, c.channels));
+  WriteBytes(source, original);
+  SampleReader before;
+  ASSERT_TRUE(before.Open(source, c.channels, 60'000));
+  ASSERT_TRUE(ScoreSeam(before, kA, kB, kTestRate).click);
+
+  const CrossfadeOutcome made =
+      WriteCrossfadedCopy(source, copy, {kA, kB, c.ms, c.shape}, {kA, kB});
+  ASSERT_TRUE(made.Made()) << made.text;
+  EXPECT_EQ(ReadBytes(source), original);
+  SampleReader after;
+  ASSERT_TRUE(after.Open(copy, c.channels, 60'000));
+  EXPECT_EQ(ScoreSeam(after, kA, kB, kTestRate).Text().rfind("smooth, level ", 0), 0u);
+  CFile held = Held(ReadBytes(copy));
+  EXPECT_EQ(ReadLoopTable(held).loopPoints, (LoopPoints{kA, kB}));
+  const Bytes bytes = ReadBytes(copy);
+  ASSERT_EQ(bytes.size(), original.size());
+  const std::size_t frameBytes = 2 * static_cast<std::size_t>(c.channels);
+  const std::size_t fadeFrom = kWaveHeaderBytes + (kB + 1 - kTestRate * c.ms / 1000) * frameBytes;
+  const std::size_t fadeTo = kWaveHeaderBytes + (kB + 1) * frameBytes;
+  for (std::size_t i = kLoopTableOffset + kLoopPointCount * kLoopRecordBytes; i < bytes.size();
+       ++i) {
+    if (i < fadeFrom || i >= fadeTo) {
+      ASSERT_EQ(bytes[i], original[i]) << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fades, CrossfadeTest,
+                         testing::Values(FadeCase{"Linear1msMono", FadeShape::linear, 1, 1},
+                                         FadeCase{"Power10msStereo", FadeShape::equalPower, 10, 2},
+                                         FadeCase{"Linear100msStereo", FadeShape::linear, 100, 2}),
+                         [](const testing::TestParamInfo<FadeCase>& info) {
+                           return info.param.name;
+                         });
+
+TEST_F(LoopSeamTest, ACrossfadeThatDoesNotFitOrCannotBeWrittenLeavesNothing) {
+  EXPECT_EQ(CheckCrossfade({5000, 9000, 0}, 20'000, kTestRate),
+            "The crossfade must last 1 to 500 ms");
+  EXPECT_EQ(CheckCrossfade({5000, 9000, 501}, 20'000, kTestRate),
+            "The crossfade must last 1 to 500 ms");
+  EXPECT_EQ(CheckCrossfade({400, 9000, 10}, 20'000, kTestRate),
+            "The crossfade needs 10 ms before the loop's start");
+  EXPECT_EQ(CheckCrossfade({5000, 5100, 10}, 20'000, kTestRate),
+            "The crossfade is longer than the loop");
+  EXPECT_EQ(CheckCrossfade({5000, 20'000, 10}, 20'000, kTestRate),
+            "The loop needs a start before its end, and the end inside the samples");
+  const std::string source = m_scratch.File("source.wav");
+  WriteBytes(source, WaveOfSamples(1, Sine(20'000, kPeriod)));
+  const CrossfadeOutcome missing = WriteCrossfadedCopy(source, m_scratch.File("no/such/folder.wav"),
+                                                       {5000, 9999, 10}, {5000, 9999});
+  EXPECT_EQ(missing.text, "No such file or directory");
+  EXPECT_TRUE(missing.aboutDestination);
+  EXPECT_EQ(WriteCrossfadedCopy(source, source, {5000, 9999, 10}, {}).text,
+            "The copy cannot replace the file it is made from");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_scratch.Path()), {}), 1);
 }
 
 TEST_F(LoopSeamTest, ALoopPlaysItsFramesStartToEndAsOftenAsAsked) {
