@@ -8,6 +8,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/options.h"
+#include "looppatch/loop_batch.h"
 #include "looppatch/loop_cli_files.h"
 #include "looppatch/loop_cli_sound.h"
 #include "looppatch/loop_table.h"
@@ -23,6 +24,8 @@ constexpr char kUsage[] =
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
     "       loop --search START[,FROM-TO] FILE\n"
     "       loop --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
+    "       loop --scan [--json] FILE...\n"
+    "       loop --snap FILE...\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
@@ -49,6 +52,12 @@ constexpr char kUsage[] =
     "                       before B faded into those before A (linear, or equal\n"
     "                       power), so the loop A..B joins smoothly, and the points\n"
     "                       in its table; SOURCE is only read\n"
+    "  --scan FILE...       print one line per file: its channels, points, own loops\n"
+    "                       and the seam of each pair of points (1-2, 3-4, ...);\n"
+    "                       status 1 when any seam clicks\n"
+    "  --json               with --scan: one JSON object per file and line\n"
+    "  --snap FILE...       move every point of each file to its nearest rising zero\n"
+    "                       crossing within 10 ms, then patch the file\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
@@ -183,6 +192,7 @@ struct LoopCommand {
   std::string fadeSpec;
   std::vector<std::string> operands;
   bool keepLoops = false;
+  bool json = false;
 };
 
 // Throws UsageError for words that make no command.
@@ -195,9 +205,9 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
       command.operands.push_back(word);
       continue;
     }
-    if (word == "--keep-loops") {
+    if (word == "--keep-loops" || word == "--json") {
       reader.NoValue();
-      command.keepLoops = true;
+      (word == "--json" ? command.json : command.keepLoops) = true;
       continue;
     }
     if (word == "--set") {
@@ -207,7 +217,7 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     } else if (word == "--crossfade") {
       command.fadeSpec = reader.Value();
     } else if (word == "--help" || word == "--version" || word == "--show" ||
-               word == "--plain-copy") {
+               word == "--plain-copy" || word == "--scan" || word == "--snap") {
       reader.NoValue();
     } else {
       throw UsageError("unknown option '" + word + "'");
@@ -223,8 +233,11 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
   if (command.keepLoops && command.form != "--plain-copy") {
     throw UsageError("--keep-loops goes with --plain-copy only");
   }
+  if (command.json && command.form != "--scan") throw UsageError("--json goes with --scan only");
   if (command.form.empty()) {
     if (command.operands.size() > 1) throw UsageError("give one FILE at most");
+  } else if (command.form == "--scan" || command.form == "--snap") {
+    if (command.operands.empty()) throw UsageError(command.form + " needs one FILE or more");
   } else if (command.operands.size() != OperandsOf(command.form)) {
     throw UsageError("wrong number of arguments for " + command.form);
   }
@@ -245,6 +258,8 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
   if (command.form == "--show") return Show(operands[0], out, err);
   if (command.form == "--set") return Set(ParsePoints(command.pointList), operands[0], out, err);
   if (command.form == "--search") return SearchCommand(command.searchSpec, operands[0], out, err);
+  if (command.form == "--scan") return ScanCommand(operands, command.json, out, err);
+  if (command.form == "--snap") return SnapCommand(operands, out, err);
   if (command.form == "--crossfade") {
     if (command.pointList.empty()) throw UsageError("--crossfade needs --set A,B");
     return CrossfadeCommand(command.fadeSpec, ParsePoints(command.pointList), operands[0],

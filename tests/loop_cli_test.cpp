@@ -318,6 +318,9 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({"--crossfade", "10", path, path + "2"});
   ExpectUsageError({"--crossfade", "10", "--set", "10", path, path + "2"});
   ExpectUsageError({"--crossfade", "10", "--set", "10,20", path});
+  ExpectUsageError({"--scan"});
+  ExpectUsageError({"--snap"});
+  ExpectUsageError({"--show", "--json", path});
   EXPECT_EQ(ReadBytes(path), Wave(2, {}));
 }
 
@@ -351,6 +354,46 @@ TEST_F(LoopCliTest, CrossfadeWritesACopyThatJoinsSmoothly) {
   EXPECT_EQ(Loop({"--show", copy}).out, "channels=2 points=25000,30024,0,0,0,0,0,0,0,0\n");
   ExpectRefusal({"--crossfade", "500", "--set", "25000,30024", source, copy},
                 "The crossfade is longer than the loop", source);
+}
+
+// A folder of sines looped over whole periods, but one a quarter period off: the scan names its
+// seam and exits 1; the others alone pass. Snap moves points onto the sine's rising zeros.
+TEST_F(LoopCliTest, ScanNamesAClickingSeamAndSnapMovesPointsOntoRisingZeros) {
+  const Bytes sine = WaveOfSamples(2, Sine(20'000, 100, 2));
+  std::vector<std::string> files;
+  for (const char* points : {"1000,5999", "1000,6024", "2000,3999,5000,8999"}) {
+    files.push_back(Save("loop" + std::to_string(files.size()) + ".wav", sine));
+    ASSERT_EQ(Loop({"--set", points, files.back()}).status, 0);
+  }
+  std::vector<std::string> args = {"--scan"};
+  args.insert(args.end(), files.begin(), files.end());
+  const Outcome scan = Loop(args);
+  EXPECT_EQ(scan.status, 1);
+  EXPECT_EQ(scan.err, "");
+  EXPECT_EQ(std::count(scan.out.begin(), scan.out.end(), '\n'), 3);
+  EXPECT_NE(
+      scan.out.find(files[1] + ": channels=2 points=1000,6024,0,0,0,0,0,0,0,0; seam 1-2 click "),
+      std::string::npos)
+      << scan.out;
+  EXPECT_NE(scan.out.find("; seam 1-2 smooth, level 0.0 dB; seam 3-4 smooth, level 0.0 dB\n"),
+            std::string::npos)
+      << scan.out;
+  args.insert(args.begin() + 1, "--json");
+  const Outcome json = Loop(args);
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(json.out.find("{\"points\":[1,2],\"verdict\":\"click\""), std::string::npos)
+      << json.out;
+  EXPECT_EQ(Loop({"--scan", files[0], files[2]}).status, 0);
+  const std::string notes = Save("notes.txt", Bytes(100, 'x'));
+  const Outcome refused = Loop({"--scan", notes, files[0]});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "loop: " + notes + ": Not a wave file with a 44-byte header\n");
+  EXPECT_EQ(refused.out.rfind(files[0] + ": ", 0), 0u);
+
+  ASSERT_EQ(Loop({"--set", "1003,5990,2061", files[0]}).status, 0);
+  const Outcome snap = Loop({"--snap", files[0]});
+  EXPECT_EQ(snap.status, 0) << snap.err;
+  EXPECT_EQ(snap.out, files[0] + ": points=1000,6000,2100,0,0,0,0,0,0,0; File Patched and Saved\n");
 }
 
 }  // namespace
