@@ -27,7 +27,7 @@ std::uint64_t FramesOfMs(std::uint32_t sampleRate, std::uint32_t ms) {
 
 // Eight sums side by side, which the compiler turns into vector instructions: this loop is
 // nearly all the search's time. On x86-64 a second copy for AVX2 is chosen at load time
-// where the processor has them.
+// where the processor has it.
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target_clones("avx2", "default")))
 #endif
@@ -49,8 +49,8 @@ std::vector<float> FloatsOf(const std::vector<std::int16_t>& samples) {
 }
 
 // A window of frames [centre - left, centre + right) around every centre compared with the one
-// around the fixed point: 2ab / (a² + b²), which is 1 for the same samples and falls both with
-// a different shape and with a different level.
+// around the fixed point: 2 sum(ab) / (sum(a^2) + sum(b^2)), which is 1 for the same samples
+// and falls both with a different shape and with a different level.
 struct Matcher {
   const SampleSource& source;
   std::uint64_t left = 0;
@@ -227,6 +227,14 @@ SampleSource SourceOf(const SampleReader& reader, std::uint32_t sampleRate) {
   return {
       reader.Channels(), sampleRate, reader.Frames(),
       [&reader](std::uint64_t first, std::uint64_t count) { return reader.Read(first, count); }};
+}
+
+std::optional<SampleSource> SourceOfFile(const std::string& path, const WaveFacts& facts) {
+  auto reader = std::make_shared<SampleReader>();
+  if (!reader->Open(path, facts.channels, facts.frames)) return std::nullopt;
+  return SampleSource{
+      facts.channels, facts.sampleRate, facts.frames,
+      [reader](std::uint64_t first, std::uint64_t count) { return reader->Read(first, count); }};
 }
 
 SampleSource SourceOf(std::vector<std::int16_t> samples, int channels, std::uint32_t sampleRate) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "looppatch/seam.h"
@@ -23,6 +24,10 @@ struct SampleSource {
 
 // A source over a reader; the reader must outlive it. Its reads may run on another thread.
 SampleSource SourceOf(const SampleReader& reader, std::uint32_t sampleRate);
+// A source with a reader of its own over the file at path, for a search on a worker thread
+// that must not depend on the window's reader (which a newly opened file replaces). Nothing
+// when the file cannot be opened for reading.
+std::optional<SampleSource> SourceOfFile(const std::string& path, const WaveFacts& facts);
 // A source over samples held in memory (copied in).
 SampleSource SourceOf(std::vector<std::int16_t> samples, int channels, std::uint32_t sampleRate);
 

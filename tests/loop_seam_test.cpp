@@ -234,8 +234,9 @@ TEST_F(LoopSeamTest, TheSearchFindsAPlantedSeamlessEndAndNothingInNoise) {
   EXPECT_EQ(start.best.front().frame, kA);
 
   // Music-like noise without a plant, read from a file.
-  const SampleReader noiseFile = Reader(2, MusicLike(132'300, 6));
-  const SampleSource noise = SourceOf(noiseFile, kTestRate);
+  const std::string noiseFile = m_scratch.File("noise.wav");
+  WriteBytes(noiseFile, WaveOfSamples(2, MusicLike(132'300, 6)));
+  const SampleSource noise = *SourceOfFile(noiseFile, {"noise.wav", kTestRate, 2, 132'300});
   std::vector<double> progress;
   const LoopSearch none = SearchLoopEnd(noise, kA, {kA + 4410, 132'299}, [&](double done) {
     progress.push_back(done);
