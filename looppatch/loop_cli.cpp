@@ -2,16 +2,16 @@
 
 #include <unistd.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <stdexcept>
 #include <string_view>
 
 #include "cli/exit_status.h"
 #include "cli/options.h"
 #include "looppatch/convert.h"
+#include "looppatch/loop_batch.h"
+#include "looppatch/loop_cli_files.h"
+#include "looppatch/loop_cli_sound.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
 #include "looppatch/smpl_writer.h"
@@ -19,14 +19,16 @@
 
 namespace {
 
-constexpr char kProgram[] = "loop";
-
 constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
     "       loop --show FILE\n"
     "       loop --set P1[,P2...] [--smpl] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
     "       loop --convert [--keep-loops] [--channels A,B] SOURCE DEST\n"
+    "       loop --search START[,FROM-TO] FILE\n"
+    "       loop --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
+    "       loop --scan [--json] FILE...\n"
+    "       loop --snap FILE...\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
@@ -50,40 +52,31 @@ constexpr char kUsage[] =
     "                       where the samples have more than 16 bits, as DEST\n"
     "  --channels A,B       with --convert: the two channels of a source with more\n"
     "                       than two that the copy keeps, counted from 1\n"
-    "  --keep-loops         with --plain-copy or --convert: store the source's own loops (each\n"
-    "                       start and end as a pair) and then its cue points as the\n"
-    "                       copy's loop points, up to ten; those left out are named\n"
+    "  --keep-loops         with --plain-copy or --convert: store the source's own\n"
+    "                       loops (each start and end as a pair) and then its cue\n"
+    "                       points as the copy's loop points, up to ten; those left\n"
+    "                       out are named\n"
+    "  --search START[,FROM-TO] FILE\n"
+    "                       print the five ends that best close a loop from START,\n"
+    "                       searched from FROM to TO or else from START + 100 ms to\n"
+    "                       the last frame, each with its seam; status 1 when none\n"
+    "                       joins smoothly\n"
+    "  --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
+    "                       write SOURCE as DEST with the MS (1 to 500) milliseconds\n"
+    "                       before B faded into those before A (linear, or equal\n"
+    "                       power), so the loop A..B joins smoothly, and the points\n"
+    "                       in its table; SOURCE is only read\n"
+    "  --scan FILE...       print one line per file: its channels, points, own loops\n"
+    "                       and the seam of each pair of points (1-2, 3-4, ...);\n"
+    "                       status 1 when any seam clicks\n"
+    "  --json               with --scan: one JSON object per file and line\n"
+    "  --snap FILE...       move every point of each file to its nearest rising zero\n"
+    "                       crossing within 10 ms, then patch the file\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
     "FILE must be a 16-bit PCM wave file with one or two channels and the plain 44-byte\n"
     "header. Exit status: 0 done, 1 refused (the reason on stderr), 2 usage error.\n";
-
-int Refused(std::ostream& err, const std::string& text) {
-  err << text << '\n';
-  return kExitFailure;
-}
-
-// A refusal about one file, so that a batch over many can tell which: "loop: FILE: TEXT".
-int Refused(std::ostream& err, const std::string& path, const std::string& text) {
-  return Refused(err, std::string(kProgram) + ": " + path + ": " + text);
-}
-
-// Why path could not be opened, in words a user can act on.
-std::string OpenFailure(const std::string& path, int osError) {
-  std::string reason;
-  struct stat info {};
-  if (osError == EWOULDBLOCK) {
-    reason = "another program holds it";
-  } else if (osError == ENODEV && ::stat(path.c_str(), &info) == 0) {
-    reason = S_ISFIFO(info.st_mode)   ? "the file is a FIFO"
-             : S_ISSOCK(info.st_mode) ? "the file is a socket"
-                                      : "the file is a device";
-  } else {
-    reason = OsErrorText(osError);
-  }
-  return std::string(kOpenErrorText) + ": " + reason;
-}
 
 // "P1,P2,..." into loop points; a usage error when an item is not a 32-bit integer or there are
 // more than ten.
@@ -103,24 +96,13 @@ LoopPoints ParsePoints(std::string_view list) {
   }
 }
 
-// Opens path as the dialog's Open File does, with the same refusals. A header that gives no
-// size for the samples is said on err, since the samples are then taken to the end of the file.
-std::string OpenForTable(CFile& file, const std::string& path, unsigned mode, std::ostream& err) {
-  int osError = 0;
-  if (!file.Open(path, mode, &osError)) return OpenFailure(path, osError);
-  std::string refusal = TableRefusal(file);
-  if (refusal.empty() && DataSizeUnset(file)) {
-    err << kProgram << ": " << path << ": " << kSizeUnsetReadText << '\n';
-  }
-  return refusal;
-}
-
 // The table only where the file can hold one; the file's own loops whenever it opened, so
 // that a sampler's file shows what --plain-copy --keep-loops would take over.
 int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
   // Showing only reads, so it neither waits for nor holds up a dialog patching the file.
-  const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone, err);
+  const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone);
+  if (refusal.empty()) NoteSizeUnset(file, path, err);
   LoopTable table{};
   WaveLoops own;
   try {
@@ -136,6 +118,8 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
     }
     out << '\n';
   }
+  for (const std::string& line : table.lookalikes)
+    err << kLoopProgram << ": " << path << ": " << line << '\n';
   if (const std::string line = OwnLoopsLine(own); !line.empty()) out << line << '\n';
   return refusal.empty() ? kExitSuccess : Refused(err, path, refusal);
 }
@@ -143,9 +127,10 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
 int Set(const LoopPoints& points, bool smpl, const std::string& path, std::ostream& out,
         std::ostream& err) {
   CFile file;
-  const std::string refusal = OpenForTable(file, path, kPatchMode, err);
+  const std::string refusal = OpenForTable(file, path, kPatchMode);
   if (!refusal.empty()) return Refused(err, path, refusal);
   try {
+    NoteSizeUnset(file, path, err);
     const std::uint8_t channelByte = ReadLoopTable(file).channelByte;
     if (smpl) WriteStandardLoops(file, channelByte, points);
     WriteLoopTable(file, channelByte, points);
@@ -203,13 +188,13 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
   const PlainCopyOutcome outcome = convert
                                        ? WriteConvertedCopy(source, destination, *convert, table)
                                        : WritePlainCopy(source, destination, &note, table);
-  if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
+  if (!note.empty()) err << kLoopProgram << ": " << source << ": " << note << '\n';
   if (outcome.kind == PlainCopyOutcome::Kind::sourceUnopened) {
     return Refused(err, source, OpenFailure(source, outcome.osError));
   }
   if (outcome.kind == PlainCopyOutcome::Kind::copied) {
     for (const std::string& line : {KeptChunksText(outcome.kept), told}) {
-      if (!line.empty()) err << kProgram << ": " << source << ": " << line << '\n';
+      if (!line.empty()) err << kLoopProgram << ": " << source << ": " << line << '\n';
     }
     return kExitSuccess;
   }
@@ -219,8 +204,8 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
 
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
 std::size_t OperandsOf(const std::string& form) {
-  if (form == "--show" || form == "--set") return 1;
-  if (form == "--plain-copy" || form == "--convert") return 2;
+  if (form == "--show" || form == "--set" || form == "--search") return 1;
+  if (form == "--plain-copy" || form == "--convert" || form == "--crossfade") return 2;
   return 0;
 }
 
@@ -229,8 +214,11 @@ std::size_t OperandsOf(const std::string& form) {
 struct LoopCommand {
   std::string form;  // the option that chose it; empty for the dialog
   std::string pointList;
+  std::string searchSpec;
+  std::string fadeSpec;
   std::vector<std::string> operands;
   bool keepLoops = false;
+  bool json = false;
   bool smpl = false;
   std::optional<ChannelPair> channels;
 };
@@ -257,9 +245,11 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
       command.operands.push_back(word);
       continue;
     }
-    if (word == "--keep-loops" || word == "--smpl") {
+    if (word == "--keep-loops" || word == "--json" || word == "--smpl") {
       reader.NoValue();
-      (word == "--smpl" ? command.smpl : command.keepLoops) = true;
+      (word == "--json"   ? command.json
+       : word == "--smpl" ? command.smpl
+                          : command.keepLoops) = true;
       continue;
     }
     if (word == "--channels") {
@@ -268,16 +258,24 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     }
     if (word == "--set") {
       command.pointList = reader.Value();
+    } else if (word == "--search") {
+      command.searchSpec = reader.Value();
+    } else if (word == "--crossfade") {
+      command.fadeSpec = reader.Value();
     } else if (word == "--help" || word == "--version" || word == "--show" ||
-               word == "--plain-copy" || word == "--convert") {
+               word == "--plain-copy" || word == "--convert" || word == "--scan" ||
+               word == "--snap") {
       reader.NoValue();
     } else {
       throw UsageError("unknown option '" + word + "'");
     }
-    if (!command.form.empty()) {
+    // --set gives --crossfade its loop and the copy's points.
+    const bool fadeWithPoints = (command.form == "--set" && word == "--crossfade") ||
+                                (command.form == "--crossfade" && word == "--set");
+    if (!command.form.empty() && !fadeWithPoints) {
       throw UsageError(command.form + " and " + word + " do not go together");
     }
-    command.form = word;
+    command.form = fadeWithPoints ? "--crossfade" : word;
   }
   if (command.keepLoops && command.form != "--plain-copy" && command.form != "--convert") {
     throw UsageError("--keep-loops goes with --plain-copy or --convert only");
@@ -286,8 +284,11 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
   if (command.channels && command.form != "--convert") {
     throw UsageError("--channels goes with --convert only");
   }
+  if (command.json && command.form != "--scan") throw UsageError("--json goes with --scan only");
   if (command.form.empty()) {
     if (command.operands.size() > 1) throw UsageError("give one FILE at most");
+  } else if (command.form == "--scan" || command.form == "--snap") {
+    if (command.operands.empty()) throw UsageError(command.form + " needs one FILE or more");
   } else if (command.operands.size() != OperandsOf(command.form)) {
     throw UsageError("wrong number of arguments for " + command.form);
   }
@@ -302,12 +303,20 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
     return kExitSuccess;
   }
   if (command.form == "--version") {
-    out << VersionLine(kProgram, kLoopVersion);
+    out << VersionLine(kLoopProgram, kLoopVersion);
     return kExitSuccess;
   }
   if (command.form == "--show") return Show(operands[0], out, err);
   if (command.form == "--set") {
     return Set(ParsePoints(command.pointList), command.smpl, operands[0], out, err);
+  }
+  if (command.form == "--search") return SearchCommand(command.searchSpec, operands[0], out, err);
+  if (command.form == "--scan") return ScanCommand(operands, command.json, out, err);
+  if (command.form == "--snap") return SnapCommand(operands, out, err);
+  if (command.form == "--crossfade") {
+    if (command.pointList.empty()) throw UsageError("--crossfade needs --set A,B");
+    return CrossfadeCommand(command.fadeSpec, ParsePoints(command.pointList), operands[0],
+                            operands[1], out, err);
   }
   std::optional<ChannelPair> convert;
   if (command.form == "--convert") convert = command.channels.value_or(kFirstTwoChannels);
@@ -325,7 +334,7 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
     if (!command.operands.empty()) fileToOpen = command.operands[0];
     return std::nullopt;
   } catch (const UsageError& error) {
-    err << UsageErrorLine(kProgram, error);
+    err << UsageErrorLine(kLoopProgram, error);
     return kExitUsage;
   } catch (const CFileException& e) {
     return Refused(err, e.what());
