@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "verify/report_format.h"
+#include "verify/report_reference.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
   const auto timing = [&report](double value, int decimals) {
     return report.timingMeasured ? Number(value, decimals) : std::string("null");
   };
-  const std::vector<std::pair<const char*, std::string>> fields = {
+  std::vector<std::pair<const char*, std::string>> fields = {
       {"file", String(report.file)},
       {"verdict", String(report.Clean() ? "clean" : "faults")},
       {"type", String(std::string(1, FactsOf(report.type).letter))},
@@ -131,8 +132,9 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
       {"sample_exact", Bool(report.sampleExact)},
       {"discontinuities", Jumps(report)},
-      {"frames", Frames(report.frames)},
   };
+  for (auto& field : ReferenceJsonFields(report)) fields.push_back(std::move(field));
+  fields.emplace_back("frames", Frames(report.frames));
   out << "{\n";
   for (std::size_t i = 0; i < fields.size(); ++i) {
     out << "  " << String(fields[i].first) << ": " << fields[i].second

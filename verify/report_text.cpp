@@ -4,6 +4,7 @@
 #include <string>
 
 #include "verify/report_format.h"
+#include "verify/report_reference.h"
 
 namespace {
 
@@ -13,8 +14,9 @@ constexpr int kMsDecimals = 3;
 constexpr int kJitterDecimals = 3;
 constexpr char kNotMeasurable[] = "not measurable (too few frames)";
 
+constexpr std::size_t kNameWidth = 17;
+
 void Line(std::ostream& out, const char* name, const std::string& value) {
-  constexpr std::size_t kNameWidth = 17;
   std::string padded = name;
   padded.resize(kNameWidth, ' ');
   out << padded << value << '\n';
@@ -141,5 +143,6 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
     out << "  at frame " << jump.frame << ": " << SamplesAndMs(jump.jumpSamples, rate, true)
         << ", at " << Place(jump.sample, rate) << '\n';
   }
+  WriteReferenceLines(out, report, kNameWidth);
   Line(out, "result", report.Clean() ? "clean" : "faults found");
 }

@@ -16,6 +16,7 @@
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
+#include "verify/reference_check.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
@@ -1232,5 +1233,6 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   }
   for (FramePlace& place : report.unreadable) place.sample += centre * (stretched - slope);
   FitTiming(report, ratio, options.toleranceSamples);
+  if (!options.referencePath.empty()) CheckAgainstReference(report, path, options.referencePath);
   return report;
 }

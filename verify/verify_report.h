@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "layout/timecode_layout.h"
+#include "verify/reference_findings.h"
 
 struct FoundFrame {
   int number = 0;              // from its four digits
@@ -66,12 +68,21 @@ struct VerifyReport {
   std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
+  // Held against --reference where the recording is at TC.wav's own rate without drift; none
+  // where it could not be (no reference, another rate, drift, a stream).
+  std::optional<BitExactCheck> bitExact;
+  std::vector<LoopFinding> loops;  // every jump back in TC.wav, against its loop table
+  std::vector<int> loopsNotTaken;  // loop end points (2, 4, ...) played through, never looped at
+  // Where a loop made on its points began a new pass through TC.wav, in recording order: a frame
+  // heard again in a later pass is no duplicate.
+  std::vector<double> passStarts;
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
   // Every frame from first to last once, in order, every check right, no discontinuity.
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
-           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated();
+           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated() &&
+           loopsNotTaken.empty();
   }
 };
