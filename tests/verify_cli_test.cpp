@@ -268,6 +268,11 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   report.type = TimecodeType::dtmfS;
   report.duplicated = {3, 4};
   report.outOfOrder = {4};
+  // Held against TC.wav: one differing sample, a loop 264 samples late, a second file.
+  report.bitExact = BitExactCheck{1000, 1, 600, 120, 3.0, 2.0, 1.0};
+  report.loops = {{{298176, 298176, 2, 297912, 264}, {123880, 123880, 1, 123880, 0}, 3, {5.0}}};
+  report.files = {report, report};
+  report.files[1].gapSamples = 0.0;
   const std::string text = Written(WriteJson, report);
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
@@ -283,10 +288,17 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       // added later; every key above keeps its meaning
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
-      "non_finite_samples", "threshold_samples", "sample_exact", "frames"};
+      "non_finite_samples", "threshold_samples", "sample_exact", "frames", "bit_exact",
+      "bit_exact_check", "loops", "loops_not_taken", "files"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
+  EXPECT_EQ(o["bit_exact"].toBool(true), false);
+  EXPECT_EQ(o["bit_exact_check"]["first_recording_sample"].toInt(), 600);
+  EXPECT_EQ(o["loops"][0]["left_miss_samples"].toInt(), 264);
+  EXPECT_EQ(o["loops"][0]["times"].toInt(), 3);
+  EXPECT_TRUE(o["files"][0]["gap_samples"].isNull());
+  EXPECT_EQ(o["files"][1]["gap_samples"].toDouble(), 0.0);
   EXPECT_EQ(o["type"].toString(), "S");
   EXPECT_EQ(o["method"].toInt(), 2);
   EXPECT_EQ(o["dtmf_id"].toInt(), 1);

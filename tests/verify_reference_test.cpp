@@ -8,6 +8,7 @@
 
 #include "recording_support.h"
 #include "scratch_dir.h"
+#include "verify/report_reference.h"
 #include "verify/verifier.h"
 #include "wave/loop_records.h"
 
@@ -22,10 +23,11 @@ constexpr int kInMarker6 = 5 * 24576 + 1000;
 constexpr int kInGap6 = 5 * 24576 + 2700;
 constexpr int kInGap13 = 12 * 24576 + 3000;
 
-// What the system played: TC.wav samples [from, to] inclusive, then `silence` zeros.
+// What the system played: samples [from, to] (inclusive) of one TC.wav, then `silence` zeros.
 struct Piece {
   int from, to;
   int silence = 0;
+  std::size_t file = 0;  // which TC.wav
 };
 
 struct LoopCase {
@@ -36,7 +38,8 @@ struct LoopCase {
   std::vector<int> notTaken;
   int times;  // of the one loop found, 0: none
   std::int64_t leftMiss;
-  bool leftExact;  // else an interval in silence with the point inside it
+  bool leftExact;    // else an interval in silence with the point inside it
+  const char* text;  // the summary's line
 };
 
 class ReferenceCheck : public ::testing::Test {
@@ -57,9 +60,10 @@ class ReferenceCheck : public ::testing::Test {
     file.close();
     return ReadShorts(path);
   }
-  static Shorts Play(const Shorts& tc, const std::vector<Piece>& pieces) {
+  static Shorts Play(const std::vector<Shorts>& files, const std::vector<Piece>& pieces) {
     Shorts out(kLead, 0);
     for (const Piece& p : pieces) {
+      const Shorts& tc = files[p.file];
       out.insert(out.end(), tc.begin() + p.from, tc.begin() + p.to + 1);
       out.insert(out.end(), static_cast<std::size_t>(p.silence), 0);
     }
@@ -70,6 +74,7 @@ class ReferenceCheck : public ::testing::Test {
     WriteShorts(path, recording, kRate);
     VerifyOptions options;
     options.referencePath = references.front();
+    options.laterReferences.assign(references.begin() + 1, references.end());
     return VerifyRecording(path, options);
   }
 
@@ -83,7 +88,7 @@ class Loops : public ReferenceCheck, public ::testing::WithParamInterface<LoopCa
 TEST_P(Loops, AreHeldAgainstTheTable) {
   const LoopCase& c = GetParam();
   const Shorts tc = Timecode(1, c.points, "played");
-  const VerifyReport report = Verify(Play(tc, c.played), {m_dir.File("played/TC.wav")});
+  const VerifyReport report = Verify(Play({tc}, c.played), {m_dir.File("played/TC.wav")});
   EXPECT_EQ(report.Clean(), c.clean);
   EXPECT_EQ(report.loopsNotTaken, c.notTaken);
   ASSERT_EQ(report.loops.size(), c.times ? 1u : 0u);
@@ -96,40 +101,30 @@ TEST_P(Loops, AreHeldAgainstTheTable) {
   EXPECT_EQ(loop.resumed.point, 1);
   EXPECT_EQ(loop.resumed.missBy, 0);
   EXPECT_EQ(loop.honoured, c.leftMiss == 0);
+  EXPECT_EQ(LoopText(loop), c.text);
   ASSERT_TRUE(report.bitExact);
   EXPECT_TRUE(report.bitExact->Exact());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Loops,
-    ::testing::Values(
-        LoopCase{
-            "BurstAndSilence3Times",
-            {kInMarker6, kInGap13},
-            {{0, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kEnd}},
-            true,
-            {},
-            3,
-            0,
-            true},
-        LoopCase{"BothInSilence",
-                 {kInGap6, kInGap13},
-                 {{0, kInGap13}, {kInGap6, kEnd}},
-                 true,
-                 {},
-                 1,
-                 0,
-                 false},
-        LoopCase{"Late264",
-                 {kInMarker6, kInGap13},
-                 {{0, kInGap13 + 264}, {kInMarker6, kEnd}},
-                 false,
-                 {},
-                 1,
-                 264,
-                 true},
-        LoopCase{"NotTaken", {kInMarker6, kInGap13}, {{0, kEnd}}, false, {2}, 0, 0, true}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, Loops, ::testing::Values(
+    LoopCase{"BurstAndSilence3Times", {kInMarker6, kInGap13},
+             {{0, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kEnd}},
+             true, {}, 3, 0, true,
+             "loop: left at TC.wav sample 297912 (point 2, exact), resumed at 123880 (point 1, "
+             "exact), 3 times"},
+    LoopCase{"BothInSilence", {kInGap6, kInGap13}, {{0, kInGap13}, {kInGap6, kEnd}},
+             true, {}, 1, 0, false,
+             "loop: left between TC.wav samples 297011 and 298512 (silence; point 2 at 297912 "
+             "lies inside), resumed between 124679 and 126180 (silence; point 1 at 125580 lies "
+             "inside)"},
+    LoopCase{"Late264", {kInMarker6, kInGap13}, {{0, kInGap13 + 264}, {kInMarker6, kEnd}},
+             false, {}, 1, 264, true,
+             "loop: left at TC.wav sample 298176 (264 samples after point 2), resumed at 123880 "
+             "(point 1, exact)"},
+    LoopCase{"NotTaken", {kInMarker6, kInGap13}, {{0, kEnd}}, false, {2}, 0, 0, true, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 const double kMinus1dB = std::pow(10.0, -1.0 / 20.0);
 
@@ -148,7 +143,7 @@ class Copies : public ReferenceCheck, public ::testing::WithParamInterface<CopyC
 TEST_P(Copies, AreComparedSampleForSample) {
   const CopyCase& c = GetParam();
   const Shorts tc = Timecode(1, {}, "played");
-  Shorts recording = Play(tc, {{0, kEnd}});
+  Shorts recording = Play({tc}, {{0, kEnd}});
   for (std::int16_t& x : recording) x = static_cast<std::int16_t>(std::lround(x * c.gain));
   if (c.changedAt >= 0) ++recording[static_cast<std::size_t>(kLead + c.changedAt)];
   const VerifyReport report = Verify(recording, {m_dir.File("played/TC.wav")});
@@ -170,6 +165,49 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CopyCase{"BitExact", 1.0, -1, true, -1, 0.0, 0.0},
                       CopyCase{"OneSampleChanged", 1.0, 500000, false, kLead + 500000, 1.0, 0.0},
                       CopyCase{"Minus1dB", kMinus1dB, -1, false, 0, 0.0, 1.0 - kMinus1dB}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct PlaylistCase {
+  const char* name;
+  std::vector<Piece> played;  // of the files with IDs 1 and 2
+  bool bothReferences;        // else only the first file's
+  double gap;                 // between them, in samples
+  std::vector<int> missingInSecond;
+};
+
+class Playlists : public ReferenceCheck, public ::testing::WithParamInterface<PlaylistCase> {};
+
+TEST_P(Playlists, AreReportedFileByFile) {
+  const PlaylistCase& c = GetParam();
+  const std::vector<Shorts> files = {Timecode(1, {}, "one"), Timecode(2, {}, "two")};
+  std::vector<std::string> references = {m_dir.File("one/TC.wav"), m_dir.File("two/TC.wav")};
+  if (!c.bothReferences) references.pop_back();
+  const VerifyReport report = Verify(Play(files, c.played), references);
+  ASSERT_EQ(report.files.size(), 2u);
+  EXPECT_EQ(report.files[0].dtmfId, 1);
+  EXPECT_EQ(report.files[1].dtmfId, 2);
+  EXPECT_TRUE(report.files[0].Clean());
+  EXPECT_EQ(report.files[1].missing, c.missingInSecond);
+  EXPECT_EQ(report.Clean(), c.missingInSecond.empty());
+  EXPECT_TRUE(report.duplicated.empty());
+  EXPECT_TRUE(report.checkFailures.empty());
+  ASSERT_TRUE(report.files[1].gapSamples);
+  EXPECT_NEAR(*report.files[1].gapSamples, c.gap, 0.05);
+  EXPECT_EQ(report.files[1].bitExact.has_value(), c.bothReferences);
+}
+
+constexpr int kFrame10 = 9 * 24576;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Playlists,
+    ::testing::Values(PlaylistCase{"Gapless", {{0, kEnd}, {0, kEnd, 1000, 1}}, true, 0.0, {}},
+                      PlaylistCase{"Gap", {{0, kEnd, 4321}, {0, kEnd, 1000, 1}}, false, 4321.0, {}},
+                      PlaylistCase{
+                          "FrameLostInTheSecond",
+                          {{0, kEnd}, {0, kFrame10 - 1, 0, 1}, {kFrame10 + 24576, kEnd, 1000, 1}},
+                          true,
+                          0.0,
+                          {10}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

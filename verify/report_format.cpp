@@ -124,3 +124,22 @@ std::vector<PlacedFault> PlacedFaults(const VerifyReport& report) {
                    [](const PlacedFault& a, const PlacedFault& b) { return a.sample < b.sample; });
   return faults;
 }
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;  // UTF-8 passes through as it is
+    }
+  }
+  return out + "\"";
+}

@@ -24,22 +24,7 @@ std::string Number(double value, int decimals) {
 }
 
 std::string String(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;  // UTF-8 passes through as it is
-    }
-  }
-  return out + "\"";
+  return JsonString(text);
 }
 
 std::string List(const std::vector<int>& numbers) {

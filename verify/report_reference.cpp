@@ -1,11 +1,14 @@
 #include "verify/report_reference.h"
 
+#include <cmath>
+
 #include "verify/report_format.h"
 
 namespace {
 
 constexpr int kLsbDecimals = 2;
 constexpr int kSampleDecimals = 4;
+constexpr double kHalfSample = 0.5;  // a gap smaller than this is none
 
 std::string Count(std::int64_t n) {
   return std::to_string(n);
@@ -79,6 +82,93 @@ std::string JsonBitExact(const std::optional<BitExactCheck>& check) {
          "}";
 }
 
+std::string IntList(const std::vector<int>& numbers) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    out += (i ? ", " : "") + std::to_string(numbers[i]);
+  }
+  return out + "]";
+}
+
+std::vector<int> Numbers(const std::vector<FramePlace>& places) {
+  std::vector<int> numbers;
+  for (const FramePlace& place : places) numbers.push_back(place.frame);
+  return numbers;
+}
+
+std::string GapText(const VerifyReport& file, std::size_t index) {
+  if (index == 0) return "";
+  if (!file.gapSamples)
+    return ", gap unknown (no --reference for file " + std::to_string(index) + ")";
+  if (std::abs(*file.gapSamples) < kHalfSample) return ", gapless";
+  return ", " + FormatFixed(*file.gapSamples, kLsbDecimals) + " samples after file " +
+         std::to_string(index);
+}
+
+// "clean", or each kind of fault the file shows with its frames.
+std::string FileFaults(const VerifyReport& file) {
+  if (file.Clean()) return "clean";
+  std::string text = "faults:";
+  const std::pair<const char*, std::vector<int>> lists[] = {
+      {"missing", file.missing},
+      {"unreadable", Numbers(file.unreadable)},
+      {"duplicated", file.duplicated},
+      {"out of order", file.outOfOrder},
+      {"check failures", file.checkFailures}};
+  const char* separator = " ";
+  for (const auto& [name, numbers] : lists) {
+    if (numbers.empty()) continue;
+    text += separator + std::string(name) + " " + FormatFrameList(numbers);
+    separator = "; ";
+  }
+  if (!file.discontinuities.empty()) {
+    text += separator + std::to_string(file.discontinuities.size()) + " discontinuities";
+  }
+  return text;
+}
+
+std::string FileText(const VerifyReport& file, std::size_t index) {
+  return "file " + std::to_string(index + 1) + ": DTMF ID " + std::to_string(file.dtmfId) +
+         (file.file.empty() ? "" : " (" + file.file + ")") + ", frames " +
+         std::to_string(file.firstFrame) + ".." + std::to_string(file.lastFrame) + ", " +
+         std::to_string(file.framesFound) + " found, from sample " +
+         FormatFixed(file.latencySamples, kLsbDecimals) + GapText(file, index) + ": " +
+         FileFaults(file);
+}
+
+std::string JsonFiles(const std::vector<VerifyReport>& files) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const VerifyReport& f = files[i];
+    std::string jumps = "[";
+    for (std::size_t k = 0; k < f.discontinuities.size(); ++k) {
+      const Discontinuity& d = f.discontinuities[k];
+      jumps += (k ? ", " : "") + std::string("{\"frame\": ") + std::to_string(d.frame) +
+               ", \"jump_samples\": " + FormatFixed(d.jumpSamples, kSampleDecimals) +
+               ", \"sample\": " + FormatFixed(d.sample, kSampleDecimals) + "}";
+    }
+    out += (i ? ",\n    " : "\n    ") + std::string("{\"dtmf_id\": ") + std::to_string(f.dtmfId) +
+           ", \"reference\": " + (f.file.empty() ? "null" : JsonString(f.file)) +
+           ", \"verdict\": \"" + (f.Clean() ? "clean" : "faults") +
+           "\", \"first_frame\": " + std::to_string(f.firstFrame) +
+           ", \"last_frame\": " + std::to_string(f.lastFrame) +
+           ", \"judged_first\": " + std::to_string(f.judgedFirst) +
+           ", \"judged_last\": " + std::to_string(f.judgedLast) +
+           ", \"frames_found\": " + std::to_string(f.framesFound) +
+           ", \"missing\": " + IntList(f.missing) +
+           ", \"unreadable\": " + IntList(Numbers(f.unreadable)) +
+           ", \"duplicated\": " + IntList(f.duplicated) +
+           ", \"out_of_order\": " + IntList(f.outOfOrder) +
+           ", \"check_failures\": " + IntList(f.checkFailures) + ", \"discontinuities\": " + jumps +
+           "]" + ", \"latency_samples\": " + FormatFixed(f.latencySamples, kSampleDecimals) +
+           ", \"gap_samples\": " +
+           (f.gapSamples ? FormatFixed(*f.gapSamples, kSampleDecimals) : "null") +
+           ", \"bit_exact\": " + (f.bitExact ? (f.bitExact->Exact() ? "true" : "false") : "null") +
+           "}";
+  }
+  return out + (files.empty() ? "]" : "\n  ]");
+}
+
 }  // namespace
 
 std::string LoopText(const LoopFinding& loop) {
@@ -94,6 +184,12 @@ void WriteReferenceLines(std::ostream& out, const VerifyReport& report, std::siz
     padded.resize(nameWidth, ' ');
     out << padded << value << '\n';
   };
+  if (!report.files.empty()) {
+    line("files", std::to_string(report.files.size()) + " played one after the other");
+    for (std::size_t i = 0; i < report.files.size(); ++i) {
+      out << "  " << FileText(report.files[i], i) << '\n';
+    }
+  }
   if (report.bitExact) line("copy", BitExactText(*report.bitExact));
   if (report.loops.empty() && report.loopsNotTaken.empty()) return;
   std::size_t honoured = 0;
@@ -116,5 +212,6 @@ std::vector<std::pair<const char*, std::string>> ReferenceJsonFields(const Verif
       {"bit_exact_check", JsonBitExact(report.bitExact)},
       {"loops", JsonLoops(report.loops)},
       {"loops_not_taken", notTaken + "]"},
+      {"files", JsonFiles(report.files)},
   };
 }

@@ -16,7 +16,7 @@
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
-#include "verify/reference_check.h"
+#include "verify/playlist.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
@@ -1157,15 +1157,23 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
                              VerifyProgress* progress) {
   VerifyOptions options = given;
   VerifyReport report;
+  std::vector<ReferenceFacts> references;
   if (!options.referencePath.empty()) {
-    // What was played fixes everything the recording would otherwise have to tell.
+    // What was played fixes everything the recording would otherwise have to tell; files of a
+    // playlist each have their own DTMF ID.
     const VerifyReport played = VerifyRecording(options.referencePath, {});
     if (!options.type) options.type = played.type;
     if (!options.method) options.method = played.method;
-    if (!options.dtmfId) options.dtmfId = played.dtmfId;
+    if (!options.dtmfId && options.laterReferences.empty()) options.dtmfId = played.dtmfId;
     report.rangeStated = true;
     report.judgedFirst = 1;
     report.judgedLast = played.lastFrame;
+    references.push_back(
+        {options.referencePath, played.dtmfId, played.lastFrame, played.framesRead});
+    for (const std::string& later : options.laterReferences) {
+      const VerifyReport next = VerifyRecording(later, {});
+      references.push_back({later, next.dtmfId, next.lastFrame, next.framesRead});
+    }
   }
   if (options.expectedFirst || options.expectedLast) {
     report.rangeStated = true;
@@ -1211,6 +1219,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     found.number = frame.raw.number;
     found.foundSample = frame.at[0];
     found.levelDbfs = frame.raw.start.match.levelDbfs;
+    if (frame.raw.check != kCheckStar)
+      found.checkId = IdFromCheck(frame.raw.number, frame.raw.check);
     found.checkOk = frame.raw.check == kCheckStar
                         ? report.method == kMethod2
                         : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
@@ -1233,6 +1243,6 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   }
   for (FramePlace& place : report.unreadable) place.sample += centre * (stretched - slope);
   FitTiming(report, ratio, options.toleranceSamples);
-  if (!options.referencePath.empty()) CheckAgainstReference(report, path, options.referencePath);
+  JudgePlayedFiles(report, path, references, ratio, options.toleranceSamples);
   return report;
 }

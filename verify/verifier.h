@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "verify/verify_report.h"
 
@@ -19,6 +20,8 @@ struct VerifyOptions {
   // TC.wav as it was played: its type, method, DTMF ID and frame count are then known, and
   // every frame from 1 to its last is expected. Empty: none.
   std::string referencePath;
+  // The other files of a playlist, each with its own DTMF ID, in any order.
+  std::vector<std::string> laterReferences;
   // The frames expected, where no reference names them.
   std::optional<int> expectedFirst;
   std::optional<int> expectedLast;

@@ -18,6 +18,7 @@ struct FoundFrame {
   bool checkOk = true;         // its check symbol agrees with the DTMF ID (always true for the
                                // '*' that ends the last frame under method 2)
   double levelDbfs = 0.0;      // RMS level of its start marker
+  int checkId = 0;             // the DTMF ID its check symbol gives; 0: none does, or the '*'
 };
 
 struct Discontinuity {
@@ -76,6 +77,12 @@ struct VerifyReport {
   // Where a loop made on its points began a new pass through TC.wav, in recording order: a frame
   // heard again in a later pass is no duplicate.
   std::vector<double> passStarts;
+  // A recording of several TC.wav files, one after the other, each with its own DTMF ID: each
+  // file's own report, in recording order (empty for one file). file names its --reference
+  // (empty without one); gapSamples is the recording samples from the end of the file before to
+  // the start of this one (0: gapless), not known without the earlier file's --reference.
+  std::vector<VerifyReport> files;
+  std::optional<double> gapSamples;
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
