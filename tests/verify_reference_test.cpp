@@ -113,6 +113,12 @@ INSTANTIATE_TEST_SUITE_P(Table, Loops, ::testing::Values(
              true, {}, 3, 0, true,
              "loop: left at TC.wav sample 297912 (point 2, exact), resumed at 123880 (point 1, "
              "exact), 3 times"},
+    // The recording ends in the loop: the frames past its end were never due.
+    LoopCase{"EndsLooping", {kInMarker6, kInGap13},
+             {{0, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kInGap13}},
+             true, {}, 3, 0, true,
+             "loop: left at TC.wav sample 297912 (point 2, exact), resumed at 123880 (point 1, "
+             "exact), 3 times"},
     LoopCase{"BothInSilence", {kInGap6, kInGap13}, {{0, kInGap13}, {kInGap6, kEnd}},
              true, {}, 1, 0, false,
              "loop: left between TC.wav samples 297011 and 298512 (silence; point 2 at 297912 "

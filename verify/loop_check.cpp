@@ -9,6 +9,8 @@
 
 namespace {
 
+// A frame's bursts end this many samples after its start.
+constexpr double kBurstsEnd = kFrameSlots * kSlotSamples;
 constexpr std::size_t kHeadBytes = kLoopTableOffset + kLoopPointCount * kLoopRecordBytes;
 
 // Any recording sample in [first, last] may be the first of the later stretch.
@@ -133,8 +135,9 @@ void DropUnreached(VerifyReport& report, const std::vector<PlayedStretch>& stret
   std::vector<int> missing;
   std::vector<FramePlace> places;
   for (std::size_t i = 0; i < report.missing.size(); ++i) {
-    const double start = FrameStartInTimecode(report.missing[i], report.method);
-    if (start > static_cast<double>(loopEnd) && start >= static_cast<double>(reached)) continue;
+    // A frame that ends past the loop's end was never wholly played before it.
+    const double end = FrameStartInTimecode(report.missing[i], report.method) + kBurstsEnd;
+    if (end > static_cast<double>(loopEnd) && end > static_cast<double>(reached)) continue;
     missing.push_back(report.missing[i]);
     if (i < report.missingPlaces.size()) places.push_back(report.missingPlaces[i]);
   }
