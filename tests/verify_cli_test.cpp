@@ -533,6 +533,11 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
   EXPECT_TRUE(c.follow);
   EXPECT_EQ(c.recording, "-");
   EXPECT_EQ(ParseCommandLine({"--reference", "TC.wav", "r.wav"}).options.referencePath, "TC.wav");
+  // Given again: the next file of a playlist.
+  const CommandLine playlist =
+      ParseCommandLine({"--reference", "a.wav", "--reference=b.wav", "--reference", "c.wav", "r"});
+  EXPECT_EQ(playlist.options.referencePath, "a.wav");
+  EXPECT_EQ(playlist.options.laterReferences, (std::vector<std::string>{"b.wav", "c.wav"}));
 
   const std::vector<std::pair<Args, std::string>> wrong = {
       {{"--frames", "40-2", "r.wav"}, "--frames needs FIRST-LAST, such as 1-40, not '40-2'"},
