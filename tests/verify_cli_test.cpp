@@ -507,6 +507,8 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
       {{"--labels", recording, recording}, "--labels names the recording itself"},
       {{"--reference", recording, "--csv", dir.File("./r.wav"), "take.wav"},
        "--csv names the --reference file"},
+      {{"--reference", "a.wav", "--reference", recording, "--labels", recording, "t.wav"},
+       "--labels names the --reference file"},
       {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
        "--csv and --labels name the same file"},
   };
