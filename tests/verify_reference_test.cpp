@@ -128,6 +128,9 @@ INSTANTIATE_TEST_SUITE_P(Table, Loops, ::testing::Values(
              false, {}, 1, 264, true,
              "loop: left at TC.wav sample 298176 (264 samples after point 2), resumed at 123880 "
              "(point 1, exact)"},
+    // Silence put into frame 9's start marker: a fault, but no TC.wav sample played twice.
+    LoopCase{"InsertionIsNoLoop", {}, {{0, 8 * 24576 + 1000, 500}, {8 * 24576 + 1001, kEnd}},
+             false, {}, 0, 0, true, ""},
     LoopCase{"NotTaken", {kInMarker6, kInGap13}, {{0, kEnd}}, false, {2}, 0, 0, true, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

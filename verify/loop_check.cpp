@@ -166,6 +166,9 @@ void JudgeLoops(VerifyReport& report, const std::vector<PlayedStretch>& stretche
     const PlayedStretch& after = stretches[k + 1];
     if (after.offset <= before.offset) continue;  // playback went on forward: no loop
     const LoopFinding loop = FindingOf(changes[k], before, after, points);
+    // Samples that are none of TC.wav's, put in where playback went on: no TC.wav sample was
+    // played twice.
+    if (loop.resumed.first > loop.left.last) continue;
     if (loop.honoured) {
       seams.push_back({before.lastFrameAt, after.firstFrameAt});
       loopEnd = std::max(loopEnd, loop.left.last);

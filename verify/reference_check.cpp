@@ -116,6 +116,36 @@ std::int64_t LastOther(PcmChannel& recording, PcmChannel& reference, const Match
   return from;
 }
 
+// Where the first frame's check symbol, its last burst, lies.
+double CheckSymbolAt(const PlayedStretch& stretch) {
+  return stretch.firstFrameAt + (kFrameSlots - 1) * kSlotSamples;
+}
+
+// A stretch whose own alignment the samples do not bear out, where a neighbour's does, is part
+// of that neighbour: a frame a fault inside it placed part-way between its old and new place.
+void SettleStretches(PcmChannel& recording, PcmChannel& reference,
+                     std::vector<PlayedStretch>& stretches) {
+  auto holds = [&](const PlayedStretch& at, std::int64_t offset) {
+    return MatchAt(recording, reference, CheckSymbolAt(at), offset).placed;
+  };
+  for (std::size_t k = 0; k < stretches.size() && stretches.size() > 1;) {
+    PlayedStretch& s = stretches[k];
+    if (holds(s, s.offset)) {
+      ++k;
+    } else if (k + 1 < stretches.size() && holds(s, stretches[k + 1].offset)) {
+      stretches[k + 1].firstFrameAt = s.firstFrameAt;
+      stretches[k + 1].firstFrame = s.firstFrame;
+      stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(k));
+    } else if (k > 0 && holds(s, stretches[k - 1].offset)) {
+      stretches[k - 1].lastFrameAt = s.lastFrameAt;
+      stretches[k - 1].lastFrame = s.lastFrame;
+      stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(k));
+    } else {
+      ++k;
+    }
+  }
+}
+
 // Where the recording stops being `before` and starts being `after`: from the last frame of the
 // one to the start marker of the other, the samples that match each.
 StretchChange PlaceChange(PcmChannel& recording, PcmChannel& reference, const PlayedStretch& before,
@@ -125,8 +155,7 @@ StretchChange PlaceChange(PcmChannel& recording, PcmChannel& reference, const Pl
   const Match early = MatchAt(recording, reference, before.lastFrameAt, before.offset);
   // The later stretch's first frame may have lost the start of its marker to the change; its
   // check symbol, the last burst, was read where the stretch holds.
-  const double checkSymbolAt = after.firstFrameAt + (kFrameSlots - 1) * kSlotSamples;
-  const Match late = MatchAt(recording, reference, checkSymbolAt, after.offset);
+  const Match late = MatchAt(recording, reference, CheckSymbolAt(after), after.offset);
   if (!early.placed || !late.placed) {
     const auto at = static_cast<std::int64_t>(std::llround(after.firstFrameAt));
     return {at, at, false};
@@ -229,6 +258,7 @@ void CheckAgainstReference(VerifyReport& report, const std::string& recording,
   PcmChannel recorded(recording, report.channel - 1);
   std::vector<PlayedStretch> stretches = StretchesOfFrames(report);
   if (stretches.empty()) return;
+  SettleStretches(recorded, played, stretches);
   std::vector<StretchChange> changes;
   for (std::size_t k = 0; k + 1 < stretches.size(); ++k) {
     const StretchChange change = PlaceChange(recorded, played, stretches[k], stretches[k + 1]);
