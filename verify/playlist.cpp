@@ -10,7 +10,7 @@ namespace {
 
 // A file shows by at least this many frames in a row whose check symbols give its ID; fewer
 // between two runs of one ID are misread check symbols of that file.
-constexpr std::size_t kFileFrames = 2;
+constexpr std::size_t kFileFrames = 3;
 
 struct Run {
   int id = 0;
