@@ -147,14 +147,24 @@ bool StillAtItsPath(const CFile& file) {
   return file.RefersTo(file.GetFilePath());
 }
 
+std::string LookalikeText(std::size_t index) {
+  return "slot " + std::to_string(index + 1) +
+         " holds sample bytes that look like a record; it is shown empty and Patch clears it";
+}
+
 LoopTable ReadLoopTable(CFile& file) {
   LoopTable table{};
   if (file.GetLength() > kChannelsOffset) {
     ReadAt(file, kChannelsOffset, &table.channelByte, sizeof table.channelByte);
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
+  // One mark byte is enough for a record, so one slot in 128 of plain audio reads as one; its
+  // offset then names a frame at random, nearly always far past the last: no loop point.
   const std::vector<std::uint8_t> bytes = ReadTableBytes(file);
-  table.loopPoints = LoopPointsOfTable(table.channelByte, bytes.data(), bytes.size());
+  std::vector<std::size_t> lookalikes;
+  table.loopPoints = LoopPointsOfTable(table.channelByte, bytes.data(), bytes.size(),
+                                       SampleDataEnd(file) - kLoopTableOffset, &lookalikes);
+  for (const std::size_t slot : lookalikes) table.lookalikes.push_back(LookalikeText(slot));
   return table;
 }
 

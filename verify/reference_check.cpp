@@ -252,7 +252,7 @@ std::vector<PlayedStretch> StretchesOfFrames(const VerifyReport& report) {
 
 void CheckAgainstReference(VerifyReport& report, const std::string& recording,
                            const std::string& reference) {
-  if (recording == kStandardInput) return;
+  if (recording.empty() || recording == kStandardInput) return;
   PcmChannel played(reference, 0);
   if (!Comparable(report, played)) return;
   PcmChannel recorded(recording, report.channel - 1);

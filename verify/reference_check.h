@@ -39,6 +39,7 @@ std::vector<PlayedStretch> StretchesOfFrames(const VerifyReport& report);
 
 // Fills report.bitExact and report.loops, and takes honoured loops out of the faults, where the
 // recording is at TC.wav's rate without drift; does nothing otherwise. The recording's channel
-// is report.channel. Throws VerifyError when either file cannot be read again.
+// is report.channel; an empty name or "-" is one that cannot be read again. Throws VerifyError when
+// either file cannot be read again.
 void CheckAgainstReference(VerifyReport& report, const std::string& recording,
                            const std::string& reference);

@@ -28,15 +28,23 @@ std::uint32_t LoopRecord::ByteOffset() const {
   return GetLe32(&bytes[kByteOffsetIndex]);
 }
 
-LoopPoints LoopPointsOfTable(std::uint8_t channelByte, const std::uint8_t* table,
-                             std::size_t size) {
+LoopPoints LoopPointsOfTable(std::uint8_t channelByte, const std::uint8_t* table, std::size_t size,
+                             std::uint64_t dataBytes, std::vector<std::size_t>* lookalikes) {
   const bool mono = static_cast<std::int8_t>(channelByte) == 1;
   const unsigned shift = mono ? kMonoFrameShift : kOtherFrameShift;
+  // A point may name the end of the samples itself, but no frame after it.
+  const std::uint64_t frames = dataBytes >> shift;
   LoopPoints points{};
   for (std::size_t i = 0; i < kLoopPointCount && (i + 1) * kLoopRecordBytes <= size; ++i) {
     LoopRecord slot;
     std::copy_n(table + i * kLoopRecordBytes, kLoopRecordBytes, slot.bytes.begin());
-    points[i] = slot.IsRecord() ? static_cast<std::int32_t>(slot.ByteOffset() >> shift) : 0;
+    if (!slot.IsRecord()) continue;
+    const std::uint32_t frame = slot.ByteOffset() >> shift;
+    if (frame <= frames) {
+      points[i] = static_cast<std::int32_t>(frame);
+    } else if (lookalikes != nullptr) {
+      lookalikes->push_back(i);
+    }
   }
   return points;
 }
@@ -52,6 +60,6 @@ LoopPoints LoopPointsOfWaveStart(const std::uint8_t* head, std::size_t size,
       std::min<std::uint64_t>(fileBytes, kWaveHeaderBytes + GetLe32(head + kDataSizeOffset));
   const std::uint64_t inside = std::min<std::uint64_t>(size, dataEnd) - kLoopTableOffset;
   const std::size_t slots = static_cast<std::size_t>(inside / kLoopRecordBytes);
-  return LoopPointsOfTable(head[kChannelsOffset], head + kLoopTableOffset,
-                           slots * kLoopRecordBytes);
+  return LoopPointsOfTable(head[kChannelsOffset], head + kLoopTableOffset, slots * kLoopRecordBytes,
+                           dataEnd - kLoopTableOffset);
 }

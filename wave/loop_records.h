@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "wave/wave_header.h"
 
@@ -38,10 +39,14 @@ struct LoopRecord {
 };
 
 // The loop points of the slots in `table` (the bytes from kLoopTableOffset, as many whole slots
-// as lie inside the sample data) of a file with this channel byte: a slot that reads as a record
-// gives its byte offset over the bytes per frame (the channel byte read as a signed number: 1
-// is mono, anything else two bytes per channel of two), any other slot 0.
-LoopPoints LoopPointsOfTable(std::uint8_t channelByte, const std::uint8_t* table, std::size_t size);
+// as lie inside the sample data) of a file with this channel byte and dataBytes of samples: a
+// slot that reads as a record gives its byte offset over the bytes per frame (the channel byte
+// read as a signed number: 1 is mono, anything else two bytes per channel of two), any other
+// slot 0. A record that names a frame past the end of the samples reads 0 too, and its slot
+// (counted from 0) goes to lookalikes where given: audio that happens to carry a mark byte.
+LoopPoints LoopPointsOfTable(std::uint8_t channelByte, const std::uint8_t* table, std::size_t size,
+                             std::uint64_t dataBytes,
+                             std::vector<std::size_t>* lookalikes = nullptr);
 
 // The same from the first `size` bytes of a wave file of fileBytes bytes: its channel byte, and
 // the slots inside the sample data the header's data size declares (never past the file's end).
