@@ -5,12 +5,15 @@
 
 #include "verify/reference_check.h"
 #include "verify/timing_fit.h"
+#include "verify/verifier.h"
 
 namespace {
 
 // A file shows by at least this many frames in a row whose check symbols give its ID; fewer
 // between two runs of one ID are misread check symbols of that file.
 constexpr std::size_t kFileFrames = 3;
+// A TC.wav's type, method and DTMF ID show in its first few frames.
+constexpr std::int64_t kFactFrames = 8;
 
 struct Run {
   int id = 0;
@@ -139,6 +142,21 @@ void GatherFaults(VerifyReport& report) {
 }
 
 }  // namespace
+
+ReferenceFacts ReadReference(const std::string& path) {
+  VerifyOptions head;
+  head.readLimit = kFactFrames * kFrameSamples;
+  const VerifyReport first = VerifyRecording(path, head);
+  ReferenceFacts facts{path, first.type, first.method, first.dtmfId, 0, first.framesDeclared};
+  if (first.sampleRate == TimecodeRate(first.type) && first.framesDeclared > 0) {
+    facts.lastFrame = static_cast<int>(first.framesDeclared / kFrameSamples);
+    return facts;
+  }
+  const VerifyReport whole = VerifyRecording(path, {});
+  facts.lastFrame = whole.lastFrame;
+  facts.samples = whole.framesRead;
+  return facts;
+}
 
 void JudgePlayedFiles(VerifyReport& report, const std::string& path,
                       const std::vector<ReferenceFacts>& references, double ratio,

@@ -1167,7 +1167,7 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
     });
   };
   std::size_t got = blocks.Read(samples);
-  while (got > 0) {
+  while (got > 0 && !(options.readLimit && first.Length() >= *options.readLimit)) {
     std::future<std::size_t> next = readAhead();
     toldAt = report.nonFiniteCount;
     // A piece at a time, so the samples the check brought in are still in the cache when they
@@ -1352,18 +1352,16 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   if (!options.referencePath.empty()) {
     // What was played fixes everything the recording would otherwise have to tell; files of a
     // playlist each have their own DTMF ID.
-    const VerifyReport played = VerifyRecording(options.referencePath, {});
+    const ReferenceFacts played = ReadReference(options.referencePath);
     if (!options.type) options.type = played.type;
     if (!options.method) options.method = played.method;
     if (!options.dtmfId && options.laterReferences.empty()) options.dtmfId = played.dtmfId;
     report.rangeStated = true;
     report.judgedFirst = 1;
     report.judgedLast = played.lastFrame;
-    references.push_back(
-        {options.referencePath, played.dtmfId, played.lastFrame, played.framesRead});
+    references.push_back(played);
     for (const std::string& later : options.laterReferences) {
-      const VerifyReport next = VerifyRecording(later, {});
-      references.push_back({later, next.dtmfId, next.lastFrame, next.framesRead});
+      references.push_back(ReadReference(later));
     }
   }
   if (options.expectedFirst || options.expectedLast) {
