@@ -19,9 +19,9 @@ constexpr int kRate = 44100;
 constexpr int kLead = 777;  // the recording's samples before TC.wav starts
 // Frame 6 and frame 13 of TC.wav: a point in frame 6's start marker, one in the gap after it,
 // and one in the gap after frame 13's start marker.
-constexpr int kInMarker6 = 5 * 24576 + 1000;
-constexpr int kInGap6 = 5 * 24576 + 2700;
-constexpr int kInGap13 = 12 * 24576 + 3000;
+constexpr int kInMarker6 = 5 * kFrameSamples + 1000;
+constexpr int kInGap6 = 5 * kFrameSamples + 2700;
+constexpr int kInGap13 = 12 * kFrameSamples + 3000;
 
 // What the system played: samples [from, to] (inclusive) of one TC.wav, then `silence` zeros.
 struct Piece {
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Loops, ::testing::Values(
              "loop: left at TC.wav sample 298176 (264 samples after point 2), resumed at 123880 "
              "(point 1, exact)"},
     // Silence put into frame 9's start marker: a fault, but no TC.wav sample played twice.
-    LoopCase{"InsertionIsNoLoop", {}, {{0, 8 * 24576 + 1000, 500}, {8 * 24576 + 1001, kEnd}},
+    LoopCase{"InsertionIsNoLoop", {}, {{0, 8 * kFrameSamples + 1000, 500}, {8 * kFrameSamples + 1001, kEnd}},
              false, {}, 0, 0, true, ""},
     LoopCase{"NotTaken", {kInMarker6, kInGap13}, {{0, kEnd}}, false, {2}, 0, 0, true, ""}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -205,18 +205,19 @@ TEST_P(Playlists, AreReportedFileByFile) {
   EXPECT_EQ(report.files[1].bitExact.has_value(), c.bothReferences);
 }
 
-constexpr int kFrame10 = 9 * 24576;
+constexpr int kFrame10 = 9 * kFrameSamples;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Playlists,
     ::testing::Values(PlaylistCase{"Gapless", {{0, kEnd}, {0, kEnd, 1000, 1}}, true, 0.0, {}},
                       PlaylistCase{"Gap", {{0, kEnd, 4321}, {0, kEnd, 1000, 1}}, false, 4321.0, {}},
-                      PlaylistCase{
-                          "FrameLostInTheSecond",
-                          {{0, kEnd}, {0, kFrame10 - 1, 0, 1}, {kFrame10 + 24576, kEnd, 1000, 1}},
-                          true,
-                          0.0,
-                          {10}}),
+                      PlaylistCase{"FrameLostInTheSecond",
+                                   {{0, kEnd},
+                                    {0, kFrame10 - 1, 0, 1},
+                                    {kFrame10 + kFrameSamples, kEnd, 1000, 1}},
+                                   true,
+                                   0.0,
+                                   {10}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
