@@ -58,7 +58,9 @@ LoopPoints LoopPointsOfWaveStart(const std::uint8_t* head, std::size_t size,
   }
   const std::uint64_t dataEnd =
       std::min<std::uint64_t>(fileBytes, kWaveHeaderBytes + GetLe32(head + kDataSizeOffset));
-  const std::uint64_t inside = std::min<std::uint64_t>(size, dataEnd) - kLoopTableOffset;
+  const std::uint64_t end = std::min<std::uint64_t>(size, dataEnd);
+  if (end < kLoopTableOffset) return {};
+  const std::uint64_t inside = end - kLoopTableOffset;
   const std::size_t slots = static_cast<std::size_t>(inside / kLoopRecordBytes);
   return LoopPointsOfTable(head[kChannelsOffset], head + kLoopTableOffset, slots * kLoopRecordBytes,
                            dataEnd - kLoopTableOffset);
