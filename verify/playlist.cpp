@@ -163,7 +163,9 @@ void JudgePlayedFiles(VerifyReport& report, const std::string& path,
                       std::optional<double> tolerance) {
   const std::vector<Run> runs = RunsOfIds(report.frames);
   if (runs.size() < 2) {
-    if (!references.empty()) CheckAgainstReference(report, path, references.front().path);
+    if (!references.empty()) {
+      CheckAgainstReference(report, path, references.front().path, tolerance);
+    }
     return;
   }
   for (std::size_t k = 0; k < runs.size(); ++k) {
@@ -171,7 +173,7 @@ void JudgePlayedFiles(VerifyReport& report, const std::string& path,
                                             : static_cast<double>(report.framesRead);
     const ReferenceFacts* reference = ReferenceOf(references, runs[k].id);
     VerifyReport file = FileReport(report, runs[k], upTo, reference, ratio, tolerance);
-    if (reference != nullptr) CheckAgainstReference(file, path, reference->path);
+    if (reference != nullptr) CheckAgainstReference(file, path, reference->path, tolerance);
     if (k > 0) {
       // Where the file before ended: its first sample's place and its length, at the speed it
       // was played; known only with its --reference.

@@ -9,6 +9,7 @@
 #include "verify/loop_check.h"
 #include "verify/pcm_channel.h"
 #include "verify/sound_file.h"
+#include "verify/timing_fit.h"
 
 namespace {
 
@@ -121,29 +122,65 @@ double CheckSymbolAt(const PlayedStretch& stretch) {
   return stretch.firstFrameAt + (kFrameSlots - 1) * kSlotSamples;
 }
 
+// Frames found between two places of the recording that the samples put at another alignment.
+struct Moved {
+  double from = 0.0;
+  double to = 0.0;
+  std::int64_t offset = 0;
+};
+
 // A stretch whose own alignment the samples do not bear out, where a neighbour's does, is part
-// of that neighbour: a frame a fault inside it placed part-way between its old and new place.
-void SettleStretches(PcmChannel& recording, PcmChannel& reference,
-                     std::vector<PlayedStretch>& stretches) {
+// of that neighbour: a frame a fault inside it (or the loop table over frame 1's marker) placed
+// part-way between its old and new place. Returns the frames so moved.
+std::vector<Moved> SettleStretches(PcmChannel& recording, PcmChannel& reference,
+                                   std::vector<PlayedStretch>& stretches, int method) {
   auto holds = [&](const PlayedStretch& at, std::int64_t offset) {
     return MatchAt(recording, reference, CheckSymbolAt(at), offset).placed;
   };
+  auto place = [method](int frame, std::int64_t offset) {
+    return FrameStartInTimecode(frame, method) + static_cast<double>(offset);
+  };
+  std::vector<Moved> moved;
   for (std::size_t k = 0; k < stretches.size() && stretches.size() > 1;) {
-    PlayedStretch& s = stretches[k];
+    const PlayedStretch s = stretches[k];
+    PlayedStretch* into = nullptr;
     if (holds(s, s.offset)) {
       ++k;
-    } else if (k + 1 < stretches.size() && holds(s, stretches[k + 1].offset)) {
-      stretches[k + 1].firstFrameAt = s.firstFrameAt;
-      stretches[k + 1].firstFrame = s.firstFrame;
-      stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(k));
+      continue;
+    }
+    if (k + 1 < stretches.size() && holds(s, stretches[k + 1].offset)) {
+      into = &stretches[k + 1];
+      into->firstFrameAt = place(s.firstFrame, into->offset);
+      into->firstFrame = s.firstFrame;
     } else if (k > 0 && holds(s, stretches[k - 1].offset)) {
-      stretches[k - 1].lastFrameAt = s.lastFrameAt;
-      stretches[k - 1].lastFrame = s.lastFrame;
-      stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(k));
+      into = &stretches[k - 1];
+      into->lastFrameAt = place(s.lastFrame, into->offset);
+      into->lastFrame = s.lastFrame;
     } else {
       ++k;
+      continue;
+    }
+    moved.push_back({s.firstFrameAt, s.lastFrameAt, into->offset});
+    stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(k));
+  }
+  return moved;
+}
+
+// The frames moved take their places from their new alignment, and the fit is made again.
+void PlaceMovedFrames(VerifyReport& report, const std::vector<Moved>& moved,
+                      std::optional<double> tolerance) {
+  if (moved.empty()) return;
+  for (FoundFrame& frame : report.frames) {
+    for (const Moved& m : moved) {
+      if (!frame.checkOk || frame.foundSample < m.from - kHalfSample ||
+          frame.foundSample > m.to + kHalfSample) {
+        continue;
+      }
+      frame.foundSample =
+          FrameStartInTimecode(frame.number, report.method) + static_cast<double>(m.offset);
     }
   }
+  FitTiming(report, 1.0, tolerance);
 }
 
 // Where the recording stops being `before` and starts being `after`: from the last frame of the
@@ -251,14 +288,14 @@ std::vector<PlayedStretch> StretchesOfFrames(const VerifyReport& report) {
 }
 
 void CheckAgainstReference(VerifyReport& report, const std::string& recording,
-                           const std::string& reference) {
+                           const std::string& reference, std::optional<double> tolerance) {
   if (recording.empty() || recording == kStandardInput) return;
   PcmChannel played(reference, 0);
   if (!Comparable(report, played)) return;
   PcmChannel recorded(recording, report.channel - 1);
   std::vector<PlayedStretch> stretches = StretchesOfFrames(report);
   if (stretches.empty()) return;
-  SettleStretches(recorded, played, stretches);
+  PlaceMovedFrames(report, SettleStretches(recorded, played, stretches, report.method), tolerance);
   std::vector<StretchChange> changes;
   for (std::size_t k = 0; k + 1 < stretches.size(); ++k) {
     const StretchChange change = PlaceChange(recorded, played, stretches[k], stretches[k + 1]);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,11 @@ struct StretchChange {
 std::vector<PlayedStretch> StretchesOfFrames(const VerifyReport& report);
 
 // Fills report.bitExact and report.loops, and takes honoured loops out of the faults, where the
-// recording is at TC.wav's rate without drift; does nothing otherwise. The recording's channel
-// is report.channel; an empty name or "-" is one that cannot be read again. Throws VerifyError when
-// either file cannot be read again.
+// recording is at TC.wav's rate without drift; does nothing otherwise. A frame the samples put
+// at another alignment than its place (a fault inside it) takes its place from the samples, and
+// the fit (with the tolerance, where given) is made again. The recording's channel is
+// report.channel; an empty name or "-" is one that cannot be read again. Throws VerifyError
+// when either file cannot be read again.
 void CheckAgainstReference(VerifyReport& report, const std::string& recording,
-                           const std::string& reference);
+                           const std::string& reference,
+                           std::optional<double> tolerance = std::nullopt);
