@@ -113,6 +113,11 @@ INSTANTIATE_TEST_SUITE_P(Table, Loops, ::testing::Values(
              true, {}, 3, 0, true,
              "loop: left at TC.wav sample 297912 (point 2, exact), resumed at 123880 (point 1, "
              "exact), 3 times"},
+    // These records, over frame 1's start marker, move the place its bursts give.
+    LoopCase{"RecordsOverFrame1", {49658, 124719},
+             {{0, 124719}, {49658, 124719}, {49658, 124719}, {49658, kEnd}}, true, {}, 3, 0, true,
+             "loop: left at TC.wav sample 124719 (point 2, exact), resumed at 49658 (point 1, "
+             "exact), 3 times"},
     // The recording ends in the loop: the frames past its end were never due.
     LoopCase{"EndsLooping", {kInMarker6, kInGap13},
              {{0, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kInGap13}, {kInMarker6, kInGap13}},
