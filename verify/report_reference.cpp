@@ -171,6 +171,15 @@ std::string JsonFiles(const std::vector<VerifyReport>& files) {
 
 }  // namespace
 
+std::string DtmfIdText(const VerifyReport& report) {
+  if (report.files.empty()) return std::to_string(report.dtmfId);
+  std::string text;
+  for (const VerifyReport& file : report.files) {
+    text += (text.empty() ? "" : ", ") + std::to_string(file.dtmfId);
+  }
+  return text + " (one per file)";
+}
+
 std::string LoopText(const LoopFinding& loop) {
   std::string text =
       "loop: left " + EdgeText(loop.left, true) + ", resumed " + EdgeText(loop.resumed, false);

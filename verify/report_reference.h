@@ -9,6 +9,10 @@
 
 #include "verify/verify_report.h"
 
+// The DTMF ID, or each file's where several were played one after the other: "1, 2 (one per
+// file)".
+std::string DtmfIdText(const VerifyReport& report);
+
 // The summary's lines for them, each "name   value" padded to `nameWidth`; nothing where the
 // recording was not held against TC.wav.
 void WriteReferenceLines(std::ostream& out, const VerifyReport& report, std::size_t nameWidth);

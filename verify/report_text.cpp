@@ -109,7 +109,7 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   Line(out, "file", report.file);
   Line(out, "type", FactsOf(report.type).reportName);
   Line(out, "method", MethodText(report));
-  Line(out, "DTMF ID", std::to_string(report.dtmfId));
+  Line(out, "DTMF ID", DtmfIdText(report));
   Line(out, "sample rate", std::to_string(rate) + " Hz");
   Line(out, "channel", std::to_string(report.channel) + " of " + std::to_string(report.channels));
   Line(out, "length", LengthText(report));
