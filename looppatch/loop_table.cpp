@@ -11,12 +11,6 @@
 
 namespace {
 
-// Reading divides the stored byte offset by the bytes per frame with a shift.
-constexpr unsigned kMonoFrameShift = 1;
-constexpr unsigned kOtherFrameShift = 2;
-static_assert((1u << kMonoFrameShift) == kMonoBytesPerFrame);
-static_assert((1u << kOtherFrameShift) == kOtherBytesPerFrame);
-
 using Slots = std::array<LoopRecord, kLoopPointCount>;
 
 // How many of count bytes at offset the file holds.
@@ -115,22 +109,6 @@ bool HasCanonicalIds(const WaveHeader& header) {
 
 }  // namespace
 
-LoopRecord LoopRecord::FromByteOffset(std::uint32_t byteOffset) {
-  LoopRecord record;
-  record.bytes[kMarkEIndex] = kMarkE;
-  record.bytes[kMarkMIndex] = kMarkM;
-  PutLe32(&record.bytes[kByteOffsetIndex], byteOffset);
-  return record;
-}
-
-bool LoopRecord::IsRecord() const {
-  return bytes[kMarkEIndex] == kMarkE || bytes[kMarkMIndex] == kMarkM;
-}
-
-std::uint32_t LoopRecord::ByteOffset() const {
-  return GetLe32(&bytes[kByteOffsetIndex]);
-}
-
 std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
   return channelByte == kMonoChannelByte ? kMonoBytesPerFrame : kOtherBytesPerFrame;
 }
@@ -197,21 +175,13 @@ LoopTable ReadLoopTable(CFile& file) {
     ReadAt(file, kChannelsOffset, &table.channelByte, sizeof table.channelByte);
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
-  const unsigned shift = table.channelCount == 1 ? kMonoFrameShift : kOtherFrameShift;
   // One mark byte is enough for a record, so one slot in 128 of plain audio reads as one; its
-  // offset then names a frame at random, nearly always far past the last. A point may name the
-  // end of the samples itself, as CheckPointsInSamples lets it.
-  const std::uint64_t frames = (SampleDataEnd(file) - kLoopTableOffset) >> shift;
-  const Slots slots = SlotsOf(ReadTableBytes(file));
-  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    if (!slots[i].IsRecord()) continue;
-    const std::uint32_t frame = slots[i].ByteOffset() >> shift;
-    if (frame > frames) {
-      table.lookalikes.push_back(LookalikeText(i));
-    } else {
-      table.loopPoints[i] = static_cast<std::int32_t>(frame);
-    }
-  }
+  // offset then names a frame at random, nearly always far past the last: no loop point.
+  const std::vector<std::uint8_t> bytes = ReadTableBytes(file);
+  std::vector<std::size_t> lookalikes;
+  table.loopPoints = LoopPointsOfTable(table.channelByte, bytes.data(), bytes.size(),
+                                       SampleDataEnd(file) - kLoopTableOffset, &lookalikes);
+  for (const std::size_t slot : lookalikes) table.lookalikes.push_back(LookalikeText(slot));
   return table;
 }
 

@@ -18,6 +18,7 @@
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
 #include "verify/live_status.h"
+#include "verify/playlist.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
@@ -1166,7 +1167,7 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
     });
   };
   std::size_t got = blocks.Read(samples);
-  while (got > 0) {
+  while (got > 0 && !(options.readLimit && first.Length() >= *options.readLimit)) {
     std::future<std::size_t> next = readAhead();
     toldAt = report.nonFiniteCount;
     // A piece at a time, so the samples the check brought in are still in the cache when they
@@ -1301,6 +1302,9 @@ void Judge(VerifyReport& report, const ChannelFrames& read, const VerifyOptions&
     found.number = frame.raw.number;
     found.foundSample = frame.at[0];
     found.levelDbfs = frame.raw.start.match.levelDbfs;
+    if (frame.raw.check != kCheckStar) {
+      found.checkId = IdFromCheck(frame.raw.number, frame.raw.check);
+    }
     found.checkOk = frame.raw.check == kCheckStar
                         ? report.method == kMethod2
                         : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
@@ -1344,15 +1348,21 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
                              VerifyProgress* progress) {
   VerifyOptions options = given;
   VerifyReport report;
+  std::vector<ReferenceFacts> references;
   if (!options.referencePath.empty()) {
-    // What was played fixes everything the recording would otherwise have to tell.
-    const VerifyReport played = VerifyRecording(options.referencePath, {});
+    // What was played fixes everything the recording would otherwise have to tell; files of a
+    // playlist each have their own DTMF ID.
+    const ReferenceFacts played = ReadReference(options.referencePath);
     if (!options.type) options.type = played.type;
     if (!options.method) options.method = played.method;
-    if (!options.dtmfId) options.dtmfId = played.dtmfId;
+    if (!options.dtmfId && options.laterReferences.empty()) options.dtmfId = played.dtmfId;
     report.rangeStated = true;
     report.judgedFirst = 1;
     report.judgedLast = played.lastFrame;
+    references.push_back(played);
+    for (const std::string& later : options.laterReferences) {
+      references.push_back(ReadReference(later));
+    }
   }
   if (options.expectedFirst || options.expectedLast) {
     report.rangeStated = true;
@@ -1387,6 +1397,10 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   report.stopReason = file.StopReason();
   const VerifyReport common = report;
   Judge(report, read[0], options);
+  // Headerless samples cannot be read again to be held against TC.wav.
+  const double ratio = static_cast<double>(report.sampleRate) / TimecodeRate(report.type);
+  JudgePlayedFiles(report, options.raw ? std::string() : path, references, ratio,
+                   options.toleranceSamples);
   // Every other channel that carries the timecode is judged the same way; its latency against
   // this channel's is the offset between the two.
   for (std::size_t i = 1; i < read.size(); ++i) {
