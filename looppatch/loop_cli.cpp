@@ -102,10 +102,10 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   CFile file;
   // Showing only reads, so it neither waits for nor holds up a dialog patching the file.
   const std::string refusal = OpenForTable(file, path, CFile::modeRead | CFile::shareDenyNone);
-  if (refusal.empty()) NoteSizeUnset(file, path, err);
   LoopTable table{};
   WaveLoops own;
   try {
+    if (refusal.empty()) NoteSizeUnset(file, path, err);
     if (refusal.empty()) table = ReadLoopTable(file);
     if (file.IsOpen()) own = ReadWaveLoops(file);
   } catch (const CFileException& e) {
