@@ -50,6 +50,9 @@ constexpr char kStopTip[] = "Stop playing (Space or Esc)";
 constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
 constexpr char kOutputFailedText[] = "Playing stopped: the sound output failed.";
 
+constexpr char kDiscardText[] =
+    "The loop points were edited but not patched into the file.\n\nDiscard the edits and exit?";
+
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
 
@@ -541,8 +544,10 @@ void CLoopDlg::OnPatch() {
 }
 
 // Whatever Patch wrote has been flushed, so a close that fails here has nothing to lose and
-// must not keep the user from leaving.
+// must not keep the user from leaving. Edits not yet patched are asked about first; Enter keeps
+// them. Esc and the window's close button come here too.
 void CLoopDlg::OnExit() {
+  if (EditsUnpatched() && AfxMessageBox(kDiscardText, MB_YESNO | MB_DEFBUTTON2) != IDYES) return;
   m_player.Stop();
   m_waveFile.Abort();
   EndDialog(IDCANCEL);
@@ -558,7 +563,18 @@ void CLoopDlg::Unload() {
   ShowFile();
 }
 
+// A box whose text differs from the point the file holds was edited; with no table loaded
+// there is nothing the edits could be patched into.
+bool CLoopDlg::EditsUnpatched() const {
+  if (!FileLoaded()) return false;
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    if (PointBox(i)->text() != QString::number(m_pointsInFile[i])) return true;
+  }
+  return false;
+}
+
 void CLoopDlg::ShowTable(const LoopTable& table) {
+  m_pointsInFile = table.loopPoints;
   m_channelByte = table.channelByte;
   m_channelCount = table.channelCount;
   m_loopPoints = table.loopPoints;

@@ -72,13 +72,15 @@ class CLoopDlg : public CMainDialog {
   void OfferPlainCopy(const std::string& path);
   bool AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table);
   void ShowTable(const LoopTable& table);
+  bool EditsUnpatched() const;
   void Unload();
 
   CFile& m_waveFile;  // the program's; the dialog never owns it
   // The held file's table was read and may be written back; false while nothing is held, or
   // when the table could not be read.
   bool m_tableLoaded = false;
-  std::string m_fileToOpen;  // loaded as the dialog starts, exactly as if chosen with Open File
+  LoopPoints m_pointsInFile{};  // as the table was read, to tell edits from what the file holds
+  std::string m_fileToOpen;     // loaded as the dialog starts, exactly as if chosen with Open File
 
   WaveFacts m_facts;       // frames 0: no file shown
   SampleReader m_samples;  // the shown file's samples, for snapping and seams

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,7 +126,7 @@ class LoopDlgTest : public testing::Test {
   int Run(const std::function<void(TestLoopDlg&)>& script) {
     return RunModal(*m_dialogObject, [&] {
       script(*m_dialogObject);
-      if (m_dialogObject->isVisible()) Click(*m_dialogObject, "Exit");
+      if (m_dialogObject->isVisible()) ExitDroppingEdits(m_prompts, *m_dialogObject);
     });
   }
 
@@ -140,7 +141,7 @@ class LoopDlgTest : public testing::Test {
                      auto* dialog = dynamic_cast<CLoopDlg*>(QApplication::activeModalWidget());
                      ASSERT_NE(dialog, nullptr);
                      script(*dialog, app);
-                     if (dialog->isVisible()) Click(*dialog, "Exit");
+                     if (dialog->isVisible()) ExitDroppingEdits(m_prompts, *dialog);
                    });
   }
 
@@ -232,6 +233,42 @@ TEST_F(LoopDlgTest, WithoutAFilePatchAsksForOneHelpExplainsAndExitEndsSilently) 
     EXPECT_EQ(Press(dialog, "Exit"), Messages{});
   });
   EXPECT_EQ(result, IDCANCEL);
+}
+
+// Exit, Esc and the window's close button ask before edits not yet patched are lost: No, which
+// Enter answers, keeps the dialog and the edits; Yes leaves the file as it was. A box edited
+// back to what the file holds is no edit, and then they close at once.
+TEST_F(LoopDlgTest, LeavingWithUnpatchedEditsAsksFirstAndEnterKeepsEditing) {
+  const Bytes before = Wave(kStereo, {4000});
+  const std::string path = Save("stereo.wav", before);
+  const std::vector<std::pair<const char*, std::function<void(TestLoopDlg&)>>> ways = {
+      {"Exit", [](TestLoopDlg& dialog) { Click(dialog, "Exit"); }},
+      {"Esc", [](TestLoopDlg& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+      {"close button", [](TestLoopDlg& dialog) { dialog.close(); }}};
+  for (const auto& [way, leave] : ways) {
+    for (const bool edited : {true, false}) {
+      m_prompts.questions.clear();
+      m_prompts.enterAnswersNo.clear();
+      m_dialogObject = std::make_unique<TestLoopDlg>(m_waveFile);
+      const int result = Run([&](TestLoopDlg& dialog) {
+        Open(dialog, path);
+        TypeInto(dialog, "Loop point 2", "500");
+        if (!edited) TypeInto(dialog, "Loop point 2", "0");
+        if (edited) {
+          m_prompts.AnswerQuestion(false);
+          leave(dialog);
+          ASSERT_TRUE(dialog.isVisible()) << way;
+          EXPECT_EQ(BoxText(dialog, "Loop point 2"), "500");
+          m_prompts.AnswerQuestion(true);
+        }
+        leave(dialog);
+        EXPECT_FALSE(dialog.isVisible()) << way;
+      });
+      EXPECT_EQ(result, IDCANCEL);
+      EXPECT_EQ(m_prompts.enterAnswersNo, std::vector<bool>(edited ? 2 : 0, true)) << way;
+      EXPECT_EQ(ReadBytes(path), before);
+    }
+  }
 }
 
 TEST_F(LoopDlgTest, CancellingTheFileDialogKeepsWhatIsLoaded) {

@@ -138,7 +138,7 @@ class LoopViewTest : public testing::Test {
       ASSERT_NE(view, nullptr);
       WaitForOverview(*view);
       script(dialog, *view);
-      if (dialog.isVisible()) Click(dialog, "Exit");
+      if (dialog.isVisible()) ExitDroppingEdits(m_prompts, dialog);
     });
   }
 
@@ -259,7 +259,7 @@ TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
     dialog.resize(dialog.width() + 300, dialog.height() + 100);
     EXPECT_EQ(FindButton(dialog, "Patch")->geometry(), patch);
     EXPECT_EQ(view->width(), before + 300);
-    Click(dialog, "Exit");
+    ExitDroppingEdits(m_prompts, dialog);
   });
 }
 
