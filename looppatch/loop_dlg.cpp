@@ -12,6 +12,7 @@
 
 #include "looppatch/loop_app.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/view_paint.h"
 #include "looppatch/wave_loops.h"
 #include "platform/data_exchange.h"
 #include "platform/prompts.h"
@@ -27,16 +28,16 @@ constexpr char kNoFileText[] = "You must open a file first";
 constexpr char kOfferCopyText[] =
     "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
     "Save a copy with the plain header and open it?";
-// Room below the template's controls: the facts line, one row of commands, the views.
-constexpr int kGap = 6;
-constexpr int kRowHeight = 26;
-constexpr int kWaveMinHeight = 120;
-constexpr int kWaveStartHeight = 200;
-constexpr int kSeamWidth = 220;
-constexpr int kStartWidth = 840;                // room for the row of commands
+// Room below the template's controls: the facts line, one row of commands, the views; all in
+// lines and average characters of the dialog's font, as the template's places are.
+constexpr double kGapLines = 0.4;
+constexpr double kRowLines = 1.7;
+constexpr int kWaveMinLines = 12;
+constexpr int kWaveStartLines = 18;
+constexpr int kStartChars = 130;  // room for the row of commands
+constexpr int kSeamMinChars = 30;
+constexpr double kSeamShare = 0.3;              // of the row of views, as the window grows
 constexpr char kLabelProperty[] = "loopLabel";  // a selector's label, for the layout
-constexpr int kSelectorWidth = 56;
-constexpr int kButtonWidth = 110;
 // The end search looks this far on each side of B.
 constexpr std::uint64_t kSearchMs = 10;
 constexpr std::uint64_t kMsPerSecond = 1000;
@@ -142,42 +143,50 @@ void CLoopDlg::BuildViews() {
     box->installEventFilter(this);
     connect(box, &QLineEdit::textChanged, this, [this] { PointsEdited(); });
   }
-  const int minimumHeight = m_templateSize.height() + 2 * kGap + 2 * kRowHeight + kWaveMinHeight;
-  setMinimumSize(m_templateSize.width(), minimumHeight);
+  const FontUnits units(fontMetrics());
+  const int rows =
+      m_templateSize.height() + static_cast<int>((2 * kGapLines + 2 * kRowLines) * units.line);
+  setMinimumSize(m_templateSize.width(), rows + kWaveMinLines * units.line);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  resize(std::max(m_templateSize.width(), kStartWidth),
-         minimumHeight - kWaveMinHeight + kWaveStartHeight);
+  resize(std::max(m_templateSize.width(), kStartChars * units.cx),
+         rows + kWaveStartLines * units.line);
 }
 
 void CLoopDlg::resizeEvent(QResizeEvent* event) {
   CMainDialog::resizeEvent(event);
-  const int w = width() - 2 * kGap;
+  PlaceViews();
+}
+
+// The facts line, then the row of selectors and commands at their natural widths, then the
+// waveform and, beside it, the seam, both taking whatever room the window has.
+void CLoopDlg::PlaceViews() {
+  const FontUnits units(fontMetrics());
+  const int gap = static_cast<int>(kGapLines * units.line);
+  const int row = static_cast<int>(kRowLines * units.line);
+  const int w = width() - 2 * gap;
   int y = m_templateSize.height();
-  m_factsLine->setGeometry(kGap, y, w, kRowHeight);
-  y += kRowHeight;
-  int x = kGap;
+  m_factsLine->setGeometry(gap, y, w, row);
+  y += row;
+  int x = gap;
+  const auto place = [&](QWidget* widget, int spaceAfter) {
+    widget->setGeometry(x, y, widget->sizeHint().width(), row);
+    x += widget->sizeHint().width() + spaceAfter;
+  };
   for (QComboBox* selector : {m_loopStart, m_loopEnd}) {
-    auto* label = static_cast<QLabel*>(selector->property(kLabelProperty).value<QObject*>());
-    const int labelWidth = label->sizeHint().width();
-    label->setGeometry(x, y, labelWidth, kRowHeight);
-    selector->setGeometry(x + labelWidth + kGap / 2, y, kSelectorWidth, kRowHeight);
-    x += labelWidth + kSelectorWidth + kGap * 2;
+    place(static_cast<QLabel*>(selector->property(kLabelProperty).value<QObject*>()), gap / 2);
+    place(selector, 2 * gap);
   }
-  for (QWidget* widget : std::initializer_list<QWidget*>{m_snap, m_findEnd}) {
-    widget->setGeometry(x, y, kButtonWidth, kRowHeight);
-    x += kButtonWidth + kGap;
+  for (QWidget* button :
+       std::initializer_list<QWidget*>{m_snap, m_findEnd, m_play, m_loop, m_stop}) {
+    place(button, gap);
   }
-  for (QWidget* widget : std::initializer_list<QWidget*>{m_play, m_loop, m_stop}) {
-    const int buttonWidth = widget->sizeHint().width();
-    widget->setGeometry(x, y, buttonWidth, kRowHeight);
-    x += buttonWidth + kGap;
-  }
-  y += kRowHeight + kGap;
-  const int viewHeight = std::max(0, height() - y - kGap);
-  const int seamX = width() - kGap - kSeamWidth;
-  m_waveView->setGeometry(kGap, y, std::max(0, w - kSeamWidth - kGap), viewHeight);
-  m_seamScore->setGeometry(seamX, y, kSeamWidth, kRowHeight);
-  m_seamView->setGeometry(seamX, y + kRowHeight, kSeamWidth, std::max(0, viewHeight - kRowHeight));
+  y += row + gap;
+  const int viewHeight = std::max(0, height() - y - gap);
+  const int seamWidth = std::max(kSeamMinChars * units.cx, static_cast<int>(w * kSeamShare));
+  const int seamX = width() - gap - seamWidth;
+  m_waveView->setGeometry(gap, y, std::max(0, w - seamWidth - gap), viewHeight);
+  m_seamScore->setGeometry(seamX, y, seamWidth, row);
+  m_seamView->setGeometry(seamX, y + row, seamWidth, std::max(0, viewHeight - row));
 }
 
 QLineEdit* CLoopDlg::PointBox(std::size_t index) const {
@@ -292,12 +301,13 @@ void CLoopDlg::ShowFile() {
     m_samples.Open(m_waveFile.GetFilePath(), m_facts.channels, m_facts.frames);
   }
   std::string facts = kNoFileFacts;
+  m_waveView->SetOwnPoints({});
   if (m_facts.frames > 0 || FileLoaded()) {
     facts = FactsLine(m_facts);
     try {
-      if (const std::string own = OwnLoopsText(ReadWaveLoops(m_waveFile)); !own.empty()) {
-        facts += "; own " + own;
-      }
+      const WaveLoops own = ReadWaveLoops(m_waveFile);
+      m_waveView->SetOwnPoints(own);
+      if (!own.Empty()) facts += "; own " + OwnLoopsText(own);
     } catch (const CFileException&) {
       // Loops that cannot be read are not shown; the table and the samples still are.
     }
@@ -341,6 +351,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() con
 
 void CLoopDlg::ShowSeam() {
   const auto loop = LoopRange();
+  m_waveView->SetLoop(loop);
   if (!loop) {
     m_seamView->SetFrames({}, 1, 0);
     m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");

@@ -16,6 +16,7 @@
 #include "looppatch/loop_table.h"
 #include "looppatch/player.h"
 #include "looppatch/seam.h"
+#include "looppatch/seam_view.h"
 #include "looppatch/wave_samples.h"
 #include "looppatch/wave_view.h"
 #include "shell/main_dialog.h"
@@ -50,6 +51,7 @@ class CLoopDlg : public CMainDialog {
  private:
   // The views and commands around the template's controls.
   void BuildViews();
+  void PlaceViews();
   QLineEdit* PointBox(std::size_t index) const;
   std::optional<std::size_t> FocusedPoint() const;
   LoopPoints PointsInBoxes() const;
@@ -89,7 +91,7 @@ class CLoopDlg : public CMainDialog {
   QComboBox* m_loopStart = nullptr;
   QComboBox* m_loopEnd = nullptr;
   QLabel* m_seamScore = nullptr;
-  class SeamView* m_seamView = nullptr;
+  SeamView* m_seamView = nullptr;
   QPushButton* m_snap = nullptr;
   QPushButton* m_findEnd = nullptr;
   Player m_player;  // the audition

@@ -13,6 +13,7 @@
 
 #include "gui_support.h"
 #include "looppatch/loop_dlg.h"
+#include "looppatch/time_ruler.h"
 #include "looppatch/wave_view.h"
 #include "resources/loop_rc.h"
 #include "tests/sample_wave.h"
@@ -65,6 +66,13 @@ std::pair<int, int> HighestWaveColumns(const QImage& image, int laneTop, int lan
 WaveView* FindWaveform(const QWidget& window) {
   for (auto* view : window.findChildren<WaveView*>()) {
     if (view->accessibleName() == "Waveform") return view;
+  }
+  return nullptr;
+}
+
+QWidget* FindNamed(const QWidget& window, const QString& name) {
+  for (auto* widget : window.findChildren<QWidget*>()) {
+    if (widget->accessibleName() == name) return widget;
   }
   return nullptr;
 }
@@ -185,6 +193,55 @@ TEST_F(LoopViewTest, MarkersStandAtTheirPointsInTheirColoursAndTheTableBytesAreS
   EXPECT_EQ(image.pixelColor(250, y), QColor(Qt::white));
 }
 
+// The ruler's steps are round times wide enough for their labels, frames closer in than a
+// millisecond.
+TEST(TimeRuler, StepsAreRoundTimesOrFramesWideEnoughForTheirLabels) {
+  struct Case {
+    double minFrames;
+    std::uint64_t tick;
+    const char* label;
+  };
+  const Case cases[] = {{1, 7, "7"},
+                        {7, 3, "30"},
+                        {30, 2, "100"},
+                        {50, 2, "0:00:00.004"},
+                        {5000, 3, "0:00:00.600"},
+                        {44100 * 40.0, 3, "0:03:00.000"},
+                        {44100 * 5000.0, 1, "2:00:00.000"}};
+  for (const Case& c : cases) {
+    const RulerStep step = ChooseRulerStep(c.minFrames, 44100);
+    EXPECT_GE(step.frames, c.minFrames);
+    EXPECT_EQ(RulerLabel(c.tick, step), c.label) << c.minFrames;
+  }
+}
+
+// A..B shaded, the file's own loops and cue points in their own colours, and the readout
+// telling the time, frame and value under the pointer.
+TEST_F(LoopViewTest, TheLoopOwnPointsAndReadoutOrientTheReader) {
+  auto view = View(OneClick(kFrames, kClickFrame));
+  view->SetLoop(std::pair<std::uint64_t, std::uint64_t>{25'000, 49'999});
+  view->SetOwnPoints({{{60'000, 70'000}}, {80'000}});
+  const QImage image = view->grab().toImage();
+  const int y = view->LanesHeight() / 3;
+  EXPECT_EQ(image.pixelColor(300, y), QColor(0xe4, 0xee, 0xfc));
+  EXPECT_EQ(image.pixelColor(410, y), QColor(Qt::white));
+  const auto columnHolds = [&](int x, const QColor& colour) {
+    for (int row = 0; row < view->LanesHeight(); ++row) {
+      if (image.pixelColor(x, row) == colour) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(columnHolds(480, QColor(0x60, 0x60, 0x60)));  // loop 1 starts at 60000
+  EXPECT_TRUE(columnHolds(560, QColor(0x60, 0x60, 0x60)));
+  EXPECT_TRUE(columnHolds(640, QColor(0x90, 0x50, 0x10)));  // cue point 1
+  view->ShowAround(kClickFrame, 50);
+  const QPointF at(view->ColumnOf(kClickFrame) + 2, view->LanesHeight() / 2.0);
+  QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(view.get(), &move);
+  EXPECT_EQ(view->Readout(), "0:00:01.231, frame 54321, value 32767");
+}
+
 TEST_F(LoopViewTest, WheelAndDoubleClickZoomAndTheAccessibleDescriptionFollows) {
   auto view = View(OneClick(kFrames, kClickFrame));
   view->SetPoints({1000, 50'000});
@@ -252,13 +309,16 @@ TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
               nullptr);
     TypeInto(dialog, "Loop point 4", "66150");
     EXPECT_EQ(FindEdit(dialog, "Loop point 4")->toolTip(), "0:00:01.500");
-    // The window grows; the template's controls stay put and the view takes the room.
+    // The window grows; the template's controls stay put and the views take the room.
     const QRect patch = FindButton(dialog, "Patch")->geometry();
-    WaveView* view = FindWaveform(dialog);
-    const int before = view->width();
+    const QWidget* views[] = {FindWaveform(dialog), FindNamed(dialog, "Seam")};
+    const QSize before[] = {views[0]->size(), views[1]->size()};
     dialog.resize(dialog.width() + 300, dialog.height() + 100);
     EXPECT_EQ(FindButton(dialog, "Patch")->geometry(), patch);
-    EXPECT_EQ(view->width(), before + 300);
+    EXPECT_NEAR(views[0]->width() + views[1]->width(), before[0].width() + before[1].width() + 300,
+                1);
+    for (int i : {0, 1}) EXPECT_GT(views[i]->width(), before[i].width() + 50) << i;
+    for (int i : {0, 1}) EXPECT_GE(views[i]->height(), before[i].height() + 99) << i;
     ExitDroppingEdits(m_prompts, dialog);
   });
 }
