@@ -118,6 +118,8 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
     }
     out << '\n';
   }
+  for (const std::string& line : table.lookalikes)
+    err << kProgram << ": " << path << ": " << line << '\n';
   for (const std::string& line : {SmplLine(own), CueLine(own)}) {
     if (!line.empty()) out << line << '\n';
   }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fileio/file.h"
 #include "looppatch/loop_table.h"
@@ -82,7 +83,8 @@ class CLoopDlg : public CMainDialog {
   // when the table could not be read.
   bool m_tableLoaded = false;
   LoopPoints m_pointsInFile{};  // as the table was read, to tell edits from what the file holds
-  std::string m_fileToOpen;     // loaded as the dialog starts, exactly as if chosen with Open File
+  std::vector<std::string> m_lookalikes;  // the shown table's slots read as empty, in words
+  std::string m_fileToOpen;  // loaded as the dialog starts, exactly as if chosen with Open File
 
   WaveFacts m_facts;       // frames 0: no file shown
   SampleReader m_samples;  // the shown file's samples, for snapping and seams

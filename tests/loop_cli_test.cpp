@@ -67,6 +67,14 @@ TEST_F(LoopCliTest, ShowPrintsTheChannelsAndAllTenPoints) {
   const Outcome mono = Loop({"--show", Save("mono.wav", Wave(1, {}))});
   EXPECT_EQ(mono.status, 0);
   EXPECT_EQ(mono.out, "channels=1 points=0,0,0,0,0,0,0,0,0,0\n");
+  // Audio bytes in slot 6 with a mark, naming a frame far past the end: empty, and said so.
+  const Outcome music =
+      Loop({"--show", Save("music.wav", Wave(2, {4000, 0, 0, 0, 0, 256'835'000}))});
+  EXPECT_EQ(music.status, 0);
+  EXPECT_EQ(music.out, "channels=2 points=1000,0,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(music.err, "loop: " + m_dir.File("music.wav") +
+                           ": slot 6 holds sample bytes that look like a record; it is shown "
+                           "empty and Patch clears it\n");
 }
 
 TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "looppatch/seam.h"
@@ -113,27 +114,64 @@ TEST_F(LoopSeamTest, AnOverviewStaysSmallForTheLongestFile) {
             PeakOverview::kMaxRuns);
 }
 
-TEST_F(LoopSeamTest, ALoopOfWholePeriodsIsSmoothAndAQuarterPeriodOffClicks) {
-  for (int channels : {1, 2}) {
-    const SampleReader reader = Reader(channels, Sine(20'000, kPeriod, channels));
-    const SeamScore seamless = ScoreSeam(reader, kStart, kSeamlessEnd);
-    EXPECT_FALSE(seamless.click) << seamless.db;
-    EXPECT_STREQ(seamless.Verdict(), "smooth");
-    EXPECT_LT(seamless.db, 6);
-    for (std::uint64_t end : {kSeamlessEnd + 25, kSeamlessEnd - 25}) {
-      const SeamScore off = ScoreSeam(reader, kStart, end);
-      EXPECT_TRUE(off.click) << off.db;
-      EXPECT_STREQ(off.Verdict(), "click");
-    }
-  }
-  // Digital silence joined to itself is smooth, not a division by zero.
-  EXPECT_FALSE(ScoreSeam(Reader(1, std::vector<std::int16_t>(5000, 0)), 100, 3000).click);
+// A seam's two numbers: a step across the join against the waveform's own movement (a click),
+// and the level of the 20 ms before the end against the 20 ms from the start.
+struct SeamCase {
+  const char* name;
+  std::vector<std::int16_t> (*samples)(int channels);
+  std::uint64_t start, end;
+  const char* text;  // what the score says, in full for a smooth seam, its first word for a click
+};
+
+std::vector<std::int16_t> Tone(int channels) {
+  return Sine(20'000, kPeriod, channels);
 }
+// Decaying by 1.2 dB between the level windows of a 50-period loop, which starts off any zero.
+std::vector<std::int16_t> Decaying(int channels) {
+  std::vector<std::int16_t> s = Sine(20'000, kPeriod, channels);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<std::int16_t>(s[i] * std::exp(-static_cast<double>(i / channels) / 32'000));
+  }
+  return s;
+}
+// A slow tone whose DC drops by 3000 at frame 3000, inside the loop.
+std::vector<std::int16_t> DcStep(int channels) {
+  std::vector<std::int16_t> s = Sine(20'000, 400, channels, 8000);
+  for (std::size_t i = 0; i < 3000 * static_cast<std::size_t>(channels); ++i) s[i] += 3000;
+  return s;
+}
+std::vector<std::int16_t> Silence(int channels) {
+  return std::vector<std::int16_t>(5000 * static_cast<std::size_t>(channels), 0);
+}
+
+class SeamScoreTest : public LoopSeamTest, public testing::WithParamInterface<SeamCase> {};
+
+TEST_P(SeamScoreTest, SaysWhetherItClicksAndHowTheLevelSteps) {
+  const SeamCase& c = GetParam();
+  for (int channels : {1, 2}) {
+    const SampleReader reader = Reader(channels, c.samples(channels));
+    const SeamScore score = ScoreSeam(reader, c.start, c.end, kTestRate);
+    EXPECT_EQ(score.Text().rfind(c.text, 0), 0u) << score.Text() << ", " << channels;
+    EXPECT_STREQ(score.Verdict(), score.click ? "click" : "smooth");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Seams, SeamScoreTest,
+    testing::Values(SeamCase{"WholePeriods", Tone, kStart, kSeamlessEnd, "smooth, level 0.0 dB"},
+                    SeamCase{"QuarterPeriodLate", Tone, kStart, kSeamlessEnd + 25, "click "},
+                    SeamCase{"QuarterPeriodEarly", Tone, kStart, kSeamlessEnd - 25, "click "},
+                    SeamCase{"DecayingTone", Decaying, kStart + 8, kSeamlessEnd + 8,
+                             "smooth, level -1.2 dB"},
+                    SeamCase{"DcStep", DcStep, kStart, kStart + 10 * 400 - 1, "click "},
+                    // Digital silence joined to itself: no division by zero.
+                    SeamCase{"Silence", Silence, 100, 3000, "smooth, level 0.0 dB"}),
+    [](const testing::TestParamInfo<SeamCase>& info) { return info.param.name; });
 
 TEST_F(LoopSeamTest, AClickInOneChannelOfAStereoSeamCounts) {
   std::vector<std::int16_t> s = Sine(20'000, kPeriod, 2);
   s[kSeamlessEnd * 2 + 1] = 30000;  // the right channel's last frame of the loop
-  EXPECT_TRUE(ScoreSeam(Reader(2, s), kStart, kSeamlessEnd).click);
+  EXPECT_TRUE(ScoreSeam(Reader(2, s), kStart, kSeamlessEnd, kTestRate).click);
 }
 
 TEST_F(LoopSeamTest, SnapFindsTheNearestRisingZeroCrossing) {
