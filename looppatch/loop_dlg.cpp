@@ -38,11 +38,6 @@ constexpr int kStartChars = 130;  // room for the row of commands
 constexpr int kSeamMinChars = 30;
 constexpr double kSeamShare = 0.3;              // of the row of views, as the window grows
 constexpr char kLabelProperty[] = "loopLabel";  // a selector's label, for the layout
-// The end search looks this far on each side of B.
-constexpr std::uint64_t kSearchMs = 10;
-constexpr std::uint64_t kMsPerSecond = 1000;
-// A snap looks for a crossing this far on each side of the point.
-constexpr std::uint64_t kSnapMs = 50;
 
 constexpr char kPlayTip[] =
     "Play from the point in focus, or from the left edge of the view, to the end (Space)";
@@ -120,6 +115,7 @@ void CLoopDlg::BuildViews() {
   m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
   m_player.onFailed = [this] { AfxMessageBox(kOutputFailedText); };
   m_seamScore = new QLabel(this);
+  m_seamScore->setWordWrap(true);  // a narrow window wraps the verdict rather than cut it
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
   ShowPlayCommands();
@@ -185,8 +181,9 @@ void CLoopDlg::PlaceViews() {
   const int seamWidth = std::max(kSeamMinChars * units.cx, static_cast<int>(w * kSeamShare));
   const int seamX = width() - gap - seamWidth;
   m_waveView->setGeometry(gap, y, std::max(0, w - seamWidth - gap), viewHeight);
-  m_seamScore->setGeometry(seamX, y, seamWidth, row);
-  m_seamView->setGeometry(seamX, y + row, seamWidth, std::max(0, viewHeight - row));
+  const int caption = 2 * units.line + gap;  // two lines: a verdict and its level, wrapped
+  m_seamScore->setGeometry(seamX, y, seamWidth, caption);
+  m_seamView->setGeometry(seamX, y + caption, seamWidth, std::max(0, viewHeight - caption));
 }
 
 QLineEdit* CLoopDlg::PointBox(std::size_t index) const {
@@ -316,6 +313,9 @@ void CLoopDlg::ShowFile() {
   m_factsLine->setText(QString::fromStdString(facts));
   m_factsLine->setToolTip(m_factsLine->text());  // the whole line, should the window cut it
   m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
+  m_seamView->SetSource(
+      [this](std::uint64_t first, std::uint64_t count) { return m_samples.Read(first, count); },
+      m_facts.channels, m_facts.sampleRate, m_samples.IsOpen() ? m_facts.frames : 0);
   PointsEdited();
 }
 
@@ -329,76 +329,6 @@ void CLoopDlg::PointsEdited() {
   }
   m_waveView->SetPoints(points);
   ShowSeam();
-}
-
-std::optional<std::size_t> CLoopDlg::SelectedPoint(const QComboBox* selector) const {
-  const int index = selector->currentIndex();
-  if (index < 0) return std::nullopt;
-  return static_cast<std::size_t>(index);
-}
-
-// A..B when A and B name a loop of the shown file: A before B, B (the last frame played) a
-// frame of the file.
-std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() const {
-  const LoopPoints points = PointsInBoxes();
-  const auto a = SelectedPoint(m_loopStart);
-  const auto b = SelectedPoint(m_loopEnd);
-  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] <= points[*a] ||
-      static_cast<std::uint64_t>(points[*b]) >= m_facts.frames) {
-    return std::nullopt;
-  }
-  return std::pair{static_cast<std::uint64_t>(points[*a]), static_cast<std::uint64_t>(points[*b])};
-}
-
-void CLoopDlg::ShowSeam() {
-  const auto loop = LoopRange();
-  m_waveView->SetLoop(loop);
-  if (!loop) {
-    m_seamView->SetFrames({}, 1, 0);
-    m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");
-    return;
-  }
-  const auto [start, end] = *loop;
-  std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
-  const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
-  m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
-  const SeamScore score = ScoreSeam(m_samples, start, end, m_facts.sampleRate);
-  m_seamScore->setText(QString("Seam: %1 dB, %2").arg(score.db, 0, 'f', 1).arg(score.Verdict()));
-}
-
-void CLoopDlg::OnSnapToZero() {
-  const auto point = FocusedPoint() ? FocusedPoint() : m_lastPoint;
-  if (!point || !m_samples.IsOpen()) return;
-  const int value = PointsInBoxes()[*point];
-  if (value < 0) return;
-  const std::uint64_t reach = m_facts.sampleRate * kSnapMs / kMsPerSecond;
-  if (const auto zero = NearestRisingZero(m_samples, static_cast<std::uint64_t>(value), reach)) {
-    SetPointBox(*point, *zero);
-  }
-}
-
-// The candidate is shown, in the seam view and in words, before it replaces B.
-void CLoopDlg::OnFindLoopEnd() {
-  const LoopPoints points = PointsInBoxes();
-  const auto a = SelectedPoint(m_loopStart);
-  const auto b = SelectedPoint(m_loopEnd);
-  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] < 0) return;
-  const auto start = static_cast<std::uint64_t>(points[*a]);
-  const std::uint64_t window = m_facts.sampleRate * kSearchMs / kMsPerSecond;
-  const auto best = BestLoopEnd(m_samples, start, static_cast<std::uint64_t>(points[*b]), window);
-  if (!best) return;
-  m_seamView->SetFrames(SeamFrames(m_samples, start, best->end), m_facts.channels,
-                        std::min<std::uint64_t>(best->end + 1, kSeamContextFrames));
-  const std::string question =
-      "Loop end " + std::to_string(best->end) + " (" + FrameTime(best->end, m_facts.sampleRate) +
-      ") joins loop start " + std::to_string(start) + " with a seam of " +
-      QString::number(best->score.db, 'f', 1).toStdString() + " dB, " + best->score.Verdict() +
-      ".\n\nTake it as loop point " + std::to_string(*b + 1) + "?";
-  if (AfxMessageBox(question, MB_YESNO) == IDYES) {
-    SetPointBox(*b, best->end);
-  } else {
-    ShowSeam();
-  }
 }
 
 void CLoopDlg::DoDataExchange(CDataExchange* pDX) {

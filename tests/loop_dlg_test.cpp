@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "looppatch/loop_dlg.h"
 #include "resources/loop_rc.h"
 #include "riff_builder.h"
+#include "sample_wave.h"
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/timecode_generator.h"
@@ -807,13 +809,29 @@ TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
   });
 }
 
-// With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README.
+// With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README: a fading
+// tone looped over whole periods from point 1 to point 2, the pointer over the waveform.
 TEST_F(LoopDlgTest, Screenshot) {
   const std::optional<QString> folder = ScreenshotDir();
   if (!folder) GTEST_SKIP() << "SCREENSHOT_DIR not set";
-  const std::string path = Save("drums.wav", Wave(kStereo, {4000, 88200, 176400}, 1 << 20));
+  std::vector<std::int16_t> tone = Sine(3 * kTestRate, 100, 2);
+  for (std::size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<std::int16_t>(tone[i] * (i % 2 ? 0.5 : 1.0) * (1.0 - i / 2e6 * 0.6));
+  }
+  const std::string path =
+      Save("tone.wav", WithRecords(WaveOfSamples(kStereo, tone), {4 * 22050, 4 * 66149}));
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
+    WaveView* view = nullptr;
+    for (auto* widget : dialog.findChildren<WaveView*>()) {
+      if (widget->accessibleName() == "Waveform") view = widget;
+    }
+    ASSERT_NE(view, nullptr);
+    while (view->Overview() != nullptr && !view->Overview()->Complete()) QTest::qWait(5);
+    const QPointF at(view->width() * 0.6, view->height() / 3.0);
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
     const QString png = *folder + "/patcher.png";
     EXPECT_TRUE(WithCaption(dialog).save(png)) << png.toStdString();
   });

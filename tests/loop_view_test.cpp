@@ -13,6 +13,7 @@
 
 #include "gui_support.h"
 #include "looppatch/loop_dlg.h"
+#include "looppatch/seam_view.h"
 #include "looppatch/time_ruler.h"
 #include "looppatch/wave_view.h"
 #include "resources/loop_rc.h"
@@ -87,12 +88,13 @@ QLabel* FindLabelStarting(const QWidget& window, const QString& start) {
 // Columns where dots of the wave stand in the rows [top, bottom]: runs of columns holding at
 // least `least` wave pixels there, each given by its middle column. A line crossing the rows
 // leaves fewer.
-std::vector<int> DotColumns(const QImage& image, int top, int bottom, int least = 3) {
+std::vector<int> DotColumns(const QImage& image, int top, int bottom, int least = 3,
+                            bool (*drawn)(QRgb) = IsWave) {
   std::vector<int> dots;
   int runStart = -1;
   for (int x = 0; x <= image.width(); ++x) {
     int count = 0;
-    for (int y = top; x < image.width() && y <= bottom; ++y) count += IsWave(image.pixel(x, y));
+    for (int y = top; x < image.width() && y <= bottom; ++y) count += drawn(image.pixel(x, y));
     if (count >= least && runStart < 0) runStart = x;
     if (count < least && runStart >= 0) {
       dots.push_back((runStart + x - 1) / 2);
@@ -325,11 +327,18 @@ TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
 
 TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
   WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
+    // The caption fits, whole, from the narrowest window on.
+    QLabel* caption = FindLabelStarting(dialog, "Seam: choose a start A before the end B");
+    ASSERT_NE(caption, nullptr);
+    for (const int width : {dialog.minimumWidth(), dialog.width()}) {
+      dialog.resize(width, dialog.height());
+      EXPECT_LE(caption->heightForWidth(caption->width()), caption->height()) << width;
+    }
     TypeInto(dialog, "Loop point 1", "1000");
     TypeInto(dialog, "Loop point 2", "5999");
-    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
+    EXPECT_EQ(caption->text().toStdString(), "Seam: smooth, level 0.0 dB");
     TypeInto(dialog, "Loop point 2", "6024");
-    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("click"));
+    EXPECT_TRUE(FindLabelStarting(dialog, "Seam: click") != nullptr);
     // The search shows its candidate and takes it only when told.
     m_prompts.AnswerQuestion(false);
     Click(dialog, "Find loop end");
@@ -348,50 +357,68 @@ TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
     for (auto* box : dialog.findChildren<QComboBox*>()) {
       if (box->accessibleName() == "Loop end B") box->setCurrentIndex(2);
     }
-    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
+    EXPECT_TRUE(FindLabelStarting(dialog, "Seam: smooth") != nullptr);
   });
 }
 
-// The seam magnified to the sample grid: one dot per frame, evenly spaced, the loop's last
-// frames at their level before the join line and the first frames from its start after it.
-TEST_F(LoopViewTest, TheSeamViewDrawsEveryFrameOnItsGridWithTheJoinBetween) {
-  constexpr int kWidth = 650, kHeight = 200;
+// The seam overlaid on the sample grid: the frames up to B and those from A, one dot per frame
+// on their played side of the join, the end's continuation past B faint; zoomed from a few
+// frames to 50 ms a side.
+TEST_F(LoopViewTest, TheSeamViewOverlaysTheLoopsEndAndItsContinuationFromTheStart) {
+  constexpr int kWidth = 640, kHeight = 200;
+  std::vector<std::int16_t> samples(200, 16000);
+  std::fill(samples.begin() + 60, samples.end(), -16000);  // the file goes on low after B = 59
   SeamView seam;
   seam.resize(kWidth, kHeight);
-  std::vector<std::int16_t> frames(8, 16000);
-  frames.resize(16, -16000);
-  seam.SetFrames(frames, 1, 8);
+  const auto source = [&samples](int channels) {
+    return [&samples, channels](std::uint64_t first, std::uint64_t count) {
+      std::vector<std::int16_t> frames;
+      for (std::uint64_t f = first; f < std::min<std::uint64_t>(first + count, 200); ++f) {
+        for (int c = 0; c < channels; ++c) frames.push_back(c == 0 ? samples[f] : -samples[f]);
+      }
+      return frames;
+    };
+  };
+  seam.SetSource(source(1), 1, kTestRate, 200);
+  seam.SetLoop(std::pair<std::uint64_t, std::uint64_t>{20, 59});
+  for (int i = 0; i < 40; ++i) seam.ZoomOut();
+  EXPECT_EQ(seam.SideFrames(), kTestRate / 20);  // 50 ms
+  for (int i = 0; i < 40; ++i) seam.ZoomIn();
+  ASSERT_EQ(seam.SideFrames(), SeamView::kFewestSideFrames);
   const QImage image = seam.grab().toImage();
-  const double step = (kWidth - 1) / 15.0;
-  const int high = LevelRow(image, 5, 35, 0, kHeight);
-  const int low = LevelRow(image, kWidth - 35, kWidth - 5, 0, kHeight);
-  EXPECT_LT(high, kHeight / 2 - 30);
-  EXPECT_GT(low, kHeight / 2 + 30);
-  EXPECT_NEAR(high + low, kHeight, 4);  // full scale up and down alike
-  const std::vector<int> before = DotColumns(image, high - 3, high + 3);
-  const std::vector<int> after = DotColumns(image, low - 3, low + 3);
-  ASSERT_EQ(before.size(), 8u);
-  ASSERT_EQ(after.size(), 8u);
-  for (int f = 0; f < 8; ++f) {
-    EXPECT_NEAR(before[f], f * step, 2) << "frame " << f;
-    EXPECT_NEAR(after[f], (f + 8) * step, 2) << "frame " << f + 8;
+  const int high = LevelRow(image, 5, 75, 0, kHeight);
+  const std::vector<int> ends = DotColumns(image, high - 3, high + 3, 4);
+  const std::vector<int> starts =
+      DotColumns(image, high - 3, high + 3, 4, [](QRgb p) { return qRed(p) - qBlue(p) > 160; });
+  const double step = kWidth / 8.0;
+  ASSERT_EQ(ends.size(), 4u);
+  ASSERT_EQ(starts.size(), 4u);
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_NEAR(ends[k], (k + 0.5) * step, 3) << "frame " << 56 + k;
+    EXPECT_NEAR(starts[k], (k + 4.5) * step, 3) << "frame " << 20 + k;
   }
-  // The join: a line of its own between the end's last frame and the start's first.
-  const int join = static_cast<int>(std::lround(7.5 * step));
-  for (int y : {2, 25, kHeight - 25, kHeight - 3}) {
-    EXPECT_EQ(image.pixelColor(join, y), QColor(0xc0, 0x40, 0x40)) << y;
+  // The file past B: faint, low, right of the join only.
+  const auto tinted = [&](int y, int x0, int x1) {
+    int count = 0;
+    for (int x = x0; x < x1; ++x) count += image.pixelColor(x, y).lightness() < 250;
+    return count;
+  };
+  int low = high + 10;
+  for (int y = low; y < kHeight * 3 / 4; ++y) {
+    if (tinted(y, kWidth / 2 + 10, kWidth - 10) > tinted(low, kWidth / 2 + 10, kWidth - 10))
+      low = y;
   }
-  // Stereo: a lane per channel, the second below the first.
-  std::vector<std::int16_t> stereo;
-  for (std::int16_t v : frames) stereo.insert(stereo.end(), {v, static_cast<std::int16_t>(-v)});
-  seam.SetFrames(stereo, 2, 8);
+  EXPECT_GT(low, high + 60);
+  EXPECT_GT(tinted(low, kWidth / 2 + 10, kWidth - 10), kWidth / 4);
+  EXPECT_EQ(tinted(low, 10, kWidth / 2 - 10), 0);
+  EXPECT_EQ(image.pixelColor(kWidth / 2, 2), QColor(0xc0, 0x40, 0x40));  // the join
+  // Stereo: a lane per channel, the second one's end below its middle.
+  seam.SetSource(source(2), 2, kTestRate, 200);
   const QImage lanes = seam.grab().toImage();
-  EXPECT_LT(LevelRow(lanes, 5, 35, 0, kHeight / 2), kHeight / 4);
-  EXPECT_GT(LevelRow(lanes, 5, 35, kHeight / 2, kHeight), kHeight * 3 / 4);
-  EXPECT_EQ(DotColumns(lanes, kHeight / 2 + 5, kHeight / 2 + 45).size(), 8u);
-  seam.SetFrames({}, 1, 0);
-  const QImage cleared = seam.grab().toImage();
-  EXPECT_EQ(DotColumns(cleared, 0, kHeight - 1, 1).size(), 0u);
+  EXPECT_LT(LevelRow(lanes, 5, 75, 0, kHeight / 2), kHeight / 4);
+  EXPECT_GT(LevelRow(lanes, 5, 75, kHeight / 2, kHeight - 20), kHeight / 2 + 20);
+  seam.SetLoop(std::nullopt);
+  EXPECT_EQ(DotColumns(seam.grab().toImage(), 0, kHeight - 20, 1).size(), 0u);
 }
 
 // The end search puts its candidate's seam in the view while it asks, and the seam of B back

@@ -1,0 +1,83 @@
+// The loop A..B in loop's window: which points the selectors name, the seam of that loop in
+// the seam view and in words, and the commands that move a point to where the loop joins
+// better.
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "looppatch/loop_dlg.h"
+#include "platform/prompts.h"
+
+namespace {
+
+// The end search looks this far on each side of B.
+constexpr std::uint64_t kSearchMs = 10;
+constexpr std::uint64_t kMsPerSecond = 1000;
+// A snap looks for a crossing this far on each side of the point.
+constexpr std::uint64_t kSnapMs = 50;
+
+}  // namespace
+
+std::optional<std::size_t> CLoopDlg::SelectedPoint(const QComboBox* selector) const {
+  const int index = selector->currentIndex();
+  if (index < 0) return std::nullopt;
+  return static_cast<std::size_t>(index);
+}
+
+// A..B when A and B name a loop of the shown file: A before B, B (the last frame played) a
+// frame of the file.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() const {
+  const LoopPoints points = PointsInBoxes();
+  const auto a = SelectedPoint(m_loopStart);
+  const auto b = SelectedPoint(m_loopEnd);
+  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] <= points[*a] ||
+      static_cast<std::uint64_t>(points[*b]) >= m_facts.frames) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<std::uint64_t>(points[*a]), static_cast<std::uint64_t>(points[*b])};
+}
+
+void CLoopDlg::ShowSeam() {
+  const auto loop = LoopRange();
+  m_waveView->SetLoop(loop);
+  m_seamView->SetLoop(loop);
+  if (!loop) {
+    m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");
+    return;
+  }
+  const SeamScore score = ScoreSeam(m_samples, loop->first, loop->second, m_facts.sampleRate);
+  m_seamScore->setText(QString::fromStdString("Seam: " + score.Text()));
+}
+
+void CLoopDlg::OnSnapToZero() {
+  const auto point = FocusedPoint() ? FocusedPoint() : m_lastPoint;
+  if (!point || !m_samples.IsOpen()) return;
+  const int value = PointsInBoxes()[*point];
+  if (value < 0) return;
+  const std::uint64_t reach = m_facts.sampleRate * kSnapMs / kMsPerSecond;
+  if (const auto zero = NearestRisingZero(m_samples, static_cast<std::uint64_t>(value), reach)) {
+    SetPointBox(*point, *zero);
+  }
+}
+
+// The candidate is shown, in the seam view and in words, before it replaces B.
+void CLoopDlg::OnFindLoopEnd() {
+  const LoopPoints points = PointsInBoxes();
+  const auto a = SelectedPoint(m_loopStart);
+  const auto b = SelectedPoint(m_loopEnd);
+  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] < 0) return;
+  const auto start = static_cast<std::uint64_t>(points[*a]);
+  const std::uint64_t window = m_facts.sampleRate * kSearchMs / kMsPerSecond;
+  const auto best = BestLoopEnd(m_samples, start, static_cast<std::uint64_t>(points[*b]), window);
+  if (!best) return;
+  m_seamView->SetLoop(std::pair{start, best->end});
+  const std::string question =
+      "Loop end " + std::to_string(best->end) + " (" + FrameTime(best->end, m_facts.sampleRate) +
+      ") joins loop start " + std::to_string(start) + " with a seam of " +
+      QString::number(best->score.db, 'f', 1).toStdString() + " dB, " + best->score.Verdict() +
+      ".\n\nTake it as loop point " + std::to_string(*b + 1) + "?";
+  if (AfxMessageBox(question, MB_YESNO) == IDYES) {
+    SetPointBox(*b, best->end);
+  } else {
+    ShowSeam();
+  }
+}
