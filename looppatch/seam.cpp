@@ -81,7 +81,11 @@ std::string SignedDb(double db) {
 std::string SeamScore::Text() const {
   char clickDb[32];
   std::snprintf(clickDb, sizeof clickDb, " %.1f dB", db);
-  return std::string(Verdict()) + (click ? clickDb : "") + ", level " + SignedDb(levelDb) + " dB";
+  return std::string(Verdict()) + (click ? clickDb : "") + ", " + LevelText();
+}
+
+std::string SeamScore::LevelText() const {
+  return "level " + SignedDb(levelDb) + " dB";
 }
 
 std::uint64_t LevelFrames(std::uint32_t sampleRate) {

@@ -35,6 +35,8 @@ struct SeamScore {
   const char* Verdict() const { return click ? kClickText : kSmoothText; }
   // "smooth, level -1.2 dB", or "click 27.4 dB, level +0.3 dB".
   std::string Text() const;
+  // "level -1.2 dB".
+  std::string LevelText() const;
 };
 
 // The frames the level step compares on each side of a join at this rate.
