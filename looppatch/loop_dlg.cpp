@@ -100,9 +100,7 @@ void CLoopDlg::BuildViews() {
   m_loopEnd = selector("Loop end B", "Loop end B", 1);
   m_snap =
       command("Snap to zero", "Move the point in focus to the nearest rising zero crossing (Z)");
-  m_findEnd = command("Find loop end", "Search around B for the end that joins A best");
   connect(m_snap, &QPushButton::clicked, this, [this] { OnSnapToZero(); });
-  connect(m_findEnd, &QPushButton::clicked, this, [this] { OnFindLoopEnd(); });
   m_play = command("Play", kPlayTip);
   m_loop = command("Loop A to B", kLoopTip);
   m_stop = command("Stop", kStopTip);
@@ -118,6 +116,7 @@ void CLoopDlg::BuildViews() {
   m_seamScore->setWordWrap(true);  // a narrow window wraps the verdict rather than cut it
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
+  BuildSearch();
   ShowPlayCommands();
   m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) {
     m_lastPoint = i;
@@ -141,7 +140,7 @@ void CLoopDlg::BuildViews() {
   }
   const FontUnits units(fontMetrics());
   const int rows =
-      m_templateSize.height() + static_cast<int>((2 * kGapLines + 2 * kRowLines) * units.line);
+      m_templateSize.height() + static_cast<int>((2 * kGapLines + 3 * kRowLines) * units.line);
   setMinimumSize(m_templateSize.width(), rows + kWaveMinLines * units.line);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   resize(std::max(m_templateSize.width(), kStartChars * units.cx),
@@ -172,10 +171,11 @@ void CLoopDlg::PlaceViews() {
     place(static_cast<QLabel*>(selector->property(kLabelProperty).value<QObject*>()), gap / 2);
     place(selector, 2 * gap);
   }
-  for (QWidget* button :
-       std::initializer_list<QWidget*>{m_snap, m_findEnd, m_play, m_loop, m_stop}) {
+  for (QWidget* button : std::initializer_list<QWidget*>{m_snap, m_play, m_loop, m_stop}) {
     place(button, gap);
   }
+  y += row + gap / 2;
+  PlaceSearchRow(y, row, gap);
   y += row + gap;
   const int viewHeight = std::max(0, height() - y - gap);
   const int seamWidth = std::max(kSeamMinChars * units.cx, static_cast<int>(w * kSeamShare));
@@ -183,7 +183,8 @@ void CLoopDlg::PlaceViews() {
   m_waveView->setGeometry(gap, y, std::max(0, w - seamWidth - gap), viewHeight);
   const int caption = 2 * units.line + gap;  // two lines: a verdict and its level, wrapped
   m_seamScore->setGeometry(seamX, y, seamWidth, caption);
-  m_seamView->setGeometry(seamX, y + caption, seamWidth, std::max(0, viewHeight - caption));
+  const int found = PlaceFound(seamX, y + viewHeight, seamWidth, row);
+  m_seamView->setGeometry(seamX, y + caption, seamWidth, std::max(0, found - y - caption));
 }
 
 QLineEdit* CLoopDlg::PointBox(std::size_t index) const {
@@ -236,11 +237,12 @@ bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
-// Esc stops playing first; with nothing playing it is Exit, as ever.
+// Esc stops playing or searching first; with neither running it is Exit, as ever.
 void CLoopDlg::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
-      m_player.Playing()) {
+      (m_player.Playing() || m_search.Running())) {
     m_player.Stop();
+    m_search.Cancel();
     event->accept();
     return;
   }
@@ -290,7 +292,8 @@ void CLoopDlg::OnLoop() {
 
 // After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.
 void CLoopDlg::ShowFile() {
-  m_player.Stop();  // what played was the file shown until now
+  m_player.Stop();  // what played and what was searched was the file shown until now
+  ClearSearch();
   m_facts = WaveFacts{};
   m_samples = SampleReader();
   if (FileLoaded()) {
@@ -490,6 +493,7 @@ void CLoopDlg::OnPatch() {
 // them. Esc and the window's close button come here too.
 void CLoopDlg::OnExit() {
   if (EditsUnpatched() && AfxMessageBox(kDiscardText, MB_YESNO | MB_DEFBUTTON2) != IDYES) return;
+  m_search.Abandon();
   m_player.Stop();
   m_waveFile.Abort();
   EndDialog(IDCANCEL);

@@ -5,7 +5,9 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -17,7 +19,9 @@
 #include "looppatch/loop_table.h"
 #include "looppatch/player.h"
 #include "looppatch/seam.h"
+#include "looppatch/seam_search.h"
 #include "looppatch/seam_view.h"
+#include "looppatch/search_run.h"
 #include "looppatch/wave_samples.h"
 #include "looppatch/wave_view.h"
 #include "shell/main_dialog.h"
@@ -62,7 +66,17 @@ class CLoopDlg : public CMainDialog {
   std::optional<std::pair<std::uint64_t, std::uint64_t>> LoopRange() const;
   void ShowSeam();
   void OnSnapToZero();
-  void OnFindLoopEnd();
+  // The loop search (loop_dlg_search.cpp).
+  void BuildSearch();
+  void PlaceSearchRow(int y, int row, int gap);
+  int PlaceFound(int x, int bottom, int width, int row);
+  void StartSearch(bool forEnd);
+  std::optional<SearchRegion> ChosenRegion(const SampleSource& source, bool forEnd,
+                                           std::uint64_t fixed);
+  void ShowSearchProgress();
+  void ShowFound(const LoopSearch& search);
+  void OnPickFound(int row);
+  void ClearSearch();
   std::optional<std::size_t> SelectedPoint(const QComboBox* selector) const;
   void OnPlay();
   void OnLoop();
@@ -96,7 +110,16 @@ class CLoopDlg : public CMainDialog {
   SeamView* m_seamView = nullptr;
   QPushButton* m_snap = nullptr;
   QPushButton* m_findEnd = nullptr;
-  Player m_player;  // the audition
+  QPushButton* m_findStart = nullptr;
+  QLabel* m_regionLabel = nullptr;
+  QComboBox* m_searchRegion = nullptr;
+  QLabel* m_searchNote = nullptr;  // the search's progress or outcome
+  QListWidget* m_found = nullptr;  // the best candidates; picking one sets the point
+  std::vector<LoopCandidate> m_candidates;
+  bool m_searchingEnd = true;  // the running or shown search looks for B (else for A)
+  SearchRun m_search;
+  QTimer m_searchTicker;  // shows the running search's progress
+  Player m_player;        // the audition
   QPushButton* m_play = nullptr;
   QPushButton* m_loop = nullptr;
   QPushButton* m_stop = nullptr;

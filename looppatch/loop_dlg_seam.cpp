@@ -5,12 +5,9 @@
 #include <QLineEdit>
 
 #include "looppatch/loop_dlg.h"
-#include "platform/prompts.h"
 
 namespace {
 
-// The end search looks this far on each side of B.
-constexpr std::uint64_t kSearchMs = 10;
 constexpr std::uint64_t kMsPerSecond = 1000;
 // A snap looks for a crossing this far on each side of the point.
 constexpr std::uint64_t kSnapMs = 50;
@@ -56,28 +53,5 @@ void CLoopDlg::OnSnapToZero() {
   const std::uint64_t reach = m_facts.sampleRate * kSnapMs / kMsPerSecond;
   if (const auto zero = NearestRisingZero(m_samples, static_cast<std::uint64_t>(value), reach)) {
     SetPointBox(*point, *zero);
-  }
-}
-
-// The candidate is shown, in the seam view and in words, before it replaces B.
-void CLoopDlg::OnFindLoopEnd() {
-  const LoopPoints points = PointsInBoxes();
-  const auto a = SelectedPoint(m_loopStart);
-  const auto b = SelectedPoint(m_loopEnd);
-  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] < 0) return;
-  const auto start = static_cast<std::uint64_t>(points[*a]);
-  const std::uint64_t window = m_facts.sampleRate * kSearchMs / kMsPerSecond;
-  const auto best = BestLoopEnd(m_samples, start, static_cast<std::uint64_t>(points[*b]), window);
-  if (!best) return;
-  m_seamView->SetLoop(std::pair{start, best->end});
-  const std::string question =
-      "Loop end " + std::to_string(best->end) + " (" + FrameTime(best->end, m_facts.sampleRate) +
-      ") joins loop start " + std::to_string(start) + " with a seam of " +
-      QString::number(best->score.db, 'f', 1).toStdString() + " dB, " + best->score.Verdict() +
-      ".\n\nTake it as loop point " + std::to_string(*b + 1) + "?";
-  if (AfxMessageBox(question, MB_YESNO) == IDYES) {
-    SetPointBox(*b, best->end);
-  } else {
-    ShowSeam();
   }
 }

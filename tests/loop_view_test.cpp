@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QListWidget>
 #include <QWheelEvent>
 #include <memory>
 
@@ -150,6 +151,26 @@ class LoopViewTest : public testing::Test {
       script(dialog, *view);
       if (dialog.isVisible()) ExitDroppingEdits(m_prompts, dialog);
     });
+  }
+
+  // Runs a search with this button and returns the lines it listed, once it is done.
+  static QStringList Search(CLoopDlg& dialog, const QString& button) {
+    Click(dialog, button);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FindButton(dialog, "Cancel search") == nullptr; },
+                                kFillWaitMs));
+    QStringList lines;
+    auto* list = dynamic_cast<QListWidget*>(FindNamed(dialog, "Found loop points"));
+    for (int i = 0; list != nullptr && list->isVisible() && i < list->count(); ++i) {
+      lines << list->item(i)->text();
+    }
+    return lines;
+  }
+
+  static void PickFound(CLoopDlg& dialog, int row) {
+    auto* list = dynamic_cast<QListWidget*>(FindNamed(dialog, "Found loop points"));
+    ASSERT_NE(list, nullptr);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      list->visualItemRect(list->item(row)).center());
   }
 
   PromptRecorder m_prompts;
@@ -339,14 +360,12 @@ TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
     EXPECT_EQ(caption->text().toStdString(), "Seam: smooth, level 0.0 dB");
     TypeInto(dialog, "Loop point 2", "6024");
     EXPECT_TRUE(FindLabelStarting(dialog, "Seam: click") != nullptr);
-    // The search shows its candidate and takes it only when told.
-    m_prompts.AnswerQuestion(false);
-    Click(dialog, "Find loop end");
-    ASSERT_EQ(m_prompts.questions.size(), 1u);
-    EXPECT_NE(m_prompts.questions[0].find(" smooth."), std::string::npos) << m_prompts.questions[0];
+    // The search lists what it found; B moves only when one is picked.
+    const QStringList found = Search(dialog, "Find loop end");
+    ASSERT_FALSE(found.isEmpty());
+    EXPECT_TRUE(found[0].contains("): smooth")) << found[0].toStdString();
     EXPECT_EQ(BoxText(dialog, "Loop point 2"), "6024");
-    m_prompts.AnswerQuestion(true);
-    Click(dialog, "Find loop end");
+    PickFound(dialog, 0);
     EXPECT_EQ((BoxText(dialog, "Loop point 2").toInt() + 1 - 1000) % 100, 0);
     // Z in box 3: the sine rises through zero every 100 frames from frame 0.
     TypeInto(dialog, "Loop point 3", "7030");
@@ -421,33 +440,80 @@ TEST_F(LoopViewTest, TheSeamViewOverlaysTheLoopsEndAndItsContinuationFromTheStar
   EXPECT_EQ(DotColumns(seam.grab().toImage(), 0, kHeight - 20, 1).size(), 0u);
 }
 
-// The end search puts its candidate's seam in the view while it asks, and the seam of B back
-// when the answer is no.
-TEST_F(LoopViewTest, TheEndSearchShowsItsCandidatesSeamWhileItAsks) {
-  WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
-    QWidget* seam = nullptr;
-    for (auto* widget : dialog.findChildren<QWidget*>()) {
-      if (widget->accessibleName() == "Seam") seam = widget;
+// The searches list their best five over the region chosen, each with its score; picking one
+// sets the point and the seam shows it. A region without a smooth join says so.
+TEST_F(LoopViewTest, TheSearchesListTheirBestInTheChosenRegionAndPickingOneSetsThePoint) {
+  constexpr int kA = 30'000, kB = 70'000, kEnd = kB + 20'000;
+  std::vector<std::int16_t> music = MusicLike(132'300, 5);
+  PlantSeamlessJoin(music, kA, kEnd + 1, 1'100);
+  struct Case {
+    const char* button;
+    int a, b, region;
+    const char* box;
+    const char* outcome;
+    int best;  // the frame listed first, or -1: none smooth
+  };
+  const Case cases[] = {
+      {"Find loop end", kA, kB, 0, "Loop point 2", "Best loop ends; pick one for B", kEnd},
+      {"Find loop start", kA + 1234, kEnd, 0, "Loop point 1", "Best loop starts; pick one for A",
+       kA},
+      {"Find loop end", kA, kB, 3, "Loop point 2", "no smooth end in this region", -1}};
+  WithDialog(2, music, [&](CLoopDlg& dialog, WaveView&) {
+    auto* seam = dynamic_cast<SeamView*>(FindNamed(dialog, "Seam"));
+    auto* region = dynamic_cast<QComboBox*>(FindNamed(dialog, "Search region"));
+    ASSERT_TRUE(seam != nullptr && region != nullptr);
+    TypeInto(dialog, "Loop point 3", "100000");
+    TypeInto(dialog, "Loop point 4", "120000");
+    for (const Case& c : cases) {
+      TypeInto(dialog, "Loop point 1", QString::number(c.a));
+      TypeInto(dialog, "Loop point 2", QString::number(c.b));
+      region->setCurrentIndex(c.region);
+      const QStringList found = Search(dialog, c.button);
+      EXPECT_EQ(FindNamed(dialog, "Search outcome")->property("text").toString(), c.outcome);
+      ASSERT_FALSE(found.isEmpty());
+      EXPECT_LE(found.size(), 5);
+      for (const QString& line : found) {
+        EXPECT_TRUE(line.contains(" dB")) << line.toStdString();
+        const int frame = line.section(' ', 0, 0).toInt();
+        if (c.best < 0) {
+          EXPECT_TRUE(frame >= 100'000 && frame <= 120'000) << frame;
+        }
+      }
+      if (c.best < 0) continue;
+      EXPECT_EQ(found[0].section(' ', 0, 0).toInt(), c.best);
+      PickFound(dialog, 0);
+      EXPECT_EQ(BoxText(dialog, c.box), QString::number(c.best));
+      EXPECT_EQ(seam->Loop(), (std::pair<std::uint64_t, std::uint64_t>{kA, kEnd}));
     }
-    ASSERT_NE(seam, nullptr);
+  });
+}
+
+// A long search leaves the window answering, and its button or Esc cancels it.
+TEST_F(LoopViewTest, ALongSearchKeepsTheWindowAnsweringAndStopsWhenCancelled) {
+  WithDialog(2, MusicLike(90 * kTestRate, 7), [&](CLoopDlg& dialog, WaveView&) {
     TypeInto(dialog, "Loop point 1", "1000");
-    TypeInto(dialog, "Loop point 2", "6024");
-    const QImage clicking = seam->grab().toImage();
-    TypeInto(dialog, "Loop point 2", "5999");
-    const QImage seamless = seam->grab().toImage();
-    TypeInto(dialog, "Loop point 2", "6024");
-    QImage shownWhileAsked;
-    m_prompts.onMessage = [&](const std::string&) { shownWhileAsked = seam->grab().toImage(); };
-    m_prompts.AnswerQuestion(false);
-    Click(dialog, "Find loop end");
-    m_prompts.onMessage = nullptr;
-    ASSERT_EQ(m_prompts.questions.size(), 1u);
-    EXPECT_NE(m_prompts.questions[0].find("Loop end 5999 "), std::string::npos)
-        << m_prompts.questions[0];
-    EXPECT_EQ(shownWhileAsked, seamless);
-    EXPECT_NE(shownWhileAsked, clicking);
-    EXPECT_EQ(seam->grab().toImage(), clicking);
-    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "6024");
+    for (const bool byEsc : {false, true}) {
+      Click(dialog, "Find loop end");
+      ASSERT_NE(FindButton(dialog, "Cancel search"), nullptr);
+      EXPECT_FALSE(FindButton(dialog, "Find loop start")->isEnabled());
+      // The progress moves on while the window's own loop runs.
+      const auto outcome = [&] {
+        return FindNamed(dialog, "Search outcome")->property("text").toString();
+      };
+      const QString first = outcome();
+      EXPECT_TRUE(first.startsWith("Searching for a loop end: ")) << first.toStdString();
+      EXPECT_TRUE(QTest::qWaitFor([&] { return outcome() != first; }, kFillWaitMs));
+      EXPECT_TRUE(outcome().startsWith("Searching")) << outcome().toStdString();
+      if (byEsc) {
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+      } else {
+        Click(dialog, "Cancel search");
+      }
+      EXPECT_TRUE(QTest::qWaitFor([&] { return FindButton(dialog, "Find loop end") != nullptr; },
+                                  kFillWaitMs));
+      EXPECT_EQ(outcome(), "Search cancelled");
+      EXPECT_TRUE(dialog.isVisible());
+    }
   });
 }
 
