@@ -22,9 +22,6 @@ namespace {
 
 static_assert(std::size(kLoopPointIds) == kLoopPointCount);
 
-constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
-
-constexpr char kNoFileText[] = "You must open a file first";
 constexpr char kOfferCopyText[] =
     "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
     "Save a copy with the plain header and open it?";

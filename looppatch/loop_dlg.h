@@ -26,6 +26,9 @@
 #include "looppatch/wave_view.h"
 #include "shell/main_dialog.h"
 
+inline constexpr char kNoFileText[] = "You must open a file first";
+inline constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
+
 class CLoopDlg : public CMainDialog {
  public:
   // The program's dialog, on the application's file object, loading the file named on the
@@ -66,6 +69,7 @@ class CLoopDlg : public CMainDialog {
   std::optional<std::pair<std::uint64_t, std::uint64_t>> LoopRange() const;
   void ShowSeam();
   void OnSnapToZero();
+  void OnCrossfadeCopy();
   // The loop search (loop_dlg_search.cpp).
   void BuildSearch();
   void PlaceSearchRow(int y, int row, int gap);
@@ -111,6 +115,7 @@ class CLoopDlg : public CMainDialog {
   QPushButton* m_snap = nullptr;
   QPushButton* m_findEnd = nullptr;
   QPushButton* m_findStart = nullptr;
+  QPushButton* m_crossfade = nullptr;
   QLabel* m_regionLabel = nullptr;
   QComboBox* m_searchRegion = nullptr;
   QLabel* m_searchNote = nullptr;  // the search's progress or outcome

@@ -4,13 +4,24 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "looppatch/crossfade_dlg.h"
 #include "looppatch/loop_dlg.h"
+#include "platform/prompts.h"
 
 namespace {
 
 constexpr std::uint64_t kMsPerSecond = 1000;
 // A snap looks for a crossing this far on each side of the point.
 constexpr std::uint64_t kSnapMs = 50;
+constexpr char kNoLoopText[] = "Choose a loop start A before the loop end B first.";
+
+// "drums.wav" -> "drums-xfade.wav", beside it.
+std::string CrossfadeCopyName(const std::string& source) {
+  const std::size_t slash = source.rfind('/');
+  const std::size_t dot = source.rfind('.');
+  const bool hasSuffix = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return hasSuffix ? source.substr(0, dot) + "-xfade" + source.substr(dot) : source + "-xfade";
+}
 
 }  // namespace
 
@@ -53,5 +64,35 @@ void CLoopDlg::OnSnapToZero() {
   const std::uint64_t reach = m_facts.sampleRate * kSnapMs / kMsPerSecond;
   if (const auto zero = NearestRisingZero(m_samples, static_cast<std::uint64_t>(value), reach)) {
     SetPointBox(*point, *zero);
+  }
+}
+
+// The copy is written from the file as it stands, with the points in the boxes as its table;
+// the file itself is only read.
+void CLoopDlg::OnCrossfadeCopy() {
+  const auto loop = LoopRange();
+  if (!FileLoaded() || !loop) {
+    AfxMessageBox(FileLoaded() ? kNoLoopText : kNoFileText);
+    return;
+  }
+  const std::optional<FadeChoice> choice = AskCrossfade(this);
+  if (!choice) return;
+  const std::string source = m_waveFile.GetFilePath();
+  CFileDialog saveDialog(false, CrossfadeCopyName(source).c_str(), kWaveFilter, this);
+  if (saveDialog.DoModal() != IDOK) return;
+  const std::string copy = saveDialog.GetPathName();
+  const Crossfade fade{loop->first, loop->second, choice->ms, choice->shape};
+  CrossfadeOutcome outcome;
+  {
+    const CWaitCursor busy;
+    outcome = WriteCrossfadedCopy(source, copy, fade, PointsInBoxes());
+  }
+  if (!outcome.Made()) {
+    AfxMessageBox(outcome.text);
+    return;
+  }
+  if (AfxMessageBox("The crossfaded copy is saved as " + copy + ".\n\nOpen it?", MB_YESNO) ==
+      IDYES) {
+    LoadFile(copy);
   }
 }

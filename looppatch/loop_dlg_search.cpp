@@ -39,6 +39,11 @@ void CLoopDlg::BuildSearch() {
   m_findEnd = command(kFindEndText, "Search the region for the loop end B that joins A best", true);
   m_findStart =
       command(kFindStartText, "Search the region for the loop start A that joins B best", false);
+  m_crossfade = new QPushButton("Crossfade into a copy...", this);
+  m_crossfade->setAutoDefault(false);
+  m_crossfade->setFocusPolicy(Qt::NoFocus);
+  m_crossfade->setToolTip("Write a copy in which the end of A..B fades into the sound before A");
+  connect(m_crossfade, &QPushButton::clicked, this, [this] { OnCrossfadeCopy(); });
   m_regionLabel = new QLabel("Search region", this);
   m_searchRegion = new QComboBox(this);
   m_searchRegion->setAccessibleName("Search region");

@@ -7,9 +7,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QSpinBox>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -829,6 +831,45 @@ TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
     EXPECT_FALSE(app.m_waveFile.IsOpen());
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
   });
+}
+
+// A loop that clicks, crossfaded into a copy with the length and shape asked for: the copy holds
+// the points and its seam reads smooth once opened; the original keeps every byte. Cancelling
+// the question writes nothing.
+TEST_F(LoopDlgTest, CrossfadeIntoACopyWritesASmoothCopyAndLeavesTheOriginal) {
+  const Bytes original = WaveOfSamples(kStereo, Sine(132'300, 100, kStereo));
+  const std::string path = Save("music.wav", original);
+  const std::string copy = m_scratch.File("music-xfade.wav");
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    TypeInto(dialog, "Loop point 1", "30000");
+    TypeInto(dialog, "Loop point 2", "70024");  // a quarter period off
+    ASSERT_TRUE(FactsText(dialog, "Seam").startsWith("Seam: click"));
+    WhenNextModalOpens([](QWidget* ask) { static_cast<QDialog*>(ask)->reject(); });
+    EXPECT_EQ(Press(dialog, "Crossfade into a copy..."), Messages{});
+    EXPECT_TRUE(m_prompts.saveRequests.empty());
+    WhenNextModalOpens([](QWidget* ask) {
+      for (auto* length : ask->findChildren<QSpinBox*>()) length->setValue(20);
+      for (auto* shape : ask->findChildren<QComboBox*>()) shape->setCurrentIndex(1);
+      Click(*ask, "OK");
+    });
+    m_prompts.AnswerSaveDialog(copy);
+    m_prompts.AnswerQuestion(true);
+    EXPECT_EQ(Press(dialog, "Crossfade into a copy..."), Messages{});
+    ASSERT_EQ(m_prompts.saveRequests.size(), 1u);
+    EXPECT_EQ(m_prompts.saveRequests[0].initialPath, copy);
+    EXPECT_TRUE(FactsText(dialog, "music-xfade.wav").contains("132300 frames"));
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "70024");
+    EXPECT_TRUE(FactsText(dialog, "Seam").startsWith("Seam: smooth"))
+        << FactsText(dialog, "Seam").toStdString();
+  });
+  EXPECT_EQ(ReadBytes(path), original);
+  const Bytes written = ReadBytes(copy);
+  ASSERT_EQ(written.size(), original.size());
+  const Bytes table = WithRecords(original, {120000, 280096});  // frames 30000 and 70024
+  EXPECT_TRUE(std::equal(table.begin() + kLoopTableOffset,
+                         table.begin() + kLoopTableOffset + 2 * kLoopRecordBytes,
+                         written.begin() + kLoopTableOffset));
 }
 
 // With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README: a fading
