@@ -70,8 +70,8 @@ void CLoopDlg::BuildSearch() {
 
 void CLoopDlg::PlaceSearchRow(int y, int row, int gap) {
   int x = gap;
-  for (QWidget* widget :
-       std::initializer_list<QWidget*>{m_regionLabel, m_searchRegion, m_findEnd, m_findStart}) {
+  for (QWidget* widget : std::initializer_list<QWidget*>{m_regionLabel, m_searchRegion, m_findEnd,
+                                                         m_findStart, m_crossfade}) {
     const int width = widget->sizeHint().width();
     widget->setGeometry(x, y, width, row);
     x += width + (widget == m_regionLabel ? gap / 2 : gap);
@@ -153,9 +153,11 @@ void CLoopDlg::ShowFound(const LoopSearch& search) {
   m_candidates = search.best;
   m_searchNote->show();
   for (const LoopCandidate& candidate : m_candidates) {
-    m_found->addItem(QString::fromStdString(std::to_string(candidate.frame) + " (" +
-                                            FrameTime(candidate.frame, m_facts.sampleRate) +
-                                            "): " + candidate.Text()));
+    const QString line = QString::fromStdString(std::to_string(candidate.frame) + " (" +
+                                                FrameTime(candidate.frame, m_facts.sampleRate) +
+                                                "): " + candidate.Text());
+    m_found->addItem(line);
+    m_found->item(m_found->count() - 1)->setToolTip(line);  // the whole line, when cut
   }
   const char* point = m_searchingEnd ? "B" : "A";
   if (search.cancelled) {

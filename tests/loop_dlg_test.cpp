@@ -891,6 +891,8 @@ TEST_F(LoopDlgTest, Screenshot) {
     }
     ASSERT_NE(view, nullptr);
     while (view->Overview() != nullptr && !view->Overview()->Complete()) QTest::qWait(5);
+    Click(dialog, "Find loop end");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FindButton(dialog, "Cancel search") == nullptr; }));
     const QPointF at(view->width() * 0.6, view->height() / 3.0);
     QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                      Qt::NoModifier);

@@ -332,6 +332,17 @@ TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
               nullptr);
     TypeInto(dialog, "Loop point 4", "66150");
     EXPECT_EQ(FindEdit(dialog, "Loop point 4")->toolTip(), "0:00:01.500");
+    // Every control has a place of its own.
+    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const QWidget* a : controls) {
+      for (const QWidget* b : controls) {
+        EXPECT_TRUE(a == b || a->isHidden() || b->isHidden() ||
+                    !a->geometry().intersects(b->geometry()))
+            << a->accessibleName().toStdString() << a->property("text").toString().toStdString()
+            << " overlaps " << b->accessibleName().toStdString()
+            << b->property("text").toString().toStdString();
+      }
+    }
     // The window grows; the template's controls stay put and the views take the room.
     const QRect patch = FindButton(dialog, "Patch")->geometry();
     const QWidget* views[] = {FindWaveform(dialog), FindNamed(dialog, "Seam")};
@@ -404,6 +415,9 @@ TEST_F(LoopViewTest, TheSeamViewOverlaysTheLoopsEndAndItsContinuationFromTheStar
   EXPECT_EQ(seam.SideFrames(), kTestRate / 20);  // 50 ms
   for (int i = 0; i < 40; ++i) seam.ZoomIn();
   ASSERT_EQ(seam.SideFrames(), SeamView::kFewestSideFrames);
+  QTest::keyClick(&seam, Qt::Key_Minus);
+  EXPECT_EQ(seam.SideFrames(), SeamView::kFewestSideFrames + 1);
+  QTest::keyClick(&seam, Qt::Key_Plus);
   const QImage image = seam.grab().toImage();
   const int high = LevelRow(image, 5, 75, 0, kHeight);
   const std::vector<int> ends = DotColumns(image, high - 3, high + 3, 4);
