@@ -149,6 +149,12 @@ void CLoopDlg::resizeEvent(QResizeEvent* event) {
   PlaceViews();
 }
 
+// A new desktop font resizes the rows and views as it resizes the dialog's own text.
+void CLoopDlg::changeEvent(QEvent* event) {
+  CMainDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange) PlaceViews();
+}
+
 // The facts line, then the row of selectors and commands at their natural widths, then the
 // waveform and, beside it, the seam, both taking whatever room the window has.
 void CLoopDlg::PlaceViews() {

@@ -40,6 +40,7 @@ class CLoopDlg : public CMainDialog {
  protected:
   bool OnInitDialog() override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void DoDataExchange(CDataExchange* pDX) override;

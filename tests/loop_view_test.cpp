@@ -357,6 +357,24 @@ TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
   });
 }
 
+// The rows of commands and the views' ruler and readout are measured in the dialog's font, as
+// its own controls are: twice the font, about twice their height.
+TEST_F(LoopViewTest, TheRowsAndTheViewsFurnitureScaleWithTheFont) {
+  WithDialog(1, OneClick(kFrames, kClickFrame), [&](CLoopDlg& dialog, WaveView& view) {
+    const auto sizes = [&] {
+      return std::pair{FindButton(dialog, "Find loop end")->height(),
+                       view.height() - view.LanesHeight()};
+    };
+    const auto [row, furniture] = sizes();
+    QFont larger = dialog.font();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    dialog.setFont(larger);
+    const auto [largerRow, largerFurniture] = sizes();
+    EXPECT_GT(largerRow, row * 17 / 10);
+    EXPECT_GT(largerFurniture, furniture * 15 / 10);
+  });
+}
+
 TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
   WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
     // The caption fits, whole, from the narrowest window on.
