@@ -90,13 +90,24 @@ std::string PairName(const PairSeam& seam) {
 
 constexpr char kNoLoopText[] = "no loop (the start must come before the end, inside the samples)";
 
-// "drums.wav: channels=2 points=1000,5000,0,... smpl=100-199; seam 1-2 smooth, level -0.2 dB".
-std::string ScanLine(const std::string& path, const FileScan& scan) {
-  std::string line =
-      path + ": channels=" + std::to_string(scan.channels) + " points=" + PointList(scan.points);
-  for (const std::string& own : {SmplLine(scan.own), CueLine(scan.own)}) {
-    if (!own.empty()) line += " " + own;
+// "; loops 100-199, 300-399; cues 5, 10", each part only where the file has such points.
+std::string OwnPart(const WaveLoops& own) {
+  std::string part;
+  for (std::size_t i = 0; i < own.loops.size(); ++i) {
+    part += i == 0 ? "; loops " : ", ";
+    part += std::to_string(own.loops[i].start) + "-" + std::to_string(own.loops[i].end);
   }
+  for (std::size_t i = 0; i < own.cues.size(); ++i) {
+    part += i == 0 ? "; cues " : ", ";
+    part += std::to_string(own.cues[i]);
+  }
+  return part;
+}
+
+// "drums.wav: channels=2 points=1000,5000,0,...; loops 100-199; seam 1-2 smooth, level -0.2 dB".
+std::string ScanLine(const std::string& path, const FileScan& scan) {
+  std::string line = path + ": channels=" + std::to_string(scan.channels) +
+                     " points=" + PointList(scan.points) + OwnPart(scan.own);
   for (const PairSeam& seam : scan.seams) {
     line += "; seam " + PairName(seam) + " " + (seam.score ? seam.score->Text() : kNoLoopText);
   }

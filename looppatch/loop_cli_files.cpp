@@ -17,9 +17,6 @@ int Refused(std::ostream& err, const std::string& path, const std::string& text)
   return Refused(err, std::string(kLoopProgram) + ": " + path + ": " + text);
 }
 
-namespace {
-
-// Why path could not be opened, in words a user can act on.
 std::string OpenFailure(const std::string& path, int osError) {
   std::string reason;
   struct stat info {};
@@ -34,8 +31,6 @@ std::string OpenFailure(const std::string& path, int osError) {
   }
   return std::string(kOpenErrorText) + ": " + reason;
 }
-
-}  // namespace
 
 std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
   int osError = 0;
