@@ -487,6 +487,7 @@ void CLoopDlg::OnPatch() {
     return;
   }
   m_player.Stop();
+  m_search.Abandon();
   AfxMessageBox(kPatchedText, MB_ICONINFORMATION);
   CDialog::OnCancel();  // not OnExit: the file is closed already
 }

@@ -82,6 +82,7 @@ class CLoopDlg : public CMainDialog {
   void ShowFound(const LoopSearch& search);
   void OnPickFound(int row);
   void ClearSearch();
+  void DropStaleSearch();
   std::optional<std::size_t> SelectedPoint(const QComboBox* selector) const;
   void OnPlay();
   void OnLoop();
@@ -123,6 +124,7 @@ class CLoopDlg : public CMainDialog {
   QListWidget* m_found = nullptr;  // the best candidates; picking one sets the point
   std::vector<LoopCandidate> m_candidates;
   bool m_searchingEnd = true;  // the running or shown search looks for B (else for A)
+  std::pair<std::size_t, int> m_searchFixed{};  // the point it holds still, and its value
   SearchRun m_search;
   QTimer m_searchTicker;  // shows the running search's progress
   Player m_player;        // the audition

@@ -45,6 +45,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() con
 }
 
 void CLoopDlg::ShowSeam() {
+  DropStaleSearch();
   const auto loop = LoopRange();
   m_waveView->SetLoop(loop);
   m_seamView->SetLoop(loop);

@@ -109,6 +109,7 @@ void CLoopDlg::StartSearch(bool forEnd) {
     return;
   }
   m_searchingEnd = forEnd;
+  m_searchFixed = {*fixedPoint, points[*fixedPoint]};
   (forEnd ? m_findEnd : m_findStart)->setText(kCancelSearchText);
   (forEnd ? m_findStart : m_findEnd)->setEnabled(false);
   m_searchNote->show();
@@ -190,4 +191,15 @@ void CLoopDlg::ClearSearch() {
   m_found->clear();
   m_found->hide();
   m_searchNote->hide();
+}
+
+// What a search found belongs to the point it held still: another point there, or another
+// value, and the list is dropped (a running search with it).
+void CLoopDlg::DropStaleSearch() {
+  if (m_searchNote->isHidden()) return;
+  const auto fixed = SelectedPoint(m_searchingEnd ? m_loopStart : m_loopEnd);
+  if (!fixed || *fixed != m_searchFixed.first || PointsInBoxes()[*fixed] != m_searchFixed.second) {
+    ClearSearch();
+    PlaceViews();
+  }
 }

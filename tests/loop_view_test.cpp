@@ -517,6 +517,10 @@ TEST_F(LoopViewTest, TheSearchesListTheirBestInTheChosenRegionAndPickingOneSetsT
       EXPECT_EQ(BoxText(dialog, c.box), QString::number(c.best));
       EXPECT_EQ(seam->Loop(), (std::pair<std::uint64_t, std::uint64_t>{kA, kEnd}));
     }
+    // A list found for one A is dropped once A moves.
+    EXPECT_FALSE(Search(dialog, "Find loop end").isEmpty());
+    TypeInto(dialog, "Loop point 1", "31000");
+    EXPECT_TRUE(FindNamed(dialog, "Found loop points")->isHidden());
   });
 }
 
