@@ -3,6 +3,7 @@
 // Positions are in samples of the recording, counted from its first sample.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,15 @@ struct Discontinuity {
 struct FramePlace {
   int frame = 0;
   double sample = 0.0;
+};
+
+// Another channel that carries the timecode, read and judged as the report's own channel is.
+struct OtherChannel {
+  int channel = 0;  // counted from 1
+  int framesFound = 0;
+  int faults = 0;  // frames missing, unreadable, duplicated, out of order, wrong checks and jumps
+  double latencySamples = 0.0;
+  double offsetSamples = 0.0;  // its latency less the latency of the report's own channel
 };
 
 struct VerifyReport {
@@ -66,12 +76,18 @@ struct VerifyReport {
   std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
+  // The header declares no length (a recorder stopped before it wrote it): read to the end.
+  bool lengthUndeclared = false;
+  std::string stopReason;                   // why the decoder stopped before the end, or empty
+  std::vector<OtherChannel> otherChannels;  // every other channel that carries the timecode
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
   // Every frame from first to last once, in order, every check right, no discontinuity.
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
-           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated();
+           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated() &&
+           std::all_of(otherChannels.begin(), otherChannels.end(),
+                       [](const OtherChannel& other) { return other.faults == 0; });
   }
 };
