@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <QInputDialog>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QSpinBox>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -27,6 +31,7 @@
 #include "looppatch/wave_loops.h"
 #include "resources/loop_rc.h"
 #include "riff_builder.h"
+#include "sample_wave.h"
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/timecode_generator.h"
@@ -129,7 +134,7 @@ class LoopDlgTest : public testing::Test {
   int Run(const std::function<void(TestLoopDlg&)>& script) {
     return RunModal(*m_dialogObject, [&] {
       script(*m_dialogObject);
-      if (m_dialogObject->isVisible()) Click(*m_dialogObject, "Exit");
+      if (m_dialogObject->isVisible()) ExitDroppingEdits(m_prompts, *m_dialogObject);
     });
   }
 
@@ -144,7 +149,7 @@ class LoopDlgTest : public testing::Test {
                      auto* dialog = dynamic_cast<CLoopDlg*>(QApplication::activeModalWidget());
                      ASSERT_NE(dialog, nullptr);
                      script(*dialog, app);
-                     if (dialog->isVisible()) Click(*dialog, "Exit");
+                     if (dialog->isVisible()) ExitDroppingEdits(m_prompts, *dialog);
                    });
   }
 
@@ -236,6 +241,42 @@ TEST_F(LoopDlgTest, WithoutAFilePatchAsksForOneHelpExplainsAndExitEndsSilently) 
     EXPECT_EQ(Press(dialog, "Exit"), Messages{});
   });
   EXPECT_EQ(result, IDCANCEL);
+}
+
+// Exit, Esc and the window's close button ask before edits not yet patched are lost: No, which
+// Enter answers, keeps the dialog and the edits; Yes leaves the file as it was. A box edited
+// back to what the file holds is no edit, and then they close at once.
+TEST_F(LoopDlgTest, LeavingWithUnpatchedEditsAsksFirstAndEnterKeepsEditing) {
+  const Bytes before = Wave(kStereo, {4000});
+  const std::string path = Save("stereo.wav", before);
+  const std::vector<std::pair<const char*, std::function<void(TestLoopDlg&)>>> ways = {
+      {"Exit", [](TestLoopDlg& dialog) { Click(dialog, "Exit"); }},
+      {"Esc", [](TestLoopDlg& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+      {"close button", [](TestLoopDlg& dialog) { dialog.close(); }}};
+  for (const auto& [way, leave] : ways) {
+    for (const bool edited : {true, false}) {
+      m_prompts.questions.clear();
+      m_prompts.enterAnswersNo.clear();
+      m_dialogObject = std::make_unique<TestLoopDlg>(m_waveFile);
+      const int result = Run([&](TestLoopDlg& dialog) {
+        Open(dialog, path);
+        TypeInto(dialog, "Loop point 2", "500");
+        if (!edited) TypeInto(dialog, "Loop point 2", "0");
+        if (edited) {
+          m_prompts.AnswerQuestion(false);
+          leave(dialog);
+          ASSERT_TRUE(dialog.isVisible()) << way;
+          EXPECT_EQ(BoxText(dialog, "Loop point 2"), "500");
+          m_prompts.AnswerQuestion(true);
+        }
+        leave(dialog);
+        EXPECT_FALSE(dialog.isVisible()) << way;
+      });
+      EXPECT_EQ(result, IDCANCEL);
+      EXPECT_EQ(m_prompts.enterAnswersNo, std::vector<bool>(edited ? 2 : 0, true)) << way;
+      EXPECT_EQ(ReadBytes(path), before);
+    }
+  }
 }
 
 TEST_F(LoopDlgTest, CancellingTheFileDialogKeepsWhatIsLoaded) {
@@ -877,13 +918,70 @@ TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
   });
 }
 
-// With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README.
+// A loop that clicks, crossfaded into a copy with the length and shape asked for: the copy holds
+// the points and its seam reads smooth once opened; the original keeps every byte. Cancelling
+// the question writes nothing.
+TEST_F(LoopDlgTest, CrossfadeIntoACopyWritesASmoothCopyAndLeavesTheOriginal) {
+  const Bytes original = WaveOfSamples(kStereo, Sine(132'300, 100, kStereo));
+  const std::string path = Save("music.wav", original);
+  const std::string copy = m_scratch.File("music-xfade.wav");
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    TypeInto(dialog, "Loop point 1", "30000");
+    TypeInto(dialog, "Loop point 2", "70024");  // a quarter period off
+    ASSERT_TRUE(FactsText(dialog, "Seam").startsWith("Seam: click"));
+    WhenNextModalOpens([](QWidget* ask) { static_cast<QDialog*>(ask)->reject(); });
+    EXPECT_EQ(Press(dialog, "Crossfade into a copy..."), Messages{});
+    EXPECT_TRUE(m_prompts.saveRequests.empty());
+    WhenNextModalOpens([](QWidget* ask) {
+      for (auto* length : ask->findChildren<QSpinBox*>()) length->setValue(20);
+      for (auto* shape : ask->findChildren<QComboBox*>()) shape->setCurrentIndex(1);
+      Click(*ask, "OK");
+    });
+    m_prompts.AnswerSaveDialog(copy);
+    m_prompts.AnswerQuestion(true);
+    EXPECT_EQ(Press(dialog, "Crossfade into a copy..."), Messages{});
+    ASSERT_EQ(m_prompts.saveRequests.size(), 1u);
+    EXPECT_EQ(m_prompts.saveRequests[0].initialPath, copy);
+    EXPECT_TRUE(FactsText(dialog, "music-xfade.wav").contains("132300 frames"));
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "70024");
+    EXPECT_TRUE(FactsText(dialog, "Seam").startsWith("Seam: smooth"))
+        << FactsText(dialog, "Seam").toStdString();
+  });
+  EXPECT_EQ(ReadBytes(path), original);
+  const Bytes written = ReadBytes(copy);
+  ASSERT_EQ(written.size(), original.size());
+  const Bytes table = WithRecords(original, {120000, 280096});  // frames 30000 and 70024
+  EXPECT_TRUE(std::equal(table.begin() + kLoopTableOffset,
+                         table.begin() + kLoopTableOffset + 2 * kLoopRecordBytes,
+                         written.begin() + kLoopTableOffset));
+}
+
+// With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README: a fading
+// tone looped over whole periods from point 1 to point 2, the pointer over the waveform.
 TEST_F(LoopDlgTest, Screenshot) {
   const std::optional<QString> folder = ScreenshotDir();
   if (!folder) GTEST_SKIP() << "SCREENSHOT_DIR not set";
-  const std::string path = Save("drums.wav", Wave(kStereo, {4000, 88200, 176400}, 1 << 20));
+  std::vector<std::int16_t> tone = Sine(3 * kTestRate, 100, 2);
+  for (std::size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<std::int16_t>(tone[i] * (i % 2 ? 0.5 : 1.0) * (1.0 - i / 2e6 * 0.6));
+  }
+  const std::string path =
+      Save("tone.wav", WithRecords(WaveOfSamples(kStereo, tone), {4 * 22050, 4 * 66149}));
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
+    WaveView* view = nullptr;
+    for (auto* widget : dialog.findChildren<WaveView*>()) {
+      if (widget->accessibleName() == "Waveform") view = widget;
+    }
+    ASSERT_NE(view, nullptr);
+    while (view->Overview() != nullptr && !view->Overview()->Complete()) QTest::qWait(5);
+    Click(dialog, "Find loop end");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FindButton(dialog, "Cancel search") == nullptr; }));
+    const QPointF at(view->width() * 0.6, view->height() / 3.0);
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
     const QString png = *folder + "/patcher.png";
     EXPECT_TRUE(WithCaption(dialog).save(png)) << png.toStdString();
   });
