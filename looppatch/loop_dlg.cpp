@@ -12,6 +12,7 @@
 
 #include "looppatch/loop_app.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/smpl_writer.h"
 #include "looppatch/view_paint.h"
 #include "looppatch/wave_loops.h"
 #include "platform/data_exchange.h"
@@ -23,8 +24,8 @@ namespace {
 static_assert(std::size(kLoopPointIds) == kLoopPointCount);
 
 constexpr char kOfferCopyText[] =
-    "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
-    "Save a copy with the plain header and open it?";
+    "This wave file has more than the plain 44-byte header that loop can patch.\n\n";
+constexpr char kOfferCopyQuestion[] = "Save a copy with the plain header and open it?";
 // Room below the template's controls: the facts line, one row of commands, the views; all in
 // lines and average characters of the dialog's font, as the template's places are.
 constexpr double kGapLines = 0.4;
@@ -42,6 +43,12 @@ constexpr char kLoopTip[] = "Play loop start A to loop end B again and again (L)
 constexpr char kStopTip[] = "Stop playing (Space or Esc)";
 constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
 constexpr char kOutputFailedText[] = "Playing stopped: the sound output failed.";
+
+constexpr char kStandardLoopsText[] = "smpl loops";
+constexpr char kStandardLoopsName[] = "Also write standard loops";
+constexpr char kStandardLoopsTip[] =
+    "Patch also writes the points as standard loops, a smpl chunk behind the samples that "
+    "samplers and editors read: points 1-2, 3-4, ... as loops, an odd last point as a cue point";
 
 constexpr char kDiscardText[] =
     "The loop points were edited but not patched into the file.\n\nDiscard the edits and exit?";
@@ -109,6 +116,7 @@ void CLoopDlg::BuildViews() {
   };
   m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
   m_player.onFailed = [this] { AfxMessageBox(kOutputFailedText); };
+  BuildStandardLoopsBox();
   m_seamScore = new QLabel(this);
   m_seamScore->setWordWrap(true);  // a narrow window wraps the verdict rather than cut it
   m_seamView = new SeamView(this);
@@ -142,6 +150,17 @@ void CLoopDlg::BuildViews() {
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   resize(std::max(m_templateSize.width(), kStartChars * units.cx),
          rows + kWaveStartLines * units.line);
+}
+
+// Beside Patch, under Help, where the template leaves the column free.
+void CLoopDlg::BuildStandardLoopsBox() {
+  m_standardLoops = new QCheckBox(kStandardLoopsText, this);
+  m_standardLoops->setAccessibleName(kStandardLoopsName);
+  m_standardLoops->setToolTip(kStandardLoopsTip);
+  const QWidget* help = GetDlgItem(ID_HELP);
+  const int gap = help->height() / 3;
+  m_standardLoops->setGeometry(help->x(), help->y() + help->height() + gap, help->width() + gap,
+                               m_standardLoops->sizeHint().height());
 }
 
 void CLoopDlg::resizeEvent(QResizeEvent* event) {
@@ -281,16 +300,25 @@ void CLoopDlg::OnPlay() {
     if (value < 0) return;
     from = static_cast<std::uint64_t>(value);
   }
-  if (from >= m_facts.frames) return;
-  if (!m_player.PlayFrom(m_waveFile.GetFilePath(), m_facts, from)) AfxMessageBox(kCannotPlayText);
+  if (from >= m_facts.frames || !StillTheOpenedFile()) return;
+  if (!m_player.PlayFrom(m_samples, m_facts, from)) AfxMessageBox(kCannotPlayText);
 }
 
 // A to B as the seam shows it: B is the last frame played before the jump back to A.
 void CLoopDlg::OnLoop() {
   const auto loop = LoopRange();
-  if (loop && !m_player.Loop(m_waveFile.GetFilePath(), m_facts, loop->first, loop->second)) {
+  if (loop && StillTheOpenedFile() &&
+      !m_player.Loop(m_samples, m_facts, loop->first, loop->second)) {
     AfxMessageBox(kCannotPlayText);
   }
+}
+
+// What plays is the file opened; one saved over it since is not heard with the old file's rate
+// and channels, but named, as Patch names it.
+bool CLoopDlg::StillTheOpenedFile() {
+  if (StillAtItsPath(m_waveFile)) return true;
+  AfxMessageBox(kReplacedText);
+  return false;
 }
 
 // After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.
@@ -383,6 +411,7 @@ void CLoopDlg::LoadFile(const std::string& path) {
     ShowTable(LoopTable{});
   }
   ShowFile();
+  if (m_tableLoaded && DataSizeUnset(m_waveFile)) AfxMessageBox(kSizeUnsetReadText);
 }
 
 // The new file is opened beside the loaded one, which is let go only once the new one has
@@ -396,9 +425,11 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   }
   std::string refusal;
   bool copyable = false;
+  std::optional<SourceFormat> convertible;
   try {
     refusal = TableRefusal(file);
     copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
+    if (refusal == kNotPcm16Text) convertible = ConvertibleFormat(file);
   } catch (const CFileException& e) {
     refusal = e.what();  // the header could not be read: this file cannot be held either
   }
@@ -409,6 +440,8 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   file.Abort();  // the copy reads the file, and our own lock would keep it out
   if (copyable) {
     OfferPlainCopy(path);
+  } else if (convertible) {
+    OfferConversion(path, *convertible);
   } else {
     AfxMessageBox(refusal);
   }
@@ -418,7 +451,10 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
 // Yes, a name, and a copy that was written: the copy is opened as if chosen with Open File.
 // Anything else leaves the dialog as it was.
 void CLoopDlg::OfferPlainCopy(const std::string& path) {
-  if (AfxMessageBox(kOfferCopyText, MB_YESNO) != IDYES) return;
+  const std::string kept = KeptChunksTextOf(path);
+  const std::string offer =
+      kOfferCopyText + (kept.empty() ? "" : kept + ".\n\n") + kOfferCopyQuestion;
+  if (AfxMessageBox(offer, MB_YESNO) != IDYES) return;
   LoopPoints table{};
   if (!AskToTakeOverOwnPoints(path, table)) return;
   const std::string proposed = PlainCopyName(path);
@@ -450,10 +486,7 @@ bool CLoopDlg::AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table
     return false;
   }
   if (!plan || plan->own.Empty()) return true;
-  std::string taken;
-  for (const std::int32_t point : plan->taken.points) {
-    if (point != 0) taken += (taken.empty() ? "" : ", ") + std::to_string(point);
-  }
+  const std::string taken = TakenText(plan->taken);
   const std::string leftOver = LeftOverText(plan->taken);
   const std::string found = "The file has its own " + OwnLoopsText(plan->own) + ".";
   if (taken.empty()) {
@@ -473,6 +506,7 @@ void CLoopDlg::OnPatch() {
   }
   if (!UpdateData(true)) return;  // the prompt has pointed at the box to correct
   try {
+    if (m_standardLoops->isChecked()) WriteStandardLoops(m_waveFile, m_channelByte, m_loopPoints);
     WriteLoopTable(m_waveFile, m_channelByte, m_loopPoints);
   } catch (const std::invalid_argument& refusal) {
     AfxMessageBox(refusal.what());  // nothing written

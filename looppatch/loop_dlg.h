@@ -3,6 +3,7 @@
 // back into that file.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "fileio/file.h"
+#include "looppatch/convert.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/player.h"
 #include "looppatch/seam.h"
@@ -27,6 +29,7 @@
 #include "shell/main_dialog.h"
 
 inline constexpr char kNoFileText[] = "You must open a file first";
+// What the file dialogs of loop's window offer.
 inline constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
 
 class CLoopDlg : public CMainDialog {
@@ -60,6 +63,7 @@ class CLoopDlg : public CMainDialog {
  private:
   // The views and commands around the template's controls.
   void BuildViews();
+  void BuildStandardLoopsBox();
   void PlaceViews();
   QLineEdit* PointBox(std::size_t index) const;
   std::optional<std::size_t> FocusedPoint() const;
@@ -87,12 +91,16 @@ class CLoopDlg : public CMainDialog {
   void OnPlay();
   void OnLoop();
   void OnPlayKey();
+  bool StillTheOpenedFile();
   void ShowPlayCommands();
 
   bool FileLoaded() const { return m_tableLoaded && m_waveFile.IsOpen(); }
   void LoadFile(const std::string& path);
   bool HoldNewFile(const std::string& path);
   void OfferPlainCopy(const std::string& path);
+  // In loop_dlg_convert.cpp: the 16-bit copy of a file of another sample format.
+  void OfferConversion(const std::string& path, const SourceFormat& format);
+  bool PickChannels(int channels, ChannelPair& pick);
   bool AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table);
   void ShowTable(const LoopTable& table);
   bool EditsUnpatched() const;
@@ -131,6 +139,8 @@ class CLoopDlg : public CMainDialog {
   QPushButton* m_play = nullptr;
   QPushButton* m_loop = nullptr;
   QPushButton* m_stop = nullptr;
+  // Patch also writes the points as standard loops; kept as set until loop exits.
+  QCheckBox* m_standardLoops = nullptr;
   QSize m_templateSize;
   // The point whose box last had the focus or whose marker was last dragged: the one Z snaps
   // while no box has the focus.

@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "looppatch/file_source.h"
+#include "wave/riff_walk.h"
+
 namespace {
 
 using Slots = std::array<LoopRecord, kLoopPointCount>;
@@ -25,9 +28,23 @@ std::uint64_t SlotOffset(std::size_t index) {
 std::uint64_t SampleDataEnd(CFile& file) {
   const std::uint64_t length = file.GetLength();
   if (length < kWaveHeaderBytes) return kLoopTableOffset;
+  if (DataSizeUnset(file)) return length;
   std::uint8_t size[sizeof(std::uint32_t)] = {};
   ReadAt(file, kDataSizeOffset, size, sizeof size);
   return std::min(length, kWaveHeaderBytes + GetLe32(size));
+}
+
+bool DataSizeUnset(CFile& file) {
+  const std::uint64_t length = file.GetLength();
+  std::uint8_t size[sizeof(std::uint32_t)] = {};
+  if (length <= kWaveHeaderBytes ||
+      ReadAt(file, kDataSizeOffset, size, sizeof size) != sizeof size) {
+    return false;
+  }
+  // An empty data chunk may be followed by other chunks; samples there are what a recorder
+  // killed before it went back to its header leaves.
+  FileSource source(file);
+  return GetLe32(size) == 0 && !ChunksRunToEnd(source, kWaveHeaderBytes);
 }
 
 namespace {

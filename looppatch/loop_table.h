@@ -59,8 +59,16 @@ bool StillAtItsPath(const CFile& file);
 
 // The end of the sample data: byte 44 plus the size the data chunk declares, but never past the
 // end of the file (a truncated file declares more than it holds, a file with chunks after the
-// data holds more than its samples); 44 for a file shorter than the header.
+// data holds more than its samples); 44 for a file shorter than the header. A header that gives
+// no size for the samples behind it (DataSizeUnset) ends them at the end of the file.
 std::uint64_t SampleDataEnd(CFile& file);
+
+// True when the canonical header's data size is 0, as a recorder killed before it went back to
+// its header leaves it, with samples behind it (not merely other chunks). A size of 0xFFFFFFFF
+// needs no such care: it reaches past the end of any file that fits the header.
+bool DataSizeUnset(CFile& file);
+inline constexpr char kSizeUnsetReadText[] =
+    "The header gives no size for the samples: loop reads them up to the end of the file";
 
 // Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
 // no record, and so does one naming a frame past the end of the samples (it is listed in

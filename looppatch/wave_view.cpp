@@ -39,7 +39,10 @@ WaveView::WaveView(QWidget* parent)
   });
   connect(&m_fillTimer, &QTimer::timeout, this, [this] {
     update();
-    if (m_overview == nullptr || m_overview->Complete()) m_fillTimer.stop();
+    if (m_overview == nullptr || m_overview->Complete() || m_overview->CutShort()) {
+      m_fillTimer.stop();
+      Describe();
+    }
   });
   Describe();
 }
@@ -172,7 +175,15 @@ void WaveView::Describe() {
               std::to_string(p) + " (" + FrameTime(p, rate) + ")";
   }
   text += points.empty() ? "; no loop points in view" : "; loop points in view: " + points;
+  if (const std::string cut = CutShortText(); !cut.empty()) text += "; " + cut;
   setAccessibleDescription(QString::fromStdString(text));
+}
+
+std::string WaveView::CutShortText() const {
+  if (m_overview == nullptr || !m_overview->CutShort()) return {};
+  const std::uint64_t end = m_overview->FramesDone();
+  return "the file ended at frame " + std::to_string(end) + " (" +
+         FrameTime(end, m_facts.sampleRate) + ") while it was read; nothing after it is shown";
 }
 
 // A marker is grabbed within half a character of its line.

@@ -89,6 +89,8 @@ class WaveView : public QWidget {
   void SetView(double first, double framesPerPixel);
   void SyncScrollBar();
   void Describe();
+  // "the file ended at frame N (...) while it was read; ..." once the overview stopped short.
+  std::string CutShortText() const;
   std::optional<std::size_t> MarkerNear(double column) const;
   void ShowReadout(double column);
   int RulerHeight() const;

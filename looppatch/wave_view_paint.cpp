@@ -59,6 +59,14 @@ void WaveView::paintEvent(QPaintEvent* /*event*/) {
     DrawLane(painter, c, lane);
     DrawChannelLabel(painter, c, lane);
   }
+  // Where the file ended while its overview was read, what is missing is said, not drawn.
+  if (const std::string cut = CutShortText(); !cut.empty()) {
+    const int x =
+        std::max(0, static_cast<int>(ColumnOf(static_cast<double>(m_overview->FramesDone()))));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QRect(x, 0, width() - x, area.height()), Qt::AlignCenter | Qt::TextWordWrap,
+                     QString::fromStdString(cut));
+  }
   DrawOwnPoints(painter, units.line, area.height());
   DrawMarkers(painter, area.height());
   if (m_playCursor) {
