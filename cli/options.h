@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/version.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.

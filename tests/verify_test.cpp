@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/dtmf_burst.h"
+#include "timecode_format/dtmf_burst.h"
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "timecode/tone_bank.h"
 
 // Every gap, tail and remainder is cut from this block of zeros; the wave header is also

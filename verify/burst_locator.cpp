@@ -6,7 +6,7 @@
 #include <numbers>
 #include <optional>
 
-#include "layout/dtmf_burst.h"
+#include "timecode_format/dtmf_burst.h"
 #include "verify/float_vector.h"
 
 namespace {

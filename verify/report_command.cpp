@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "cli/terminal_progress.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/report_csv.h"
 #include "verify/report_file.h"
 #include "verify/report_json.h"

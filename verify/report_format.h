@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/verify_report.h"
 
 // value with a fixed number of decimals, in the "C" locale (a decimal point, never a comma, so

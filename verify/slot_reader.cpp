@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "layout/dtmf_burst.h"
+#include "timecode_format/dtmf_burst.h"
 #include "verify/lane_sums.h"
 
 namespace {

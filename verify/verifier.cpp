@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "layout/dtmf_burst.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/dtmf_burst.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 
 struct FoundFrame {
   int number = 0;              // from its four digits

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 
 namespace dtmf_burst {
 
