@@ -64,7 +64,8 @@ Request Parse(int argc, char** argv, Options& options) {
       return word == "--help" ? Request::help : Request::version;
     }
     if (word == "--type") {
-      options.settings.type = TimecodeTypeValue(reader.Value());
+      options.settings.type =
+          *TimecodeTypeOfLetter(LetterValue(word, reader.Value(), kTimecodeTypeLetters));
     } else if (word == "--method") {
       // The dialog offers two methods, so the command line takes nothing else.
       options.settings.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);

@@ -152,7 +152,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       command.recording = word;
       recordingGiven = true;
     } else if (word == "--type") {
-      command.options.type = TimecodeTypeValue(reader.Value());
+      command.options.type =
+          *TimecodeTypeOfLetter(LetterValue(word, reader.Value(), kTimecodeTypeLetters));
     } else if (word == "--method") {
       command.options.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
     } else if (word == "--id") {
