@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "cli/version.h"
+#include "version.h"
 
 std::string UsageErrorLine(std::string_view program, const UsageError& error) {
   std::string line(program);

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/version.h"
+#include "version.h"
 
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.

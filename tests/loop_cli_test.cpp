@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/version.h"
 #include "looppatch/loop_table.h"
 #include "tests/child_process.h"
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"
 #include "tests/riff_builder.h"
 #include "tests/scratch_dir.h"
+#include "version.h"
 
 namespace {
 

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "child_process.h"
-#include "cli/version.h"
 #include "scratch_dir.h"
 #include "verify/report_command.h"
 #include "verify/report_csv.h"
@@ -27,6 +26,7 @@
 #include "verify/report_labels.h"
 #include "verify/report_plot.h"
 #include "verify/report_text.h"
+#include "version.h"
 
 namespace {
 
