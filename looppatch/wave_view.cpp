@@ -8,6 +8,8 @@
 #include <array>
 #include <cmath>
 
+#include "wave/wave_header.h"
+
 namespace {
 
 constexpr int kFillRepaintMs = 50;
@@ -20,7 +22,6 @@ constexpr double kDotRadius = 2;
 constexpr double kZoomOntoMarkerFrames = 64;
 constexpr double kWheelStepDegrees = 15;
 constexpr double kWheelDegreesPerUnit = 8;
-constexpr double kFullScale = 32768.0;
 // The scroll bar counts in steps of this many frames at most 2^30 steps over a file.
 constexpr std::uint64_t kMaxScrollSteps = std::uint64_t{1} << 30;
 
@@ -38,7 +39,8 @@ std::uint64_t ScrollScale(std::uint64_t frames) {
 }
 
 int SampleY(const QRect& lane, double sample) {
-  return lane.center().y() - static_cast<int>(std::lround(sample / kFullScale * lane.height() / 2));
+  return lane.center().y() -
+         static_cast<int>(std::lround(sample / kPcm16FullScale * lane.height() / 2));
 }
 
 }  // namespace

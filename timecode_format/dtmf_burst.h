@@ -9,13 +9,13 @@
 #include <numbers>
 
 #include "timecode_format/timecode_layout.h"
+#include "wave/wave_header.h"
 
 namespace dtmf_burst {
 
 // Each burst fills a slot.
 inline constexpr int kBurstSamples = kSlotSamples;
 inline constexpr double kFadeSeconds = 0.002;
-inline constexpr double kFullScale = 32767.0;
 // The two tones add up to about -3 dBFS at their common peak, so a burst never clips.
 inline constexpr double kSumPeakDb = -3.0;
 
@@ -44,7 +44,7 @@ inline constexpr std::array<Key, kSymbolCount> kKeyOfSymbol = [] {
 
 // Peak of each of the two tones, in 16-bit sample units.
 inline double ToneAmplitude() {
-  return kFullScale * std::pow(10.0, kSumPeakDb / 20.0) / 2.0;
+  return kPcm16FullScale * std::pow(10.0, kSumPeakDb / 20.0) / 2.0;
 }
 
 inline int FadeSamples(int sampleRate) {

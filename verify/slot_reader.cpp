@@ -6,6 +6,7 @@
 
 #include "timecode_format/dtmf_burst.h"
 #include "verify/lane_sums.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
     shape.d2.resize(span);
     shape.d3.resize(span);
   }
-  const double amplitude = dtmf_burst::ToneAmplitude() / dtmf_burst::kFullScale;
+  const double amplitude = dtmf_burst::ToneAmplitude() / kPcm16FullScale;
   for (std::size_t m = 0; m < span; ++m) {
     const double u = static_cast<double>(m) / m_ratio;
     double e[4];
