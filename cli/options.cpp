@@ -42,6 +42,16 @@ int IntegerValue(std::string_view option, std::string_view text, int low, int hi
   return *value;
 }
 
+int ClampedIntegerValue(std::string_view option, std::string_view text) {
+  if (const std::optional<int> value = ParseInteger(text)) return *value;
+  const bool negative = text.starts_with('-');
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  const bool whole = !digits.empty() && digits.find_first_not_of("0123456789") == digits.npos;
+  if (!whole)
+    throw UsageError(std::string(option) + " needs an integer, not '" + std::string(text) + "'");
+  return negative ? std::numeric_limits<int>::min() : std::numeric_limits<int>::max();
+}
+
 char LetterValue(std::string_view option, std::string_view text, std::string_view letters) {
   if (text.size() == 1) {
     const char upper = text[0] >= 'a' && text[0] <= 'z' ? char(text[0] - 'a' + 'A') : text[0];

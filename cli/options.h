@@ -44,6 +44,11 @@ int IntegerValue(std::string_view option, std::string_view text,
                  int low = std::numeric_limits<int>::min(),
                  int high = std::numeric_limits<int>::max());
 
+// A whole number of any size, nothing around it, clamped to the 32-bit range, for an option whose
+// range a program checks itself and reports with the value as given: "5000000000" is out of
+// range, not something other than a number. A UsageError for any other text.
+int ClampedIntegerValue(std::string_view option, std::string_view text);
+
 // The value of option that is one of letters (upper case), taken in either case; returned in
 // upper case. A UsageError names the letters otherwise.
 char LetterValue(std::string_view option, std::string_view text, std::string_view letters);

@@ -71,6 +71,13 @@ TEST(OptionValues, IntegersAreWholeSigned32BitNumbersInTheirRange) {
     EXPECT_EQ(ParseInteger(bad), std::nullopt) << bad;
   }
   EXPECT_EQ(IntegerValue("--id", "10", 1, 10), 10);
+  // A whole number past 32 bits is out of range, not something else.
+  EXPECT_EQ(ClampedIntegerValue("--n", "99999999999"), std::numeric_limits<int>::max());
+  EXPECT_EQ(ClampedIntegerValue("--n", "-99999999999"), std::numeric_limits<int>::min());
+  EXPECT_EQ(ClampedIntegerValue("--n", "-7"), -7);
+  for (const char* bad : {"", "-", "+1", "1e10", " 9"}) {
+    EXPECT_THROW(ClampedIntegerValue("--n", bad), UsageError) << bad;
+  }
   const auto message = [](std::string_view text, int low, int high) -> std::string {
     try {
       IntegerValue("--n", text, low, high);
