@@ -122,13 +122,16 @@ TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
   ExpectRefusal({"--show", fifo}, "Error Opening File: the file is a FIFO");
   ExpectRefusal({"--set", "5", "/dev/zero"}, "Error Opening File: the file is a device");
 
-  // Unreadable for the user who runs loop (root reads everything, so the child gives it up).
-  const std::string path = Save("locked.wav", Wave(1, {}));
+  // Unreadable for the user who runs loop (root reads everything, so the child gives it up, and
+  // runs a copy of loop where that user reaches it).
+  const ScratchDir reachable(ScratchDir::Reach::everyone);
+  const std::string path = reachable.File("locked.wav");
+  WriteBytes(path, Wave(1, {}));
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
-  const Outcome denied = RunProgram(LOOP_PROGRAM, {"--show", path}, {.prepare = [] {
-                                      if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(99);
-                                    }});
+  const Outcome denied =
+      RunProgram(reachable.CopyOf(LOOP_PROGRAM), {"--show", path}, {.prepare = [] {
+                   if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(99);
+                 }});
   EXPECT_EQ(denied.status, 1);
   EXPECT_EQ(denied.err, "loop: " + path + ": Error Opening File: Permission denied\n");
 }

@@ -179,11 +179,12 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Each test runs in its own scratch folder holding both banks.
+// Each test runs in its own scratch folder holding both banks, where a child that gives up root
+// still reaches it.
 class Generator : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "timecode_test.XXXXXX").string();
+    std::string pattern = (kReachableTemp / "timecode_test.XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     m_scratch = pattern;
     for (const char* bank : {"dtmf36.bin", "dtmf44.bin"}) {
