@@ -80,6 +80,8 @@ constexpr int kRateS = TimecodeRate(TimecodeType::dtmfS);
 constexpr std::array<int, 13> kCommonRates = {kRateF, kRateS, 48000, 32000, 22050,  24000, 16000,
                                               11025,  8000,   88200, 96000, 176400, 192000};
 constexpr double kRateProbeSeconds = 30.0;
+// Timecode at another rate shows the header is wrong only when it plays at its own speed there.
+constexpr double kOwnSpeedTolerance = 0.01;
 
 double SlotSamples(int sampleRate, TimecodeType type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
@@ -195,6 +197,14 @@ struct ChannelLook {
     return {expected / spacing, error};
   }
 };
+
+// The frames read at a time: kBlockFrames, or a short recording's length, so that its buffers are
+// its own size. The first look is taken again at each common rate, and clearing buffers far
+// larger than the recording would cost more than reading it.
+std::size_t BlockFor(const SoundFile& file) {
+  if (file.Frames() < 0) return kBlockFrames;
+  return std::clamp<std::size_t>(static_cast<std::size_t>(file.Frames()), 1, kBlockFrames);
+}
 
 // Listens to one channel under both types at once, keeping only what a few frames tell, so the
 // first look holds little memory however long it has to listen.
@@ -330,7 +340,7 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
     probes.push_back(std::make_unique<ChannelProbe>(rate, type));
   }
   const auto width = static_cast<std::size_t>(file.Channels());
-  const std::size_t block = file.BlockFrames(kBlockFrames);
+  const std::size_t block = file.BlockFrames(BlockFor(file));
   std::vector<float> interleaved(block * width);
   std::vector<float> samples(block);
   ChannelLook best;
@@ -362,6 +372,16 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
   return Choice{channels[bestIndex], best.type, fit.speed, fit.frameError};
 }
 
+// Whether the recording holds enough samples for the bursts of one frame read at `rate` at its
+// own speed (DTMF-F's, the shorter frame); a shorter one cannot show a frame there, so that look
+// is skipped. A stream's length is not known: it is always looked at.
+bool LongEnoughAt(const SoundFile& file, int rate) {
+  const double slot = kSlotSamples * static_cast<double>(rate) / kRateF;
+  // The check symbol's slot need only have begun.
+  const double least = (1.0 - kOwnSpeedTolerance) * (kFrameBurstSlots - 1) * slot;
+  return file.Frames() < 0 || static_cast<double>(file.Frames()) >= least;
+}
+
 // The channel and type to read, or the one-line reason there are none: no timecode at all, none
 // on the channel asked for, or timecode that only fits at another rate than the header names.
 Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& path) {
@@ -384,12 +404,12 @@ Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& 
     }
   }
   for (const int rate : kCommonRates) {
-    if (rate == file.SampleRate()) continue;
+    if (rate == file.SampleRate() || !LongEnoughAt(file, rate)) continue;
     file.Rewind();
     const auto limit = static_cast<std::int64_t>(kRateProbeSeconds * rate);
     const auto fits = Probe(file, asked, options.type, rate, limit);
     // Only a timecode at its own speed at that rate shows the header is wrong.
-    if (fits && std::abs(fits->speed - 1.0) < 0.01) {
+    if (fits && std::abs(fits->speed - 1.0) < kOwnSpeedTolerance) {
       throw VerifyError(path + ": the sample rate looks wrong: the header says " +
                         std::to_string(file.SampleRate()) + " Hz, the timecode fits " +
                         std::to_string(rate) + " Hz");
@@ -1023,11 +1043,12 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
   const int rate = file.SampleRate();
   FrameReader reader(rate, choice, options);
   // The next block is read on the other core while this one is decoded.
-  std::vector<float> samples(kBlockFrames);
-  std::vector<float> ahead(kBlockFrames);
+  const std::size_t block = BlockFor(file);
+  std::vector<float> samples(block);
+  std::vector<float> ahead(block);
   auto readAhead = [&] {
-    return std::async(std::launch::async, [&file, &ahead, channel = choice.channel] {
-      return file.ReadChannel(channel, ahead.data(), kBlockFrames);
+    return std::async(std::launch::async, [&file, &ahead, block, channel = choice.channel] {
+      return file.ReadChannel(channel, ahead.data(), block);
     });
   };
   // Samples that are no number are set to 0 and counted; the first in each block is told.
@@ -1042,7 +1063,7 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
       }
     });
   };
-  std::size_t got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames);
+  std::size_t got = file.ReadChannel(choice.channel, samples.data(), block);
   while (got > 0) {
     std::future<std::size_t> next = readAhead();
     toldAt = report.nonFiniteCount;
