@@ -41,9 +41,16 @@ for target in "${targets[@]}"; do
   mkdir -p "$found"
   log=build-fuzz/$target.log
   echo "fuzzing $target for ${seconds} s"
+  status=0
   "$program" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
-    -max_len="${max_len[$target]}" -print_final_stats=1 "$found" "$corpus" 2>"$log" ||
-    { tail -40 "$log"; echo "$target: the fuzzer found a fault"; exit 1; }
+    -max_len="${max_len[$target]}" -print_final_stats=1 -interrupted_exit_code=130 \
+    "$found" "$corpus" 2>"$log" || status=$?
+  [ "$status" -ne 130 ] || exit 130  # Ctrl+C: stopped, not failed
+  if [ "$status" -ne 0 ]; then
+    tail -40 "$log"
+    echo "$target: the fuzzer found a fault"
+    exit 1
+  fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   coverage=$(grep -E '^#[0-9]+\s+DONE' "$log" | grep -oE 'cov: [0-9]+' || true)
