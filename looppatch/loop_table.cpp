@@ -8,12 +8,6 @@
 
 namespace {
 
-// Reading divides the stored byte offset by the bytes per frame with a shift.
-constexpr unsigned kMonoFrameShift = 1;
-constexpr unsigned kOtherFrameShift = 2;
-static_assert((1u << kMonoFrameShift) == kMonoBytesPerFrame);
-static_assert((1u << kOtherFrameShift) == kOtherBytesPerFrame);
-
 using Slots = std::array<LoopRecord, kLoopPointCount>;
 
 // How many of count bytes at offset the file holds.
@@ -98,22 +92,6 @@ bool HasCanonicalIds(const WaveHeader& header) {
 
 }  // namespace
 
-LoopRecord LoopRecord::FromByteOffset(std::uint32_t byteOffset) {
-  LoopRecord record;
-  record.bytes[kMarkEIndex] = kMarkE;
-  record.bytes[kMarkMIndex] = kMarkM;
-  PutLe32(&record.bytes[kByteOffsetIndex], byteOffset);
-  return record;
-}
-
-bool LoopRecord::IsRecord() const {
-  return bytes[kMarkEIndex] == kMarkE || bytes[kMarkMIndex] == kMarkM;
-}
-
-std::uint32_t LoopRecord::ByteOffset() const {
-  return GetLe32(&bytes[kByteOffsetIndex]);
-}
-
 std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
   return channelByte == kMonoChannelByte ? kMonoBytesPerFrame : kOtherBytesPerFrame;
 }
@@ -169,18 +147,24 @@ bool StillAtItsPath(const CFile& file) {
   return file.RefersTo(file.GetFilePath());
 }
 
+std::string LookalikeText(std::size_t index) {
+  return "slot " + std::to_string(index + 1) +
+         " holds sample bytes that look like a record; it is shown empty and Patch clears it";
+}
+
 LoopTable ReadLoopTable(CFile& file) {
   LoopTable table{};
   if (file.GetLength() > kChannelsOffset) {
     ReadAt(file, kChannelsOffset, &table.channelByte, sizeof table.channelByte);
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
-  const unsigned shift = table.channelCount == 1 ? kMonoFrameShift : kOtherFrameShift;
-  const Slots slots = SlotsOf(ReadTableBytes(file));
-  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    table.loopPoints[i] =
-        slots[i].IsRecord() ? static_cast<std::int32_t>(slots[i].ByteOffset() >> shift) : 0;
-  }
+  // One mark byte is enough for a record, so one slot in 128 of plain audio reads as one; its
+  // offset then names a frame at random, nearly always far past the last: no loop point.
+  const std::vector<std::uint8_t> bytes = ReadTableBytes(file);
+  std::vector<std::size_t> lookalikes;
+  table.loopPoints = LoopPointsOfTable(table.channelByte, bytes.data(), bytes.size(),
+                                       SampleDataEnd(file) - kLoopTableOffset, &lookalikes);
+  for (const std::size_t slot : lookalikes) table.lookalikes.push_back(LookalikeText(slot));
   return table;
 }
 

@@ -10,21 +10,10 @@
 #include <vector>
 
 #include "fileio/file.h"
+#include "wave/loop_records.h"
 #include "wave/wave_header.h"
 
-// The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes. It
-// lies over the first bytes of the sample data, which in a canonical file start right behind the
-// 44-byte header.
-inline constexpr std::uint64_t kLoopTableOffset = kWaveHeaderBytes;
-inline constexpr std::size_t kLoopRecordBytes = 6;
-inline constexpr std::size_t kLoopPointCount = 10;
-
-// Loop points count sample frames, records store byte offsets of 16-bit samples.
-inline constexpr std::uint8_t kMonoChannelByte = 1;
-inline constexpr std::uint32_t kMonoBytesPerFrame = 2;
-inline constexpr std::uint32_t kOtherBytesPerFrame = 4;  // every channel byte but 1
-
-using LoopPoints = std::array<std::int32_t, kLoopPointCount>;
+// The records themselves (kLoopTableOffset, LoopRecord, LoopPoints) are in wave/loop_records.h.
 
 // The one sample format the records can count frames of: 16-bit PCM, two bytes per channel.
 inline constexpr std::uint16_t kPcm16Bits = 16;
@@ -41,27 +30,17 @@ inline constexpr char kNotCanonicalText[] = "Not a wave file with a 44-byte head
 inline constexpr char kNotPcm16Text[] = "Not a 16-bit PCM wave file with one or two channels";
 inline constexpr char kReplacedText[] = "The file was replaced or removed after it was opened";
 
-// One record as it lies in the file: 'E', 'M', then the byte offset, unsigned little-endian.
-struct LoopRecord {
-  static constexpr std::uint8_t kMarkE = 0x45;
-  static constexpr std::uint8_t kMarkM = 0x4D;
-  static constexpr std::size_t kMarkEIndex = 0;
-  static constexpr std::size_t kMarkMIndex = 1;
-  static constexpr std::size_t kByteOffsetIndex = 2;
-
-  std::array<std::uint8_t, kLoopRecordBytes> bytes{};
-
-  static LoopRecord FromByteOffset(std::uint32_t byteOffset);
-  // Either mark alone is enough for a slot to count as a record; both are not required.
-  bool IsRecord() const;
-  std::uint32_t ByteOffset() const;
-};
-
 struct LoopTable {
   std::uint8_t channelByte;
   int channelCount;  // the channel byte read as a signed 8-bit number
   std::array<std::int32_t, kLoopPointCount> loopPoints;  // 0: no loop point
+  // One line for each slot whose bytes read as a record but name a frame past the end of the
+  // samples: audio that happens to carry a mark byte, shown as no loop point (LookalikeText).
+  std::vector<std::string> lookalikes;
 };
+
+// What the user is told about slot `index` (counted from 0) holding such bytes.
+std::string LookalikeText(std::size_t index);
 
 std::uint32_t BytesPerFrame(std::uint8_t channelByte);
 
@@ -84,7 +63,9 @@ bool StillAtItsPath(const CFile& file);
 std::uint64_t SampleDataEnd(CFile& file);
 
 // Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
-// no record; a file too short to hold the channel byte reads as channel byte 0. File errors
+// no record, and so does one naming a frame past the end of the samples (it is listed in
+// lookalikes; WriteLoopTable clears it as any record behind the stored run); a file too short
+// to hold the channel byte reads as channel byte 0. File errors
 // pass to the caller as CFileException, and then no values are delivered.
 LoopTable ReadLoopTable(CFile& file);
 

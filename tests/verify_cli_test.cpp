@@ -233,6 +233,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   VerifyReport report = FaultyReport();
   report.missing = {6, 7, 8, 9, 12};
   report.methodAssumed = true;
+  report.otherChannels = {{1, 11, 0, 492.34, 12.34}, {3, 10, 2, 470.0, -10.0}};
   const std::string text = Written(WriteSummary, report);
   for (const char* line :
        {"file             take \"2\".wav\n", "type             DTMF-F\n",
@@ -247,6 +248,9 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
         "discontinuities  1, sum -661.00 samples (-13.771 ms), largest -661.00 samples "
         "(-13.771 ms)\n",
         "  at frame 9: -661.00 samples (-13.771 ms), at 4.465 s, sample 214334.10\n",
+        "other channels   1, 3\n",
+        "  channel 1: +12.34 samples (+0.257 ms) from channel 2, 11 found, no fault\n",
+        "  channel 3: -10.00 samples (-0.208 ms) from channel 2, 10 found, 2 faults\n",
         "result           faults found\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\nin\n" << text;
   }
@@ -259,6 +263,10 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   EXPECT_NE(clean.find("drift            +100.00 ppm\n"), std::string::npos);
   EXPECT_NE(clean.find("discontinuities  none\n"), std::string::npos);
   EXPECT_NE(clean.find("result           clean\n"), std::string::npos);
+  EXPECT_EQ(clean.find("other channels"), std::string::npos);
+  // A fault on another channel is a fault of the recording.
+  report.otherChannels = {{1, 12, 1, 0.0, 0.0}};
+  EXPECT_FALSE(report.Clean());
 }
 
 // --- JSON ------------------------------------------------------------------------------------
@@ -268,6 +276,12 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   report.type = TimecodeType::dtmfS;
   report.duplicated = {3, 4};
   report.outOfOrder = {4};
+  // Held against TC.wav: one differing sample, a loop 264 samples late, a second file.
+  report.bitExact = BitExactCheck{1000, 1, 600, 120, 3.0, 2.0, 1.0};
+  report.loops = {{{298176, 298176, 2, 297912, 264}, {123880, 123880, 1, 123880, 0}, 3, {5.0}}};
+  report.files = {report, report};
+  report.files[1].gapSamples = 0.0;
+  report.otherChannels = {{1, 11, 0, 492.34, 12.34}};
   const std::string text = Written(WriteJson, report);
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
@@ -283,10 +297,17 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       // added later; every key above keeps its meaning
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
-      "non_finite_samples", "threshold_samples", "sample_exact", "frames"};
+      "non_finite_samples", "threshold_samples", "sample_exact", "frames", "length_undeclared",
+      "channel_offsets", "bit_exact", "bit_exact_check", "loops", "loops_not_taken", "files"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
+  EXPECT_EQ(o["bit_exact"].toBool(true), false);
+  EXPECT_EQ(o["bit_exact_check"]["first_recording_sample"].toInt(), 600);
+  EXPECT_EQ(o["loops"][0]["left_miss_samples"].toInt(), 264);
+  EXPECT_EQ(o["loops"][0]["times"].toInt(), 3);
+  EXPECT_TRUE(o["files"][0]["gap_samples"].isNull());
+  EXPECT_EQ(o["files"][1]["gap_samples"].toDouble(), 0.0);
   EXPECT_EQ(o["type"].toString(), "S");
   EXPECT_EQ(o["method"].toInt(), 2);
   EXPECT_EQ(o["dtmf_id"].toInt(), 1);
@@ -308,6 +329,14 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   EXPECT_EQ(jumps[0].toObject().keys(), QStringList({"frame", "jump_samples", "sample", "time_s"}));
   EXPECT_EQ(jumps[0].toObject()["frame"].toInt(), 9);
   EXPECT_DOUBLE_EQ(jumps[0].toObject()["jump_samples"].toDouble(), -661.0);
+  const QJsonArray offsets = o["channel_offsets"].toArray();
+  ASSERT_EQ(offsets.size(), 1);
+  const QJsonObject other = offsets[0].toObject();
+  EXPECT_EQ(other.keys(), QStringList({"channel", "faults", "frames_found", "latency_samples",
+                                       "offset_samples"}));
+  EXPECT_EQ(other["channel"].toInt(), 1);
+  EXPECT_EQ(other["frames_found"].toInt(), 11);
+  EXPECT_DOUBLE_EQ(other["offset_samples"].toDouble(), 12.34);
 }
 
 TEST(VerifyJson, StaysValidWhenTheFitGaveNoNumber) {
@@ -495,6 +524,8 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
       {{"--labels", recording, recording}, "--labels names the recording itself"},
       {{"--reference", recording, "--csv", dir.File("./r.wav"), "take.wav"},
        "--csv names the --reference file"},
+      {{"--reference", "a.wav", "--reference", recording, "--labels", recording, "t.wav"},
+       "--labels names the --reference file"},
       {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
        "--csv and --labels name the same file"},
   };
@@ -521,6 +552,16 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
   EXPECT_TRUE(c.follow);
   EXPECT_EQ(c.recording, "-");
   EXPECT_EQ(ParseCommandLine({"--reference", "TC.wav", "r.wav"}).options.referencePath, "TC.wav");
+  // Given again: the next file of a playlist.
+  const CommandLine playlist =
+      ParseCommandLine({"--reference", "a.wav", "--reference=b.wav", "--reference", "c.wav", "r"});
+  EXPECT_EQ(playlist.options.referencePath, "a.wav");
+  EXPECT_EQ(playlist.options.laterReferences, (std::vector<std::string>{"b.wav", "c.wav"}));
+  const std::optional<RawFormat> raw = ParseCommandLine({"--raw=96000,6,f32le", "-"}).options.raw;
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->rate, 96000);
+  EXPECT_EQ(raw->channels, 6);
+  EXPECT_EQ(raw->sample, RawSample::f32le);
 
   const std::vector<std::pair<Args, std::string>> wrong = {
       {{"--frames", "40-2", "r.wav"}, "--frames needs FIRST-LAST, such as 1-40, not '40-2'"},
@@ -538,6 +579,15 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
       {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png, .jpg or .jpeg, not 'offsets.gif'"},
       {{"--plot", "offsets", "r.wav"}, "--plot writes .png, .jpg or .jpeg"},
       {{"--follow=1", "r.wav"}, "--follow takes no value"},
+      {{"--raw", "48000,2", "-"},
+       "--raw needs RATE,CHANNELS,FORMAT with FORMAT s16le, s24le, "
+       "s32le or f32le, such as 48000,2,s16le, not '48000,2'"},
+      {{"--raw", "48000,2,u8", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "0,2,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "2000000,2,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,0,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,x,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,2,s16le,", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
   };
   for (const auto& [args, message] : wrong) {
     const CommandRun run = RunWith(args);

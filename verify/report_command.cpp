@@ -25,7 +25,7 @@ constexpr char kUsage[] =
     "Usage: vrellok-verify [--type F|S] [--method 1|2] [--id K] [--channel C]\n"
     "                      [--reference TC.wav | --frames FIRST-LAST] [--tolerance SAMPLES]\n"
     "                      [--csv FILE] [--labels FILE] [--plot FILE.png] [--json | --follow]\n"
-    "                      RECORDING\n"
+    "                      [--raw RATE,CHANNELS,FORMAT] RECORDING\n"
     "\n"
     "Reads a recording of TC.wav back: finds every frame and the sample where it landed, and\n"
     "reports missing, unreadable, repeated and out-of-order frames, wrong check symbols,\n"
@@ -36,8 +36,10 @@ constexpr char kUsage[] =
     "  --type F|S          DTMF-F (44100 Hz) or DTMF-S (36015 Hz)\n"
     "  --method 1|2        the framing method\n"
     "  --id K              the DTMF ID, 1 to 10\n"
-    "  --channel C         the channel that carries the timecode, counted from 1\n"
-    "  --reference TC.wav  the file that was played: every one of its frames is expected\n"
+    "  --channel C         read only this channel, counted from 1 (else every channel\n"
+    "                      that carries timecode, with their offsets)\n"
+    "  --reference TC.wav  the file that was played: every one of its frames is expected;\n"
+    "                      once per file where several were played one after the other\n"
     "  --frames FIRST-LAST the frames expected, without the file\n"
     "  --tolerance SAMPLES a jump larger than this is a discontinuity (found by itself\n"
     "                      from the recording's scatter otherwise)\n"
@@ -46,7 +48,11 @@ constexpr char kUsage[] =
     "  --plot FILE.png     each frame's offset against its number, as a picture (.png,\n"
     "                      .jpg or .jpeg)\n"
     "  --json              the report as JSON on stdout instead of the summary\n"
-    "  --follow            each fault as one line on stdout the moment it is found\n"
+    "  --follow            each fault as one line on stdout the moment it is found, and a\n"
+    "                      status line every 10 s of audio\n"
+    "  --raw RATE,CHANNELS,FORMAT\n"
+    "                      the recording is headerless samples (FORMAT s16le, s24le,\n"
+    "                      s32le or f32le), e.g. from parec --raw: --raw 48000,2,s16le\n"
     "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
@@ -77,9 +83,12 @@ void RefuseClashingOutputs(const CommandLine& command) {
     if (command.recording != kStandardInput && fs::equivalent(**path, command.recording, ignored)) {
       throw UsageError(std::string(option) + " names the recording itself");
     }
-    const std::string& reference = command.options.referencePath;
-    if (!reference.empty() && fs::equivalent(**path, reference, ignored)) {
-      throw UsageError(std::string(option) + " names the --reference file");
+    std::vector<std::string> references = command.options.laterReferences;
+    references.push_back(command.options.referencePath);
+    for (const std::string& reference : references) {
+      if (!reference.empty() && fs::equivalent(**path, reference, ignored)) {
+        throw UsageError(std::string(option) + " names the --reference file");
+      }
     }
     // Resolved from the current folder, so "a.txt" and "./a.txt" are one file even before it
     // exists.
@@ -129,6 +138,17 @@ std::pair<int, int> FrameRange(const std::string& text) {
   return {*first, *last};
 }
 
+RawFormat RawValue(const std::string& text) {
+  const std::optional<RawFormat> raw = ParseRawFormat(text, kMaxSampleRate);
+  if (!raw) {
+    throw UsageError(
+        "--raw needs RATE,CHANNELS,FORMAT with FORMAT s16le, s24le, s32le or f32le, "
+        "such as 48000,2,s16le, not '" +
+        text + "'");
+  }
+  return *raw;
+}
+
 double ToleranceValue(const std::string& text) {
   std::istringstream in(text);
   in.imbue(std::locale::classic());
@@ -161,14 +181,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (word == "--channel") {
       command.options.channel = IntegerValue(word, reader.Value(), 1);
     } else if (word == "--reference") {
-      command.options.referencePath = reader.Value();
-      if (command.options.referencePath.empty()) throw UsageError("--reference needs a file");
+      std::string reference = reader.Value();
+      if (reference.empty()) throw UsageError("--reference needs a file");
+      // Given again: the next file of a playlist.
+      if (command.options.referencePath.empty()) {
+        command.options.referencePath = std::move(reference);
+      } else {
+        command.options.laterReferences.push_back(std::move(reference));
+      }
     } else if (word == "--frames") {
       const auto [first, last] = FrameRange(reader.Value());
       command.options.expectedFirst = first;
       command.options.expectedLast = last;
     } else if (word == "--tolerance") {
       command.options.toleranceSamples = ToleranceValue(reader.Value());
+    } else if (word == "--raw") {
+      command.options.raw = RawValue(reader.Value());
     } else if (word == "--follow") {
       reader.NoValue();
       command.follow = true;
@@ -223,8 +251,10 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       if (path) CheckReplaceable(*path);
     }
     if (command.follow) {
-      // Each fault goes out the moment it is known, for someone watching a live capture.
+      // Each fault goes out the moment it is known, for someone watching a live capture, and a
+      // status line every 10 s of audio says the reading goes on.
       command.options.onFault = [&out](const std::string& line) { out << line << std::endl; };
+      command.options.onStatus = command.options.onFault;
     }
     VerifyReport report;
     {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "verify/report_format.h"
+#include "verify/report_reference.h"
 
 namespace {
 
@@ -22,53 +23,8 @@ std::string Number(double value, int decimals) {
   return std::isfinite(value) ? FormatFixed(value, decimals) : "null";
 }
 
-// The length of the well-formed UTF-8 sequence at text[at], or 0 where none starts: no
-// overlong form, no surrogate, nothing past U+10FFFF (the table of RFC 3629).
-std::size_t Utf8Length(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) {
-    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-  };
-  const unsigned lead = byte(0);
-  std::size_t length = 0;
-  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  if (lead == 0xE0) low = 0xA0;
-  if (lead == 0xED) high = 0x9F;
-  if (lead == 0xF0) low = 0x90;
-  if (lead == 0xF4) high = 0x8F;
-  if (length == 0 || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-// A JSON string is UTF-8: a file name may hold any bytes, so one that is not UTF-8 is given as
-// U+FFFD, and the document stays one a reader takes.
 std::string String(const std::string& text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) {
-      const std::size_t length = Utf8Length(text, i);
-      out += length ? text.substr(i, length) : "\\ufffd";
-      i += length ? length - 1 : 0;
-    } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return JsonString(text);
 }
 
 std::string List(const std::vector<int>& numbers) {
@@ -110,6 +66,21 @@ std::string Frames(const std::vector<FoundFrame>& frames) {
   return out + (frames.empty() ? "]" : "\n  ]");
 }
 
+// Each other channel that carries the timecode, with its latency less that of "channel".
+std::string Offsets(const std::vector<OtherChannel>& others) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const OtherChannel& o = others[i];
+    out += (i ? ", " : "");
+    out += "{\"channel\": " + std::to_string(o.channel) +
+           ", \"frames_found\": " + std::to_string(o.framesFound) +
+           ", \"faults\": " + std::to_string(o.faults) +
+           ", \"latency_samples\": " + Number(o.latencySamples, kSampleDecimals) +
+           ", \"offset_samples\": " + Number(o.offsetSamples, kSampleDecimals) + "}";
+  }
+  return out + "]";
+}
+
 std::string Samples(const std::vector<std::int64_t>& samples) {
   std::string out = "[";
   for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -128,7 +99,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
   const auto timing = [&report](double value, int decimals) {
     return report.timingMeasured ? Number(value, decimals) : std::string("null");
   };
-  const std::vector<std::pair<const char*, std::string>> fields = {
+  std::vector<std::pair<const char*, std::string>> fields = {
       {"file", String(report.file)},
       {"verdict", String(report.Clean() ? "clean" : "faults")},
       {"type", String(std::string(1, FactsOf(report.type).letter))},
@@ -142,6 +113,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
        report.framesDeclared < 0 ? "null" : std::to_string(report.framesDeclared)},
       {"samples_read", std::to_string(report.framesRead)},
       {"truncated", Bool(report.Truncated())},
+      {"length_undeclared", Bool(report.lengthUndeclared)},
       {"first_frame", std::to_string(report.firstFrame)},
       {"last_frame", std::to_string(report.lastFrame)},
       {"judged_first", std::to_string(judgedFirst)},
@@ -161,8 +133,10 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
       {"sample_exact", Bool(report.sampleExact)},
       {"discontinuities", Jumps(report)},
-      {"frames", Frames(report.frames)},
+      {"channel_offsets", Offsets(report.otherChannels)},
   };
+  for (auto& field : ReferenceJsonFields(report)) fields.push_back(std::move(field));
+  fields.emplace_back("frames", Frames(report.frames));
   out << "{\n";
   for (std::size_t i = 0; i < fields.size(); ++i) {
     out << "  " << String(fields[i].first) << ": " << fields[i].second

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "verify/report_format.h"
+#include "verify/report_reference.h"
 
 namespace {
 
@@ -13,8 +14,9 @@ constexpr int kMsDecimals = 3;
 constexpr int kJitterDecimals = 3;
 constexpr char kNotMeasurable[] = "not measurable (too few frames)";
 
+constexpr std::size_t kNameWidth = 17;
+
 void Line(std::ostream& out, const char* name, const std::string& value) {
-  constexpr std::size_t kNameWidth = 17;
   std::string padded = name;
   padded.resize(kNameWidth, ' ');
   out << padded << value << '\n';
@@ -49,6 +51,12 @@ std::string LengthText(const VerifyReport& r) {
     text += "; reading stopped there, " + std::to_string(r.framesDeclared - r.framesRead) +
             " samples (" + FormatSeconds(lost, r.sampleRate) + " s) short of the " +
             std::to_string(r.framesDeclared) + " the header declares";
+  }
+  if (!r.stopReason.empty()) text += " (" + r.stopReason + ")";
+  if (r.lengthUndeclared) {
+    text +=
+        "; the header declares no length (the recorder never closed the file): read to the "
+        "end of the file";
   }
   return text;
 }
@@ -101,7 +109,7 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   Line(out, "file", report.file);
   Line(out, "type", FactsOf(report.type).reportName);
   Line(out, "method", MethodText(report));
-  Line(out, "DTMF ID", std::to_string(report.dtmfId));
+  Line(out, "DTMF ID", DtmfIdText(report));
   Line(out, "sample rate", std::to_string(rate) + " Hz");
   Line(out, "channel", std::to_string(report.channel) + " of " + std::to_string(report.channels));
   Line(out, "length", LengthText(report));
@@ -123,6 +131,20 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   FaultList(out, "check failures", report.checkFailures, wrongChecks, rate);
   Line(out, "non-finite", NonFiniteText(report));
   Line(out, "latency", SamplesAndMs(report.latencySamples, rate, false));
+  if (!report.otherChannels.empty()) {
+    std::string channels;
+    for (const OtherChannel& other : report.otherChannels) {
+      channels += (channels.empty() ? "" : ", ") + std::to_string(other.channel);
+    }
+    Line(out, "other channels", channels);
+    for (const OtherChannel& other : report.otherChannels) {
+      out << "  channel " << other.channel << ": " << SamplesAndMs(other.offsetSamples, rate, true)
+          << " from channel " << report.channel << ", " << other.framesFound << " found, "
+          << (other.faults == 0 ? std::string("no fault")
+                                : std::to_string(other.faults) + " faults")
+          << '\n';
+    }
+  }
   if (report.timingMeasured) {
     Line(out, "drift", FormatSigned(report.driftPpm, kSampleDecimals) + " ppm");
     Line(out, "jitter",
@@ -141,5 +163,6 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
     out << "  at frame " << jump.frame << ": " << SamplesAndMs(jump.jumpSamples, rate, true)
         << ", at " << Place(jump.sample, rate) << '\n';
   }
+  WriteReferenceLines(out, report, kNameWidth);
   Line(out, "result", report.Clean() ? "clean" : "faults found");
 }

@@ -3,11 +3,14 @@
 // Positions are in samples of the recording, counted from its first sample.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "timecode_format/timecode_layout.h"
+#include "verify/reference_findings.h"
 
 struct FoundFrame {
   int number = 0;              // from its four digits
@@ -16,6 +19,7 @@ struct FoundFrame {
   bool checkOk = true;         // its check symbol agrees with the DTMF ID (always true for the
                                // '*' that ends the last frame under method 2)
   double levelDbfs = 0.0;      // RMS level of its start marker
+  int checkId = 0;             // the DTMF ID its check symbol gives; 0: none does, or the '*'
 };
 
 struct Discontinuity {
@@ -28,6 +32,15 @@ struct Discontinuity {
 struct FramePlace {
   int frame = 0;
   double sample = 0.0;
+};
+
+// Another channel that carries the timecode, read and judged as the report's own channel is.
+struct OtherChannel {
+  int channel = 0;  // counted from 1
+  int framesFound = 0;
+  int faults = 0;  // frames missing, unreadable, duplicated, out of order, wrong checks and jumps
+  double latencySamples = 0.0;
+  double offsetSamples = 0.0;  // its latency less the latency of the report's own channel
 };
 
 struct VerifyReport {
@@ -66,12 +79,33 @@ struct VerifyReport {
   std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
+  // Held against --reference where the recording is at TC.wav's own rate without drift; none
+  // where it could not be (no reference, another rate, drift, a stream).
+  std::optional<BitExactCheck> bitExact;
+  std::vector<LoopFinding> loops;  // every jump back in TC.wav, against its loop table
+  std::vector<int> loopsNotTaken;  // loop end points (2, 4, ...) played through, never looped at
+  // Where a loop made on its points began a new pass through TC.wav, in recording order: a frame
+  // heard again in a later pass is no duplicate.
+  std::vector<double> passStarts;
+  // A recording of several TC.wav files, one after the other, each with its own DTMF ID: each
+  // file's own report, in recording order (empty for one file). file names its --reference
+  // (empty without one); gapSamples is the recording samples from the end of the file before to
+  // the start of this one (0: gapless), not known without the earlier file's --reference.
+  std::vector<VerifyReport> files;
+  std::optional<double> gapSamples;
+  // The header declares no length (a recorder stopped before it wrote it): read to the end.
+  bool lengthUndeclared = false;
+  std::string stopReason;                   // why the decoder stopped before the end, or empty
+  std::vector<OtherChannel> otherChannels;  // every other channel that carries the timecode
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
   // Every frame from first to last once, in order, every check right, no discontinuity.
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
-           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated();
+           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated() &&
+           loopsNotTaken.empty() &&
+           std::all_of(otherChannels.begin(), otherChannels.end(),
+                       [](const OtherChannel& other) { return other.faults == 0; });
   }
 };
