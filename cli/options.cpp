@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "cli/version.h"
+#include "version.h"
 
 std::string UsageErrorLine(std::string_view program, const UsageError& error) {
   std::string line(program);
@@ -42,11 +42,29 @@ int IntegerValue(std::string_view option, std::string_view text, int low, int hi
   return *value;
 }
 
-TimecodeType TimecodeTypeValue(std::string_view text) {
+int ClampedIntegerValue(std::string_view option, std::string_view text) {
+  if (const std::optional<int> value = ParseInteger(text)) return *value;
+  const bool negative = text.starts_with('-');
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  const bool whole = !digits.empty() && digits.find_first_not_of("0123456789") == digits.npos;
+  if (!whole)
+    throw UsageError(std::string(option) + " needs an integer, not '" + std::string(text) + "'");
+  return negative ? std::numeric_limits<int>::min() : std::numeric_limits<int>::max();
+}
+
+char LetterValue(std::string_view option, std::string_view text, std::string_view letters) {
   if (text.size() == 1) {
-    if (const auto type = TimecodeTypeOfLetter(text[0])) return *type;
+    const char upper = text[0] >= 'a' && text[0] <= 'z' ? char(text[0] - 'a' + 'A') : text[0];
+    if (letters.find(upper) != std::string_view::npos) return upper;
   }
-  throw UsageError("--type must be F or S, not '" + std::string(text) + "'");
+  // "F or S", "A, B or C"
+  std::string choices;
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    if (i > 0) choices += i + 1 == letters.size() ? " or " : ", ";
+    choices += letters[i];
+  }
+  throw UsageError(std::string(option) + " must be " + choices + ", not '" + std::string(text) +
+                   "'");
 }
 
 bool OptionReader::Next() {

@@ -1,6 +1,6 @@
 // Reading a command line, shared by vrellok, loop and vrellok-verify so the three take options
 // the same way: "--name value" or "--name=value", "--" before operands that start with a dash,
-// the same integer and timecode-type values and the same one-line usage errors.
+// the same integer and letter values and the same one-line usage errors.
 #pragma once
 
 #include <limits>
@@ -12,8 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/version.h"
-#include "layout/timecode_layout.h"
+#include "version.h"
 
 // A command line that cannot be run; what() is one line for the user, without the program's
 // name.
@@ -45,8 +44,14 @@ int IntegerValue(std::string_view option, std::string_view text,
                  int low = std::numeric_limits<int>::min(),
                  int high = std::numeric_limits<int>::max());
 
-// The value of --type: F for DTMF-F or S for DTMF-S, taken in either case.
-TimecodeType TimecodeTypeValue(std::string_view text);
+// A whole number of any size, nothing around it, clamped to the 32-bit range, for an option whose
+// range a program checks itself and reports with the value as given: "5000000000" is out of
+// range, not something other than a number. A UsageError for any other text.
+int ClampedIntegerValue(std::string_view option, std::string_view text);
+
+// The value of option that is one of letters (upper case), taken in either case; returned in
+// upper case. A UsageError names the letters otherwise.
+char LetterValue(std::string_view option, std::string_view text, std::string_view letters);
 
 // Walks the words of a command line (the program's name left out). A word is an option when it
 // starts with '-', is more than the dash alone and no "--" came before it; every other word is an

@@ -1,6 +1,6 @@
 #include "cli/terminal_progress.h"
 
-#include "cli/percent.h"
+#include "progress/percent.h"
 
 #include <unistd.h>
 

@@ -11,6 +11,7 @@
 
 #include "looppatch/copy_parts.h"
 #include "looppatch/file_source.h"
+#include "wave/wave_header.h"
 #include "wave/wave_layout.h"
 
 namespace {
@@ -20,7 +21,6 @@ constexpr sf_count_t kBlockFrames = 16384;
 // The plain header's sizes are 32 bits; the RIFF size counts the 36 header bytes after it.
 constexpr std::uint64_t kMostBytes =
     std::numeric_limits<std::uint32_t>::max() - (kWaveHeaderBytes - kChunkHeaderBytes);
-constexpr double kFullScale = 32768.0;  // libsndfile's doubles run from -1 to 1
 constexpr std::uint16_t kALawTag = 6, kMuLawTag = 7, kFloatTag = 3;
 constexpr std::uint16_t kBitsPerByte = 8;
 
@@ -52,8 +52,8 @@ class Dither {
 };
 
 std::int16_t ToPcm16(double sample, Dither& dither) {
-  const double scaled = std::nearbyint(sample * kFullScale + dither.Next());
-  return static_cast<std::int16_t>(std::clamp(scaled, -kFullScale, kFullScale - 1));
+  const double scaled = std::nearbyint(sample * kPcm16FullScale + dither.Next());
+  return static_cast<std::int16_t>(std::clamp(scaled, -kPcm16FullScale, kPcm16FullScale - 1));
 }
 
 // The copy's samples, little-endian 16-bit, in blocks; false when the source ended early.

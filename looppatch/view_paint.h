@@ -10,12 +10,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "wave/wave_header.h"
+
 inline const QColor kWaveColour(0x20, 0x20, 0x60);
 inline const QColor kLabelColour(0x50, 0x50, 0x50);
-inline constexpr double kFullScale = 32768.0;
-
 inline int SampleY(const QRect& lane, double sample) {
-  return lane.center().y() - static_cast<int>(std::lround(sample / kFullScale * lane.height() / 2));
+  return lane.center().y() -
+         static_cast<int>(std::lround(sample / kPcm16FullScale * lane.height() / 2));
 }
 
 // Sizes in pixels from the font: a text line, an average character, the gap between lanes and

@@ -12,7 +12,7 @@
 #include <thread>
 #include <utility>
 
-#include "cli/percent.h"
+#include "progress/percent.h"
 
 namespace {
 

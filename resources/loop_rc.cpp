@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "cli/version.h"
 #include "platform/framework_ids.h"
 #include "resources/about_template.h"
 #include "resources/app_icon.h"
+#include "version.h"
 
 namespace {
 

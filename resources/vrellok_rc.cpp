@@ -1,8 +1,8 @@
 #include "resources/vrellok_rc.h"
 
-#include "cli/version.h"
 #include "platform/framework_ids.h"
 #include "resources/about_template.h"
+#include "version.h"
 
 namespace {
 

@@ -28,8 +28,17 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+# Root installs directly (a bare system has no sudo); anyone else through sudo.
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "deps.sh: installing ${missing[*]} needs root: run this as root, or install sudo" >&2
+    exit 1
+  fi
+  sudo=(sudo)
+fi
+# apt's own lines show what it fetches, unpacks and sets up: a first install takes minutes.
+# -q drops only the progress meter, which is unreadable in a log.
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+"${sudo[@]}" apt-get -q update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y "${missing[@]}"

@@ -6,23 +6,37 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The dialog needs a display; without one, say so before minutes of building, not after. A
-# command line (any argument) runs without one.
-display_answers() {
-  if [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    local socket=$WAYLAND_DISPLAY
-    [ "${socket#/}" != "$socket" ] || socket=${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/$socket
-    [ -S "$socket" ] && return 0
-  fi
-  [ -n "${DISPLAY:-}" ] || return 1
-  # Where x11-utils is installed, ask the X server itself; otherwise the variable has to do.
-  if command -v xdpyinfo >/dev/null; then
-    timeout 5 xdpyinfo >/dev/null 2>&1
-  else
-    return 0
-  fi
+# command line (any argument) runs without one. The check is the programs' own: a Wayland socket
+# in XDG_RUNTIME_DIR, or for DISPLAY=:n the X server's socket /tmp/.X11-unix/Xn, that something
+# listens on (as /proc/net/unix lists it: a socket file left by a server that is gone does not
+# count). A remote DISPLAY is left to Qt.
+listening() {
+  [ -r /proc/net/unix ] || { [ -S "$1" ]; return; }
+  awk -v path="$1" -v abstract="@$1" \
+    '($8 == path || $8 == abstract) && $4 == "00010000" { found = 1 } END { exit !found }' \
+    /proc/net/unix
 }
-# A Qt platform named outright (offscreen, vnc) needs no display either.
-if [ $# -eq 0 ] && [ -z "${QT_QPA_PLATFORM:-}" ] && ! display_answers; then
+display_answers() {
+  local platform=${QT_QPA_PLATFORM:-}
+  case $platform in
+    '' | xcb* | wayland*) ;;
+    *) return 0 ;;  # offscreen, vnc, ...: no display server needed
+  esac
+  if [[ $platform != xcb* && -n ${WAYLAND_DISPLAY:-} ]]; then
+    local socket=$WAYLAND_DISPLAY
+    [[ $socket == /* || -z ${XDG_RUNTIME_DIR:-} ]] || socket=$XDG_RUNTIME_DIR/$socket
+    [[ $socket == /* ]] && listening "$socket" && return 0
+  fi
+  [[ $platform != wayland* ]] || return 1
+  local display=${DISPLAY:-}
+  [[ $display == *:* ]] || return 1
+  local host=${display%:*} number=${display##*:}
+  number=${number%%.*}
+  [[ $number =~ ^[0-9]+$ ]] || return 1
+  [[ -z $host || $host == unix ]] || return 0
+  listening "/tmp/.X11-unix/X$number"
+}
+if [ $# -eq 0 ] && ! display_answers; then
   echo "run.sh: no display to show vrellok's dialog on; run it in a desktop session, or give options for its command line (bash scripts/run.sh --help)" >&2
   exit 1
 fi

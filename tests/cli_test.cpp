@@ -71,6 +71,13 @@ TEST(OptionValues, IntegersAreWholeSigned32BitNumbersInTheirRange) {
     EXPECT_EQ(ParseInteger(bad), std::nullopt) << bad;
   }
   EXPECT_EQ(IntegerValue("--id", "10", 1, 10), 10);
+  // A whole number past 32 bits is out of range, not something else.
+  EXPECT_EQ(ClampedIntegerValue("--n", "99999999999"), std::numeric_limits<int>::max());
+  EXPECT_EQ(ClampedIntegerValue("--n", "-99999999999"), std::numeric_limits<int>::min());
+  EXPECT_EQ(ClampedIntegerValue("--n", "-7"), -7);
+  for (const char* bad : {"", "-", "+1", "1e10", " 9"}) {
+    EXPECT_THROW(ClampedIntegerValue("--n", bad), UsageError) << bad;
+  }
   const auto message = [](std::string_view text, int low, int high) -> std::string {
     try {
       IntegerValue("--n", text, low, high);
@@ -85,14 +92,20 @@ TEST(OptionValues, IntegersAreWholeSigned32BitNumbersInTheirRange) {
   EXPECT_EQ(message("0", 1, std::numeric_limits<int>::max()), "--n must be 1 or more, not 0");
 }
 
-TEST(OptionValues, TheTimecodeTypeIsFOrSInEitherCase) {
-  EXPECT_EQ(TimecodeTypeValue("F"), TimecodeType::dtmfF);
-  EXPECT_EQ(TimecodeTypeValue("f"), TimecodeType::dtmfF);
-  EXPECT_EQ(TimecodeTypeValue("S"), TimecodeType::dtmfS);
-  EXPECT_EQ(TimecodeTypeValue("s"), TimecodeType::dtmfS);
-  for (const char* bad : {"", "FS", "44100", "1", "X"}) {
-    EXPECT_THROW(TimecodeTypeValue(bad), UsageError) << bad;
+TEST(OptionValues, ALetterIsTakenInEitherCase) {
+  EXPECT_EQ(LetterValue("--type", "F", "FS"), 'F');
+  EXPECT_EQ(LetterValue("--type", "f", "FS"), 'F');
+  EXPECT_EQ(LetterValue("--type", "s", "FS"), 'S');
+  for (const char* bad : {"", "FS", "44100", "1", "X", "{"}) {
+    EXPECT_THROW(LetterValue("--type", bad, "FS"), UsageError) << bad;
   }
+  std::string said;
+  try {
+    LetterValue("--type", "x", "FS");
+  } catch (const UsageError& error) {
+    said = error.what();
+  }
+  EXPECT_EQ(said, "--type must be F or S, not 'x'");
 }
 
 TEST(OptionValues, AUsageErrorIsOneLineThatPointsToTheHelp) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -188,6 +189,23 @@ pid_t TraceeOf(pid_t tracer, const fs::path& program) {
   return -1;
 }
 
+// Waits, up to within, until one of pid's threads is in the system call numbered call (the first
+// field of /proc/PID/task/TID/syscall); false if none got there in time.
+bool WaitForSystemCall(pid_t pid, long call, std::chrono::milliseconds within) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+      std::ifstream in(task.path() / "syscall");
+      long number = -1;
+      if (in >> number && number == call) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 TEST_F(Durability, CtrlCDuringTheLastFlushExits130AndLeavesTheFolderAsItWas) {
   MakeTimecode("100000");
   const Bytes before = ReadBytes(m_dir.File("TC.wav"));
@@ -203,7 +221,8 @@ TEST_F(Durability, CtrlCDuringTheLastFlushExits130AndLeavesTheFolderAsItWas) {
   });
   const pid_t vrellok = TraceeOf(tracer, VRELLOK_PATH);
   ASSERT_GT(vrellok, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The interrupt goes in once the held flush has begun, well before it ends.
+  ASSERT_TRUE(WaitForSystemCall(vrellok, SYS_fsync, std::chrono::seconds(3)));
   ASSERT_EQ(::kill(vrellok, SIGINT), 0) << vrellok << " " << std::strerror(errno);
   const int status = WaitForChild(tracer);
   ASSERT_TRUE(WIFEXITED(status));

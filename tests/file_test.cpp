@@ -74,7 +74,8 @@ TEST_F(FileTest, MissingFileFailsWithEnoentAndIsNotCreated) {
 // Root ignores file permissions, so when the tests run as root the open is tried by a child
 // that has given up root for an ordinary user.
 TEST_F(FileTest, ReadOnlyFileRefusesReadWriteOpenWithEacces) {
-  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
+  const ScratchDir reachable(ScratchDir::Reach::everyone);
+  m_path = reachable.CopyOf(m_path);
   ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
   const int code = InChild([&] {
     if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {

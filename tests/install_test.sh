@@ -43,7 +43,9 @@ done
 rm "$empty/TC.wav"
 mv "$share/vrellok/dtmf44.bin" "$prefix/dtmf44.bin"
 missing=$(cd "$empty" && "$bin/vrellok" --length 100000 2>&1)
-[ "$missing" = "ERROR-> DTMF44.bin not found" ] || fail "with no bank anywhere vrellok says: $missing"
+# The dialog's text, then where the bank was looked for: the folder, then the installed banks.
+[ "$missing" = "ERROR-> DTMF44.bin not found: looked for ./dtmf44.bin and $share/vrellok/dtmf44.bin" ] ||
+  fail "with no bank anywhere vrellok says: $missing"
 [ -e "$empty/TC.wav" ] && fail "with no bank anywhere vrellok still wrote TC.wav"
 mv "$prefix/dtmf44.bin" "$share/vrellok/dtmf44.bin"
 rm -r "$empty" "$beside"

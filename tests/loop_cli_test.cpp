@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/version.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
 #include "tests/child_process.h"
@@ -19,6 +18,7 @@
 #include "tests/riff_builder.h"
 #include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
+#include "version.h"
 
 namespace {
 
@@ -174,13 +174,16 @@ TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
   ExpectRefusal({"--plain-copy", "--keep-loops", m_dir.File("missing.wav"), copy},
                 "Error Opening File: No such file or directory", m_dir.File("missing.wav"));
 
-  // Unreadable for the user who runs loop (root reads everything, so the child gives it up).
-  const std::string path = Save("locked.wav", Wave(1, {}));
+  // Unreadable for the user who runs loop (root reads everything, so the child gives it up, and
+  // runs a copy of loop where that user reaches it).
+  const ScratchDir reachable(ScratchDir::Reach::everyone);
+  const std::string path = reachable.File("locked.wav");
+  WriteBytes(path, Wave(1, {}));
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
-  const Outcome denied = RunProgram(LOOP_PROGRAM, {"--show", path}, {.prepare = [] {
-                                      if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(99);
-                                    }});
+  const Outcome denied =
+      RunProgram(reachable.CopyOf(LOOP_PROGRAM), {"--show", path}, {.prepare = [] {
+                   if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(99);
+                 }});
   EXPECT_EQ(denied.status, 1);
   EXPECT_EQ(denied.err, "loop: " + path + ": Error Opening File: Permission denied\n");
 }

@@ -465,19 +465,22 @@ TEST_F(PlainCopyTest, AFailedCopyLeavesTheDestinationAsItWasAndNothingBehind) {
   }
   EXPECT_EQ(ReadBytes(from), source);
 
-  // A folder nobody may write to: as root, only a child that gave up root meets the refusal.
-  const std::string locked = m_dir.File("locked");
+  // A folder nobody may write to: as root, only a child that gave up root meets the refusal, in a
+  // folder that user reaches.
+  const ScratchDir reachable(ScratchDir::Reach::everyone);
+  const std::string readable = reachable.CopyOf(from);
+  const std::string locked = reachable.File("locked");
   fs::create_directory(locked);
-  ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
-  ASSERT_EQ(::chmod(from.c_str(), 0644), 0);
-  EXPECT_EQ(
-      InChild([&] {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
-        return PlainCopyText(WritePlainCopy(from, locked + "/copy.wav")) == OsErrorText(EACCES) ? 0
-                                                                                                : 1;
-      }),
-      0);
+  ASSERT_EQ(::chmod(readable.c_str(), 0644), 0);
+  EXPECT_EQ(InChild([&] {
+              if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+              return PlainCopyText(WritePlainCopy(readable, locked + "/copy.wav")) ==
+                             OsErrorText(EACCES)
+                         ? 0
+                         : 1;
+            }),
+            0);
   EXPECT_TRUE(fs::is_empty(locked));
 }
 

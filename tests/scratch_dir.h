@@ -18,12 +18,28 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Where a test whose child gives up root (for user 65534) puts its program and files: below /tmp
+// whatever TMPDIR says, since a private home or TMPDIR (mode 0700) hides everything beneath it
+// from that user, wherever the project lies.
+inline const std::filesystem::path kReachableTemp = "/tmp";
+
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "looptest.XXXXXX").string();
+  // Private to the user in TMPDIR; with Reach::everyone, readable and searchable by every user
+  // below kReachableTemp.
+  enum class Reach { owner, everyone };
+  explicit ScratchDir(Reach reach = Reach::owner) {
+    const auto base =
+        reach == Reach::owner ? std::filesystem::temp_directory_path() : kReachableTemp;
+    std::string pattern = (base / "looptest.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
+    if (reach == Reach::everyone) {
+      std::filesystem::permissions(
+          m_path, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                      std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                      std::filesystem::perms::others_exec);
+    }
   }
   ~ScratchDir() {
     std::error_code ignored;
@@ -34,6 +50,12 @@ class ScratchDir {
 
   const std::filesystem::path& Path() const { return m_path; }
   std::string File(const std::string& name) const { return (m_path / name).string(); }
+  // A copy of file (a program, say) in this folder, with its permissions; its path.
+  std::string CopyOf(const std::filesystem::path& file) const {
+    const std::filesystem::path copy = m_path / file.filename();
+    std::filesystem::copy_file(file, copy);
+    return copy.string();
+  }
 
  private:
   std::filesystem::path m_path;

@@ -179,11 +179,12 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Each test runs in its own scratch folder holding both banks.
+// Each test runs in its own scratch folder holding both banks, where a child that gives up root
+// still reaches it.
 class Generator : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "timecode_test.XXXXXX").string();
+    std::string pattern = (kReachableTemp / "timecode_test.XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     m_scratch = pattern;
     for (const char* bank : {"dtmf36.bin", "dtmf44.bin"}) {
@@ -281,6 +282,19 @@ TEST_F(Generator, BankProblemsComeBeforeRangeChecksAndLeaveOutputAlone) {
   fs::create_directory("dtmf44.bin");
   EXPECT_EQ(generator.Generate({TimecodeType::dtmfF, 1, 1, 0}), GenerateOutcome::bankNotFound);
   EXPECT_EQ(ReadFile("TC.wav"), "old");
+}
+
+// The banks' bytes are every TC.wav's bytes: a change to how the bursts are synthesised (their
+// level, fade or rounding) must be seen here, not in a playback system's comparison.
+TEST(ToneBankBytes, TheBuiltBanksAreTheOnesEveryTcWavWasMadeOf) {
+  for (const auto& [bank, fnv] : {std::pair{"dtmf36.bin", 0x881579d5d9ff46a1ULL},
+                                  std::pair{"dtmf44.bin", 0x10760a59b84fb4fdULL}}) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;  // 64-bit FNV-1a
+    for (const char byte : ReadFile(std::string(TONE_BANK_DIR) + "/" + bank)) {
+      hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+    }
+    EXPECT_EQ(hash, fnv) << bank;
+  }
 }
 
 TEST(GenerateText, EachOutcomeHasItsTextAndTheBankTextsNameTheType) {

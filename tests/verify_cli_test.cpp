@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "child_process.h"
-#include "cli/version.h"
 #include "scratch_dir.h"
 #include "verify/report_command.h"
 #include "verify/report_csv.h"
@@ -27,6 +26,7 @@
 #include "verify/report_labels.h"
 #include "verify/report_plot.h"
 #include "verify/report_text.h"
+#include "version.h"
 
 namespace {
 
@@ -615,14 +615,15 @@ TEST(VerifyFollow, EachFaultLineIsOutAndFlushedBeforeTheReadingGoesOn) {
   std::ostream out(&log);
   std::ostringstream err;
   std::vector<std::string> outWhileReading;
+  const auto lastFlushed = [&] { return log.flushed.empty() ? "" : log.flushed.back(); };
   const int status =
       RunVerifyCommand({"--follow", "-"}, out, err,
                        [&](const std::string&, const VerifyOptions& o, VerifyProgress*) {
                          if (!o.onFault) return FaultyReport();
                          o.onFault("frame 7 follows frame 5");
-                         outWhileReading.push_back(log.flushed.empty() ? "" : log.flushed.back());
+                         outWhileReading.push_back(lastFlushed());
                          o.onFault("frame 10: wrong check symbol");
-                         outWhileReading.push_back(log.flushed.back());
+                         outWhileReading.push_back(lastFlushed());
                          return FaultyReport();
                        });
   EXPECT_EQ(status, 1);
@@ -695,6 +696,28 @@ QJsonObject JsonOf(const std::string& text) {
   EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
   return doc.object();
 }
+
+// Whatever a recording is named, the JSON stays valid and gives the name back: each case is the
+// name and what a JSON reader finds in "file" (a byte that is not UTF-8 becomes U+FFFD).
+class VerifyJsonFileName : public testing::TestWithParam<std::pair<std::string, std::string>> {};
+
+TEST_P(VerifyJsonFileName, IsEscapedSoTheDocumentStaysValid) {
+  const auto& [name, read] = GetParam();
+  const CommandRun run = RunWith({"--json", "--", name});
+  ASSERT_EQ(run.readings, 1);
+  EXPECT_EQ(JsonOf(run.out)["file"].toString().toStdString(), read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, VerifyJsonFileName,
+    testing::Values(std::pair{"take\\1.wav", "take\\1.wav"},
+                    std::pair{"a \"b\".wav", "a \"b\".wav"},
+                    std::pair{"tab\tline\ncr\r\x01\x1f\x7f.wav", "tab\tline\ncr\r\x01\x1f\x7f.wav"},
+                    std::pair{"caf\xc3\xa9 \xe9\x8c\xb2\xe9\x9f\xb3 \xf0\x9f\x8e\xb5.wav",
+                              "caf\xc3\xa9 \xe9\x8c\xb2\xe9\x9f\xb3 \xf0\x9f\x8e\xb5.wav"},
+                    std::pair{"caf\xe9 \xed\xa0\x80.wav",
+                              "caf\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd.wav"},
+                    std::pair{"-\xc3", "-\xef\xbf\xbd"}));
 
 std::vector<std::string> Split(const std::string& line, char separator) {
   std::vector<std::string> fields;

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "layout/dtmf_burst.h"
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"
+#include "timecode_format/dtmf_burst.h"
 #include "verify/frame_parser.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"

@@ -121,7 +121,7 @@ TEST_F(VrellokCli, OutputWritesTheNamedFileInsteadOfTcWavTheSafeWay) {
   const Outcome named = RunVrellok(elsewhere.Path(), {"--dir", m_folder.Path().string(), "--length",
                                                       "100000", "--output", "take1.wav"});
   EXPECT_EQ(named.status, 0) << named.err;
-  EXPECT_EQ(named.out, "TC.wav Created\n");
+  EXPECT_EQ(named.out, "take1.wav Created\n");
   EXPECT_FALSE(fs::exists(m_folder.File("TC.wav")));
   EXPECT_TRUE(ReadBytes(elsewhere.File("take1.wav")) ==
               Expected({TimecodeType::dtmfF, 2, 100000, 1}));
@@ -157,17 +157,27 @@ TEST_F(VrellokCli, RefusalsGoToStderrWithStatusOne) {
     std::vector<std::string> args;
     const char* text;
   };
-  for (const Case& c : {Case{{"--length", "99999"}, "ERROR-> out of range\n"},
-                        Case{{"--length", "-5", "--id", "11"}, "ERROR-> out of range\n"},
-                        Case{{"--id", "0"}, "DTMF ID#-> out of range\n"},
-                        Case{{"--id", "11"}, "DTMF ID#-> out of range\n"}}) {
+  // The dialog's text, then the value as given and the range.
+  for (const Case& c :
+       {Case{{"--length", "99999"}, "ERROR-> out of range: --length 99999 (100000 to 245735424)\n"},
+        Case{{"--length", "-5", "--id", "11"},
+             "ERROR-> out of range: --length -5 (100000 to 245735424)\n"},
+        Case{{"--length", "5000000000"},
+             "ERROR-> out of range: --length 5000000000 (100000 to 245735424)\n"},
+        Case{{"--id", "0"}, "DTMF ID#-> out of range: --id 0 (1 to 10)\n"},
+        Case{{"--id=11"}, "DTMF ID#-> out of range: --id 11 (1 to 10)\n"},
+        Case{{"--id", "-99999999999"}, "DTMF ID#-> out of range: --id -99999999999 (1 to 10)\n"}}) {
     const Outcome outcome = RunVrellok(m_folder.Path(), c.args);
     EXPECT_EQ(outcome.status, 1) << c.text;
     EXPECT_EQ(outcome.err, c.text);
     EXPECT_EQ(outcome.out, "");
   }
   fs::remove(m_folder.File("dtmf36.bin"));
-  EXPECT_EQ(RunVrellok(m_folder.Path(), {"--type", "S"}).err, "ERROR-> DTMF36.bin not found\n");
+  // A missing bank names the places it was looked for: the folder, then the installed banks.
+  const std::string missing = RunVrellok(m_folder.Path(), {"--type", "S"}).err;
+  const std::string said = "ERROR-> DTMF36.bin not found: looked for ./dtmf36.bin and ";
+  EXPECT_EQ(missing.substr(0, said.size()), said) << missing;
+  EXPECT_TRUE(missing.ends_with("/share/vrellok/dtmf36.bin\n")) << missing;
   EXPECT_TRUE(Output() == (Bytes{'o', 'l', 'd'}));
 
   // A write that fails for real, past a file-size limit.
@@ -190,7 +200,7 @@ TEST_F(VrellokCli, RefusalsGoToStderrWithStatusOne) {
 TEST_F(VrellokCli, UsageErrorsAreOneLineWithStatusTwo) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--length", "12ab"},
-           {"--length", "99999999999"},
+           {"--length", "9e9"},
            {"--length", ""},
            {"--id", "x"},
            {"--id"},

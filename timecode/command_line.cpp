@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -38,9 +39,10 @@ constexpr const char* kHelpText =
     "  --version      print the version and exit\n"
     "\n"
     "TC.wav (or FILE) is written beside its place, flushed to the disk and then put in\n"
-    "place of any earlier one. On success \"TC.wav Created\" is printed and the exit\n"
-    "status is 0; the dialog's error texts go to stderr with status 1; a usage error\n"
-    "exits with status 2.\n"
+    "place of any earlier one. On success \"TC.wav Created\" (or \"FILE Created\") is\n"
+    "printed and the exit status is 0; the dialog's error texts go to stderr with what\n"
+    "was refused or where a bank was looked for, status 1; a usage error exits with\n"
+    "status 2.\n"
     "Ctrl+C cancels a run and leaves the folder as it was (status 130).\n";
 
 // The dialog's start values, so an option left out means what an untouched box means.
@@ -48,6 +50,9 @@ struct Options {
   TimecodeSettings settings{TimecodeType::dtmfF, 2, 1000000, 1};
   std::string folder = ".";
   std::string output;  // empty: TC.wav in the folder
+  // --length and --id as given, for a refusal to quote.
+  std::string lengthGiven;
+  std::string idGiven;
 };
 
 enum class Request { generate, help, version };
@@ -64,15 +69,19 @@ Request Parse(int argc, char** argv, Options& options) {
       return word == "--help" ? Request::help : Request::version;
     }
     if (word == "--type") {
-      options.settings.type = TimecodeTypeValue(reader.Value());
+      options.settings.type =
+          *TimecodeTypeOfLetter(LetterValue(word, reader.Value(), kTimecodeTypeLetters));
     } else if (word == "--method") {
       // The dialog offers two methods, so the command line takes nothing else.
       options.settings.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
     } else if (word == "--length") {
-      // The length and the ID are checked by the operation, as the dialog's boxes are.
-      options.settings.sampleLength = IntegerValue(word, reader.Value());
+      // The length and the ID are checked by the operation, as the dialog's boxes are; a number
+      // too large for an int stays out of range there.
+      options.lengthGiven = reader.Value();
+      options.settings.sampleLength = ClampedIntegerValue(word, options.lengthGiven);
     } else if (word == "--id") {
-      options.settings.dtmfId = IntegerValue(word, reader.Value());
+      options.idGiven = reader.Value();
+      options.settings.dtmfId = ClampedIntegerValue(word, options.idGiven);
     } else if (word == "--dir") {
       options.folder = reader.Value();
     } else if (word == "--output") {
@@ -110,6 +119,34 @@ class BarProgress : public GenerateProgress {
   TerminalProgress m_bar{"TC.wav"};
 };
 
+// What the command line says of an outcome: the dialog's text, and what a script's log needs
+// beside it, the file written, the value refused and its range, the places a bank was sought.
+std::string Told(GenerateOutcome outcome, const Options& options) {
+  const std::string text = GenerateText(outcome, options.settings.type);
+  const auto range = [](const char* option, const std::string& given, int low, int high) {
+    return std::string(": ") + option + ' ' + given + " (" + std::to_string(low) + " to " +
+           std::to_string(high) + ')';
+  };
+  switch (outcome) {
+    case GenerateOutcome::created:
+      return options.output.empty() ? text : options.output + " Created";
+    case GenerateOutcome::lengthOutOfRange:
+      return text + range("--length", options.lengthGiven, kMinSampleLength, kMaxSampleLength);
+    case GenerateOutcome::dtmfIdOutOfRange:
+      return text + range("--id", options.idGiven, kMinDtmfId, kMaxDtmfId);
+    case GenerateOutcome::bankNotFound: {
+      const std::string bank = FactsOf(options.settings.type).bankFile;
+      std::string places = (std::filesystem::path(options.folder) / bank).string();
+      const std::string installed = InstalledBankFolder();
+      if (!installed.empty())
+        places += " and " + (std::filesystem::path(installed) / bank).string();
+      return text + ": looked for " + places;
+    }
+    default:
+      return text;
+  }
+}
+
 int Generate(const Options& options) {
   static TimecodeGenerator generator;  // large working storage: not on the stack
   // A --dir that names a file, a FIFO or nothing is a mistake on the command line, not a
@@ -129,7 +166,7 @@ int Generate(const Options& options) {
     outcome = generator.Generate(options.settings, progress, options.folder.c_str(),
                                  options.output.empty() ? nullptr : options.output.c_str());
   }
-  const char* text = GenerateText(outcome, options.settings.type);
+  const std::string text = Told(outcome, options);
   switch (outcome) {
     case GenerateOutcome::created:
       // The file is in place whatever happens to stdout; a script that cannot be told so on

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "layout/timecode_layout.h"
 #include "timecode/tone_bank.h"
+#include "timecode_format/timecode_layout.h"
 
 // Every gap, tail and remainder is cut from this block of zeros; the wave header is also
 // assembled in its first bytes once the data is written.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 
 inline constexpr std::size_t kToneBankBytes = kSlotBytes * kSymbolCount;
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "layout/dtmf_burst.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/dtmf_burst.h"
+#include "timecode_format/timecode_layout.h"
 #include "wave/wave_header.h"
 
 namespace {

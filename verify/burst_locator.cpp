@@ -6,8 +6,9 @@
 #include <numbers>
 #include <optional>
 
-#include "layout/dtmf_burst.h"
+#include "timecode_format/dtmf_burst.h"
 #include "verify/float_vector.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ BurstLocator::BurstLocator(int symbol, int timecodeRate, int recordingRate, doub
   for (std::size_t k = 0; k < span; ++k) {
     const double value =
         dtmf_burst::BurstValue(symbol, timecodeRate, static_cast<double>(k) / m_ratio) /
-        dtmf_burst::kFullScale;
+        kPcm16FullScale;
     m_reference[k] = static_cast<float>(value);
     sum += value;
   }
@@ -144,7 +145,7 @@ void BurstLocator::AddFading(const Placement& at, std::size_t i, Sums& sums) con
     e1 = sign * 0.5 * w * std::sin(w * fromEdge);
     e2 = 0.5 * w * w * c;
   }
-  const double amplitude = dtmf_burst::ToneAmplitude() / dtmf_burst::kFullScale;
+  const double amplitude = dtmf_burst::ToneAmplitude() / kPcm16FullScale;
   const double f = amplitude * e * s;
   const double f1 = amplitude * (e1 * s + e * s1);
   const double f2 = amplitude * (e2 * s + 2.0 * e1 * s1 + e * s2);
@@ -202,7 +203,7 @@ void BurstLocator::AddMiddle(const Placement& at, std::size_t from, std::size_t 
     middle[3] += s * s;
     middle[4] += xi * xi;
   }
-  const double amplitude = dtmf_burst::ToneAmplitude() / dtmf_burst::kFullScale;
+  const double amplitude = dtmf_burst::ToneAmplitude() / kPcm16FullScale;
   sums.xf += amplitude * middle[0];
   sums.xf1 += amplitude * middle[1];
   sums.xf2 += amplitude * middle[2];

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "layout/dtmf_burst.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/dtmf_burst.h"
+#include "timecode_format/timecode_layout.h"
 
 namespace {
 

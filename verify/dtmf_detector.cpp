@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "layout/dtmf_burst.h"
+#include "timecode_format/dtmf_burst.h"
 #include "verify/float_vector.h"
 #include "verify/sound_file.h"
 

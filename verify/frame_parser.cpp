@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 
 namespace {
 

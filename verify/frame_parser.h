@@ -5,7 +5,7 @@
 #include <array>
 #include <deque>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/burst_tracker.h"
 
 // From the start marker to the end of the check symbol: eleven slots.

@@ -6,13 +6,14 @@
 #include <type_traits>
 
 #include "verify/verifier.h"
+#include "wave/wave_header.h"
 
 namespace {
 
 // Interleaved reads of a file of many channels go through a buffer of this many frames.
 constexpr std::size_t kInterleavedFrames = std::size_t{1} << 14;
 // libsndfile's floats are full scale 1.0; a 16-bit sample's step is 1/32768 of it.
-constexpr float kLsbPerFullScale = 32768.0f;
+constexpr auto kLsbPerFullScale = static_cast<float>(kPcm16FullScale);
 
 bool IsShortFormat(int format) {
   const int subtype = format & SF_FORMAT_SUBMASK;

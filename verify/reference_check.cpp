@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/loop_check.h"
 #include "verify/pcm_channel.h"
 #include "verify/sound_file.h"

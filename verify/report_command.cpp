@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "cli/terminal_progress.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/report_csv.h"
 #include "verify/report_file.h"
 #include "verify/report_json.h"
@@ -172,7 +172,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       command.recording = word;
       recordingGiven = true;
     } else if (word == "--type") {
-      command.options.type = TimecodeTypeValue(reader.Value());
+      command.options.type =
+          *TimecodeTypeOfLetter(LetterValue(word, reader.Value(), kTimecodeTypeLetters));
     } else if (word == "--method") {
       command.options.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
     } else if (word == "--id") {

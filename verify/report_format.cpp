@@ -125,11 +125,45 @@ std::vector<PlacedFault> PlacedFaults(const VerifyReport& report) {
   return faults;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[at], or 0 where none starts: no
+// overlong form, no surrogate, nothing past U+10FFFF (the table of RFC 3629).
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+  };
+  const unsigned lead = byte(0);
+  std::size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (length == 0 || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+// A JSON string is UTF-8: a file name may hold any bytes, so one that is not UTF-8 is given as
+// U+FFFD, and the document stays one a reader takes.
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+    if (byte >= 0x80) {
+      const std::size_t length = Utf8Length(text, i);
+      out += length ? text.substr(i, length) : "\\ufffd";
+      i += length ? length - 1 : 0;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
     } else if (byte < 0x20) {
@@ -138,7 +172,7 @@ std::string JsonString(const std::string& text) {
       out += kHex[byte >> 4];
       out += kHex[byte & 0xF];
     } else {
-      out += c;  // UTF-8 passes through as it is
+      out += c;
     }
   }
   return out + "\"";

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/verify_report.h"
 
 // value with a fixed number of decimals, in the "C" locale (a decimal point, never a comma, so
@@ -17,7 +17,8 @@ std::string FormatFixed(double value, int decimals);
 // The same with a leading '+' for positive values (drift, jumps).
 std::string FormatSigned(double value, int decimals);
 
-// text as a JSON string, quoted, with quotes, backslashes and control characters escaped.
+// text as a JSON string, quoted, with quotes, backslashes and control characters escaped, and
+// bytes that are not UTF-8 given as U+FFFD.
 std::string JsonString(const std::string& text);
 
 // Frame numbers as short runs, "12-15, 20", or "none".

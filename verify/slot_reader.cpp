@@ -4,8 +4,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "layout/dtmf_burst.h"
+#include "timecode_format/dtmf_burst.h"
 #include "verify/lane_sums.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -28,6 +29,12 @@ constexpr double kExpectedSigmas = 1.0;
 // least this well: what else it holds then has a fifth of its power at most, so no other burst
 // could have won it.
 constexpr double kClearMatch = 0.9;
+
+// Whether view holds the `count` samples from `from` on: a slot read or placed past the samples
+// at hand (a damaged recording can put a frame's grid there) reads as nothing.
+bool Holds(const SampleView& view, std::int64_t from, std::size_t count) {
+  return from >= view.first && from + static_cast<std::int64_t>(count) <= view.first + view.count;
+}
 
 }  // namespace
 
@@ -67,7 +74,7 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
     shape.d2.resize(span);
     shape.d3.resize(span);
   }
-  const double amplitude = dtmf_burst::ToneAmplitude() / dtmf_burst::kFullScale;
+  const double amplitude = dtmf_burst::ToneAmplitude() / kPcm16FullScale;
   for (std::size_t m = 0; m < span; ++m) {
     const double u = static_cast<double>(m) / m_ratio;
     double e[4];
@@ -124,6 +131,7 @@ SlotRead SlotReader::Place(const SampleView& view, int symbol, double guess,
   const std::int64_t lowest = static_cast<std::int64_t>(std::floor(guess)) - kMargin;
   const std::int64_t highest = lowest + 2 * kMargin;
   for (int move = 0; move <= kMaxMoves; ++move) {
+    if (!Holds(view, n0, n)) return read;
     const float* x = view.At(n0);
     const double f1 = Dot(x, shape.d1.data(), n);
     const double f2 = Dot(x, shape.d2.data(), n);
@@ -150,6 +158,7 @@ SlotRead SlotReader::Confirm(const SampleView& view, int symbol, double guess,
   if (symbol < 1 || symbol > static_cast<int>(m_bursts.size())) return {};
   const auto n = static_cast<std::size_t>(Span());
   const auto index = static_cast<std::size_t>(symbol - 1);
+  if (!Holds(view, std::lround(guess), n)) return {};
   const float* x = view.At(std::lround(guess));
   const double sum = Sum(x, n);
   const double energy = Dot(x, x, n) - sum * sum / static_cast<double>(n);
@@ -165,6 +174,7 @@ SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,
   const auto n0 = static_cast<std::int64_t>(std::floor(guess));
   const double d = guess - static_cast<double>(n0);
   const auto n = static_cast<std::size_t>(Span());
+  if (!Holds(view, n0, n)) return {};
   const float* x = view.At(n0);
   double sum = 0.0, squares = 0.0;
   for (std::size_t i = 0; i < n; ++i) {

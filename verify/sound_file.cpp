@@ -14,6 +14,7 @@
 
 #include "verify/declared_data.h"
 #include "verify/verifier.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -375,7 +376,7 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
       m_shorts.resize(frames * static_cast<std::size_t>(m_channels));
       got = sf_readf_short(m_file, m_shorts.data(), static_cast<sf_count_t>(frames));
       // Exactly what libsndfile gives as floats: a 16-bit sample over 2^15.
-      constexpr float kScale = 1.0f / 32768.0f;
+      constexpr auto kScale = static_cast<float>(1.0 / kPcm16FullScale);
       const auto count = static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) *
                          static_cast<std::size_t>(m_channels);
       for (std::size_t i = 0; i < count; ++i) interleaved[i] = m_shorts[i] * kScale;

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "layout/dtmf_burst.h"
-#include "layout/timecode_layout.h"
+#include "timecode_format/dtmf_burst.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
 #include "verify/frame_parser.h"
@@ -88,6 +88,8 @@ constexpr int kRateS = TimecodeRate(TimecodeType::dtmfS);
 constexpr std::array<int, 13> kCommonRates = {kRateF, kRateS, 48000, 32000, 22050,  24000, 16000,
                                               11025,  8000,   88200, 96000, 176400, 192000};
 constexpr double kRateProbeSeconds = 30.0;
+// Timecode at another rate shows the header is wrong only when it plays at its own speed there.
+constexpr double kOwnSpeedTolerance = 0.01;
 
 double SlotSamples(int sampleRate, TimecodeType type) {
   return kSlotSamples * static_cast<double>(sampleRate) / TimecodeRate(type);
@@ -203,6 +205,14 @@ struct ChannelLook {
     return {expected / spacing, error};
   }
 };
+
+// The frames read at a time: kBlockFrames, or a short recording's length, so that its buffers are
+// its own size. The first look is taken again at each common rate, and clearing buffers far
+// larger than the recording would cost more than reading it.
+std::size_t BlockFor(const SoundFile& file) {
+  if (file.Frames() < 0) return kBlockFrames;
+  return std::clamp<std::size_t>(static_cast<std::size_t>(file.Frames()), 1, kBlockFrames);
+}
 
 // Listens to one channel under both types at once, keeping only what a few frames tell, so the
 // first look holds little memory however long it has to listen.
@@ -340,7 +350,7 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
     probes.push_back(std::make_unique<ChannelProbe>(rate, type));
   }
   const auto width = static_cast<std::size_t>(file.Channels());
-  const std::size_t block = file.BlockFrames(kBlockFrames);
+  const std::size_t block = file.BlockFrames(BlockFor(file));
   std::vector<float> interleaved(block * width);
   std::vector<float> samples(block);
   ChannelLook best;
@@ -381,6 +391,16 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
   return chosen;
 }
 
+// Whether the recording holds enough samples for the bursts of one frame read at `rate` at its
+// own speed (DTMF-F's, the shorter frame); a shorter one cannot show a frame there, so that look
+// is skipped. A stream's length is not known: it is always looked at.
+bool LongEnoughAt(const SoundFile& file, int rate) {
+  const double slot = kSlotSamples * static_cast<double>(rate) / kRateF;
+  // The check symbol's slot need only have begun.
+  const double least = (1.0 - kOwnSpeedTolerance) * (kFrameBurstSlots - 1) * slot;
+  return file.Frames() < 0 || static_cast<double>(file.Frames()) >= least;
+}
+
 // The channels and type to read, the one that decodes best first, or the one-line reason there
 // are none: no timecode at all, none on the channel asked for, or timecode that only fits at
 // another rate than the header names.
@@ -403,12 +423,12 @@ std::vector<Choice> Choose(SoundFile& file, const VerifyOptions& options, const 
     }
   }
   for (const int rate : kCommonRates) {
-    if (rate == file.SampleRate()) continue;
+    if (rate == file.SampleRate() || !LongEnoughAt(file, rate)) continue;
     file.Rewind();
     const auto limit = static_cast<std::int64_t>(kRateProbeSeconds * rate);
     const auto fits = Probe(file, asked, options.type, rate, limit);
     // Only a timecode at its own speed at that rate shows the header is wrong.
-    if (fits && std::abs(fits->speed - 1.0) < 0.01) {
+    if (fits && std::abs(fits->speed - 1.0) < kOwnSpeedTolerance) {
       throw VerifyError(path + ": the sample rate looks wrong: the header says " +
                         std::to_string(file.SampleRate()) + " Hz, the timecode fits " +
                         std::to_string(rate) + " Hz");
@@ -1104,7 +1124,8 @@ struct ChannelFrames {
 class ChannelBlocks {
  public:
   ChannelBlocks(SoundFile& file, const std::vector<Choice>& choices)
-      : m_file(file), m_block(choices.size() == 1 ? kBlockFrames : file.BlockFrames(kBlockFrames)) {
+      : m_file(file),
+        m_block(choices.size() == 1 ? BlockFor(file) : file.BlockFrames(BlockFor(file))) {
     for (const Choice& choice : choices) m_channels.push_back(choice.channel);
     if (m_channels.size() > 1) {
       m_interleaved.resize(m_block * static_cast<std::size_t>(file.Channels()));

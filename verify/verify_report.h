@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 #include "verify/reference_findings.h"
 
 struct FoundFrame {

@@ -20,6 +20,11 @@ inline constexpr std::size_t kChunkHeaderBytes = 8;  // id and size
 inline constexpr std::uint32_t kPcmFmtChunkBytes = 16;
 inline constexpr std::uint16_t kPcmFormat = 1;
 inline constexpr std::uint16_t kExtensibleFormat = 0xFFFE;
+// Full scale of a 16-bit sample: 2^15, the size of the most negative one. Over it every sample
+// lies in [-1, 1), as libsndfile hands 16-bit samples out as floats, so the tone level the bank
+// is made at, the level the verifier expects in what it reads and the height loop draws a
+// sample at are all measured against the same value.
+inline constexpr double kPcm16FullScale = 32768.0;
 
 using WaveHeader = std::array<std::uint8_t, kWaveHeaderBytes>;
 

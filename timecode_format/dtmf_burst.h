@@ -8,14 +8,14 @@
 #include <cmath>
 #include <numbers>
 
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
+#include "wave/wave_header.h"
 
 namespace dtmf_burst {
 
 // Each burst fills a slot.
 inline constexpr int kBurstSamples = kSlotSamples;
 inline constexpr double kFadeSeconds = 0.002;
-inline constexpr double kFullScale = 32767.0;
 // The two tones add up to about -3 dBFS at their common peak, so a burst never clips.
 inline constexpr double kSumPeakDb = -3.0;
 
@@ -42,9 +42,11 @@ inline constexpr std::array<Key, kSymbolCount> kKeyOfSymbol = [] {
   return keys;
 }();
 
-// Peak of each of the two tones, in 16-bit sample units.
+// Peak of each of the two tones, in 16-bit sample units. The level is taken against the largest
+// positive sample, 2^15 - 1, as the tone banks have always been made: measuring it against 2^15
+// would move samples of every bank, and so of every TC.wav, by one step.
 inline double ToneAmplitude() {
-  return kFullScale * std::pow(10.0, kSumPeakDb / 20.0) / 2.0;
+  return (kPcm16FullScale - 1.0) * std::pow(10.0, kSumPeakDb / 20.0) / 2.0;
 }
 
 inline int FadeSamples(int sampleRate) {

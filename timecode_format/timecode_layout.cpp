@@ -1,4 +1,4 @@
-#include "layout/timecode_layout.h"
+#include "timecode_format/timecode_layout.h"
 
 int CheckSymbol(int frame, int dtmfId) {
   const int digitSum =

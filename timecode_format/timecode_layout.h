@@ -48,6 +48,12 @@ constexpr std::optional<TimecodeType> TimecodeTypeOfRadio(int index) {
   }
   return std::nullopt;
 }
+// The letters --type takes, as the table above gives them, in the order the usage errors name
+// them.
+inline constexpr char kTimecodeTypeLetters[] = "FS";
+static_assert(kTimecodeTypeLetters[0] == kTimecodeTypes[1].letter &&
+              kTimecodeTypeLetters[1] == kTimecodeTypes[0].letter);
+
 constexpr std::optional<TimecodeType> TimecodeTypeOfLetter(char letter) {
   for (const TimecodeTypeFacts& facts : kTimecodeTypes) {
     if (facts.letter == letter || facts.letter == letter - 'a' + 'A') return facts.type;
