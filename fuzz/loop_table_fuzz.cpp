@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "fuzz_input.h"
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const FuzzFolder folder;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/version.h"
-#include "looppatch/loop_table.h"
-#include "looppatch/plain_copy.h"
+#include "loop/format/loop_table.h"
+#include "loop/format/plain_copy.h"
 #include "tests/child_process.h"
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"

@@ -8,11 +8,12 @@
 #include <filesystem>
 #include <random>
 
-#include "looppatch/crossfade.h"
-#include "looppatch/seam.h"
-#include "looppatch/seam_search.h"
-#include "looppatch/wave_peaks.h"
-#include "looppatch/wave_samples.h"
+#include "loop/format/wave_samples.h"
+#include "loop/sound/crossfade.h"
+#include "loop/sound/play_stream.h"
+#include "loop/sound/seam.h"
+#include "loop/sound/seam_search.h"
+#include "loop/sound/wave_peaks.h"
 #include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 

@@ -1,7 +1,7 @@
 // The loop table against real wave files: golden record bytes, round trips, every refusal
 // leaving the file as it was, a file replaced under the open one, injected file faults, a file
 // past 4 GiB, and a randomised write-then-read check.
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 
 #include <gtest/gtest.h>
 
