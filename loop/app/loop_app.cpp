@@ -8,9 +8,5 @@ CLoopApp::CLoopApp() : CWinApp(LoopResources()) {}
 
 bool CLoopApp::InitInstance() {
   // Plain Qt styles draw controls three-dimensionally already; loop never asked for it.
-  return RunMainDialog<CLoopDlg>(*this, false);
-}
-
-CLoopApp& GetLoopApp() {
-  return static_cast<CLoopApp&>(*AfxGetApp());
+  return RunMainDialog<CLoopDlg>(*this, false, m_waveFile, m_fileToOpen);
 }

@@ -17,6 +17,3 @@ class CLoopApp : public CWinApp {
   // The file named on the command line, loaded when the dialog starts; empty for none.
   std::string m_fileToOpen;
 };
-
-// The running program's application object.
-CLoopApp& GetLoopApp();

@@ -10,7 +10,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "loop/app/loop_app.h"
 #include "loop/app/view_paint.h"
 #include "loop/format/plain_copy.h"
 #include "loop/format/smpl_writer.h"
@@ -58,8 +57,8 @@ constexpr char kHelpText[] =
 
 }  // namespace
 
-CLoopDlg::CLoopDlg(QWidget* parent) : CLoopDlg(GetLoopApp().m_waveFile, parent) {
-  m_fileToOpen = GetLoopApp().m_fileToOpen;
+CLoopDlg::CLoopDlg(CFile& waveFile, std::string fileToOpen) : CLoopDlg(waveFile) {
+  m_fileToOpen = std::move(fileToOpen);
 }
 
 CLoopDlg::CLoopDlg(CFile& waveFile, QWidget* parent)

@@ -34,11 +34,11 @@ inline constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.
 
 class CLoopDlg : public CMainDialog {
  public:
-  // The program's dialog, on the application's file object, loading the file named on the
-  // command line (if any) once it starts.
-  explicit CLoopDlg(QWidget* parent = nullptr);
   // A dialog on a file object the caller keeps alive for as long as the dialog.
   explicit CLoopDlg(CFile& waveFile, QWidget* parent = nullptr);
+  // The program's dialog: on the application's file object, loading the file named on the
+  // command line (none when empty) once it starts.
+  CLoopDlg(CFile& waveFile, std::string fileToOpen);
 
  protected:
   bool OnInitDialog() override;
