@@ -28,6 +28,7 @@
 #include "loop/format/wave_samples.h"
 #include "loop/sound/play_stream.h"
 #include "resources/loop_rc.h"
+#include "tests/played_frames.h"
 #include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 

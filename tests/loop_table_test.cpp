@@ -173,7 +173,7 @@ TEST_F(LoopTableTest, OnlyFilesWithTheCanonicalHeaderQualify) {
   const auto canonical = [&](const Bytes& bytes) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    return IsCanonicalWave(file);
+    return CheckPatchable(file) != kNotCanonicalText;
   };
   EXPECT_TRUE(canonical(Wave(1, 0)));
   for (std::uint64_t id : {kRiffIdOffset, kWaveIdOffset, kFmtIdOffset, kDataIdOffset}) {

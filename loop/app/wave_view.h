@@ -61,8 +61,7 @@ class WaveView : public QWidget {
   std::uint64_t TableFrames() const;
   // The bottom of the lanes (the ruler, the readout and the scroll bar run below them).
   int LanesHeight() const;
-  // The time ruler's top and the text of the readout line under it.
-  int RulerTop() const { return LanesHeight(); }
+  // The text of the readout line under the time ruler.
   QString Readout() const { return m_readout->text(); }
 
   // Called with the point's index (from 0) and its new frame while a marker is dragged.

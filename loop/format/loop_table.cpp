@@ -113,11 +113,6 @@ std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
   return channelByte == kMonoChannelByte ? kMonoBytesPerFrame : kOtherBytesPerFrame;
 }
 
-bool IsCanonicalWave(CFile& file) {
-  WaveHeader header{};
-  return ReadHeader(file, header) && HasCanonicalIds(header);
-}
-
 namespace {
 
 // CheckPatchable's answer, as CheckLoopPoints gives it.

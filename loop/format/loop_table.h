@@ -44,13 +44,9 @@ std::string LookalikeText(std::size_t index);
 
 std::uint32_t BytesPerFrame(std::uint8_t channelByte);
 
-// True for files with the canonical 44-byte header: the only files where byte 44 is known to
-// start the sample data, so the only ones the table may be written into.
-bool IsCanonicalWave(CFile& file);
-
-// Empty when the table may be kept in this file: the canonical header, and samples of 16-bit
-// PCM in one or two channels (the only layouts whose frames the records can count). Otherwise
-// the text to show.
+// Empty when the table may be kept in this file: the canonical 44-byte header (the only files
+// where byte 44 is known to start the sample data), and samples of 16-bit PCM in one or two
+// channels (the only layouts whose frames the records can count). Otherwise the text to show.
 std::string CheckPatchable(CFile& file);
 
 // False when the path the file was opened by no longer leads to it (replaced, moved or deleted

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 #include "loop/format/loop_table.h"
@@ -66,34 +65,4 @@ std::optional<std::uint64_t> PlayStream::FrameAfter(std::uint64_t played) const 
   if (m_loop) return m_first + played % pass;
   if (played >= pass) return std::nullopt;
   return m_first + played;
-}
-
-namespace {
-
-// Up to `frames` frames of the stream as samples.
-std::vector<std::int16_t> Take(PlayStream stream, std::uint64_t frames) {
-  if (!stream.Valid()) return {};
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(frames) * stream.FrameBytes());
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const std::size_t n = stream.Read(bytes.data() + filled, bytes.size() - filled);
-    if (n == 0) break;
-    filled += n;
-  }
-  std::vector<std::int16_t> samples(filled / kPcm16SampleBytes);
-  std::memcpy(samples.data(), bytes.data(), filled);  // Read gave the machine's own order
-  return samples;
-}
-
-}  // namespace
-
-std::vector<std::int16_t> PlayFromFrames(const SampleReader& reader, std::uint64_t from,
-                                         std::uint64_t maxFrames) {
-  return Take(PlayStream::From(reader, from), maxFrames);
-}
-
-std::vector<std::int16_t> LoopFrames(const SampleReader& reader, std::uint64_t start,
-                                     std::uint64_t end, unsigned rounds) {
-  const PlayStream stream = PlayStream::Loop(reader, start, end);
-  return Take(stream, stream.PassFrames() * rounds);
 }

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "loop/format/wave_samples.h"
 
@@ -48,11 +47,3 @@ class PlayStream {
   bool m_valid = false;
   bool m_done = false;
 };
-
-// What "Play" and "Loop" send to the output, interleaved as stored: the frames from `from` to
-// the end of the file; or the frames [start, end] (end being the last frame played), `rounds`
-// times over. Empty when the range holds no frame.
-std::vector<std::int16_t> PlayFromFrames(const SampleReader& reader, std::uint64_t from,
-                                         std::uint64_t maxFrames);
-std::vector<std::int16_t> LoopFrames(const SampleReader& reader, std::uint64_t start,
-                                     std::uint64_t end, unsigned rounds);

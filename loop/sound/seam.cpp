@@ -172,30 +172,3 @@ std::optional<std::uint64_t> NearestRisingZero(const SampleReader& reader, std::
   }
   return best;
 }
-
-std::optional<EndCandidate> BestLoopEnd(const SampleReader& reader, std::uint64_t start,
-                                        std::uint64_t end, std::uint64_t window) {
-  const std::uint64_t low = std::max(end > window ? end - window : 0, start + 1);
-  const std::uint64_t high = std::min(end + window, reader.Frames() - 1);
-  if (reader.Frames() == 0 || low > high) return std::nullopt;
-  const auto n = static_cast<std::size_t>(reader.Channels());
-  // One read for every candidate's frames before the join, one for the frames after it.
-  const std::uint64_t first = low + 1 >= kSeamContextFrames ? low + 1 - kSeamContextFrames : 0;
-  const std::vector<std::int16_t> region = reader.Read(first, high + 1 - first);
-  const std::vector<std::int16_t> after = reader.Read(start, kSeamContextFrames);
-  std::optional<EndCandidate> best;
-  for (std::uint64_t e = low; e <= high && (e - first + 1) * n <= region.size(); ++e) {
-    const std::uint64_t from =
-        e + 1 >= first + kSeamContextFrames ? e + 1 - kSeamContextFrames : first;
-    const std::vector<std::int16_t> before(
-        region.begin() + static_cast<std::ptrdiff_t>((from - first) * n),
-        region.begin() + static_cast<std::ptrdiff_t>((e - first + 1) * n));
-    const SeamScore score = ScoreJoin(before, after, reader.Channels());
-    const auto distance = [end](std::uint64_t x) { return x > end ? x - end : end - x; };
-    if (!best || score.db < best->score.db ||
-        (score.db == best->score.db && distance(e) < distance(best->end))) {
-      best = EndCandidate{e, score};
-    }
-  }
-  return best;
-}

@@ -63,12 +63,3 @@ std::vector<std::int16_t> SeamFrames(const SampleReader& reader, std::uint64_t s
 // around the crossing has all channels together closest to zero. Nothing when none is near.
 std::optional<std::uint64_t> NearestRisingZero(const SampleReader& reader, std::uint64_t frame,
                                                std::uint64_t maxDistance);
-
-// The loop end within `window` frames of `end` whose seam with `start` scores best (ties go
-// to the end nearest the given one). Nothing when no end in the window lies after the start.
-struct EndCandidate {
-  std::uint64_t end = 0;
-  SeamScore score;
-};
-std::optional<EndCandidate> BestLoopEnd(const SampleReader& reader, std::uint64_t start,
-                                        std::uint64_t end, std::uint64_t window);
