@@ -9,6 +9,7 @@
 
 #include "loop/format/file_source.h"
 #include "wave/wave_fields.h"
+#include "wave/wave_header.h"
 #include "wave/wave_layout.h"
 
 namespace {
@@ -18,12 +19,9 @@ using Bytes = std::vector<std::uint8_t>;
 // The sampler's fields a fresh smpl chunk gets: middle C as the unity note, and the sample
 // period in nanoseconds.
 constexpr std::uint32_t kUnityNote = 60;
-constexpr std::size_t kSamplePeriodAt = 8;
-constexpr std::size_t kUnityNoteAt = 12;
 constexpr double kNanosecondsPerSecond = 1e9;
 // The fields before the loop count that describe the sampler, kept from an old chunk.
 constexpr std::size_t kSamplerFieldsBytes = kSmplLoopCountAt;
-constexpr std::uint32_t kRiffSizeExcludes = 8;  // "RIFF" and the size field itself
 constexpr std::uint64_t kMostRetiredSpan = 16 << 20;
 
 void AppendChunk(Bytes& bytes, const char (&id)[5], const Bytes& body) {
@@ -72,10 +70,10 @@ Bytes SamplerFields(CFile& file, const WaveLayout& layout) {
   std::fill(fields.begin(), fields.end(), 0);
   const std::uint32_t rate = layout.fmt ? layout.fmt->sampleRate : 0;
   if (rate > 0) {
-    PutLe32(&fields[kSamplePeriodAt],
+    PutLe32(&fields[kSmplSamplePeriodAt],
             static_cast<std::uint32_t>(kNanosecondsPerSecond / rate + 0.5));
   }
-  PutLe32(&fields[kUnityNoteAt], kUnityNote);
+  PutLe32(&fields[kSmplUnityNoteAt], kUnityNote);
   return fields;
 }
 
@@ -139,7 +137,8 @@ void WriteStandardLoops(CFile& file, std::uint8_t channelByte, const LoopPoints&
   AppendChunk(chunks, "smpl", SmplBody(SamplerFields(file, layout), standard));
   if (!standard.cues.empty()) AppendChunk(chunks, "cue ", CueBody(standard));
   const std::uint64_t end = layout.chunks.back().End();
-  const std::uint64_t riffSize = end + chunks.size() - kRiffSizeExcludes;
+  // The RIFF size leaves out "RIFF" and the size field itself.
+  const std::uint64_t riffSize = end + chunks.size() - kChunkHeaderBytes;
   if (riffSize > std::numeric_limits<std::uint32_t>::max()) {
     throw std::invalid_argument(kLoopsTooLongText);
   }
