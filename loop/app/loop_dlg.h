@@ -61,8 +61,12 @@ class CLoopDlg : public CMainDialog {
   std::uint8_t m_channelByte = 0;
 
  private:
-  // The views and commands around the template's controls.
+  // The views and commands around the template's controls (loop_dlg_layout.cpp).
   void BuildViews();
+  QComboBox* PointSelector(const char* label, const char* name, int chosen);
+  QPushButton* CommandButton(const char* text, const char* tip);
+  void ConnectPointEditing();
+  void SizeForViews();
   void BuildStandardLoopsBox();
   void PlaceViews();
   QLineEdit* PointBox(std::size_t index) const;
@@ -88,6 +92,8 @@ class CLoopDlg : public CMainDialog {
   void ClearSearch();
   void DropStaleSearch();
   std::optional<std::size_t> SelectedPoint(const QComboBox* selector) const;
+  // The audition (loop_dlg_play.cpp).
+  void BuildPlayCommands();
   void OnPlay();
   void OnLoop();
   void OnPlayKey();
