@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "looppatch/seam_search.h"
-#include "looppatch/wave_peaks.h"
-#include "looppatch/wave_samples.h"
+#include "loop/format/wave_samples.h"
+#include "loop/sound/seam_search.h"
+#include "loop/sound/wave_peaks.h"
 #include "wave/wave_header.h"
 
 namespace fs = std::filesystem;

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "fuzz_input.h"
-#include "looppatch/plain_copy.h"
-#include "looppatch/wave_loops.h"
+#include "loop/format/plain_copy.h"
+#include "loop/format/wave_loops.h"
 #include "wave/wave_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "fuzz_input.h"
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const FuzzFolder folder;
@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CFile file;
   if (!file.Open(path, CFile::modeRead)) return 0;
   try {
-    if (IsCanonicalWave(file) && CheckPatchable(file).empty()) (void)ReadLoopTable(file);
+    if (CheckPatchable(file).empty()) (void)ReadLoopTable(file);
   } catch (const CFileException&) {
     // a read error is the reader's answer, not a fault
   }

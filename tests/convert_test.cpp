@@ -1,7 +1,7 @@
 // 16-bit copies of 24-bit, float, 8-bit and four-channel sources: the samples equal the
 // source's within the dither (exactly where there is none), the channels asked for are taken,
 // and the source's loops and other chunks are kept.
-#include "looppatch/convert.h"
+#include "loop/format/convert.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "looppatch/wave_loops.h"
+#include "loop/format/wave_loops.h"
 #include "tests/instrument_wave.h"
 #include "tests/scratch_dir.h"
 

@@ -22,12 +22,13 @@
 #include <vector>
 
 #include "gui_support.h"
-#include "looppatch/loop_dlg.h"
-#include "looppatch/play_stream.h"
-#include "looppatch/player.h"
-#include "looppatch/wave_samples.h"
-#include "looppatch/wave_view.h"
+#include "loop/app/loop_dlg.h"
+#include "loop/app/player.h"
+#include "loop/app/wave_view.h"
+#include "loop/format/wave_samples.h"
+#include "loop/sound/play_stream.h"
 #include "resources/loop_rc.h"
+#include "tests/played_frames.h"
 #include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 

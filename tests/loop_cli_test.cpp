@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "looppatch/loop_table.h"
-#include "looppatch/plain_copy.h"
+#include "loop/format/loop_table.h"
+#include "loop/format/plain_copy.h"
 #include "tests/child_process.h"
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"

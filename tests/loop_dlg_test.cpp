@@ -7,8 +7,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QInputDialog>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -25,10 +25,10 @@
 #include "file_faults.h"
 #include "gui_support.h"
 #include "instrument_wave.h"
+#include "loop/app/loop_app.h"
+#include "loop/app/loop_dlg.h"
+#include "loop/format/wave_loops.h"
 #include "loop_wave.h"
-#include "looppatch/loop_app.h"
-#include "looppatch/loop_dlg.h"
-#include "looppatch/wave_loops.h"
 #include "resources/loop_rc.h"
 #include "riff_builder.h"
 #include "sample_wave.h"

@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <random>
 
-#include "looppatch/crossfade.h"
-#include "looppatch/seam.h"
-#include "looppatch/seam_search.h"
-#include "looppatch/wave_peaks.h"
-#include "looppatch/wave_samples.h"
+#include "loop/format/wave_samples.h"
+#include "loop/sound/crossfade.h"
+#include "loop/sound/play_stream.h"
+#include "loop/sound/seam.h"
+#include "loop/sound/seam_search.h"
+#include "loop/sound/wave_peaks.h"
+#include "tests/played_frames.h"
 #include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 
@@ -206,14 +208,15 @@ TEST_F(LoopSeamTest, SnapFindsTheNearestRisingZeroCrossing) {
 
 TEST_F(LoopSeamTest, TheEndSearchFindsASeamlessEndFromOneThreeMillisecondsOff) {
   const SampleReader reader = Reader(1, Sine(20'000, kPeriod));
+  const SampleSource source = SourceOf(reader, kTestRate);
   const std::uint64_t off = kSeamlessEnd + 132;  // 3 ms at 44.1 kHz
-  const auto best = BestLoopEnd(reader, kStart, off, 441);
-  ASSERT_TRUE(best);
-  EXPECT_EQ((best->end + 1 - kStart) % 100, 0u) << best->end;
-  EXPECT_FALSE(best->score.click);
-  EXPECT_LE(best->end > off ? best->end - off : off - best->end, 100u);
+  const LoopSearch search = SearchLoopEnd(source, kStart, {off - 441, off + 441});
+  ASSERT_TRUE(search.Found());
+  const std::uint64_t end = search.best.front().frame;
+  EXPECT_EQ((end + 1 - kStart) % 100, 0u) << end;
+  EXPECT_LE(end > off ? end - off : off - end, 441u);
   // No end after the start within reach: nothing to offer.
-  EXPECT_FALSE(BestLoopEnd(reader, kStart, kStart - 500, 100));
+  EXPECT_TRUE(SearchLoopEnd(source, kStart, {kStart - 600, kStart - 400}).best.empty());
 }
 
 // A seamless end planted 20,000 frames past where B stands: the 50 ms around the start copied

@@ -3,7 +3,7 @@
 // search cancelled while the window keeps answering.
 #include <QComboBox>
 
-#include "looppatch/seam_view.h"
+#include "loop/app/seam_view.h"
 #include "tests/loop_view_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The loop table against real wave files: golden record bytes, round trips, every refusal
 // leaving the file as it was, a file replaced under the open one, injected file faults, a file
 // past 4 GiB, and a randomised write-then-read check.
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 
 #include <gtest/gtest.h>
 
@@ -173,7 +173,7 @@ TEST_F(LoopTableTest, OnlyFilesWithTheCanonicalHeaderQualify) {
   const auto canonical = [&](const Bytes& bytes) {
     WriteBytes(m_path, bytes);
     CFile file = Open();
-    return IsCanonicalWave(file);
+    return CheckPatchable(file) != kNotCanonicalText;
   };
   EXPECT_TRUE(canonical(Wave(1, 0)));
   for (std::uint64_t id : {kRiffIdOffset, kWaveIdOffset, kFmtIdOffset, kDataIdOffset}) {

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "gui_support.h"
-#include "looppatch/loop_dlg.h"
-#include "looppatch/wave_view.h"
+#include "loop/app/loop_dlg.h"
+#include "loop/app/wave_view.h"
 #include "resources/loop_rc.h"
 #include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"

@@ -8,7 +8,7 @@
 #include <QComboBox>
 #include <QWheelEvent>
 
-#include "looppatch/time_ruler.h"
+#include "loop/app/time_ruler.h"
 #include "tests/loop_view_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 #include "tests/scratch_dir.h"
 
 // A canonical file with dataBytes of fill, with records holding the given byte offsets from

@@ -1,7 +1,7 @@
 // Plain copies of wave files laid out the way everyday writers lay them out: the copy carries the
 // canonical header and exactly the source's samples, the source is never touched, and a failed
 // copy leaves nothing behind.
-#include "looppatch/plain_copy.h"
+#include "loop/format/plain_copy.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <string>
 
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 #include "tests/child_process.h"
 #include "tests/file_faults.h"
 #include "tests/read_gate.h"

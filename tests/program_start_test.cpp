@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "looppatch/loop_table.h"
+#include "loop/format/loop_table.h"
 #include "tests/child_process.h"
 #include "tests/loop_wave.h"
 #include "tests/scratch_dir.h"

@@ -1,7 +1,7 @@
 // Standard loops written behind the samples: libsndfile reads them back as the instrument's
 // loops and cue points, nothing before them moves, and a write stopped between any two of its
 // steps leaves a file every reader reads as before or as after.
-#include "looppatch/smpl_writer.h"
+#include "loop/format/smpl_writer.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "looppatch/wave_loops.h"
+#include "loop/format/wave_loops.h"
 #include "tests/file_faults.h"
 #include "tests/loop_wave.h"
 #include "tests/riff_builder.h"

@@ -1,14 +1,14 @@
 // A wave file's own loops and cue points: read wherever their chunks lie, bounded by the chunk
 // and the file however large the counts they declare, and mapped onto the ten loop points of
 // a plain copy, which then holds them in its table.
-#include "looppatch/wave_loops.h"
+#include "loop/format/wave_loops.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "looppatch/plain_copy.h"
+#include "loop/format/plain_copy.h"
 #include "tests/instrument_wave.h"
 #include "tests/riff_builder.h"
 #include "tests/scratch_dir.h"

@@ -23,6 +23,7 @@ inline constexpr std::array<std::uint8_t, 16> kPcmSubformat = {
 // format and offset, the loop count, the sampler data's size), then the loops, 24 bytes each:
 // cue point id, type, start, end (the last frame played), fraction, play count.
 inline constexpr std::size_t kSmplFieldsBytes = 36;
+inline constexpr std::size_t kSmplSamplePeriodAt = 8, kSmplUnityNoteAt = 12;
 inline constexpr std::size_t kSmplLoopCountAt = 28;
 inline constexpr std::size_t kSmplSamplerDataAt = 32;
 inline constexpr std::size_t kSmplLoopBytes = 24;
