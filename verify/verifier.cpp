@@ -909,7 +909,22 @@ class FrameReader {
     m_pending.reset();
   }
 
-  void Keep(const GridFrame& read) {
+  // Digits that spell another number than the grid puts at this place, with a check symbol that
+  // fails for them, are no frame of that number: they are the damaged frame the grid expects.
+  // Only frames whose check symbols pass may show the timecode elsewhere than the grid says.
+  void NumberFromGrid(GridFrame& read) const {
+    if (read.unreadable || !m_lastPlace || read.raw.check == kCheckStar) return;
+    const int id = m_options.dtmfId.value_or(LikelyId());
+    if (id == 0 || CheckSymbol(read.raw.number, id) == read.raw.check) return;
+    const int number =
+        m_lastNumber + static_cast<int>(std::lround((read.at[0] - *m_lastPlace) / m_frame));
+    if (number == read.raw.number || number < 1) return;
+    read.raw.number = number;
+    read.unreadable = true;
+  }
+
+  void Keep(GridFrame read) {
+    NumberFromGrid(read);
     if (m_pending) {
       // The frame whose marker drowned lay in the grid after all: the next one came on time.
       if (read.raw.number == m_pending->frame.raw.number + 1) {
@@ -1087,15 +1102,25 @@ double CombinedPlace(const GridFrame& frame, double slope, double agreement) {
     }
   }
   auto size = [](const std::pair<std::size_t, std::size_t>& g) { return g.second - g.first; };
-  auto chosen = *std::max_element(groups.begin(), groups.end(),
-                                  [&](const auto& a, const auto& b) { return size(a) < size(b); });
+  auto mean = [&](const std::pair<std::size_t, std::size_t>& g) {
+    double sum = 0.0;
+    for (std::size_t i = g.first; i < g.second; ++i) sum += places[i];
+    return sum / static_cast<double>(size(g));
+  };
+  if (groups.size() == 1) return mean(groups[0]);
+  auto holdsMarker = [&](const std::pair<std::size_t, std::size_t>& g) {
+    return places[g.first] <= marker && marker <= places[g.second - 1];
+  };
+  // A slip inside the frame: a burst it cut through is placed part-way and may join either
+  // group, so the marker alone places the frame where it stands with another burst or no group
+  // is larger; else the largest group does (the slip cut the marker itself).
+  auto chosen = *std::max_element(groups.begin(), groups.end(), [&](const auto& a, const auto& b) {
+    return size(a) != size(b) ? size(a) < size(b) : holdsMarker(b);
+  });
   for (const auto& group : groups) {
-    const bool holdsMarker = places[group.first] <= marker && marker <= places[group.second - 1];
-    if (holdsMarker && size(group) >= 2) chosen = group;
+    if (holdsMarker(group) && (size(group) >= 2 || size(group) == size(chosen))) return marker;
   }
-  double sum = 0.0;
-  for (std::size_t i = chosen.first; i < chosen.second; ++i) sum += places[i];
-  return sum / static_cast<double>(size(chosen));
+  return mean(chosen);
 }
 
 // How far the bursts of a frame scatter about the frame's own mean, over the whole recording.
