@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_sweep.h"
 #include "recording_support.h"
 #include "scratch_dir.h"
 #include "verify/verifier.h"
@@ -99,5 +100,44 @@ INSTANTIATE_TEST_SUITE_P(
                       Misread{48000, 1500, 6.7 * kSlotSamples, false},
                       Misread{44100, 2 * kSlotSamples, 6.0 * kSlotSamples, false},
                       Misread{44100, 0, 0.0, true}, Misread{48000, 0, 0.0, true}));
+
+}  // namespace
+
+namespace {
+
+// Takes of a few frames, each with one cut, repeat or insertion at a random sample, through each
+// chain: every report holds the truth.
+struct SweepCase {
+  sweep::Chain chain;
+  int takes;
+};
+
+class Sweep : public VerifierMap, public ::testing::WithParamInterface<SweepCase> {};
+
+TEST_P(Sweep, EveryReportHoldsTheTruth) {
+  constexpr int kShort = 8 * kFrameSamples + 1000;
+  const Samples timecode = GenerateTimecode(m_dir.Path(), {kTypeF, kMethod2, kShort, 1}).samples;
+  const SweepCase c = GetParam();
+  std::mt19937 random(static_cast<unsigned>(c.chain) + 11);
+  for (int i = 0; i < c.takes; ++i) {
+    const auto fault = static_cast<sweep::Fault>(i % 3);
+    const sweep::Take take = sweep::MakeTake(timecode, 44100, fault, c.chain, random);
+    sweep::Verdict verdict;
+    try {
+      verdict = sweep::Judge(take, timecode, Verify(take.recording));
+    } catch (const VerifyError& error) {
+      verdict.why = error.what();
+    }
+    EXPECT_TRUE(verdict.right) << sweep::FaultName(fault) << " of " << take.length << " at "
+                               << take.at << ": " << verdict.why
+                               << (verdict.falseClean ? " (clean)" : "")
+                               << (verdict.madeUpFrame ? " (made-up frame)" : "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chains, Sweep,
+                         ::testing::Values(SweepCase{sweep::Chain::clean, 120},
+                                           SweepCase{sweep::Chain::resampled, 45},
+                                           SweepCase{sweep::Chain::noise10, 45}));
 
 }  // namespace

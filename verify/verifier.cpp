@@ -14,8 +14,10 @@
 #include "layout/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
+#include "verify/event_place.h"
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
+#include "verify/playback_map.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
 #include "verify/timing_fit.h"
@@ -1249,13 +1251,17 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   // stretch is placed by its middle, so every place moves by half a burst times the difference.
   const double stretched = stretch;
   const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
+  const double moved = centre * (stretched - slope);
   std::size_t next = 0;
   for (const GridFrame& frame : read) {
     if (frame.unreadable) continue;
-    report.frames[next++].foundSample =
-        CombinedPlace(frame, slope, agreement) + centre * (stretched - slope);
+    FoundFrame& found = report.frames[next++];
+    found.foundSample = CombinedPlace(frame, slope, agreement) + moved;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) found.bursts[k] = frame.at[k] + moved;
   }
-  for (FramePlace& place : report.unreadable) place.sample += centre * (stretched - slope);
+  for (FramePlace& place : report.unreadable) place.sample += moved;
   FitTiming(report, ratio, options.toleranceSamples);
+  BuildEvents(report);
+  PlaceEvents(report, file, choice.channel);
   return report;
 }

@@ -3,11 +3,13 @@
 // Positions are in samples of the recording, counted from its first sample.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "layout/timecode_layout.h"
+#include "verify/playback_map.h"
 
 struct FoundFrame {
   int number = 0;              // from its four digits
@@ -16,6 +18,8 @@ struct FoundFrame {
   bool checkOk = true;         // its check symbol agrees with the DTMF ID (always true for the
                                // '*' that ends the last frame under method 2)
   double levelDbfs = 0.0;      // RMS level of its start marker
+  // Where sample 0 of each of its six bursts lies; NaN where a burst could not be placed.
+  std::array<double, 6> bursts{};
 };
 
 struct Discontinuity {
@@ -66,12 +70,14 @@ struct VerifyReport {
   std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
+  PlaybackMap map;  // the segments TC.wav played in and the events between them
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
   // Every frame from first to last once, in order, every check right, no discontinuity.
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
-           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated();
+           discontinuities.empty() && unreadable.empty() && map.events.empty() &&
+           nonFiniteCount == 0 && !Truncated();
   }
 };
