@@ -233,6 +233,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   VerifyReport report = FaultyReport();
   report.missing = {6, 7, 8, 9, 12};
   report.methodAssumed = true;
+  report.map.events = {{EventKind::cut, 441800, 443600, 441800, 442800, 1000, 1088.4, 0.02, 9}};
   const std::string text = Written(WriteSummary, report);
   for (const char* line :
        {"file             take \"2\".wav\n", "type             DTMF-F\n",
@@ -247,6 +248,9 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
         "discontinuities  1, sum -661.00 samples (-13.771 ms), largest -661.00 samples "
         "(-13.771 ms)\n",
         "  at frame 9: -661.00 samples (-13.771 ms), at 4.465 s, sample 214334.10\n",
+        "events           1\n",
+        "  cut at recording sample 443,600 (between 441,800 and 443,600): left TC.wav at 441,800, "
+        "resumed at 442,800, jump +1000.00 +- 0.02 samples\n",
         "result           faults found\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\nin\n" << text;
   }
@@ -258,6 +262,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   EXPECT_NE(clean.find("method           2\n"), std::string::npos);
   EXPECT_NE(clean.find("drift            +100.00 ppm\n"), std::string::npos);
   EXPECT_NE(clean.find("discontinuities  none\n"), std::string::npos);
+  EXPECT_NE(clean.find("events           none\n"), std::string::npos);
   EXPECT_NE(clean.find("result           clean\n"), std::string::npos);
 }
 
@@ -283,7 +288,7 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       // added later; every key above keeps its meaning
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
-      "non_finite_samples", "threshold_samples", "sample_exact", "frames"};
+      "non_finite_samples", "threshold_samples", "sample_exact", "frames", "segments", "events"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
