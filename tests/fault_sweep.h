@@ -85,13 +85,25 @@ inline Take MakeTake(const Samples& timecode, int rate, Fault fault, Chain chain
   return take;
 }
 
-// Whether the stretch of TC.wav [from, to) holds anything but silence.
-inline bool Audible(const Samples& timecode, int from, int to) {
-  for (int i = std::max(from, 0); i < std::min<int>(to, static_cast<int>(timecode.size())); ++i) {
-    if (timecode[static_cast<std::size_t>(i)] != 0.0f) return true;
+// The largest share of one burst's energy that zeroing TC.wav's samples [from, to) takes away.
+inline double Wiped(const Samples& timecode, int from, int to) {
+  double largest = 0.0;
+  for (int burst = from / (2 * kSlotSamples); burst <= to / (2 * kSlotSamples); ++burst) {
+    const int first = burst * 2 * kSlotSamples;  // the slots of method 2 lie end to end from 0
+    double all = 0.0, lost = 0.0;
+    for (int i = first; i < std::min<int>(first + kSlotSamples, std::ssize(timecode)); ++i) {
+      const double e = static_cast<double>(timecode[static_cast<std::size_t>(i)]) *
+                       timecode[static_cast<std::size_t>(i)];
+      all += e;
+      if (i >= from && i < to) lost += e;
+    }
+    if (all > 0.0) largest = std::max(largest, lost / all);
   }
-  return false;
+  return largest;
 }
+
+// A stretch zeroed that takes this share of a burst's energy must be told; a smaller one may be.
+inline constexpr double kMustTell = 0.05;
 
 struct Verdict {
   bool right = false;
@@ -111,7 +123,7 @@ inline Verdict Judge(const Take& take, const Samples& timecode, const VerifyRepo
   }
   if (!report.outOfOrder.empty() && take.fault != Fault::repeat) verdict.madeUpFrame = true;
   const bool changed =
-      take.fault != Fault::zeroed || Audible(timecode, take.at, take.at + take.length);
+      take.fault != Fault::zeroed || Wiped(timecode, take.at, take.at + take.length) >= kMustTell;
   verdict.falseClean = changed && report.Clean();
   const std::vector<PlaybackEvent>& events = report.map.events;
   const double tolerance = take.chain == Chain::clean ? 0.05 : 0.25;
@@ -120,7 +132,10 @@ inline Verdict Judge(const Take& take, const Samples& timecode, const VerifyRepo
   const double margin = take.chain == Chain::clean ? 0.0 : 2.0;
   if (take.fault == Fault::zeroed) {
     for (const PlaybackEvent& e : events) {
+      const bool overlaps = e.recordingFirst - margin <= (take.at + take.length) * take.scale &&
+                            place <= e.recordingLast + margin;
       if (e.kind != EventKind::damage) verdict.why = "a jump where samples were only zeroed";
+      if (e.kind == EventKind::damage && !overlaps) verdict.why = "damage elsewhere";
     }
     verdict.right = verdict.why.empty() && !verdict.madeUpFrame && !verdict.falseClean;
     return verdict;

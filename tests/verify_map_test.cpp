@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// Takes of a few frames, each with one cut, repeat or insertion at a random sample, through each
+// Takes of a few frames, each with one cut, repeat, insertion or zeroed stretch at a random
+// sample, through each
 // chain: every report holds the truth.
 struct SweepCase {
   sweep::Chain chain;
@@ -120,7 +121,7 @@ TEST_P(Sweep, EveryReportHoldsTheTruth) {
   const SweepCase c = GetParam();
   std::mt19937 random(static_cast<unsigned>(c.chain) + 11);
   for (int i = 0; i < c.takes; ++i) {
-    const auto fault = static_cast<sweep::Fault>(i % 3);
+    const auto fault = static_cast<sweep::Fault>(i % 4);
     const sweep::Take take = sweep::MakeTake(timecode, 44100, fault, c.chain, random);
     sweep::Verdict verdict;
     try {

@@ -142,7 +142,7 @@ void Place(const VerifyReport& report, Window& w, PlaybackEvent& event) {
 }  // namespace
 
 void PlaceEvents(VerifyReport& report, SoundFile& file, int channel) {
-  if (file.IsStream()) return;
+  if (!file.CanRewind()) return;
   std::vector<Window> windows;
   const auto& segments = report.map.segments;
   for (std::size_t k = 1; k < segments.size(); ++k) {

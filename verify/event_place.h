@@ -9,6 +9,6 @@
 // Reads `channel` (counted from 0) of `file` once more, from its start, around every jump in
 // report.map and places each: exactly where the two segments' samples differ there, or the
 // silent interval where neither tells them apart; a backward jump whose samples between the two
-// segments are silence where TC.wav is not is an insertion. A stream, which cannot be read
-// again, keeps the places the bursts gave.
+// segments are silence where TC.wav is not is an insertion. A stream longer than it keeps to
+// read again keeps the places the bursts gave.
 void PlaceEvents(VerifyReport& report, SoundFile& file, int channel);

@@ -32,6 +32,18 @@ bool Whole(const FoundFrame& frame, double slope) {
   return true;
 }
 
+// Damage to frame `place.frame` over `length` recording samples from place.sample.
+PlaybackEvent Damage(const VerifyReport& report, const FramePlace& place, double length) {
+  PlaybackEvent event;
+  event.kind = EventKind::damage;
+  event.recordingFirst = std::floor(place.sample);
+  event.recordingLast = std::ceil(place.sample + length);
+  event.leftAt = event.resumedAt = FrameStartInTimecode(place.frame, report.method);
+  event.frameAfter = place.frame;
+  event.frameSample = place.sample;
+  return event;
+}
+
 // Where burst k of frame `number` begins in TC.wav.
 double BurstInTimecode(const VerifyReport& report, int number, std::size_t k) {
   return FrameStartInTimecode(number, report.method) + static_cast<double>(2 * k * kSlotSamples);
@@ -94,35 +106,49 @@ PlaybackEvent Jump(const VerifyReport& report, std::size_t k, const FoundFrame& 
 
 // Frames in place but unreadable, one event for each run of neighbours.
 // `between`: for each jump so far, the places of the frames read either side of it; a frame
-// unreadable between them was broken by the jump, which tells it.
+// unreadable or damaged there was broken by the jump, which tells it.
 void AddDamage(VerifyReport& report, const std::vector<std::pair<double, double>>& between) {
   const double slope = report.map.segments.empty() ? 1.0 : report.map.segments.front().slope;
   const double frame = kFrameBurstSlots * kSlotSamples * slope;
+  const double burst = kSlotSamples * slope;
+  auto& events = report.map.events;
+  const std::size_t jumps = events.size();
+  // A burst lost in part is the jump's own up to the end of the first frame after it: that
+  // frame may lie on the new line by its later bursts, the fault after its start marker.
+  auto byJump = [&](double sample, bool ends) {
+    for (std::size_t j = 0; j < between.size(); ++j) {
+      const bool inside = ends ? between[j].first <= sample && sample <= between[j].second + frame
+                               : between[j].first < sample && sample < between[j].second;
+      if (inside) return j;
+    }
+    return between.size();
+  };
   for (const FramePlace& place : report.unreadable) {
-    auto& events = report.map.events;
-    // A frame the jump itself broke, between the last frame before it and the first after.
-    const auto jump = std::find_if(between.begin(), between.end(), [&](const auto& frames) {
-      return frames.first < place.sample && place.sample < frames.second;
-    });
-    if (jump != between.end()) {
-      ++events[static_cast<std::size_t>(jump - between.begin())].framesHit;
+    if (const std::size_t j = byJump(place.sample, false); j < between.size()) {
+      ++events[j].framesHit;
       continue;
     }
-    if (!events.empty() && events.back().kind == EventKind::damage &&
+    if (events.size() > jumps &&
         events.back().frameAfter + events.back().framesHit == place.frame) {
       events.back().recordingLast = std::ceil(place.sample + frame);
       ++events.back().framesHit;
       continue;
     }
-    PlaybackEvent event;
-    event.kind = EventKind::damage;
-    event.recordingFirst = std::floor(place.sample);
-    event.recordingLast = std::ceil(place.sample + frame);
-    event.leftAt = event.resumedAt = FrameStartInTimecode(place.frame, report.method);
-    event.frameAfter = place.frame;
-    event.frameSample = place.sample;
-    event.framesHit = 1;
-    events.push_back(event);
+    events.push_back(Damage(report, place, frame));
+    events.back().framesHit = 1;
+  }
+  // Bursts of frames read that lost part of their samples: one event for each frame.
+  for (const FramePlace& place : report.damaged) {
+    if (byJump(place.sample, true) < between.size()) continue;
+    const auto same = std::find_if(
+        events.begin() + static_cast<std::ptrdiff_t>(jumps), events.end(),
+        [&](const PlaybackEvent& e) { return e.framesHit == 0 && e.frameAfter == place.frame; });
+    if (same != events.end()) {
+      same->recordingFirst = std::min(same->recordingFirst, std::floor(place.sample));
+      same->recordingLast = std::max(same->recordingLast, std::ceil(place.sample + burst));
+      continue;
+    }
+    events.push_back(Damage(report, place, burst));
   }
 }
 

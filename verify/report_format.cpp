@@ -155,6 +155,7 @@ std::string EventText(const PlaybackEvent& e) {
   }
   const std::string hit = std::to_string(e.framesHit) + (e.framesHit == 1 ? " frame" : " frames");
   if (e.kind == EventKind::damage) {
+    if (e.framesHit == 0) return text + ": frame " + std::to_string(e.frameAfter) + " damaged";
     return text + ": " + hit + " unreadable from frame " + std::to_string(e.frameAfter);
   }
   text += ": left TC.wav at " + FormatSampleCount(e.leftAt) + ", resumed at " +

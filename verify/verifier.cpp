@@ -73,6 +73,10 @@ constexpr double kBurstDeviations = 5.0;
 constexpr double kCertainJump = 3.0;
 // Frame spacings are followed this quickly, so a prediction over a lost frame stays on a sample.
 constexpr double kSpacingFollow = 0.25;
+// A burst whose fit lies this share below the recording's usual fit, and this many deviations of
+// the fits, lost a part of its samples.
+constexpr double kLeastLoss = 0.002;
+constexpr double kLossDeviations = 6.0;
 // Where the first of the samples that are no number lie, for the report.
 constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the
@@ -412,8 +416,9 @@ int IdFromCheck(int frame, int check) {
 // when its digits or check symbol could not be read.
 struct GridFrame {
   RawFrame raw;
-  std::array<double, kBurstsPerFrame> at{};  // NaN where a burst could not be placed
-  int placed = 0;                            // how many bursts were placed
+  std::array<double, kBurstsPerFrame> at{};   // NaN where a burst could not be placed
+  std::array<double, kBurstsPerFrame> fit{};  // how well each burst placed explains its samples
+  int placed = 0;                             // how many bursts were placed
   bool unreadable = false;
 };
 
@@ -760,6 +765,7 @@ class FrameReader {
       if (!slot.placed) continue;
       ++read.placed;
       read.at[k] = slot.position;
+      read.fit[k] = m_reader.Fit(view, slot.symbol, slot.position, polarity);
       guess = slot.position;
     }
     if (std::isnan(read.at[0])) read.at[0] = place;
@@ -1141,6 +1147,32 @@ double BurstScatter(const std::vector<GridFrame>& frames, double slope) {
   return deviations.empty() ? 0.0 : kMadToSd * Median(deviations);
 }
 
+// The bursts of frames read whose samples their burst explains clearly less well than the
+// recording's bursts mostly are: a part of them was lost (zeroed, overwritten). Noise lowers
+// every burst's fit alike, so only the fits that stray below the rest count.
+std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames) {
+  std::vector<double> fits;
+  for (const GridFrame& frame : frames) {
+    for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
+      if (!std::isnan(frame.at[k])) fits.push_back(frame.fit[k]);
+    }
+  }
+  if (fits.empty()) return {};
+  const double typical = Median(fits);
+  for (double& fit : fits) fit = std::abs(fit - typical);
+  const double deviation = kMadToSd * Median(fits);
+  const double least = typical - std::max(kLeastLoss * typical, kLossDeviations * deviation);
+  std::vector<FramePlace> damaged;
+  for (const GridFrame& frame : frames) {
+    for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
+      if (!std::isnan(frame.at[k]) && frame.fit[k] < least) {
+        damaged.push_back({frame.raw.number, frame.at[k]});
+      }
+    }
+  }
+  return damaged;
+}
+
 // Frame 1's markers tell the method; failing that, the '*' in place of the last check symbol.
 int FindMethod(const std::vector<GridFrame>& frames, bool& assumed) {
   assumed = false;
@@ -1212,7 +1244,9 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   }
   CheckOptions(options, file.Channels(), path);
   const Choice choice = Choose(file, options, path);
-  file.Rewind(SoundFile::Replay::kDrop);
+  // A stream keeps what it gives (up to its bound), so the events can be placed from its samples
+  // once more as from a file's.
+  file.Rewind(SoundFile::Replay::kKeep);
   double stretch = 1.0;
   std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report, stretch);
   if (std::none_of(read.begin(), read.end(), [](const GridFrame& f) { return !f.unreadable; })) {
@@ -1260,6 +1294,8 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) found.bursts[k] = frame.at[k] + moved;
   }
   for (FramePlace& place : report.unreadable) place.sample += moved;
+  report.damaged = DamagedBursts(read);
+  for (FramePlace& place : report.damaged) place.sample += moved;
   FitTiming(report, ratio, options.toleranceSamples);
   BuildEvents(report);
   PlaceEvents(report, file, choice.channel);

@@ -60,7 +60,10 @@ struct VerifyReport {
   std::vector<FramePlace> missingPlaces;  // each of `missing`, in the same order, with its place
   std::vector<FramePlace> unreadable;     // in the grid, but its digits or check can't be read;
                                           // its number comes from its neighbours
-  int judgedFirst = 0;                    // the frames the verdict covers
+  // Bursts of frames read that their burst does not wholly explain (a part of them lost or
+  // overwritten), with where each burst begins.
+  std::vector<FramePlace> damaged;
+  int judgedFirst = 0;  // the frames the verdict covers
   int judgedLast = 0;
   bool rangeStated = false;         // the judged range came from --reference or --frames
   double thresholdSamples = 0.5;    // a jump larger than this is a discontinuity
