@@ -2,28 +2,30 @@
 
 #include <unistd.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <stdexcept>
 #include <string_view>
 
 #include "cli/exit_status.h"
 #include "cli/options.h"
+#include "looppatch/loop_batch.h"
+#include "looppatch/loop_cli_files.h"
+#include "looppatch/loop_cli_sound.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
 #include "looppatch/wave_loops.h"
 
 namespace {
 
-constexpr char kProgram[] = "loop";
-
 constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
     "       loop --show FILE\n"
     "       loop --set P1[,P2...] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
+    "       loop --search START[,FROM-TO] FILE\n"
+    "       loop --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
+    "       loop --scan [--json] FILE...\n"
+    "       loop --snap FILE...\n"
     "       loop --help | --version\n"
     "\n"
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
@@ -40,37 +42,27 @@ constexpr char kUsage[] =
     "  --keep-loops         with --plain-copy: store the source's own loops (each\n"
     "                       start, then end) and then its cue points as the copy's\n"
     "                       loop points, up to ten; those left over are named\n"
+    "  --search START[,FROM-TO] FILE\n"
+    "                       print the five ends that best close a loop from START,\n"
+    "                       searched from FROM to TO or else from START + 100 ms to\n"
+    "                       the last frame, each with its seam; status 1 when none\n"
+    "                       joins smoothly\n"
+    "  --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
+    "                       write SOURCE as DEST with the MS (1 to 500) milliseconds\n"
+    "                       before B faded into those before A (linear, or equal\n"
+    "                       power), so the loop A..B joins smoothly, and the points\n"
+    "                       in its table; SOURCE is only read\n"
+    "  --scan FILE...       print one line per file: its channels, points, own loops\n"
+    "                       and the seam of each pair of points (1-2, 3-4, ...);\n"
+    "                       status 1 when any seam clicks\n"
+    "  --json               with --scan: one JSON object per file and line\n"
+    "  --snap FILE...       move every point of each file to its nearest rising zero\n"
+    "                       crossing within 10 ms, then patch the file\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
     "FILE must be a 16-bit PCM wave file with one or two channels and the plain 44-byte\n"
     "header. Exit status: 0 done, 1 refused (the reason on stderr), 2 usage error.\n";
-
-int Refused(std::ostream& err, const std::string& text) {
-  err << text << '\n';
-  return kExitFailure;
-}
-
-// A refusal about one file, so that a batch over many can tell which: "loop: FILE: TEXT".
-int Refused(std::ostream& err, const std::string& path, const std::string& text) {
-  return Refused(err, std::string(kProgram) + ": " + path + ": " + text);
-}
-
-// Why path could not be opened, in words a user can act on.
-std::string OpenFailure(const std::string& path, int osError) {
-  std::string reason;
-  struct stat info {};
-  if (osError == EWOULDBLOCK) {
-    reason = "another program holds it";
-  } else if (osError == ENODEV && ::stat(path.c_str(), &info) == 0) {
-    reason = S_ISFIFO(info.st_mode)   ? "the file is a FIFO"
-             : S_ISSOCK(info.st_mode) ? "the file is a socket"
-                                      : "the file is a device";
-  } else {
-    reason = OsErrorText(osError);
-  }
-  return std::string(kOpenErrorText) + ": " + reason;
-}
 
 // "P1,P2,..." into loop points; a usage error when an item is not a 32-bit integer or there are
 // more than ten.
@@ -88,13 +80,6 @@ LoopPoints ParsePoints(std::string_view list) {
     if (comma == list.size()) return points;
     start = comma + 1;
   }
-}
-
-// Opens path as the dialog's Open File does, with the same refusals.
-std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
-  int osError = 0;
-  if (!file.Open(path, mode, &osError)) return OpenFailure(path, osError);
-  return TableRefusal(file);
 }
 
 // The table only where the file can hold one; the file's own loops whenever it opened, so
@@ -118,6 +103,8 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
     }
     out << '\n';
   }
+  for (const std::string& line : table.lookalikes)
+    err << kLoopProgram << ": " << path << ": " << line << '\n';
   for (const std::string& line : {SmplLine(own), CueLine(own)}) {
     if (!line.empty()) out << line << '\n';
   }
@@ -180,9 +167,9 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
   }
   std::string note;
   const PlainCopyOutcome outcome = WritePlainCopy(source, destination, &note, table);
-  if (!note.empty()) err << kProgram << ": " << source << ": " << note << '\n';
+  if (!note.empty()) err << kLoopProgram << ": " << source << ": " << note << '\n';
   if (outcome.kind == PlainCopyOutcome::Kind::copied) {
-    if (!told.empty()) err << kProgram << ": " << source << ": " << told << '\n';
+    if (!told.empty()) err << kLoopProgram << ": " << source << ": " << told << '\n';
     return kExitSuccess;
   }
   return Refused(err, AboutDestination(source, outcome.kind) ? destination : source,
@@ -191,8 +178,8 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
 
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
 std::size_t OperandsOf(const std::string& form) {
-  if (form == "--show" || form == "--set") return 1;
-  if (form == "--plain-copy") return 2;
+  if (form == "--show" || form == "--set" || form == "--search") return 1;
+  if (form == "--plain-copy" || form == "--crossfade") return 2;
   return 0;
 }
 
@@ -201,8 +188,11 @@ std::size_t OperandsOf(const std::string& form) {
 struct LoopCommand {
   std::string form;  // the option that chose it; empty for the dialog
   std::string pointList;
+  std::string searchSpec;
+  std::string fadeSpec;
   std::vector<std::string> operands;
   bool keepLoops = false;
+  bool json = false;
 };
 
 // Throws UsageError for words that make no command.
@@ -215,29 +205,39 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
       command.operands.push_back(word);
       continue;
     }
-    if (word == "--keep-loops") {
+    if (word == "--keep-loops" || word == "--json") {
       reader.NoValue();
-      command.keepLoops = true;
+      (word == "--json" ? command.json : command.keepLoops) = true;
       continue;
     }
     if (word == "--set") {
       command.pointList = reader.Value();
+    } else if (word == "--search") {
+      command.searchSpec = reader.Value();
+    } else if (word == "--crossfade") {
+      command.fadeSpec = reader.Value();
     } else if (word == "--help" || word == "--version" || word == "--show" ||
-               word == "--plain-copy") {
+               word == "--plain-copy" || word == "--scan" || word == "--snap") {
       reader.NoValue();
     } else {
       throw UsageError("unknown option '" + word + "'");
     }
-    if (!command.form.empty()) {
+    // --set gives --crossfade its loop and the copy's points.
+    const bool fadeWithPoints = (command.form == "--set" && word == "--crossfade") ||
+                                (command.form == "--crossfade" && word == "--set");
+    if (!command.form.empty() && !fadeWithPoints) {
       throw UsageError(command.form + " and " + word + " do not go together");
     }
-    command.form = word;
+    command.form = fadeWithPoints ? "--crossfade" : word;
   }
   if (command.keepLoops && command.form != "--plain-copy") {
     throw UsageError("--keep-loops goes with --plain-copy only");
   }
+  if (command.json && command.form != "--scan") throw UsageError("--json goes with --scan only");
   if (command.form.empty()) {
     if (command.operands.size() > 1) throw UsageError("give one FILE at most");
+  } else if (command.form == "--scan" || command.form == "--snap") {
+    if (command.operands.empty()) throw UsageError(command.form + " needs one FILE or more");
   } else if (command.operands.size() != OperandsOf(command.form)) {
     throw UsageError("wrong number of arguments for " + command.form);
   }
@@ -252,11 +252,19 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
     return kExitSuccess;
   }
   if (command.form == "--version") {
-    out << VersionLine(kProgram, kLoopVersion);
+    out << VersionLine(kLoopProgram, kLoopVersion);
     return kExitSuccess;
   }
   if (command.form == "--show") return Show(operands[0], out, err);
   if (command.form == "--set") return Set(ParsePoints(command.pointList), operands[0], out, err);
+  if (command.form == "--search") return SearchCommand(command.searchSpec, operands[0], out, err);
+  if (command.form == "--scan") return ScanCommand(operands, command.json, out, err);
+  if (command.form == "--snap") return SnapCommand(operands, out, err);
+  if (command.form == "--crossfade") {
+    if (command.pointList.empty()) throw UsageError("--crossfade needs --set A,B");
+    return CrossfadeCommand(command.fadeSpec, ParsePoints(command.pointList), operands[0],
+                            operands[1], out, err);
+  }
   return PlainCopy(operands[0], operands[1], command.keepLoops, err);
 }
 
@@ -271,7 +279,7 @@ std::optional<int> RunLoopCommandLine(const std::vector<std::string>& args, std:
     if (!command.operands.empty()) fileToOpen = command.operands[0];
     return std::nullopt;
   } catch (const UsageError& error) {
-    err << UsageErrorLine(kProgram, error);
+    err << UsageErrorLine(kLoopProgram, error);
     return kExitUsage;
   } catch (const CFileException& e) {
     return Refused(err, e.what());

@@ -299,6 +299,7 @@ void CLoopDlg::ShowFile() {
       // Loops that cannot be read are not shown; the table and the samples still are.
     }
   }
+  for (const std::string& line : m_lookalikes) facts += "; " + line;
   m_factsLine->setText(QString::fromStdString(facts));
   m_factsLine->setToolTip(m_factsLine->text());  // the whole line, should the window cut it
   m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
@@ -347,7 +348,7 @@ void CLoopDlg::ShowSeam() {
   std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
   const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
   m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
-  const SeamScore score = ScoreSeam(m_samples, start, end);
+  const SeamScore score = ScoreSeam(m_samples, start, end, m_facts.sampleRate);
   m_seamScore->setText(QString("Seam: %1 dB, %2").arg(score.db, 0, 'f', 1).arg(score.Verdict()));
 }
 
@@ -562,5 +563,6 @@ void CLoopDlg::ShowTable(const LoopTable& table) {
   m_channelByte = table.channelByte;
   m_channelCount = table.channelCount;
   m_loopPoints = table.loopPoints;
+  m_lookalikes = table.lookalikes;
   UpdateData(false);
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fileio/file.h"
 #include "looppatch/loop_table.h"
@@ -78,6 +79,7 @@ class CLoopDlg : public CMainDialog {
   // The held file's table was read and may be written back; false while nothing is held, or
   // when the table could not be read.
   bool m_tableLoaded = false;
+  std::vector<std::string> m_lookalikes;  // the shown table's slots read as empty, in words
   std::string m_fileToOpen;  // loaded as the dialog starts, exactly as if chosen with Open File
 
   WaveFacts m_facts;       // frames 0: no file shown

@@ -169,6 +169,11 @@ bool StillAtItsPath(const CFile& file) {
   return file.RefersTo(file.GetFilePath());
 }
 
+std::string LookalikeText(std::size_t index) {
+  return "slot " + std::to_string(index + 1) +
+         " holds sample bytes that look like a record; it is shown empty and Patch clears it";
+}
+
 LoopTable ReadLoopTable(CFile& file) {
   LoopTable table{};
   if (file.GetLength() > kChannelsOffset) {
@@ -176,10 +181,19 @@ LoopTable ReadLoopTable(CFile& file) {
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
   const unsigned shift = table.channelCount == 1 ? kMonoFrameShift : kOtherFrameShift;
+  // One mark byte is enough for a record, so one slot in 128 of plain audio reads as one; its
+  // offset then names a frame at random, nearly always far past the last. A point may name the
+  // end of the samples itself, as CheckPointsInSamples lets it.
+  const std::uint64_t frames = (SampleDataEnd(file) - kLoopTableOffset) >> shift;
   const Slots slots = SlotsOf(ReadTableBytes(file));
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    table.loopPoints[i] =
-        slots[i].IsRecord() ? static_cast<std::int32_t>(slots[i].ByteOffset() >> shift) : 0;
+    if (!slots[i].IsRecord()) continue;
+    const std::uint32_t frame = slots[i].ByteOffset() >> shift;
+    if (frame > frames) {
+      table.lookalikes.push_back(LookalikeText(i));
+    } else {
+      table.loopPoints[i] = static_cast<std::int32_t>(frame);
+    }
   }
   return table;
 }

@@ -61,7 +61,13 @@ struct LoopTable {
   std::uint8_t channelByte;
   int channelCount;  // the channel byte read as a signed 8-bit number
   std::array<std::int32_t, kLoopPointCount> loopPoints;  // 0: no loop point
+  // One line for each slot whose bytes read as a record but name a frame past the end of the
+  // samples: audio that happens to carry a mark byte, shown as no loop point (LookalikeText).
+  std::vector<std::string> lookalikes;
 };
+
+// What the user is told about slot `index` (counted from 0) holding such bytes.
+std::string LookalikeText(std::size_t index);
 
 std::uint32_t BytesPerFrame(std::uint8_t channelByte);
 
@@ -84,7 +90,9 @@ bool StillAtItsPath(const CFile& file);
 std::uint64_t SampleDataEnd(CFile& file);
 
 // Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
-// no record; a file too short to hold the channel byte reads as channel byte 0. File errors
+// no record, and so does one naming a frame past the end of the samples (it is listed in
+// lookalikes; WriteLoopTable clears it as any record behind the stored run); a file too short
+// to hold the channel byte reads as channel byte 0. File errors
 // pass to the caller as CFileException, and then no values are delivered.
 LoopTable ReadLoopTable(CFile& file);
 

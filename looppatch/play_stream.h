@@ -23,7 +23,6 @@ class PlayStream {
   std::size_t FrameBytes() const;
   // The frames one pass plays; a loop plays them without end.
   std::uint64_t PassFrames() const { return m_valid ? m_last - m_first + 1 : 0; }
-  bool Loops() const { return m_loop; }
   // The bytes still to come: for a loop, without end.
   std::uint64_t RemainingBytes() const;
   // The frames Read has delivered so far.

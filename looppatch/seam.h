@@ -1,6 +1,6 @@
 // How a loop joins: the seam a looping player makes when it jumps from the loop's end back to
-// its start, scored for an audible click; and the frames near a point where a loop joins best.
-// No windows here: plain samples in, numbers out.
+// its start, scored in two numbers (a click, and the step in level); and the frames near a point
+// where a loop joins best. No windows here: plain samples in, numbers out.
 #pragma once
 
 #include <cstdint>
@@ -10,29 +10,48 @@
 
 #include "looppatch/wave_samples.h"
 
-// Frames on each side of the join that the score looks at, and that the seam view draws.
+// Frames on each side of the join that the seam view draws.
 inline constexpr std::uint64_t kSeamContextFrames = 32;
-// Above this, the jump at the join stands out of the signal's own movement: a click.
-inline constexpr double kClickThresholdDb = 12.0;
+// Frames on each side of the join whose sample-to-sample movement sets the scale of a click.
+inline constexpr std::uint64_t kClickContextFrames = 64;
+// A click: the step across the join is over 8 times the median sample-to-sample movement around
+// it (a step the waveform itself never takes) and over 2% of the local level (so the grid's
+// last bit in near silence is no click).
+inline constexpr double kClickMovementFactor = 8.0;
+inline constexpr double kClickLevelShare = 0.02;
+// The level step compares this much before the join with as much after it.
+inline constexpr std::uint32_t kLevelWindowMs = 20;
 inline constexpr char kSmoothText[] = "smooth";
 inline constexpr char kClickText[] = "click";
 
 struct SeamScore {
-  double db = 0;  // the jump at the join over the signal's usual second difference
+  // The step in value and slope across the join, in dB over the median sample-to-sample
+  // movement around it; the worst channel counts.
+  double db = 0;
+  // The RMS of the frames before the end against that of the frames from the start, in dB: a
+  // loop over a decaying tone steps up in level each time it jumps back, and reads negative.
+  double levelDb = 0;
   bool click = false;
   const char* Verdict() const { return click ? kClickText : kSmoothText; }
+  // "smooth, level -1.2 dB", or "click 27.4 dB, level +0.3 dB".
+  std::string Text() const;
+  // "level -1.2 dB".
+  std::string LevelText() const;
 };
 
+// The frames the level step compares on each side of a join at this rate.
+std::uint64_t LevelFrames(std::uint32_t sampleRate);
+
 // The join of `before` (frames up to and including the loop's last frame) with `after` (frames
-// from the loop's start), interleaved with `channels` channels. The second difference of the
-// joined signal across the join holds both the step in value and the step in slope; it is set
-// against the median second difference of the frames around it, channel by channel, and the
-// worst channel counts.
+// from the loop's start), interleaved with `channels` channels. The click is judged on the
+// kClickContextFrames nearest the join on each side, the level step on all frames given (pass
+// LevelFrames of them for the 20 ms it stands for).
 SeamScore ScoreJoin(const std::vector<std::int16_t>& before, const std::vector<std::int16_t>& after,
                     int channels);
 
 // The seam of the loop start..end (end: the last frame played) as stored in the file.
-SeamScore ScoreSeam(const SampleReader& reader, std::uint64_t start, std::uint64_t end);
+SeamScore ScoreSeam(const SampleReader& reader, std::uint64_t start, std::uint64_t end,
+                    std::uint32_t sampleRate);
 
 // The frames the seam view draws: kSeamContextFrames before the join (ending with `end`)
 // and as many from `start`, interleaved.

@@ -16,6 +16,7 @@
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"
 #include "tests/riff_builder.h"
+#include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -67,6 +68,14 @@ TEST_F(LoopCliTest, ShowPrintsTheChannelsAndAllTenPoints) {
   const Outcome mono = Loop({"--show", Save("mono.wav", Wave(1, {}))});
   EXPECT_EQ(mono.status, 0);
   EXPECT_EQ(mono.out, "channels=1 points=0,0,0,0,0,0,0,0,0,0\n");
+  // Audio bytes in slot 6 with a mark, naming a frame far past the end: empty, and said so.
+  const Outcome music =
+      Loop({"--show", Save("music.wav", Wave(2, {4000, 0, 0, 0, 0, 256'835'000}))});
+  EXPECT_EQ(music.status, 0);
+  EXPECT_EQ(music.out, "channels=2 points=1000,0,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(music.err, "loop: " + m_dir.File("music.wav") +
+                           ": slot 6 holds sample bytes that look like a record; it is shown "
+                           "empty and Patch clears it\n");
 }
 
 TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {
@@ -274,8 +283,8 @@ TEST_F(LoopCliTest, HelpAndVersionNeedNoDisplay) {
   const Outcome help = Loop({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: loop [FILE]\n", 0), 0u) << help.out;
-  for (const char* option :
-       {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST", "--keep-loops"}) {
+  for (const char* option : {"--show FILE", "--set P1[,P2...] FILE", "--plain-copy SOURCE DEST",
+                             "--keep-loops", "--search START[,FROM-TO] FILE"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(help.err, "");
@@ -300,7 +309,93 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({path, path});
   ExpectUsageError({"--show", "--set", "5", path});
   ExpectUsageError({"--show=" + path});
+  for (const char* spec : {"", "x", "-5", "5,", "5,9", "5,9-", "5,9-7", "5,-9"}) {
+    ExpectUsageError({"--search", spec, path});
+  }
+  for (const char* spec : {"0", "501", "10,", "10,cubic", "x,linear"}) {
+    ExpectUsageError({"--crossfade", spec, "--set", "10,20", path, path + "2"});
+  }
+  ExpectUsageError({"--crossfade", "10", path, path + "2"});
+  ExpectUsageError({"--crossfade", "10", "--set", "10", path, path + "2"});
+  ExpectUsageError({"--crossfade", "10", "--set", "10,20", path});
+  ExpectUsageError({"--scan"});
+  ExpectUsageError({"--snap"});
+  ExpectUsageError({"--show", "--json", path});
   EXPECT_EQ(ReadBytes(path), Wave(2, {}));
+}
+
+// Music with a seamless end planted at 90,000 for a loop from 30,000: found over the default
+// region, best first with its seam; a region without it has no smooth end, status 1.
+TEST_F(LoopCliTest, SearchPrintsTheBestEndsOrSaysThereIsNoSmoothOne) {
+  std::vector<std::int16_t> music = MusicLike(132'300, 5);
+  PlantSeamlessJoin(music, 30'000, 90'001, 1'100);
+  const std::string path = Save("music.wav", WaveOfSamples(2, music));
+  const Outcome found = Loop({"--search", "30000", path});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out.rfind("90000 0:00:02.040 smooth, similarity 1.00, level ", 0), 0u)
+      << found.out;
+  EXPECT_EQ(std::count(found.out.begin(), found.out.end(), '\n'), 5);
+  EXPECT_NE(found.out.find(" unlike, similarity 0."), std::string::npos) << found.out;
+  const Outcome none = Loop({"--search", "30000,40000-80000", path});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "loop: " + path + ": no smooth end in this region\n");
+}
+
+// A loop a quarter period off a sine's whole periods, crossfaded into a copy: the copy joins
+// smoothly and holds the points; the source is as it was.
+TEST_F(LoopCliTest, CrossfadeWritesACopyThatJoinsSmoothly) {
+  const Bytes sine = WaveOfSamples(2, Sine(60'000, 100, 2));
+  const std::string source = Save("sine.wav", sine);
+  const std::string copy = m_dir.File("faded.wav");
+  const Outcome faded = Loop({"--crossfade", "10,power", "--set", "25000,30024", source, copy});
+  EXPECT_EQ(faded.status, 0) << faded.err;
+  EXPECT_EQ(faded.out.rfind("seam of the copy: smooth, level ", 0), 0u) << faded.out;
+  EXPECT_EQ(ReadBytes(source), sine);
+  EXPECT_EQ(Loop({"--show", copy}).out, "channels=2 points=25000,30024,0,0,0,0,0,0,0,0\n");
+  ExpectRefusal({"--crossfade", "500", "--set", "25000,30024", source, copy},
+                "The crossfade is longer than the loop", source);
+}
+
+// A folder of sines looped over whole periods, but one a quarter period off: the scan names its
+// seam and exits 1; the others alone pass. Snap moves points onto the sine's rising zeros.
+TEST_F(LoopCliTest, ScanNamesAClickingSeamAndSnapMovesPointsOntoRisingZeros) {
+  Bytes sine = WaveOfSamples(2, Sine(20'000, 100, 2));
+  std::vector<std::string> files;
+  for (const char* points : {"1000,5999", "1000,6024", "2000,3999,5000,8999"}) {
+    if (files.size() == 2) RiffBuilder::AppendChunk(sine, "smpl", SmplBody({{100, 199}}));
+    files.push_back(Save("loop" + std::to_string(files.size()) + ".wav", sine));
+    ASSERT_EQ(Loop({"--set", points, files.back()}).status, 0);
+  }
+  std::vector<std::string> args = {"--scan"};
+  args.insert(args.end(), files.begin(), files.end());
+  const Outcome scan = Loop(args);
+  EXPECT_EQ(scan.status, 1);
+  EXPECT_EQ(scan.err, "");
+  EXPECT_EQ(std::count(scan.out.begin(), scan.out.end(), '\n'), 3);
+  EXPECT_NE(
+      scan.out.find(files[1] + ": channels=2 points=1000,6024,0,0,0,0,0,0,0,0; seam 1-2 click "),
+      std::string::npos)
+      << scan.out;
+  EXPECT_NE(scan.out.find("; loops 100-199; seam 1-2 smooth, level 0.0 dB; seam 3-4 smooth, level "
+                          "0.0 dB\n"),
+            std::string::npos)
+      << scan.out;
+  args.insert(args.begin() + 1, "--json");
+  const Outcome json = Loop(args);
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(json.out.find("{\"points\":[1,2],\"verdict\":\"click\""), std::string::npos)
+      << json.out;
+  EXPECT_EQ(Loop({"--scan", files[0], files[2]}).status, 0);
+  const std::string notes = Save("notes.txt", Bytes(100, 'x'));
+  const Outcome refused = Loop({"--scan", notes, files[0]});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "loop: " + notes + ": Not a wave file with a 44-byte header\n");
+  EXPECT_EQ(refused.out.rfind(files[0] + ": ", 0), 0u);
+
+  ASSERT_EQ(Loop({"--set", "1003,5990,2061", files[0]}).status, 0);
+  const Outcome snap = Loop({"--snap", files[0]});
+  EXPECT_EQ(snap.status, 0) << snap.err;
+  EXPECT_EQ(snap.out, files[0] + ": points=1000,6000,2100,0,0,0,0,0,0,0; File Patched and Saved\n");
 }
 
 }  // namespace

@@ -634,6 +634,28 @@ TEST_F(LoopDlgTest, AFilesOwnLoopsAndCuePointsAreListedBesideItsFacts) {
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 
+// Sample bytes in slot 6 that carry a mark and name a frame far past the end: an empty box, a
+// line that says so, and Patch blanks them.
+TEST_F(LoopDlgTest, SampleBytesThatLookLikeARecordShowEmptyAndPatchClearsThem) {
+  Bytes bytes = Wave(kStereo, {4000});
+  const LoopRecord lookalike{{0x4D, 0x4D, 0xC4, 0x13, 0x00, 0x0F}};
+  std::copy(lookalike.bytes.begin(), lookalike.bytes.end(), bytes.begin() + 74);
+  const std::string path = Save("music.wav", bytes);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    QStringList expected = kAllZero;
+    expected[0] = "1000";
+    EXPECT_EQ(Boxes(dialog), expected);
+    EXPECT_TRUE(FactsText(dialog, "music.wav")
+                    .endsWith("; slot 6 holds sample bytes that look like a record; it is shown "
+                              "empty and Patch clears it"));
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  Bytes clean = bytes;
+  std::fill_n(clean.begin() + 74, kLoopRecordBytes, 0);
+  EXPECT_EQ(ReadBytes(path), clean);
+}
+
 // A sampler's file: the copy may take its loops over, and then opens with them in its boxes.
 TEST_F(LoopDlgTest, ThePlainCopyOfferTakesOverTheFilesOwnLoopsWhenAskedTo) {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> loops = {{0, 999}, {2000, 2999}};

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <random>
 
+#include "looppatch/crossfade.h"
 #include "looppatch/seam.h"
+#include "looppatch/seam_search.h"
 #include "looppatch/wave_peaks.h"
 #include "looppatch/wave_samples.h"
 #include "tests/sample_wave.h"
@@ -113,27 +117,64 @@ TEST_F(LoopSeamTest, AnOverviewStaysSmallForTheLongestFile) {
             PeakOverview::kMaxRuns);
 }
 
-TEST_F(LoopSeamTest, ALoopOfWholePeriodsIsSmoothAndAQuarterPeriodOffClicks) {
-  for (int channels : {1, 2}) {
-    const SampleReader reader = Reader(channels, Sine(20'000, kPeriod, channels));
-    const SeamScore seamless = ScoreSeam(reader, kStart, kSeamlessEnd);
-    EXPECT_FALSE(seamless.click) << seamless.db;
-    EXPECT_STREQ(seamless.Verdict(), "smooth");
-    EXPECT_LT(seamless.db, 6);
-    for (std::uint64_t end : {kSeamlessEnd + 25, kSeamlessEnd - 25}) {
-      const SeamScore off = ScoreSeam(reader, kStart, end);
-      EXPECT_TRUE(off.click) << off.db;
-      EXPECT_STREQ(off.Verdict(), "click");
-    }
-  }
-  // Digital silence joined to itself is smooth, not a division by zero.
-  EXPECT_FALSE(ScoreSeam(Reader(1, std::vector<std::int16_t>(5000, 0)), 100, 3000).click);
+// A seam's two numbers: a step across the join against the waveform's own movement (a click),
+// and the level of the 20 ms before the end against the 20 ms from the start.
+struct SeamCase {
+  const char* name;
+  std::vector<std::int16_t> (*samples)(int channels);
+  std::uint64_t start, end;
+  const char* text;  // what the score says, in full for a smooth seam, its first word for a click
+};
+
+std::vector<std::int16_t> Tone(int channels) {
+  return Sine(20'000, kPeriod, channels);
 }
+// Decaying by 1.2 dB between the level windows of a 50-period loop, which starts off any zero.
+std::vector<std::int16_t> Decaying(int channels) {
+  std::vector<std::int16_t> s = Sine(20'000, kPeriod, channels);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    s[i] = static_cast<std::int16_t>(s[i] * std::exp(-static_cast<double>(i / channels) / 32'000));
+  }
+  return s;
+}
+// A slow tone whose DC drops by 3000 at frame 3000, inside the loop.
+std::vector<std::int16_t> DcStep(int channels) {
+  std::vector<std::int16_t> s = Sine(20'000, 400, channels, 8000);
+  for (std::size_t i = 0; i < 3000 * static_cast<std::size_t>(channels); ++i) s[i] += 3000;
+  return s;
+}
+std::vector<std::int16_t> Silence(int channels) {
+  return std::vector<std::int16_t>(5000 * static_cast<std::size_t>(channels), 0);
+}
+
+class SeamScoreTest : public LoopSeamTest, public testing::WithParamInterface<SeamCase> {};
+
+TEST_P(SeamScoreTest, SaysWhetherItClicksAndHowTheLevelSteps) {
+  const SeamCase& c = GetParam();
+  for (int channels : {1, 2}) {
+    const SampleReader reader = Reader(channels, c.samples(channels));
+    const SeamScore score = ScoreSeam(reader, c.start, c.end, kTestRate);
+    EXPECT_EQ(score.Text().rfind(c.text, 0), 0u) << score.Text() << ", " << channels;
+    EXPECT_STREQ(score.Verdict(), score.click ? "click" : "smooth");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Seams, SeamScoreTest,
+    testing::Values(SeamCase{"WholePeriods", Tone, kStart, kSeamlessEnd, "smooth, level 0.0 dB"},
+                    SeamCase{"QuarterPeriodLate", Tone, kStart, kSeamlessEnd + 25, "click "},
+                    SeamCase{"QuarterPeriodEarly", Tone, kStart, kSeamlessEnd - 25, "click "},
+                    SeamCase{"DecayingTone", Decaying, kStart + 8, kSeamlessEnd + 8,
+                             "smooth, level -1.2 dB"},
+                    SeamCase{"DcStep", DcStep, kStart, kStart + 10 * 400 - 1, "click "},
+                    // Digital silence joined to itself: no division by zero.
+                    SeamCase{"Silence", Silence, 100, 3000, "smooth, level 0.0 dB"}),
+    [](const testing::TestParamInfo<SeamCase>& info) { return info.param.name; });
 
 TEST_F(LoopSeamTest, AClickInOneChannelOfAStereoSeamCounts) {
   std::vector<std::int16_t> s = Sine(20'000, kPeriod, 2);
   s[kSeamlessEnd * 2 + 1] = 30000;  // the right channel's last frame of the loop
-  EXPECT_TRUE(ScoreSeam(Reader(2, s), kStart, kSeamlessEnd).click);
+  EXPECT_TRUE(ScoreSeam(Reader(2, s), kStart, kSeamlessEnd, kTestRate).click);
 }
 
 TEST_F(LoopSeamTest, SnapFindsTheNearestRisingZeroCrossing) {
@@ -173,6 +214,118 @@ TEST_F(LoopSeamTest, TheEndSearchFindsASeamlessEndFromOneThreeMillisecondsOff) {
   EXPECT_LE(best->end > off ? best->end - off : off - best->end, 100u);
   // No end after the start within reach: nothing to offer.
   EXPECT_FALSE(BestLoopEnd(reader, kStart, kStart - 500, 100));
+}
+
+// A seamless end planted 20,000 frames past where B stands: the 50 ms around the start copied
+// so that they follow it. Both searches find the pair over their default regions, and noise
+// offers no smooth end at all.
+TEST_F(LoopSeamTest, TheSearchFindsAPlantedSeamlessEndAndNothingInNoise) {
+  constexpr std::uint64_t kA = 30'000, kB = 70'000, kEnd = kB + 20'000, kHalf = 1'100;
+  std::vector<std::int16_t> s = MusicLike(132'300, 5);
+  PlantSeamlessJoin(s, kA, kEnd + 1, kHalf);
+  const SampleSource music = SourceOf(s, 2, kTestRate);
+  const LoopSearch end = SearchLoopEnd(music, kA, *DefaultEndRegion(music, kA));
+  ASSERT_TRUE(end.Found());
+  EXPECT_EQ(end.best.front().frame, kEnd);
+  EXPECT_FALSE(end.best.front().score.click);
+  EXPECT_LE(end.best.size(), kBestCandidates);
+  const LoopSearch start = SearchLoopStart(music, kEnd, *DefaultStartRegion(music, kEnd));
+  ASSERT_TRUE(start.Found());
+  EXPECT_EQ(start.best.front().frame, kA);
+
+  // Music-like noise without a plant, read from a file.
+  const std::string noiseFile = m_scratch.File("noise.wav");
+  WriteBytes(noiseFile, WaveOfSamples(2, MusicLike(132'300, 6)));
+  const SampleSource noise = *SourceOfFile(noiseFile, {"noise.wav", kTestRate, 2, 132'300});
+  std::vector<double> progress;
+  const LoopSearch none = SearchLoopEnd(noise, kA, {kA + 4410, 132'299}, [&](double done) {
+    progress.push_back(done);
+    return true;
+  });
+  EXPECT_FALSE(none.Found());
+  EXPECT_EQ(none.best.size(), kBestCandidates);
+  EXPECT_EQ(progress.back(), 1.0);
+  // A cancel ends the search with nothing found.
+  const LoopSearch cancelled =
+      SearchLoopEnd(noise, kA, {kA + 4410, 132'299}, [](double) { return false; });
+  EXPECT_TRUE(cancelled.cancelled);
+  EXPECT_TRUE(cancelled.best.empty());
+}
+
+// A sine looped a quarter period off clicks; crossfaded into a copy it joins smoothly, with the
+// loop in the copy's table, every sample outside the fade and the table's ten slots as it was
+// (slots behind the loop that read as records are blanked, as Patch does), and the original
+// untouched byte for byte.
+struct FadeCase {
+  const char* name;
+  FadeShape shape;
+  std::uint32_t ms;
+  int channels;
+};
+
+class CrossfadeTest : public LoopSeamTest, public testing::WithParamInterface<FadeCase> {};
+
+TEST_P(CrossfadeTest, TheCopyJoinsSmoothlyAndTheOriginalStaysAsItWas) {
+  const FadeCase& c = GetParam();
+  constexpr std::uint64_t kA = 25'000, kB = kA + 50 * 100 - 1 + 25;
+  const std::string source = m_scratch.File("source.wav");
+  const std::string copy = m_scratch.File("copy.wav");
+  const Bytes original = WaveOfSamples(c.channels, Sine(60'000, kPeriod, c.channels));
+  WriteBytes(source, original);
+  SampleReader before;
+  ASSERT_TRUE(before.Open(source, c.channels, 60'000));
+  ASSERT_TRUE(ScoreSeam(before, kA, kB, kTestRate).click);
+
+  const CrossfadeOutcome made =
+      WriteCrossfadedCopy(source, copy, {kA, kB, c.ms, c.shape}, {kA, kB});
+  ASSERT_TRUE(made.Made()) << made.text;
+  EXPECT_EQ(ReadBytes(source), original);
+  SampleReader after;
+  ASSERT_TRUE(after.Open(copy, c.channels, 60'000));
+  EXPECT_EQ(ScoreSeam(after, kA, kB, kTestRate).Text().rfind("smooth, level ", 0), 0u);
+  CFile held = Held(ReadBytes(copy));
+  EXPECT_EQ(ReadLoopTable(held).loopPoints, (LoopPoints{kA, kB}));
+  const Bytes bytes = ReadBytes(copy);
+  ASSERT_EQ(bytes.size(), original.size());
+  const std::size_t frameBytes = 2 * static_cast<std::size_t>(c.channels);
+  const std::size_t fadeFrom = kWaveHeaderBytes + (kB + 1 - kTestRate * c.ms / 1000) * frameBytes;
+  const std::size_t fadeTo = kWaveHeaderBytes + (kB + 1) * frameBytes;
+  for (std::size_t i = kLoopTableOffset + kLoopPointCount * kLoopRecordBytes; i < bytes.size();
+       ++i) {
+    if (i < fadeFrom || i >= fadeTo) {
+      ASSERT_EQ(bytes[i], original[i]) << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fades, CrossfadeTest,
+                         testing::Values(FadeCase{"Linear1msMono", FadeShape::linear, 1, 1},
+                                         FadeCase{"Power10msStereo", FadeShape::equalPower, 10, 2},
+                                         FadeCase{"Linear100msStereo", FadeShape::linear, 100, 2}),
+                         [](const testing::TestParamInfo<FadeCase>& info) {
+                           return info.param.name;
+                         });
+
+TEST_F(LoopSeamTest, ACrossfadeThatDoesNotFitOrCannotBeWrittenLeavesNothing) {
+  EXPECT_EQ(CheckCrossfade({5000, 9000, 0}, 20'000, kTestRate),
+            "The crossfade must last 1 to 500 ms");
+  EXPECT_EQ(CheckCrossfade({5000, 9000, 501}, 20'000, kTestRate),
+            "The crossfade must last 1 to 500 ms");
+  EXPECT_EQ(CheckCrossfade({400, 9000, 10}, 20'000, kTestRate),
+            "The crossfade needs 10 ms before the loop's start");
+  EXPECT_EQ(CheckCrossfade({5000, 5100, 10}, 20'000, kTestRate),
+            "The crossfade is longer than the loop");
+  EXPECT_EQ(CheckCrossfade({5000, 20'000, 10}, 20'000, kTestRate),
+            "The loop needs a start before its end, and the end inside the samples");
+  const std::string source = m_scratch.File("source.wav");
+  WriteBytes(source, WaveOfSamples(1, Sine(20'000, kPeriod)));
+  const CrossfadeOutcome missing = WriteCrossfadedCopy(source, m_scratch.File("no/such/folder.wav"),
+                                                       {5000, 9999, 10}, {5000, 9999});
+  EXPECT_EQ(missing.text, "No such file or directory");
+  EXPECT_TRUE(missing.aboutDestination);
+  EXPECT_EQ(WriteCrossfadedCopy(source, source, {5000, 9999, 10}, {}).text,
+            "The copy cannot replace the file it is made from");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_scratch.Path()), {}), 1);
 }
 
 TEST_F(LoopSeamTest, ALoopPlaysItsFramesStartToEndAsOftenAsAsked) {

@@ -19,6 +19,7 @@
 
 #include "tests/file_faults.h"
 #include "tests/read_gate.h"
+#include "tests/sample_wave.h"
 #include "tests/scratch_dir.h"
 
 namespace {
@@ -289,6 +290,30 @@ TEST_F(LoopTableTest, ClearedPointsBlankOldRecordsAndNothingElse) {
   PutSlot(expected, 6, LoopRecord{});
   EXPECT_EQ(patched, expected);
   EXPECT_EQ(Read(patched).loopPoints, (LoopPoints{5, 7}));
+}
+
+// Audio whose bytes in a slot carry a mark and name a frame past the end: no point, one line
+// about it, and Patch blanks it. Points inside the samples, up to the end itself, read as ever.
+TEST_F(LoopTableTest, SampleBytesThatLookLikeARecordPastTheEndShowEmptyAndPatchClearsThem) {
+  Bytes music = WaveOfSamples(2, Sine(1000, 441 / 7.0, 2, 9000));
+  const LoopRecord lookalike{{0x4D, 0x4D, 0xC4, 0x13, 0x00, 0x0F}};  // frame 62,919,921
+  PutSlot(music, 5, lookalike);
+  const LoopTable shown = Read(music);
+  EXPECT_EQ(shown.loopPoints, LoopPoints{});
+  EXPECT_EQ(shown.lookalikes,
+            std::vector<std::string>{"slot 6 holds sample bytes that look like a record; it is "
+                                     "shown empty and Patch clears it"});
+  Bytes clean = music;
+  PutSlot(clean, 5, LoopRecord{});
+  EXPECT_EQ(Patch(music, {}), clean);
+
+  PutSlot(music, 0, LoopRecord::FromByteOffset(4000));  // the end of the samples itself
+  PutSlot(music, 1, LoopRecord::FromByteOffset(4004));  // one frame past it
+  PutSlot(music, 5, LoopRecord{});
+  EXPECT_EQ(Read(music).loopPoints, (LoopPoints{1000}));
+  const Bytes written = Patch(music, {250, 1000});
+  EXPECT_EQ(Read(written).loopPoints, (LoopPoints{250, 1000}));
+  EXPECT_TRUE(Read(written).lookalikes.empty());
 }
 
 TEST_F(LoopTableTest, NoPointsOnAFileWithoutRecordsWritesNothingAndCloses) {

@@ -127,6 +127,34 @@ inline Samples Resample(const Samples& in, double inRate, double outRate, double
   return out;
 }
 
+// The samples `delay` samples later (a fraction included), as another channel of a loopback
+// carries them: a windowed sinc of 64 taps each side, exact to far below a hundredth of a sample
+// for tones well below the Nyquist frequency.
+inline Samples Delayed(const Samples& in, double delay) {
+  constexpr int kHalfTaps = 64;
+  const auto whole = static_cast<long>(std::floor(delay));
+  const double fraction = delay - static_cast<double>(whole);
+  std::vector<double> taps;
+  for (int k = -kHalfTaps; k <= kHalfTaps; ++k) {
+    const double x = k - fraction;
+    const double sinc = x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+    const double w = 0.5 * (1.0 + std::cos(std::numbers::pi * x / (kHalfTaps + 1)));
+    taps.push_back(sinc * w * w);
+  }
+  Samples out(in.size());
+  for (long j = 0; j < static_cast<long>(in.size()); ++j) {
+    double sum = 0.0;
+    for (int k = -kHalfTaps; k <= kHalfTaps; ++k) {
+      const long m = j - whole - k;
+      if (m >= 0 && m < static_cast<long>(in.size())) {
+        sum += in[static_cast<std::size_t>(m)] * taps[static_cast<std::size_t>(k + kHalfTaps)];
+      }
+    }
+    out[static_cast<std::size_t>(j)] = static_cast<float>(sum);
+  }
+  return out;
+}
+
 // Mean square of the non-zero samples: the level of the bursts, leaving the gaps out.
 inline double BurstPower(const Samples& samples) {
   double squares = 0.0;

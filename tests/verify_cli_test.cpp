@@ -234,6 +234,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   report.missing = {6, 7, 8, 9, 12};
   report.methodAssumed = true;
   report.map.events = {{EventKind::cut, 441800, 443600, 441800, 442800, 1000, 1088.4, 0.02, 9}};
+  report.otherChannels = {{1, 11, 0, 492.34, 12.34}, {3, 10, 2, 470.0, -10.0}};
   const std::string text = Written(WriteSummary, report);
   for (const char* line :
        {"file             take \"2\".wav\n", "type             DTMF-F\n",
@@ -251,6 +252,9 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
         "events           1\n",
         "  cut at recording sample 443,600 (between 441,800 and 443,600): left TC.wav at 441,800, "
         "resumed at 442,800, jump +1000.00 +- 0.02 samples\n",
+        "other channels   1, 3\n",
+        "  channel 1: +12.34 samples (+0.257 ms) from channel 2, 11 found, no fault\n",
+        "  channel 3: -10.00 samples (-0.208 ms) from channel 2, 10 found, 2 faults\n",
         "result           faults found\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\nin\n" << text;
   }
@@ -264,6 +268,10 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   EXPECT_NE(clean.find("discontinuities  none\n"), std::string::npos);
   EXPECT_NE(clean.find("events           none\n"), std::string::npos);
   EXPECT_NE(clean.find("result           clean\n"), std::string::npos);
+  EXPECT_EQ(clean.find("other channels"), std::string::npos);
+  // A fault on another channel is a fault of the recording.
+  report.otherChannels = {{1, 12, 1, 0.0, 0.0}};
+  EXPECT_FALSE(report.Clean());
 }
 
 // --- JSON ------------------------------------------------------------------------------------
@@ -273,6 +281,7 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   report.type = TimecodeType::dtmfS;
   report.duplicated = {3, 4};
   report.outOfOrder = {4};
+  report.otherChannels = {{1, 11, 0, 492.34, 12.34}};
   const std::string text = Written(WriteJson, report);
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
@@ -288,7 +297,8 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       // added later; every key above keeps its meaning
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
-      "non_finite_samples", "threshold_samples", "sample_exact", "frames", "segments", "events"};
+      "non_finite_samples", "threshold_samples", "sample_exact", "frames", "length_undeclared",
+      "channel_offsets", "segments", "events"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
@@ -313,6 +323,14 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   EXPECT_EQ(jumps[0].toObject().keys(), QStringList({"frame", "jump_samples", "sample", "time_s"}));
   EXPECT_EQ(jumps[0].toObject()["frame"].toInt(), 9);
   EXPECT_DOUBLE_EQ(jumps[0].toObject()["jump_samples"].toDouble(), -661.0);
+  const QJsonArray offsets = o["channel_offsets"].toArray();
+  ASSERT_EQ(offsets.size(), 1);
+  const QJsonObject other = offsets[0].toObject();
+  EXPECT_EQ(other.keys(), QStringList({"channel", "faults", "frames_found", "latency_samples",
+                                       "offset_samples"}));
+  EXPECT_EQ(other["channel"].toInt(), 1);
+  EXPECT_EQ(other["frames_found"].toInt(), 11);
+  EXPECT_DOUBLE_EQ(other["offset_samples"].toDouble(), 12.34);
 }
 
 TEST(VerifyJson, StaysValidWhenTheFitGaveNoNumber) {
@@ -526,6 +544,11 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
   EXPECT_TRUE(c.follow);
   EXPECT_EQ(c.recording, "-");
   EXPECT_EQ(ParseCommandLine({"--reference", "TC.wav", "r.wav"}).options.referencePath, "TC.wav");
+  const std::optional<RawFormat> raw = ParseCommandLine({"--raw=96000,6,f32le", "-"}).options.raw;
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->rate, 96000);
+  EXPECT_EQ(raw->channels, 6);
+  EXPECT_EQ(raw->sample, RawSample::f32le);
 
   const std::vector<std::pair<Args, std::string>> wrong = {
       {{"--frames", "40-2", "r.wav"}, "--frames needs FIRST-LAST, such as 1-40, not '40-2'"},
@@ -543,6 +566,15 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
       {{"--plot", "offsets.gif", "r.wav"}, "--plot writes .png, .jpg or .jpeg, not 'offsets.gif'"},
       {{"--plot", "offsets", "r.wav"}, "--plot writes .png, .jpg or .jpeg"},
       {{"--follow=1", "r.wav"}, "--follow takes no value"},
+      {{"--raw", "48000,2", "-"},
+       "--raw needs RATE,CHANNELS,FORMAT with FORMAT s16le, s24le, "
+       "s32le or f32le, such as 48000,2,s16le, not '48000,2'"},
+      {{"--raw", "48000,2,u8", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "0,2,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "2000000,2,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,0,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,x,s16le", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
+      {{"--raw", "48000,2,s16le,", "-"}, "--raw needs RATE,CHANNELS,FORMAT"},
   };
   for (const auto& [args, message] : wrong) {
     const CommandRun run = RunWith(args);

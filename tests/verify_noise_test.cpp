@@ -70,9 +70,12 @@ class VerifierUnderNoise : public ::testing::Test {
     // Scaled down so the bursts with noise ten times their power stay far from full scale.
     for (float& x : m_timecode.samples) x *= 0.25f;
   }
-  VerifyReport Verify(const Recording& recording, const VerifyOptions& options = {}) {
+  // Also keeps the lines --follow would print.
+  VerifyReport Verify(const Recording& recording, VerifyOptions options = {}) {
     const std::string path = m_dir.File("recording.wav");
     WriteRecording(path, recording, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    m_faultLines.clear();
+    options.onFault = [this](const std::string& line) { m_faultLines.push_back(line); };
     try {
       return VerifyRecording(path, options);
     } catch (const VerifyError& error) {
@@ -86,6 +89,7 @@ class VerifierUnderNoise : public ::testing::Test {
 
   ScratchDir m_dir;
   Recording m_timecode;
+  std::vector<std::string> m_faultLines;
 };
 
 TEST_F(VerifierUnderNoise, EveryFrameIsReadInNoiseThroughATelephoneAndPlayedFast) {
@@ -107,6 +111,7 @@ TEST_F(VerifierUnderNoise, EveryFrameIsReadInNoiseThroughATelephoneAndPlayedFast
     const VerifyReport report = Verify(c.recording);
     ExpectReadWhole(report, c.speed);
     EXPECT_TRUE(report.Clean());
+    EXPECT_TRUE(m_faultLines.empty()) << m_faultLines[0];
   }
 }
 
@@ -119,6 +124,7 @@ TEST_F(VerifierUnderNoise, EveryFrameIsReadInNoiseTenTimesLouder) {
     SCOPED_TRACE(seed);
     const VerifyReport report = Verify(Noisy(-10.0, seed));
     ExpectReadWhole(report, 1.0);
+    EXPECT_TRUE(m_faultLines.empty()) << m_faultLines[0];
     EXPECT_NEAR(report.latencySamples, 0.0, 1.0);
     EXPECT_FALSE(report.sampleExact);
   }

@@ -12,9 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -423,6 +425,30 @@ TEST_F(VerifyProgram, AWavAndAFlacThroughAPipeGiveTheReportOfTheFile) {
   }
 }
 
+// Headerless samples, as parec --raw gives them, from a pipe and from a file: the report of the
+// WAV that holds the same samples.
+TEST_F(VerifyProgram, RawSamplesFromAPipeOrAFileGiveTheReportOfTheWav) {
+  const std::vector<Samples> take = Take(Timecode());
+  const std::pair<std::string, int> formats[] = {{"s16le", SF_FORMAT_PCM_16},
+                                                 {"s24le", SF_FORMAT_PCM_24},
+                                                 {"s32le", SF_FORMAT_PCM_32},
+                                                 {"f32le", SF_FORMAT_FLOAT}};
+  for (const auto& [name, sample] : formats) {
+    SCOPED_TRACE(name);
+    const std::string wav = m_dir.File("take.wav");
+    const std::string raw = m_dir.File("take.raw");
+    WriteRecording(wav, take, kRecordingRate, SF_FORMAT_WAV | sample);
+    WriteRecording(raw, take, kRecordingRate, SF_FORMAT_RAW | sample | SF_ENDIAN_LITTLE);
+    const std::string fromWav = WithoutSource(Json(Run({"--json", wav}).out));
+    const std::string format = "--raw=" + std::to_string(kRecordingRate) + ",2," + name;
+    const ProgramRun pipe = RunOnPipe({"--json", format, "-"}, Text(ReadBytes(raw)));
+    EXPECT_EQ(pipe.status, 1) << pipe.err;
+    EXPECT_EQ(pipe.err, "");
+    EXPECT_EQ(WithoutSource(Json(pipe.out)), fromWav);
+    EXPECT_EQ(WithoutSource(Json(Run({"--json", format, raw}).out)), fromWav);
+  }
+}
+
 // The stream is written up to three frames past a lost frame; the fault line must come out
 // while the rest of the stream is still held back.
 TEST_F(VerifyProgram, FollowTellsAFaultWhileTheStreamIsStillOpen) {
@@ -446,6 +472,35 @@ TEST_F(VerifyProgram, FollowTellsAFaultWhileTheStreamIsStillOpen) {
   // The summary follows at the end of the stream.
   EXPECT_NE(end.out.find("missing          5\n"), std::string::npos) << end.out;
   EXPECT_NE(end.out.find("result           faults found\n"), std::string::npos);
+}
+
+// 12 s of timecode that slips by one sample in frame 10, then 20 s of silence: --follow tells
+// the slip at once, and every 10 s of audio which frame it has come to and then that it hears
+// none, while the stream is still open.
+TEST_F(VerifyProgram, FollowTellsASlipAndEvery10SecondsWhatItHears) {
+  constexpr int kRate = 44100;
+  Recording recording = GenerateTimecode(m_dir.Path(), {kTypeF, kMethod, 12 * kRate, 1});
+  recording.samples.erase(recording.samples.begin() + 9 * kFrameSamples + 5 * kSlotSamples + 400);
+  recording.samples.resize(recording.samples.size() + 20 * kRate, 0.0f);
+  const std::string path = m_dir.File("quiet.wav");
+  WriteRecording(path, recording);
+  const std::string stream = Text(ReadBytes(path));
+  PipedRun run({"--follow", "-"});
+  // All but the last second: the line of 30 s must come before the stream ends.
+  ASSERT_TRUE(run.Write(stream.substr(0, stream.size() - 2 * kRate)));
+  const std::string slip = run.ReadLine();
+  EXPECT_EQ(slip.rfind("discontinuity at frame 11: jump -1.00 samples, ", 0), 0u) << slip;
+  for (const char* frame : {"frame 1", "frame 21,"}) {
+    const std::string line = run.ReadLine();
+    EXPECT_EQ(line.rfind(frame, 0), 0u) << line;
+    EXPECT_NE(line.find(", 1 event, drift +0.0 ppm\n"), std::string::npos) << line;
+  }
+  EXPECT_EQ(run.ReadLine(), "no timecode in the last 10 s\n");
+  run.Write(stream.substr(stream.size() - 2 * kRate));
+  run.CloseInput();
+  const ProgramRun end = run.Finish();
+  EXPECT_EQ(end.status, 1) << end.out << end.err;
+  EXPECT_NE(end.out.find("  at frame 11: -1.00 samples"), std::string::npos) << end.out;
 }
 
 // Frames 1-7, then frame 5 again, then 8-12: --follow names the frame out of order and the two
@@ -523,6 +578,56 @@ TEST_F(VerifyProgram, AFlacCutShortOrZeroedInTheMiddleIsAFaultThatSaysWhatWasLos
                   read / static_cast<double>(timecode.rate),
                   read / static_cast<double>(timecode.rate), kLength - read);
     EXPECT_NE(Text(ReadBytes(labels)).find(point), std::string::npos) << point;
+  }
+}
+
+// A file that holds fewer samples than its header declares is cut short, whatever libsndfile
+// counts; a WAV whose header never got its data size (a recorder killed before it closed the
+// file) is read to its end, and the report says both.
+TEST_F(VerifyProgram, TheHeadersOwnLengthTellsAFileCutShort) {
+  const Recording timecode = Timecode();
+  constexpr std::uint32_t kNoSize = 0;
+  constexpr std::uint32_t kAllOnes = 0xFFFFFFFF;
+  struct Case {
+    int format;
+    std::optional<std::uint32_t> dataSize;  // written over the WAV's; none: the file is cut
+    int status;
+    std::string says;
+  };
+  const std::string cut = "short of the " + std::to_string(kLength) + " the header declares\n";
+  const std::string toTheEnd =
+      "the header declares no length (the recorder never closed the "
+      "file): read to the end of the file\n";
+  const Case cases[] = {
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::nullopt, 1, cut},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_24, std::nullopt, 1, cut},
+      {SF_FORMAT_AIFF | SF_FORMAT_PCM_16, std::nullopt, 1, cut},
+      {SF_FORMAT_W64 | SF_FORMAT_FLOAT, std::nullopt, 1, cut},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, kNoSize, 0, toTheEnd},
+      {SF_FORMAT_WAV | SF_FORMAT_FLOAT, kNoSize, 0, toTheEnd},
+      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, kAllOnes, 0, toTheEnd},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.format) + " " + std::to_string(c.dataSize.value_or(1)));
+    const std::string path = m_dir.File("take");
+    WriteRecording(path, timecode, c.format);
+    Bytes bytes = ReadBytes(path);
+    if (c.dataSize) {
+      const std::string id = "data";
+      const auto data = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
+      ASSERT_NE(data, bytes.end());
+      for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<std::uint8_t>(*c.dataSize >> (8 * i));
+    } else {
+      bytes.resize(bytes.size() * 3 / 5);
+    }
+    WriteBytes(path, bytes);
+    const Outcome summary = Run({path});
+    EXPECT_EQ(summary.status, c.status) << summary.out << summary.err;
+    EXPECT_NE(summary.out.find(c.says), std::string::npos) << summary.out;
+    const QJsonObject o = Json(Run({"--json", path}).out);
+    EXPECT_EQ(o["truncated"].toBool(), c.status == 1);
+    EXPECT_EQ(o["length_undeclared"].toBool(), !!c.dataSize);
+    EXPECT_EQ(o["frames_found"].toInt(), c.dataSize ? kFrames : 7);
   }
 }
 

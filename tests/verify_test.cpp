@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -367,6 +368,51 @@ TEST_F(Verifier, TimecodeIsFoundOnTheChannelThatDecodes) {
   EXPECT_THROW(VerifyRecording(path, options), VerifyError);
 }
 
+// A loopback: the timecode on one channel and again 12.34 samples later on another, with a
+// channel of noise that carries none. Every channel with timecode is read, and the offset
+// between them is measured to a hundredth of a sample, whichever channel the report is of.
+TEST_F(Verifier, EveryChannelWithTimecodeIsReadAndTheirOffsetMeasured) {
+  constexpr double kOffset = 12.34;
+  const Recording timecode = Timecode(kTypeF, kMethod2);
+  const Samples& played = timecode.samples;
+  const Samples later = Delayed(played, kOffset);
+  Samples noise(played.size());
+  std::mt19937 random(7);
+  std::normal_distribution<float> hiss(0.0f, 0.1f);
+  for (float& x : noise) x = hiss(random);
+  struct Case {
+    std::vector<Samples> channels;
+    std::optional<int> asked;
+    int channel;               // of the report
+    std::optional<int> other;  // the other channel with timecode
+    double offset;             // its latency less the report's
+  };
+  const Case cases[] = {
+      {{played, noise, later}, std::nullopt, 1, 3, kOffset},
+      {{later, played}, std::nullopt, 1, 2, -kOffset},
+      {{played, later}, 2, 2, std::nullopt, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.channels.size());
+    const std::string path = m_dir.File("loopback.wav");
+    WriteRecording(path, c.channels, timecode.rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    VerifyOptions options;
+    options.channel = c.asked;
+    const VerifyReport report = VerifyRecording(path, options);
+    EXPECT_EQ(report.channel, c.channel);
+    EXPECT_EQ(report.framesFound, kFrames);
+    EXPECT_TRUE(report.Clean());
+    ASSERT_EQ(report.otherChannels.size(), c.other ? 1u : 0u);
+    if (!c.other) continue;
+    const OtherChannel& other = report.otherChannels[0];
+    EXPECT_EQ(other.channel, *c.other);
+    EXPECT_EQ(other.framesFound, kFrames);
+    EXPECT_EQ(other.faults, 0);
+    EXPECT_NEAR(other.offsetSamples, c.offset, 0.01);
+    EXPECT_NEAR(other.offsetSamples, other.latencySamples - report.latencySamples, 1e-9);
+  }
+}
+
 TEST_F(Verifier, FramesCutByTheRecordingsEndsAreLeftOut) {
   const Recording timecode = Timecode(kTypeF, kMethod2);
   struct Cut {
@@ -461,10 +507,21 @@ TEST_F(Verifier, EverySingleSampleSlipIsOneDiscontinuity) {
       }
       Recording recording{samples, own};
       if (c.rate != own) recording = {Resample(samples, own, c.rate), c.rate};
-      const VerifyReport report = Verify(recording);
+      // --follow tells each slip the moment it is read, as the summary does.
+      std::vector<std::string> lines;
+      VerifyOptions options;
+      options.onFault = [&](const std::string& line) { lines.push_back(line); };
+      const VerifyReport report = Verify(recording, options);
       EXPECT_EQ(report.framesFound, kFrames);
       ASSERT_EQ(report.discontinuities.size(), 2u);
       const double scale = static_cast<double>(c.rate) / own;
+      ASSERT_EQ(lines.size(), 2u) << (lines.empty() ? "" : lines[0]);
+      for (std::size_t i = 0; i < 2; ++i) {
+        char jump[64];
+        std::snprintf(jump, sizeof jump, "discontinuity at frame %d: jump %+.2f samples, ",
+                      report.discontinuities[i].frame, report.discontinuities[i].jumpSamples);
+        EXPECT_EQ(lines[i].rfind(jump, 0), 0u) << lines[i] << " vs " << jump;
+      }
       EXPECT_EQ(report.discontinuities[0].frame, 11);
       EXPECT_NEAR(report.discontinuities[0].jumpSamples, sign * scale, 0.05);
       EXPECT_EQ(report.discontinuities[1].frame, 25);

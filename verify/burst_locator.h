@@ -30,9 +30,8 @@ class BurstLocator {
   // speed: how much faster than its rate the timecode was played; the burst is stretched to it.
   BurstLocator(int symbol, int timecodeRate, int recordingRate, double speed = 1.0);
 
-  // Recording samples the burst covers, and how far from the guess its start is searched.
+  // Recording samples the burst covers.
   int Span() const { return static_cast<int>(m_reference.size()); }
-  int Radius() const { return m_radius; }
   // First and one past the last index Locate reads for a guess.
   std::int64_t NeedFrom(double guess) const;
   std::int64_t NeedTo(double guess) const;
@@ -77,8 +76,8 @@ class BurstLocator {
   double m_ratio;    // recording rate / timecode rate
   double m_rowStep;  // radians per timecode sample
   double m_columnStep;
-  int m_fadeSamples;  // in timecode samples
-  int m_radius;
+  int m_fadeSamples;               // in timecode samples
+  int m_radius;                    // how far from the guess a burst's start is searched
   int m_stride;                    // of the first, coarse search
   std::vector<float> m_reference;  // sampled at the recording's rate, mean removed
   // Each tone's cosine and sine at whole recording samples from 0, so that Evaluate, wherever

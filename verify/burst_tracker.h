@@ -51,8 +51,6 @@ class BurstTracker {
   int BlockSamples() const { return m_window; }
   // Samples pushed so far.
   std::int64_t Length() const { return m_end; }
-  // The samples still held: at least the last `samples` before the newest block, once asked.
-  void KeepAtLeast(std::int64_t samples) { m_keep = std::max(m_keep, samples); }
   // Keeps this many samples from now on (or what the tracker itself needs, if more), fewer
   // than before where it is less.
   void Keep(std::int64_t samples) { m_keep = std::max(m_ownKeep, samples); }

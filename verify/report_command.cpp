@@ -25,7 +25,7 @@ constexpr char kUsage[] =
     "Usage: vrellok-verify [--type F|S] [--method 1|2] [--id K] [--channel C]\n"
     "                      [--reference TC.wav | --frames FIRST-LAST] [--tolerance SAMPLES]\n"
     "                      [--csv FILE] [--labels FILE] [--plot FILE.png] [--json | --follow]\n"
-    "                      RECORDING\n"
+    "                      [--raw RATE,CHANNELS,FORMAT] RECORDING\n"
     "\n"
     "Reads a recording of TC.wav back: finds every frame and the sample where it landed, and\n"
     "reports missing, unreadable, repeated and out-of-order frames, wrong check symbols,\n"
@@ -36,7 +36,8 @@ constexpr char kUsage[] =
     "  --type F|S          DTMF-F (44100 Hz) or DTMF-S (36015 Hz)\n"
     "  --method 1|2        the framing method\n"
     "  --id K              the DTMF ID, 1 to 10\n"
-    "  --channel C         the channel that carries the timecode, counted from 1\n"
+    "  --channel C         read only this channel, counted from 1 (else every channel\n"
+    "                      that carries timecode, with their offsets)\n"
     "  --reference TC.wav  the file that was played: every one of its frames is expected\n"
     "  --frames FIRST-LAST the frames expected, without the file\n"
     "  --tolerance SAMPLES a jump larger than this is a discontinuity (found by itself\n"
@@ -46,7 +47,11 @@ constexpr char kUsage[] =
     "  --plot FILE.png     each frame's offset against its number, as a picture (.png,\n"
     "                      .jpg or .jpeg)\n"
     "  --json              the report as JSON on stdout instead of the summary\n"
-    "  --follow            each fault as one line on stdout the moment it is found\n"
+    "  --follow            each fault as one line on stdout the moment it is found, and a\n"
+    "                      status line every 10 s of audio\n"
+    "  --raw RATE,CHANNELS,FORMAT\n"
+    "                      the recording is headerless samples (FORMAT s16le, s24le,\n"
+    "                      s32le or f32le), e.g. from parec --raw: --raw 48000,2,s16le\n"
     "  --help, --version\n"
     "An option's value follows it as the next word or after '=' (--id=3).\n"
     "\n"
@@ -129,6 +134,17 @@ std::pair<int, int> FrameRange(const std::string& text) {
   return {*first, *last};
 }
 
+RawFormat RawValue(const std::string& text) {
+  const std::optional<RawFormat> raw = ParseRawFormat(text, kMaxSampleRate);
+  if (!raw) {
+    throw UsageError(
+        "--raw needs RATE,CHANNELS,FORMAT with FORMAT s16le, s24le, s32le or f32le, "
+        "such as 48000,2,s16le, not '" +
+        text + "'");
+  }
+  return *raw;
+}
+
 double ToleranceValue(const std::string& text) {
   std::istringstream in(text);
   in.imbue(std::locale::classic());
@@ -168,6 +184,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       command.options.expectedLast = last;
     } else if (word == "--tolerance") {
       command.options.toleranceSamples = ToleranceValue(reader.Value());
+    } else if (word == "--raw") {
+      command.options.raw = RawValue(reader.Value());
     } else if (word == "--follow") {
       reader.NoValue();
       command.follow = true;
@@ -222,8 +240,10 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       if (path) CheckReplaceable(*path);
     }
     if (command.follow) {
-      // Each fault goes out the moment it is known, for someone watching a live capture.
+      // Each fault goes out the moment it is known, for someone watching a live capture, and a
+      // status line every 10 s of audio says the reading goes on.
       command.options.onFault = [&out](const std::string& line) { out << line << std::endl; };
+      command.options.onStatus = command.options.onFault;
     }
     VerifyReport report;
     {

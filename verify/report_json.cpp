@@ -118,6 +118,21 @@ std::string Frames(const std::vector<FoundFrame>& frames) {
   return out + (frames.empty() ? "]" : "\n  ]");
 }
 
+// Each other channel that carries the timecode, with its latency less that of "channel".
+std::string Offsets(const std::vector<OtherChannel>& others) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const OtherChannel& o = others[i];
+    out += (i ? ", " : "");
+    out += "{\"channel\": " + std::to_string(o.channel) +
+           ", \"frames_found\": " + std::to_string(o.framesFound) +
+           ", \"faults\": " + std::to_string(o.faults) +
+           ", \"latency_samples\": " + Number(o.latencySamples, kSampleDecimals) +
+           ", \"offset_samples\": " + Number(o.offsetSamples, kSampleDecimals) + "}";
+  }
+  return out + "]";
+}
+
 std::string Samples(const std::vector<std::int64_t>& samples) {
   std::string out = "[";
   for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -150,6 +165,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
        report.framesDeclared < 0 ? "null" : std::to_string(report.framesDeclared)},
       {"samples_read", std::to_string(report.framesRead)},
       {"truncated", Bool(report.Truncated())},
+      {"length_undeclared", Bool(report.lengthUndeclared)},
       {"first_frame", std::to_string(report.firstFrame)},
       {"last_frame", std::to_string(report.lastFrame)},
       {"judged_first", std::to_string(judgedFirst)},
@@ -171,6 +187,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"discontinuities", Jumps(report)},
       {"segments", Segments(report.map)},
       {"events", Events(report.map)},
+      {"channel_offsets", Offsets(report.otherChannels)},
       {"frames", Frames(report.frames)},
   };
   out << "{\n";

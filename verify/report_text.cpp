@@ -50,6 +50,12 @@ std::string LengthText(const VerifyReport& r) {
             " samples (" + FormatSeconds(lost, r.sampleRate) + " s) short of the " +
             std::to_string(r.framesDeclared) + " the header declares";
   }
+  if (!r.stopReason.empty()) text += " (" + r.stopReason + ")";
+  if (r.lengthUndeclared) {
+    text +=
+        "; the header declares no length (the recorder never closed the file): read to the "
+        "end of the file";
+  }
   return text;
 }
 
@@ -123,6 +129,20 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   FaultList(out, "check failures", report.checkFailures, wrongChecks, rate);
   Line(out, "non-finite", NonFiniteText(report));
   Line(out, "latency", SamplesAndMs(report.latencySamples, rate, false));
+  if (!report.otherChannels.empty()) {
+    std::string channels;
+    for (const OtherChannel& other : report.otherChannels) {
+      channels += (channels.empty() ? "" : ", ") + std::to_string(other.channel);
+    }
+    Line(out, "other channels", channels);
+    for (const OtherChannel& other : report.otherChannels) {
+      out << "  channel " << other.channel << ": " << SamplesAndMs(other.offsetSamples, rate, true)
+          << " from channel " << report.channel << ", " << other.framesFound << " found, "
+          << (other.faults == 0 ? std::string("no fault")
+                                : std::to_string(other.faults) + " faults")
+          << '\n';
+    }
+  }
   if (report.timingMeasured) {
     Line(out, "drift", FormatSigned(report.driftPpm, kSampleDecimals) + " ppm");
     Line(out, "jitter",

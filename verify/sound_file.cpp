@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 
+#include "verify/declared_data.h"
 #include "verify/verifier.h"
 
 namespace {
@@ -76,6 +77,72 @@ class QuietStderr {
  private:
   int m_saved = -1;
 };
+
+// The descriptor of the regular file at path; refuses anything else. Opened non-blocking, so a
+// FIFO returns at once and is refused instead of waited on.
+int OpenRegular(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) Fail(path, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Fail(path, "not a regular file");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// libsndfile's raw format for headerless samples, little-endian as every capture tool on this
+// system writes them.
+int RawSfFormat(RawSample sample) {
+  switch (sample) {
+    case RawSample::s16le:
+      return SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+    case RawSample::s24le:
+      return SF_FORMAT_RAW | SF_FORMAT_PCM_24 | SF_ENDIAN_LITTLE;
+    case RawSample::s32le:
+      return SF_FORMAT_RAW | SF_FORMAT_PCM_32 | SF_ENDIAN_LITTLE;
+    case RawSample::f32le:
+      return SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
+  }
+  return 0;
+}
+
+SF_INFO RawInfo(int format, int rate, int channels) {
+  SF_INFO info{};
+  info.format = format;
+  info.samplerate = rate;
+  info.channels = channels;
+  return info;
+}
+
+// Bytes a sample takes in files whose samples all take the same; 0 for the others (ADPCM, a
+// compressed stream), whose length the header's data size does not tell.
+int SampleBytes(int format) {
+  const int container = format & SF_FORMAT_TYPEMASK;
+  if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_AIFF &&
+      container != SF_FORMAT_W64) {
+    return 0;
+  }
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+      return 1;
+    case SF_FORMAT_PCM_16:
+      return 2;
+    case SF_FORMAT_PCM_24:
+      return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+      return 4;
+    case SF_FORMAT_DOUBLE:
+      return 8;
+    default:
+      return 0;
+  }
+}
 
 }  // namespace
 
@@ -175,37 +242,37 @@ sf_count_t StreamTell(void* stream) {
 
 }  // namespace
 
-SoundFile::SoundFile(const std::string& path) : m_path(path) {
+SoundFile::SoundFile(const std::string& path, const std::optional<RawFormat>& raw) : m_path(path) {
+  if (raw) {
+    m_rawFormat = RawSfFormat(raw->sample);
+    m_sampleRate = raw->rate;
+    m_channels = raw->channels;
+  }
   SF_INFO info{};
   if (path == kStandardInput) {
     m_stream = std::make_unique<Stream>();
     StopOnInterrupt();
     static SF_VIRTUAL_IO io = {StreamLength, StreamSeek, StreamRead, StreamWrite, StreamTell};
     const QuietStderr quiet(true);
+    if (raw) info = RawInfo(m_rawFormat, m_sampleRate, m_channels);
     m_file = sf_open_virtual(&io, SFM_READ, &info, m_stream.get());
   } else {
-    // Non-blocking, so opening a FIFO returns at once and is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) Fail(path, std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      Fail(path, "not a regular file");
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int fd = OpenRegular(path);
     // A copy of the descriptor opens the same file again where a decoder cannot seek back.
     m_reopen = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    const QuietStderr quiet(true);
-    m_file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    m_file = OpenFd(fd);
   }
   if (m_file == nullptr) {
     const std::string reason = sf_strerror(nullptr);
     CloseReopen();
     Fail(path, reason);
   }
+  if (!m_stream) {
+    sf_command(m_file, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+    m_frames = info.frames;
+  }
   m_sampleRate = info.samplerate;
   m_channels = info.channels;
-  if (!m_stream) m_frames = info.frames;
   m_quietDecoder = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
   // A constructor that throws runs no destructor: the file is closed here first.
   const auto refuse = [&](const std::string& reason) {
@@ -236,6 +303,52 @@ SoundFile::SoundFile(const std::string& path) : m_path(path) {
     default:
       break;
   }
+  if (!m_stream && m_rawFormat == 0) TakeDeclaredLength(info.format);
+}
+
+// Opens the file on fd (taking it over) as its header says, or as the raw samples named.
+SNDFILE* SoundFile::OpenFd(int fd) {
+  SF_INFO info{};
+  if (m_rawFormat != 0) info = RawInfo(m_rawFormat, m_sampleRate, m_channels);
+  SNDFILE* file = nullptr;
+  {
+    const QuietStderr quiet(true);
+    file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+  }
+  if (file != nullptr && m_rawOffset > 0) {
+    sf_count_t offset = m_rawOffset;
+    sf_command(file, SFC_SET_RAW_START_OFFSET, &offset, sizeof offset);
+  }
+  return file;
+}
+
+// libsndfile counts the frames a WAV, AIFF or W64 file holds, not those its header declares:
+// the header's own data size is taken, so a file cut short reads as truncated. A WAV whose
+// header never got its data size is read to the end of the file.
+void SoundFile::TakeDeclaredLength(int format) {
+  const int width = SampleBytes(format);
+  const std::optional<DeclaredData> data = width > 0 ? ReadDeclaredData(m_reopen) : std::nullopt;
+  if (!data) return;
+  const auto frameBytes = static_cast<std::int64_t>(width) * m_channels;
+  if (!data->unsized) {
+    m_frames =
+        std::max<std::int64_t>(m_frames, static_cast<std::int64_t>(data->bytes / frameBytes));
+    return;
+  }
+  struct stat st {};
+  if (::fstat(m_reopen, &st) != 0 || st.st_size <= data->offset) return;
+  m_lengthUndeclared = true;
+  m_frames = -1;
+  if (data->bytes != 0) return;  // libsndfile itself reads an unsized 0xFFFFFFFF to the end
+  // A size of 0 is taken at its word: the samples behind it are read as raw ones.
+  m_rawFormat = SF_FORMAT_RAW | (format & SF_FORMAT_SUBMASK) | SF_ENDIAN_LITTLE;
+  m_rawOffset = data->offset;
+  const int fd = ::fcntl(m_reopen, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  if (SNDFILE* file = OpenFd(fd)) sf_close(std::exchange(m_file, file));
 }
 
 SoundFile::~SoundFile() {
@@ -350,10 +463,8 @@ void SoundFile::Rewind(Replay replay) {
       Fail(m_path, "cannot return to the start");
     }
     sf_close(std::exchange(m_file, nullptr));
-    {
-      const QuietStderr quiet(true);
-      m_file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    }
+    m_file = OpenFd(fd);
+    if (m_file != nullptr) sf_command(m_file, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
     if (m_file == nullptr || info.samplerate != m_sampleRate || info.channels != m_channels) {
       Fail(m_path, "cannot return to the start");
     }

@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "verify/raw_format.h"
 
 struct sf_private_tag;
 
@@ -19,17 +22,22 @@ class SoundFile {
  public:
   // path "-" reads standard input as a stream (a pipe, a live capture); any other path must name
   // a regular file, so a FIFO or device with the expected name never blocks the reader. Throws
-  // VerifyError with the reason when the recording cannot be read.
-  explicit SoundFile(const std::string& path);
+  // VerifyError with the reason when the recording cannot be read. With `raw`, the bytes are
+  // headerless samples of that format from the first byte on.
+  explicit SoundFile(const std::string& path, const std::optional<RawFormat>& raw = std::nullopt);
   ~SoundFile();
   SoundFile(const SoundFile&) = delete;
   SoundFile& operator=(const SoundFile&) = delete;
 
   int SampleRate() const { return m_sampleRate; }
   int Channels() const { return m_channels; }
-  // Sample frames the header declares; -1 for a stream, whose length is known only at its end.
+  // Sample frames the header declares (a WAV, AIFF or W64 file by its own data size, even where
+  // the file holds fewer); -1 for a stream, whose length is known only at its end, and for a
+  // file whose header declares no length.
   std::int64_t Frames() const { return m_frames; }
-  bool IsStream() const { return m_stream != nullptr; }
+  // The header declares no length (a WAV whose data size is 0 or 0xFFFFFFFF): the samples are
+  // read to the end of the file.
+  bool LengthUndeclared() const { return m_lengthUndeclared; }
   // The most sample frames any reading got to: fewer than Frames() when the file is cut short or
   // damaged.
   std::int64_t FramesRead() const { return m_framesRead; }
@@ -61,12 +69,19 @@ class SoundFile {
 
  private:
   std::size_t ReadFromFile(float* interleaved, std::size_t frames);
+  sf_private_tag* OpenFd(int fd);
+  void TakeDeclaredLength(int format);
   void CloseReopen();
 
   std::string m_path;
   sf_private_tag* m_file = nullptr;
   int m_reopen = -1;  // the file's descriptor, kept to open it again
   std::unique_ptr<Stream> m_stream;
+  // Headerless samples: libsndfile's raw format (with byte order), 0 where a header tells, and
+  // the byte their first sample starts at.
+  int m_rawFormat = 0;
+  std::int64_t m_rawOffset = 0;
+  bool m_lengthUndeclared = false;
   int m_sampleRate = 0;
   int m_channels = 0;
   bool m_quietDecoder = false;  // the MP3 decoder prints its own complaints on stderr

@@ -8,6 +8,7 @@
 #include <future>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "layout/dtmf_burst.h"
@@ -17,6 +18,7 @@
 #include "verify/event_place.h"
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
+#include "verify/live_status.h"
 #include "verify/playback_map.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
@@ -77,6 +79,11 @@ constexpr double kSpacingFollow = 0.25;
 // the fits, lost a part of its samples.
 constexpr double kLeastLoss = 0.002;
 constexpr double kLossDeviations = 6.0;
+// A slip smaller than kCertainJump is told the moment it is seen once this many frames stood
+// steady, when it is at least this large and this many times how far they strayed.
+constexpr int kSteadyFrames = 3;
+constexpr double kSlipSamples = 0.5;
+constexpr double kSlipStrays = 8.0;
 // Where the first of the samples that are no number lie, for the report.
 constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the
@@ -322,14 +329,16 @@ std::vector<int> Screen(SoundFile& file, const std::vector<int>& channels, int r
 
 // Listens to the start of the recording, read as if at `rate`, on each of `channels` until one
 // of them has shown a few whole frames (or `limit` samples have passed), and picks the channel
-// that decodes best and its type; none when no channel shows a frame.
+// that decodes best and its type; none when no channel shows a frame. `carriers`, where given,
+// gets every channel that showed the same timecode nearly as well, the best one first.
 std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
-                            const std::optional<TimecodeType>& type, int rate, std::int64_t limit) {
+                            const std::optional<TimecodeType>& type, int rate, std::int64_t limit,
+                            std::vector<Choice>* carriers = nullptr) {
   if (channels.size() > kMostProbes) {
     const std::vector<int> few = Screen(file, channels, rate, limit);
     file.Rewind();
     if (few.empty()) return std::nullopt;
-    return Probe(file, few, type, rate, limit);
+    return Probe(file, few, type, rate, limit, carriers);
   }
   std::vector<std::unique_ptr<ChannelProbe>> probes;
   for (std::size_t i = 0; i < channels.size(); ++i) {
@@ -365,19 +374,28 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
   }
   if (best.frames == 0) return std::nullopt;
   const SpeedFit fit = best.Speed(rate);
-  return Choice{channels[bestIndex], best.type, fit.speed, fit.frameError};
+  const Choice chosen{channels[bestIndex], best.type, fit.speed, fit.frameError};
+  if (carriers != nullptr) {
+    carriers->push_back(chosen);
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+      const ChannelLook look = probes[i]->Look();
+      if (i == bestIndex || look.type != best.type || look.frames * 2 < best.frames) continue;
+      carriers->push_back({channels[i], best.type, fit.speed, fit.frameError});
+    }
+  }
+  return chosen;
 }
 
-// The channel and type to read, or the one-line reason there are none: no timecode at all, none
-// on the channel asked for, or timecode that only fits at another rate than the header names.
-Choice Choose(SoundFile& file, const VerifyOptions& options, const std::string& path) {
+// The channels and type to read, the one that decodes best first, or the one-line reason there
+// are none: no timecode at all, none on the channel asked for, or timecode that only fits at
+// another rate than the header names.
+std::vector<Choice> Choose(SoundFile& file, const VerifyOptions& options, const std::string& path) {
   std::vector<int> all;
   for (int c = 0; c < file.Channels(); ++c) all.push_back(c);
   const std::vector<int> asked = options.channel ? std::vector<int>{*options.channel - 1} : all;
   const auto unlimited = std::numeric_limits<std::int64_t>::max();
-  if (const auto choice = Probe(file, asked, options.type, file.SampleRate(), unlimited)) {
-    return *choice;
-  }
+  std::vector<Choice> carriers;
+  if (Probe(file, asked, options.type, file.SampleRate(), unlimited, &carriers)) return carriers;
   if (options.channel && all.size() > 1) {
     std::vector<int> others;
     for (const int c : all) {
@@ -486,7 +504,8 @@ class FrameReader {
 
   std::int64_t Length() const { return m_tracker.Length(); }
   std::vector<GridFrame>& Frames() { return m_frames; }
-  double SlotSamplesRead() const { return m_slot; }
+  // The length of a frame as the reader now follows it, in samples of the recording.
+  double FrameLength() const { return m_frame; }
   double Stretch() const { return m_stretch; }
 
  private:
@@ -981,7 +1000,7 @@ class FrameReader {
           m_frame = spacing;
           m_slot = m_frame * kSlotSamples / kFrameSamples;
         }
-      } else if (std::abs(jump) > kCertainJump) {
+      } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
         char text[48];
         std::snprintf(text, sizeof text, "%+.2f", jump);
         Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
@@ -989,6 +1008,11 @@ class FrameReader {
       } else if (next) {
         m_frame += kSpacingFollow * (spacing - m_frame);
         m_slot = m_frame * kSlotSamples / kFrameSamples;
+        if (!read.unreadable) {
+          m_jumpScatter +=
+              (m_steady == 0 ? 1.0 : kSpacingFollow) * (std::abs(jump) - m_jumpScatter);
+          ++m_steady;
+        }
       }
     }
     m_largest = std::max(m_largest, number);
@@ -1008,6 +1032,15 @@ class FrameReader {
     m_frames.push_back(read);
   }
 
+  // A jump below kCertainJump between neighbouring frames is a slip where the frames have stood
+  // still so far: after a few steady frames, a jump of half a sample or more that stands far
+  // out of how much the steady ones strayed. Under noise they stray too far for that, and only
+  // the fit at the end can tell a slip.
+  bool Slip(double jump) const {
+    return m_steady >= kSteadyFrames && std::abs(jump) >= kSlipSamples &&
+           std::abs(jump) > kSlipStrays * m_jumpScatter;
+  }
+
   int m_rate;
   int m_timecodeRate;
   double m_slot;        // one slot in recording samples, at the speed played
@@ -1025,7 +1058,9 @@ class FrameReader {
   std::optional<double> m_predicted;  // the same, kept to measure the jump of what came
   std::optional<double> m_lastPlace;
   int m_lastNumber = 0;
-  int m_largest = 0;  // the largest frame number heard
+  int m_largest = 0;           // the largest frame number heard
+  double m_jumpScatter = 0.0;  // how far steady frames stray from where they were expected
+  int m_steady = 0;            // how many frames that measure holds
   // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
   struct Pending {
     GridFrame frame;
@@ -1038,20 +1073,108 @@ class FrameReader {
   std::vector<GridFrame> m_frames;
 };
 
-// Every frame of the chosen channel, each burst placed to a fraction of a sample; counts the
-// samples that are no number into the report.
-std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
-                                  const VerifyOptions& options, VerifyProgress* progress,
-                                  VerifyReport& report, double& stretch) {
+// --follow's status lines: the frames read since the last look are handed on, and a line goes
+// out for every 10 s of audio read. The fault lines already out count as events.
+class StatusFeed {
+ public:
+  StatusFeed(int rate, TimecodeType type, const VerifyOptions& options)
+      : m_options(options), m_quiet(options) {
+    m_quiet.onFault = nullptr;
+    m_quiet.onStatus = nullptr;
+    if (!options.onStatus) return;
+    const double frame = kFrameSamples * static_cast<double>(rate) / TimecodeRate(type);
+    m_status.emplace(rate, frame, options.onStatus);
+    m_options.onFault = [this, told = options.onFault](const std::string& line) {
+      m_status->Event();
+      if (told) told(line);
+    };
+  }
+  StatusFeed(const StatusFeed&) = delete;
+  StatusFeed& operator=(const StatusFeed&) = delete;
+
+  // The options the reader is to use: its fault lines pass through here.
+  const VerifyOptions& Options() const { return m_options; }
+  // The options of the readers of other channels, whose faults are summed up at the end only.
+  const VerifyOptions& Quiet() const { return m_quiet; }
+
+  void Look(FrameReader& reader) {
+    if (!m_status) return;
+    const std::vector<GridFrame>& frames = reader.Frames();
+    for (; m_fed < frames.size(); ++m_fed) {
+      const GridFrame& frame = frames[m_fed];
+      if (!frame.unreadable) m_status->Frame(frame.raw.number, frame.at[0], reader.FrameLength());
+    }
+    m_status->Heard(reader.Length());
+  }
+
+ private:
+  VerifyOptions m_options;
+  VerifyOptions m_quiet;
+  std::optional<LiveStatus> m_status;
+  std::size_t m_fed = 0;
+};
+
+// One channel's frames as read, and the stretch its bursts were matched at.
+struct ChannelFrames {
+  int channel = 0;  // counted from 0
+  std::vector<GridFrame> frames;
+  double stretch = 1.0;
+};
+
+// A block of samples of each of a few channels: one channel comes straight from the file, more
+// are taken apart from the interleaved frames.
+class ChannelBlocks {
+ public:
+  ChannelBlocks(SoundFile& file, const std::vector<Choice>& choices)
+      : m_file(file), m_block(choices.size() == 1 ? kBlockFrames : file.BlockFrames(kBlockFrames)) {
+    for (const Choice& choice : choices) m_channels.push_back(choice.channel);
+    if (m_channels.size() > 1) {
+      m_interleaved.resize(m_block * static_cast<std::size_t>(file.Channels()));
+    }
+  }
+
+  std::size_t BlockFrames() const { return m_block; }
+
+  // Fills into[i] with channel i's next block; returns the frames read, 0 at the end.
+  std::size_t Read(std::vector<std::vector<float>>& into) {
+    if (m_channels.size() == 1) return m_file.ReadChannel(m_channels[0], into[0].data(), m_block);
+    const std::size_t got = m_file.Read(m_interleaved.data(), m_block);
+    const auto width = static_cast<std::size_t>(m_file.Channels());
+    for (std::size_t i = 0; i < m_channels.size(); ++i) {
+      const auto c = static_cast<std::size_t>(m_channels[i]);
+      for (std::size_t f = 0; f < got; ++f) into[i][f] = m_interleaved[f * width + c];
+    }
+    return got;
+  }
+
+ private:
+  SoundFile& m_file;
+  std::size_t m_block;
+  std::vector<int> m_channels;
+  std::vector<float> m_interleaved;
+};
+
+// Every frame of each chosen channel, each burst placed to a fraction of a sample, in one pass
+// over the recording; counts the samples of the first channel that are no number into the
+// report. Only the first channel's faults are told as they come.
+std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>& choices,
+                                      const VerifyOptions& given, VerifyProgress* progress,
+                                      VerifyReport& report) {
   const int rate = file.SampleRate();
-  FrameReader reader(rate, choice, options);
+  StatusFeed status(rate, choices[0].type, given);
+  const VerifyOptions& options = status.Options();
+  std::vector<std::unique_ptr<FrameReader>> readers;
+  for (const Choice& choice : choices) {
+    readers.push_back(
+        std::make_unique<FrameReader>(rate, choice, readers.empty() ? options : status.Quiet()));
+  }
+  FrameReader& first = *readers[0];
+  ChannelBlocks blocks(file, choices);
   // The next block is read on the other core while this one is decoded.
-  std::vector<float> samples(kBlockFrames);
-  std::vector<float> ahead(kBlockFrames);
+  std::vector<std::vector<float>> samples(choices.size(), std::vector<float>(blocks.BlockFrames()));
+  std::vector<std::vector<float>> ahead = samples;
   auto readAhead = [&] {
-    return std::async(std::launch::async, [&file, &ahead, channel = choice.channel] {
-      return file.ReadChannel(channel, ahead.data(), kBlockFrames);
-    });
+    return std::async(std::launch::async, [&blocks, &ahead] { return blocks.Read(ahead); });
   };
   // Samples that are no number are set to 0 and counted; the first in each block is told.
   std::int64_t toldAt = 0;
@@ -1065,7 +1188,7 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
       }
     });
   };
-  std::size_t got = file.ReadChannel(choice.channel, samples.data(), kBlockFrames);
+  std::size_t got = blocks.Read(samples);
   while (got > 0) {
     std::future<std::size_t> next = readAhead();
     toldAt = report.nonFiniteCount;
@@ -1073,19 +1196,27 @@ std::vector<GridFrame> ReadFrames(SoundFile& file, const Choice& choice,
     // are pushed; integer samples are always numbers.
     for (std::size_t done = 0; done < got; done += kPieceFrames) {
       const std::size_t piece = std::min(kPieceFrames, got - done);
-      if (!file.OnlyNumbers()) clearNonFinite(samples.data() + done, piece, reader.Length());
-      reader.Push(samples.data() + done, piece);
+      for (std::size_t i = 0; i < readers.size(); ++i) {
+        float* x = samples[i].data() + done;
+        if (!file.OnlyNumbers() && i == 0) clearNonFinite(x, piece, first.Length());
+        if (!file.OnlyNumbers() && i > 0) ClearNonFinite(x, piece, [](std::size_t) {});
+        readers[i]->Push(x, piece);
+      }
+      status.Look(first);
     }
     if (progress != nullptr) {
-      progress->Update(static_cast<std::uint64_t>(reader.Length()),
+      progress->Update(static_cast<std::uint64_t>(first.Length()),
                        static_cast<std::uint64_t>(std::max<std::int64_t>(file.Frames(), 0)));
     }
     got = next.get();
     samples.swap(ahead);
   }
-  reader.Finish();
-  stretch = reader.Stretch();
-  return std::move(reader.Frames());
+  std::vector<ChannelFrames> read;
+  for (std::size_t i = 0; i < readers.size(); ++i) {
+    readers[i]->Finish();
+    read.push_back({choices[i].channel, std::move(readers[i]->Frames()), readers[i]->Stretch()});
+  }
+  return read;
 }
 
 // Where a frame begins, from all of its bursts: each burst's place less its slots at the
@@ -1209,6 +1340,68 @@ void CheckOptions(const VerifyOptions& options, int channels, const std::string&
   }
 }
 
+bool AnyReadable(const std::vector<GridFrame>& frames) {
+  return std::any_of(frames.begin(), frames.end(),
+                     [](const GridFrame& f) { return !f.unreadable; });
+}
+
+// Fills the report from one channel's frames: the method and DTMF ID where not given, every
+// frame with its place from all of its bursts, and the fit.
+void Judge(VerifyReport& report, const ChannelFrames& read, const VerifyOptions& options) {
+  report.channel = read.channel + 1;
+  report.method = options.method ? *options.method : FindMethod(read.frames, report.methodAssumed);
+  report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(read.frames);
+  for (const GridFrame& frame : read.frames) {
+    if (frame.unreadable) {
+      report.unreadable.push_back({frame.raw.number, frame.at[0]});
+      continue;
+    }
+    FoundFrame found;
+    found.number = frame.raw.number;
+    found.foundSample = frame.at[0];
+    found.levelDbfs = frame.raw.start.match.levelDbfs;
+    found.checkOk = frame.raw.check == kCheckStar
+                        ? report.method == kMethod2
+                        : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
+    if (!found.checkOk) report.checkFailures.push_back(frame.raw.number);
+    report.frames.push_back(found);
+  }
+  const double ratio = static_cast<double>(report.sampleRate) / TimecodeRate(report.type);
+  // The start markers alone give the slope; with it every burst gives the place of its frame.
+  const double slope = FitTiming(report, ratio, options.toleranceSamples);
+  const double agreement =
+      std::max(kBurstAgreement, kBurstDeviations * BurstScatter(read.frames, slope));
+  // The bursts were matched stretched to the speed first heard; a burst matched at the wrong
+  // stretch is placed by its middle, so every place moves by half a burst times the difference.
+  const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
+  const double moved = centre * (read.stretch - slope);
+  std::size_t next = 0;
+  for (const GridFrame& frame : read.frames) {
+    if (frame.unreadable) continue;
+    FoundFrame& found = report.frames[next++];
+    found.foundSample = CombinedPlace(frame, slope, agreement) + moved;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) found.bursts[k] = frame.at[k] + moved;
+  }
+  for (FramePlace& place : report.unreadable) place.sample += moved;
+  report.damaged = DamagedBursts(read.frames);
+  for (FramePlace& place : report.damaged) place.sample += moved;
+  FitTiming(report, ratio, options.toleranceSamples);
+  BuildEvents(report);
+}
+
+// Another channel's report, summed up against the report of the first.
+OtherChannel SumUp(const VerifyReport& other, const VerifyReport& first) {
+  OtherChannel summary;
+  summary.channel = other.channel;
+  summary.framesFound = other.framesFound;
+  summary.faults = static_cast<int>(other.missing.size() + other.unreadable.size() +
+                                    other.duplicated.size() + other.outOfOrder.size() +
+                                    other.checkFailures.size() + other.discontinuities.size());
+  summary.latencySamples = other.latencySamples;
+  summary.offsetSamples = other.latencySamples - first.latencySamples;
+  return summary;
+}
+
 }  // namespace
 
 VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given,
@@ -1237,67 +1430,37 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     throw VerifyError("the tolerance is a number of samples above 0");
   }
 
-  SoundFile file(path);
+  SoundFile file(path, options.raw);
   if (file.SampleRate() < kMinSampleRate) {
     throw VerifyError(path + ": sample rate " + std::to_string(file.SampleRate()) +
                       " Hz is below 8000 Hz");
   }
   CheckOptions(options, file.Channels(), path);
-  const Choice choice = Choose(file, options, path);
+  const std::vector<Choice> choices = Choose(file, options, path);
   // A stream keeps what it gives (up to its bound), so the events can be placed from its samples
   // once more as from a file's.
   file.Rewind(SoundFile::Replay::kKeep);
-  double stretch = 1.0;
-  std::vector<GridFrame> read = ReadFrames(file, choice, options, progress, report, stretch);
-  if (std::none_of(read.begin(), read.end(), [](const GridFrame& f) { return !f.unreadable; })) {
-    throw VerifyError(path + ": no timecode found");
-  }
+  std::vector<ChannelFrames> read = ReadFrames(file, choices, options, progress, report);
+  if (!AnyReadable(read[0].frames)) throw VerifyError(path + ": no timecode found");
 
   report.file = path;
-  report.type = choice.type;
+  report.type = choices[0].type;
   report.sampleRate = file.SampleRate();
-  report.channel = choice.channel + 1;
   report.channels = file.Channels();
   report.framesDeclared = file.Frames();
   report.framesRead = file.FramesRead();
-  report.method = options.method ? *options.method : FindMethod(read, report.methodAssumed);
-  report.dtmfId = options.dtmfId ? *options.dtmfId : FindDtmfId(read);
-  for (const GridFrame& frame : read) {
-    if (frame.unreadable) {
-      report.unreadable.push_back({frame.raw.number, frame.at[0]});
-      continue;
-    }
-    FoundFrame found;
-    found.number = frame.raw.number;
-    found.foundSample = frame.at[0];
-    found.levelDbfs = frame.raw.start.match.levelDbfs;
-    found.checkOk = frame.raw.check == kCheckStar
-                        ? report.method == kMethod2
-                        : CheckSymbol(frame.raw.number, report.dtmfId) == frame.raw.check;
-    if (!found.checkOk) report.checkFailures.push_back(frame.raw.number);
-    report.frames.push_back(found);
+  report.lengthUndeclared = file.LengthUndeclared();
+  report.stopReason = file.StopReason();
+  const VerifyReport common = report;
+  Judge(report, read[0], options);
+  // Every other channel that carries the timecode is judged the same way; its latency against
+  // this channel's is the offset between the two.
+  for (std::size_t i = 1; i < read.size(); ++i) {
+    if (!AnyReadable(read[i].frames)) continue;
+    VerifyReport other = common;
+    Judge(other, read[i], options);
+    report.otherChannels.push_back(SumUp(other, report));
   }
-  const double ratio = static_cast<double>(report.sampleRate) / TimecodeRate(report.type);
-  // The start markers alone give the slope; with it every burst gives the place of its frame.
-  const double slope = FitTiming(report, ratio, options.toleranceSamples);
-  const double agreement = std::max(kBurstAgreement, kBurstDeviations * BurstScatter(read, slope));
-  // The bursts were matched stretched to the speed first heard; a burst matched at the wrong
-  // stretch is placed by its middle, so every place moves by half a burst times the difference.
-  const double stretched = stretch;
-  const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
-  const double moved = centre * (stretched - slope);
-  std::size_t next = 0;
-  for (const GridFrame& frame : read) {
-    if (frame.unreadable) continue;
-    FoundFrame& found = report.frames[next++];
-    found.foundSample = CombinedPlace(frame, slope, agreement) + moved;
-    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) found.bursts[k] = frame.at[k] + moved;
-  }
-  for (FramePlace& place : report.unreadable) place.sample += moved;
-  report.damaged = DamagedBursts(read);
-  for (FramePlace& place : report.damaged) place.sample += moved;
-  FitTiming(report, ratio, options.toleranceSamples);
-  BuildEvents(report);
-  PlaceEvents(report, file, choice.channel);
+  PlaceEvents(report, file, read[0].channel);
   return report;
 }

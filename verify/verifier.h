@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "verify/raw_format.h"
 #include "verify/verify_report.h"
 
 struct VerifyOptions {
@@ -16,6 +17,8 @@ struct VerifyOptions {
   std::optional<int> method;   // 1 or 2
   std::optional<int> dtmfId;   // 1 to 10
   std::optional<int> channel;  // counted from 1
+  // The recording is headerless samples of this format. None: its header tells.
+  std::optional<RawFormat> raw;
   // TC.wav as it was played: its type, method, DTMF ID and frame count are then known, and
   // every frame from 1 to its last is expected. Empty: none.
   std::string referencePath;
@@ -28,6 +31,9 @@ struct VerifyOptions {
   // Called with one line for the user the moment a fault is known while the recording is read
   // (a jump, an unreadable frame, a sample that is no number); may be empty.
   std::function<void(const std::string& line)> onFault;
+  // Called with a status line every 10 s of audio while the recording is read ("frame 812,
+  // 0 events, drift +3.2 ppm", or "no timecode in the last 10 s"); may be empty.
+  std::function<void(const std::string& line)> onStatus;
 };
 
 // How far the reading has come, for a progress bar.

@@ -3,6 +3,7 @@
 // Positions are in samples of the recording, counted from its first sample.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -32,6 +33,15 @@ struct Discontinuity {
 struct FramePlace {
   int frame = 0;
   double sample = 0.0;
+};
+
+// Another channel that carries the timecode, read and judged as the report's own channel is.
+struct OtherChannel {
+  int channel = 0;  // counted from 1
+  int framesFound = 0;
+  int faults = 0;  // frames missing, unreadable, duplicated, out of order, wrong checks and jumps
+  double latencySamples = 0.0;
+  double offsetSamples = 0.0;  // its latency less the latency of the report's own channel
 };
 
 struct VerifyReport {
@@ -74,6 +84,10 @@ struct VerifyReport {
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
   PlaybackMap map;  // the segments TC.wav played in and the events between them
+  // The header declares no length (a recorder stopped before it wrote it): read to the end.
+  bool lengthUndeclared = false;
+  std::string stopReason;                   // why the decoder stopped before the end, or empty
+  std::vector<OtherChannel> otherChannels;  // every other channel that carries the timecode
 
   bool Truncated() const { return framesDeclared >= 0 && framesRead < framesDeclared; }
 
@@ -81,6 +95,8 @@ struct VerifyReport {
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
            discontinuities.empty() && unreadable.empty() && map.events.empty() &&
-           nonFiniteCount == 0 && !Truncated();
+           nonFiniteCount == 0 && !Truncated() &&
+           std::all_of(otherChannels.begin(), otherChannels.end(),
+                       [](const OtherChannel& other) { return other.faults == 0; });
   }
 };
