@@ -44,7 +44,9 @@ inline Take MakeTake(const Samples& timecode, int rate, Fault fault, Chain chain
   take.length =
       static_cast<int>(std::exp(std::uniform_real_distribution<double>(0.0, most)(random)));
   const int frames = static_cast<int>(timecode.size()) / kFrameSamples;
-  const int lastStart = (frames - 2) * kFrameSamples - (fault == Fault::cut ? take.length : 0);
+  // A cut or a zeroed stretch leaves two whole frames after it, so that something tells it.
+  const bool takes = fault == Fault::cut || fault == Fault::zeroed;
+  const int lastStart = (frames - 2) * kFrameSamples - (takes ? take.length : 0);
   const int frame =
       std::uniform_int_distribution<int>(2, std::max(2, lastStart / kFrameSamples))(random);
   const bool nearMarker = random() % 4 == 0;
@@ -88,16 +90,18 @@ inline Take MakeTake(const Samples& timecode, int rate, Fault fault, Chain chain
 // The largest share of one burst's energy that zeroing TC.wav's samples [from, to) takes away.
 inline double Wiped(const Samples& timecode, int from, int to) {
   double largest = 0.0;
-  for (int burst = from / (2 * kSlotSamples); burst <= to / (2 * kSlotSamples); ++burst) {
-    const int first = burst * 2 * kSlotSamples;  // the slots of method 2 lie end to end from 0
-    double all = 0.0, lost = 0.0;
-    for (int i = first; i < std::min<int>(first + kSlotSamples, std::ssize(timecode)); ++i) {
-      const double e = static_cast<double>(timecode[static_cast<std::size_t>(i)]) *
-                       timecode[static_cast<std::size_t>(i)];
-      all += e;
-      if (i >= from && i < to) lost += e;
+  for (int frame = from / kFrameSamples; frame <= to / kFrameSamples; ++frame) {
+    for (int k = 0; k < kFrameBursts; ++k) {
+      const int first = frame * kFrameSamples + 2 * k * kSlotSamples;
+      double all = 0.0, lost = 0.0;
+      for (int i = first; i < std::min<int>(first + kSlotSamples, std::ssize(timecode)); ++i) {
+        const double e = static_cast<double>(timecode[static_cast<std::size_t>(i)]) *
+                         timecode[static_cast<std::size_t>(i)];
+        all += e;
+        if (i >= from && i < to) lost += e;
+      }
+      if (all > 0.0) largest = std::max(largest, lost / all);
     }
-    if (all > 0.0) largest = std::max(largest, lost / all);
   }
   return largest;
 }

@@ -165,6 +165,23 @@ void DropCutFrames(VerifyReport& report) {
   }
 }
 
+// Neighbouring segments on one line (a frame the fault cut stood between them, and no jump) are
+// one segment: what lay between them was damage, not a change of playback.
+void JoinSameLines(VerifyReport& report) {
+  auto& segments = report.map.segments;
+  for (std::size_t k = 1; k < segments.size(); ++k) {
+    Segment& before = segments[k - 1];
+    const Segment& after = segments[k];
+    const double fromBefore = before.recordingFirst - before.timecodeFirst * before.slope;
+    const double fromAfter = after.recordingFirst - after.timecodeFirst * after.slope;
+    if (std::abs(fromAfter - fromBefore) > report.thresholdSamples) continue;
+    before.framesRead = static_cast<int>(after.firstIndex - before.firstIndex) + after.framesRead;
+    before.lastFrame = after.lastFrame;
+    before.recordingLast = after.recordingLast;
+    segments.erase(segments.begin() + static_cast<std::ptrdiff_t>(k--));
+  }
+}
+
 // Where the change from segment k - 1 to k must lie: from the last frame before it that lies
 // whole on its line (a frame the fault cut may sit on the old line with the fault before it) to
 // the end of the first whole frame after it, at most a few frames either way.
@@ -241,6 +258,7 @@ void BuildEvents(VerifyReport& report) {
   PlaybackMap& map = report.map;
   map.events.clear();
   DropCutFrames(report);
+  JoinSameLines(report);
   RefitSegments(report);
   std::vector<std::pair<double, double>>
       between;  // from the frame before each jump to the one after
