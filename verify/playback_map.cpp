@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <tuple>
 
 #include "verify/frame_parser.h"
@@ -104,9 +103,10 @@ PlaybackEvent Jump(const VerifyReport& report, std::size_t k, const FoundFrame& 
   return event;
 }
 
-// Frames in place but unreadable, one event for each run of neighbours.
-// `between`: for each jump so far, the places of the frames read either side of it; a frame
-// unreadable or damaged there was broken by the jump, which tells it.
+// Frames in place but unreadable, one event for each run of neighbours, and frames read whose
+// bursts lost part of their samples, one event each. `between`: for each jump so far, the
+// places of the frames read either side of it; a frame unreadable or damaged there was broken
+// by the jump, which tells it.
 void AddDamage(VerifyReport& report, const std::vector<std::pair<double, double>>& between) {
   const double slope = report.map.segments.empty() ? 1.0 : report.map.segments.front().slope;
   const double frame = kFrameBurstSlots * kSlotSamples * slope;
