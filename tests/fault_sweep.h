@@ -141,6 +141,7 @@ inline Verdict Judge(const Take& take, const Samples& timecode, const VerifyRepo
       if (e.kind != EventKind::damage) verdict.why = "a jump where samples were only zeroed";
       if (e.kind == EventKind::damage && !overlaps) verdict.why = "damage elsewhere";
     }
+    if (!report.missing.empty()) verdict.why = "frames zeroed in place called missing";
     verdict.right = verdict.why.empty() && !verdict.madeUpFrame && !verdict.falseClean;
     return verdict;
   }

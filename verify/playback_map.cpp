@@ -182,6 +182,29 @@ void JoinSameLines(VerifyReport& report) {
   }
 }
 
+// A frame missing from within a segment, with frames on both sides played on one line, was in
+// place and silent (zeroed, or drowned): unreadable, damage where it lies, not missing.
+void SilentInPlace(VerifyReport& report) {
+  std::vector<int> missing;
+  std::vector<FramePlace> places;
+  for (std::size_t i = 0; i < report.missingPlaces.size(); ++i) {
+    const FramePlace& place = report.missingPlaces[i];
+    const bool inside = std::any_of(
+        report.map.segments.begin(), report.map.segments.end(),
+        [&](const Segment& s) { return s.firstFrame < place.frame && place.frame < s.lastFrame; });
+    if (inside) {
+      report.unreadable.push_back(place);
+    } else {
+      missing.push_back(report.missing[i]);
+      places.push_back(place);
+    }
+  }
+  report.missing = std::move(missing);
+  report.missingPlaces = std::move(places);
+  std::stable_sort(report.unreadable.begin(), report.unreadable.end(),
+                   [](const FramePlace& a, const FramePlace& b) { return a.sample < b.sample; });
+}
+
 // Where the change from segment k - 1 to k must lie: from the last frame before it that lies
 // whole on its line (a frame the fault cut may sit on the old line with the fault before it) to
 // the end of the first whole frame after it, at most a few frames either way.
@@ -260,6 +283,7 @@ void BuildEvents(VerifyReport& report) {
   DropCutFrames(report);
   JoinSameLines(report);
   RefitSegments(report);
+  SilentInPlace(report);
   std::vector<std::pair<double, double>>
       between;  // from the frame before each jump to the one after
   for (std::size_t k = 1; k < map.segments.size(); ++k) {
