@@ -435,7 +435,8 @@ int IdFromCheck(int frame, int check) {
 struct GridFrame {
   RawFrame raw;
   std::array<double, kBurstsPerFrame> at{};   // NaN where a burst could not be placed
-  std::array<double, kBurstsPerFrame> fit{};  // how well each burst placed explains its samples
+  std::array<double, kBurstsPerFrame> fit{};  // how well each burst placed explains its samples;
+                                              // NaN where it was not placed
   int placed = 0;                             // how many bursts were placed
   bool unreadable = false;
 };
@@ -775,6 +776,7 @@ class FrameReader {
     const double polarity = m_polarity.value_or(1.0);
     GridFrame read;
     read.at.fill(std::nan(""));
+    read.fit.fill(std::nan(""));
     std::array<int, kBurstsPerFrame> symbols{};
     double guess = place;
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
@@ -1285,7 +1287,7 @@ std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames) {
   std::vector<double> fits;
   for (const GridFrame& frame : frames) {
     for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
-      if (!std::isnan(frame.at[k])) fits.push_back(frame.fit[k]);
+      if (!std::isnan(frame.fit[k])) fits.push_back(frame.fit[k]);
     }
   }
   if (fits.empty()) return {};
@@ -1296,7 +1298,7 @@ std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames) {
   std::vector<FramePlace> damaged;
   for (const GridFrame& frame : frames) {
     for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
-      if (!std::isnan(frame.at[k]) && frame.fit[k] < least) {
+      if (frame.fit[k] < least) {  // never for a burst not placed, whose fit is NaN
         damaged.push_back({frame.raw.number, frame.at[k]});
       }
     }
