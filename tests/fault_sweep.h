@@ -150,15 +150,17 @@ inline Verdict Judge(const Take& take, const Samples& timecode, const VerifyRepo
     verdict.why = std::to_string(events.size()) + " events";
   } else {
     const PlaybackEvent& e = events[0];
-    const bool kindRight =
-        e.kind == (take.fault == Fault::cut ? EventKind::cut : EventKind::repeat) ||
-        (take.fault == Fault::insertion && e.kind == EventKind::insertion);
+    bool kindRight = e.kind == (take.fault == Fault::cut ? EventKind::cut : EventKind::repeat) ||
+                     (take.fault == Fault::insertion && e.kind == EventKind::insertion);
     // Silence inserted into silence is a repeat of silence: the same samples, placed up to the
-    // inserted length later.
-    const bool silent = take.fault == Fault::insertion && e.kind == EventKind::repeat;
-    const double reach = silent ? take.length * take.scale : 0.0;
+    // inserted length later; and a repeat of silence an insertion placed that much earlier.
+    const bool silentInsertion = take.fault == Fault::insertion && e.kind == EventKind::repeat;
+    const bool silentRepeat = take.fault == Fault::repeat && e.kind == EventKind::insertion;
+    kindRight = kindRight || silentRepeat;
+    const double reach = silentInsertion ? take.length * take.scale : 0.0;
+    const double back = silentRepeat ? take.length * take.scale : 0.0;
     auto holds = [&](const PlaybackEvent& e) {
-      return e.recordingFirst - margin - reach <= place && place <= e.recordingLast + margin;
+      return e.recordingFirst - margin - reach <= place && place <= e.recordingLast + margin + back;
     };
     if (!kindRight)
       verdict.why = std::string("read as a ") + "different kind";

@@ -13,6 +13,8 @@ namespace {
 // within this many times the noise power per sample of the best is as likely (a likelihood
 // ratio of about e^3).
 constexpr double kLikelyNoise = 20.0;
+// A tie between a repeat and an insertion of silence this long or longer is an insertion.
+constexpr std::size_t kShortestSilence = 16;
 // Full scale of the 16-bit samples TC.wav holds.
 constexpr double kFullScale = 32768.0;
 constexpr std::size_t kBlock = 1 << 16;
@@ -116,6 +118,10 @@ void Place(const VerifyReport& report, Window& w, PlaybackEvent& event) {
   const double noise = *std::min_element(cost.begin(), cost.end()) / static_cast<double>(n);
   const double slack = kLikelyNoise * noise + 1e-12;
   auto [lo, hi] = Likeliest(cost, slack, least);
+  // Silence where TC.wav is silent too fits both a repeat of it and an insertion of silence; a
+  // playback system inserts silence (a buffer run dry) far more often than it repeats some, so
+  // a tie is an insertion, unless it is a few samples only: a slip that small is told from its
+  // place as a repeat.
   if (event.kind == EventKind::repeat) {
     const auto added = static_cast<std::size_t>(std::lround(std::abs(event.jumpRecording)));
     if (added > 0 && added < n) {
@@ -125,7 +131,8 @@ void Place(const VerifyReport& report, Window& w, PlaybackEvent& event) {
       }
       double leastInserted = 0.0;
       const auto [ilo, ihi] = Likeliest(inserted, slack, leastInserted);
-      if (leastInserted + slack < least) {
+      const bool clearly = leastInserted + slack < least;
+      if (clearly || (leastInserted <= least + slack && added >= kShortestSilence)) {
         event.kind = EventKind::insertion;
         lo = ilo;
         hi = ihi;
