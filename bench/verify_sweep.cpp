@@ -5,7 +5,7 @@
 // as clean, and how many read a frame number that was never played there; and, for a baseline
 // against reports without a playback map, how many gave the right discontinuities alone.
 //
-//   verify_sweep [takes per chain and fault [seed]]
+//   verify_sweep [takes per chain and fault [seed [show]]]    (show: print every take not right)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +65,7 @@ struct Counts {
 int main(int argc, char** argv) {
   const int takes = argc > 1 ? std::atoi(argv[1]) : kDefaultTakes;
   const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u;
+  const bool show = argc > 3;
   ScratchDir dir;
   const Samples timecode =
       GenerateTimecode(dir.Path(), {TimecodeType::dtmfF, kMethod2, kShortLength, 1}).samples;
@@ -90,6 +91,10 @@ int main(int argc, char** argv) {
           counts.right += verdict.right ? 1 : 0;
           counts.falseClean += verdict.falseClean ? 1 : 0;
           counts.madeUp += verdict.madeUpFrame ? 1 : 0;
+          if (show && !verdict.right) {
+            std::printf("  %s of %d at %d: %s%s\n", sweep::FaultName(fault), take.length, take.at,
+                        verdict.why.c_str(), verdict.falseClean ? " (read as clean)" : "");
+          }
 #endif
         } catch (const VerifyError&) {
           ++counts.refused;

@@ -434,10 +434,11 @@ int IdFromCheck(int frame, int check) {
 // when its digits or check symbol could not be read.
 struct GridFrame {
   RawFrame raw;
-  std::array<double, kBurstsPerFrame> at{};   // NaN where a burst could not be placed
-  std::array<double, kBurstsPerFrame> fit{};  // how well each burst placed explains its samples;
-                                              // NaN where it was not placed
-  int placed = 0;                             // how many bursts were placed
+  std::array<double, kBurstsPerFrame> at{};  // NaN where a burst could not be placed
+  // How well each burst explains its samples, where it was placed or else should lie; NaN where
+  // its symbol is not known.
+  std::array<double, kBurstsPerFrame> fit{};
+  int placed = 0;  // how many bursts were placed
   bool unreadable = false;
 };
 
@@ -778,16 +779,25 @@ class FrameReader {
     read.at.fill(std::nan(""));
     read.fit.fill(std::nan(""));
     std::array<int, kBurstsPerFrame> symbols{};
+    std::array<double, kBurstsPerFrame> guesses{};
     double guess = place;
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
       if (k > 0) guess += 2.0 * m_slot;
       const SlotRead slot = readSlot(k, guess, polarity);
       symbols[k] = slot.symbol;
+      guesses[k] = guess;
       if (!slot.placed) continue;
       ++read.placed;
       read.at[k] = slot.position;
       read.fit[k] = m_reader.Fit(view, slot.symbol, slot.position, polarity);
       guess = slot.position;
+    }
+    // A burst that could not be placed is judged where it should lie: a part of it lost (its
+    // start zeroed, say) can keep it from being placed at all.
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (std::isnan(read.fit[k]) && symbols[k] != 0) {
+        read.fit[k] = m_reader.Fit(view, symbols[k], guesses[k], polarity);
+      }
     }
     if (std::isnan(read.at[0])) read.at[0] = place;
     read.raw.start.match.found = true;
@@ -1283,7 +1293,8 @@ double BurstScatter(const std::vector<GridFrame>& frames, double slope) {
 // The bursts of frames read whose samples their burst explains clearly less well than the
 // recording's bursts mostly are: a part of them was lost (zeroed, overwritten). Noise lowers
 // every burst's fit alike, so only the fits that stray below the rest count.
-std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames) {
+// `slope` places a burst that could not be placed itself: from its frame's start marker.
+std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames, double slope) {
   std::vector<double> fits;
   for (const GridFrame& frame : frames) {
     for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
@@ -1298,8 +1309,11 @@ std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames) {
   std::vector<FramePlace> damaged;
   for (const GridFrame& frame : frames) {
     for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
-      if (frame.fit[k] < least) {  // never for a burst not placed, whose fit is NaN
-        damaged.push_back({frame.raw.number, frame.at[k]});
+      if (frame.fit[k] < least) {  // never for a burst of no known symbol, whose fit is NaN
+        const double at = std::isnan(frame.at[k])
+                              ? frame.at[0] + static_cast<double>(2 * k * kSlotSamples) * slope
+                              : frame.at[k];
+        damaged.push_back({frame.raw.number, at});
       }
     }
   }
@@ -1385,7 +1399,7 @@ void Judge(VerifyReport& report, const ChannelFrames& read, const VerifyOptions&
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) found.bursts[k] = frame.at[k] + moved;
   }
   for (FramePlace& place : report.unreadable) place.sample += moved;
-  report.damaged = DamagedBursts(read.frames);
+  report.damaged = DamagedBursts(read.frames, slope);
   for (FramePlace& place : report.damaged) place.sample += moved;
   FitTiming(report, ratio, options.toleranceSamples);
   BuildEvents(report);
