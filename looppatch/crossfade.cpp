@@ -141,7 +141,9 @@ CrossfadeOutcome WriteCrossfadedCopy(const std::string& source, const std::strin
                                      const Crossfade& fade, const LoopPoints& table) {
   CFile from;
   int osError = 0;
-  if (!from.Open(source, CFile::modeRead, &osError)) {
+  // loop's window makes the copy while it holds the source under its own lock for patching;
+  // patching changes only the table, which the copy writes afresh, so the read takes no lock.
+  if (!from.Open(source, CFile::modeRead | CFile::shareDenyNone, &osError)) {
     return {std::string(kOpenErrorText) + ": " + OsErrorText(osError)};
   }
   if (from.RefersTo(destination)) return {kCopyOverSourceText, true};

@@ -8,11 +8,13 @@
 
 #include "cli/exit_status.h"
 #include "cli/options.h"
+#include "looppatch/convert.h"
 #include "looppatch/loop_batch.h"
 #include "looppatch/loop_cli_files.h"
 #include "looppatch/loop_cli_sound.h"
 #include "looppatch/loop_table.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/smpl_writer.h"
 #include "looppatch/wave_loops.h"
 
 namespace {
@@ -20,8 +22,9 @@ namespace {
 constexpr char kUsage[] =
     "Usage: loop [FILE]\n"
     "       loop --show FILE\n"
-    "       loop --set P1[,P2...] FILE\n"
+    "       loop --set P1[,P2...] [--smpl] FILE\n"
     "       loop --plain-copy [--keep-loops] SOURCE DEST\n"
+    "       loop --convert [--keep-loops] [--channels A,B] SOURCE DEST\n"
     "       loop --search START[,FROM-TO] FILE\n"
     "       loop --crossfade MS[,linear|power] --set A,B[,...] SOURCE DEST\n"
     "       loop --scan [--json] FILE...\n"
@@ -31,17 +34,28 @@ constexpr char kUsage[] =
     "Without options, opens the loop-point dialog, with FILE loaded if given.\n"
     "\n"
     "  --show FILE          print the channel count and loop points 1 to 10 of FILE,\n"
-    "                       then its own loops (smpl=START-END,...) and cue points\n"
-    "                       (cue=FRAME,...) where it has them\n"
+    "                       then its own loops and cue points where it has them\n"
+    "                       (loops START-END, ...; cues FRAME, ...)\n"
     "  --set P1[,P2...] FILE\n"
     "                       store up to ten loop points (in sample frames) in FILE;\n"
     "                       the points left out are 0, which means none\n"
+    "  --smpl               with --set: also write the points as standard loops (a\n"
+    "                       smpl chunk behind the samples: points 1-2, 3-4, ... as\n"
+    "                       loops, an odd last point as a cue point)\n"
     "  --plain-copy SOURCE DEST\n"
     "                       write the 16-bit PCM samples of SOURCE behind the plain\n"
     "                       44-byte header that loop can patch, as DEST\n"
-    "  --keep-loops         with --plain-copy: store the source's own loops (each\n"
-    "                       start, then end) and then its cue points as the copy's\n"
-    "                       loop points, up to ten; those left over are named\n"
+    "  --convert SOURCE DEST\n"
+    "                       write a 16-bit copy of a wave file of another sample\n"
+    "                       format (24/32-bit, float, A-law, mu-law, 8-bit, more\n"
+    "                       than two channels: the first two are kept), dithered\n"
+    "                       where the samples have more than 16 bits, as DEST\n"
+    "  --channels A,B       with --convert: the two channels of a source with more\n"
+    "                       than two that the copy keeps, counted from 1\n"
+    "  --keep-loops         with --plain-copy or --convert: store the source's own\n"
+    "                       loops (each start and end as a pair) and then its cue\n"
+    "                       points as the copy's loop points, up to ten; those left\n"
+    "                       out are named\n"
     "  --search START[,FROM-TO] FILE\n"
     "                       print the five ends that best close a loop from START,\n"
     "                       searched from FROM to TO or else from START + 100 ms to\n"
@@ -91,6 +105,7 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   LoopTable table{};
   WaveLoops own;
   try {
+    if (refusal.empty()) NoteSizeUnset(file, path, err);
     if (refusal.empty()) table = ReadLoopTable(file);
     if (file.IsOpen()) own = ReadWaveLoops(file);
   } catch (const CFileException& e) {
@@ -105,18 +120,20 @@ int Show(const std::string& path, std::ostream& out, std::ostream& err) {
   }
   for (const std::string& line : table.lookalikes)
     err << kLoopProgram << ": " << path << ": " << line << '\n';
-  for (const std::string& line : {SmplLine(own), CueLine(own)}) {
-    if (!line.empty()) out << line << '\n';
-  }
+  if (const std::string line = OwnLoopsLine(own); !line.empty()) out << line << '\n';
   return refusal.empty() ? kExitSuccess : Refused(err, path, refusal);
 }
 
-int Set(const LoopPoints& points, const std::string& path, std::ostream& out, std::ostream& err) {
+int Set(const LoopPoints& points, bool smpl, const std::string& path, std::ostream& out,
+        std::ostream& err) {
   CFile file;
   const std::string refusal = OpenForTable(file, path, kPatchMode);
   if (!refusal.empty()) return Refused(err, path, refusal);
   try {
-    WriteLoopTable(file, ReadLoopTable(file).channelByte, points);
+    NoteSizeUnset(file, path, err);
+    const std::uint8_t channelByte = ReadLoopTable(file).channelByte;
+    if (smpl) WriteStandardLoops(file, channelByte, points);
+    WriteLoopTable(file, channelByte, points);
   } catch (const std::invalid_argument& e) {
     return Refused(err, path, e.what());
   } catch (const CFileException& e) {
@@ -136,6 +153,7 @@ bool AboutDestination(const std::string& source, PlainCopyOutcome::Kind kind) {
       return true;
     case Kind::notWave:
     case Kind::notPcm16:
+    case Kind::damaged:
     case Kind::sourceShrank:
     case Kind::tooLong:
     case Kind::overSource:
@@ -156,8 +174,9 @@ LoopPoints OwnPointsOf(const std::string& source, std::string& told) {
   return plan->taken.points;
 }
 
+// A plain copy, or with convert the 16-bit copy of these channels.
 int PlainCopy(const std::string& source, const std::string& destination, bool keepLoops,
-              std::ostream& err) {
+              std::optional<ChannelPair> convert, std::ostream& err) {
   std::string told;
   LoopPoints table{};
   try {
@@ -166,10 +185,17 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
     return Refused(err, source, e.what());
   }
   std::string note;
-  const PlainCopyOutcome outcome = WritePlainCopy(source, destination, &note, table);
+  const PlainCopyOutcome outcome = convert
+                                       ? WriteConvertedCopy(source, destination, *convert, table)
+                                       : WritePlainCopy(source, destination, &note, table);
   if (!note.empty()) err << kLoopProgram << ": " << source << ": " << note << '\n';
+  if (outcome.kind == PlainCopyOutcome::Kind::sourceUnopened) {
+    return Refused(err, source, OpenFailure(source, outcome.osError));
+  }
   if (outcome.kind == PlainCopyOutcome::Kind::copied) {
-    if (!told.empty()) err << kLoopProgram << ": " << source << ": " << told << '\n';
+    for (const std::string& line : {KeptChunksText(outcome.kept), told}) {
+      if (!line.empty()) err << kLoopProgram << ": " << source << ": " << line << '\n';
+    }
     return kExitSuccess;
   }
   return Refused(err, AboutDestination(source, outcome.kind) ? destination : source,
@@ -179,7 +205,7 @@ int PlainCopy(const std::string& source, const std::string& destination, bool ke
 // The operands each form takes; the form is the option that chose it, or none for the dialog.
 std::size_t OperandsOf(const std::string& form) {
   if (form == "--show" || form == "--set" || form == "--search") return 1;
-  if (form == "--plain-copy" || form == "--crossfade") return 2;
+  if (form == "--plain-copy" || form == "--convert" || form == "--crossfade") return 2;
   return 0;
 }
 
@@ -193,7 +219,21 @@ struct LoopCommand {
   std::vector<std::string> operands;
   bool keepLoops = false;
   bool json = false;
+  bool smpl = false;
+  std::optional<ChannelPair> channels;
 };
+
+// "A,B": two different channels counted from 1, as ChannelPair counts them from 0.
+ChannelPair ParseChannels(std::string_view list) {
+  const std::size_t comma = list.find(',');
+  const std::optional<int> a = ParseInteger(list.substr(0, comma));
+  const std::optional<int> b =
+      comma == std::string_view::npos ? std::nullopt : ParseInteger(list.substr(comma + 1));
+  if (!a || !b || *a < 1 || *b < 1 || *a == *b) {
+    throw UsageError("--channels takes two different channels counted from 1, as in 3,4");
+  }
+  return {*a - 1, *b - 1};
+}
 
 // Throws UsageError for words that make no command.
 LoopCommand ReadCommand(const std::vector<std::string>& args) {
@@ -205,9 +245,15 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
       command.operands.push_back(word);
       continue;
     }
-    if (word == "--keep-loops" || word == "--json") {
+    if (word == "--keep-loops" || word == "--json" || word == "--smpl") {
       reader.NoValue();
-      (word == "--json" ? command.json : command.keepLoops) = true;
+      (word == "--json"   ? command.json
+       : word == "--smpl" ? command.smpl
+                          : command.keepLoops) = true;
+      continue;
+    }
+    if (word == "--channels") {
+      command.channels = ParseChannels(reader.Value());
       continue;
     }
     if (word == "--set") {
@@ -217,7 +263,8 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     } else if (word == "--crossfade") {
       command.fadeSpec = reader.Value();
     } else if (word == "--help" || word == "--version" || word == "--show" ||
-               word == "--plain-copy" || word == "--scan" || word == "--snap") {
+               word == "--plain-copy" || word == "--convert" || word == "--scan" ||
+               word == "--snap") {
       reader.NoValue();
     } else {
       throw UsageError("unknown option '" + word + "'");
@@ -230,8 +277,12 @@ LoopCommand ReadCommand(const std::vector<std::string>& args) {
     }
     command.form = fadeWithPoints ? "--crossfade" : word;
   }
-  if (command.keepLoops && command.form != "--plain-copy") {
-    throw UsageError("--keep-loops goes with --plain-copy only");
+  if (command.keepLoops && command.form != "--plain-copy" && command.form != "--convert") {
+    throw UsageError("--keep-loops goes with --plain-copy or --convert only");
+  }
+  if (command.smpl && command.form != "--set") throw UsageError("--smpl goes with --set only");
+  if (command.channels && command.form != "--convert") {
+    throw UsageError("--channels goes with --convert only");
   }
   if (command.json && command.form != "--scan") throw UsageError("--json goes with --scan only");
   if (command.form.empty()) {
@@ -256,7 +307,9 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
     return kExitSuccess;
   }
   if (command.form == "--show") return Show(operands[0], out, err);
-  if (command.form == "--set") return Set(ParsePoints(command.pointList), operands[0], out, err);
+  if (command.form == "--set") {
+    return Set(ParsePoints(command.pointList), command.smpl, operands[0], out, err);
+  }
   if (command.form == "--search") return SearchCommand(command.searchSpec, operands[0], out, err);
   if (command.form == "--scan") return ScanCommand(operands, command.json, out, err);
   if (command.form == "--snap") return SnapCommand(operands, out, err);
@@ -265,7 +318,9 @@ int Run(const LoopCommand& command, std::ostream& out, std::ostream& err) {
     return CrossfadeCommand(command.fadeSpec, ParsePoints(command.pointList), operands[0],
                             operands[1], out, err);
   }
-  return PlainCopy(operands[0], operands[1], command.keepLoops, err);
+  std::optional<ChannelPair> convert;
+  if (command.form == "--convert") convert = command.channels.value_or(kFirstTwoChannels);
+  return PlainCopy(operands[0], operands[1], command.keepLoops, convert, err);
 }
 
 }  // namespace

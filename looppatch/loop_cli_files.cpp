@@ -37,3 +37,8 @@ std::string OpenForTable(CFile& file, const std::string& path, unsigned mode) {
   if (!file.Open(path, mode, &osError)) return OpenFailure(path, osError);
   return TableRefusal(file);
 }
+
+void NoteSizeUnset(CFile& file, const std::string& path, std::ostream& err) {
+  if (DataSizeUnset(file))
+    err << kLoopProgram << ": " << path << ": " << kSizeUnsetReadText << '\n';
+}

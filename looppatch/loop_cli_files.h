@@ -22,3 +22,7 @@ std::string OpenFailure(const std::string& path, int osError);
 // Opens path in this mode and checks that its table can be kept there; empty when it can,
 // otherwise the refusal (a failed open says why, in words a user can act on).
 std::string OpenForTable(CFile& file, const std::string& path, unsigned mode);
+
+// Says on err that the header of the file at path gives no size for its samples, so they are
+// read up to the end of the file; nothing for any other file.
+void NoteSizeUnset(CFile& file, const std::string& path, std::ostream& err);

@@ -12,6 +12,8 @@
 
 #include "looppatch/loop_app.h"
 #include "looppatch/plain_copy.h"
+#include "looppatch/smpl_writer.h"
+#include "looppatch/view_paint.h"
 #include "looppatch/wave_loops.h"
 #include "platform/data_exchange.h"
 #include "platform/prompts.h"
@@ -21,27 +23,19 @@ namespace {
 
 static_assert(std::size(kLoopPointIds) == kLoopPointCount);
 
-constexpr char kWaveFilter[] = "Wave Files(*.wav)|*.wav|All Files(*.*)|*.*|||";
-
-constexpr char kNoFileText[] = "You must open a file first";
 constexpr char kOfferCopyText[] =
-    "This wave file has more than the plain 44-byte header that loop can patch.\n\n"
-    "Save a copy with the plain header and open it?";
-// Room below the template's controls: the facts line, one row of commands, the views.
-constexpr int kGap = 6;
-constexpr int kRowHeight = 26;
-constexpr int kWaveMinHeight = 120;
-constexpr int kWaveStartHeight = 200;
-constexpr int kSeamWidth = 220;
-constexpr int kStartWidth = 840;                // room for the row of commands
+    "This wave file has more than the plain 44-byte header that loop can patch.\n\n";
+constexpr char kOfferCopyQuestion[] = "Save a copy with the plain header and open it?";
+// Room below the template's controls: the facts line, one row of commands, the views; all in
+// lines and average characters of the dialog's font, as the template's places are.
+constexpr double kGapLines = 0.4;
+constexpr double kRowLines = 1.7;
+constexpr int kWaveMinLines = 12;
+constexpr int kWaveStartLines = 26;
+constexpr int kStartChars = 130;  // room for the row of commands
+constexpr int kSeamMinChars = 30;
+constexpr double kSeamShare = 0.3;              // of the row of views, as the window grows
 constexpr char kLabelProperty[] = "loopLabel";  // a selector's label, for the layout
-constexpr int kSelectorWidth = 56;
-constexpr int kButtonWidth = 110;
-// The end search looks this far on each side of B.
-constexpr std::uint64_t kSearchMs = 10;
-constexpr std::uint64_t kMsPerSecond = 1000;
-// A snap looks for a crossing this far on each side of the point.
-constexpr std::uint64_t kSnapMs = 50;
 
 constexpr char kPlayTip[] =
     "Play from the point in focus, or from the left edge of the view, to the end (Space)";
@@ -49,6 +43,15 @@ constexpr char kLoopTip[] = "Play loop start A to loop end B again and again (L)
 constexpr char kStopTip[] = "Stop playing (Space or Esc)";
 constexpr char kCannotPlayText[] = "The sound output refused to play this file.";
 constexpr char kOutputFailedText[] = "Playing stopped: the sound output failed.";
+
+constexpr char kStandardLoopsText[] = "smpl loops";
+constexpr char kStandardLoopsName[] = "Also write standard loops";
+constexpr char kStandardLoopsTip[] =
+    "Patch also writes the points as standard loops, a smpl chunk behind the samples that "
+    "samplers and editors read: points 1-2, 3-4, ... as loops, an odd last point as a cue point";
+
+constexpr char kDiscardText[] =
+    "The loop points were edited but not patched into the file.\n\nDiscard the edits and exit?";
 
 constexpr char kHelpText[] =
     "Click Open to open an wave file.\n\nEnter a loop value in the text box and press Patch.";
@@ -101,9 +104,7 @@ void CLoopDlg::BuildViews() {
   m_loopEnd = selector("Loop end B", "Loop end B", 1);
   m_snap =
       command("Snap to zero", "Move the point in focus to the nearest rising zero crossing (Z)");
-  m_findEnd = command("Find loop end", "Search around B for the end that joins A best");
   connect(m_snap, &QPushButton::clicked, this, [this] { OnSnapToZero(); });
-  connect(m_findEnd, &QPushButton::clicked, this, [this] { OnFindLoopEnd(); });
   m_play = command("Play", kPlayTip);
   m_loop = command("Loop A to B", kLoopTip);
   m_stop = command("Stop", kStopTip);
@@ -115,9 +116,12 @@ void CLoopDlg::BuildViews() {
   };
   m_player.onAvailabilityChanged = [this] { ShowPlayCommands(); };
   m_player.onFailed = [this] { AfxMessageBox(kOutputFailedText); };
+  BuildStandardLoopsBox();
   m_seamScore = new QLabel(this);
+  m_seamScore->setWordWrap(true);  // a narrow window wraps the verdict rather than cut it
   m_seamView = new SeamView(this);
   m_waveView = new WaveView(this);
+  BuildSearch();
   ShowPlayCommands();
   m_waveView->onMarkerMoved = [this](std::size_t i, std::uint64_t frame) {
     m_lastPoint = i;
@@ -139,42 +143,70 @@ void CLoopDlg::BuildViews() {
     box->installEventFilter(this);
     connect(box, &QLineEdit::textChanged, this, [this] { PointsEdited(); });
   }
-  const int minimumHeight = m_templateSize.height() + 2 * kGap + 2 * kRowHeight + kWaveMinHeight;
-  setMinimumSize(m_templateSize.width(), minimumHeight);
+  const FontUnits units(fontMetrics());
+  const int rows =
+      m_templateSize.height() + static_cast<int>((2 * kGapLines + 3 * kRowLines) * units.line);
+  setMinimumSize(m_templateSize.width(), rows + kWaveMinLines * units.line);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  resize(std::max(m_templateSize.width(), kStartWidth),
-         minimumHeight - kWaveMinHeight + kWaveStartHeight);
+  resize(std::max(m_templateSize.width(), kStartChars * units.cx),
+         rows + kWaveStartLines * units.line);
+}
+
+// Beside Patch, under Help, where the template leaves the column free.
+void CLoopDlg::BuildStandardLoopsBox() {
+  m_standardLoops = new QCheckBox(kStandardLoopsText, this);
+  m_standardLoops->setAccessibleName(kStandardLoopsName);
+  m_standardLoops->setToolTip(kStandardLoopsTip);
+  const QWidget* help = GetDlgItem(ID_HELP);
+  const int gap = help->height() / 3;
+  m_standardLoops->setGeometry(help->x(), help->y() + help->height() + gap, help->width() + gap,
+                               m_standardLoops->sizeHint().height());
 }
 
 void CLoopDlg::resizeEvent(QResizeEvent* event) {
   CMainDialog::resizeEvent(event);
-  const int w = width() - 2 * kGap;
+  PlaceViews();
+}
+
+// A new desktop font resizes the rows and views as it resizes the dialog's own text.
+void CLoopDlg::changeEvent(QEvent* event) {
+  CMainDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange) PlaceViews();
+}
+
+// The facts line, then the row of selectors and commands at their natural widths, then the
+// waveform and, beside it, the seam, both taking whatever room the window has.
+void CLoopDlg::PlaceViews() {
+  const FontUnits units(fontMetrics());
+  const int gap = static_cast<int>(kGapLines * units.line);
+  const int row = static_cast<int>(kRowLines * units.line);
+  const int w = width() - 2 * gap;
   int y = m_templateSize.height();
-  m_factsLine->setGeometry(kGap, y, w, kRowHeight);
-  y += kRowHeight;
-  int x = kGap;
+  m_factsLine->setGeometry(gap, y, w, row);
+  y += row;
+  int x = gap;
+  const auto place = [&](QWidget* widget, int spaceAfter) {
+    widget->setGeometry(x, y, widget->sizeHint().width(), row);
+    x += widget->sizeHint().width() + spaceAfter;
+  };
   for (QComboBox* selector : {m_loopStart, m_loopEnd}) {
-    auto* label = static_cast<QLabel*>(selector->property(kLabelProperty).value<QObject*>());
-    const int labelWidth = label->sizeHint().width();
-    label->setGeometry(x, y, labelWidth, kRowHeight);
-    selector->setGeometry(x + labelWidth + kGap / 2, y, kSelectorWidth, kRowHeight);
-    x += labelWidth + kSelectorWidth + kGap * 2;
+    place(static_cast<QLabel*>(selector->property(kLabelProperty).value<QObject*>()), gap / 2);
+    place(selector, 2 * gap);
   }
-  for (QWidget* widget : std::initializer_list<QWidget*>{m_snap, m_findEnd}) {
-    widget->setGeometry(x, y, kButtonWidth, kRowHeight);
-    x += kButtonWidth + kGap;
+  for (QWidget* button : std::initializer_list<QWidget*>{m_snap, m_play, m_loop, m_stop}) {
+    place(button, gap);
   }
-  for (QWidget* widget : std::initializer_list<QWidget*>{m_play, m_loop, m_stop}) {
-    const int buttonWidth = widget->sizeHint().width();
-    widget->setGeometry(x, y, buttonWidth, kRowHeight);
-    x += buttonWidth + kGap;
-  }
-  y += kRowHeight + kGap;
-  const int viewHeight = std::max(0, height() - y - kGap);
-  const int seamX = width() - kGap - kSeamWidth;
-  m_waveView->setGeometry(kGap, y, std::max(0, w - kSeamWidth - kGap), viewHeight);
-  m_seamScore->setGeometry(seamX, y, kSeamWidth, kRowHeight);
-  m_seamView->setGeometry(seamX, y + kRowHeight, kSeamWidth, std::max(0, viewHeight - kRowHeight));
+  y += row + gap / 2;
+  PlaceSearchRow(y, row, gap);
+  y += row + gap;
+  const int viewHeight = std::max(0, height() - y - gap);
+  const int seamWidth = std::max(kSeamMinChars * units.cx, static_cast<int>(w * kSeamShare));
+  const int seamX = width() - gap - seamWidth;
+  m_waveView->setGeometry(gap, y, std::max(0, w - seamWidth - gap), viewHeight);
+  const int caption = 2 * units.line + gap;  // two lines: a verdict and its level, wrapped
+  m_seamScore->setGeometry(seamX, y, seamWidth, caption);
+  const int found = PlaceFound(seamX, y + viewHeight, seamWidth, row);
+  m_seamView->setGeometry(seamX, y + caption, seamWidth, std::max(0, found - y - caption));
 }
 
 QLineEdit* CLoopDlg::PointBox(std::size_t index) const {
@@ -227,11 +259,12 @@ bool CLoopDlg::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
-// Esc stops playing first; with nothing playing it is Exit, as ever.
+// Esc stops playing or searching first; with neither running it is Exit, as ever.
 void CLoopDlg::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
-      m_player.Playing()) {
+      (m_player.Playing() || m_search.Running())) {
     m_player.Stop();
+    m_search.Cancel();
     event->accept();
     return;
   }
@@ -267,21 +300,31 @@ void CLoopDlg::OnPlay() {
     if (value < 0) return;
     from = static_cast<std::uint64_t>(value);
   }
-  if (from >= m_facts.frames) return;
-  if (!m_player.PlayFrom(m_waveFile.GetFilePath(), m_facts, from)) AfxMessageBox(kCannotPlayText);
+  if (from >= m_facts.frames || !StillTheOpenedFile()) return;
+  if (!m_player.PlayFrom(m_samples, m_facts, from)) AfxMessageBox(kCannotPlayText);
 }
 
 // A to B as the seam shows it: B is the last frame played before the jump back to A.
 void CLoopDlg::OnLoop() {
   const auto loop = LoopRange();
-  if (loop && !m_player.Loop(m_waveFile.GetFilePath(), m_facts, loop->first, loop->second)) {
+  if (loop && StillTheOpenedFile() &&
+      !m_player.Loop(m_samples, m_facts, loop->first, loop->second)) {
     AfxMessageBox(kCannotPlayText);
   }
 }
 
+// What plays is the file opened; one saved over it since is not heard with the old file's rate
+// and channels, but named, as Patch names it.
+bool CLoopDlg::StillTheOpenedFile() {
+  if (StillAtItsPath(m_waveFile)) return true;
+  AfxMessageBox(kReplacedText);
+  return false;
+}
+
 // After a file was opened, or failed to open: the facts, the view, the tooltips and the seam.
 void CLoopDlg::ShowFile() {
-  m_player.Stop();  // what played was the file shown until now
+  m_player.Stop();  // what played and what was searched was the file shown until now
+  ClearSearch();
   m_facts = WaveFacts{};
   m_samples = SampleReader();
   if (FileLoaded()) {
@@ -289,12 +332,13 @@ void CLoopDlg::ShowFile() {
     m_samples.Open(m_waveFile.GetFilePath(), m_facts.channels, m_facts.frames);
   }
   std::string facts = kNoFileFacts;
+  m_waveView->SetOwnPoints({});
   if (m_facts.frames > 0 || FileLoaded()) {
     facts = FactsLine(m_facts);
     try {
-      if (const std::string own = OwnLoopsText(ReadWaveLoops(m_waveFile)); !own.empty()) {
-        facts += "; own " + own;
-      }
+      const WaveLoops own = ReadWaveLoops(m_waveFile);
+      m_waveView->SetOwnPoints(own);
+      if (!own.Empty()) facts += "; own " + OwnLoopsText(own);
     } catch (const CFileException&) {
       // Loops that cannot be read are not shown; the table and the samples still are.
     }
@@ -303,6 +347,9 @@ void CLoopDlg::ShowFile() {
   m_factsLine->setText(QString::fromStdString(facts));
   m_factsLine->setToolTip(m_factsLine->text());  // the whole line, should the window cut it
   m_waveView->SetFile(FileLoaded() ? m_waveFile.GetFilePath() : std::string(), m_facts);
+  m_seamView->SetSource(
+      [this](std::uint64_t first, std::uint64_t count) { return m_samples.Read(first, count); },
+      m_facts.channels, m_facts.sampleRate, m_samples.IsOpen() ? m_facts.frames : 0);
   PointsEdited();
 }
 
@@ -316,75 +363,6 @@ void CLoopDlg::PointsEdited() {
   }
   m_waveView->SetPoints(points);
   ShowSeam();
-}
-
-std::optional<std::size_t> CLoopDlg::SelectedPoint(const QComboBox* selector) const {
-  const int index = selector->currentIndex();
-  if (index < 0) return std::nullopt;
-  return static_cast<std::size_t>(index);
-}
-
-// A..B when A and B name a loop of the shown file: A before B, B (the last frame played) a
-// frame of the file.
-std::optional<std::pair<std::uint64_t, std::uint64_t>> CLoopDlg::LoopRange() const {
-  const LoopPoints points = PointsInBoxes();
-  const auto a = SelectedPoint(m_loopStart);
-  const auto b = SelectedPoint(m_loopEnd);
-  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] <= points[*a] ||
-      static_cast<std::uint64_t>(points[*b]) >= m_facts.frames) {
-    return std::nullopt;
-  }
-  return std::pair{static_cast<std::uint64_t>(points[*a]), static_cast<std::uint64_t>(points[*b])};
-}
-
-void CLoopDlg::ShowSeam() {
-  const auto loop = LoopRange();
-  if (!loop) {
-    m_seamView->SetFrames({}, 1, 0);
-    m_seamScore->setText(m_samples.IsOpen() ? "Seam: choose a start A before the end B" : "");
-    return;
-  }
-  const auto [start, end] = *loop;
-  std::vector<std::int16_t> frames = SeamFrames(m_samples, start, end);
-  const std::size_t before = std::min<std::uint64_t>(end + 1, kSeamContextFrames);
-  m_seamView->SetFrames(std::move(frames), m_facts.channels, before);
-  const SeamScore score = ScoreSeam(m_samples, start, end, m_facts.sampleRate);
-  m_seamScore->setText(QString("Seam: %1 dB, %2").arg(score.db, 0, 'f', 1).arg(score.Verdict()));
-}
-
-void CLoopDlg::OnSnapToZero() {
-  const auto point = FocusedPoint() ? FocusedPoint() : m_lastPoint;
-  if (!point || !m_samples.IsOpen()) return;
-  const int value = PointsInBoxes()[*point];
-  if (value < 0) return;
-  const std::uint64_t reach = m_facts.sampleRate * kSnapMs / kMsPerSecond;
-  if (const auto zero = NearestRisingZero(m_samples, static_cast<std::uint64_t>(value), reach)) {
-    SetPointBox(*point, *zero);
-  }
-}
-
-// The candidate is shown, in the seam view and in words, before it replaces B.
-void CLoopDlg::OnFindLoopEnd() {
-  const LoopPoints points = PointsInBoxes();
-  const auto a = SelectedPoint(m_loopStart);
-  const auto b = SelectedPoint(m_loopEnd);
-  if (!m_samples.IsOpen() || !a || !b || points[*a] < 0 || points[*b] < 0) return;
-  const auto start = static_cast<std::uint64_t>(points[*a]);
-  const std::uint64_t window = m_facts.sampleRate * kSearchMs / kMsPerSecond;
-  const auto best = BestLoopEnd(m_samples, start, static_cast<std::uint64_t>(points[*b]), window);
-  if (!best) return;
-  m_seamView->SetFrames(SeamFrames(m_samples, start, best->end), m_facts.channels,
-                        std::min<std::uint64_t>(best->end + 1, kSeamContextFrames));
-  const std::string question =
-      "Loop end " + std::to_string(best->end) + " (" + FrameTime(best->end, m_facts.sampleRate) +
-      ") joins loop start " + std::to_string(start) + " with a seam of " +
-      QString::number(best->score.db, 'f', 1).toStdString() + " dB, " + best->score.Verdict() +
-      ".\n\nTake it as loop point " + std::to_string(*b + 1) + "?";
-  if (AfxMessageBox(question, MB_YESNO) == IDYES) {
-    SetPointBox(*b, best->end);
-  } else {
-    ShowSeam();
-  }
 }
 
 void CLoopDlg::DoDataExchange(CDataExchange* pDX) {
@@ -433,6 +411,7 @@ void CLoopDlg::LoadFile(const std::string& path) {
     ShowTable(LoopTable{});
   }
   ShowFile();
+  if (m_tableLoaded && DataSizeUnset(m_waveFile)) AfxMessageBox(kSizeUnsetReadText);
 }
 
 // The new file is opened beside the loaded one, which is let go only once the new one has
@@ -446,9 +425,11 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   }
   std::string refusal;
   bool copyable = false;
+  std::optional<SourceFormat> convertible;
   try {
     refusal = TableRefusal(file);
     copyable = refusal == kNotCanonicalText && CanMakePlainCopy(file);
+    if (refusal == kNotPcm16Text) convertible = ConvertibleFormat(file);
   } catch (const CFileException& e) {
     refusal = e.what();  // the header could not be read: this file cannot be held either
   }
@@ -459,6 +440,8 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
   file.Abort();  // the copy reads the file, and our own lock would keep it out
   if (copyable) {
     OfferPlainCopy(path);
+  } else if (convertible) {
+    OfferConversion(path, *convertible);
   } else {
     AfxMessageBox(refusal);
   }
@@ -468,7 +451,10 @@ bool CLoopDlg::HoldNewFile(const std::string& path) {
 // Yes, a name, and a copy that was written: the copy is opened as if chosen with Open File.
 // Anything else leaves the dialog as it was.
 void CLoopDlg::OfferPlainCopy(const std::string& path) {
-  if (AfxMessageBox(kOfferCopyText, MB_YESNO) != IDYES) return;
+  const std::string kept = KeptChunksTextOf(path);
+  const std::string offer =
+      kOfferCopyText + (kept.empty() ? "" : kept + ".\n\n") + kOfferCopyQuestion;
+  if (AfxMessageBox(offer, MB_YESNO) != IDYES) return;
   LoopPoints table{};
   if (!AskToTakeOverOwnPoints(path, table)) return;
   const std::string proposed = PlainCopyName(path);
@@ -500,10 +486,7 @@ bool CLoopDlg::AskToTakeOverOwnPoints(const std::string& path, LoopPoints& table
     return false;
   }
   if (!plan || plan->own.Empty()) return true;
-  std::string taken;
-  for (const std::int32_t point : plan->taken.points) {
-    if (point != 0) taken += (taken.empty() ? "" : ", ") + std::to_string(point);
-  }
+  const std::string taken = TakenText(plan->taken);
   const std::string leftOver = LeftOverText(plan->taken);
   const std::string found = "The file has its own " + OwnLoopsText(plan->own) + ".";
   if (taken.empty()) {
@@ -523,6 +506,7 @@ void CLoopDlg::OnPatch() {
   }
   if (!UpdateData(true)) return;  // the prompt has pointed at the box to correct
   try {
+    if (m_standardLoops->isChecked()) WriteStandardLoops(m_waveFile, m_channelByte, m_loopPoints);
     WriteLoopTable(m_waveFile, m_channelByte, m_loopPoints);
   } catch (const std::invalid_argument& refusal) {
     AfxMessageBox(refusal.what());  // nothing written
@@ -537,13 +521,17 @@ void CLoopDlg::OnPatch() {
     return;
   }
   m_player.Stop();
+  m_search.Abandon();
   AfxMessageBox(kPatchedText, MB_ICONINFORMATION);
   CDialog::OnCancel();  // not OnExit: the file is closed already
 }
 
 // Whatever Patch wrote has been flushed, so a close that fails here has nothing to lose and
-// must not keep the user from leaving.
+// must not keep the user from leaving. Edits not yet patched are asked about first; Enter keeps
+// them. Esc and the window's close button come here too.
 void CLoopDlg::OnExit() {
+  if (EditsUnpatched() && AfxMessageBox(kDiscardText, MB_YESNO | MB_DEFBUTTON2) != IDYES) return;
+  m_search.Abandon();
   m_player.Stop();
   m_waveFile.Abort();
   EndDialog(IDCANCEL);
@@ -559,7 +547,18 @@ void CLoopDlg::Unload() {
   ShowFile();
 }
 
+// A box whose text differs from the point the file holds was edited; with no table loaded
+// there is nothing the edits could be patched into.
+bool CLoopDlg::EditsUnpatched() const {
+  if (!FileLoaded()) return false;
+  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
+    if (PointBox(i)->text() != QString::number(m_pointsInFile[i])) return true;
+  }
+  return false;
+}
+
 void CLoopDlg::ShowTable(const LoopTable& table) {
+  m_pointsInFile = table.loopPoints;
   m_channelByte = table.channelByte;
   m_channelCount = table.channelCount;
   m_loopPoints = table.loopPoints;

@@ -6,13 +6,10 @@
 #include <stdexcept>
 #include <vector>
 
-namespace {
+#include "looppatch/file_source.h"
+#include "wave/riff_walk.h"
 
-// Reading divides the stored byte offset by the bytes per frame with a shift.
-constexpr unsigned kMonoFrameShift = 1;
-constexpr unsigned kOtherFrameShift = 2;
-static_assert((1u << kMonoFrameShift) == kMonoBytesPerFrame);
-static_assert((1u << kOtherFrameShift) == kOtherBytesPerFrame);
+namespace {
 
 using Slots = std::array<LoopRecord, kLoopPointCount>;
 
@@ -31,9 +28,23 @@ std::uint64_t SlotOffset(std::size_t index) {
 std::uint64_t SampleDataEnd(CFile& file) {
   const std::uint64_t length = file.GetLength();
   if (length < kWaveHeaderBytes) return kLoopTableOffset;
+  if (DataSizeUnset(file)) return length;
   std::uint8_t size[sizeof(std::uint32_t)] = {};
   ReadAt(file, kDataSizeOffset, size, sizeof size);
   return std::min(length, kWaveHeaderBytes + GetLe32(size));
+}
+
+bool DataSizeUnset(CFile& file) {
+  const std::uint64_t length = file.GetLength();
+  std::uint8_t size[sizeof(std::uint32_t)] = {};
+  if (length <= kWaveHeaderBytes ||
+      ReadAt(file, kDataSizeOffset, size, sizeof size) != sizeof size) {
+    return false;
+  }
+  // An empty data chunk may be followed by other chunks; samples there are what a recorder
+  // killed before it went back to its header leaves.
+  FileSource source(file);
+  return GetLe32(size) == 0 && !ChunksRunToEnd(source, kWaveHeaderBytes);
 }
 
 namespace {
@@ -97,22 +108,6 @@ bool HasCanonicalIds(const WaveHeader& header) {
 }
 
 }  // namespace
-
-LoopRecord LoopRecord::FromByteOffset(std::uint32_t byteOffset) {
-  LoopRecord record;
-  record.bytes[kMarkEIndex] = kMarkE;
-  record.bytes[kMarkMIndex] = kMarkM;
-  PutLe32(&record.bytes[kByteOffsetIndex], byteOffset);
-  return record;
-}
-
-bool LoopRecord::IsRecord() const {
-  return bytes[kMarkEIndex] == kMarkE || bytes[kMarkMIndex] == kMarkM;
-}
-
-std::uint32_t LoopRecord::ByteOffset() const {
-  return GetLe32(&bytes[kByteOffsetIndex]);
-}
 
 std::uint32_t BytesPerFrame(std::uint8_t channelByte) {
   return channelByte == kMonoChannelByte ? kMonoBytesPerFrame : kOtherBytesPerFrame;
@@ -180,21 +175,13 @@ LoopTable ReadLoopTable(CFile& file) {
     ReadAt(file, kChannelsOffset, &table.channelByte, sizeof table.channelByte);
   }
   table.channelCount = static_cast<std::int8_t>(table.channelByte);
-  const unsigned shift = table.channelCount == 1 ? kMonoFrameShift : kOtherFrameShift;
   // One mark byte is enough for a record, so one slot in 128 of plain audio reads as one; its
-  // offset then names a frame at random, nearly always far past the last. A point may name the
-  // end of the samples itself, as CheckPointsInSamples lets it.
-  const std::uint64_t frames = (SampleDataEnd(file) - kLoopTableOffset) >> shift;
-  const Slots slots = SlotsOf(ReadTableBytes(file));
-  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    if (!slots[i].IsRecord()) continue;
-    const std::uint32_t frame = slots[i].ByteOffset() >> shift;
-    if (frame > frames) {
-      table.lookalikes.push_back(LookalikeText(i));
-    } else {
-      table.loopPoints[i] = static_cast<std::int32_t>(frame);
-    }
-  }
+  // offset then names a frame at random, nearly always far past the last: no loop point.
+  const std::vector<std::uint8_t> bytes = ReadTableBytes(file);
+  std::vector<std::size_t> lookalikes;
+  table.loopPoints = LoopPointsOfTable(table.channelByte, bytes.data(), bytes.size(),
+                                       SampleDataEnd(file) - kLoopTableOffset, &lookalikes);
+  for (const std::size_t slot : lookalikes) table.lookalikes.push_back(LookalikeText(slot));
   return table;
 }
 

@@ -10,21 +10,10 @@
 #include <vector>
 
 #include "fileio/file.h"
+#include "wave/loop_records.h"
 #include "wave/wave_header.h"
 
-// The table itself: record i (counted from 0) at kLoopTableOffset + i * kLoopRecordBytes. It
-// lies over the first bytes of the sample data, which in a canonical file start right behind the
-// 44-byte header.
-inline constexpr std::uint64_t kLoopTableOffset = kWaveHeaderBytes;
-inline constexpr std::size_t kLoopRecordBytes = 6;
-inline constexpr std::size_t kLoopPointCount = 10;
-
-// Loop points count sample frames, records store byte offsets of 16-bit samples.
-inline constexpr std::uint8_t kMonoChannelByte = 1;
-inline constexpr std::uint32_t kMonoBytesPerFrame = 2;
-inline constexpr std::uint32_t kOtherBytesPerFrame = 4;  // every channel byte but 1
-
-using LoopPoints = std::array<std::int32_t, kLoopPointCount>;
+// The records themselves (kLoopTableOffset, LoopRecord, LoopPoints) are in wave/loop_records.h.
 
 // The one sample format the records can count frames of: 16-bit PCM, two bytes per channel.
 inline constexpr std::uint16_t kPcm16Bits = 16;
@@ -40,22 +29,6 @@ inline constexpr char kPatchedText[] = "File Patched and Saved";
 inline constexpr char kNotCanonicalText[] = "Not a wave file with a 44-byte header";
 inline constexpr char kNotPcm16Text[] = "Not a 16-bit PCM wave file with one or two channels";
 inline constexpr char kReplacedText[] = "The file was replaced or removed after it was opened";
-
-// One record as it lies in the file: 'E', 'M', then the byte offset, unsigned little-endian.
-struct LoopRecord {
-  static constexpr std::uint8_t kMarkE = 0x45;
-  static constexpr std::uint8_t kMarkM = 0x4D;
-  static constexpr std::size_t kMarkEIndex = 0;
-  static constexpr std::size_t kMarkMIndex = 1;
-  static constexpr std::size_t kByteOffsetIndex = 2;
-
-  std::array<std::uint8_t, kLoopRecordBytes> bytes{};
-
-  static LoopRecord FromByteOffset(std::uint32_t byteOffset);
-  // Either mark alone is enough for a slot to count as a record; both are not required.
-  bool IsRecord() const;
-  std::uint32_t ByteOffset() const;
-};
 
 struct LoopTable {
   std::uint8_t channelByte;
@@ -86,8 +59,16 @@ bool StillAtItsPath(const CFile& file);
 
 // The end of the sample data: byte 44 plus the size the data chunk declares, but never past the
 // end of the file (a truncated file declares more than it holds, a file with chunks after the
-// data holds more than its samples); 44 for a file shorter than the header.
+// data holds more than its samples); 44 for a file shorter than the header. A header that gives
+// no size for the samples behind it (DataSizeUnset) ends them at the end of the file.
 std::uint64_t SampleDataEnd(CFile& file);
+
+// True when the canonical header's data size is 0, as a recorder killed before it went back to
+// its header leaves it, with samples behind it (not merely other chunks). A size of 0xFFFFFFFF
+// needs no such care: it reaches past the end of any file that fits the header.
+bool DataSizeUnset(CFile& file);
+inline constexpr char kSizeUnsetReadText[] =
+    "The header gives no size for the samples: loop reads them up to the end of the file";
 
 // Reads the channel byte and all ten slots. A slot not wholly inside the sample data reads as
 // no record, and so does one naming a frame past the end of the samples (it is listed in

@@ -9,10 +9,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fileio/file.h"
+#include "fileio/replace_file.h"
 #include "looppatch/loop_table.h"
 #include "wave/wave_header.h"
+#include "wave/wave_layout.h"
 
 inline constexpr char kCopyOverSourceText[] = "The copy cannot replace the file it is made from";
 inline constexpr char kSourceShrankText[] = "The file became shorter while it was copied";
@@ -21,28 +24,17 @@ inline constexpr char kTooLongText[] =
 inline constexpr char kNotRegularText[] = "The copy can only replace a regular file";
 inline constexpr char kSizeUnsetText[] =
     "The header gives no size for the samples: the copy holds them up to the end of the file";
-
-// One chunk met on a walk over a RIFF/WAVE file: its id, where its body starts and the size it
-// declares (for the data chunk of an RF64 or BW64 file, the size from the ds64 chunk).
-struct RiffChunk {
-  std::array<std::uint8_t, kChunkIdBytes> id{};
-  std::uint64_t body = 0;
-  std::uint64_t size = 0;
-  std::uint64_t fileLength = 0;
-  bool Is(const char (&name)[5]) const;
-  bool RunsPastEnd() const { return body + size > fileLength; }
-  // The bytes of the body the file really holds.
-  std::uint64_t Held() const { return RunsPastEnd() ? fileLength - body : size; }
-};
-enum class RiffWalk { kGoOn, kStop };
-
-// Walks the chunks of a RIFF/WAVE file (or RF64/BW64) in file order, calling visit with each
-// until it says stop; false when the file is no RIFF/WAVE at all. The walk reads a few bytes per
-// chunk and stops at the first one that cannot be real, so it takes no longer on a crafted
-// 4 GiB file than on an everyday one. A chunk whose size runs past the end of the file is
-// skipped by looking for the data chunk's id behind it (a recorder killed before it finished a
-// LIST chunk leaves 0xFFFFFFFF there); nothing is visited after a data chunk cut short.
-bool WalkRiffChunks(CFile& file, const std::function<RiffWalk(const RiffChunk&)>& visit);
+// What is wrong with a wave file whose samples cannot be found or read.
+inline constexpr char kBadDs64Text[] =
+    "The ds64 chunk of this RF64 file cannot be right, so the size of its samples is unknown";
+inline constexpr char kNoDataText[] = "The file has no data chunk, so it holds no samples";
+inline constexpr char kNoFmtText[] =
+    "The file has no fmt chunk, so the format of its samples is unknown";
+inline constexpr char kFmtAfterDataText[] =
+    "The fmt chunk lies behind the data chunk: the samples come before their format";
+inline constexpr char kShortFmtText[] = "The fmt chunk is too short to describe the samples";
+// "The size of the LIST chunk takes in the data chunk behind it"
+std::string SwallowedText(const std::string& chunkId);
 
 // True when the file is RIFF/WAVE (or RF64/BW64) with 16-bit PCM samples in one or two channels
 // (format 1, or the extensible format with the PCM subformat) and a data chunk, whatever else it
@@ -52,8 +44,17 @@ bool CanMakePlainCopy(CFile& file);
 
 // CheckPatchable's text, except that a wave file whose samples are not 16-bit PCM in one or two
 // channels gets kNotPcm16Text whatever its header layout (plain or extensible, with or without
-// other chunks), not the text for a longer header.
+// other chunks), not the text for a longer header, and a wave file whose samples cannot be found
+// or read is told what is wrong with its layout.
 std::string TableRefusal(CFile& file);
+
+// What is wrong with the fmt chunk of a layout without faults: too short, or 16-bit PCM in one
+// or two channels whose block size does not fit them; "" when nothing is.
+std::string FmtFaultText(const WaveLayout& layout);
+
+// The text for a layout's fault; empty for none, and kNotCanonicalText for a file that is no
+// wave file at all.
+std::string LayoutFaultText(const WaveLayout& layout);
 
 // The name proposed for the copy: "NAME-plain.wav" in the source's folder.
 std::string PlainCopyName(const std::string& source);
@@ -63,8 +64,9 @@ struct PlainCopyOutcome {
   enum class Kind {
     copied,
     overSource,         // the destination is the source itself
-    sourceUnopened,     // "Error Opening File"
+    sourceUnopened,     // "Error Opening File"; osError says why
     notPcm16,           // a wave file, but not 16-bit PCM in one or two channels
+    damaged,            // damage: a wave file whose samples cannot be found or read
     notWave,            // no wave file at all
     tooLong,            // more samples than the plain header's sizes can count
     notRegular,         // a folder, FIFO or device at the destination
@@ -77,13 +79,30 @@ struct PlainCopyOutcome {
   Kind kind = Kind::copied;
   int osError = 0;
   LoopPointsCheck points{};
+  std::string damage{};
+  std::vector<std::string> kept{};  // copied: the chunks kept behind the samples, by name
 };
+
+// Makes the copy's unseen file in the destination's folder; the refusal when it cannot be made
+// (a folder, FIFO or device at the name, a folder that takes no new file, another failure).
+std::optional<PlainCopyOutcome> CreateDestination(ReplacementFile& to,
+                                                  const std::string& destination);
 
 // The text to show for an outcome; empty for a copy made.
 std::string PlainCopyText(const PlainCopyOutcome& outcome);
 
+// The names of the chunks a copy of this file keeps behind its samples, in their order: every
+// chunk but fmt, data and ds64 (which the canonical header replaces) and one cut short by the
+// end of the file. "cue " is named "cue".
+std::vector<std::string> KeptChunkNames(CFile& file);
+// "The copy keeps the file's other chunks behind its samples: bext, LIST"; "" for none.
+std::string KeptChunksText(const std::vector<std::string>& names);
+// The same for the file at source, read without a lock; "" when it cannot be read.
+std::string KeptChunksTextOf(const std::string& source);
+
 // Writes the copy: the canonical header, then the source's data chunk byte for byte (a data
-// size beyond the end of the file is clipped to what is there; every other chunk is dropped).
+// size beyond the end of the file is clipped to what is there), then the kept chunks
+// (KeptChunkNames) byte for byte in their order, the RIFF size covering them.
 // The copy is written unseen in the destination's folder, flushed and renamed into place, so a
 // failure, or a kill, leaves whatever was at the destination as it was and nothing else behind
 // (unless only the folder's flush after the rename fails: then the copy is in place, and the

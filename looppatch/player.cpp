@@ -46,20 +46,20 @@ bool Player::Available() const {
   return !QMediaDevices::audioOutputs().isEmpty() && !QMediaDevices::defaultAudioOutput().isNull();
 }
 
-bool Player::PlayFrom(const std::string& path, const WaveFacts& facts, std::uint64_t from) {
-  return Start(path, facts, false, from, 0);
+bool Player::PlayFrom(const SampleReader& file, const WaveFacts& facts, std::uint64_t from) {
+  return Start(file, facts, false, from, 0);
 }
 
-bool Player::Loop(const std::string& path, const WaveFacts& facts, std::uint64_t start,
+bool Player::Loop(const SampleReader& file, const WaveFacts& facts, std::uint64_t start,
                   std::uint64_t end) {
-  return Start(path, facts, true, start, end);
+  return Start(file, facts, true, start, end);
 }
 
-bool Player::Start(const std::string& path, const WaveFacts& facts, bool loop, std::uint64_t first,
+bool Player::Start(const SampleReader& file, const WaveFacts& facts, bool loop, std::uint64_t first,
                    std::uint64_t last) {
   Stop();
-  SampleReader reader;
-  if (!Available() || !reader.Open(path, facts.channels, facts.frames)) return false;
+  SampleReader reader = file.Duplicate();
+  if (!Available() || !reader.IsOpen()) return false;
   auto source = std::make_unique<FrameSource>(std::move(reader), loop, first, last);
   if (!source->Stream().Valid()) return false;
   QAudioFormat format;

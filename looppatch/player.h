@@ -54,10 +54,12 @@ class Player : public QObject {
   bool Playing() const { return m_sink != nullptr; }
 
   // Starts playing the file's frames from `from` to its end, or start..end (end: the last frame
-  // played) over and over; whatever played before stops. False when there is nothing to play
-  // or the output refused the stream.
-  bool PlayFrom(const std::string& path, const WaveFacts& facts, std::uint64_t from);
-  bool Loop(const std::string& path, const WaveFacts& facts, std::uint64_t start,
+  // played) over and over; whatever played before stops. The frames come through a descriptor
+  // of their own on the file the reader has open, never from the path again, so what plays is
+  // the file whose facts were read. False when there is nothing to play or the output refused
+  // the stream.
+  bool PlayFrom(const SampleReader& file, const WaveFacts& facts, std::uint64_t from);
+  bool Loop(const SampleReader& file, const WaveFacts& facts, std::uint64_t start,
             std::uint64_t end);
   void Stop();
 
@@ -73,7 +75,7 @@ class Player : public QObject {
   std::function<void()> onAvailabilityChanged;
 
  private:
-  bool Start(const std::string& path, const WaveFacts& facts, bool loop, std::uint64_t first,
+  bool Start(const SampleReader& file, const WaveFacts& facts, bool loop, std::uint64_t first,
              std::uint64_t last);
   std::uint64_t PlayedFrames() const;
   void Tick();

@@ -3,24 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "looppatch/convert.h"
+#include "looppatch/file_source.h"
 #include "looppatch/plain_copy.h"
+#include "wave/riff_walk.h"
+#include "wave/wave_fields.h"
 #include "wave/wave_header.h"
 
 namespace {
-
-// The smpl chunk: nine 32-bit fields (maker, product, sample period, unity note, pitch
-// fraction, SMPTE format and offset, the loop count, the sampler data's size), then the loops,
-// 24 bytes each: cue point id, type, start, end, fraction, play count.
-constexpr std::uint64_t kSmplFieldsBytes = 36;
-constexpr std::size_t kSmplLoopCountAt = 28;
-constexpr std::size_t kLoopBytes = 24;
-constexpr std::size_t kLoopStartAt = 8;
-constexpr std::size_t kLoopEndAt = 12;
-// The cue chunk: the point count, then the points, 24 bytes each: id, play-order position,
-// the chunk it lies in ("data"), that chunk's start, the block's start and the frame within it.
-constexpr std::uint64_t kCueCountBytes = 4;
-constexpr std::size_t kCuePointBytes = 24;
-constexpr std::size_t kCueFrameAt = 20;
 
 // The records that follow a count field: as many as the count says, but only those wholly
 // inside the bytes the file holds of the chunk, and never more than kMostOwnLoops.
@@ -59,24 +49,27 @@ std::vector<std::string> CueItems(const WaveLoops& own) {
   return items;
 }
 
-// A point to take over, named as the user finds it in the file.
-struct OwnPoint {
-  std::string name;
-  std::uint32_t frame;
-};
+// "loops 100-199, 300-399; <cueLabel> 5, 10", or "" when there are none.
+std::string PairsText(const WaveLoops& own, const char* cueLabel) {
+  std::vector<std::string> parts;
+  if (!own.loops.empty()) parts.push_back("loops " + Joined(LoopItems(own), ", "));
+  if (!own.cues.empty()) parts.push_back(cueLabel + Joined(CueItems(own), ", "));
+  return Joined(parts, "; ");
+}
 
-std::vector<OwnPoint> OwnPoints(const WaveLoops& own) {
-  std::vector<OwnPoint> points;
-  for (std::size_t i = 0; i < own.loops.size(); ++i) {
-    const std::string loop = "loop " + std::to_string(i + 1);
-    points.push_back({loop + " start " + std::to_string(own.loops[i].start), own.loops[i].start});
-    points.push_back({loop + " end " + std::to_string(own.loops[i].end), own.loops[i].end});
+// Why a loop cannot be a pair of the copy's points, or nullptr when it can. room: the points
+// the table has left.
+const char* LoopRefusal(const SampleLoop& loop, std::uint64_t frames, std::size_t room,
+                        bool tableFull) {
+  if (loop.start == 0) return " (0 means no loop point)";
+  if (loop.end < loop.start) return " (its end lies before its start)";
+  if (loop.end > frames ||
+      loop.end > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    return " (past the end of the samples)";
   }
-  for (std::size_t i = 0; i < own.cues.size(); ++i) {
-    points.push_back(
-        {"cue point " + std::to_string(i + 1) + " at " + std::to_string(own.cues[i]), own.cues[i]});
-  }
-  return points;
+  if (room < 2)
+    return tableFull ? " (more than ten points)" : " (the samples are too short for more records)";
+  return nullptr;
 }
 
 }  // namespace
@@ -85,13 +78,15 @@ WaveLoops ReadWaveLoops(CFile& file) {
   WaveLoops own;
   bool smplSeen = false;
   bool cueSeen = false;
-  WalkRiffChunks(file, [&](const RiffChunk& chunk) {
+  FileSource source(file);
+  WalkRiffChunks(source, [&](const RiffChunk& chunk) {
     if (chunk.Is("smpl") && !smplSeen) {
       smplSeen = true;
       const std::vector<std::uint8_t> loops =
-          ReadRecords(file, chunk, kSmplFieldsBytes, kSmplLoopCountAt, kLoopBytes);
-      for (std::size_t at = 0; at < loops.size(); at += kLoopBytes) {
-        own.loops.push_back({GetLe32(&loops[at + kLoopStartAt]), GetLe32(&loops[at + kLoopEndAt])});
+          ReadRecords(file, chunk, kSmplFieldsBytes, kSmplLoopCountAt, kSmplLoopBytes);
+      for (std::size_t at = 0; at < loops.size(); at += kSmplLoopBytes) {
+        own.loops.push_back(
+            {GetLe32(&loops[at + kSmplLoopStartAt]), GetLe32(&loops[at + kSmplLoopEndAt])});
       }
     } else if (chunk.Is("cue ") && !cueSeen) {
       cueSeen = true;
@@ -106,43 +101,57 @@ WaveLoops ReadWaveLoops(CFile& file) {
   return own;
 }
 
-std::string SmplLine(const WaveLoops& own) {
-  return own.loops.empty() ? std::string() : "smpl=" + Joined(LoopItems(own), ",");
-}
-
-std::string CueLine(const WaveLoops& own) {
-  return own.cues.empty() ? std::string() : "cue=" + Joined(CueItems(own), ",");
+std::string OwnLoopsLine(const WaveLoops& own) {
+  return PairsText(own, "cues ");
 }
 
 std::string OwnLoopsText(const WaveLoops& own) {
-  std::vector<std::string> parts;
-  if (!own.loops.empty()) parts.push_back("loops " + Joined(LoopItems(own), ", "));
-  if (!own.cues.empty()) parts.push_back("cue points " + Joined(CueItems(own), ", "));
-  return Joined(parts, "; ");
+  return PairsText(own, "cue points ");
 }
 
+std::string TakenText(const TakenOver& taken) {
+  return OwnLoopsLine(WaveLoops{taken.loops, taken.cues});
+}
+
+// Each loop takes two slots, its start and its end, so that the table holds it as a pair; a loop
+// that cannot be one is left out whole, and the next loop moves up. Cue points fill the slots
+// left, one each.
 TakenOver TakeOverPoints(const WaveLoops& own, int channels, std::uint64_t frames) {
   // Every record takes six bytes of the copy's samples, and there are ten slots.
   const std::uint64_t dataBytes = frames * static_cast<std::uint64_t>(channels) * kPcm16SampleBytes;
-  const auto room = static_cast<std::size_t>(
+  const auto slots = static_cast<std::size_t>(
       std::min<std::uint64_t>(kLoopPointCount, dataBytes / kLoopRecordBytes));
+  const bool tableFull = slots == kLoopPointCount;
   TakenOver taken;
   std::size_t count = 0;
-  for (const OwnPoint& point : OwnPoints(own)) {
-    const char* why = nullptr;
-    if (point.frame == 0) {
-      why = " (0 means no loop point)";
-    } else if (point.frame > frames ||
-               point.frame > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-      why = " (past the end of the samples)";
-    } else if (count == room) {
-      why = room < kLoopPointCount ? " (the samples are too short for more records)"
-                                   : " (more than ten points)";
-    } else {
-      taken.points[count++] = static_cast<std::int32_t>(point.frame);
+  for (std::size_t i = 0; i < own.loops.size(); ++i) {
+    const SampleLoop& loop = own.loops[i];
+    if (const char* why = LoopRefusal(loop, frames, slots - count, tableFull)) {
+      taken.leftOver.push_back("loop " + std::to_string(i + 1) + " " + std::to_string(loop.start) +
+                               "-" + std::to_string(loop.end) + why);
       continue;
     }
-    taken.leftOver.push_back(point.name + why);
+    taken.points[count++] = static_cast<std::int32_t>(loop.start);
+    taken.points[count++] = static_cast<std::int32_t>(loop.end);
+    taken.loops.push_back(loop);
+  }
+  for (std::size_t i = 0; i < own.cues.size(); ++i) {
+    const std::uint32_t cue = own.cues[i];
+    const char* why = nullptr;
+    if (cue == 0) {
+      why = " (0 means no loop point)";
+    } else if (cue > frames ||
+               cue > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+      why = " (past the end of the samples)";
+    } else if (count == slots) {
+      why = tableFull ? " (more than ten points)" : " (the samples are too short for more records)";
+    } else {
+      taken.points[count++] = static_cast<std::int32_t>(cue);
+      taken.cues.push_back(cue);
+      continue;
+    }
+    taken.leftOver.push_back("cue point " + std::to_string(i + 1) + " at " + std::to_string(cue) +
+                             why);
   }
   return taken;
 }
@@ -151,7 +160,12 @@ std::optional<OwnPointsPlan> PlanOwnPoints(const std::string& source) {
   CFile file;
   // Only read, so a dialog holding the file does not keep it out.
   if (!file.Open(source, CFile::modeRead | CFile::shareDenyNone)) return std::nullopt;
-  const std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
+  std::optional<PlainCopySamples> samples = PlainCopySamplesOf(file);
+  // A file to be converted: its copy holds two channels at most, and as many frames.
+  if (const std::optional<SourceFormat> format = samples ? std::nullopt : ConvertibleFormat(file)) {
+    samples =
+        PlainCopySamples{static_cast<std::uint16_t>(std::min(format->channels, 2)), format->frames};
+  }
   if (!samples) return std::nullopt;
   OwnPointsPlan plan;
   plan.own = ReadWaveLoops(file);

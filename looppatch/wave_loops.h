@@ -33,26 +33,30 @@ struct WaveLoops {
 // than the chunk holds is cut to what it holds. Nothing for a file that is no RIFF/WAVE.
 WaveLoops ReadWaveLoops(CFile& file);
 
-// The lines `loop --show` adds, "smpl=START-END,..." and "cue=FRAME,..."; each empty when the
-// file has none.
-std::string SmplLine(const WaveLoops& own);
-std::string CueLine(const WaveLoops& own);
+// The line `loop --show` adds: "loops 100-199, 300-399; cues 5, 10", or "" when the file has
+// none.
+std::string OwnLoopsLine(const WaveLoops& own);
 // For the window: "loops 100-199, 300-399; cue points 5, 10", or "" when there are none.
 std::string OwnLoopsText(const WaveLoops& own);
 
-// The loop points a plain copy takes over: each loop's start, then its end, then the cue
-// points, in file order, as many as the table holds. A point the copy's table cannot hold (0,
-// which means none, or past the copy's last frame) is skipped; it and every point beyond the
-// tenth are named in leftOver, e.g. "loop 6 start 1200".
+// The loop points a plain copy takes over: each loop's start and end as a pair, in loop order,
+// then the cue points, in file order, as many as the table holds. A loop that cannot be a pair
+// of the copy's points (a start of 0, which means none, an end before its start or past the
+// copy's last frame, or no two slots left) is left out whole; so is a cue point the table
+// cannot hold. Each is named in leftOver, e.g. "loop 2 0-499 (0 means no loop point)".
 struct TakenOver {
   LoopPoints points{};
+  std::vector<SampleLoop> loops;    // taken, as pairs of points
+  std::vector<std::uint32_t> cues;  // taken, one point each
   std::vector<std::string> leftOver;
 };
 TakenOver TakeOverPoints(const WaveLoops& own, int channels, std::uint64_t frames);
+// What was taken: "loops 100-199; cues 5", as --show writes the file's own.
+std::string TakenText(const TakenOver& taken);
 
-// A plain copy's view of its source's own points: what the file has, and what the copy takes
-// over. Nothing when the source cannot be opened or can have no plain copy; a read that fails
-// throws CFileException.
+// A plain or converted copy's view of its source's own points: what the file has, and what the
+// copy takes over. Nothing when the source cannot be opened or can have neither copy; a read that
+// fails throws CFileException.
 struct OwnPointsPlan {
   WaveLoops own;
   TakenOver taken;

@@ -180,6 +180,10 @@ void OverviewBuilder::Run() {
           m_reader.ReadBytes(first * frameBytes, samples.data(), want * frameBytes) / frameBytes;
     }
     overview.Add(first, samples.data(), frames);
-    if (frames < want) return;  // the file ended early or could not be read: show what there is
+    if (frames < want) {
+      // The file ended early or could not be read: show what there is, and say so.
+      overview.MarkCutShort();
+      return;
+    }
   }
 }

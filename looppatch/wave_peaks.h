@@ -34,6 +34,9 @@ class PeakOverview {
   // Frames from the start whose peaks are known so far.
   std::uint64_t FramesDone() const { return m_framesDone.load(std::memory_order_acquire); }
   bool Complete() const { return FramesDone() >= m_frames; }
+  // True once the file ended before its samples did (cut short while it was read): the
+  // overview then stops at FramesDone, and nothing after it is known.
+  bool CutShort() const { return m_cutShort.load(std::memory_order_acquire); }
   // The peak of a channel over frames [first, last), from the coarsest runs that fit in the
   // range (finer runs at its ragged ends are left out only when they are not known yet).
   // False when no known run lies in the range.
@@ -43,6 +46,7 @@ class PeakOverview {
   // The builder's side: fills the finest runs from interleaved frames that start at frame
   // `first` (a multiple of RunFrames, except for the last block) and publishes them.
   void Add(std::uint64_t first, const std::int16_t* samples, std::uint64_t frameCount);
+  void MarkCutShort() { m_cutShort.store(true, std::memory_order_release); }
 
  private:
   struct Level {
@@ -56,6 +60,7 @@ class PeakOverview {
   std::uint64_t m_runFrames;
   std::vector<Level> m_levels;  // finest first
   std::atomic<std::uint64_t> m_framesDone{0};
+  std::atomic<bool> m_cutShort{false};
 };
 
 // Reads the samples block by block on a thread of its own, into an overview the caller can

@@ -1,6 +1,7 @@
 #include "looppatch/wave_samples.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +69,15 @@ bool SampleReader::Open(const std::string& path, int channels, std::uint64_t fra
   return true;
 }
 
+SampleReader SampleReader::Duplicate() const {
+  SampleReader copy;
+  if (m_fd < 0) return copy;
+  copy.m_fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+  copy.m_channels = m_channels;
+  copy.m_frames = m_frames;
+  return copy;
+}
+
 SampleReader::SampleReader(SampleReader&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)), m_channels(other.m_channels), m_frames(other.m_frames) {}
 
@@ -101,6 +111,9 @@ std::size_t SampleReader::ReadBytes(std::uint64_t byteOffset, void* buffer,
 
 bool SampleReader::IsHole(std::uint64_t byteOffset, std::size_t count) const {
   const auto start = static_cast<off_t>(kWaveHeaderBytes + byteOffset);
+  // Past the end of a file cut short there is no hole but nothing at all: the read says so.
+  struct stat info {};
+  if (::fstat(m_fd, &info) != 0 || info.st_size < start + static_cast<off_t>(count)) return false;
   const off_t data = ::lseek(m_fd, start, SEEK_DATA);
   // ENXIO: no data after start at all; any other failure says nothing, so the bytes are read.
   if (data < 0) return errno == ENXIO;

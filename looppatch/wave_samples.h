@@ -43,6 +43,9 @@ class SampleReader {
   ~SampleReader();
 
   bool IsOpen() const { return m_fd >= 0; }
+  // A reader of its own on the same open file (a duplicated descriptor): it reads the file that
+  // was opened, whatever has since been saved at its path. Not open when this one is not.
+  SampleReader Duplicate() const;
   int Channels() const { return m_channels; }
   std::uint64_t Frames() const { return m_frames; }
   // Frames [first, first + count) clipped to the samples there are, interleaved; a read that

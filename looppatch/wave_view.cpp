@@ -1,55 +1,35 @@
 #include "looppatch/wave_view.h"
 
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QWheelEvent>
 #include <algorithm>
-#include <array>
 #include <cmath>
+
+#include "looppatch/view_paint.h"
 
 namespace {
 
 constexpr int kFillRepaintMs = 50;
-constexpr int kMarkerGrabPixels = 4;
 constexpr int kDragStartPixels = 3;
-constexpr int kMarkerLabelHeight = 14;
-constexpr int kLaneGap = 2;
-constexpr double kDotsFromPixelsPerFrame = 4;  // closer than this, each sample is a dot
-constexpr double kDotRadius = 2;
 constexpr double kZoomOntoMarkerFrames = 64;
 constexpr double kWheelStepDegrees = 15;
 constexpr double kWheelDegreesPerUnit = 8;
-constexpr double kFullScale = 32768.0;
 // The scroll bar counts in steps of this many frames at most 2^30 steps over a file.
 constexpr std::uint64_t kMaxScrollSteps = std::uint64_t{1} << 30;
-
-// Ten colours far enough apart to tell the markers apart, each dark enough on white.
-constexpr std::array<QRgb, kLoopPointCount> kPointColours = {0xd62728, 0x1f77b4, 0x2ca02c, 0xff7f0e,
-                                                             0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
-                                                             0xbcbd22, 0x17becf};
-
-const QColor kWaveColour(0x20, 0x20, 0x60);
-const QColor kTableShade(0xff, 0xd8, 0x90);
-const QColor kPlayCursorColour(0x00, 0x90, 0x00);
+constexpr char kReadoutHint[] = "Point at the waveform for its time and values";
 
 std::uint64_t ScrollScale(std::uint64_t frames) {
   return std::max<std::uint64_t>(1, (frames + kMaxScrollSteps - 1) / kMaxScrollSteps);
 }
 
-int SampleY(const QRect& lane, double sample) {
-  return lane.center().y() - static_cast<int>(std::lround(sample / kFullScale * lane.height() / 2));
-}
-
 }  // namespace
 
-QColor PointColour(std::size_t index) {
-  return QColor(kPointColours[index % kPointColours.size()]);
-}
-
 WaveView::WaveView(QWidget* parent)
-    : QWidget(parent), m_scrollBar(new QScrollBar(Qt::Horizontal, this)) {
+    : QWidget(parent),
+      m_scrollBar(new QScrollBar(Qt::Horizontal, this)),
+      m_readout(new QLabel(kReadoutHint, this)) {
   setAccessibleName("Waveform");
+  m_readout->setAccessibleName("Pointer readout");
   setFocusPolicy(Qt::NoFocus);  // a click must leave the focus on the box it sets
   setMouseTracking(true);
   setAutoFillBackground(false);
@@ -59,7 +39,10 @@ WaveView::WaveView(QWidget* parent)
   });
   connect(&m_fillTimer, &QTimer::timeout, this, [this] {
     update();
-    if (m_overview == nullptr || m_overview->Complete()) m_fillTimer.stop();
+    if (m_overview == nullptr || m_overview->Complete() || m_overview->CutShort()) {
+      m_fillTimer.stop();
+      Describe();
+    }
   });
   Describe();
 }
@@ -97,6 +80,17 @@ void WaveView::SetPoints(const LoopPoints& points) {
   update();
 }
 
+void WaveView::SetLoop(std::optional<std::pair<std::uint64_t, std::uint64_t>> loop) {
+  if (loop == m_loop) return;
+  m_loop = loop;
+  update();
+}
+
+void WaveView::SetOwnPoints(const WaveLoops& own) {
+  m_own = own;
+  update();
+}
+
 void WaveView::SetPlayCursor(std::optional<std::uint64_t> frame) {
   m_playCursor = frame;
   update();
@@ -115,7 +109,16 @@ std::uint64_t WaveView::TableFrames() const {
 }
 
 int WaveView::LanesHeight() const {
-  return height() - m_scrollBar->sizeHint().height();
+  return std::max(0, ReadoutTop() - RulerHeight());
+}
+
+int WaveView::ReadoutTop() const {
+  return height() - m_scrollBar->sizeHint().height() - m_readout->sizeHint().height();
+}
+
+// Tick marks half a line long and a line of labels.
+int WaveView::RulerHeight() const {
+  return fontMetrics().height() * 3 / 2;
 }
 
 void WaveView::Zoom(double factor, double column) {
@@ -172,16 +175,26 @@ void WaveView::Describe() {
               std::to_string(p) + " (" + FrameTime(p, rate) + ")";
   }
   text += points.empty() ? "; no loop points in view" : "; loop points in view: " + points;
+  if (const std::string cut = CutShortText(); !cut.empty()) text += "; " + cut;
   setAccessibleDescription(QString::fromStdString(text));
 }
 
+std::string WaveView::CutShortText() const {
+  if (m_overview == nullptr || !m_overview->CutShort()) return {};
+  const std::uint64_t end = m_overview->FramesDone();
+  return "the file ended at frame " + std::to_string(end) + " (" +
+         FrameTime(end, m_facts.sampleRate) + ") while it was read; nothing after it is shown";
+}
+
+// A marker is grabbed within half a character of its line.
 std::optional<std::size_t> WaveView::MarkerNear(double column) const {
+  const double grab = std::max(3, FontUnits(fontMetrics()).cx / 2);
   std::optional<std::size_t> nearest;
-  double best = kMarkerGrabPixels + 1;
+  double best = grab + 1;
   for (std::size_t i = 0; i < kLoopPointCount; ++i) {
     if (m_points[i] <= 0) continue;
     const double distance = std::abs(ColumnOf(m_points[i]) - column);
-    if (distance <= kMarkerGrabPixels && distance < best) {
+    if (distance <= grab && distance < best) {
       best = distance;
       nearest = i;
     }
@@ -192,6 +205,7 @@ std::optional<std::size_t> WaveView::MarkerNear(double column) const {
 void WaveView::resizeEvent(QResizeEvent* /*event*/) {
   const int barHeight = m_scrollBar->sizeHint().height();
   m_scrollBar->setGeometry(0, height() - barHeight, width(), barHeight);
+  m_readout->setGeometry(0, ReadoutTop(), width(), m_readout->sizeHint().height());
   // A view showing the whole file keeps showing all of it.
   const bool whole =
       m_first == 0 && m_facts.frames > 0 &&
@@ -199,106 +213,6 @@ void WaveView::resizeEvent(QResizeEvent* /*event*/) {
   SetView(m_first, whole || m_facts.frames == 0
                        ? std::max(1.0, static_cast<double>(m_facts.frames)) / std::max(1, width())
                        : m_framesPerPixel);
-}
-
-void WaveView::paintEvent(QPaintEvent* /*event*/) {
-  QPainter painter(this);
-  const QRect area(0, 0, width(), LanesHeight());
-  painter.fillRect(area, Qt::white);
-  if (m_facts.frames == 0) {
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(area, Qt::AlignCenter, kNoFileFacts);
-    return;
-  }
-  // The table's records lie over the first frames: those samples are not the sound.
-  const std::uint64_t table = TableFrames();
-  if (table > 0) {
-    const int x0 = static_cast<int>(std::floor(ColumnOf(0)));
-    const int x1 = static_cast<int>(std::ceil(ColumnOf(static_cast<double>(table))));
-    painter.fillRect(QRect(x0, 0, std::max(1, x1 - x0), area.height()), kTableShade);
-  }
-  const int channels = m_facts.channels;
-  const int laneHeight = (area.height() - kMarkerLabelHeight) / channels;
-  for (int c = 0; c < channels; ++c) {
-    const QRect lane(0, kMarkerLabelHeight + c * laneHeight + kLaneGap, width(),
-                     laneHeight - 2 * kLaneGap);
-    painter.setPen(QColor(0xd0, 0xd0, 0xd0));
-    painter.drawLine(0, lane.center().y(), width(), lane.center().y());
-    DrawLane(painter, c, lane);
-  }
-  for (std::size_t i = 0; i < kLoopPointCount; ++i) {
-    if (m_points[i] <= 0) continue;
-    const int x = static_cast<int>(std::floor(ColumnOf(m_points[i])));
-    if (x < 0 || x >= width()) continue;
-    painter.setPen(PointColour(i));
-    painter.drawLine(x, kMarkerLabelHeight, x, area.height());
-    painter.drawText(QRect(x + 2, 0, 20, kMarkerLabelHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                     QString::number(i + 1));
-  }
-  if (m_playCursor) {
-    const int x = static_cast<int>(std::floor(ColumnOf(static_cast<double>(*m_playCursor))));
-    painter.setPen(kPlayCursorColour);
-    painter.drawLine(x, 0, x, area.height());
-  }
-}
-
-void WaveView::DrawLane(QPainter& painter, int channel, const QRect& lane) {
-  if (m_framesPerPixel < m_overview->RunFrames()) {
-    DrawSamples(painter, channel, lane);
-    return;
-  }
-  painter.setPen(kWaveColour);
-  for (int x = 0; x < width(); ++x) {
-    const auto first = static_cast<std::uint64_t>(std::max(0.0, m_first + x * m_framesPerPixel));
-    const auto last =
-        static_cast<std::uint64_t>(std::max(0.0, m_first + (x + 1) * m_framesPerPixel));
-    Peak peak;
-    if (!m_overview->PeakOf(channel, first, std::max(last, first + 1), peak)) continue;
-    painter.drawLine(x, SampleY(lane, peak.max), x, SampleY(lane, peak.min));
-  }
-}
-
-// Close up the samples are read from the file: min and max per column while several frames
-// share one, the samples themselves as dots joined by lines once each has room.
-void WaveView::DrawSamples(QPainter& painter, int channel, const QRect& lane) {
-  const auto first = static_cast<std::uint64_t>(std::max(0.0, std::floor(m_first)));
-  const auto count = static_cast<std::uint64_t>(std::ceil(m_framesPerPixel * width())) + 2;
-  const std::vector<std::int16_t> s = m_reader.Read(first, count);
-  const auto n = static_cast<std::size_t>(m_facts.channels);
-  const std::size_t frames = s.size() / n;
-  const auto sample = [&](std::size_t f) { return s[f * n + static_cast<std::size_t>(channel)]; };
-  painter.setPen(kWaveColour);
-  if (m_framesPerPixel >= 1) {
-    for (int x = 0; x < width(); ++x) {
-      const auto a = static_cast<std::size_t>(m_first + x * m_framesPerPixel) - first;
-      const auto b = static_cast<std::size_t>(m_first + (x + 1) * m_framesPerPixel) - first;
-      if (a >= frames) break;
-      std::int16_t lo = sample(a), hi = sample(a);
-      for (std::size_t f = a + 1; f < std::min(b, frames); ++f) {
-        lo = std::min(lo, sample(f));
-        hi = std::max(hi, sample(f));
-      }
-      painter.drawLine(x, SampleY(lane, hi), x, SampleY(lane, lo));
-    }
-    return;
-  }
-  painter.setRenderHint(QPainter::Antialiasing);
-  QPainterPath path;
-  for (std::size_t f = 0; f < frames; ++f) {
-    const QPointF at(ColumnOf(static_cast<double>(first + f)), SampleY(lane, sample(f)));
-    f == 0 ? path.moveTo(at) : path.lineTo(at);
-  }
-  painter.drawPath(path);
-  if (1 / m_framesPerPixel >= kDotsFromPixelsPerFrame) {
-    painter.setBrush(kWaveColour);
-    for (std::size_t f = 0; f < frames; ++f) {
-      painter.drawEllipse(
-          QPointF(ColumnOf(static_cast<double>(first + f)), SampleY(lane, sample(f))), kDotRadius,
-          kDotRadius);
-    }
-  }
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setBrush(Qt::NoBrush);
 }
 
 void WaveView::wheelEvent(QWheelEvent* event) {
@@ -316,6 +230,7 @@ void WaveView::mousePressEvent(QMouseEvent* event) {
 }
 
 void WaveView::mouseMoveEvent(QMouseEvent* event) {
+  ShowReadout(event->position().x());
   if (!m_pressAt) {
     setCursor(MarkerNear(event->position().x()) ? Qt::SizeHorCursor : Qt::ArrowCursor);
     return;
@@ -344,6 +259,25 @@ void WaveView::mouseDoubleClickEvent(QMouseEvent* event) {
   ShowAround(static_cast<std::uint64_t>(m_points[*marker]), kZoomOntoMarkerFrames);
 }
 
+void WaveView::leaveEvent(QEvent* /*event*/) {
+  m_readout->setText(kReadoutHint);
+}
+
+// "0:00:01.234, frame 54321, value -120" (mono) or "..., L -120, R 64" (stereo).
+void WaveView::ShowReadout(double column) {
+  if (m_facts.frames == 0) return;
+  const std::uint64_t frame = std::min(FrameAt(column), m_facts.frames - 1);
+  QString text = QString("%1, frame %2")
+                     .arg(QString::fromStdString(FrameTime(frame, m_facts.sampleRate)))
+                     .arg(frame);
+  const std::vector<std::int16_t> values = m_reader.Read(frame, 1);
+  for (std::size_t c = 0; c < values.size(); ++c) {
+    const QString name = m_facts.channels == 1 ? "value" : ChannelName(m_facts.channels, c);
+    text += QString(", %1 %2").arg(name).arg(values[c]);
+  }
+  m_readout->setText(text);
+}
+
 void WaveView::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Plus || event->key() == Qt::Key_Equal) {
     ZoomIn();
@@ -351,44 +285,5 @@ void WaveView::keyPressEvent(QKeyEvent* event) {
     ZoomOut();
   } else {
     QWidget::keyPressEvent(event);
-  }
-}
-
-SeamView::SeamView(QWidget* parent) : QWidget(parent) {
-  setAccessibleName("Seam");
-}
-
-void SeamView::SetFrames(std::vector<std::int16_t> frames, int channels, std::size_t joinAt) {
-  m_frames = std::move(frames);
-  m_channels = std::max(channels, 1);
-  m_joinAt = joinAt;
-  update();
-}
-
-void SeamView::paintEvent(QPaintEvent* /*event*/) {
-  QPainter painter(this);
-  painter.fillRect(rect(), Qt::white);
-  const auto n = static_cast<std::size_t>(m_channels);
-  const std::size_t frames = m_frames.size() / n;
-  if (frames < 2) return;
-  const double step = static_cast<double>(width() - 1) / static_cast<double>(frames - 1);
-  const int joinX = static_cast<int>(std::lround((static_cast<double>(m_joinAt) - 0.5) * step));
-  painter.setPen(QColor(0xc0, 0x40, 0x40));
-  painter.drawLine(joinX, 0, joinX, height());
-  painter.setRenderHint(QPainter::Antialiasing);
-  const int laneHeight = height() / m_channels;
-  for (std::size_t c = 0; c < n; ++c) {
-    const QRect lane(0, static_cast<int>(c) * laneHeight + kLaneGap, width(),
-                     laneHeight - 2 * kLaneGap);
-    painter.setPen(kWaveColour);
-    painter.setBrush(kWaveColour);
-    QPainterPath path;
-    for (std::size_t f = 0; f < frames; ++f) {
-      const QPointF at(static_cast<double>(f) * step, SampleY(lane, m_frames[f * n + c]));
-      f == 0 ? path.moveTo(at) : path.lineTo(at);
-      painter.drawEllipse(at, kDotRadius, kDotRadius);
-    }
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(path);
   }
 }

@@ -1,10 +1,13 @@
-// The waveform under loop's template controls: the open file's peaks, one lane per channel,
-// the ten loop points as numbered markers and the bytes the loop table writes over shaded. It
-// shows what the dialog hands it and reports edits back to the dialog, which keeps the boxes
-// as the one truth.
+// The waveform under loop's template controls: the open file's peaks, one labelled lane per
+// channel, the ten loop points as numbered markers, the loop A..B and the bytes the loop table
+// writes over shaded, the file's own loops and cue points apart from the table's, a time ruler
+// and a readout of what lies under the pointer. It shows what the dialog hands it and reports
+// edits back to the dialog, which keeps the boxes as the one truth. Its sizes come from the
+// desktop font, as the dialog's controls do.
 #pragma once
 
 #include <QColor>
+#include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
@@ -13,9 +16,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "looppatch/loop_table.h"
+#include "looppatch/wave_loops.h"
 #include "looppatch/wave_peaks.h"
 #include "looppatch/wave_samples.h"
 
@@ -31,6 +36,10 @@ class WaveView : public QWidget {
   // A file that cannot be read, or no file (an empty path), leaves the view empty.
   void SetFile(const std::string& path, const WaveFacts& facts);
   void SetPoints(const LoopPoints& points);
+  // The loop A..B (B the last frame played), shaded; nothing: no loop.
+  void SetLoop(std::optional<std::pair<std::uint64_t, std::uint64_t>> loop);
+  // The file's own loops and cue points, drawn apart from the table's points.
+  void SetOwnPoints(const WaveLoops& own);
   // The frame being heard, drawn as a line while the file plays; nothing: no cursor.
   void SetPlayCursor(std::optional<std::uint64_t> frame);
   std::optional<std::uint64_t> PlayCursor() const { return m_playCursor; }
@@ -50,8 +59,11 @@ class WaveView : public QWidget {
   const PeakOverview* Overview() const { return m_overview.get(); }
   // The frames the loop table's records lie over.
   std::uint64_t TableFrames() const;
-  // The height of the lanes (the scroll bar runs below them).
+  // The bottom of the lanes (the ruler, the readout and the scroll bar run below them).
   int LanesHeight() const;
+  // The time ruler's top and the text of the readout line under it.
+  int RulerTop() const { return LanesHeight(); }
+  QString Readout() const { return m_readout->text(); }
 
   // Called with the point's index (from 0) and its new frame while a marker is dragged.
   std::function<void(std::size_t, std::uint64_t)> onMarkerMoved;
@@ -70,47 +82,43 @@ class WaveView : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void SetView(double first, double framesPerPixel);
   void SyncScrollBar();
   void Describe();
+  // "the file ended at frame N (...) while it was read; ..." once the overview stopped short.
+  std::string CutShortText() const;
   std::optional<std::size_t> MarkerNear(double column) const;
+  void ShowReadout(double column);
+  int RulerHeight() const;
+  int ReadoutTop() const;
+  void DrawShades(QPainter& painter, int bottom);
   void DrawLane(QPainter& painter, int channel, const QRect& lane);
   void DrawSamples(QPainter& painter, int channel, const QRect& lane);
+  void DrawChannelLabel(QPainter& painter, int channel, const QRect& lane);
+  void DrawOwnPoints(QPainter& painter, int top, int bottom);
+  void DrawMarkers(QPainter& painter, int bottom);
+  void DrawRuler(QPainter& painter, int top);
 
   WaveFacts m_facts;
   SampleReader m_reader;
   std::shared_ptr<PeakOverview> m_overview;
   std::unique_ptr<OverviewBuilder> m_builder;
   LoopPoints m_points{};
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> m_loop;
+  WaveLoops m_own;
   std::optional<std::uint64_t> m_playCursor;
   double m_first = 0;
   double m_framesPerPixel = 1;
   QScrollBar* m_scrollBar;
+  QLabel* m_readout;   // the time, frame and values under the pointer
   QTimer m_fillTimer;  // repaints while the overview fills in
   std::optional<std::size_t> m_draggedMarker;
   std::optional<QPoint> m_pressAt;
   double m_pressFirst = 0;
   bool m_panning = false;
   bool m_syncing = false;
-};
-
-// The seam of a loop, magnified to the sample grid: the last frames before the loop's end
-// joined to the first frames from its start, as a looping player plays them, with the join
-// marked between them.
-class SeamView : public QWidget {
- public:
-  explicit SeamView(QWidget* parent = nullptr);
-  // Interleaved frames, the first `joinAt` of them up to the loop's end; none clears the view.
-  void SetFrames(std::vector<std::int16_t> frames, int channels, std::size_t joinAt);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  std::vector<std::int16_t> m_frames;
-  int m_channels = 1;
-  std::size_t m_joinAt = 0;
 };

@@ -19,9 +19,10 @@ class QtPrompts : public UserPrompts {
     box.exec();
   }
 
-  bool AskYesNo(QWidget* parent, const std::string& text) override {
+  bool AskYesNo(QWidget* parent, const std::string& text, bool noByDefault) override {
     QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
                     QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(noByDefault ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
   }
 
@@ -90,7 +91,10 @@ void AfxSetPrompts(UserPrompts* prompts) {
 }
 
 int AfxMessageBox(const std::string& text, unsigned type) {
-  if (type == MB_YESNO) return AfxGetPrompts().AskYesNo(ActiveParent(), text) ? IDYES : IDNO;
+  if ((type & MB_YESNO) == MB_YESNO) {
+    const bool noByDefault = (type & MB_DEFBUTTON2) == MB_DEFBUTTON2;
+    return AfxGetPrompts().AskYesNo(ActiveParent(), text, noByDefault) ? IDYES : IDNO;
+  }
   const bool information = (type & MB_ICONINFORMATION) == MB_ICONINFORMATION;
   AfxGetPrompts().ShowMessage(ActiveParent(), text,
                               information ? MessageIcon::information : MessageIcon::warning);

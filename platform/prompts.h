@@ -22,8 +22,9 @@ class UserPrompts {
   virtual ~UserPrompts() = default;
   // A modal box with the icon, the text and one OK button; returns once it is dismissed.
   virtual void ShowMessage(QWidget* parent, const std::string& text, MessageIcon icon) = 0;
-  // A modal question with Yes and No buttons; true for Yes. Closing the box counts as No.
-  virtual bool AskYesNo(QWidget* parent, const std::string& text) = 0;
+  // A modal question with Yes and No buttons; true for Yes. Closing the box counts as No. Enter
+  // answers Yes, or No when noByDefault (a question whose Yes loses something).
+  virtual bool AskYesNo(QWidget* parent, const std::string& text, bool noByDefault) = 0;
   // The chosen path, or nothing when the user cancelled. A save dialog asks before a chosen
   // file that exists is replaced.
   virtual std::optional<std::string> AskOpenFile(QWidget* parent,
@@ -42,11 +43,13 @@ inline constexpr unsigned MB_OK = 0x0000;
 inline constexpr unsigned MB_YESNO = 0x0004;
 inline constexpr unsigned MB_ICONWARNING = 0x0030;
 inline constexpr unsigned MB_ICONINFORMATION = 0x0040;
+inline constexpr unsigned MB_DEFBUTTON2 = 0x0100;  // with MB_YESNO: Enter answers No
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
 // Shows text in a modal box and returns once the user closed it: with MB_OK (one OK button,
-// optionally with MB_ICONINFORMATION or MB_ICONWARNING) IDOK, with MB_YESNO IDYES or IDNO.
+// optionally with MB_ICONINFORMATION or MB_ICONWARNING) IDOK, with MB_YESNO (optionally with
+// MB_DEFBUTTON2) IDYES or IDNO.
 int AfxMessageBox(const std::string& text, unsigned type = MB_OK);
 
 // The filter in the "Name|patterns|Name|patterns||" form turned into Qt's name-filter form.

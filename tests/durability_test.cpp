@@ -230,11 +230,13 @@ TEST_F(Durability, ThePlainCopysHeaderIsTheCanonicalOneByteForByte) {
   const ProgramRun run =
       RunProgram(LOOP_PROGRAM, {"--plain-copy", "source.wav", "copy.wav"}, {.folder = Folder()});
   ASSERT_EQ(run.status, 0) << run.err;
+  // The LIST chunk follows the samples, the RIFF size counting it.
   const Bytes expected = {
-      'R',  'I',  'F',  'F', 44, 0, 0,  0, 'W', 'A', 'V', 'E',  // 36 + 8 bytes of samples
+      'R',  'I',  'F',  'F', 54, 0, 0,  0, 'W', 'A', 'V', 'E',  // 36 + 8 samples + 10 LIST
       'f',  'm',  't',  ' ', 16, 0, 0,  0, 1,   0,   2,   0,   0x80, 0xbb, 0, 0,  //
       0x00, 0xee, 0x02, 0,   4,  0, 16, 0,                                        //
-      'd',  'a',  't',  'a', 8,  0, 0,  0, 1,   2,   3,   4,   5,    6,    7, 8};
+      'd',  'a',  't',  'a', 8,  0, 0,  0, 1,   2,   3,   4,   5,    6,    7, 8,  //
+      'L',  'I',  'S',  'T', 2,  0, 0,  0, 'x', 'y'};
   EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")), expected);
 }
 

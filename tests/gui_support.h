@@ -54,8 +54,9 @@ class PromptRecorder : public UserPrompts {
     icons.push_back(icon);
     if (onMessage) onMessage(text);
   }
-  bool AskYesNo(QWidget*, const std::string& text) override {
+  bool AskYesNo(QWidget*, const std::string& text, bool noByDefault) override {
     questions.push_back(text);
+    enterAnswersNo.push_back(noByDefault);
     if (onMessage) onMessage(text);
     if (yesNoAnswers.empty()) {
       ADD_FAILURE() << "a question was asked with no answer queued: " << text;
@@ -83,6 +84,7 @@ class PromptRecorder : public UserPrompts {
   std::vector<std::string> messages;  // in the order they were shown
   std::vector<MessageIcon> icons;     // the icon of each message
   std::vector<std::string> questions;
+  std::vector<bool> enterAnswersNo;  // per question: No is the default button
   std::vector<FileDialogRequest> fileRequests;
   std::vector<FileDialogRequest> saveRequests;
   Answers fileAnswers;
@@ -177,6 +179,14 @@ inline void Click(const QWidget& window, const QString& text) {
   QAbstractButton* button = FindButton(window, text);
   ASSERT_NE(button, nullptr) << "no button \"" << text.toStdString() << "\"";
   QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Leaves a dialog with Exit, saying Yes should it ask whether to drop edits not yet saved.
+inline void ExitDroppingEdits(PromptRecorder& prompts, const QWidget& window) {
+  const std::size_t asked = prompts.questions.size();
+  prompts.yesNoAnswers.push_front(true);
+  Click(window, "Exit");
+  if (prompts.questions.size() == asked) prompts.yesNoAnswers.pop_front();
 }
 
 // Clicks the button with this text and returns the message boxes the click brought up.

@@ -255,7 +255,7 @@ class LoopAuditionTest : public testing::Test {
       }
       ASSERT_NE(view, nullptr);
       script(dialog, *view);
-      if (dialog.isVisible()) Click(dialog, "Exit");
+      if (dialog.isVisible()) ExitDroppingEdits(m_prompts, dialog);
     });
     dialog.DoModal();
   }
@@ -333,6 +333,7 @@ TEST_F(LoopAuditionTest, SpacePlaysFromThePointInFocusToTheEndAndSpaceOrEscStops
     ASSERT_TRUE(view.PlayCursor());
     QTest::keyClick(box, Qt::Key_Space);
     EXPECT_FALSE(view.PlayCursor());
+    m_prompts.AnswerQuestion(true);  // drop point 3, never patched
     QTest::keyClick(box, Qt::Key_Escape);
     EXPECT_FALSE(dialog.isVisible());
   });
@@ -352,6 +353,19 @@ TEST_F(LoopAuditionTest, AFileTheOutputRefusesIsReportedAndNothingPlays) {
         EXPECT_EQ(m_prompts.messages[0], "The sound output refused to play this file.");
       },
       path);
+}
+
+// A file an editor saved over after it was opened: Play says so, as Patch does, and plays
+// nothing.
+TEST_F(LoopAuditionTest, AFileReplacedSinceItWasOpenedIsNamedNotPlayed) {
+  WithDialog([&](CLoopDlg& dialog, WaveView& view) {
+    const std::string newer = m_scratch.File("newer.wav");
+    WriteBytes(newer, WaveOfSamples(1, std::vector<std::int16_t>(kFrames, 99), 8000));
+    std::filesystem::rename(newer, m_path);
+    EXPECT_EQ(MessagesOfClick(m_prompts, dialog, "Play"),
+              Messages{"The file was replaced or removed after it was opened"});
+    EXPECT_FALSE(view.PlayCursor());
+  });
 }
 
 // The server dies while a loop plays (the last test of the suite: its server is gone after
@@ -487,6 +501,42 @@ TEST(LoopAuditionStream, AFileCutShortEndsThePlayWhereItsSamplesEnd) {
   EXPECT_TRUE(loop.Done());
   EXPECT_EQ(loop.Delivered(), 100u);
   EXPECT_EQ(loop.Read(block.data(), 2000), 0u);
+}
+
+// What plays comes through the descriptor opened with the file, so a file saved over it at its
+// path since is not what is heard.
+TEST(LoopAuditionStream, PlayingReadsTheFileThatWasOpenedNotWhatIsAtItsPathNow) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("take.wav");
+  WriteBytes(path, WaveOfSamples(1, std::vector<std::int16_t>(100, 7)));
+  SampleReader reader;
+  ASSERT_TRUE(reader.Open(path, 1, 100));
+  WriteBytes(scratch.File("newer.wav"), WaveOfSamples(1, std::vector<std::int16_t>(100, -5)));
+  std::filesystem::rename(scratch.File("newer.wav"), path);
+  const SampleReader played = reader.Duplicate();
+  EXPECT_EQ(PlayFromFrames(played, 0, 100), std::vector<std::int16_t>(100, 7));
+}
+
+// A file cut short between two blocks of the overview's reading: the overview stops where the
+// samples end and the view says so, rather than filling the rest with silence as if complete.
+TEST(LoopAuditionStream, TheOverviewOfAFileCutShortStopsWhereItsSamplesEnd) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("cut.wav");
+  constexpr std::uint64_t kBlockFrames = OverviewBuilder::kBlockBytes / 2;  // mono
+  WriteBytes(path, WaveOfSamples(1, std::vector<std::int16_t>(2 * kBlockFrames, 7)));
+  CFile file;
+  ASSERT_TRUE(file.Open(path, CFile::modeRead));
+  WaveFacts facts = ReadWaveFacts(file);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kWaveHeaderBytes + 2 * kBlockFrames)), 0);
+  WaveView view;
+  view.SetFile(path, facts);
+  ASSERT_TRUE(WaitFor([&] { return view.accessibleDescription().contains("ended"); }));
+  EXPECT_FALSE(view.Overview()->Complete());
+  EXPECT_TRUE(view.Overview()->CutShort());
+  EXPECT_EQ(view.Overview()->FramesDone(), kBlockFrames);
+  EXPECT_TRUE(view.accessibleDescription().contains(
+      "the file ended at frame 131072 (0:00:02.972) while it was read"))
+      << view.accessibleDescription().toStdString();
 }
 
 }  // namespace

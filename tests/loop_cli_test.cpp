@@ -12,6 +12,7 @@
 
 #include "cli/version.h"
 #include "looppatch/loop_table.h"
+#include "looppatch/plain_copy.h"
 #include "tests/child_process.h"
 #include "tests/instrument_wave.h"
 #include "tests/loop_wave.h"
@@ -99,6 +100,43 @@ TEST_F(LoopCliTest, SetStoresThePointsAsPatchDoesAndShowReadsThemBack) {
   EXPECT_EQ(Loop({path, "--show"}).out, "channels=2 points=5,6,0,0,0,0,0,0,0,0\n");
 }
 
+// A 24-bit sampler file: the 16-bit copy keeps its loops, in its table on request.
+TEST_F(LoopCliTest, ConvertWritesASixteenBitCopyWithTheSourcesLoops) {
+  const std::string source = m_dir.File("take24.wav");
+  ASSERT_TRUE(WriteInstrumentWave(source, 2, SF_FORMAT_PCM_24, std::vector<double>(2 * 3000, 0.25),
+                                  {{10, 2000}}));
+  const std::string copy = m_dir.File("take16.wav");
+  const Outcome made = Loop({"--convert", "--keep-loops", source, copy});
+  EXPECT_EQ(made.status, 0);
+  EXPECT_EQ(made.err, "loop: " + source + ": " + KeptChunksText({"smpl"}) + "\n");
+  EXPECT_EQ(Loop({"--show", copy}).out,
+            "channels=2 points=10,1999,0,0,0,0,0,0,0,0\nloops 10-1999\n");
+  ExpectUsageError({"--convert", source});
+  ExpectUsageError({"--convert", "--channels", "2,2", source, copy});
+  ExpectUsageError({"--plain-copy", "--channels", "1,2", source, copy});
+
+  // Four channels, the last two kept: channel 3 is silent, channel 4 is not.
+  std::vector<double> quad(4 * 100, 0.0);
+  for (std::size_t i = 3; i < quad.size(); i += 4) quad[i] = 0.5;
+  ASSERT_TRUE(WriteInstrumentWave(source, 4, SF_FORMAT_PCM_16, quad, {}));
+  ASSERT_EQ(Loop({"--convert", "--channels=3,4", source, copy}).status, 0);
+  const Bytes bytes = ReadBytes(copy);
+  EXPECT_EQ(GetLe16(&bytes[kWaveHeaderBytes + 80]), 0u);
+  EXPECT_EQ(GetLe16(&bytes[kWaveHeaderBytes + 82]), 16384u);  // 0.5 of full scale
+}
+
+// --smpl writes the points a second time as standard loops behind the samples.
+TEST_F(LoopCliTest, SetWithSmplAlsoWritesStandardLoops) {
+  const std::string path = Save("stereo.wav", Wave(2, {}));
+  const Outcome set = Loop({"--set", "100,199,500", "--smpl", path});
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.out, "File Patched and Saved\n");
+  EXPECT_EQ(Loop({"--show", path}).out,
+            "channels=2 points=100,199,500,0,0,0,0,0,0,0\nloops 100-199; cues 500\n");
+  ExpectRefusal({"--set", "300,200", "--smpl", path},
+                "Loop point 2 lies before loop point 1, so the two make no standard loop");
+}
+
 TEST_F(LoopCliTest, RefusalsPrintTheDialogsTextAndWriteNothing) {
   const Bytes before = Wave(2, {4000});
   const std::string path = Save("stereo.wav", before);
@@ -130,6 +168,11 @@ TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   ExpectRefusal({"--show", fifo}, "Error Opening File: the file is a FIFO");
   ExpectRefusal({"--set", "5", "/dev/zero"}, "Error Opening File: the file is a device");
+  // A copy's source that cannot be opened is named with the reason, never its destination.
+  const std::string copy = m_dir.File("copy.wav");
+  ExpectRefusal({"--plain-copy", fifo, copy}, "Error Opening File: the file is a FIFO", fifo);
+  ExpectRefusal({"--plain-copy", "--keep-loops", m_dir.File("missing.wav"), copy},
+                "Error Opening File: No such file or directory", m_dir.File("missing.wav"));
 
   // Unreadable for the user who runs loop (root reads everything, so the child gives it up).
   const std::string path = Save("locked.wav", Wave(1, {}));
@@ -140,6 +183,24 @@ TEST_F(LoopCliTest, AFailedOpenSaysWhy) {
                                     }});
   EXPECT_EQ(denied.status, 1);
   EXPECT_EQ(denied.err, "loop: " + path + ": Error Opening File: Permission denied\n");
+}
+
+// A recorder killed before it went back to its header leaves a data size of 0: the samples
+// behind it count up to the end of the file, and loop says so.
+TEST_F(LoopCliTest, ADataSizeOfZeroReadsTheSamplesToTheEndAndSaysSo) {
+  Bytes killed = Wave(2, {4000});
+  PutLe32(&killed[kDataSizeOffset], 0);
+  const std::string path = Save("killed.wav", killed);
+  const std::string note =
+      "loop: " + path +
+      ": The header gives no size for the samples: loop reads them up to the end "
+      "of the file\n";
+  const Outcome set = Loop({"--set", "1000,500", path});
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.err, note);
+  const Outcome show = Loop({"--show", path});
+  EXPECT_EQ(show.out, "channels=2 points=1000,500,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(show.err, note);
 }
 
 TEST_F(LoopCliTest, ShowReadsAFileThatAnotherProgramHoldsForPatching) {
@@ -197,8 +258,8 @@ TEST_F(LoopCliTest, PlainCopyWritesTheCanonicalFileOrSaysWhyNot) {
   ExpectRefusal({"--show", source}, "Not a wave file with a 44-byte header");
   const Outcome made = Loop({"--plain-copy", source, copy});
   EXPECT_EQ(made.status, 0);
-  EXPECT_EQ(made.err, "");
-  EXPECT_EQ(ReadBytes(copy), canonical);
+  EXPECT_EQ(made.err, "loop: " + source + ": " + KeptChunksText({"LIST"}) + "\n");
+  EXPECT_EQ(ReadBytes(copy), WithChunksBehind(canonical, list));
   EXPECT_EQ(ReadBytes(source), listed);
   EXPECT_EQ(Loop({"--set", "5", copy}).status, 0);
   ExpectRefusal({"--plain-copy", source, source},
@@ -217,14 +278,14 @@ TEST_F(LoopCliTest, ShowListsTheFilesOwnLoopsAndCuePointsWhereItHasThem) {
   const Outcome both = Loop({"--show", Save("both.wav", canonical)});
   EXPECT_EQ(both.status, 0);
   EXPECT_EQ(both.out,
-            "channels=1 points=1000,0,0,0,0,0,0,0,0,0\nsmpl=100-199,300-399\ncue=1500,20\n");
+            "channels=1 points=1000,0,0,0,0,0,0,0,0,0\nloops 100-199, 300-399; cues 1500, 20\n");
 
   // A sampler's file keeps its chunks before the samples: no table to show, but its loops.
   const std::string sampler = m_dir.File("sampler.wav");
   ASSERT_TRUE(WriteInstrumentWave(sampler, 1, std::vector<short>(3000, 7), {{10, 2000}}));
   const Outcome shown = Loop({"--show", sampler});
   EXPECT_EQ(shown.status, 1);
-  EXPECT_EQ(shown.out, "smpl=10-1999\n");
+  EXPECT_EQ(shown.out, "loops 10-1999\n");
   EXPECT_EQ(shown.err, "loop: " + sampler + ": Not a wave file with a 44-byte header\n");
 }
 
@@ -236,9 +297,11 @@ TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
   const Outcome made = Loop({"--plain-copy", "--keep-loops", sampler, copy});
   EXPECT_EQ(made.status, 0);
   EXPECT_EQ(made.out, "");
+  const std::string kept = "loop: " + sampler + ": " + KeptChunksText({"smpl"}) + "\n";
   EXPECT_EQ(made.err,
-            "loop: " + sampler + ": Not taken over: loop 2 start 0 (0 means no loop point)\n");
-  EXPECT_EQ(Loop({"--show", copy}).out, "channels=2 points=10,1999,499,2500,2999,0,0,0,0,0\n");
+            kept + "loop: " + sampler + ": Not taken over: loop 2 0-499 (0 means no loop point)\n");
+  EXPECT_EQ(Loop({"--show", copy}).out,
+            "channels=2 points=10,1999,2500,2999,0,0,0,0,0,0\nloops 10-1999, 0-499, 2500-2999\n");
 
   // Cue points follow the loops, and those beyond ten are named.
   Bytes cued = RiffBuilder()
@@ -250,10 +313,13 @@ TEST_F(LoopCliTest, KeepLoopsStoresTheSourcesOwnPointsInTheCopysTable) {
   const std::string source = Save("cued.wav", cued);
   const Outcome more = Loop({source, "--keep-loops", copy, "--plain-copy"});
   EXPECT_EQ(more.status, 0);
-  EXPECT_EQ(more.err, "loop: " + source +
+  EXPECT_EQ(more.err, "loop: " + source + ": " + KeptChunksText({"cue", "smpl"}) +
+                          "\nloop: " + source +
                           ": Not taken over: cue point 7 at 7 (more than ten points), cue point 8 "
                           "at 8 (more than ten points)\n");
-  EXPECT_EQ(Loop({"--show", copy}).out, "channels=1 points=100,199,300,399,1,2,3,4,5,6\n");
+  EXPECT_EQ(Loop({"--show", copy}).out,
+            "channels=1 points=100,199,300,399,1,2,3,4,5,6\nloops 100-199, 300-399; cues 1, 2, "
+            "3, 4, 5, 6, 7, 8\n");
 
   // Nothing to take over: the plain copy, and a word about it.
   const Bytes plain =
@@ -309,6 +375,7 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({path, path});
   ExpectUsageError({"--show", "--set", "5", path});
   ExpectUsageError({"--show=" + path});
+  ExpectUsageError({"--show", "--smpl", path});
   for (const char* spec : {"", "x", "-5", "5,", "5,9", "5,9-", "5,9-7", "5,-9"}) {
     ExpectUsageError({"--search", spec, path});
   }

@@ -7,22 +7,31 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QInputDialog>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QSpinBox>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "file_faults.h"
 #include "gui_support.h"
+#include "instrument_wave.h"
 #include "loop_wave.h"
 #include "looppatch/loop_app.h"
 #include "looppatch/loop_dlg.h"
+#include "looppatch/wave_loops.h"
 #include "resources/loop_rc.h"
 #include "riff_builder.h"
+#include "sample_wave.h"
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/timecode_generator.h"
@@ -125,7 +134,7 @@ class LoopDlgTest : public testing::Test {
   int Run(const std::function<void(TestLoopDlg&)>& script) {
     return RunModal(*m_dialogObject, [&] {
       script(*m_dialogObject);
-      if (m_dialogObject->isVisible()) Click(*m_dialogObject, "Exit");
+      if (m_dialogObject->isVisible()) ExitDroppingEdits(m_prompts, *m_dialogObject);
     });
   }
 
@@ -140,7 +149,7 @@ class LoopDlgTest : public testing::Test {
                      auto* dialog = dynamic_cast<CLoopDlg*>(QApplication::activeModalWidget());
                      ASSERT_NE(dialog, nullptr);
                      script(*dialog, app);
-                     if (dialog->isVisible()) Click(*dialog, "Exit");
+                     if (dialog->isVisible()) ExitDroppingEdits(m_prompts, *dialog);
                    });
   }
 
@@ -232,6 +241,42 @@ TEST_F(LoopDlgTest, WithoutAFilePatchAsksForOneHelpExplainsAndExitEndsSilently) 
     EXPECT_EQ(Press(dialog, "Exit"), Messages{});
   });
   EXPECT_EQ(result, IDCANCEL);
+}
+
+// Exit, Esc and the window's close button ask before edits not yet patched are lost: No, which
+// Enter answers, keeps the dialog and the edits; Yes leaves the file as it was. A box edited
+// back to what the file holds is no edit, and then they close at once.
+TEST_F(LoopDlgTest, LeavingWithUnpatchedEditsAsksFirstAndEnterKeepsEditing) {
+  const Bytes before = Wave(kStereo, {4000});
+  const std::string path = Save("stereo.wav", before);
+  const std::vector<std::pair<const char*, std::function<void(TestLoopDlg&)>>> ways = {
+      {"Exit", [](TestLoopDlg& dialog) { Click(dialog, "Exit"); }},
+      {"Esc", [](TestLoopDlg& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+      {"close button", [](TestLoopDlg& dialog) { dialog.close(); }}};
+  for (const auto& [way, leave] : ways) {
+    for (const bool edited : {true, false}) {
+      m_prompts.questions.clear();
+      m_prompts.enterAnswersNo.clear();
+      m_dialogObject = std::make_unique<TestLoopDlg>(m_waveFile);
+      const int result = Run([&](TestLoopDlg& dialog) {
+        Open(dialog, path);
+        TypeInto(dialog, "Loop point 2", "500");
+        if (!edited) TypeInto(dialog, "Loop point 2", "0");
+        if (edited) {
+          m_prompts.AnswerQuestion(false);
+          leave(dialog);
+          ASSERT_TRUE(dialog.isVisible()) << way;
+          EXPECT_EQ(BoxText(dialog, "Loop point 2"), "500");
+          m_prompts.AnswerQuestion(true);
+        }
+        leave(dialog);
+        EXPECT_FALSE(dialog.isVisible()) << way;
+      });
+      EXPECT_EQ(result, IDCANCEL);
+      EXPECT_EQ(m_prompts.enterAnswersNo, std::vector<bool>(edited ? 2 : 0, true)) << way;
+      EXPECT_EQ(ReadBytes(path), before);
+    }
+  }
 }
 
 TEST_F(LoopDlgTest, CancellingTheFileDialogKeepsWhatIsLoaded) {
@@ -335,23 +380,25 @@ TEST_F(LoopDlgTest, AReadOnlyFileCannotBeOpened) {
 TEST_F(LoopDlgTest, AFileWithoutTheCanonicalHeaderIsRefusedAndThePreviousOneStays) {
   const Bytes first = Wave(kMono, {2000});
   const std::string firstPath = Save("first.wav", first);
-  Bytes extended = Wave(kStereo, {4000});
-  std::copy_n("LIST", 4, extended.begin() + kDataIdOffset);  // a chunk before the data
-  const std::vector<std::pair<std::string, Bytes>> refused = {
-      {"extended.wav", extended},
-      {"short.wav", Bytes(kWaveHeaderBytes - 1, kAudioByte)},
-      {"empty.wav", {}},
-      {"text.wav", Bytes(kDataBytes, 'E')}};
+  Bytes listed = Wave(kStereo, {4000});
+  std::copy_n("LIST", 4, listed.begin() + kDataIdOffset);  // the samples in another chunk
+  const std::vector<std::tuple<std::string, Bytes, std::string>> refused = {
+      {"listed.wav", listed, "The file has no data chunk, so it holds no samples"},
+      {"short.wav", Bytes(kWaveHeaderBytes - 1, kAudioByte), kNotWave},
+      {"empty.wav", {}, kNotWave},
+      {"text.wav", Bytes(kDataBytes, 'E'), kNotWave}};
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, firstPath);
-    for (const auto& [name, bytes] : refused) {
-      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{kNotWave}) << name;
+    for (const auto& [name, bytes, text] : refused) {
+      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{text}) << name;
       EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000") << name;
     }
     TypeInto(dialog, "Loop point 1", "1500");
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
-  for (const auto& [name, bytes] : refused) EXPECT_EQ(ReadBytes(m_scratch.File(name)), bytes);
+  for (const auto& [name, bytes, text] : refused) {
+    EXPECT_EQ(ReadBytes(m_scratch.File(name)), bytes);
+  }
   EXPECT_EQ(ReadBytes(firstPath), WithRecords(first, {3000}));
 }
 
@@ -506,7 +553,8 @@ TEST_F(LoopDlgTest, LoopPointBoxesTakeOnlyDigits) {
   });
 }
 
-TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreRefusedAndThePreviousOneStays) {
+// Each is offered a 16-bit copy; No leaves the loaded file as it was.
+TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreOfferedACopyAndThePreviousOneStays) {
   const Bytes first = Wave(kMono, {2000});
   const std::string firstPath = Save("first.wav", first);
   const Bytes plain = Wave(kMono, {});
@@ -519,11 +567,13 @@ TEST_F(LoopDlgTest, FilesWhoseSamplesTheTableCannotCountAreRefusedAndThePrevious
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, firstPath);
     for (const auto& [name, bytes] : refused) {
-      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{kNotPcm16}) << name;
+      m_prompts.AnswerQuestion(false);
+      EXPECT_EQ(Open(dialog, Save(name, bytes)), Messages{}) << name;
+      EXPECT_EQ(m_prompts.questions.back().rfind("This wave file holds ", 0), 0u) << name;
       EXPECT_EQ(BoxText(dialog, "Channels"), "1") << name;
       EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000") << name;
     }
-    EXPECT_TRUE(m_prompts.questions.empty());  // no copy can help these
+    EXPECT_EQ(m_prompts.questions.size(), refused.size());
     TypeInto(dialog, "Loop point 1", "1500");
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
@@ -573,7 +623,10 @@ TEST_F(LoopDlgTest, AnEverydayWaveFileBecomesAPlainCopyThatIsThenLoaded) {
     m_prompts.AnswerQuestion(true);
     m_prompts.AnswerSaveDialog(copy);
     EXPECT_EQ(Open(dialog, path), Messages{});
-    EXPECT_EQ(m_prompts.questions.size(), 1u);
+    EXPECT_EQ(m_prompts.questions,
+              Messages{"This wave file has more than the plain 44-byte header that loop can "
+                       "patch.\n\nThe copy keeps the file's other chunks behind its samples: "
+                       "LIST.\n\nSave a copy with the plain header and open it?"});
     ASSERT_EQ(m_prompts.saveRequests.size(), 1u);
     EXPECT_EQ(m_prompts.saveRequests[0].initialPath, copy);
     EXPECT_EQ(BoxText(dialog, "Channels"), "2");
@@ -582,7 +635,8 @@ TEST_F(LoopDlgTest, AnEverydayWaveFileBecomesAPlainCopyThatIsThenLoaded) {
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
   });
   EXPECT_EQ(ReadBytes(path), source);
-  EXPECT_EQ(ReadBytes(copy), WithRecords(canonical, {4000, 8000}));
+  EXPECT_EQ(ReadBytes(copy), WithChunksBehind(WithRecords(canonical, {4000, 8000}),
+                                              ChunkBytes("LIST", {'I', 'N', 'F', 'O'})));
 }
 
 TEST_F(LoopDlgTest, DecliningThePlainCopyOrItsNameKeepsWhatIsLoaded) {
@@ -677,13 +731,12 @@ TEST_F(LoopDlgTest, ThePlainCopyOfferTakesOverTheFilesOwnLoopsWhenAskedTo) {
     EXPECT_EQ(m_prompts.questions[1],
               "The file has its own loops 0-999, 2000-2999, 3000-3100, 3001-3101, 3002-3102, "
               "3003-3103, 3004-3104; cue points 50.\n\nTake them over as the copy's loop points "
-              "(999, 2000, 2999, 3000, 3100, 3001, 3101, 3002, 3102, 3003)?\n\nNot taken over: "
-              "loop 1 start 0 (0 means no loop point), loop 6 end 3103 (more than ten points), "
-              "loop 7 start 3004 (more than ten points), loop 7 end 3104 (more than ten points), "
+              "(loops 2000-2999, 3000-3100, 3001-3101, 3002-3102, 3003-3103)?\n\nNot taken over: "
+              "loop 1 0-999 (0 means no loop point), loop 7 3004-3104 (more than ten points), "
               "cue point 1 at 50 (more than ten points)");
-    EXPECT_EQ(Boxes(dialog), QStringList({"999", "2000", "2999", "3000", "3100", "3001", "3101",
-                                          "3002", "3102", "3003"}));
-    EXPECT_TRUE(FactsText(dialog, "sampler-plain.wav").endsWith("points up to 10000"));
+    EXPECT_EQ(Boxes(dialog), QStringList({"2000", "2999", "3000", "3100", "3001", "3101", "3002",
+                                          "3102", "3003", "3103"}));
+    EXPECT_TRUE(FactsText(dialog, "sampler-plain.wav").contains("points up to 10000"));
   });
   EXPECT_EQ(ReadBytes(path), source);
 
@@ -756,6 +809,78 @@ TEST_F(LoopDlgTest, AFileOfFourGibibytesOpensAndPatches) {
   EXPECT_EQ(file.GetLength(), kFourGibibytes);
 }
 
+// The check box beside Patch (found by its screen-reader name) writes the points a second
+// time as standard loops behind the samples; it stays set while other files are opened.
+TEST_F(LoopDlgTest, PatchAlsoWritesStandardLoopsWhenAskedTo) {
+  const Bytes before = Wave(kStereo, {});
+  const std::string first = Save("first.wav", before);
+  const std::string path = Save("take.wav", before);
+  Run([&](TestLoopDlg& dialog) {
+    QAbstractButton* box = nullptr;
+    for (auto* button : dialog.findChildren<QAbstractButton*>()) {
+      if (button->accessibleName() == "Also write standard loops") box = button;
+    }
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isChecked());
+    Open(dialog, first);
+    box->click();
+    Open(dialog, path);
+    EXPECT_TRUE(box->isChecked());
+    TypeInto(dialog, "Loop point 1", "100");
+    TypeInto(dialog, "Loop point 2", "199");
+    TypeInto(dialog, "Loop point 3", "500");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  CFile file;
+  ASSERT_TRUE(file.Open(path, CFile::modeRead));
+  EXPECT_EQ(OwnLoopsLine(ReadWaveLoops(file)), "loops 100-199; cues 500");
+  EXPECT_EQ(ReadLoopTable(file).loopPoints, (LoopPoints{100, 199, 500}));
+}
+
+// A four-channel 24-bit take: the offer names its format, the user picks two channels, and the
+// dithered 16-bit copy opens with the take's loop in its boxes.
+TEST_F(LoopDlgTest, AFileOfAnotherSampleFormatIsOfferedASixteenBitCopy) {
+  const std::string path = m_scratch.File("take.wav");
+  ASSERT_TRUE(WriteInstrumentWave(path, 4, SF_FORMAT_PCM_24, std::vector<double>(4 * 3000, 0.25),
+                                  {{1000, 3000}}));
+  const std::string copy = m_scratch.File("take-16bit.wav");
+  Run([&](TestLoopDlg& dialog) {
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerQuestion(true);
+    m_prompts.AnswerSaveDialog(copy);
+    WhenNextModalOpens([](QWidget* modal) {
+      auto* picker = qobject_cast<QInputDialog*>(modal);
+      ASSERT_NE(picker, nullptr);
+      picker->setTextValue("3 and 4");
+      picker->accept();
+    });
+    EXPECT_EQ(Open(dialog, path), Messages{});
+    ASSERT_EQ(m_prompts.questions.size(), 2u);
+    EXPECT_EQ(m_prompts.questions[0],
+              "This wave file holds 24-bit integer samples in 4 channels, which loop cannot "
+              "patch.\n\nThe copy keeps the file's other chunks behind its samples: smpl.\n\n"
+              "Save a 16-bit copy (dithered) and open it?");
+    EXPECT_EQ(m_prompts.saveRequests.at(0).initialPath, copy);
+    EXPECT_EQ(BoxText(dialog, "Channels"), "2");
+    EXPECT_EQ(Boxes(dialog), QStringList({"1000", "2999", "0", "0", "0", "0", "0", "0", "0", "0"}));
+  });
+}
+
+// A recorder killed before it went back to its header: the samples count to the end of the
+// file, and the window says so.
+TEST_F(LoopDlgTest, ADataSizeOfZeroIsReadToTheEndAndSaidSo) {
+  Bytes killed = Wave(kStereo, {4000});
+  PutLe32(&killed[kDataSizeOffset], 0);
+  const std::string path = Save("killed.wav", killed);
+  Run([&](TestLoopDlg& dialog) {
+    EXPECT_EQ(Open(dialog, path), Messages{kSizeUnsetReadText});
+    EXPECT_EQ(BoxText(dialog, "Loop point 1"), "1000");
+    TypeInto(dialog, "Loop point 2", "9000");
+    EXPECT_EQ(Press(dialog, "Patch"), Messages{kPatched});
+  });
+  EXPECT_EQ(ReadBytes(path), WithRecords(killed, {4000, 36000}));
+}
+
 // `loop FILE`: the program's dialog starts with FILE loaded as if chosen with Open File.
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
   const Bytes before = Wave(kMono, {2000});
@@ -773,8 +898,9 @@ TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineIsLoadedAsTheDialogStarts) {
 
 TEST_F(LoopDlgTest, AFileNamedOnTheCommandLineMeetsTheSameRefusals) {
   const std::string path = Save("8bit.wav", WithFormat(Wave(kMono, {}), 1, 1, 8));
+  m_prompts.AnswerQuestion(false);  // the offer of a 16-bit copy
   StartWith(path, [&](CLoopDlg& dialog, const CLoopApp&) {
-    EXPECT_EQ(m_prompts.messages, Messages{kNotPcm16});
+    EXPECT_EQ(m_prompts.questions.size(), 1u);
     EXPECT_EQ(Press(dialog, "Patch"), Messages{kNoFile});
   });
 }
@@ -792,13 +918,70 @@ TEST_F(LoopDlgTest, AHeaderThatCannotBeReadIsReportedAndNothingIsLoaded) {
   });
 }
 
-// With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README.
+// A loop that clicks, crossfaded into a copy with the length and shape asked for: the copy holds
+// the points and its seam reads smooth once opened; the original keeps every byte. Cancelling
+// the question writes nothing.
+TEST_F(LoopDlgTest, CrossfadeIntoACopyWritesASmoothCopyAndLeavesTheOriginal) {
+  const Bytes original = WaveOfSamples(kStereo, Sine(132'300, 100, kStereo));
+  const std::string path = Save("music.wav", original);
+  const std::string copy = m_scratch.File("music-xfade.wav");
+  Run([&](TestLoopDlg& dialog) {
+    Open(dialog, path);
+    TypeInto(dialog, "Loop point 1", "30000");
+    TypeInto(dialog, "Loop point 2", "70024");  // a quarter period off
+    ASSERT_TRUE(FactsText(dialog, "Seam").startsWith("Seam: click"));
+    WhenNextModalOpens([](QWidget* ask) { static_cast<QDialog*>(ask)->reject(); });
+    EXPECT_EQ(Press(dialog, "Crossfade into a copy..."), Messages{});
+    EXPECT_TRUE(m_prompts.saveRequests.empty());
+    WhenNextModalOpens([](QWidget* ask) {
+      for (auto* length : ask->findChildren<QSpinBox*>()) length->setValue(20);
+      for (auto* shape : ask->findChildren<QComboBox*>()) shape->setCurrentIndex(1);
+      Click(*ask, "OK");
+    });
+    m_prompts.AnswerSaveDialog(copy);
+    m_prompts.AnswerQuestion(true);
+    EXPECT_EQ(Press(dialog, "Crossfade into a copy..."), Messages{});
+    ASSERT_EQ(m_prompts.saveRequests.size(), 1u);
+    EXPECT_EQ(m_prompts.saveRequests[0].initialPath, copy);
+    EXPECT_TRUE(FactsText(dialog, "music-xfade.wav").contains("132300 frames"));
+    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "70024");
+    EXPECT_TRUE(FactsText(dialog, "Seam").startsWith("Seam: smooth"))
+        << FactsText(dialog, "Seam").toStdString();
+  });
+  EXPECT_EQ(ReadBytes(path), original);
+  const Bytes written = ReadBytes(copy);
+  ASSERT_EQ(written.size(), original.size());
+  const Bytes table = WithRecords(original, {120000, 280096});  // frames 30000 and 70024
+  EXPECT_TRUE(std::equal(table.begin() + kLoopTableOffset,
+                         table.begin() + kLoopTableOffset + 2 * kLoopRecordBytes,
+                         written.begin() + kLoopTableOffset));
+}
+
+// With SCREENSHOT_DIR set, saves the patcher with a stereo file loaded for the README: a fading
+// tone looped over whole periods from point 1 to point 2, the pointer over the waveform.
 TEST_F(LoopDlgTest, Screenshot) {
   const std::optional<QString> folder = ScreenshotDir();
   if (!folder) GTEST_SKIP() << "SCREENSHOT_DIR not set";
-  const std::string path = Save("drums.wav", Wave(kStereo, {4000, 88200, 176400}, 1 << 20));
+  std::vector<std::int16_t> tone = Sine(3 * kTestRate, 100, 2);
+  for (std::size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<std::int16_t>(tone[i] * (i % 2 ? 0.5 : 1.0) * (1.0 - i / 2e6 * 0.6));
+  }
+  const std::string path =
+      Save("tone.wav", WithRecords(WaveOfSamples(kStereo, tone), {4 * 22050, 4 * 66149}));
   Run([&](TestLoopDlg& dialog) {
     Open(dialog, path);
+    WaveView* view = nullptr;
+    for (auto* widget : dialog.findChildren<WaveView*>()) {
+      if (widget->accessibleName() == "Waveform") view = widget;
+    }
+    ASSERT_NE(view, nullptr);
+    while (view->Overview() != nullptr && !view->Overview()->Complete()) QTest::qWait(5);
+    Click(dialog, "Find loop end");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FindButton(dialog, "Cancel search") == nullptr; }));
+    const QPointF at(view->width() * 0.6, view->height() / 3.0);
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
     const QString png = *folder + "/patcher.png";
     EXPECT_TRUE(WithCaption(dialog).save(png)) << png.toStdString();
   });

@@ -527,8 +527,10 @@ TEST_F(LoopTableTest, RandomFilesRoundTripAndKeepEveryOtherByte) {
     for (std::size_t i = kWaveHeaderBytes; i < bytes.size(); ++i) {
       bytes[i] = static_cast<std::uint8_t>(below(3) == 0 ? 0x45 : below(256));
     }
-    const std::uint64_t dataEnd =
-        std::min<std::uint64_t>(bytes.size(), kWaveHeaderBytes + GetLe32(&bytes[kDataSizeOffset]));
+    // A size of 0 with bytes behind it that are no chunks leaves the samples unbounded.
+    const std::uint32_t declared = GetLe32(&bytes[kDataSizeOffset]);
+    const std::uint64_t dataEnd = std::min<std::uint64_t>(
+        bytes.size(), declared == 0 ? bytes.size() : kWaveHeaderBytes + declared);
     const std::size_t room =
         std::min<std::uint64_t>(kLoopPointCount, (dataEnd - kWaveHeaderBytes) / kLoopRecordBytes);
     const std::size_t count = below(room + 1);

@@ -1,150 +1,17 @@
-// loop's waveform and seam, run headless with the real widgets: where the view draws samples,
-// markers and the table's bytes at several zoom levels; markers and boxes moving each other;
-// the facts line and tooltips; the seam verdict, snap and end search through the dialog; and
-// a 4 GiB file whose overview fills in while the window keeps answering.
+// loop's waveform, run headless with the real widgets: where the view draws samples, markers,
+// shades, own points, the ruler and the readout at several zoom levels; markers and boxes
+// moving each other; the facts line and tooltips; sizes from the font; Z; and a 4 GiB file
+// whose overview fills in while the window keeps answering.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QLabel>
 #include <QWheelEvent>
-#include <memory>
 
-#include "gui_support.h"
-#include "looppatch/loop_dlg.h"
-#include "looppatch/wave_view.h"
-#include "resources/loop_rc.h"
-#include "tests/sample_wave.h"
-#include "tests/scratch_dir.h"
+#include "looppatch/time_ruler.h"
+#include "tests/loop_view_support.h"
 
 namespace {
-
-constexpr std::uint64_t kFrames = 100'000;
-constexpr std::uint64_t kClickFrame = 54'321;
-constexpr int kViewWidth = 800;
-constexpr int kViewHeight = 200;
-constexpr int kFillWaitMs = 20'000;
-
-bool IsWave(QRgb p) {
-  return qBlue(p) - qRed(p) > 30 && qBlue(p) - qGreen(p) > 30;
-}
-
-// Silence with one full-scale sample.
-std::vector<std::int16_t> OneClick(std::uint64_t frames, std::uint64_t at) {
-  std::vector<std::int16_t> s(frames, 0);
-  s[at] = 32767;
-  return s;
-}
-
-// Lets the overview's thread finish, with the event loop running as it would on a desktop.
-void WaitForOverview(const WaveView& view) {
-  QElapsedTimer clock;
-  clock.start();
-  while (view.Overview() != nullptr && !view.Overview()->Complete() &&
-         clock.elapsed() < kFillWaitMs) {
-    QTest::qWait(5);
-  }
-  ASSERT_TRUE(view.Overview() != nullptr && view.Overview()->Complete());
-}
-
-// The columns where the wave reaches highest above the middle of its lane.
-std::pair<int, int> HighestWaveColumns(const QImage& image, int laneTop, int laneBottom) {
-  for (int y = laneTop; y < laneBottom; ++y) {
-    int first = -1, last = -1;
-    for (int x = 0; x < image.width(); ++x) {
-      if (!IsWave(image.pixel(x, y))) continue;
-      if (first < 0) first = x;
-      last = x;
-    }
-    if (first >= 0) return {first, last};
-  }
-  return {-1, -1};
-}
-
-WaveView* FindWaveform(const QWidget& window) {
-  for (auto* view : window.findChildren<WaveView*>()) {
-    if (view->accessibleName() == "Waveform") return view;
-  }
-  return nullptr;
-}
-
-QLabel* FindLabelStarting(const QWidget& window, const QString& start) {
-  for (auto* label : window.findChildren<QLabel*>()) {
-    if (label->text().startsWith(start)) return label;
-  }
-  return nullptr;
-}
-
-// Columns where dots of the wave stand in the rows [top, bottom]: runs of columns holding at
-// least `least` wave pixels there, each given by its middle column. A line crossing the rows
-// leaves fewer.
-std::vector<int> DotColumns(const QImage& image, int top, int bottom, int least = 3) {
-  std::vector<int> dots;
-  int runStart = -1;
-  for (int x = 0; x <= image.width(); ++x) {
-    int count = 0;
-    for (int y = top; x < image.width() && y <= bottom; ++y) count += IsWave(image.pixel(x, y));
-    if (count >= least && runStart < 0) runStart = x;
-    if (count < least && runStart >= 0) {
-      dots.push_back((runStart + x - 1) / 2);
-      runStart = -1;
-    }
-  }
-  return dots;
-}
-
-// The row holding the most wave pixels over columns [left, right): where a flat run is drawn.
-int LevelRow(const QImage& image, int left, int right, int top, int bottom) {
-  int best = top, most = -1;
-  for (int y = top; y < bottom; ++y) {
-    int count = 0;
-    for (int x = left; x < right; ++x) count += IsWave(image.pixel(x, y));
-    if (count > most) best = y, most = count;
-  }
-  return best;
-}
-
-class LoopViewTest : public testing::Test {
- protected:
-  void SetUp() override { AfxSetResources(LoopResources()); }
-
-  std::string Save(const std::string& name, const Bytes& bytes) {
-    const std::string path = m_scratch.File(name);
-    WriteBytes(path, bytes);
-    return path;
-  }
-
-  // A view of its own, sized, showing a mono file of these samples.
-  std::unique_ptr<WaveView> View(const std::vector<std::int16_t>& samples) {
-    auto view = std::make_unique<WaveView>();
-    view->resize(kViewWidth, kViewHeight);
-    const std::string path = Save("view.wav", WaveOfSamples(1, samples));
-    view->SetFile(path, {"view.wav", kTestRate, 1, samples.size()});
-    WaitForOverview(*view);
-    return view;
-  }
-
-  // Runs a dialog with a file of these samples open, the script inside it, then Exit.
-  void WithDialog(std::uint16_t channels, const std::vector<std::int16_t>& samples,
-                  const std::function<void(CLoopDlg&, WaveView&)>& script) {
-    const std::string path = Save("loop.wav", WaveOfSamples(channels, samples));
-    CFile file;
-    CLoopDlg dialog(file);
-    RunModal(dialog, [&] {
-      m_prompts.AnswerFileDialog(path);
-      Click(dialog, "Open File");
-      WaveView* view = FindWaveform(dialog);
-      ASSERT_NE(view, nullptr);
-      WaitForOverview(*view);
-      script(dialog, *view);
-      if (dialog.isVisible()) Click(dialog, "Exit");
-    });
-  }
-
-  PromptRecorder m_prompts;
-  ScratchDir m_scratch;
-};
 
 TEST_F(LoopViewTest, AClickIsDrawnInItsColumnAtEveryZoom) {
   auto view = View(OneClick(kFrames, kClickFrame));
@@ -183,6 +50,55 @@ TEST_F(LoopViewTest, MarkersStandAtTheirPointsInTheirColoursAndTheTableBytesAreS
   EXPECT_EQ(image.pixelColor(100, y), QColor(0xff, 0xd8, 0x90));
   EXPECT_EQ(image.pixelColor(238, y), QColor(0xff, 0xd8, 0x90));
   EXPECT_EQ(image.pixelColor(250, y), QColor(Qt::white));
+}
+
+// The ruler's steps are round times wide enough for their labels, frames closer in than a
+// millisecond.
+TEST(TimeRuler, StepsAreRoundTimesOrFramesWideEnoughForTheirLabels) {
+  struct Case {
+    double minFrames;
+    std::uint64_t tick;
+    const char* label;
+  };
+  const Case cases[] = {{1, 7, "7"},
+                        {7, 3, "30"},
+                        {30, 2, "100"},
+                        {50, 2, "0:00:00.004"},
+                        {5000, 3, "0:00:00.600"},
+                        {44100 * 40.0, 3, "0:03:00.000"},
+                        {44100 * 5000.0, 1, "2:00:00.000"}};
+  for (const Case& c : cases) {
+    const RulerStep step = ChooseRulerStep(c.minFrames, 44100);
+    EXPECT_GE(step.frames, c.minFrames);
+    EXPECT_EQ(RulerLabel(c.tick, step), c.label) << c.minFrames;
+  }
+}
+
+// A..B shaded, the file's own loops and cue points in their own colours, and the readout
+// telling the time, frame and value under the pointer.
+TEST_F(LoopViewTest, TheLoopOwnPointsAndReadoutOrientTheReader) {
+  auto view = View(OneClick(kFrames, kClickFrame));
+  view->SetLoop(std::pair<std::uint64_t, std::uint64_t>{25'000, 49'999});
+  view->SetOwnPoints({{{60'000, 70'000}}, {80'000}});
+  const QImage image = view->grab().toImage();
+  const int y = view->LanesHeight() / 3;
+  EXPECT_EQ(image.pixelColor(300, y), QColor(0xe4, 0xee, 0xfc));
+  EXPECT_EQ(image.pixelColor(410, y), QColor(Qt::white));
+  const auto columnHolds = [&](int x, const QColor& colour) {
+    for (int row = 0; row < view->LanesHeight(); ++row) {
+      if (image.pixelColor(x, row) == colour) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(columnHolds(480, QColor(0x60, 0x60, 0x60)));  // loop 1 starts at 60000
+  EXPECT_TRUE(columnHolds(560, QColor(0x60, 0x60, 0x60)));
+  EXPECT_TRUE(columnHolds(640, QColor(0x90, 0x50, 0x10)));  // cue point 1
+  view->ShowAround(kClickFrame, 50);
+  const QPointF at(view->ColumnOf(kClickFrame) + 2, view->LanesHeight() / 2.0);
+  QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(view.get(), &move);
+  EXPECT_EQ(view->Readout(), "0:00:01.231, frame 54321, value 32767");
 }
 
 TEST_F(LoopViewTest, WheelAndDoubleClickZoomAndTheAccessibleDescriptionFollows) {
@@ -252,115 +168,46 @@ TEST_F(LoopViewTest, TheFactsLineAndTooltipsTellTheFileAndThePointsTimes) {
               nullptr);
     TypeInto(dialog, "Loop point 4", "66150");
     EXPECT_EQ(FindEdit(dialog, "Loop point 4")->toolTip(), "0:00:01.500");
-    // The window grows; the template's controls stay put and the view takes the room.
+    // Every control has a place of its own.
+    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const QWidget* a : controls) {
+      for (const QWidget* b : controls) {
+        EXPECT_TRUE(a == b || a->isHidden() || b->isHidden() ||
+                    !a->geometry().intersects(b->geometry()))
+            << a->accessibleName().toStdString() << a->property("text").toString().toStdString()
+            << " overlaps " << b->accessibleName().toStdString()
+            << b->property("text").toString().toStdString();
+      }
+    }
+    // The window grows; the template's controls stay put and the views take the room.
     const QRect patch = FindButton(dialog, "Patch")->geometry();
-    WaveView* view = FindWaveform(dialog);
-    const int before = view->width();
+    const QWidget* views[] = {FindWaveform(dialog), FindNamed(dialog, "Seam")};
+    const QSize before[] = {views[0]->size(), views[1]->size()};
     dialog.resize(dialog.width() + 300, dialog.height() + 100);
     EXPECT_EQ(FindButton(dialog, "Patch")->geometry(), patch);
-    EXPECT_EQ(view->width(), before + 300);
-    Click(dialog, "Exit");
+    EXPECT_NEAR(views[0]->width() + views[1]->width(), before[0].width() + before[1].width() + 300,
+                1);
+    for (int i : {0, 1}) EXPECT_GT(views[i]->width(), before[i].width() + 50) << i;
+    for (int i : {0, 1}) EXPECT_GE(views[i]->height(), before[i].height() + 99) << i;
+    ExitDroppingEdits(m_prompts, dialog);
   });
 }
 
-TEST_F(LoopViewTest, TheSeamOfAAndBIsJudgedAndSnapAndSearchMoveThePoints) {
-  WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
-    TypeInto(dialog, "Loop point 1", "1000");
-    TypeInto(dialog, "Loop point 2", "5999");
-    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
-    TypeInto(dialog, "Loop point 2", "6024");
-    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("click"));
-    // The search shows its candidate and takes it only when told.
-    m_prompts.AnswerQuestion(false);
-    Click(dialog, "Find loop end");
-    ASSERT_EQ(m_prompts.questions.size(), 1u);
-    EXPECT_NE(m_prompts.questions[0].find(" smooth."), std::string::npos) << m_prompts.questions[0];
-    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "6024");
-    m_prompts.AnswerQuestion(true);
-    Click(dialog, "Find loop end");
-    EXPECT_EQ((BoxText(dialog, "Loop point 2").toInt() + 1 - 1000) % 100, 0);
-    // Z in box 3: the sine rises through zero every 100 frames from frame 0.
-    TypeInto(dialog, "Loop point 3", "7030");
-    QTest::keyClick(FindEdit(dialog, "Loop point 3"), Qt::Key_Z);
-    EXPECT_EQ(BoxText(dialog, "Loop point 3"), "7000");
-    // The selectors choose other points: B = 3 ends a seamless loop from 1000 at 6999.
-    TypeInto(dialog, "Loop point 3", "6999");
-    for (auto* box : dialog.findChildren<QComboBox*>()) {
-      if (box->accessibleName() == "Loop end B") box->setCurrentIndex(2);
-    }
-    EXPECT_TRUE(FindLabelStarting(dialog, "Seam:")->text().endsWith("smooth"));
-  });
-}
-
-// The seam magnified to the sample grid: one dot per frame, evenly spaced, the loop's last
-// frames at their level before the join line and the first frames from its start after it.
-TEST_F(LoopViewTest, TheSeamViewDrawsEveryFrameOnItsGridWithTheJoinBetween) {
-  constexpr int kWidth = 650, kHeight = 200;
-  SeamView seam;
-  seam.resize(kWidth, kHeight);
-  std::vector<std::int16_t> frames(8, 16000);
-  frames.resize(16, -16000);
-  seam.SetFrames(frames, 1, 8);
-  const QImage image = seam.grab().toImage();
-  const double step = (kWidth - 1) / 15.0;
-  const int high = LevelRow(image, 5, 35, 0, kHeight);
-  const int low = LevelRow(image, kWidth - 35, kWidth - 5, 0, kHeight);
-  EXPECT_LT(high, kHeight / 2 - 30);
-  EXPECT_GT(low, kHeight / 2 + 30);
-  EXPECT_NEAR(high + low, kHeight, 4);  // full scale up and down alike
-  const std::vector<int> before = DotColumns(image, high - 3, high + 3);
-  const std::vector<int> after = DotColumns(image, low - 3, low + 3);
-  ASSERT_EQ(before.size(), 8u);
-  ASSERT_EQ(after.size(), 8u);
-  for (int f = 0; f < 8; ++f) {
-    EXPECT_NEAR(before[f], f * step, 2) << "frame " << f;
-    EXPECT_NEAR(after[f], (f + 8) * step, 2) << "frame " << f + 8;
-  }
-  // The join: a line of its own between the end's last frame and the start's first.
-  const int join = static_cast<int>(std::lround(7.5 * step));
-  for (int y : {2, 25, kHeight - 25, kHeight - 3}) {
-    EXPECT_EQ(image.pixelColor(join, y), QColor(0xc0, 0x40, 0x40)) << y;
-  }
-  // Stereo: a lane per channel, the second below the first.
-  std::vector<std::int16_t> stereo;
-  for (std::int16_t v : frames) stereo.insert(stereo.end(), {v, static_cast<std::int16_t>(-v)});
-  seam.SetFrames(stereo, 2, 8);
-  const QImage lanes = seam.grab().toImage();
-  EXPECT_LT(LevelRow(lanes, 5, 35, 0, kHeight / 2), kHeight / 4);
-  EXPECT_GT(LevelRow(lanes, 5, 35, kHeight / 2, kHeight), kHeight * 3 / 4);
-  EXPECT_EQ(DotColumns(lanes, kHeight / 2 + 5, kHeight / 2 + 45).size(), 8u);
-  seam.SetFrames({}, 1, 0);
-  const QImage cleared = seam.grab().toImage();
-  EXPECT_EQ(DotColumns(cleared, 0, kHeight - 1, 1).size(), 0u);
-}
-
-// The end search puts its candidate's seam in the view while it asks, and the seam of B back
-// when the answer is no.
-TEST_F(LoopViewTest, TheEndSearchShowsItsCandidatesSeamWhileItAsks) {
-  WithDialog(1, Sine(20'000, 100, 1, 20000, 0), [&](CLoopDlg& dialog, WaveView&) {
-    QWidget* seam = nullptr;
-    for (auto* widget : dialog.findChildren<QWidget*>()) {
-      if (widget->accessibleName() == "Seam") seam = widget;
-    }
-    ASSERT_NE(seam, nullptr);
-    TypeInto(dialog, "Loop point 1", "1000");
-    TypeInto(dialog, "Loop point 2", "6024");
-    const QImage clicking = seam->grab().toImage();
-    TypeInto(dialog, "Loop point 2", "5999");
-    const QImage seamless = seam->grab().toImage();
-    TypeInto(dialog, "Loop point 2", "6024");
-    QImage shownWhileAsked;
-    m_prompts.onMessage = [&](const std::string&) { shownWhileAsked = seam->grab().toImage(); };
-    m_prompts.AnswerQuestion(false);
-    Click(dialog, "Find loop end");
-    m_prompts.onMessage = nullptr;
-    ASSERT_EQ(m_prompts.questions.size(), 1u);
-    EXPECT_NE(m_prompts.questions[0].find("Loop end 5999 "), std::string::npos)
-        << m_prompts.questions[0];
-    EXPECT_EQ(shownWhileAsked, seamless);
-    EXPECT_NE(shownWhileAsked, clicking);
-    EXPECT_EQ(seam->grab().toImage(), clicking);
-    EXPECT_EQ(BoxText(dialog, "Loop point 2"), "6024");
+// The rows of commands and the views' ruler and readout are measured in the dialog's font, as
+// its own controls are: twice the font, about twice their height.
+TEST_F(LoopViewTest, TheRowsAndTheViewsFurnitureScaleWithTheFont) {
+  WithDialog(1, OneClick(kFrames, kClickFrame), [&](CLoopDlg& dialog, WaveView& view) {
+    const auto sizes = [&] {
+      return std::pair{FindButton(dialog, "Find loop end")->height(),
+                       view.height() - view.LanesHeight()};
+    };
+    const auto [row, furniture] = sizes();
+    QFont larger = dialog.font();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    dialog.setFont(larger);
+    const auto [largerRow, largerFurniture] = sizes();
+    EXPECT_GT(largerRow, row * 17 / 10);
+    EXPECT_GT(largerFurniture, furniture * 15 / 10);
   });
 }
 

@@ -4,6 +4,7 @@
 #include "looppatch/plain_copy.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -51,20 +52,22 @@ class PlainCopyTest : public ::testing::Test {
     WriteBytes(path, bytes);
     return path;
   }
-  // Copies source and checks what every good copy must be.
+  // Copies source and checks what every good copy must be: the canonical header, the samples,
+  // then the chunks kept, as they lie in a file.
   void ExpectCopy(const std::string& name, const Bytes& source, std::uint16_t channels,
-                  const Bytes& samples) {
+                  const Bytes& samples, const Bytes& kept = {}) {
     SCOPED_TRACE(name);
     const std::string from = Save(name + ".wav", source);
     const std::string to = m_dir.File(name + "-plain.wav");
     ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to)), "");
     EXPECT_EQ(ReadBytes(from), source);
-    const Bytes copy = ReadBytes(to);
     const WaveHeader header =
-        BuildWaveHeader({channels, kRate, 16}, static_cast<std::uint32_t>(samples.size()));
-    ASSERT_EQ(copy.size(), header.size() + samples.size());
-    EXPECT_TRUE(std::equal(header.begin(), header.end(), copy.begin()));
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), copy.begin() + kWaveHeaderBytes));
+        BuildWaveHeader({channels, kRate, 16}, static_cast<std::uint32_t>(samples.size()),
+                        static_cast<std::uint32_t>(kept.size()));
+    Bytes expected(header.begin(), header.end());
+    expected.insert(expected.end(), samples.begin(), samples.end());
+    expected.insert(expected.end(), kept.begin(), kept.end());
+    EXPECT_EQ(ReadBytes(to), expected);
     CFile opened;
     ASSERT_TRUE(opened.Open(to, kPatchMode));
     EXPECT_EQ(CheckPatchable(opened), "");
@@ -83,15 +86,15 @@ TEST_F(PlainCopyTest, EverydayLayoutsCopyToTheCanonicalHeaderWithTheSameSamples)
   const Bytes mono = Samples(3000);
   ExpectCopy("ffmpeg",
              RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", stereo).Done(), 2,
-             stereo);
+             stereo, ChunkBytes("LIST", ListInfo()));
   ExpectCopy(
       "bext",
       RiffBuilder().Chunk("bext", Bytes(602, 0x20)).Fmt(1, 2, 16).Chunk("data", stereo).Done(), 2,
-      stereo);
+      stereo, ChunkBytes("bext", Bytes(602, 0x20)));
   ExpectCopy(
       "fact",
       RiffBuilder().Fmt(1, 1, 16, 18).Chunk("fact", {0xDC, 0x05, 0, 0}).Chunk("data", mono).Done(),
-      1, mono);
+      1, mono, ChunkBytes("fact", {0xDC, 0x05, 0, 0}));
   ExpectCopy("extensible", RiffBuilder().Fmt(kExtensible, 2, 16, 40).Chunk("data", stereo).Done(),
              2, stereo);
   ExpectCopy("trailing",
@@ -101,16 +104,17 @@ TEST_F(PlainCopyTest, EverydayLayoutsCopyToTheCanonicalHeaderWithTheSameSamples)
                  .Chunk("smpl", Bytes(60, 1))
                  .Chunk("JUNK", Bytes(28, 0))
                  .Done(),
-             1, mono);
+             1, mono, Concat(ChunkBytes("smpl", Bytes(60, 1)), ChunkBytes("JUNK", Bytes(28, 0))));
   ExpectCopy("odd",
              RiffBuilder().Fmt(1, 2, 16).Chunk("junk", {1, 2, 3}).Chunk("data", stereo).Done(), 2,
-             stereo);
+             stereo, ChunkBytes("junk", {1, 2, 3}));
   // The file was cut short: the copy holds the whole frames that are there.
   Bytes cut = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Done();
   const std::size_t dataAt = cut.size() + kChunkHeaderBytes;
   cut = RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", ListInfo()).Chunk("data", stereo, 100000).Done();
   cut.resize(dataAt + 1003);
-  ExpectCopy("cut", cut, 2, Bytes(stereo.begin(), stereo.begin() + 1000));
+  ExpectCopy("cut", cut, 2, Bytes(stereo.begin(), stereo.begin() + 1000),
+             ChunkBytes("LIST", ListInfo()));
   // A streaming writer that could not go back leaves the largest size there is.
   ExpectCopy("streamed", RiffBuilder().Fmt(1, 1, 16).Chunk("data", mono, UINT32_MAX).Done(), 1,
              mono);
@@ -142,6 +146,53 @@ TEST_F(PlainCopyTest, EverydayLayoutsCanBeCopiedAndOthersCannot) {
   EXPECT_FALSE(copyable({}));
 }
 
+// A broadcast wave as a recorder and an editor leave it: its time reference and title before
+// the samples, loops and a cue point behind them. The copy carries all four behind its samples,
+// byte for byte, where libsndfile finds them again.
+TEST_F(PlainCopyTest, TheCopyKeepsTheFilesOtherChunksBehindItsSamples) {
+  Bytes bext(602, 0);
+  const std::string description = "Take 12";
+  std::copy(description.begin(), description.end(), bext.begin());
+  PutLe32(&bext[338], 158760000);  // the time reference, in samples since midnight
+  Bytes list = {'I', 'N', 'F', 'O'};
+  list = Concat(list, ChunkBytes("INAM", {'T', 'a', 'k', 'e', ' ', '1', '2', 0}));
+  const Bytes stereo = Samples(4000);
+  const Bytes smpl = SmplBody({{100, 599}});
+  const Bytes cue = CueBody({50});
+  const std::string from = Save("bwf.wav", RiffBuilder()
+                                               .Chunk("bext", bext)
+                                               .Fmt(1, 2, 16)
+                                               .Chunk("LIST", list)
+                                               .Chunk("data", stereo)
+                                               .Chunk("smpl", smpl)
+                                               .Chunk("cue ", cue)
+                                               .Done());
+  const Bytes kept = Concat(Concat(ChunkBytes("bext", bext), ChunkBytes("LIST", list)),
+                            Concat(ChunkBytes("smpl", smpl), ChunkBytes("cue ", cue)));
+  ExpectCopy("bwf", ReadBytes(from), 2, stereo, kept);
+  const std::string copy = m_dir.File("bwf-plain.wav");
+  const PlainCopyOutcome outcome = WritePlainCopy(from, copy);
+  EXPECT_EQ(outcome.kept, (std::vector<std::string>{"bext", "LIST", "smpl", "cue"}));
+
+  SF_INFO info{};
+  SNDFILE* sound = sf_open(copy.c_str(), SFM_READ, &info);
+  ASSERT_NE(sound, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(info.frames, 1000);
+  SF_BROADCAST_INFO broadcast{};
+  EXPECT_EQ(sf_command(sound, SFC_GET_BROADCAST_INFO, &broadcast, sizeof broadcast), SF_TRUE);
+  EXPECT_EQ(broadcast.time_reference_low, 158760000u);
+  EXPECT_STREQ(sf_get_string(sound, SF_STR_TITLE), "Take 12");
+  SF_INSTRUMENT instrument{};
+  EXPECT_EQ(sf_command(sound, SFC_GET_INSTRUMENT, &instrument, sizeof instrument), SF_TRUE);
+  ASSERT_EQ(instrument.loop_count, 1);
+  EXPECT_EQ(instrument.loops[0].start, 100u);
+  SF_CUES cues{};
+  EXPECT_EQ(sf_command(sound, SFC_GET_CUE, &cues, sizeof cues), SF_TRUE);
+  ASSERT_EQ(cues.cue_count, 1u);
+  EXPECT_EQ(cues.cue_points[0].sample_offset, 50u);
+  sf_close(sound);
+}
+
 // Layouts careless or interrupted writers leave: the samples are 16-bit PCM all the same.
 TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
   const Bytes stereo = Samples(4000);
@@ -152,12 +203,12 @@ TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
                  .Chunk("LIST", ListInfo())
                  .Chunk("data", stereo)
                  .Done(),
-             2, stereo);
+             2, stereo, Concat(ChunkBytes("junk", {1, 2, 3}), ChunkBytes("LIST", ListInfo())));
   // A pad byte that looks like the start of an id must not be taken for one.
   ExpectCopy(
       "pad byte",
       RiffBuilder().Fmt(1, 2, 16).Chunk("junk", {'a', 'b', 'c'}).Chunk("data", stereo).Done(), 2,
-      stereo);
+      stereo, ChunkBytes("junk", {'a', 'b', 'c'}));
   ExpectCopy("LIST of unset size",
              RiffBuilder()
                  .Fmt(1, 2, 16)
@@ -178,7 +229,7 @@ TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
                      .Done();
     std::copy_n(form, 4, rf64.begin());
     PutLe32(&rf64[4], UINT32_MAX);
-    ExpectCopy(form, rf64, 2, stereo);
+    ExpectCopy(form, rf64, 2, stereo, ChunkBytes("JUNK", Bytes(100, 'J')));
   }
 }
 
@@ -186,9 +237,15 @@ TEST_F(PlainCopyTest, DamagedButReadableLayoutsAreCopied) {
 // the samples are those up to the end of the file, in whole frames, and the copy says so.
 TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
   const Bytes stereo = Samples(4003);
-  for (const std::uint32_t declared : {0u, UINT32_MAX}) {
+  // Samples that start like a chunk header, printable id and a size that fits: they are still
+  // samples, since they are no chunks up to the end of the file.
+  Bytes printable = stereo;
+  PutChunkId(&printable[0], "JUNK");
+  PutLe32(&printable[4], 16);
+  for (const auto& [declared, samples] :
+       {std::pair{0u, stereo}, std::pair{UINT32_MAX, stereo}, std::pair{0u, printable}}) {
     SCOPED_TRACE(declared);
-    Bytes source = RiffBuilder().Fmt(1, 2, 16).Chunk("data", stereo, declared).Done();
+    Bytes source = RiffBuilder().Fmt(1, 2, 16).Chunk("data", samples, declared).Done();
     source.resize(source.size() - 1);  // no pad byte: the writer died before it
     const std::string from = Save("killed.wav", source);
     const std::string to = m_dir.File("copy.wav");
@@ -198,7 +255,7 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
     const Bytes copy = ReadBytes(to);
     ASSERT_EQ(copy.size(), kWaveHeaderBytes + 4000);
     EXPECT_EQ(GetLe32(&copy[kDataSizeOffset]), 4000u);
-    EXPECT_TRUE(std::equal(copy.begin() + kWaveHeaderBytes, copy.end(), stereo.begin()));
+    EXPECT_TRUE(std::equal(copy.begin() + kWaveHeaderBytes, copy.end(), samples.begin()));
   }
   // An empty data chunk with a chunk behind it is really empty.
   const std::string empty = Save(
@@ -206,7 +263,58 @@ TEST_F(PlainCopyTest, AnUnsetDataSizeTakesTheSamplesToTheEndAndSaysSo) {
   std::string note;
   ASSERT_EQ(PlainCopyText(WritePlainCopy(empty, m_dir.File("copy.wav"), &note)), "");
   EXPECT_EQ(note, "");
-  EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(), kWaveHeaderBytes);
+  EXPECT_EQ(ReadBytes(m_dir.File("copy.wav")).size(),
+            kWaveHeaderBytes + ChunkBytes("LIST", ListInfo()).size());
+}
+
+// The file with a block size of 2 bytes in its fmt chunk (the first chunk).
+Bytes WithBlockAlign(Bytes file) {
+  PutLe16(&file[kRiffPreambleBytes + kChunkHeaderBytes + 12], 2);
+  return file;
+}
+
+// A 16-bit PCM file whose samples cannot be found or read is told what is wrong with its
+// layout, both when it is opened and when it is copied; never that it has the wrong format.
+TEST_F(PlainCopyTest, DamagedLayoutsAreNamed) {
+  const Bytes stereo = Samples(400);
+  const Bytes list = ListInfo();
+  const auto rf64 = [&](const Bytes& ds64, std::int64_t declared) {
+    RiffBuilder builder;
+    if (!ds64.empty()) builder.Chunk("ds64", ds64, declared);
+    Bytes bytes = builder.Fmt(1, 2, 16).Chunk("data", stereo, UINT32_MAX).Done();
+    std::copy_n("RF64", 4, bytes.begin());
+    return bytes;
+  };
+  const std::vector<std::pair<Bytes, std::string>> cases = {
+      {RiffBuilder().Chunk("data", stereo).Fmt(1, 2, 16).Done(), kFmtAfterDataText},
+      {RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", list).Done(), kNoDataText},
+      {RiffBuilder().Chunk("data", stereo).Done(), kNoFmtText},
+      {RiffBuilder()
+           .Fmt(1, 2, 16)
+           .Chunk("LIST", list, static_cast<std::int64_t>(list.size() + 8 + stereo.size()))
+           .Chunk("data", stereo)
+           .Done(),
+       SwallowedText("LIST")},
+      {rf64(Bytes(28, 0), UINT32_MAX), kBadDs64Text},
+      {rf64(Bytes(8, 0), -1), kBadDs64Text},
+      {rf64({}, -1), kBadDs64Text},
+      {RiffBuilder().Chunk("fmt ", Bytes(14, 1)).Chunk("data", stereo).Done(), kShortFmtText},
+      {WithBlockAlign(RiffBuilder().Fmt(1, 2, 16).Chunk("LIST", list).Chunk("data", stereo).Done()),
+       "The fmt chunk gives 2 bytes per frame, but 16-bit samples in 2 channels take 4"},
+      {WithBlockAlign(RiffBuilder().Fmt(1, 2, 16).Chunk("data", stereo).Done()),
+       "The fmt chunk gives 2 bytes per frame, but 16-bit samples in 2 channels take 4"},
+  };
+  const std::string to = m_dir.File("copy.wav");
+  for (const auto& [bytes, text] : cases) {
+    SCOPED_TRACE(text);
+    const std::string from = Save("damaged.wav", bytes);
+    CFile file;
+    ASSERT_TRUE(file.Open(from, CFile::modeRead));
+    EXPECT_EQ(TableRefusal(file), text);
+    EXPECT_FALSE(CanMakePlainCopy(file));
+    EXPECT_EQ(PlainCopyText(WritePlainCopy(from, to)), text);
+    EXPECT_FALSE(fs::exists(to));
+  }
 }
 
 // Before, a walk over 4 GiB of zero-size chunks took about 18 minutes; the child's watchdog
@@ -229,8 +337,8 @@ TEST_F(PlainCopyTest, AWalkOverGigabytesOfCraftedChunksEndsAtOnce) {
       return copyable + "|" + TableRefusal(file) + "|" +
              PlainCopyText(WritePlainCopy(from, m_dir.File("c.wav")));
     });
-    // No format chunk was found: the header is no canonical one, and there is nothing to copy.
-    EXPECT_EQ(result, std::string("|") + kNotCanonicalText + "|" + kNotPcm16Text);
+    // No data chunk was found: there is nothing to patch or to copy.
+    EXPECT_EQ(result, std::string("|") + kNoDataText + "|" + kNoDataText);
     fs::remove(from);
   }
 }
@@ -295,7 +403,8 @@ TEST_F(PlainCopyTest, TheSourceIsNeverReplacedAndALinkAtTheDestinationIsNotFollo
   ASSERT_EQ(PlainCopyText(WritePlainCopy(from, pointer)), "");
   EXPECT_FALSE(fs::is_symlink(pointer));
   EXPECT_EQ(ReadBytes(elsewhere), victim);
-  EXPECT_EQ(ReadBytes(pointer).size(), kWaveHeaderBytes + 400);
+  EXPECT_EQ(ReadBytes(pointer).size(),
+            kWaveHeaderBytes + 400 + ChunkBytes("LIST", ListInfo()).size());
   EXPECT_EQ(PlainCopyName("/music/take 1.wav"), "/music/take 1-plain.wav");
   EXPECT_EQ(PlainCopyName("take.WAV"), "take-plain.wav");
 }
@@ -435,11 +544,11 @@ TEST_F(PlainCopyTest, TheCopyCanAppearWithLoopPointsInItsTable) {
   expected.insert(expected.end(), first.begin(), first.end());
   expected.resize(kWaveHeaderBytes + kLoopPointCount * kLoopRecordBytes, 0);
   expected.resize(kWaveHeaderBytes + records.size(), LoopRecord::kMarkE);
-  EXPECT_EQ(ReadBytes(to), expected);
+  EXPECT_EQ(ReadBytes(to), WithChunksBehind(expected, ChunkBytes("LIST", ListInfo())));
 
   // Without points the copy keeps the samples as they are, marks and all.
   ASSERT_EQ(PlainCopyText(WritePlainCopy(from, to)), "");
-  EXPECT_EQ(ReadBytes(to).back(), LoopRecord::kMarkE);
+  EXPECT_EQ(ReadBytes(to)[kWaveHeaderBytes + records.size() - 1], LoopRecord::kMarkE);
   EXPECT_EQ(ReadBytes(to)[kWaveHeaderBytes + 20], LoopRecord::kMarkE);
 }
 

@@ -447,4 +447,21 @@ TEST(PlatformPrompts, TheRealMessageBoxShowsTheIconItWasGiven) {
   }
 }
 
+// Enter on a real question answers Yes, or No where Yes would lose something.
+TEST(PlatformPrompts, EnterOnTheRealQuestionAnswersItsDefault) {
+  for (const auto& [type, expected] :
+       {std::pair{MB_YESNO, IDYES}, std::pair{MB_YESNO | MB_DEFBUTTON2, IDNO}}) {
+    QTimer poll;  // until the box is up
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox*>(window) == nullptr || !window->isVisible()) continue;
+        QTest::keyClick(window, Qt::Key_Return);
+        poll.stop();
+      }
+    });
+    poll.start(kModalPollMs);
+    EXPECT_EQ(AfxMessageBox("Discard?", type), expected) << type;
+  }
+}
+
 }  // namespace

@@ -179,3 +179,29 @@ inline Samples WithWhiteNoise(const Samples& samples, double snrDb, unsigned see
   }
   return noisy;
 }
+
+// 16-bit samples exactly as stored, for recordings that must be TC.wav's own bits (floats go
+// through libsndfile's scale of 32767 on the way out, which changes the loudest of them).
+using Shorts = std::vector<std::int16_t>;
+
+inline Shorts ReadShorts(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return {};
+  Shorts samples(static_cast<std::size_t>(info.frames));
+  sf_read_short(file, samples.data(), info.frames);
+  sf_close(file);
+  return samples;
+}
+
+inline void WriteShorts(const std::string& path, const Shorts& samples, int rate) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  const auto count = static_cast<sf_count_t>(samples.size());
+  EXPECT_EQ(sf_write_short(file, samples.data(), count), count);
+  sf_close(file);
+}

@@ -65,6 +65,25 @@ class RiffBuilder {
   Bytes m_bytes;
 };
 
+// A chunk as it lies in a file: header, body and pad byte.
+inline Bytes ChunkBytes(const char (&id)[5], const Bytes& body) {
+  Bytes bytes;
+  RiffBuilder::AppendChunk(bytes, id, body);
+  return bytes;
+}
+
+inline Bytes Concat(Bytes first, const Bytes& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+// A wave file with these chunk bytes behind all it holds, its RIFF size covering them.
+inline Bytes WithChunksBehind(Bytes file, const Bytes& chunks) {
+  file.insert(file.end(), chunks.begin(), chunks.end());
+  PutLe32(&file[kRiffSizeOffset], static_cast<std::uint32_t>(file.size() - kChunkHeaderBytes));
+  return file;
+}
+
 // A smpl chunk's body holding these loops (first frame, last frame played), its count field
 // saying `count` (by default as many as there are).
 inline Bytes SmplBody(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& loops,

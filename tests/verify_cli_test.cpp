@@ -281,6 +281,11 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
   report.type = TimecodeType::dtmfS;
   report.duplicated = {3, 4};
   report.outOfOrder = {4};
+  // Held against TC.wav: one differing sample, a loop 264 samples late, a second file.
+  report.bitExact = BitExactCheck{1000, 1, 600, 120, 3.0, 2.0, 1.0};
+  report.loops = {{{298176, 298176, 2, 297912, 264}, {123880, 123880, 1, 123880, 0}, 3, {5.0}}};
+  report.files = {report, report};
+  report.files[1].gapSamples = 0.0;
   report.otherChannels = {{1, 11, 0, 492.34, 12.34}};
   const std::string text = Written(WriteJson, report);
   QJsonParseError error{};
@@ -298,10 +303,17 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
       "non_finite_samples", "threshold_samples", "sample_exact", "frames", "length_undeclared",
-      "channel_offsets", "segments", "events"};
+      "channel_offsets", "bit_exact", "bit_exact_check", "loops", "loops_not_taken", "files",
+      "segments", "events"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 
+  EXPECT_EQ(o["bit_exact"].toBool(true), false);
+  EXPECT_EQ(o["bit_exact_check"]["first_recording_sample"].toInt(), 600);
+  EXPECT_EQ(o["loops"][0]["left_miss_samples"].toInt(), 264);
+  EXPECT_EQ(o["loops"][0]["times"].toInt(), 3);
+  EXPECT_TRUE(o["files"][0]["gap_samples"].isNull());
+  EXPECT_EQ(o["files"][1]["gap_samples"].toDouble(), 0.0);
   EXPECT_EQ(o["type"].toString(), "S");
   EXPECT_EQ(o["method"].toInt(), 2);
   EXPECT_EQ(o["dtmf_id"].toInt(), 1);
@@ -518,6 +530,8 @@ TEST(VerifyOutputFiles, FifosDevicesTheRecordingAndSharedNamesAreRefused) {
       {{"--labels", recording, recording}, "--labels names the recording itself"},
       {{"--reference", recording, "--csv", dir.File("./r.wav"), "take.wav"},
        "--csv names the --reference file"},
+      {{"--reference", "a.wav", "--reference", recording, "--labels", recording, "t.wav"},
+       "--labels names the --reference file"},
       {{"--csv", dir.File("a"), "--labels", dir.File("./a"), recording},
        "--csv and --labels name the same file"},
   };
@@ -544,6 +558,11 @@ TEST(VerifyCommandLine, TakesTheExpectedFramesTheThresholdAndFollow) {
   EXPECT_TRUE(c.follow);
   EXPECT_EQ(c.recording, "-");
   EXPECT_EQ(ParseCommandLine({"--reference", "TC.wav", "r.wav"}).options.referencePath, "TC.wav");
+  // Given again: the next file of a playlist.
+  const CommandLine playlist =
+      ParseCommandLine({"--reference", "a.wav", "--reference=b.wav", "--reference", "c.wav", "r"});
+  EXPECT_EQ(playlist.options.referencePath, "a.wav");
+  EXPECT_EQ(playlist.options.laterReferences, (std::vector<std::string>{"b.wav", "c.wav"}));
   const std::optional<RawFormat> raw = ParseCommandLine({"--raw=96000,6,f32le", "-"}).options.raw;
   ASSERT_TRUE(raw);
   EXPECT_EQ(raw->rate, 96000);

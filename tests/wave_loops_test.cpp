@@ -38,8 +38,7 @@ TEST_F(WaveLoopsTest, LoopsAndCuePointsAreReadInFileOrderBeforeOrAfterTheSamples
                                        .Chunk("cue ", CueBody({50, 10}))
                                        .Chunk("data", Audio(4000))
                                        .Done());
-  EXPECT_EQ(SmplLine(before), "smpl=100-199,300-399");
-  EXPECT_EQ(CueLine(before), "cue=50,10");
+  EXPECT_EQ(OwnLoopsLine(before), "loops 100-199, 300-399; cues 50, 10");
   EXPECT_EQ(OwnLoopsText(before), "loops 100-199, 300-399; cue points 50, 10");
 
   // Editors that append their chunks behind the samples; only the first of each counts.
@@ -51,14 +50,12 @@ TEST_F(WaveLoopsTest, LoopsAndCuePointsAreReadInFileOrderBeforeOrAfterTheSamples
                                       .Chunk("smpl", SmplBody({{1, 2}}))
                                       .Chunk("smpl", SmplBody({{3, 4}}))
                                       .Done());
-  EXPECT_EQ(SmplLine(after), "smpl=1-2");
-  EXPECT_EQ(CueLine(after), "cue=7");
+  EXPECT_EQ(OwnLoopsLine(after), "loops 1-2; cues 7");
 
   const WaveLoops none =
       LoopsOf(RiffBuilder().Fmt(1, 1, 16).Chunk("smpl", SmplBody({})).Chunk("data", {}).Done());
   EXPECT_TRUE(none.Empty());
-  EXPECT_EQ(SmplLine(none), "");
-  EXPECT_EQ(CueLine(none), "");
+  EXPECT_EQ(OwnLoopsLine(none), "");
   EXPECT_EQ(OwnLoopsText(none), "");
   EXPECT_TRUE(LoopsOf(Bytes(200, 'x')).Empty());
 }
@@ -75,8 +72,7 @@ TEST_F(WaveLoopsTest, CountsLargerThanTheChunkAreCutToWhatItHolds) {
                                      .Chunk("cue ", CueBody({9}, 0x7FFFFFFF))
                                      .Chunk("data", Audio(100))
                                      .Done());
-  EXPECT_EQ(SmplLine(huge), "smpl=1-2,3-4");
-  EXPECT_EQ(CueLine(huge), "cue=9");
+  EXPECT_EQ(OwnLoopsLine(huge), "loops 1-2, 3-4; cues 9");
 
   // A chunk cut short by the end of the file: the loop it holds whole, not the half one.
   Bytes cut = RiffBuilder()
@@ -85,7 +81,7 @@ TEST_F(WaveLoopsTest, CountsLargerThanTheChunkAreCutToWhatItHolds) {
                   .Chunk("smpl", SmplBody({{10, 20}, {30, 40}}))
                   .Done();
   cut.resize(cut.size() - 12);
-  EXPECT_EQ(SmplLine(LoopsOf(cut)), "smpl=10-20");
+  EXPECT_EQ(OwnLoopsLine(LoopsOf(cut)), "loops 10-20");
   // Shorter than its own fields, or declaring a size past the end: nothing invented.
   Bytes stub = RiffBuilder().Fmt(1, 1, 16).Chunk("data", Audio(100)).Done();
   RiffBuilder::AppendChunk(stub, "smpl", Bytes(20, 0xFF), 0x7FFFFFF0);
@@ -98,33 +94,37 @@ TEST_F(WaveLoopsTest, CountsLargerThanTheChunkAreCutToWhatItHolds) {
   EXPECT_EQ(bounded.loops.size(), kMostOwnLoops);
 }
 
-TEST_F(WaveLoopsTest, PointsAreTakenStartThenEndThenCuesAndTheRestAreNamed) {
+// Each loop is taken whole, start and end side by side, or left out whole, so the pairs stay
+// pairs; the cue points fill the slots left.
+TEST_F(WaveLoopsTest, LoopsAreTakenAsPairsThenCuesAndTheRestAreNamed) {
   WaveLoops own;
-  own.loops = {{100, 199}, {0, 50}, {300, 2001}};
+  own.loops = {{100, 199}, {0, 50}, {300, 2001}, {400, 350}, {500, 600}};
   own.cues = {5, 6, 7, 8, 9, 10, 11, 12};
   const TakenOver taken = TakeOverPoints(own, 1, 2000);
-  EXPECT_EQ(taken.points, (LoopPoints{100, 199, 50, 300, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(taken.points, (LoopPoints{100, 199, 500, 600, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(TakenText(taken), "loops 100-199, 500-600; cues 5, 6, 7, 8, 9, 10");
   EXPECT_EQ(taken.leftOver, (std::vector<std::string>{
-                                "loop 2 start 0 (0 means no loop point)",
-                                "loop 3 end 2001 (past the end of the samples)",
+                                "loop 2 0-50 (0 means no loop point)",
+                                "loop 3 300-2001 (past the end of the samples)",
+                                "loop 4 400-350 (its end lies before its start)",
                                 "cue point 7 at 11 (more than ten points)",
                                 "cue point 8 at 12 (more than ten points)",
                             }));
-  EXPECT_EQ(LeftOverText(taken).rfind("Not taken over: loop 2 start 0 (", 0), 0u);
+  EXPECT_EQ(LeftOverText(taken).rfind("Not taken over: loop 2 0-50 (", 0), 0u);
 
   // Ten mono frames hold three records of six bytes.
   own.loops = {{1, 2}, {3, 4}};
   own.cues.clear();
   const TakenOver shortCopy = TakeOverPoints(own, 1, 10);
-  EXPECT_EQ(shortCopy.points, (LoopPoints{1, 2, 3}));
-  EXPECT_EQ(
-      shortCopy.leftOver,
-      (std::vector<std::string>{"loop 2 end 4 (the samples are too short for more records)"}));
+  EXPECT_EQ(shortCopy.points, (LoopPoints{1, 2}));
+  EXPECT_EQ(shortCopy.leftOver,
+            (std::vector<std::string>{"loop 2 3-4 (the samples are too short for more records)"}));
   EXPECT_EQ(LeftOverText(TakeOverPoints(own, 2, 10)), "");
 }
 
 // The file a sampler's editor writes through libsndfile's instrument chunk: its loops reach the
-// copy's table, and the copy holds every other sample of the source as it was.
+// copy's table, and the copy holds every other sample of the source as it was (its chunks
+// follow the samples).
 TEST_F(WaveLoopsTest, AnInstrumentChunkFromLibsndfileBecomesTheCopysTable) {
   const std::string path = m_dir.File("instrument.wav");
   std::vector<short> samples(2 * 5000);
@@ -134,7 +134,7 @@ TEST_F(WaveLoopsTest, AnInstrumentChunkFromLibsndfileBecomesTheCopysTable) {
   const std::optional<OwnPointsPlan> plan = PlanOwnPoints(path);
   ASSERT_TRUE(plan.has_value());
   // libsndfile is given the frame after the loop and stores the last frame played.
-  EXPECT_EQ(SmplLine(plan->own), "smpl=1000-2999,4000-4499");
+  EXPECT_EQ(OwnLoopsLine(plan->own), "loops 1000-2999, 4000-4499");
   EXPECT_EQ(plan->taken.points, (LoopPoints{1000, 2999, 4000, 4499}));
 
   const std::string copy = m_dir.File("instrument-plain.wav");
@@ -143,7 +143,7 @@ TEST_F(WaveLoopsTest, AnInstrumentChunkFromLibsndfileBecomesTheCopysTable) {
   ASSERT_TRUE(copied.Open(copy, kPatchMode));
   EXPECT_EQ(ReadLoopTable(copied).loopPoints, plan->taken.points);
   const Bytes bytes = ReadBytes(copy);
-  ASSERT_EQ(bytes.size(), kWaveHeaderBytes + 2 * samples.size());
+  ASSERT_EQ(GetLe32(&bytes[kDataSizeOffset]), 2 * samples.size());
   for (std::size_t i = 4 * kLoopRecordBytes / 2; i < samples.size(); ++i) {
     ASSERT_EQ(static_cast<short>(GetLe16(&bytes[kWaveHeaderBytes + 2 * i])), samples[i]) << i;
   }

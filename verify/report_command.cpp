@@ -38,7 +38,8 @@ constexpr char kUsage[] =
     "  --id K              the DTMF ID, 1 to 10\n"
     "  --channel C         read only this channel, counted from 1 (else every channel\n"
     "                      that carries timecode, with their offsets)\n"
-    "  --reference TC.wav  the file that was played: every one of its frames is expected\n"
+    "  --reference TC.wav  the file that was played: every one of its frames is expected;\n"
+    "                      once per file where several were played one after the other\n"
     "  --frames FIRST-LAST the frames expected, without the file\n"
     "  --tolerance SAMPLES a jump larger than this is a discontinuity (found by itself\n"
     "                      from the recording's scatter otherwise)\n"
@@ -82,9 +83,12 @@ void RefuseClashingOutputs(const CommandLine& command) {
     if (command.recording != kStandardInput && fs::equivalent(**path, command.recording, ignored)) {
       throw UsageError(std::string(option) + " names the recording itself");
     }
-    const std::string& reference = command.options.referencePath;
-    if (!reference.empty() && fs::equivalent(**path, reference, ignored)) {
-      throw UsageError(std::string(option) + " names the --reference file");
+    std::vector<std::string> references = command.options.laterReferences;
+    references.push_back(command.options.referencePath);
+    for (const std::string& reference : references) {
+      if (!reference.empty() && fs::equivalent(**path, reference, ignored)) {
+        throw UsageError(std::string(option) + " names the --reference file");
+      }
     }
     // Resolved from the current folder, so "a.txt" and "./a.txt" are one file even before it
     // exists.
@@ -176,8 +180,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (word == "--channel") {
       command.options.channel = IntegerValue(word, reader.Value(), 1);
     } else if (word == "--reference") {
-      command.options.referencePath = reader.Value();
-      if (command.options.referencePath.empty()) throw UsageError("--reference needs a file");
+      std::string reference = reader.Value();
+      if (reference.empty()) throw UsageError("--reference needs a file");
+      // Given again: the next file of a playlist.
+      if (command.options.referencePath.empty()) {
+        command.options.referencePath = std::move(reference);
+      } else {
+        command.options.laterReferences.push_back(std::move(reference));
+      }
     } else if (word == "--frames") {
       const auto [first, last] = FrameRange(reader.Value());
       command.options.expectedFirst = first;

@@ -56,10 +56,26 @@ std::pair<int, int> JudgedRange(const VerifyReport& report) {
   return {report.firstFrame, report.lastFrame};
 }
 
+namespace {
+
+// Whether a frame opens a new pass through TC.wav (a loop made on its points); moves `pass` on.
+bool NewPass(const VerifyReport& report, const FoundFrame& frame, std::size_t& pass) {
+  bool opened = false;
+  while (pass < report.passStarts.size() && frame.foundSample >= report.passStarts[pass] - 0.5) {
+    ++pass;
+    opened = true;
+  }
+  return opened;
+}
+
+}  // namespace
+
 std::vector<FramePlace> DuplicatedPlaces(const VerifyReport& report) {
   std::set<int> heard;
   std::vector<FramePlace> places;
+  std::size_t pass = 0;
   for (const FoundFrame& frame : report.frames) {
+    if (NewPass(report, frame, pass)) heard.clear();
     if (!heard.insert(frame.number).second) places.push_back({frame.number, frame.foundSample});
   }
   return places;
@@ -68,7 +84,9 @@ std::vector<FramePlace> DuplicatedPlaces(const VerifyReport& report) {
 std::vector<FramePlace> OutOfOrderPlaces(const VerifyReport& report) {
   int largest = 0;
   std::vector<FramePlace> places;
+  std::size_t pass = 0;
   for (const FoundFrame& frame : report.frames) {
+    if (NewPass(report, frame, pass)) largest = 0;
     if (frame.number < largest) places.push_back({frame.number, frame.foundSample});
     largest = std::max(largest, frame.number);
   }
@@ -163,4 +181,23 @@ std::string EventText(const PlaybackEvent& e) {
           " +- " + FormatFixed(e.jumpError, kJumpDecimals) + " samples";
   if (e.framesHit > 0) text += ", " + hit + " unreadable";
   return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;  // UTF-8 passes through as it is
+    }
+  }
+  return out + "\"";
 }

@@ -17,6 +17,9 @@ std::string FormatFixed(double value, int decimals);
 // The same with a leading '+' for positive values (drift, jumps).
 std::string FormatSigned(double value, int decimals);
 
+// text as a JSON string, quoted, with quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& text);
+
 // Frame numbers as short runs, "12-15, 20", or "none".
 std::string FormatFrameList(const std::vector<int>& numbers);
 

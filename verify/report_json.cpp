@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "verify/report_format.h"
+#include "verify/report_reference.h"
 
 namespace {
 
@@ -25,22 +26,7 @@ std::string Number(double value, int decimals) {
 }
 
 std::string String(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;  // UTF-8 passes through as it is
-    }
-  }
-  return out + "\"";
+  return JsonString(text);
 }
 
 std::string List(const std::vector<int>& numbers) {
@@ -151,7 +137,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
   const auto timing = [&report](double value, int decimals) {
     return report.timingMeasured ? Number(value, decimals) : std::string("null");
   };
-  const std::vector<std::pair<const char*, std::string>> fields = {
+  std::vector<std::pair<const char*, std::string>> fields = {
       {"file", String(report.file)},
       {"verdict", String(report.Clean() ? "clean" : "faults")},
       {"type", String(std::string(1, FactsOf(report.type).letter))},
@@ -188,8 +174,9 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"segments", Segments(report.map)},
       {"events", Events(report.map)},
       {"channel_offsets", Offsets(report.otherChannels)},
-      {"frames", Frames(report.frames)},
   };
+  for (auto& field : ReferenceJsonFields(report)) fields.push_back(std::move(field));
+  fields.emplace_back("frames", Frames(report.frames));
   out << "{\n";
   for (std::size_t i = 0; i < fields.size(); ++i) {
     out << "  " << String(fields[i].first) << ": " << fields[i].second

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "verify/report_format.h"
+#include "verify/report_reference.h"
 
 namespace {
 
@@ -13,8 +14,9 @@ constexpr int kMsDecimals = 3;
 constexpr int kJitterDecimals = 3;
 constexpr char kNotMeasurable[] = "not measurable (too few frames)";
 
+constexpr std::size_t kNameWidth = 17;
+
 void Line(std::ostream& out, const char* name, const std::string& value) {
-  constexpr std::size_t kNameWidth = 17;
   std::string padded = name;
   padded.resize(kNameWidth, ' ');
   out << padded << value << '\n';
@@ -107,7 +109,7 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   Line(out, "file", report.file);
   Line(out, "type", FactsOf(report.type).reportName);
   Line(out, "method", MethodText(report));
-  Line(out, "DTMF ID", std::to_string(report.dtmfId));
+  Line(out, "DTMF ID", DtmfIdText(report));
   Line(out, "sample rate", std::to_string(rate) + " Hz");
   Line(out, "channel", std::to_string(report.channel) + " of " + std::to_string(report.channels));
   Line(out, "length", LengthText(report));
@@ -164,5 +166,6 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   const auto& events = report.map.events;
   Line(out, "events", events.empty() ? "none" : std::to_string(events.size()));
   for (const PlaybackEvent& event : events) out << "  " << EventText(event) << '\n';
+  WriteReferenceLines(out, report, kNameWidth);
   Line(out, "result", report.Clean() ? "clean" : "faults found");
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "verify/raw_format.h"
 #include "verify/verify_report.h"
@@ -22,6 +23,8 @@ struct VerifyOptions {
   // TC.wav as it was played: its type, method, DTMF ID and frame count are then known, and
   // every frame from 1 to its last is expected. Empty: none.
   std::string referencePath;
+  // The other files of a playlist, each with its own DTMF ID, in any order.
+  std::vector<std::string> laterReferences;
   // The frames expected, where no reference names them.
   std::optional<int> expectedFirst;
   std::optional<int> expectedLast;
@@ -31,6 +34,9 @@ struct VerifyOptions {
   // Called with one line for the user the moment a fault is known while the recording is read
   // (a jump, an unreadable frame, a sample that is no number); may be empty.
   std::function<void(const std::string& line)> onFault;
+  // Reading stops after this many sample frames: what a TC.wav's first frames tell (its type,
+  // method and DTMF ID) is all that is needed of it. None: to the end.
+  std::optional<std::int64_t> readLimit;
   // Called with a status line every 10 s of audio while the recording is read ("frame 812,
   // 0 events, drift +3.2 ppm", or "no timecode in the last 10 s"); may be empty.
   std::function<void(const std::string& line)> onStatus;

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "layout/timecode_layout.h"
 #include "verify/playback_map.h"
+#include "verify/reference_findings.h"
 
 struct FoundFrame {
   int number = 0;              // from its four digits
@@ -21,6 +23,7 @@ struct FoundFrame {
   double levelDbfs = 0.0;      // RMS level of its start marker
   // Where sample 0 of each of its six bursts lies; NaN where a burst could not be placed.
   std::array<double, 6> bursts{};
+  int checkId = 0;  // the DTMF ID its check symbol gives; 0: none does, or the '*'
 };
 
 struct Discontinuity {
@@ -84,6 +87,20 @@ struct VerifyReport {
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
   PlaybackMap map;  // the segments TC.wav played in and the events between them
+  // Held against --reference where the recording is at TC.wav's own rate without drift; none
+  // where it could not be (no reference, another rate, drift, a stream).
+  std::optional<BitExactCheck> bitExact;
+  std::vector<LoopFinding> loops;  // every jump back in TC.wav, against its loop table
+  std::vector<int> loopsNotTaken;  // loop end points (2, 4, ...) played through, never looped at
+  // Where a loop made on its points began a new pass through TC.wav, in recording order: a frame
+  // heard again in a later pass is no duplicate.
+  std::vector<double> passStarts;
+  // A recording of several TC.wav files, one after the other, each with its own DTMF ID: each
+  // file's own report, in recording order (empty for one file). file names its --reference
+  // (empty without one); gapSamples is the recording samples from the end of the file before to
+  // the start of this one (0: gapless), not known without the earlier file's --reference.
+  std::vector<VerifyReport> files;
+  std::optional<double> gapSamples;
   // The header declares no length (a recorder stopped before it wrote it): read to the end.
   bool lengthUndeclared = false;
   std::string stopReason;                   // why the decoder stopped before the end, or empty
@@ -95,7 +112,8 @@ struct VerifyReport {
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
            discontinuities.empty() && unreadable.empty() && map.events.empty() &&
-           nonFiniteCount == 0 && !Truncated() &&
+           nonFiniteCount == 0 && !Truncated() && discontinuities.empty() && unreadable.empty() &&
+           nonFiniteCount == 0 && !Truncated() && loopsNotTaken.empty() &&
            std::all_of(otherChannels.begin(), otherChannels.end(),
                        [](const OtherChannel& other) { return other.faults == 0; });
   }

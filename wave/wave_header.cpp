@@ -36,14 +36,15 @@ void PutChunkId(std::uint8_t* at, const char (&id)[5]) {
   for (std::size_t i = 0; i < kChunkIdBytes; ++i) at[i] = static_cast<std::uint8_t>(id[i]);
 }
 
-WaveHeader BuildWaveHeader(const PcmFormat& format, std::uint32_t dataBytes) {
+WaveHeader BuildWaveHeader(const PcmFormat& format, std::uint32_t dataBytes,
+                           std::uint32_t trailingBytes) {
   const auto blockAlign =
       static_cast<std::uint16_t>(format.channels * (format.bitsPerSample / kBitsPerByte));
   WaveHeader header{};
   std::uint8_t* h = header.data();
   PutChunkId(h + kRiffIdOffset, "RIFF");
-  PutLe32(h + kRiffSizeOffset,
-          static_cast<std::uint32_t>(kWaveHeaderBytes - kRiffSizeExcludes + dataBytes));
+  PutLe32(h + kRiffSizeOffset, static_cast<std::uint32_t>(kWaveHeaderBytes - kRiffSizeExcludes +
+                                                          dataBytes + trailingBytes));
   PutChunkId(h + kWaveIdOffset, "WAVE");
   PutChunkId(h + kFmtIdOffset, "fmt ");
   PutLe32(h + kFmtSizeOffset, kPcmFmtChunkBytes);

@@ -37,6 +37,8 @@ struct PcmFormat {
   std::uint16_t bitsPerSample = 16;
 };
 
-// The header of a canonical file whose data chunk holds dataBytes bytes of samples. Both size
-// fields follow from dataBytes: the RIFF size counts everything after its own field.
-WaveHeader BuildWaveHeader(const PcmFormat& format, std::uint32_t dataBytes);
+// The header of a canonical file whose data chunk holds dataBytes bytes of samples, followed by
+// trailingBytes of other chunks. Both size fields follow from these: the RIFF size counts
+// everything after its own field.
+WaveHeader BuildWaveHeader(const PcmFormat& format, std::uint32_t dataBytes,
+                           std::uint32_t trailingBytes = 0);
