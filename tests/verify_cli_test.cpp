@@ -233,6 +233,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   VerifyReport report = FaultyReport();
   report.missing = {6, 7, 8, 9, 12};
   report.methodAssumed = true;
+  report.map.events = {{EventKind::cut, 441800, 443600, 441800, 442800, 1000, 1088.4, 0.02, 9}};
   report.otherChannels = {{1, 11, 0, 492.34, 12.34}, {3, 10, 2, 470.0, -10.0}};
   const std::string text = Written(WriteSummary, report);
   for (const char* line :
@@ -248,6 +249,9 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
         "discontinuities  1, sum -661.00 samples (-13.771 ms), largest -661.00 samples "
         "(-13.771 ms)\n",
         "  at frame 9: -661.00 samples (-13.771 ms), at 4.465 s, sample 214334.10\n",
+        "events           1\n",
+        "  cut at recording sample 443,600 (between 441,800 and 443,600): left TC.wav at 441,800, "
+        "resumed at 442,800, jump +1000.00 +- 0.02 samples\n",
         "other channels   1, 3\n",
         "  channel 1: +12.34 samples (+0.257 ms) from channel 2, 11 found, no fault\n",
         "  channel 3: -10.00 samples (-0.208 ms) from channel 2, 10 found, 2 faults\n",
@@ -262,6 +266,7 @@ TEST(VerifySummary, SaysEveryFindingOnItsOwnLine) {
   EXPECT_NE(clean.find("method           2\n"), std::string::npos);
   EXPECT_NE(clean.find("drift            +100.00 ppm\n"), std::string::npos);
   EXPECT_NE(clean.find("discontinuities  none\n"), std::string::npos);
+  EXPECT_NE(clean.find("events           none\n"), std::string::npos);
   EXPECT_NE(clean.find("result           clean\n"), std::string::npos);
   EXPECT_EQ(clean.find("other channels"), std::string::npos);
   // A fault on another channel is a fault of the recording.
@@ -298,7 +303,8 @@ TEST(VerifyJson, IsOneObjectWithExactlyTheDocumentedKeys) {
       "file", "verdict", "method_assumed", "channels", "samples_declared", "samples_read",
       "truncated", "judged_first", "judged_last", "unreadable", "non_finite_count",
       "non_finite_samples", "threshold_samples", "sample_exact", "frames", "length_undeclared",
-      "channel_offsets", "bit_exact", "bit_exact_check", "loops", "loops_not_taken", "files"};
+      "channel_offsets", "bit_exact", "bit_exact_check", "loops", "loops_not_taken", "files",
+      "segments", "events"};
   expected.sort();
   EXPECT_EQ(keys, expected);
 

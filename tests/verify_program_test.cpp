@@ -213,9 +213,11 @@ TEST_F(VerifyProgram, EveryOutputOfARealTakeAgrees) {
 
   // CSV: each offset is the distance from a perfect playback started at the first frame; the
   // step between frames 5 and 6 is the jump plus one frame's worth of drift.
-  const std::vector<std::string> rows = Lines(Text(ReadBytes(csv)));
-  ASSERT_EQ(rows.size(), static_cast<std::size_t>(kFrames + 1));
+  // Besides the frames, one row tells the cut where it lies.
+  std::vector<std::string> rows = Lines(Text(ReadBytes(csv)));
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(kFrames + 2));
   EXPECT_EQ(rows[0], "frame,found_sample,offset_samples,check_ok,level_dbfs,time_s,status");
+  EXPECT_EQ(std::erase_if(rows, [](const std::string& row) { return row.ends_with(",cut"); }), 1u);
   std::vector<double> found, offset;
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const std::vector<std::string> f = Fields(rows[i], ',');
@@ -231,11 +233,11 @@ TEST_F(VerifyProgram, EveryOutputOfARealTakeAgrees) {
   EXPECT_NEAR(offset[5] - offset[4], jump + kFrameSamples * ratio * drift * 1e-6, 0.01);
 
   // Labels: each frame starts where the CSV found it, in seconds, under its own number.
-  // Besides them, one point label marks the jump.
+  // Besides them, one label marks the cut.
   std::vector<std::string> marks;
   int jumpLabels = 0;
   for (const std::string& line : Lines(Text(ReadBytes(labels)))) {
-    if (line.find("\tjump ") != std::string::npos) {
+    if (line.find("\tcut ") != std::string::npos) {
       ++jumpLabels;
     } else {
       marks.push_back(line);

@@ -102,6 +102,10 @@ void RejudgeFrames(VerifyReport& report, const std::vector<Seam>& seams) {
   std::erase_if(report.discontinuities,
                 [&](const Discontinuity& d) { return InSeam(seams, d.sample - 0.5); });
   std::erase_if(report.unreadable, [&](const FramePlace& f) { return InSeam(seams, f.sample); });
+  // The loop's own jump, and any damage in its seam, is no event of the playback map.
+  std::erase_if(report.map.events, [&](const PlaybackEvent& e) {
+    return InSeam(seams, e.kind == EventKind::damage ? e.frameSample : e.frameSample - 0.5);
+  });
   std::erase_if(report.frames,
                 [&](const FoundFrame& f) { return !f.checkOk && InSeam(seams, f.foundSample); });
   report.checkFailures.clear();

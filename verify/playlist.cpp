@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "verify/playback_map.h"
 #include "verify/reference_check.h"
 #include "verify/timing_fit.h"
 #include "verify/verifier.h"
@@ -84,12 +85,16 @@ VerifyReport FileReport(const VerifyReport& whole, const Run& run, double upTo,
   for (const FramePlace& place : whole.unreadable) {
     if (place.sample > from && place.sample < upTo) file.unreadable.push_back(place);
   }
+  for (const FramePlace& place : whole.damaged) {
+    if (place.sample >= from && place.sample < upTo) file.damaged.push_back(place);
+  }
   if (reference != nullptr) {
     file.rangeStated = true;
     file.judgedFirst = 1;
     file.judgedLast = reference->lastFrame;
   }
   FitTiming(file, ratio, tolerance);
+  BuildEvents(file);
   return file;
 }
 
@@ -121,8 +126,15 @@ void GatherFaults(VerifyReport& report) {
   report.loops.clear();
   report.loopsNotTaken.clear();
   report.passStarts.clear();
+  report.map = {};
   std::optional<BitExactCheck> exact;
   for (const VerifyReport& file : report.files) {
+    // Each file's own map, its segments counting frames in the whole report's list.
+    for (Segment segment : file.map.segments) {
+      segment.firstIndex += report.frames.size();
+      report.map.segments.push_back(segment);
+    }
+    Append(report.map.events, file.map.events);
     if (!report.frames.empty()) report.passStarts.push_back(file.frames.front().foundSample);
     Append(report.missing, file.missing);
     Append(report.missingPlaces, file.missingPlaces);

@@ -44,6 +44,15 @@ void WriteCsv(std::ostream& out, const VerifyReport& report) {
   };
   for (const FramePlace& place : report.missingPlaces) absent(place, "missing");
   for (const FramePlace& place : report.unreadable) absent(place, "unreadable");
+  // Each event where it begins: the frame read after it, and the change of offset it made there
+  // (recording samples; 0 for damage).
+  for (const PlaybackEvent& event : report.map.events) {
+    rows.push_back(
+        {event.recordingFirst, std::to_string(event.frameAfter) + ',' +
+                                   FormatFixed(event.recordingFirst, kSampleDecimals) + ',' +
+                                   FormatFixed(-event.jumpRecording, kSampleDecimals) + ",,," +
+                                   time(event.recordingFirst) + ',' + EventName(event.kind)});
+  }
   // In recording order; frames found keep their order among themselves (a frame out of order
   // stays where it was heard).
   std::stable_sort(rows.begin(), rows.end(),

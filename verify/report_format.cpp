@@ -114,8 +114,16 @@ std::vector<PlacedFault> PlacedFaults(const VerifyReport& report) {
   for (const FramePlace& place : report.unreadable) {
     faults.push_back({Kind::unreadable, place.frame, place.sample});
   }
+  const auto& events = report.map.events;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    faults.push_back(
+        {Kind::event, events[i].frameAfter, events[i].recordingFirst, -events[i].jumpRecording, i});
+  }
   for (const Discontinuity& jump : report.discontinuities) {
-    faults.push_back({Kind::jump, jump.frame, jump.sample, jump.jumpSamples});
+    const bool told = std::any_of(events.begin(), events.end(), [&](const PlaybackEvent& e) {
+      return e.kind != EventKind::damage && e.frameAfter == jump.frame;
+    });
+    if (!told) faults.push_back({Kind::jump, jump.frame, jump.sample, jump.jumpSamples});
   }
   for (const FoundFrame& frame : report.frames) {
     if (!frame.checkOk) faults.push_back({Kind::check, frame.number, frame.foundSample});
@@ -123,6 +131,56 @@ std::vector<PlacedFault> PlacedFaults(const VerifyReport& report) {
   std::stable_sort(faults.begin(), faults.end(),
                    [](const PlacedFault& a, const PlacedFault& b) { return a.sample < b.sample; });
   return faults;
+}
+
+const char* EventName(EventKind kind) {
+  switch (kind) {
+    case EventKind::cut:
+      return "cut";
+    case EventKind::repeat:
+      return "repeat";
+    case EventKind::insertion:
+      return "insertion";
+    case EventKind::damage:
+      return "damage";
+    case EventKind::fileChange:
+      return "file change";
+  }
+  return "";
+}
+
+std::string FormatSampleCount(double sample) {
+  constexpr int kDecimals = 2;
+  const bool whole = std::abs(sample - std::round(sample)) < 0.005;
+  const std::string text = FormatFixed(whole ? std::round(sample) : sample, whole ? 0 : kDecimals);
+  const std::size_t point = std::min(text.find('.'), text.size());
+  const std::size_t sign = text.front() == '-' ? 1 : 0;
+  std::string out = text.substr(0, sign);
+  for (std::size_t i = sign; i < point; ++i) {
+    if (i > sign && (point - i) % 3 == 0) out += ',';
+    out += text[i];
+  }
+  return out + text.substr(point);
+}
+
+std::string EventText(const PlaybackEvent& e) {
+  constexpr int kJumpDecimals = 2;
+  std::string text =
+      std::string(EventName(e.kind)) + " at recording sample " + FormatSampleCount(e.recordingLast);
+  if (!e.Exact()) {
+    text += " (between " + FormatSampleCount(e.recordingFirst) + " and " +
+            FormatSampleCount(e.recordingLast) + ")";
+  }
+  const std::string hit = std::to_string(e.framesHit) + (e.framesHit == 1 ? " frame" : " frames");
+  if (e.kind == EventKind::damage) {
+    if (e.framesHit == 0) return text + ": frame " + std::to_string(e.frameAfter) + " damaged";
+    return text + ": " + hit + " unreadable from frame " + std::to_string(e.frameAfter);
+  }
+  text += ": left TC.wav at " + FormatSampleCount(e.leftAt) + ", resumed at " +
+          FormatSampleCount(e.resumedAt) + ", jump " + FormatSigned(e.jumpTimecode, kJumpDecimals) +
+          " +- " + FormatFixed(e.jumpError, kJumpDecimals) + " samples";
+  if (e.framesHit > 0) text += ", " + hit + " unreadable";
+  return text;
 }
 
 namespace {

@@ -47,11 +47,36 @@ std::vector<FramePlace> OutOfOrderPlaces(const VerifyReport& report);
 // them: a frame missing, unreadable, heard again or out of order, a discontinuity, a wrong check
 // symbol, a sample that is no number (frame 0), and where reading stopped short of the header's
 // length (frame 0).
+// A jump the playback map holds is listed as its event (`event` its index in report.map.events),
+// never again as a jump.
 struct PlacedFault {
-  enum class Kind { missing, unreadable, duplicated, outOfOrder, jump, check, nonFinite, stopped };
+  enum class Kind {
+    missing,
+    unreadable,
+    duplicated,
+    outOfOrder,
+    jump,
+    check,
+    nonFinite,
+    stopped,
+    event
+  };
   Kind kind;
   int frame;
   double sample;
   double jumpSamples = 0.0;
+  std::size_t event = 0;
 };
 std::vector<PlacedFault> PlacedFaults(const VerifyReport& report);
+
+// The name every report gives an event's kind: "cut", "repeat", "insertion", "damage",
+// "file change".
+const char* EventName(EventKind kind);
+
+// A sample count as people read long ones: "441,800", or "57,887.25" where it is not whole.
+std::string FormatSampleCount(double sample);
+
+// One event in a line, as the summary gives it: "cut at recording sample 443,600 (between
+// 441,800 and 443,600): left TC.wav at 441,800, resumed at 442,800, jump +1000.00 +- 0.02
+// samples".
+std::string EventText(const PlaybackEvent& event);

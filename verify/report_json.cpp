@@ -17,6 +17,8 @@ constexpr int kPpmDecimals = 4;
 // Seconds to a tenth of a microsecond: a fraction of a sample at any rate this reads.
 constexpr int kSecondsDecimals = 7;
 constexpr int kLevelDecimals = 2;
+// Recording samples per TC.wav sample, to a hundredth of a ppm.
+constexpr int kSlopeDecimals = 10;
 
 // JSON has no NaN or infinity: a value the fit could not give is null.
 std::string Number(double value, int decimals) {
@@ -48,6 +50,42 @@ std::string Jumps(const VerifyReport& r) {
            ", \"jump_samples\": " + Number(jumps[i].jumpSamples, kSampleDecimals) +
            ", \"sample\": " + Number(jumps[i].sample, kSampleDecimals) +
            ", \"time_s\": " + Number(jumps[i].sample / r.sampleRate, kSecondsDecimals) + "}";
+  }
+  return out + "]";
+}
+
+std::string Segments(const PlaybackMap& map) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < map.segments.size(); ++i) {
+    const Segment& g = map.segments[i];
+    out += (i ? ", " : "");
+    out += "{\"recording_first\": " + Number(g.recordingFirst, kSampleDecimals) +
+           ", \"recording_last\": " + Number(g.recordingLast, kSampleDecimals) +
+           ", \"tc_first\": " + Number(g.timecodeFirst, kSampleDecimals) +
+           ", \"slope\": " + Number(g.slope, kSlopeDecimals) +
+           ", \"first_frame\": " + std::to_string(g.firstFrame) +
+           ", \"last_frame\": " + std::to_string(g.lastFrame) +
+           ", \"frames_read\": " + std::to_string(g.framesRead) + "}";
+  }
+  return out + "]";
+}
+
+std::string Events(const PlaybackMap& map) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < map.events.size(); ++i) {
+    const PlaybackEvent& e = map.events[i];
+    out += (i ? ", " : "");
+    out += "{\"kind\": " + String(EventName(e.kind)) +
+           ", \"recording_first\": " + Number(e.recordingFirst, kSampleDecimals) +
+           ", \"recording_last\": " + Number(e.recordingLast, kSampleDecimals) +
+           ", \"exact\": " + Bool(e.Exact()) +
+           ", \"left_tc\": " + Number(e.leftAt, kSampleDecimals) +
+           ", \"resumed_tc\": " + Number(e.resumedAt, kSampleDecimals) +
+           ", \"jump_tc\": " + Number(e.jumpTimecode, kSampleDecimals) +
+           ", \"jump_recording\": " + Number(e.jumpRecording, kSampleDecimals) +
+           ", \"jump_error\": " + Number(e.jumpError, kSampleDecimals) +
+           ", \"frame_after\": " + std::to_string(e.frameAfter) +
+           ", \"frames_unreadable\": " + std::to_string(e.framesHit) + "}";
   }
   return out + "]";
 }
@@ -133,6 +171,8 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
       {"sample_exact", Bool(report.sampleExact)},
       {"discontinuities", Jumps(report)},
+      {"segments", Segments(report.map)},
+      {"events", Events(report.map)},
       {"channel_offsets", Offsets(report.otherChannels)},
   };
   for (auto& field : ReferenceJsonFields(report)) fields.push_back(std::move(field));

@@ -44,7 +44,19 @@ void WriteLabels(std::ostream& out, const VerifyReport& report) {
   // Faults are point labels, so they show as marks of their own beside the frames' stretches.
   for (const PlacedFault& fault : PlacedFaults(report)) {
     std::string text;
+    double end = fault.sample;
     switch (fault.kind) {
+      case PlacedFault::Kind::event: {
+        // Over the samples it may lie in; a point where it is exact.
+        const PlaybackEvent& event = report.map.events[fault.event];
+        end = event.recordingLast;
+        text = EventName(event.kind);
+        if (event.kind != EventKind::damage) {
+          text += " " + FormatSigned(event.jumpTimecode, kJumpDecimals) + ", TC.wav " +
+                  FormatSampleCount(event.leftAt) + " to " + FormatSampleCount(event.resumedAt);
+        }
+        break;
+      }
       case PlacedFault::Kind::jump:
         text = "jump " + FormatSigned(fault.jumpSamples, kJumpDecimals);
         break;
@@ -70,7 +82,7 @@ void WriteLabels(std::ostream& out, const VerifyReport& report) {
       case PlacedFault::Kind::check:
         continue;  // the frame's own label is there; the CSV and summary name the check
     }
-    labels.push_back({fault.sample, fault.sample, text});
+    labels.push_back({fault.sample, end, text});
   }
   std::stable_sort(labels.begin(), labels.end(),
                    [](const Label& a, const Label& b) { return a.start < b.start; });

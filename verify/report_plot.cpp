@@ -253,13 +253,28 @@ bool IsBreak(const VerifyReport& r, int frame) {
                      [frame](const Discontinuity& d) { return d.frame == frame; });
 }
 
+// Each jump of the playback map at its place in the recording, named as the summary names it;
+// a break the map does not hold (a report made without one) between its two frames.
 void DrawBreaks(QPainter& p, const Frame& f, const VerifyReport& r) {
-  constexpr double kLabelWidth = 160;
+  constexpr double kLabelWidth = 220;
   constexpr double kLabelHeight = 18;
   p.setFont(Font(13, true));
   int row = 0;
-  for (const Discontinuity& d : r.discontinuities) {
-    const double x = f.X(d.frame - 0.5);  // between the two frames of the break
+  const FrameOfTime frameAt(r);
+  for (const PlacedFault& fault : PlacedFaults(r)) {
+    std::string text;
+    double x = 0.0;
+    if (fault.kind == PlacedFault::Kind::event) {
+      const PlaybackEvent& event = r.map.events[fault.event];
+      if (event.kind == EventKind::damage || r.sampleRate <= 0) continue;
+      x = f.X(frameAt(event.recordingFirst / r.sampleRate));
+      text = std::string(EventName(event.kind)) + " " + FormatSigned(event.jumpTimecode, 2);
+    } else if (fault.kind == PlacedFault::Kind::jump) {
+      x = f.X(fault.frame - 0.5);  // between the two frames of the break
+      text = "jump " + FormatSigned(fault.jumpSamples, 2);
+    } else {
+      continue;
+    }
     p.setPen(QPen(kBreak, 2, Qt::DashLine));
     p.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
     p.setPen(kBreak);
@@ -268,9 +283,22 @@ void DrawBreaks(QPainter& p, const Frame& f, const VerifyReport& r) {
     const QRectF box(left ? x - 4 - kLabelWidth : x + 4, f.area.top() + 4 + row * kLabelHeight,
                      kLabelWidth, kLabelHeight);
     p.drawText(box, (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop,
-               QString::fromStdString("jump " + FormatSigned(d.jumpSamples, 2)));
+               QString::fromStdString(text));
     row = (row + 1) % kLabelRows;
   }
+}
+
+// The frames the scales are set by: those on a segment of the playback map, so a frame that a
+// fault cut (placed by part of its bursts) never stretches them; all of them without a map.
+std::vector<FoundFrame> Scaled(const VerifyReport& r) {
+  if (r.map.segments.empty()) return r.frames;
+  std::vector<FoundFrame> frames;
+  for (const Segment& segment : r.map.segments) {
+    for (int i = 0; i < segment.framesRead; ++i) {
+      frames.push_back(r.frames[segment.firstIndex + static_cast<std::size_t>(i)]);
+    }
+  }
+  return frames;
 }
 
 // A frame that is not in the recording (missing) or could not be read (unreadable) has no
@@ -376,12 +404,13 @@ QImage Draw(const VerifyReport& r) {
   p.setRenderHint(QPainter::Antialiasing);
 
   double xLow = 1, xHigh = 2, yLow = 0, yHigh = 0;
-  if (!r.frames.empty()) {
+  const std::vector<FoundFrame> scaled = Scaled(r);
+  if (!scaled.empty()) {
     const auto [lowF, highF] = std::minmax_element(
-        r.frames.begin(), r.frames.end(),
+        scaled.begin(), scaled.end(),
         [](const FoundFrame& a, const FoundFrame& b) { return a.number < b.number; });
     const auto [lowO, highO] = std::minmax_element(
-        r.frames.begin(), r.frames.end(),
+        scaled.begin(), scaled.end(),
         [](const FoundFrame& a, const FoundFrame& b) { return a.offsetSamples < b.offsetSamples; });
     xLow = lowF->number;
     xHigh = highF->number;

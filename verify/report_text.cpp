@@ -163,6 +163,9 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
     out << "  at frame " << jump.frame << ": " << SamplesAndMs(jump.jumpSamples, rate, true)
         << ", at " << Place(jump.sample, rate) << '\n';
   }
+  const auto& events = report.map.events;
+  Line(out, "events", events.empty() ? "none" : std::to_string(events.size()));
+  for (const PlaybackEvent& event : events) out << "  " << EventText(event) << '\n';
   WriteReferenceLines(out, report, kNameWidth);
   Line(out, "result", report.Clean() ? "clean" : "faults found");
 }

@@ -169,6 +169,25 @@ SlotRead SlotReader::Confirm(const SampleView& view, int symbol, double guess,
   return Place(view, symbol, guess, polarity);
 }
 
+double SlotReader::Fit(const SampleView& view, int symbol, double position, double polarity) const {
+  if (symbol < 1 || symbol > static_cast<int>(m_bursts.size())) return 0.0;
+  const auto index = static_cast<std::size_t>(symbol - 1);
+  const auto n = static_cast<std::size_t>(Span());
+  const auto n0 = std::lround(position);
+  const double d = position - static_cast<double>(n0);
+  const float* x = view.At(n0);
+  const Shape& shape = m_shapes[index];
+  // The burst moved by d, from its derivatives: to a millionth of its match within half a sample.
+  const double match =
+      polarity *
+      (Dot(x, m_bursts[index].data(), n) - d * Dot(x, shape.d1.data(), n) +
+       d * d / 2.0 * Dot(x, shape.d2.data(), n) - d * d * d / 6.0 * Dot(x, shape.d3.data(), n));
+  const double sum = Sum(x, n);
+  const double energy = Dot(x, x, n) - sum * sum / static_cast<double>(n);
+  if (match <= 0.0 || energy <= 0.0) return 0.0;
+  return match * match / (energy * m_burstEnergy[index]);
+}
+
 SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,
                           int expected) const {
   const auto n0 = static_cast<std::int64_t>(std::floor(guess));

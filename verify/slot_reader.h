@@ -30,6 +30,10 @@ class SlotReader {
   // The burst of `symbol`, placed, where the slot holds it clearly (a clean copy at any gain
   // and nearly nothing else); not placed, and symbol 0, otherwise. A few times quicker than Read.
   SlotRead Confirm(const SampleView& view, int symbol, double guess, double polarity) const;
+  // How well the burst of `symbol` placed at `position` explains the samples there: the squared
+  // normalised correlation, 1 for a clean copy at any gain; a part of the burst lost (zeroed,
+  // or overwritten) lowers it by about the share of the burst's energy lost.
+  double Fit(const SampleView& view, int symbol, double position, double polarity) const;
   // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
   // grid expects there, taken on less evidence than any other.
   SlotRead Read(const SampleView& view, double guess, double polarity, int expected = 0) const;

@@ -62,6 +62,8 @@ class SoundFile {
   // (for the reading that goes to the end) keeps nothing more.
   enum class Replay { kKeep, kDrop };
   void Rewind(Replay replay = Replay::kKeep);
+  // Whether Rewind can go back: always for a file, for a stream while all it gave was kept.
+  bool CanRewind() const { return m_stream == nullptr || m_replayComplete; }
 
   struct Stream;
 

@@ -207,6 +207,29 @@ std::vector<std::size_t> WithSmallBreaks(const std::vector<double>& s, const std
   return breaks;
 }
 
+// Each stretch is a segment of the playback map: TC.wav played on through it, on its line.
+// `scatter` is how far single frames stray from their line.
+void AddSegments(VerifyReport& report, const std::vector<double>& p,
+                 const std::vector<std::size_t>& stretchStart, const StretchLines& lines,
+                 double scatter) {
+  report.map.segments.clear();
+  const double slope = lines.slope;
+  for (std::size_t k = 0; k + 1 < stretchStart.size(); ++k) {
+    const std::size_t from = stretchStart[k], last = stretchStart[k + 1] - 1;
+    Segment segment;
+    segment.recordingFirst = p[from];
+    segment.recordingLast = p[last] + kFrameBurstSlots * kSlotSamples * slope;
+    segment.timecodeFirst = (p[from] - lines.Intercept(k)) / slope;
+    segment.slope = slope;
+    segment.firstFrame = report.frames[from].number;
+    segment.lastFrame = report.frames[last].number;
+    segment.framesRead = static_cast<int>(last - from + 1);
+    segment.firstIndex = from;
+    segment.interceptError = scatter / std::sqrt(static_cast<double>(segment.framesRead));
+    report.map.segments.push_back(segment);
+  }
+}
+
 // Latency, drift and jitter from the lines, each frame's offset from where the timecode's own
 // rate would put it after the first, and the jump at each break.
 void MeasureTiming(VerifyReport& report, const std::vector<double>& s, const std::vector<double>& p,
@@ -214,6 +237,7 @@ void MeasureTiming(VerifyReport& report, const std::vector<double>& s, const std
                    double rateRatio) {
   std::vector<FoundFrame>& frames = report.frames;
   const std::size_t stretches = stretchStart.size() - 1;
+  const std::size_t n = frames.size();
   double squares = 0.0, largest = 0.0;
   for (std::size_t k = 0; k < stretches; ++k) {
     for (std::size_t i = stretchStart[k]; i < stretchStart[k + 1]; ++i) {
@@ -235,6 +259,7 @@ void MeasureTiming(VerifyReport& report, const std::vector<double>& s, const std
     report.discontinuities.push_back(
         {frames[i].number, lines.Intercept(k) - lines.Intercept(k - 1), p[i]});
   }
+  AddSegments(report, p, stretchStart, lines, std::sqrt(squares / static_cast<double>(n)));
 }
 
 // A missing frame would have lain on the last stretch that holds a smaller number, the stretch
@@ -269,6 +294,7 @@ double FitTiming(VerifyReport& report, double rateRatio, std::optional<double> t
   report.outOfOrder.clear();
   report.discontinuities.clear();
   report.missingPlaces.clear();
+  report.map = {};
   const std::vector<FoundFrame>& frames = report.frames;
   report.timingMeasured = frames.size() >= kTimedFrames;
   if (frames.empty()) return rateRatio;

@@ -15,9 +15,11 @@
 #include "timecode_format/timecode_layout.h"
 #include "verify/burst_tracker.h"
 #include "verify/dtmf_detector.h"
+#include "verify/event_place.h"
 #include "verify/frame_parser.h"
 #include "verify/lane_sums.h"
 #include "verify/live_status.h"
+#include "verify/playback_map.h"
 #include "verify/playlist.h"
 #include "verify/slot_reader.h"
 #include "verify/sound_file.h"
@@ -74,6 +76,10 @@ constexpr double kBurstDeviations = 5.0;
 constexpr double kCertainJump = 3.0;
 // Frame spacings are followed this quickly, so a prediction over a lost frame stays on a sample.
 constexpr double kSpacingFollow = 0.25;
+// A burst whose fit lies this share below the recording's usual fit, and this many deviations of
+// the fits, lost a part of its samples.
+constexpr double kLeastLoss = 0.002;
+constexpr double kLossDeviations = 6.0;
 // A slip smaller than kCertainJump is told the moment it is seen once this many frames stood
 // steady, when it is at least this large and this many times how far they strayed.
 constexpr int kSteadyFrames = 3;
@@ -450,7 +456,10 @@ int IdFromCheck(int frame, int check) {
 struct GridFrame {
   RawFrame raw;
   std::array<double, kBurstsPerFrame> at{};  // NaN where a burst could not be placed
-  int placed = 0;                            // how many bursts were placed
+  // How well each burst explains its samples, where it was placed or else should lie; NaN where
+  // its symbol is not known.
+  std::array<double, kBurstsPerFrame> fit{};
+  int placed = 0;  // how many bursts were placed
   bool unreadable = false;
 };
 
@@ -789,16 +798,27 @@ class FrameReader {
     const double polarity = m_polarity.value_or(1.0);
     GridFrame read;
     read.at.fill(std::nan(""));
+    read.fit.fill(std::nan(""));
     std::array<int, kBurstsPerFrame> symbols{};
+    std::array<double, kBurstsPerFrame> guesses{};
     double guess = place;
     for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
       if (k > 0) guess += 2.0 * m_slot;
       const SlotRead slot = readSlot(k, guess, polarity);
       symbols[k] = slot.symbol;
+      guesses[k] = guess;
       if (!slot.placed) continue;
       ++read.placed;
       read.at[k] = slot.position;
+      read.fit[k] = m_reader.Fit(view, slot.symbol, slot.position, polarity);
       guess = slot.position;
+    }
+    // A burst that could not be placed is judged where it should lie: a part of it lost (its
+    // start zeroed, say) can keep it from being placed at all.
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (std::isnan(read.fit[k]) && symbols[k] != 0) {
+        read.fit[k] = m_reader.Fit(view, symbols[k], guesses[k], polarity);
+      }
     }
     if (std::isnan(read.at[0])) read.at[0] = place;
     read.raw.start.match.found = true;
@@ -949,7 +969,25 @@ class FrameReader {
     m_pending.reset();
   }
 
-  void Keep(const GridFrame& read) {
+  // Digits that spell another number than the grid puts at this place, with a check symbol that
+  // fails for them, are no frame of that number: they are the damaged frame the grid expects.
+  // Only frames whose check symbols pass may show the timecode elsewhere than the grid says.
+  void NumberFromGrid(GridFrame& read) const {
+    if (read.unreadable || !m_lastPlace || read.raw.check == kCheckStar) return;
+    // Frame 1's own marker starts a file: the next file of a playlist, with its own DTMF ID.
+    if (read.raw.marker == kFirstFrameSymbol || read.raw.marker == kRunEdgeSymbol) return;
+    // The ID of the frame read last: a playlist's next file has an ID of its own.
+    const int id = m_options.dtmfId.value_or(m_lastId != 0 ? m_lastId : LikelyId());
+    if (id == 0 || CheckSymbol(read.raw.number, id) == read.raw.check) return;
+    const int number =
+        m_lastNumber + static_cast<int>(std::lround((read.at[0] - *m_lastPlace) / m_frame));
+    if (number == read.raw.number || number < 1) return;
+    read.raw.number = number;
+    read.unreadable = true;
+  }
+
+  void Keep(GridFrame read) {
+    NumberFromGrid(read);
     if (m_pending) {
       // The frame whose marker drowned lay in the grid after all: the next one came on time.
       if (read.raw.number == m_pending->frame.raw.number + 1) {
@@ -1019,7 +1057,8 @@ class FrameReader {
       Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
     }
     if (!read.unreadable && read.raw.check != kCheckStar) {
-      ++m_idVotes[static_cast<std::size_t>(IdFromCheck(number, read.raw.check))];
+      m_lastId = IdFromCheck(number, read.raw.check);
+      ++m_idVotes[static_cast<std::size_t>(m_lastId)];
     }
     m_lastPlace = place;
     m_lastNumber = number;
@@ -1066,6 +1105,7 @@ class FrameReader {
   };
   std::optional<Pending> m_pending;
   std::array<int, kMaxDtmfId + 1> m_idVotes{};  // frames read whose check each ID gives
+  int m_lastId = 0;                             // the ID the last frame read gives
   std::optional<RawFrame> m_heard;  // the keys of the frame the grid expects next, if heard
   std::deque<RawFrame> m_told;      // frames the keys told, waiting for all of their samples
   std::vector<GridFrame> m_frames;
@@ -1240,15 +1280,25 @@ double CombinedPlace(const GridFrame& frame, double slope, double agreement) {
     }
   }
   auto size = [](const std::pair<std::size_t, std::size_t>& g) { return g.second - g.first; };
-  auto chosen = *std::max_element(groups.begin(), groups.end(),
-                                  [&](const auto& a, const auto& b) { return size(a) < size(b); });
+  auto mean = [&](const std::pair<std::size_t, std::size_t>& g) {
+    double sum = 0.0;
+    for (std::size_t i = g.first; i < g.second; ++i) sum += places[i];
+    return sum / static_cast<double>(size(g));
+  };
+  if (groups.size() == 1) return mean(groups[0]);
+  auto holdsMarker = [&](const std::pair<std::size_t, std::size_t>& g) {
+    return places[g.first] <= marker && marker <= places[g.second - 1];
+  };
+  // A slip inside the frame: a burst it cut through is placed part-way and may join either
+  // group, so the marker alone places the frame where it stands with another burst or no group
+  // is larger; else the largest group does (the slip cut the marker itself).
+  auto chosen = *std::max_element(groups.begin(), groups.end(), [&](const auto& a, const auto& b) {
+    return size(a) != size(b) ? size(a) < size(b) : holdsMarker(b);
+  });
   for (const auto& group : groups) {
-    const bool holdsMarker = places[group.first] <= marker && marker <= places[group.second - 1];
-    if (holdsMarker && size(group) >= 2) chosen = group;
+    if (holdsMarker(group) && (size(group) >= 2 || size(group) == size(chosen))) return marker;
   }
-  double sum = 0.0;
-  for (std::size_t i = chosen.first; i < chosen.second; ++i) sum += places[i];
-  return sum / static_cast<double>(size(chosen));
+  return mean(chosen);
 }
 
 // How far the bursts of a frame scatter about the frame's own mean, over the whole recording.
@@ -1265,6 +1315,38 @@ double BurstScatter(const std::vector<GridFrame>& frames, double slope) {
     for (const double place : places) deviations.push_back(std::abs(place - centre));
   }
   return deviations.empty() ? 0.0 : kMadToSd * Median(deviations);
+}
+
+// The bursts of frames read whose samples their burst explains clearly less well than the
+// recording's bursts mostly are: a part of them was lost (zeroed, overwritten). Noise lowers
+// every burst's fit alike, so only the fits that stray below the rest count.
+// `slope` places a burst that could not be placed itself: from its frame's start marker.
+std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames, double slope) {
+  std::vector<double> fits;
+  for (const GridFrame& frame : frames) {
+    for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
+      if (!std::isnan(frame.fit[k])) fits.push_back(frame.fit[k]);
+    }
+  }
+  if (fits.empty()) return {};
+  const double typical = Median(fits);
+  for (double& fit : fits) fit = std::abs(fit - typical);
+  const double deviation = kMadToSd * Median(fits);
+  const double least = typical - std::max(kLeastLoss * typical, kLossDeviations * deviation);
+  std::vector<FramePlace> damaged;
+  for (const GridFrame& frame : frames) {
+    for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
+      // A loop table is written over the first samples of TC.wav, inside frame 1's marker.
+      const bool underTable = frame.raw.number == 1 && k == 0;
+      if (frame.fit[k] < least && !underTable) {  // never for a fit of NaN (no known symbol)
+        const double at = std::isnan(frame.at[k])
+                              ? frame.at[0] + static_cast<double>(2 * k * kSlotSamples) * slope
+                              : frame.at[k];
+        damaged.push_back({frame.raw.number, at});
+      }
+    }
+  }
+  return damaged;
 }
 
 // Frame 1's markers tell the method; failing that, the '*' in place of the last check symbol.
@@ -1340,14 +1422,19 @@ void Judge(VerifyReport& report, const ChannelFrames& read, const VerifyOptions&
   // The bursts were matched stretched to the speed first heard; a burst matched at the wrong
   // stretch is placed by its middle, so every place moves by half a burst times the difference.
   const double centre = 0.5 * (dtmf_burst::kBurstSamples - 1);
+  const double moved = centre * (read.stretch - slope);
   std::size_t next = 0;
   for (const GridFrame& frame : read.frames) {
     if (frame.unreadable) continue;
-    report.frames[next++].foundSample =
-        CombinedPlace(frame, slope, agreement) + centre * (read.stretch - slope);
+    FoundFrame& found = report.frames[next++];
+    found.foundSample = CombinedPlace(frame, slope, agreement) + moved;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) found.bursts[k] = frame.at[k] + moved;
   }
-  for (FramePlace& place : report.unreadable) place.sample += centre * (read.stretch - slope);
+  for (FramePlace& place : report.unreadable) place.sample += moved;
+  report.damaged = DamagedBursts(read.frames, slope);
+  for (FramePlace& place : report.damaged) place.sample += moved;
   FitTiming(report, ratio, options.toleranceSamples);
+  BuildEvents(report);
 }
 
 // Another channel's report, summed up against the report of the first.
@@ -1404,7 +1491,9 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   }
   CheckOptions(options, file.Channels(), path);
   const std::vector<Choice> choices = Choose(file, options, path);
-  file.Rewind(SoundFile::Replay::kDrop);
+  // A stream keeps what it gives (up to its bound), so the events can be placed from its samples
+  // once more as from a file's.
+  file.Rewind(SoundFile::Replay::kKeep);
   std::vector<ChannelFrames> read = ReadFrames(file, choices, options, progress, report);
   if (!AnyReadable(read[0].frames)) throw VerifyError(path + ": no timecode found");
 
@@ -1430,5 +1519,6 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
     Judge(other, read[i], options);
     report.otherChannels.push_back(SumUp(other, report));
   }
+  PlaceEvents(report, file, read[0].channel);
   return report;
 }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "timecode_format/timecode_layout.h"
+#include "verify/playback_map.h"
 #include "verify/reference_findings.h"
 
 struct FoundFrame {
@@ -19,7 +21,9 @@ struct FoundFrame {
   bool checkOk = true;         // its check symbol agrees with the DTMF ID (always true for the
                                // '*' that ends the last frame under method 2)
   double levelDbfs = 0.0;      // RMS level of its start marker
-  int checkId = 0;             // the DTMF ID its check symbol gives; 0: none does, or the '*'
+  // Where sample 0 of each of its six bursts lies; NaN where a burst could not be placed.
+  std::array<double, 6> bursts{};
+  int checkId = 0;  // the DTMF ID its check symbol gives; 0: none does, or the '*'
 };
 
 struct Discontinuity {
@@ -69,7 +73,10 @@ struct VerifyReport {
   std::vector<FramePlace> missingPlaces;  // each of `missing`, in the same order, with its place
   std::vector<FramePlace> unreadable;     // in the grid, but its digits or check can't be read;
                                           // its number comes from its neighbours
-  int judgedFirst = 0;                    // the frames the verdict covers
+  // Bursts of frames read that their burst does not wholly explain (a part of them lost or
+  // overwritten), with where each burst begins.
+  std::vector<FramePlace> damaged;
+  int judgedFirst = 0;  // the frames the verdict covers
   int judgedLast = 0;
   bool rangeStated = false;         // the judged range came from --reference or --frames
   double thresholdSamples = 0.5;    // a jump larger than this is a discontinuity
@@ -79,6 +86,7 @@ struct VerifyReport {
   std::vector<std::int64_t> nonFiniteSamples;  // where the first of them lie
   std::int64_t framesDeclared = -1;            // sample frames the header declares; -1 for a stream
   std::int64_t framesRead = 0;                 // sample frames that could be read
+  PlaybackMap map;  // the segments TC.wav played in and the events between them
   // Held against --reference where the recording is at TC.wav's own rate without drift; none
   // where it could not be (no reference, another rate, drift, a stream).
   std::optional<BitExactCheck> bitExact;
@@ -103,8 +111,9 @@ struct VerifyReport {
   // Every frame from first to last once, in order, every check right, no discontinuity.
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
-           discontinuities.empty() && unreadable.empty() && nonFiniteCount == 0 && !Truncated() &&
-           loopsNotTaken.empty() &&
+           discontinuities.empty() && unreadable.empty() && map.events.empty() &&
+           nonFiniteCount == 0 && !Truncated() && discontinuities.empty() && unreadable.empty() &&
+           nonFiniteCount == 0 && !Truncated() && loopsNotTaken.empty() &&
            std::all_of(otherChannels.begin(), otherChannels.end(),
                        [](const OtherChannel& other) { return other.faults == 0; });
   }

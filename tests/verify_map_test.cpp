@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fault_sweep.h"
+#include "recording_support.h"
+#include "scratch_dir.h"
+#include "verify/verifier.h"
+
+namespace {
+
+constexpr int kLength = 1000000;
+constexpr int kFrames = 40;
+
+int FrameStart(int n) {
+  return static_cast<int>(FrameStartInTimecode(n, kMethod2));
+}
+
+class VerifierMap : public ::testing::Test {
+ protected:
+  const Recording& Timecode() {
+    if (m_timecode.samples.empty()) {
+      m_timecode = GenerateTimecode(m_dir.Path(), {kTypeF, kMethod2, kLength, 1});
+    }
+    return m_timecode;
+  }
+  VerifyReport Verify(const Recording& recording) {
+    const std::string path = m_dir.File("recording.wav");
+    WriteRecording(path, recording, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    return VerifyRecording(path, {});
+  }
+
+  ScratchDir m_dir;
+  Recording m_timecode;
+};
+
+// Every number read lies in the run and is read once, in order.
+void ExpectNoMadeUpFrame(const VerifyReport& report) {
+  std::set<int> seen;
+  int last = 0;
+  for (const FoundFrame& frame : report.frames) {
+    EXPECT_GE(frame.number, 1);
+    EXPECT_LE(frame.number, kFrames);
+    EXPECT_TRUE(seen.insert(frame.number).second) << "frame " << frame.number << " twice";
+    EXPECT_GT(frame.number, last);
+    last = frame.number;
+  }
+  EXPECT_TRUE(report.duplicated.empty());
+  EXPECT_TRUE(report.outOfOrder.empty());
+}
+
+// Digits that read as another frame's number, their check symbol failing, are damage to the
+// frame the grid expects there: never that other frame, never a jump.
+struct Misread {
+  int rate;       // the recording's
+  int cut;        // samples cut, at the recording's rate, from inside frame 17's digits
+  double within;  // where in frame 17, in timecode samples
+  bool copy25;    // frame 25's digits copied over frame 26's
+};
+
+class MisreadDigits : public VerifierMap, public ::testing::WithParamInterface<Misread> {};
+
+TEST_P(MisreadDigits, AreDamageToTheFrameExpected) {
+  const Misread c = GetParam();
+  Samples samples = Timecode().samples;
+  if (c.copy25) {
+    std::copy(samples.begin() + FrameStart(25) + 2 * kSlotSamples,
+              samples.begin() + FrameStart(25) + 9 * kSlotSamples,
+              samples.begin() + FrameStart(26) + 2 * kSlotSamples);
+  }
+  Recording recording{samples, 44100};
+  if (c.rate != 44100) recording = {Resample(samples, 44100, c.rate), c.rate};
+  const double scale = c.rate / 44100.0;
+  const auto at = static_cast<std::ptrdiff_t>((FrameStart(17) + c.within) * scale);
+  recording.samples.erase(recording.samples.begin() + at, recording.samples.begin() + at + c.cut);
+  const VerifyReport report = Verify(recording);
+  ExpectNoMadeUpFrame(report);
+  EXPECT_TRUE(report.missing.empty());
+  EXPECT_LE(report.unreadable.size(), c.copy25 ? 2u : 1u);
+  if (c.copy25) {
+    ASSERT_FALSE(report.unreadable.empty());
+    EXPECT_EQ(report.unreadable.back().frame, 26);
+  }
+  EXPECT_TRUE(report.checkFailures.empty());
+  ASSERT_EQ(report.discontinuities.size(), c.cut > 0 ? 1u : 0u);
+  if (c.cut > 0) {
+    EXPECT_NEAR(report.discontinuities[0].jumpSamples, -c.cut, 0.25);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MisreadDigits,
+    ::testing::Values(Misread{48000, 300, 2.5 * kSlotSamples, false},
+                      Misread{48000, 1000, 4.2 * kSlotSamples, false},
+                      Misread{48000, 2000, 2.1 * kSlotSamples, false},
+                      Misread{48000, 3000, 5.5 * kSlotSamples, false},
+                      Misread{48000, 1500, 6.7 * kSlotSamples, false},
+                      Misread{44100, 2 * kSlotSamples, 6.0 * kSlotSamples, false},
+                      Misread{44100, 0, 0.0, true}, Misread{48000, 0, 0.0, true}));
+
+}  // namespace
+
+namespace {
+
+// Takes of a few frames, each with one cut, repeat, insertion or zeroed stretch at a random
+// sample, through each
+// chain: every report holds the truth.
+struct SweepCase {
+  sweep::Chain chain;
+  int takes;
+};
+
+class Sweep : public VerifierMap, public ::testing::WithParamInterface<SweepCase> {};
+
+TEST_P(Sweep, EveryReportHoldsTheTruth) {
+  constexpr int kShort = 8 * kFrameSamples + 1000;
+  const Samples timecode = GenerateTimecode(m_dir.Path(), {kTypeF, kMethod2, kShort, 1}).samples;
+  const SweepCase c = GetParam();
+  std::mt19937 random(static_cast<unsigned>(c.chain) + 11);
+  for (int i = 0; i < c.takes; ++i) {
+    const auto fault = static_cast<sweep::Fault>(i % 4);
+    const sweep::Take take = sweep::MakeTake(timecode, 44100, fault, c.chain, random);
+    sweep::Verdict verdict;
+    try {
+      verdict = sweep::Judge(take, timecode, Verify(take.recording));
+    } catch (const VerifyError& error) {
+      verdict.why = error.what();
+    }
+    EXPECT_TRUE(verdict.right) << sweep::FaultName(fault) << " of " << take.length << " at "
+                               << take.at << ": " << verdict.why
+                               << (verdict.falseClean ? " (clean)" : "")
+                               << (verdict.madeUpFrame ? " (made-up frame)" : "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chains, Sweep,
+                         ::testing::Values(SweepCase{sweep::Chain::clean, 120},
+                                           SweepCase{sweep::Chain::resampled, 45},
+                                           SweepCase{sweep::Chain::noise10, 45}));
+
+}  // namespace
