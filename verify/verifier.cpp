@@ -832,6 +832,30 @@ class FrameReader {
     return read;
   }
 
+  // The frame of `symbols` matched whole within `radius` of `around` and read there, in place of
+  // `read` where the match is good (and, where `readable`, where the digits read there).
+  void Relocate(const SampleView& view, double around, int radius,
+                const std::array<int, kBurstsPerFrame>& told,
+                const std::array<int, kBurstsPerFrame>& symbols, GridFrame& read,
+                bool readable) const {
+    const auto reach = m_reader.FrameReach(kBurstsPerFrame - 1, m_slot, radius, 0.0);
+    if (m_reader.NeedFrom(around - radius) < view.first ||
+        around + static_cast<double>(reach) > static_cast<double>(view.first + view.count)) {
+      return;
+    }
+    double slot = m_slot;
+    double correlation = 0.0;
+    std::array<int, kBurstsPerFrame - 1> whole{};
+    std::copy_n(symbols.begin(), whole.size(), whole.begin());
+    const double place = m_reader.LocateFrame(view, whole, around, radius, 0.0, slot, correlation);
+    if (std::abs(correlation) < kMinFrameCorrelation ||
+        correlation * m_polarity.value_or(1.0) <= 0.0) {
+      return;
+    }
+    GridFrame again = ReadSlots(view, place, told, symbols);
+    if (!readable || (!again.unreadable && again.placed >= read.placed)) read = again;
+  }
+
   // The slot where the grid expects a frame, read against every burst. A frame there whose
   // marker can be read but not its digits or check is unreadable; one whose marker cannot be
   // read either is unreadable only when the grid finds the next frame where it expects it, and
@@ -851,8 +875,10 @@ class FrameReader {
     // slip of a few samples: read from the grid's place, a burst at a low rate may settle a
     // cycle of its tones away from where it lies.
     double start = expected;
+    std::optional<double> heardAt;  // where the keys heard the frame expected, roughly
     if (m_heard && m_heard->number == m_lastNumber + 1) {
       told = m_heard->symbols;
+      heardAt = m_heard->start.match.found ? m_heard->start.match.position : m_heard->start.onset;
       const BurstMatch& match = m_heard->start.match;
       if (match.found && std::abs(match.correlation) >= kMinCorrelation &&
           m_reader.NeedFrom(match.position) >= view.first) {
@@ -863,27 +889,29 @@ class FrameReader {
     const std::array<int, kBurstsPerFrame> symbols =
         Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
     GridFrame read = ReadSlots(view, start, told, symbols);
-    if (read.unreadable && !MarkerRead(read)) {
+    // Digits the keys told, read at a place where few of their bursts lie, are no frame placed
+    // there: under noise a slip of tens or hundreds of samples leaves the grid's place empty
+    // while the keys still hear the frame near it.
+    const bool offGrid = !read.unreadable && read.placed < kRefineBursts;
+    if ((read.unreadable && !MarkerRead(read)) || offGrid) {
       // Where the grid, young or broken by a small jump, misses the frame by more than a
       // sample, the frame it expects is matched whole around that place.
       const bool young = m_frames.size() < kYoungGrid;
       const int radius = young ? static_cast<int>(std::ceil(kSlotUncertainty * m_frame)) +
                                      static_cast<int>(kCertainJump)
-                               : m_tracker.BlockSamples();
-      const auto reach = m_reader.FrameReach(kBurstsPerFrame - 1, m_slot, radius, 0.0);
-      if (m_reader.NeedFrom(expected - radius) >= view.first &&
-          expected + static_cast<double>(reach) <= static_cast<double>(view.first + view.count)) {
-        double slot = m_slot;
-        double correlation = 0.0;
-        std::array<int, kBurstsPerFrame - 1> whole{};
-        std::copy_n(symbols.begin(), whole.size(), whole.begin());
-        const double place =
-            m_reader.LocateFrame(view, whole, expected, radius, 0.0, slot, correlation);
-        if (std::abs(correlation) >= kMinFrameCorrelation &&
-            correlation * m_polarity.value_or(1.0) > 0.0) {
-          read = ReadSlots(view, place, told, symbols);
-        }
-      }
+                         : offGrid ? SearchRadius()
+                                   : m_tracker.BlockSamples();
+      Relocate(view, expected, radius, told, symbols, read, false);
+    }
+    if (read.unreadable && heardAt && std::abs(*heardAt - expected) > kCertainJump) {
+      // The keys heard the frame expected a good way from the grid's place, where nothing could
+      // be read: playback jumped there by more than a few slots.
+      Relocate(view, *heardAt, SearchRadius(), told, symbols, read, true);
+    } else if (!read.unreadable && m_frames.size() >= kYoungGrid &&
+               std::abs(read.at[0] - expected) > kCertainJump) {
+      // Read from a guess that a slip left this far off, the bursts may have settled a cycle of
+      // their tones from where they lie: the whole frame's best match around them tells.
+      Relocate(view, read.at[0], m_tracker.BlockSamples(), told, symbols, read, true);
     }
     const bool markerRead = MarkerRead(read);
     if (!read.unreadable) {
