@@ -74,6 +74,9 @@ constexpr double kBurstAgreement = 0.3;
 constexpr double kBurstDeviations = 5.0;
 // A frame this far from where the grid expects it is a jump the moment it is seen.
 constexpr double kCertainJump = 3.0;
+// A frame whose bursts fit their samples less than this share of the recent frames' fit was
+// placed where it no longer lies.
+constexpr double kWeakFit = 0.6;
 // Frame spacings are followed this quickly, so a prediction over a lost frame stays on a sample.
 constexpr double kSpacingFollow = 0.25;
 // A burst whose fit lies this share below the recording's usual fit, and this many deviations of
@@ -853,7 +856,19 @@ class FrameReader {
       return;
     }
     GridFrame again = ReadSlots(view, place, told, symbols);
-    if (!readable || (!again.unreadable && again.placed >= read.placed)) read = again;
+    if (!readable || (!again.unreadable && MeanFit(again) > MeanFit(read))) read = again;
+  }
+
+  // How well the frame's bursts explain their samples, on average; 0 where none is known.
+  static double MeanFit(const GridFrame& read) {
+    double sum = 0.0;
+    int count = 0;
+    for (const double fit : read.fit) {
+      if (std::isnan(fit)) continue;
+      sum += fit;
+      ++count;
+    }
+    return count > 0 ? sum / count : 0.0;
   }
 
   // The slot where the grid expects a frame, read against every burst. A frame there whose
@@ -912,6 +927,12 @@ class FrameReader {
       // Read from a guess that a slip left this far off, the bursts may have settled a cycle of
       // their tones from where they lie: the whole frame's best match around them tells.
       Relocate(view, read.at[0], m_tracker.BlockSamples(), told, symbols, read, true);
+    } else if (!read.unreadable && m_frames.size() >= kYoungGrid &&
+               MeanFit(read) < kWeakFit * m_fitMean) {
+      // Bursts that explain their samples far worse than the frames before did were placed
+      // where they no longer lie: under noise, a slip of tens of samples leaves each burst
+      // settled on a side lobe near the old grid. The whole frame is sought around it.
+      Relocate(view, expected, SearchRadius(), told, symbols, read, true);
     }
     const bool markerRead = MarkerRead(read);
     if (!read.unreadable) {
@@ -1088,6 +1109,10 @@ class FrameReader {
       m_lastId = IdFromCheck(number, read.raw.check);
       ++m_idVotes[static_cast<std::size_t>(m_lastId)];
     }
+    if (!read.unreadable) {
+      m_fitMean += (m_fitCount == 0 ? 1.0 : kSpacingFollow) * (MeanFit(read) - m_fitMean);
+      ++m_fitCount;
+    }
     m_lastPlace = place;
     m_lastNumber = number;
     // Under method 1, frame 1 carries two more gaps.
@@ -1126,6 +1151,8 @@ class FrameReader {
   int m_largest = 0;           // the largest frame number heard
   double m_jumpScatter = 0.0;  // how far steady frames stray from where they were expected
   int m_steady = 0;            // how many frames that measure holds
+  double m_fitMean = 0.0;      // how well the bursts of the frames read lately fit, on average
+  int m_fitCount = 0;
   // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
   struct Pending {
     GridFrame frame;
