@@ -859,6 +859,33 @@ class FrameReader {
     if (!readable || (!again.unreadable && MeanFit(again) > MeanFit(read))) read = again;
   }
 
+  // Under noise a burst read from a guess that a slip left a few samples off may settle on a
+  // side lobe of its tones, off the line its frame's other bursts lie on: placed again from that
+  // line, it is kept there where it explains its samples better.
+  void Straighten(const SampleView& view, GridFrame& read) const {
+    std::vector<double> starts;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (!std::isnan(read.at[k])) starts.push_back(read.at[k] - 2.0 * k * m_slot);
+    }
+    if (static_cast<double>(starts.size()) < kRefineBursts) return;
+    const double line = Median(starts);
+    const double polarity = m_polarity.value_or(1.0);
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      const double guess = line + 2.0 * k * m_slot;
+      const int symbol = read.raw.symbols[k];
+      if (std::isnan(read.at[k]) || symbol == 0 || std::abs(read.at[k] - guess) <= kCertainJump) {
+        continue;
+      }
+      const SlotRead slot = m_reader.Place(view, symbol, guess, polarity);
+      if (!slot.placed || std::abs(slot.position - guess) > kCertainJump) continue;
+      const double fit = m_reader.Fit(view, symbol, slot.position, polarity);
+      if (!(fit > read.fit[k])) continue;
+      read.at[k] = slot.position;
+      read.fit[k] = fit;
+    }
+    read.raw.start.match.position = read.at[0];
+  }
+
   // How well the frame's bursts explain their samples, on average; 0 where none is known.
   static double MeanFit(const GridFrame& read) {
     double sum = 0.0;
@@ -935,6 +962,7 @@ class FrameReader {
       Relocate(view, expected, SearchRadius(), told, symbols, read, true);
     }
     const bool markerRead = MarkerRead(read);
+    if (!read.unreadable) Straighten(view, read);
     if (!read.unreadable) {
       if (OnGrid(read, symbols, expected)) {
         KeepOnGrid(read);
