@@ -34,6 +34,11 @@ class SlotReader {
   // normalised correlation, 1 for a clean copy at any gain; a part of the burst lost (zeroed,
   // or overwritten) lowers it by about the share of the burst's energy lost.
   double Fit(const SampleView& view, int symbol, double position, double polarity) const;
+  // Whether a stretch of the burst of `symbol` placed at `position` was lost (zeroed, or
+  // overwritten), however loud the noise: the burst is matched a few dozen samples at a time
+  // against what its whole match predicts, and a stretch that holds far less of it than that, by
+  // many times the noise, was lost.
+  bool LostStretch(const SampleView& view, int symbol, double position, double polarity) const;
   // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
   // grid expects there, taken on less evidence than any other.
   SlotRead Read(const SampleView& view, double guess, double polarity, int expected = 0) const;

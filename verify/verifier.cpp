@@ -464,6 +464,7 @@ struct GridFrame {
   std::array<double, kBurstsPerFrame> fit{};
   int placed = 0;  // how many bursts were placed
   bool unreadable = false;
+  std::array<bool, kBurstsPerFrame> lost{};  // a stretch of the burst lost, for all the noise
 };
 
 // Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
@@ -886,6 +887,16 @@ class FrameReader {
     read.raw.start.match.position = read.at[0];
   }
 
+  // Under noise a few dozen samples zeroed change a burst's fit less than the noise does; its
+  // samples show them.
+  void FindLostStretches(const SampleView& view, GridFrame& read) const {
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (std::isnan(read.at[k])) continue;
+      read.lost[k] =
+          m_reader.LostStretch(view, read.raw.symbols[k], read.at[k], m_polarity.value_or(1.0));
+    }
+  }
+
   // How well the frame's bursts explain their samples, on average; 0 where none is known.
   static double MeanFit(const GridFrame& read) {
     double sum = 0.0;
@@ -962,7 +973,10 @@ class FrameReader {
       Relocate(view, expected, SearchRadius(), told, symbols, read, true);
     }
     const bool markerRead = MarkerRead(read);
-    if (!read.unreadable) Straighten(view, read);
+    if (!read.unreadable) {
+      Straighten(view, read);
+      FindLostStretches(view, read);
+    }
     if (!read.unreadable) {
       if (OnGrid(read, symbols, expected)) {
         KeepOnGrid(read);
@@ -1421,7 +1435,8 @@ std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames, doub
     for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
       // A loop table is written over the first samples of TC.wav, inside frame 1's marker.
       const bool underTable = frame.raw.number == 1 && k == 0;
-      if (frame.fit[k] < least && !underTable) {  // never for a fit of NaN (no known symbol)
+      if ((frame.fit[k] < least || frame.lost[k]) &&
+          !underTable) {  // never for a fit of NaN (no known symbol)
         const double at = std::isnan(frame.at[k])
                               ? frame.at[0] + static_cast<double>(2 * k * kSlotSamples) * slope
                               : frame.at[k];
