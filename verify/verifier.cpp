@@ -1116,11 +1116,11 @@ class FrameReader {
       // Until a few frames are read the frame's length is only roughly known: the spacing of
       // the first frames sets it.
       const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
-      const bool settling =
-          next && m_frames.size() < kYoungGrid && std::abs(jump) <= unsure + kCertainJump;
       // Under method 1, frame 1 carries two more gaps.
       const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
       const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
+      const bool settling = next && m_frames.size() < kYoungGrid &&
+                            std::abs(jump) <= unsure + kCertainJump && !Slipped(read, spacing);
       if (settling) {
         // A frame placed only where the grid guessed tells nothing of the frame's length.
         if (read.placed >= kRefineBursts) {
@@ -1162,6 +1162,29 @@ class FrameReader {
     m_expected = place + length;
     m_predicted = m_expected;
     m_frames.push_back(read);
+  }
+
+  // A spacing the young grid would take for the frame's length, that the frame's own bursts
+  // (two slots apart) say is not its length: a slip among the first frames, not a speed.
+  bool Slipped(const GridFrame& read, double spacing) const {
+    double n = 0.0, mk = 0.0, ma = 0.0;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (std::isnan(read.at[k])) continue;
+      n += 1.0;
+      mk += static_cast<double>(k);
+      ma += read.at[k];
+    }
+    if (n < kRefineBursts) return false;
+    mk /= n;
+    ma /= n;
+    double across = 0.0, spread = 0.0;
+    for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+      if (std::isnan(read.at[k])) continue;
+      across += (static_cast<double>(k) - mk) * (read.at[k] - ma);
+      spread += (static_cast<double>(k) - mk) * (static_cast<double>(k) - mk);
+    }
+    const double own = 0.5 * across / spread * kFrameSamples / kSlotSamples;
+    return std::abs(spacing - own) > kCertainJump;
   }
 
   // A jump below kCertainJump between neighbouring frames is a slip where the frames have stood
