@@ -174,6 +174,9 @@ double SlotReader::Fit(const SampleView& view, int symbol, double position, doub
   const auto index = static_cast<std::size_t>(symbol - 1);
   const auto n = static_cast<std::size_t>(Span());
   const auto n0 = std::lround(position);
+  // A burst the samples at hand do not hold (cut by the end of what was read) is not known to
+  // be damaged: it has no fit.
+  if (!Holds(view, n0, n)) return std::nan("");
   const double d = position - static_cast<double>(n0);
   const float* x = view.At(n0);
   const Shape& shape = m_shapes[index];

@@ -33,6 +33,7 @@ class SlotReader {
   // How well the burst of `symbol` placed at `position` explains the samples there: the squared
   // normalised correlation, 1 for a clean copy at any gain; a part of the burst lost (zeroed,
   // or overwritten) lowers it by about the share of the burst's energy lost.
+  // NaN where the samples at hand do not hold the whole burst.
   double Fit(const SampleView& view, int symbol, double position, double polarity) const;
   // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
   // grid expects there, taken on less evidence than any other.
