@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "verify/map/reference_check.h"
+#include "verify/map/played_stretch.h"
+#include "verify/map/verify_report.h"
 #include "wave/loop_records.h"
 
 // The loop points of the wave file at path, read the way loop reads them; all 0 where it has

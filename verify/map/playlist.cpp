@@ -6,15 +6,12 @@
 #include "verify/map/playback_map.h"
 #include "verify/map/reference_check.h"
 #include "verify/map/timing_fit.h"
-#include "verify/map/verifier.h"
 
 namespace {
 
 // A file shows by at least this many frames in a row whose check symbols give its ID; fewer
 // between two runs of one ID are misread check symbols of that file.
 constexpr std::size_t kFileFrames = 3;
-// A TC.wav's type, method and DTMF ID show in its first few frames.
-constexpr std::int64_t kFactFrames = 8;
 
 struct Run {
   int id = 0;
@@ -154,21 +151,6 @@ void GatherFaults(VerifyReport& report) {
 }
 
 }  // namespace
-
-ReferenceFacts ReadReference(const std::string& path) {
-  VerifyOptions head;
-  head.readLimit = kFactFrames * kFrameSamples;
-  const VerifyReport first = VerifyRecording(path, head);
-  ReferenceFacts facts{path, first.type, first.method, first.dtmfId, 0, first.framesDeclared};
-  if (first.sampleRate == TimecodeRate(first.type) && first.framesDeclared > 0) {
-    facts.lastFrame = static_cast<int>(first.framesDeclared / kFrameSamples);
-    return facts;
-  }
-  const VerifyReport whole = VerifyRecording(path, {});
-  facts.lastFrame = whole.lastFrame;
-  facts.samples = whole.framesRead;
-  return facts;
-}
 
 void JudgePlayedFiles(VerifyReport& report, const std::string& path,
                       const std::vector<ReferenceFacts>& references, double ratio,

@@ -9,22 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "verify/map/reference_facts.h"
 #include "verify/map/verify_report.h"
-
-// What the reader learnt of a TC.wav given with --reference.
-struct ReferenceFacts {
-  std::string path;
-  TimecodeType type = TimecodeType::dtmfF;
-  int method = kMethod2;
-  int dtmfId = 1;
-  int lastFrame = 0;
-  std::int64_t samples = 0;
-};
-
-// A TC.wav's facts: type, method and DTMF ID from its first frames, and its last frame from its
-// length, since vrellok writes as many whole frames as the length holds (read to the end where
-// its header names another rate than its type's). Throws VerifyError as VerifyRecording does.
-ReferenceFacts ReadReference(const std::string& path);
 
 // Judges the recording at `path` against the references: one file, or every file of a
 // playlist into report.files with the whole report's fault lists made of theirs. ratio is the

@@ -1522,3 +1522,21 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   PlaceEvents(report, file, read[0].channel);
   return report;
 }
+
+// A TC.wav's type, method and DTMF ID show in its first few frames.
+constexpr std::int64_t kFactFrames = 8;
+
+ReferenceFacts ReadReference(const std::string& path) {
+  VerifyOptions head;
+  head.readLimit = kFactFrames * kFrameSamples;
+  const VerifyReport first = VerifyRecording(path, head);
+  ReferenceFacts facts{path, first.type, first.method, first.dtmfId, 0, first.framesDeclared};
+  if (first.sampleRate == TimecodeRate(first.type) && first.framesDeclared > 0) {
+    facts.lastFrame = static_cast<int>(first.framesDeclared / kFrameSamples);
+    return facts;
+  }
+  const VerifyReport whole = VerifyRecording(path, {});
+  facts.lastFrame = whole.lastFrame;
+  facts.samples = whole.framesRead;
+  return facts;
+}

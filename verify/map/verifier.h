@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "verify/map/reference_facts.h"
 #include "verify/map/verify_report.h"
 #include "verify/read/raw_format.h"
+#include "verify/read/verify_error.h"
 
 struct VerifyOptions {
   std::optional<TimecodeType> type;
@@ -49,11 +50,10 @@ class VerifyProgress {
   virtual void Update(std::uint64_t doneFrames, std::uint64_t totalFrames) = 0;
 };
 
-// The file cannot be read, or holds no timecode; what() is a one-line reason for the user.
-class VerifyError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& options,
                              VerifyProgress* progress = nullptr);
+
+// A TC.wav's facts: type, method and DTMF ID from its first frames, and its last frame from its
+// length, since vrellok writes as many whole frames as the length holds (read to the end where
+// its header names another rate than its type's). Throws VerifyError as VerifyRecording does.
+ReferenceFacts ReadReference(const std::string& path);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "verify/map/verifier.h"
+#include "verify/read/verify_error.h"
 #include "wave/wave_header.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <utility>
 
-#include "verify/map/verifier.h"
 #include "verify/read/declared_data.h"
+#include "verify/read/verify_error.h"
 #include "wave/wave_header.h"
 
 namespace {
