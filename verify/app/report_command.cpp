@@ -159,6 +159,56 @@ double ToleranceValue(const std::string& text) {
   return value;
 }
 
+// The options that say how to read the recording and what it should hold; false where `word`
+// is none of them.
+bool ReadRecordingOption(const std::string& word, OptionReader& reader, VerifyOptions& options) {
+  if (word == "--type") {
+    options.type = *TimecodeTypeOfLetter(LetterValue(word, reader.Value(), kTimecodeTypeLetters));
+  } else if (word == "--method") {
+    options.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
+  } else if (word == "--id") {
+    options.dtmfId = IntegerValue(word, reader.Value(), kMinDtmfId, kMaxDtmfId);
+  } else if (word == "--channel") {
+    options.channel = IntegerValue(word, reader.Value(), 1);
+  } else if (word == "--reference") {
+    std::string reference = reader.Value();
+    if (reference.empty()) throw UsageError("--reference needs a file");
+    // Given again: the next file of a playlist.
+    if (options.referencePath.empty()) {
+      options.referencePath = std::move(reference);
+    } else {
+      options.laterReferences.push_back(std::move(reference));
+    }
+  } else if (word == "--frames") {
+    const auto [first, last] = FrameRange(reader.Value());
+    options.expectedFirst = first;
+    options.expectedLast = last;
+  } else if (word == "--tolerance") {
+    options.toleranceSamples = ToleranceValue(reader.Value());
+  } else if (word == "--raw") {
+    options.raw = RawValue(reader.Value());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Options that each make sense but not together.
+void CheckCombination(const CommandLine& command) {
+  if (command.json && command.follow) {
+    throw UsageError("--json and --follow both want stdout: give one of them");
+  }
+  if (command.options.referencePath == kStandardInput && command.recording == kStandardInput) {
+    throw UsageError("--reference and the recording cannot both be standard input");
+  }
+  if (!command.options.referencePath.empty() && command.options.expectedFirst) {
+    throw UsageError("--reference and --frames both state the frames expected: give one");
+  }
+  if (command.plot && !PlotFormatFor(*command.plot)) {
+    throw UsageError("--plot writes .png, .jpg or .jpeg, not '" + *command.plot + "'");
+  }
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -171,32 +221,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (recordingGiven) throw UsageError("one recording at a time, not also '" + word + "'");
       command.recording = word;
       recordingGiven = true;
-    } else if (word == "--type") {
-      command.options.type =
-          *TimecodeTypeOfLetter(LetterValue(word, reader.Value(), kTimecodeTypeLetters));
-    } else if (word == "--method") {
-      command.options.method = IntegerValue(word, reader.Value(), kMethod1, kMethod2);
-    } else if (word == "--id") {
-      command.options.dtmfId = IntegerValue(word, reader.Value(), kMinDtmfId, kMaxDtmfId);
-    } else if (word == "--channel") {
-      command.options.channel = IntegerValue(word, reader.Value(), 1);
-    } else if (word == "--reference") {
-      std::string reference = reader.Value();
-      if (reference.empty()) throw UsageError("--reference needs a file");
-      // Given again: the next file of a playlist.
-      if (command.options.referencePath.empty()) {
-        command.options.referencePath = std::move(reference);
-      } else {
-        command.options.laterReferences.push_back(std::move(reference));
-      }
-    } else if (word == "--frames") {
-      const auto [first, last] = FrameRange(reader.Value());
-      command.options.expectedFirst = first;
-      command.options.expectedLast = last;
-    } else if (word == "--tolerance") {
-      command.options.toleranceSamples = ToleranceValue(reader.Value());
-    } else if (word == "--raw") {
-      command.options.raw = RawValue(reader.Value());
+    } else if (ReadRecordingOption(word, reader, command.options)) {
+      continue;
     } else if (word == "--follow") {
       reader.NoValue();
       command.follow = true;
@@ -218,18 +244,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (!recordingGiven) throw UsageError("no recording given");
-  if (command.json && command.follow) {
-    throw UsageError("--json and --follow both want stdout: give one of them");
-  }
-  if (command.options.referencePath == kStandardInput && command.recording == kStandardInput) {
-    throw UsageError("--reference and the recording cannot both be standard input");
-  }
-  if (!command.options.referencePath.empty() && command.options.expectedFirst) {
-    throw UsageError("--reference and --frames both state the frames expected: give one");
-  }
-  if (command.plot && !PlotFormatFor(*command.plot)) {
-    throw UsageError("--plot writes .png, .jpg or .jpeg, not '" + *command.plot + "'");
-  }
+  CheckCombination(command);
   return command;
 }
 

@@ -12,10 +12,11 @@
 #include "verify/map/reader_tuning.h"
 #include "verify/read/sound_file.h"
 
-VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given,
-                             VerifyProgress* progress) {
-  VerifyOptions options = given;
-  VerifyReport report;
+namespace {
+
+// The TC.wav files given, whose facts fix what the recording would otherwise have to tell, and
+// the frames expected; throws VerifyError where the options cannot hold.
+std::vector<ReferenceFacts> TakeStatedFacts(VerifyOptions& options, VerifyReport& report) {
   std::vector<ReferenceFacts> references;
   if (!options.referencePath.empty()) {
     // What was played fixes everything the recording would otherwise have to tell; files of a
@@ -43,6 +44,16 @@ VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given
   if (options.toleranceSamples && !(*options.toleranceSamples > 0.0)) {
     throw VerifyError("the tolerance is a number of samples above 0");
   }
+  return references;
+}
+
+}  // namespace
+
+VerifyReport VerifyRecording(const std::string& path, const VerifyOptions& given,
+                             VerifyProgress* progress) {
+  VerifyOptions options = given;
+  VerifyReport report;
+  const std::vector<ReferenceFacts> references = TakeStatedFacts(options, report);
 
   SoundFile file(path, options.raw);
   if (file.SampleRate() < kMinSampleRate) {

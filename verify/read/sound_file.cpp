@@ -241,6 +241,34 @@ sf_count_t StreamTell(void* stream) {
   return static_cast<SoundFile::Stream*>(stream)->position;
 }
 
+// What a file's sample format lets the reader skip: 16 bits and fewer are read as shorts, and
+// integer samples are always numbers.
+struct SampleKind {
+  bool shorts = false;
+  bool onlyNumbers = false;
+};
+
+SampleKind KindOf(int format) {
+  SampleKind kind;
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+      kind.shorts = true;
+      kind.onlyNumbers = true;
+      break;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+      kind.onlyNumbers = true;
+      break;
+    default:
+      break;
+  }
+  return kind;
+}
+
 }  // namespace
 
 SoundFile::SoundFile(const std::string& path, const std::optional<RawFormat>& raw) : m_path(path) {
@@ -288,22 +316,9 @@ SoundFile::SoundFile(const std::string& path, const std::optional<RawFormat>& ra
   if (m_channels < 1) refuse("the header names no channel");
   // Integer samples are scaled to [-1, 1) exactly; float files are read as they are.
   sf_command(m_file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-  switch (info.format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_16:
-      m_readsShorts = true;
-      m_onlyNumbers = true;
-      break;
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-      m_onlyNumbers = true;
-      break;
-    default:
-      break;
-  }
+  const SampleKind kind = KindOf(info.format);
+  m_readsShorts = kind.shorts;
+  m_onlyNumbers = kind.onlyNumbers;
   if (!m_stream && m_rawFormat == 0) TakeDeclaredLength(info.format);
 }
 

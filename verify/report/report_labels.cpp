@@ -1,6 +1,7 @@
 #include "verify/report/report_labels.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,50 @@ struct Label {
   double end;
   std::string text;
 };
+
+// A fault's point label, or none where the frame's own label shows it.
+std::optional<Label> FaultLabel(const PlacedFault& fault, const VerifyReport& report) {
+  std::string text;
+  double end = fault.sample;
+  switch (fault.kind) {
+    case PlacedFault::Kind::event: {
+      // Over the samples it may lie in; a point where it is exact.
+      const PlaybackEvent& event = report.map.events[fault.event];
+      end = event.recordingLast;
+      text = EventName(event.kind);
+      if (event.kind != EventKind::damage) {
+        text += " " + FormatSigned(event.jumpTimecode, kJumpDecimals) + ", TC.wav " +
+                FormatSampleCount(event.leftAt) + " to " + FormatSampleCount(event.resumedAt);
+      }
+      break;
+    }
+    case PlacedFault::Kind::jump:
+      text = "jump " + FormatSigned(fault.jumpSamples, kJumpDecimals);
+      break;
+    case PlacedFault::Kind::missing:
+      text = "missing " + std::to_string(fault.frame);
+      break;
+    case PlacedFault::Kind::unreadable:
+      text = "unreadable " + std::to_string(fault.frame);
+      break;
+    case PlacedFault::Kind::duplicated:
+      text = "duplicated " + std::to_string(fault.frame);
+      break;
+    case PlacedFault::Kind::outOfOrder:
+      text = "out of order " + std::to_string(fault.frame);
+      break;
+    case PlacedFault::Kind::nonFinite:
+      text = "non-finite sample";
+      break;
+    case PlacedFault::Kind::stopped:
+      text = "reading stopped, " + std::to_string(report.framesDeclared - report.framesRead) +
+             " samples lost";
+      break;
+    case PlacedFault::Kind::check:
+      return std::nullopt;  // the frame's own label is there; the CSV and summary name the check
+  }
+  return Label{fault.sample, end, text};
+}
 
 }  // namespace
 
@@ -43,46 +88,7 @@ void WriteLabels(std::ostream& out, const VerifyReport& report) {
   }
   // Faults are point labels, so they show as marks of their own beside the frames' stretches.
   for (const PlacedFault& fault : PlacedFaults(report)) {
-    std::string text;
-    double end = fault.sample;
-    switch (fault.kind) {
-      case PlacedFault::Kind::event: {
-        // Over the samples it may lie in; a point where it is exact.
-        const PlaybackEvent& event = report.map.events[fault.event];
-        end = event.recordingLast;
-        text = EventName(event.kind);
-        if (event.kind != EventKind::damage) {
-          text += " " + FormatSigned(event.jumpTimecode, kJumpDecimals) + ", TC.wav " +
-                  FormatSampleCount(event.leftAt) + " to " + FormatSampleCount(event.resumedAt);
-        }
-        break;
-      }
-      case PlacedFault::Kind::jump:
-        text = "jump " + FormatSigned(fault.jumpSamples, kJumpDecimals);
-        break;
-      case PlacedFault::Kind::missing:
-        text = "missing " + std::to_string(fault.frame);
-        break;
-      case PlacedFault::Kind::unreadable:
-        text = "unreadable " + std::to_string(fault.frame);
-        break;
-      case PlacedFault::Kind::duplicated:
-        text = "duplicated " + std::to_string(fault.frame);
-        break;
-      case PlacedFault::Kind::outOfOrder:
-        text = "out of order " + std::to_string(fault.frame);
-        break;
-      case PlacedFault::Kind::nonFinite:
-        text = "non-finite sample";
-        break;
-      case PlacedFault::Kind::stopped:
-        text = "reading stopped, " + std::to_string(report.framesDeclared - report.framesRead) +
-               " samples lost";
-        break;
-      case PlacedFault::Kind::check:
-        continue;  // the frame's own label is there; the CSV and summary name the check
-    }
-    labels.push_back({fault.sample, end, text});
+    if (const std::optional<Label> label = FaultLabel(fault, report)) labels.push_back(*label);
   }
   std::stable_sort(labels.begin(), labels.end(),
                    [](const Label& a, const Label& b) { return a.start < b.start; });

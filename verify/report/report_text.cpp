@@ -102,6 +102,36 @@ std::string JumpsText(const VerifyReport& r) {
          SamplesAndMs(largest, r.sampleRate, true);
 }
 
+// The other channels that carry the timecode, each with its offset from this one.
+void WriteOtherChannels(std::ostream& out, const VerifyReport& report) {
+  const int rate = report.sampleRate;
+  if (report.otherChannels.empty()) return;
+  std::string channels;
+  for (const OtherChannel& other : report.otherChannels) {
+    channels += (channels.empty() ? "" : ", ") + std::to_string(other.channel);
+  }
+  Line(out, "other channels", channels);
+  for (const OtherChannel& other : report.otherChannels) {
+    out << "  channel " << other.channel << ": " << SamplesAndMs(other.offsetSamples, rate, true)
+        << " from channel " << report.channel << ", " << other.framesFound << " found, "
+        << (other.faults == 0 ? std::string("no fault") : std::to_string(other.faults) + " faults")
+        << '\n';
+  }
+}
+
+// Drift and jitter, where the fit could measure them.
+void WriteTiming(std::ostream& out, const VerifyReport& report) {
+  if (report.timingMeasured) {
+    Line(out, "drift", FormatSigned(report.driftPpm, kSampleDecimals) + " ppm");
+    Line(out, "jitter",
+         FormatFixed(report.jitterRmsSamples, kJitterDecimals) + " samples RMS, " +
+             FormatFixed(report.jitterMaxSamples, kJitterDecimals) + " max");
+  } else {
+    Line(out, "drift", kNotMeasurable);
+    Line(out, "jitter", kNotMeasurable);
+  }
+}
+
 }  // namespace
 
 void WriteSummary(std::ostream& out, const VerifyReport& report) {
@@ -131,29 +161,8 @@ void WriteSummary(std::ostream& out, const VerifyReport& report) {
   FaultList(out, "check failures", report.checkFailures, wrongChecks, rate);
   Line(out, "non-finite", NonFiniteText(report));
   Line(out, "latency", SamplesAndMs(report.latencySamples, rate, false));
-  if (!report.otherChannels.empty()) {
-    std::string channels;
-    for (const OtherChannel& other : report.otherChannels) {
-      channels += (channels.empty() ? "" : ", ") + std::to_string(other.channel);
-    }
-    Line(out, "other channels", channels);
-    for (const OtherChannel& other : report.otherChannels) {
-      out << "  channel " << other.channel << ": " << SamplesAndMs(other.offsetSamples, rate, true)
-          << " from channel " << report.channel << ", " << other.framesFound << " found, "
-          << (other.faults == 0 ? std::string("no fault")
-                                : std::to_string(other.faults) + " faults")
-          << '\n';
-    }
-  }
-  if (report.timingMeasured) {
-    Line(out, "drift", FormatSigned(report.driftPpm, kSampleDecimals) + " ppm");
-    Line(out, "jitter",
-         FormatFixed(report.jitterRmsSamples, kJitterDecimals) + " samples RMS, " +
-             FormatFixed(report.jitterMaxSamples, kJitterDecimals) + " max");
-  } else {
-    Line(out, "drift", kNotMeasurable);
-    Line(out, "jitter", kNotMeasurable);
-  }
+  WriteOtherChannels(out, report);
+  WriteTiming(out, report);
   Line(out, "threshold", FormatFixed(report.thresholdSamples, kSampleDecimals) + " samples");
   if (!report.sampleExact) {
     out << "  single-sample slips cannot be told from noise in this recording\n";

@@ -36,6 +36,26 @@ bool Holds(const SampleView& view, std::int64_t from, std::size_t count) {
   return from >= view.first && from + static_cast<std::int64_t>(count) <= view.first + view.count;
 }
 
+// The burst's envelope at timecode sample u of a burst whose last sample is `last`, faded in
+// and out over `fade` samples, and its first three derivatives.
+void EnvelopeAt(double u, double last, int fade, double (&e)[4]) {
+  const double w = std::numbers::pi / fade;
+  const double fromStart = u, fromEnd = last - u;
+  const double edge = std::min(fromStart, fromEnd);
+  e[0] = 1.0;
+  e[1] = e[2] = e[3] = 0.0;
+  if (edge <= 0.0) {
+    e[0] = 0.0;
+  } else if (edge < fade) {
+    const double sign = fromStart <= fromEnd ? 1.0 : -1.0;
+    const double c = std::cos(w * edge), s = std::sin(w * edge);
+    e[0] = 0.5 * (1.0 - c);
+    e[1] = sign * 0.5 * w * s;
+    e[2] = 0.5 * w * w * c;
+    e[3] = -sign * 0.5 * w * w * w * s;
+  }
+}
+
 }  // namespace
 
 SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
@@ -43,24 +63,6 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
   const int fade = dtmf_burst::FadeSamples(timecodeRate);
   const double last = dtmf_burst::kBurstSamples - 1;
   const auto span = static_cast<std::size_t>(std::floor(last * m_ratio)) + 1;
-  const double w = std::numbers::pi / fade;
-  // Envelope and its first three derivatives in timecode samples.
-  auto envelope = [&](double u, double(&e)[4]) {
-    const double fromStart = u, fromEnd = last - u;
-    const double edge = std::min(fromStart, fromEnd);
-    e[0] = 1.0;
-    e[1] = e[2] = e[3] = 0.0;
-    if (edge <= 0.0) {
-      e[0] = 0.0;
-    } else if (edge < fade) {
-      const double sign = fromStart <= fromEnd ? 1.0 : -1.0;
-      const double c = std::cos(w * edge), s = std::sin(w * edge);
-      e[0] = 0.5 * (1.0 - c);
-      e[1] = sign * 0.5 * w * s;
-      e[2] = 0.5 * w * w * c;
-      e[3] = -sign * 0.5 * w * w * w * s;
-    }
-  };
   std::array<double, 8> tcOmega{};
   for (std::size_t t = 0; t < 8; ++t) {
     const double hz = t < 4 ? dtmf_burst::kRowHz[t] : dtmf_burst::kColumnHz[t - 4];
@@ -78,7 +80,7 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
   for (std::size_t m = 0; m < span; ++m) {
     const double u = static_cast<double>(m) / m_ratio;
     double e[4];
-    envelope(u, e);
+    EnvelopeAt(u, last, fade, e);
     for (std::size_t t = 0; t < 8; ++t) {
       m_sin[t][m] = static_cast<float>(e[0] * std::sin(tcOmega[t] * u));
       m_cos[t][m] = static_cast<float>(e[0] * std::cos(tcOmega[t] * u));
