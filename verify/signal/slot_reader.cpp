@@ -176,6 +176,7 @@ double SlotReader::Fit(const SampleView& view, int symbol, double position, doub
   const auto index = static_cast<std::size_t>(symbol - 1);
   const auto n = static_cast<std::size_t>(Span());
   const auto n0 = std::lround(position);
+  if (!Holds(view, n0, n)) return 0.0;
   const double d = position - static_cast<double>(n0);
   const float* x = view.At(n0);
   const Shape& shape = m_shapes[index];
