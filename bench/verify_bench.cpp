@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "timecode/timecode_generator.h"
-#include "verify/verifier.h"
+#include "verify/map/verifier.h"
 
 namespace fs = std::filesystem;
 

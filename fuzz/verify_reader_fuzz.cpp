@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz_input.h"
-#include "verify/verifier.h"
+#include "verify/map/verifier.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const FuzzFolder folder;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "recording_support.h"
-#include "verify/verifier.h"
+#include "verify/map/verifier.h"
 
 namespace sweep {
 

@@ -27,7 +27,7 @@
 #include "screenshot.h"
 #include "timecode/generator_app.h"
 #include "timecode/generator_dlg.h"
-#include "verify/dtmf_detector.h"
+#include "verify/signal/dtmf_detector.h"
 #include "wave/wave_header.h"
 
 namespace {

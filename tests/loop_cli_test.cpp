@@ -379,11 +379,11 @@ TEST_F(LoopCliTest, UsageErrorsAreOneLineWithStatusTwo) {
   ExpectUsageError({"--show", "--set", "5", path});
   ExpectUsageError({"--show=" + path});
   ExpectUsageError({"--show", "--smpl", path});
-  for (const char* spec : {"", "x", "-5", "5,", "5,9", "5,9-", "5,9-7", "5,-9"}) {
-    ExpectUsageError({"--search", spec, path});
+  for (const char* value : {"", "x", "-5", "5,", "5,9", "5,9-", "5,9-7", "5,-9"}) {
+    ExpectUsageError({"--search", value, path});
   }
-  for (const char* spec : {"0", "501", "10,", "10,cubic", "x,linear"}) {
-    ExpectUsageError({"--crossfade", spec, "--set", "10,20", path, path + "2"});
+  for (const char* value : {"0", "501", "10,", "10,cubic", "x,linear"}) {
+    ExpectUsageError({"--crossfade", value, "--set", "10,20", path, path + "2"});
   }
   ExpectUsageError({"--crossfade", "10", path, path + "2"});
   ExpectUsageError({"--crossfade", "10", "--set", "10", path, path + "2"});

@@ -35,7 +35,7 @@
 #include "scratch_dir.h"
 #include "screenshot.h"
 #include "timecode/timecode_generator.h"
-#include "verify/dtmf_detector.h"
+#include "verify/signal/dtmf_detector.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "file_faults.h"
 #include "scratch_dir.h"
 #include "timecode/timecode_generator.h"
-#include "verify/dtmf_detector.h"
+#include "verify/signal/dtmf_detector.h"
 #include "wave/wave_header.h"
 
 namespace fs = std::filesystem;

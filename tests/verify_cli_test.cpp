@@ -20,12 +20,12 @@
 
 #include "child_process.h"
 #include "scratch_dir.h"
-#include "verify/report_command.h"
-#include "verify/report_csv.h"
-#include "verify/report_json.h"
-#include "verify/report_labels.h"
-#include "verify/report_plot.h"
-#include "verify/report_text.h"
+#include "verify/app/report_command.h"
+#include "verify/report/report_csv.h"
+#include "verify/report/report_json.h"
+#include "verify/report/report_labels.h"
+#include "verify/report/report_plot.h"
+#include "verify/report/report_text.h"
 #include "version.h"
 
 namespace {

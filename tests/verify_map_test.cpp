@@ -8,7 +8,7 @@
 #include "fault_sweep.h"
 #include "recording_support.h"
 #include "scratch_dir.h"
-#include "verify/verifier.h"
+#include "verify/map/verifier.h"
 
 namespace {
 

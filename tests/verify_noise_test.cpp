@@ -10,7 +10,7 @@
 
 #include "recording_support.h"
 #include "scratch_dir.h"
-#include "verify/verifier.h"
+#include "verify/map/verifier.h"
 
 namespace {
 

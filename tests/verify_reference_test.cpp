@@ -8,8 +8,8 @@
 
 #include "recording_support.h"
 #include "scratch_dir.h"
-#include "verify/report_reference.h"
-#include "verify/verifier.h"
+#include "verify/map/verifier.h"
+#include "verify/report/report_reference.h"
 #include "wave/loop_records.h"
 
 namespace {

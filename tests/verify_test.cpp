@@ -13,10 +13,10 @@
 #include "scratch_dir.h"
 #include "timecode/frame_encoder.h"
 #include "timecode_format/dtmf_burst.h"
-#include "verify/frame_parser.h"
-#include "verify/sound_file.h"
-#include "verify/timing_fit.h"
-#include "verify/verifier.h"
+#include "verify/map/timing_fit.h"
+#include "verify/map/verifier.h"
+#include "verify/read/sound_file.h"
+#include "verify/signal/frame_parser.h"
 
 namespace {
 

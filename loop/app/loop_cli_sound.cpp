@@ -41,19 +41,19 @@ std::uint64_t FrameValue(std::string_view text, const char* usage) {
   return static_cast<std::uint64_t>(*value);
 }
 
-struct SearchSpec {
+struct SearchRequest {
   std::uint64_t start = 0;
   std::optional<SearchRegion> region;
 };
 
 // "START" or "START,FROM-TO".
-SearchSpec ParseSearch(std::string_view spec) {
+SearchRequest ParseSearch(std::string_view value) {
   constexpr char kUsage[] = "--search takes START or START,FROM-TO in sample frames";
-  SearchSpec parsed;
-  const std::size_t comma = spec.find(',');
-  parsed.start = FrameValue(spec.substr(0, comma), kUsage);
+  SearchRequest parsed;
+  const std::size_t comma = value.find(',');
+  parsed.start = FrameValue(value.substr(0, comma), kUsage);
   if (comma == std::string_view::npos) return parsed;
-  const std::string_view range = spec.substr(comma + 1);
+  const std::string_view range = value.substr(comma + 1);
   const std::size_t dash = range.find('-');
   if (dash == std::string_view::npos) throw UsageError(kUsage);
   parsed.region = SearchRegion{FrameValue(range.substr(0, dash), kUsage),
@@ -69,18 +69,18 @@ std::string CandidateLine(const LoopCandidate& candidate, std::uint32_t sampleRa
 }
 
 // "MS" or "MS,linear" or "MS,power".
-Crossfade ParseCrossfade(std::string_view spec, const LoopPoints& points) {
+Crossfade ParseCrossfade(std::string_view value, const LoopPoints& points) {
   constexpr char kUsage[] = "--crossfade takes MS[,linear|power], MS from 1 to 500";
   Crossfade fade;
-  const std::size_t comma = spec.find(',');
-  const std::optional<int> ms = ParseInteger(spec.substr(0, comma));
+  const std::size_t comma = value.find(',');
+  const std::optional<int> ms = ParseInteger(value.substr(0, comma));
   if (!ms || *ms < static_cast<int>(kLeastCrossfadeMs) ||
       *ms > static_cast<int>(kMostCrossfadeMs)) {
     throw UsageError(kUsage);
   }
   fade.ms = static_cast<std::uint32_t>(*ms);
   const std::string_view shape =
-      comma == std::string_view::npos ? "linear" : spec.substr(comma + 1);
+      comma == std::string_view::npos ? "linear" : value.substr(comma + 1);
   if (shape != "linear" && shape != "power") throw UsageError(kUsage);
   fade.shape = shape == "power" ? FadeShape::equalPower : FadeShape::linear;
   if (points[0] <= 0 || points[1] <= 0) throw UsageError("--crossfade needs --set A,B");
@@ -91,9 +91,9 @@ Crossfade ParseCrossfade(std::string_view spec, const LoopPoints& points) {
 
 }  // namespace
 
-int SearchCommand(const std::string& spec, const std::string& path, std::ostream& out,
+int SearchCommand(const std::string& value, const std::string& path, std::ostream& out,
                   std::ostream& err) {
-  const SearchSpec parsed = ParseSearch(spec);
+  const SearchRequest parsed = ParseSearch(value);
   std::optional<OpenSamples> open = OpenForSamples(path, err);
   if (!open) return kExitFailure;
   if (parsed.start >= open->facts.frames) {
@@ -110,9 +110,9 @@ int SearchCommand(const std::string& spec, const std::string& path, std::ostream
   return search.Found() ? kExitSuccess : Refused(err, path, kNoSmoothEndText);
 }
 
-int CrossfadeCommand(const std::string& spec, const LoopPoints& points, const std::string& source,
+int CrossfadeCommand(const std::string& value, const LoopPoints& points, const std::string& source,
                      const std::string& destination, std::ostream& out, std::ostream& err) {
-  const Crossfade fade = ParseCrossfade(spec, points);
+  const Crossfade fade = ParseCrossfade(value, points);
   const CrossfadeOutcome outcome = WriteCrossfadedCopy(source, destination, fade, points);
   if (!outcome.Made()) {
     return Refused(err, outcome.aboutDestination ? destination : source, outcome.text);

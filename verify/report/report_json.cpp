@@ -1,0 +1,186 @@
+#include "verify/report/report_json.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "verify/report/report_format.h"
+#include "verify/report/report_reference.h"
+
+namespace {
+
+// Sub-sample positions are found to about a thousandth of a sample; a ten-thousandth keeps
+// every digit that means something.
+constexpr int kSampleDecimals = 4;
+constexpr int kPpmDecimals = 4;
+// Seconds to a tenth of a microsecond: a fraction of a sample at any rate this reads.
+constexpr int kSecondsDecimals = 7;
+constexpr int kLevelDecimals = 2;
+// Recording samples per TC.wav sample, to a hundredth of a ppm.
+constexpr int kSlopeDecimals = 10;
+
+// JSON has no NaN or infinity: a value the fit could not give is null.
+std::string Number(double value, int decimals) {
+  return std::isfinite(value) ? FormatFixed(value, decimals) : "null";
+}
+
+std::string String(const std::string& text) {
+  return JsonString(text);
+}
+
+std::string List(const std::vector<int>& numbers) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    out += (i ? ", " : "") + std::to_string(numbers[i]);
+  }
+  return out + "]";
+}
+
+std::string Bool(bool value) {
+  return value ? "true" : "false";
+}
+
+std::string Jumps(const VerifyReport& r) {
+  const auto& jumps = r.discontinuities;
+  std::string out = "[";
+  for (std::size_t i = 0; i < jumps.size(); ++i) {
+    out += (i ? ", " : "");
+    out += "{\"frame\": " + std::to_string(jumps[i].frame) +
+           ", \"jump_samples\": " + Number(jumps[i].jumpSamples, kSampleDecimals) +
+           ", \"sample\": " + Number(jumps[i].sample, kSampleDecimals) +
+           ", \"time_s\": " + Number(jumps[i].sample / r.sampleRate, kSecondsDecimals) + "}";
+  }
+  return out + "]";
+}
+
+std::string Segments(const PlaybackMap& map) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < map.segments.size(); ++i) {
+    const Segment& g = map.segments[i];
+    out += (i ? ", " : "");
+    out += "{\"recording_first\": " + Number(g.recordingFirst, kSampleDecimals) +
+           ", \"recording_last\": " + Number(g.recordingLast, kSampleDecimals) +
+           ", \"tc_first\": " + Number(g.timecodeFirst, kSampleDecimals) +
+           ", \"slope\": " + Number(g.slope, kSlopeDecimals) +
+           ", \"first_frame\": " + std::to_string(g.firstFrame) +
+           ", \"last_frame\": " + std::to_string(g.lastFrame) +
+           ", \"frames_read\": " + std::to_string(g.framesRead) + "}";
+  }
+  return out + "]";
+}
+
+std::string Events(const PlaybackMap& map) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < map.events.size(); ++i) {
+    const PlaybackEvent& e = map.events[i];
+    out += (i ? ", " : "");
+    out += "{\"kind\": " + String(EventName(e.kind)) +
+           ", \"recording_first\": " + Number(e.recordingFirst, kSampleDecimals) +
+           ", \"recording_last\": " + Number(e.recordingLast, kSampleDecimals) +
+           ", \"exact\": " + Bool(e.Exact()) +
+           ", \"left_tc\": " + Number(e.leftAt, kSampleDecimals) +
+           ", \"resumed_tc\": " + Number(e.resumedAt, kSampleDecimals) +
+           ", \"jump_tc\": " + Number(e.jumpTimecode, kSampleDecimals) +
+           ", \"jump_recording\": " + Number(e.jumpRecording, kSampleDecimals) +
+           ", \"jump_error\": " + Number(e.jumpError, kSampleDecimals) +
+           ", \"frame_after\": " + std::to_string(e.frameAfter) +
+           ", \"frames_unreadable\": " + std::to_string(e.framesHit) + "}";
+  }
+  return out + "]";
+}
+
+std::string Frames(const std::vector<FoundFrame>& frames) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const FoundFrame& f = frames[i];
+    out += (i ? ",\n    " : "\n    ");
+    out += "{\"frame\": " + std::to_string(f.number) +
+           ", \"sample\": " + Number(f.foundSample, kSampleDecimals) +
+           ", \"offset_samples\": " + Number(f.offsetSamples, kSampleDecimals) +
+           ", \"check_ok\": " + Bool(f.checkOk) +
+           ", \"level_dbfs\": " + Number(f.levelDbfs, kLevelDecimals) + "}";
+  }
+  return out + (frames.empty() ? "]" : "\n  ]");
+}
+
+// Each other channel that carries the timecode, with its latency less that of "channel".
+std::string Offsets(const std::vector<OtherChannel>& others) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const OtherChannel& o = others[i];
+    out += (i ? ", " : "");
+    out += "{\"channel\": " + std::to_string(o.channel) +
+           ", \"frames_found\": " + std::to_string(o.framesFound) +
+           ", \"faults\": " + std::to_string(o.faults) +
+           ", \"latency_samples\": " + Number(o.latencySamples, kSampleDecimals) +
+           ", \"offset_samples\": " + Number(o.offsetSamples, kSampleDecimals) + "}";
+  }
+  return out + "]";
+}
+
+std::string Samples(const std::vector<std::int64_t>& samples) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    out += (i ? ", " : "") + std::to_string(samples[i]);
+  }
+  return out + "]";
+}
+
+}  // namespace
+
+void WriteJson(std::ostream& out, const VerifyReport& report) {
+  std::vector<int> unreadable;
+  for (const FramePlace& place : report.unreadable) unreadable.push_back(place.frame);
+  const auto [judgedFirst, judgedLast] = JudgedRange(report);
+  // Drift and jitter need a fit through enough frames; without one they are not numbers at all.
+  const auto timing = [&report](double value, int decimals) {
+    return report.timingMeasured ? Number(value, decimals) : std::string("null");
+  };
+  std::vector<std::pair<const char*, std::string>> fields = {
+      {"file", String(report.file)},
+      {"verdict", String(report.Clean() ? "clean" : "faults")},
+      {"type", String(std::string(1, FactsOf(report.type).letter))},
+      {"method", std::to_string(report.method)},
+      {"method_assumed", Bool(report.methodAssumed)},
+      {"dtmf_id", std::to_string(report.dtmfId)},
+      {"sample_rate", std::to_string(report.sampleRate)},
+      {"channel", std::to_string(report.channel)},
+      {"channels", std::to_string(report.channels)},
+      {"samples_declared",
+       report.framesDeclared < 0 ? "null" : std::to_string(report.framesDeclared)},
+      {"samples_read", std::to_string(report.framesRead)},
+      {"truncated", Bool(report.Truncated())},
+      {"length_undeclared", Bool(report.lengthUndeclared)},
+      {"first_frame", std::to_string(report.firstFrame)},
+      {"last_frame", std::to_string(report.lastFrame)},
+      {"judged_first", std::to_string(judgedFirst)},
+      {"judged_last", std::to_string(judgedLast)},
+      {"frames_found", std::to_string(report.framesFound)},
+      {"missing", List(report.missing)},
+      {"unreadable", List(unreadable)},
+      {"duplicated", List(report.duplicated)},
+      {"out_of_order", List(report.outOfOrder)},
+      {"check_failures", List(report.checkFailures)},
+      {"non_finite_count", std::to_string(report.nonFiniteCount)},
+      {"non_finite_samples", Samples(report.nonFiniteSamples)},
+      {"latency_samples", Number(report.latencySamples, kSampleDecimals)},
+      {"drift_ppm", timing(report.driftPpm, kPpmDecimals)},
+      {"jitter_rms_samples", timing(report.jitterRmsSamples, kSampleDecimals)},
+      {"jitter_max_samples", timing(report.jitterMaxSamples, kSampleDecimals)},
+      {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
+      {"sample_exact", Bool(report.sampleExact)},
+      {"discontinuities", Jumps(report)},
+      {"segments", Segments(report.map)},
+      {"events", Events(report.map)},
+      {"channel_offsets", Offsets(report.otherChannels)},
+  };
+  for (auto& field : ReferenceJsonFields(report)) fields.push_back(std::move(field));
+  fields.emplace_back("frames", Frames(report.frames));
+  out << "{\n";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    out << "  " << String(fields[i].first) << ": " << fields[i].second
+        << (i + 1 < fields.size() ? ",\n" : "\n");
+  }
+  out << "}\n";
+}

@@ -1,8 +1,0 @@
-// Every frame found, one CSV row each (--csv), for a spreadsheet or a plotting script.
-#pragma once
-
-#include <ostream>
-
-#include "verify/verify_report.h"
-
-void WriteCsv(std::ostream& out, const VerifyReport& report);
