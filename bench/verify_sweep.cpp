@@ -5,7 +5,8 @@
 // as clean, and how many read a frame number that was never played there; and, for a baseline
 // against reports without a playback map, how many gave the right discontinuities alone.
 //
-//   verify_sweep [takes per chain and fault [seed [show]]]    (show: print every take not right)
+//   verify_sweep [takes per chain and fault [seed [show [chain]]]]
+//   (show: print every take not right; chain: 0 clean, 1 48 kHz, 2 +10 dB, 3 0 dB, only that one)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
   const int takes = argc > 1 ? std::atoi(argv[1]) : kDefaultTakes;
   const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u;
   const bool show = argc > 3;
+  const int only = argc > 4 ? std::atoi(argv[4]) : -1;
   ScratchDir dir;
   const Samples timecode =
       GenerateTimecode(dir.Path(), {TimecodeType::dtmfF, kMethod2, kShortLength, 1}).samples;
@@ -73,6 +75,7 @@ int main(int argc, char** argv) {
   Counts all;
   for (const auto chain : {sweep::Chain::clean, sweep::Chain::resampled, sweep::Chain::noise10,
                            sweep::Chain::noise0}) {
+    if (only >= 0 && static_cast<int>(chain) != only) continue;
     Counts perChain;
     for (const auto fault :
          {sweep::Fault::cut, sweep::Fault::repeat, sweep::Fault::insertion, sweep::Fault::zeroed}) {

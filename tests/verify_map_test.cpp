@@ -106,11 +106,13 @@ INSTANTIATE_TEST_SUITE_P(
 namespace {
 
 // Takes of a few frames, each with one cut, repeat, insertion or zeroed stretch at a random
-// sample, through each
-// chain: every report holds the truth.
+// sample, through each chain: every report holds the truth. At 0 dB a few in a hundred may
+// miss it by a little or find no timecode (bench/verify_sweep counts them), but none reads a
+// fault as clean and none reads a frame that was never played.
 struct SweepCase {
   sweep::Chain chain;
   int takes;
+  bool exact = true;
 };
 
 class Sweep : public VerifierMap, public ::testing::WithParamInterface<SweepCase> {};
@@ -129,16 +131,17 @@ TEST_P(Sweep, EveryReportHoldsTheTruth) {
     } catch (const VerifyError& error) {
       verdict.why = error.what();
     }
-    EXPECT_TRUE(verdict.right) << sweep::FaultName(fault) << " of " << take.length << " at "
-                               << take.at << ": " << verdict.why
-                               << (verdict.falseClean ? " (clean)" : "")
-                               << (verdict.madeUpFrame ? " (made-up frame)" : "");
+    EXPECT_TRUE(c.exact ? verdict.right : !verdict.falseClean && !verdict.madeUpFrame)
+        << sweep::FaultName(fault) << " of " << take.length << " at " << take.at << ": "
+        << verdict.why << (verdict.falseClean ? " (clean)" : "")
+        << (verdict.madeUpFrame ? " (made-up frame)" : "");
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Chains, Sweep,
                          ::testing::Values(SweepCase{sweep::Chain::clean, 120},
                                            SweepCase{sweep::Chain::resampled, 45},
-                                           SweepCase{sweep::Chain::noise10, 45}));
+                                           SweepCase{sweep::Chain::noise10, 45},
+                                           SweepCase{sweep::Chain::noise0, 40, false}));
 
 }  // namespace

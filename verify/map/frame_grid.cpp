@@ -25,8 +25,10 @@ void FrameReader::ReadExpected() {
   // slip of a few samples: read from the grid's place, a burst at a low rate may settle a
   // cycle of its tones away from where it lies.
   double start = expected;
+  std::optional<double> heardAt;  // where the keys heard the frame expected, roughly
   if (m_heard && m_heard->number == m_lastNumber + 1) {
     told = m_heard->symbols;
+    heardAt = m_heard->start.match.found ? m_heard->start.match.position : m_heard->start.onset;
     const BurstMatch& match = m_heard->start.match;
     if (match.found && std::abs(match.correlation) >= kMinCorrelation &&
         m_reader.NeedFrom(match.position) >= view.first) {
@@ -37,29 +39,41 @@ void FrameReader::ReadExpected() {
   const std::array<int, kBurstsPerFrame> symbols =
       Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
   GridFrame read = ReadSlots(view, start, told, symbols);
-  if (read.unreadable && !MarkerRead(read)) {
+  // Digits the keys told, read at a place where few of their bursts lie, are no frame placed
+  // there: under noise a slip of tens or hundreds of samples leaves the grid's place empty
+  // while the keys still hear the frame near it.
+  const bool offGrid = !read.unreadable && read.placed < kRefineBursts;
+  if ((read.unreadable && !MarkerRead(read)) || offGrid) {
     // Where the grid, young or broken by a small jump, misses the frame by more than a
     // sample, the frame it expects is matched whole around that place.
     const bool young = m_frames.size() < kYoungGrid;
     const int radius = young ? static_cast<int>(std::ceil(kSlotUncertainty * m_frame)) +
                                    static_cast<int>(kCertainJump)
-                             : m_tracker.BlockSamples();
-    const auto reach = m_reader.FrameReach(kBurstsPerFrame - 1, m_slot, radius, 0.0);
-    if (m_reader.NeedFrom(expected - radius) >= view.first &&
-        expected + static_cast<double>(reach) <= static_cast<double>(view.first + view.count)) {
-      double slot = m_slot;
-      double correlation = 0.0;
-      std::array<int, kBurstsPerFrame - 1> whole{};
-      std::copy_n(symbols.begin(), whole.size(), whole.begin());
-      const double place =
-          m_reader.LocateFrame(view, whole, expected, radius, 0.0, slot, correlation);
-      if (std::abs(correlation) >= kMinFrameCorrelation &&
-          correlation * m_polarity.value_or(1.0) > 0.0) {
-        read = ReadSlots(view, place, told, symbols);
-      }
-    }
+                       : offGrid ? SearchRadius()
+                                 : m_tracker.BlockSamples();
+    Relocate(view, expected, radius, told, symbols, read, false);
+  }
+  if (read.unreadable && heardAt && std::abs(*heardAt - expected) > kCertainJump) {
+    // The keys heard the frame expected a good way from the grid's place, where nothing could
+    // be read: playback jumped there by more than a few slots.
+    Relocate(view, *heardAt, SearchRadius(), told, symbols, read, true);
+  } else if (!read.unreadable && m_frames.size() >= kYoungGrid &&
+             std::abs(read.at[0] - expected) > kCertainJump) {
+    // Read from a guess that a slip left this far off, the bursts may have settled a cycle of
+    // their tones from where they lie: the whole frame's best match around them tells.
+    Relocate(view, read.at[0], m_tracker.BlockSamples(), told, symbols, read, true);
+  } else if (!read.unreadable && m_frames.size() >= kYoungGrid &&
+             MeanFit(read) < kWeakFit * m_fitMean) {
+    // Bursts that explain their samples far worse than the frames before did were placed
+    // where they no longer lie: under noise, a slip of tens of samples leaves each burst
+    // settled on a side lobe near the old grid. The whole frame is sought around it.
+    Relocate(view, expected, SearchRadius(), told, symbols, read, true);
   }
   const bool markerRead = MarkerRead(read);
+  if (!read.unreadable) {
+    Straighten(view, read);
+    FindLostStretches(view, read);
+  }
   if (!read.unreadable) {
     if (OnGrid(read, symbols, expected)) {
       KeepOnGrid(read);
@@ -187,11 +201,11 @@ void FrameReader::Keep(GridFrame read) {
     // Until a few frames are read the frame's length is only roughly known: the spacing of
     // the first frames sets it.
     const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
-    const bool settling =
-        next && m_frames.size() < kYoungGrid && std::abs(jump) <= unsure + kCertainJump;
     // Under method 1, frame 1 carries two more gaps.
     const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
     const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
+    const bool settling = next && m_frames.size() < kYoungGrid &&
+                          std::abs(jump) <= unsure + kCertainJump && !Slipped(read, spacing);
     if (settling) {
       // A frame placed only where the grid guessed tells nothing of the frame's length.
       if (read.placed >= kRefineBursts) {
@@ -221,6 +235,10 @@ void FrameReader::Keep(GridFrame read) {
     m_lastId = IdFromCheck(number, read.raw.check);
     ++m_idVotes[static_cast<std::size_t>(m_lastId)];
   }
+  if (!read.unreadable) {
+    m_fitMean += (m_fitCount == 0 ? 1.0 : kSpacingFollow) * (MeanFit(read) - m_fitMean);
+    ++m_fitCount;
+  }
   m_lastPlace = place;
   m_lastNumber = number;
   // Under method 1, frame 1 carries two more gaps.
@@ -233,4 +251,90 @@ void FrameReader::Keep(GridFrame read) {
 bool FrameReader::Slip(double jump) const {
   return m_steady >= kSteadyFrames && std::abs(jump) >= kSlipSamples &&
          std::abs(jump) > kSlipStrays * m_jumpScatter;
+}
+
+void FrameReader::Relocate(const SampleView& view, double around, int radius,
+                           const std::array<int, kBurstsPerFrame>& told,
+                           const std::array<int, kBurstsPerFrame>& symbols, GridFrame& read,
+                           bool readable) const {
+  const auto reach = m_reader.FrameReach(kBurstsPerFrame - 1, m_slot, radius, 0.0);
+  if (m_reader.NeedFrom(around - radius) < view.first ||
+      around + static_cast<double>(reach) > static_cast<double>(view.first + view.count)) {
+    return;
+  }
+  double slot = m_slot;
+  double correlation = 0.0;
+  std::array<int, kBurstsPerFrame - 1> whole{};
+  std::copy_n(symbols.begin(), whole.size(), whole.begin());
+  const double place = m_reader.LocateFrame(view, whole, around, radius, 0.0, slot, correlation);
+  if (std::abs(correlation) < kMinFrameCorrelation ||
+      correlation * m_polarity.value_or(1.0) <= 0.0) {
+    return;
+  }
+  GridFrame again = ReadSlots(view, place, told, symbols);
+  if (!readable || (!again.unreadable && MeanFit(again) > MeanFit(read))) read = again;
+}
+
+void FrameReader::Straighten(const SampleView& view, GridFrame& read) const {
+  std::vector<double> starts;
+  for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+    if (!std::isnan(read.at[k])) starts.push_back(read.at[k] - 2.0 * k * m_slot);
+  }
+  if (static_cast<double>(starts.size()) < kRefineBursts) return;
+  const double line = Median(starts);
+  const double polarity = m_polarity.value_or(1.0);
+  for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+    const double guess = line + 2.0 * k * m_slot;
+    const int symbol = read.raw.symbols[k];
+    if (std::isnan(read.at[k]) || symbol == 0 || std::abs(read.at[k] - guess) <= kCertainJump) {
+      continue;
+    }
+    const SlotRead slot = m_reader.Place(view, symbol, guess, polarity);
+    if (!slot.placed || std::abs(slot.position - guess) > kCertainJump) continue;
+    const double fit = m_reader.Fit(view, symbol, slot.position, polarity);
+    if (!(fit > read.fit[k])) continue;
+    read.at[k] = slot.position;
+    read.fit[k] = fit;
+  }
+  read.raw.start.match.position = read.at[0];
+}
+
+void FrameReader::FindLostStretches(const SampleView& view, GridFrame& read) const {
+  for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+    if (std::isnan(read.at[k])) continue;
+    read.lost[k] =
+        m_reader.LostStretch(view, read.raw.symbols[k], read.at[k], m_polarity.value_or(1.0));
+  }
+}
+
+double FrameReader::MeanFit(const GridFrame& read) {
+  double sum = 0.0;
+  int count = 0;
+  for (const double fit : read.fit) {
+    if (std::isnan(fit)) continue;
+    sum += fit;
+    ++count;
+  }
+  return count > 0 ? sum / count : 0.0;
+}
+
+bool FrameReader::Slipped(const GridFrame& read, double spacing) const {
+  double n = 0.0, mk = 0.0, ma = 0.0;
+  for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+    if (std::isnan(read.at[k])) continue;
+    n += 1.0;
+    mk += static_cast<double>(k);
+    ma += read.at[k];
+  }
+  if (n < kRefineBursts) return false;
+  mk /= n;
+  ma /= n;
+  double across = 0.0, spread = 0.0;
+  for (std::size_t k = 0; k < kBurstsPerFrame; ++k) {
+    if (std::isnan(read.at[k])) continue;
+    across += (static_cast<double>(k) - mk) * (read.at[k] - ma);
+    spread += (static_cast<double>(k) - mk) * (static_cast<double>(k) - mk);
+  }
+  const double own = 0.5 * across / spread * kFrameSamples / kSlotSamples;
+  return std::abs(spacing - own) > kCertainJump;
 }

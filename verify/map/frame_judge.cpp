@@ -91,7 +91,8 @@ std::vector<FramePlace> DamagedBursts(const std::vector<GridFrame>& frames, doub
     for (std::size_t k = 0; k < kBurstsPerFrame && !frame.unreadable; ++k) {
       // A loop table is written over the first samples of TC.wav, inside frame 1's marker.
       const bool underTable = frame.raw.number == 1 && k == 0;
-      if (frame.fit[k] < least && !underTable) {  // never for a fit of NaN (no known symbol)
+      if ((frame.fit[k] < least || frame.lost[k]) &&
+          !underTable) {  // never for a fit of NaN (no known symbol)
         const double at = std::isnan(frame.at[k])
                               ? frame.at[0] + static_cast<double>(2 * k * kSlotSamples) * slope
                               : frame.at[k];

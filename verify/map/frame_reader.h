@@ -28,6 +28,7 @@ struct GridFrame {
   std::array<double, kBurstsPerFrame> fit{};
   int placed = 0;  // how many bursts were placed
   bool unreadable = false;
+  std::array<bool, kBurstsPerFrame> lost{};  // a stretch of the burst lost, for all the noise
 };
 
 // Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
@@ -121,6 +122,29 @@ class FrameReader {
   // otherwise the grid ends there (the timecode ended, or jumped where the keys will tell).
   void ReadExpected();
 
+  // The frame of `symbols` matched whole within `radius` of `around` and read there, in place of
+  // `read` where the match is good (and, where `readable`, where the digits read there).
+  void Relocate(const SampleView& view, double around, int radius,
+                const std::array<int, kBurstsPerFrame>& told,
+                const std::array<int, kBurstsPerFrame>& symbols, GridFrame& read,
+                bool readable) const;
+
+  // Under noise a burst read from a guess that a slip left a few samples off may settle on a
+  // side lobe of its tones, off the line its frame's other bursts lie on: placed again from that
+  // line, it is kept there where it explains its samples better.
+  void Straighten(const SampleView& view, GridFrame& read) const;
+
+  // Under noise a few dozen samples zeroed change a burst's fit less than the noise does; its
+  // samples show them.
+  void FindLostStretches(const SampleView& view, GridFrame& read) const;
+
+  // How well the frame's bursts explain their samples, on average; 0 where none is known.
+  static double MeanFit(const GridFrame& read);
+
+  // A spacing the young grid would take for the frame's length, that the frame's own bursts
+  // (two slots apart) say is not its length: a slip among the first frames, not a speed.
+  bool Slipped(const GridFrame& read, double spacing) const;
+
   // A frame read where the grid expects it, every burst the one expected there: the frame the
   // keys would tell, had they been listened to.
   bool OnGrid(const GridFrame& read, const std::array<int, kBurstsPerFrame>& symbols,
@@ -175,6 +199,8 @@ class FrameReader {
   int m_largest = 0;           // the largest frame number heard
   double m_jumpScatter = 0.0;  // how far steady frames stray from where they were expected
   int m_steady = 0;            // how many frames that measure holds
+  double m_fitMean = 0.0;      // how well the bursts of the frames read lately fit, on average
+  int m_fitCount = 0;
   // A frame unreadable marker and all, until the next one is read, and what the grid knew before.
   struct Pending {
     GridFrame frame;

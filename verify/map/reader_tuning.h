@@ -58,6 +58,9 @@ inline constexpr double kBurstAgreement = 0.3;
 inline constexpr double kBurstDeviations = 5.0;
 // A frame this far from where the grid expects it is a jump the moment it is seen.
 inline constexpr double kCertainJump = 3.0;
+// A frame whose bursts fit their samples less than this share of the recent frames' fit was
+// placed where it no longer lies.
+inline constexpr double kWeakFit = 0.6;
 // Frame spacings are followed this quickly, so a prediction over a lost frame stays on a sample.
 inline constexpr double kSpacingFollow = 0.25;
 // A burst whose fit lies this share below the recording's usual fit, and this many deviations of

@@ -32,6 +32,14 @@ constexpr double kClearMatch = 0.9;
 
 // Whether view holds the `count` samples from `from` on: a slot read or placed past the samples
 // at hand (a damaged recording can put a frame's grid there) reads as nothing.
+// A burst is checked for a lost stretch in windows of this share of it, half overlapping, those
+// that hold at least this share of a window's mean energy of it; a window lost holds less than
+// this share of what the whole burst's match predicts, by this many deviations of the noise.
+constexpr std::size_t kLossWindows = 40;
+constexpr double kLossWindowEnergy = 0.5;
+constexpr double kMostHeld = 0.4;
+constexpr double kLostDeviations = 6.0;
+
 bool Holds(const SampleView& view, std::int64_t from, std::size_t count) {
   return from >= view.first && from + static_cast<std::int64_t>(count) <= view.first + view.count;
 }
@@ -191,6 +199,46 @@ double SlotReader::Fit(const SampleView& view, int symbol, double position, doub
   const double energy = Dot(x, x, n) - sum * sum / static_cast<double>(n);
   if (match <= 0.0 || energy <= 0.0) return 0.0;
   return match * match / (energy * m_burstEnergy[index]);
+}
+
+bool SlotReader::LostStretch(const SampleView& view, int symbol, double position,
+                             double polarity) const {
+  if (symbol < 1 || symbol > static_cast<int>(m_bursts.size())) return false;
+  const auto index = static_cast<std::size_t>(symbol - 1);
+  const auto n = static_cast<std::size_t>(Span());
+  const auto n0 = std::lround(position);
+  if (!Holds(view, n0, n)) return false;
+  const double d = position - static_cast<double>(n0);
+  const float* x = view.At(n0);
+  const Shape& shape = m_shapes[index];
+  // The burst moved by d, sample by sample, and the gain that matches it to the samples.
+  std::vector<double> burst(n);
+  double across = 0.0, energy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    burst[i] = polarity * (m_bursts[index][i] - d * shape.d1[i] + d * d / 2.0 * shape.d2[i]);
+    across += x[i] * burst[i];
+    energy += burst[i] * burst[i];
+  }
+  if (!(across > 0.0 && energy > 0.0)) return false;
+  const double gain = across / energy;
+  double noise = 0.0;
+  for (std::size_t i = 0; i < n; ++i) noise += (x[i] - gain * burst[i]) * (x[i] - gain * burst[i]);
+  const double deviation = std::sqrt(noise / static_cast<double>(n));
+  const std::size_t window = std::max<std::size_t>(n / kLossWindows, 1);
+  const double meanEnergy = energy * static_cast<double>(window) / static_cast<double>(n);
+  for (std::size_t from = 0; from + window <= n; from += window / 2 + 1) {
+    double part = 0.0, partEnergy = 0.0;
+    for (std::size_t i = from; i < from + window; ++i) {
+      part += x[i] * burst[i];
+      partEnergy += burst[i] * burst[i];
+    }
+    // The burst's fades hold too little of it to tell against the noise.
+    if (partEnergy < kLossWindowEnergy * meanEnergy) continue;
+    const double held = part / (gain * partEnergy);
+    const double deviations = (gain * partEnergy - part) / (deviation * std::sqrt(partEnergy));
+    if (held < kMostHeld && deviations > kLostDeviations) return true;
+  }
+  return false;
 }
 
 SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,

@@ -35,6 +35,11 @@ class SlotReader {
   // or overwritten) lowers it by about the share of the burst's energy lost.
   // NaN where the samples at hand do not hold the whole burst.
   double Fit(const SampleView& view, int symbol, double position, double polarity) const;
+  // Whether a stretch of the burst of `symbol` placed at `position` was lost (zeroed, or
+  // overwritten), however loud the noise: the burst is matched a few dozen samples at a time
+  // against what its whole match predicts, and a stretch that holds far less of it than that, by
+  // many times the noise, was lost.
+  bool LostStretch(const SampleView& view, int symbol, double position, double polarity) const;
   // Which burst the slot holds, then placed; `expected`, where not 0, is the symbol the frame
   // grid expects there, taken on less evidence than any other.
   SlotRead Read(const SampleView& view, double guess, double polarity, int expected = 0) const;
