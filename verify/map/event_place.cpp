@@ -18,6 +18,7 @@ constexpr std::size_t kShortestSilence = 16;
 // Full scale of the 16-bit samples TC.wav holds.
 constexpr double kFullScale = 32768.0;
 constexpr std::size_t kBlock = 1 << 16;
+constexpr std::int64_t kMostWindowFrames = 16;  // a few megabytes of working sums
 
 // The symbol of burst k of frame n, as the generator lays it down.
 int SymbolOf(const VerifyReport& report, int n, int k) {
@@ -160,7 +161,9 @@ void PlaceEvents(VerifyReport& report, SoundFile& file, int channel) {
       }
       const auto first = static_cast<std::int64_t>(std::floor(event.searchFirst));
       const auto last = static_cast<std::int64_t>(std::ceil(event.searchLast));
-      if (first < 0 || last <= first) break;
+      // A pause of an hour would want an hour of samples held at once: an event further than a
+      // few frames from both neighbours keeps the interval its frames give.
+      if (first < 0 || last <= first || last - first > kMostWindowFrames * kFrameSamples) break;
       windows.push_back({e, first, std::vector<float>(static_cast<std::size_t>(last - first)),
                          &segments[k - 1], &segments[k]});
       break;
@@ -182,7 +185,9 @@ void PlaceEvents(VerifyReport& report, SoundFile& file, int channel) {
       const std::int64_t to =
           std::min(at + static_cast<std::int64_t>(got), w.first + std::ssize(w.samples));
       for (std::int64_t i = from; i < to; ++i) {
-        w.samples[static_cast<std::size_t>(i - w.first)] = block[static_cast<std::size_t>(i - at)];
+        // A sample that is no number is never used, here as on the first pass.
+        const float x = block[static_cast<std::size_t>(i - at)];
+        w.samples[static_cast<std::size_t>(i - w.first)] = std::isfinite(x) ? x : 0.0f;
       }
     }
     at += static_cast<std::int64_t>(got);

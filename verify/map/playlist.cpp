@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "verify/map/playback_map.h"
 #include "verify/map/reference_check.h"
@@ -72,7 +73,9 @@ VerifyReport FileReport(const VerifyReport& whole, const Run& run, double upTo,
   file.channels = whole.channels;
   file.framesRead = whole.framesRead;
   file.thresholdSamples = whole.thresholdSamples;
-  const double from = whole.frames[run.from].foundSample;
+  // The first file also owns what lies before its first readable frame.
+  const double from =
+      run.from == 0 ? -std::numeric_limits<double>::infinity() : whole.frames[run.from].foundSample;
   for (std::size_t i = run.from; i < run.to; ++i) {
     FoundFrame frame = whole.frames[i];
     if (frame.checkId != 0) frame.checkOk = frame.checkId == run.id;
@@ -80,7 +83,7 @@ VerifyReport FileReport(const VerifyReport& whole, const Run& run, double upTo,
     file.frames.push_back(frame);
   }
   for (const FramePlace& place : whole.unreadable) {
-    if (place.sample > from && place.sample < upTo) file.unreadable.push_back(place);
+    if (place.sample >= from && place.sample < upTo) file.unreadable.push_back(place);
   }
   for (const FramePlace& place : whole.damaged) {
     if (place.sample >= from && place.sample < upTo) file.damaged.push_back(place);

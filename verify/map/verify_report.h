@@ -112,8 +112,7 @@ struct VerifyReport {
   bool Clean() const {
     return missing.empty() && duplicated.empty() && outOfOrder.empty() && checkFailures.empty() &&
            discontinuities.empty() && unreadable.empty() && map.events.empty() &&
-           nonFiniteCount == 0 && !Truncated() && discontinuities.empty() && unreadable.empty() &&
-           nonFiniteCount == 0 && !Truncated() && loopsNotTaken.empty() &&
+           nonFiniteCount == 0 && !Truncated() && stopReason.empty() && loopsNotTaken.empty() &&
            std::all_of(otherChannels.begin(), otherChannels.end(),
                        [](const OtherChannel& other) { return other.faults == 0; });
   }

@@ -212,6 +212,10 @@ std::size_t Utf8Length(const std::string& text, std::size_t at) {
 
 // A JSON string is UTF-8: a file name may hold any bytes, so one that is not UTF-8 is given as
 // U+FFFD, and the document stays one a reader takes.
+std::string JsonNumber(double value, int decimals) {
+  return std::isfinite(value) ? FormatFixed(value, decimals) : "null";
+}
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -20,6 +20,8 @@ std::string FormatSigned(double value, int decimals);
 // text as a JSON string, quoted, with quotes, backslashes and control characters escaped, and
 // bytes that are not UTF-8 given as U+FFFD.
 std::string JsonString(const std::string& text);
+// A number in JSON, which has no NaN or infinity: a value the fit could not give is null.
+std::string JsonNumber(double value, int decimals);
 
 // Frame numbers as short runs, "12-15, 20", or "none".
 std::string FormatFrameList(const std::vector<int>& numbers);

@@ -20,11 +20,6 @@ constexpr int kLevelDecimals = 2;
 // Recording samples per TC.wav sample, to a hundredth of a ppm.
 constexpr int kSlopeDecimals = 10;
 
-// JSON has no NaN or infinity: a value the fit could not give is null.
-std::string Number(double value, int decimals) {
-  return std::isfinite(value) ? FormatFixed(value, decimals) : "null";
-}
-
 std::string String(const std::string& text) {
   return JsonString(text);
 }
@@ -47,9 +42,9 @@ std::string Jumps(const VerifyReport& r) {
   for (std::size_t i = 0; i < jumps.size(); ++i) {
     out += (i ? ", " : "");
     out += "{\"frame\": " + std::to_string(jumps[i].frame) +
-           ", \"jump_samples\": " + Number(jumps[i].jumpSamples, kSampleDecimals) +
-           ", \"sample\": " + Number(jumps[i].sample, kSampleDecimals) +
-           ", \"time_s\": " + Number(jumps[i].sample / r.sampleRate, kSecondsDecimals) + "}";
+           ", \"jump_samples\": " + JsonNumber(jumps[i].jumpSamples, kSampleDecimals) +
+           ", \"sample\": " + JsonNumber(jumps[i].sample, kSampleDecimals) +
+           ", \"time_s\": " + JsonNumber(jumps[i].sample / r.sampleRate, kSecondsDecimals) + "}";
   }
   return out + "]";
 }
@@ -59,10 +54,10 @@ std::string Segments(const PlaybackMap& map) {
   for (std::size_t i = 0; i < map.segments.size(); ++i) {
     const Segment& g = map.segments[i];
     out += (i ? ", " : "");
-    out += "{\"recording_first\": " + Number(g.recordingFirst, kSampleDecimals) +
-           ", \"recording_last\": " + Number(g.recordingLast, kSampleDecimals) +
-           ", \"tc_first\": " + Number(g.timecodeFirst, kSampleDecimals) +
-           ", \"slope\": " + Number(g.slope, kSlopeDecimals) +
+    out += "{\"recording_first\": " + JsonNumber(g.recordingFirst, kSampleDecimals) +
+           ", \"recording_last\": " + JsonNumber(g.recordingLast, kSampleDecimals) +
+           ", \"tc_first\": " + JsonNumber(g.timecodeFirst, kSampleDecimals) +
+           ", \"slope\": " + JsonNumber(g.slope, kSlopeDecimals) +
            ", \"first_frame\": " + std::to_string(g.firstFrame) +
            ", \"last_frame\": " + std::to_string(g.lastFrame) +
            ", \"frames_read\": " + std::to_string(g.framesRead) + "}";
@@ -76,14 +71,14 @@ std::string Events(const PlaybackMap& map) {
     const PlaybackEvent& e = map.events[i];
     out += (i ? ", " : "");
     out += "{\"kind\": " + String(EventName(e.kind)) +
-           ", \"recording_first\": " + Number(e.recordingFirst, kSampleDecimals) +
-           ", \"recording_last\": " + Number(e.recordingLast, kSampleDecimals) +
+           ", \"recording_first\": " + JsonNumber(e.recordingFirst, kSampleDecimals) +
+           ", \"recording_last\": " + JsonNumber(e.recordingLast, kSampleDecimals) +
            ", \"exact\": " + Bool(e.Exact()) +
-           ", \"left_tc\": " + Number(e.leftAt, kSampleDecimals) +
-           ", \"resumed_tc\": " + Number(e.resumedAt, kSampleDecimals) +
-           ", \"jump_tc\": " + Number(e.jumpTimecode, kSampleDecimals) +
-           ", \"jump_recording\": " + Number(e.jumpRecording, kSampleDecimals) +
-           ", \"jump_error\": " + Number(e.jumpError, kSampleDecimals) +
+           ", \"left_tc\": " + JsonNumber(e.leftAt, kSampleDecimals) +
+           ", \"resumed_tc\": " + JsonNumber(e.resumedAt, kSampleDecimals) +
+           ", \"jump_tc\": " + JsonNumber(e.jumpTimecode, kSampleDecimals) +
+           ", \"jump_recording\": " + JsonNumber(e.jumpRecording, kSampleDecimals) +
+           ", \"jump_error\": " + JsonNumber(e.jumpError, kSampleDecimals) +
            ", \"frame_after\": " + std::to_string(e.frameAfter) +
            ", \"frames_unreadable\": " + std::to_string(e.framesHit) + "}";
   }
@@ -96,10 +91,10 @@ std::string Frames(const std::vector<FoundFrame>& frames) {
     const FoundFrame& f = frames[i];
     out += (i ? ",\n    " : "\n    ");
     out += "{\"frame\": " + std::to_string(f.number) +
-           ", \"sample\": " + Number(f.foundSample, kSampleDecimals) +
-           ", \"offset_samples\": " + Number(f.offsetSamples, kSampleDecimals) +
+           ", \"sample\": " + JsonNumber(f.foundSample, kSampleDecimals) +
+           ", \"offset_samples\": " + JsonNumber(f.offsetSamples, kSampleDecimals) +
            ", \"check_ok\": " + Bool(f.checkOk) +
-           ", \"level_dbfs\": " + Number(f.levelDbfs, kLevelDecimals) + "}";
+           ", \"level_dbfs\": " + JsonNumber(f.levelDbfs, kLevelDecimals) + "}";
   }
   return out + (frames.empty() ? "]" : "\n  ]");
 }
@@ -113,8 +108,8 @@ std::string Offsets(const std::vector<OtherChannel>& others) {
     out += "{\"channel\": " + std::to_string(o.channel) +
            ", \"frames_found\": " + std::to_string(o.framesFound) +
            ", \"faults\": " + std::to_string(o.faults) +
-           ", \"latency_samples\": " + Number(o.latencySamples, kSampleDecimals) +
-           ", \"offset_samples\": " + Number(o.offsetSamples, kSampleDecimals) + "}";
+           ", \"latency_samples\": " + JsonNumber(o.latencySamples, kSampleDecimals) +
+           ", \"offset_samples\": " + JsonNumber(o.offsetSamples, kSampleDecimals) + "}";
   }
   return out + "]";
 }
@@ -135,7 +130,7 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
   const auto [judgedFirst, judgedLast] = JudgedRange(report);
   // Drift and jitter need a fit through enough frames; without one they are not numbers at all.
   const auto timing = [&report](double value, int decimals) {
-    return report.timingMeasured ? Number(value, decimals) : std::string("null");
+    return report.timingMeasured ? JsonNumber(value, decimals) : std::string("null");
   };
   std::vector<std::pair<const char*, std::string>> fields = {
       {"file", String(report.file)},
@@ -164,11 +159,11 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"check_failures", List(report.checkFailures)},
       {"non_finite_count", std::to_string(report.nonFiniteCount)},
       {"non_finite_samples", Samples(report.nonFiniteSamples)},
-      {"latency_samples", Number(report.latencySamples, kSampleDecimals)},
+      {"latency_samples", JsonNumber(report.latencySamples, kSampleDecimals)},
       {"drift_ppm", timing(report.driftPpm, kPpmDecimals)},
       {"jitter_rms_samples", timing(report.jitterRmsSamples, kSampleDecimals)},
       {"jitter_max_samples", timing(report.jitterMaxSamples, kSampleDecimals)},
-      {"threshold_samples", Number(report.thresholdSamples, kSampleDecimals)},
+      {"threshold_samples", JsonNumber(report.thresholdSamples, kSampleDecimals)},
       {"sample_exact", Bool(report.sampleExact)},
       {"discontinuities", Jumps(report)},
       {"segments", Segments(report.map)},

@@ -57,7 +57,7 @@ std::string JsonLoops(const std::vector<LoopFinding>& loops) {
     const LoopFinding& loop = loops[i];
     std::string places = "[";
     for (std::size_t k = 0; k < loop.recordingSamples.size(); ++k) {
-      places += (k ? ", " : "") + FormatFixed(loop.recordingSamples[k], kSampleDecimals);
+      places += (k ? ", " : "") + JsonNumber(loop.recordingSamples[k], kSampleDecimals);
     }
     out += (i ? ", " : "") + std::string("{") + JsonEdge("left", loop.left) + ", " +
            JsonEdge("resumed", loop.resumed) + ", \"times\": " + std::to_string(loop.times) +
@@ -75,10 +75,10 @@ std::string JsonBitExact(const std::optional<BitExactCheck>& check) {
          ", \"first_timecode_sample\": " +
          (check->differing ? Count(check->firstTimecodeSample) : "null") +
          ", \"recording_value\": " +
-         (check->differing ? FormatFixed(check->recordingValue, kLsbDecimals) : "null") +
+         (check->differing ? JsonNumber(check->recordingValue, kLsbDecimals) : "null") +
          ", \"timecode_value\": " +
-         (check->differing ? FormatFixed(check->timecodeValue, kLsbDecimals) : "null") +
-         ", \"largest_difference_lsb\": " + FormatFixed(check->largestDifference, kLsbDecimals) +
+         (check->differing ? JsonNumber(check->timecodeValue, kLsbDecimals) : "null") +
+         ", \"largest_difference_lsb\": " + JsonNumber(check->largestDifference, kLsbDecimals) +
          "}";
 }
 
@@ -144,8 +144,8 @@ std::string JsonFiles(const std::vector<VerifyReport>& files) {
     for (std::size_t k = 0; k < f.discontinuities.size(); ++k) {
       const Discontinuity& d = f.discontinuities[k];
       jumps += (k ? ", " : "") + std::string("{\"frame\": ") + std::to_string(d.frame) +
-               ", \"jump_samples\": " + FormatFixed(d.jumpSamples, kSampleDecimals) +
-               ", \"sample\": " + FormatFixed(d.sample, kSampleDecimals) + "}";
+               ", \"jump_samples\": " + JsonNumber(d.jumpSamples, kSampleDecimals) +
+               ", \"sample\": " + JsonNumber(d.sample, kSampleDecimals) + "}";
     }
     out += (i ? ",\n    " : "\n    ") + std::string("{\"dtmf_id\": ") + std::to_string(f.dtmfId) +
            ", \"reference\": " + (f.file.empty() ? "null" : JsonString(f.file)) +
@@ -160,9 +160,9 @@ std::string JsonFiles(const std::vector<VerifyReport>& files) {
            ", \"duplicated\": " + IntList(f.duplicated) +
            ", \"out_of_order\": " + IntList(f.outOfOrder) +
            ", \"check_failures\": " + IntList(f.checkFailures) + ", \"discontinuities\": " + jumps +
-           "]" + ", \"latency_samples\": " + FormatFixed(f.latencySamples, kSampleDecimals) +
+           "]" + ", \"latency_samples\": " + JsonNumber(f.latencySamples, kSampleDecimals) +
            ", \"gap_samples\": " +
-           (f.gapSamples ? FormatFixed(*f.gapSamples, kSampleDecimals) : "null") +
+           (f.gapSamples ? JsonNumber(*f.gapSamples, kSampleDecimals) : "null") +
            ", \"bit_exact\": " + (f.bitExact ? (f.bitExact->Exact() ? "true" : "false") : "null") +
            "}";
   }
