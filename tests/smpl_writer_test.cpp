@@ -117,6 +117,14 @@ TEST_F(SmplWriterTest, PairsBecomeLoopsAndAnOddLastPointACuePoint) {
 TEST_F(SmplWriterTest, WhatCannotBeWrittenIsRefusedAndTheFileKept) {
   Bytes unset = WaveWithRecords(2, {}, kDataBytes, 0x11);
   PutLe32(&unset[kDataSizeOffset], 0);
+  // A tag behind the last chunk, and a chunk whose size runs past the end: loops appended there
+  // would overwrite the tag, or hide inside the chunk.
+  Bytes tagged = WaveWithRecords(2, {}, kDataBytes, 0x11);
+  for (const char c : std::string("ID3\x03\x00\x00tag bytes"))
+    tagged.push_back(static_cast<std::uint8_t>(c));
+  Bytes swallowing = WaveWithRecords(2, {}, kDataBytes, 0x11);
+  for (const char c : std::string("LIST\xff\xff\xff\xffINFO"))
+    swallowing.push_back(static_cast<std::uint8_t>(c));
   const std::vector<std::tuple<Bytes, LoopPoints, std::string>> cases = {
       {WaveWithRecords(2, {}, kDataBytes, 0x11),
        {300, 200},
@@ -125,6 +133,8 @@ TEST_F(SmplWriterTest, WhatCannotBeWrittenIsRefusedAndTheFileKept) {
        {300, 1001},
        "Loop point 2 is past the end of the samples"},
       {unset, {300, 400}, kNoRoomForLoopsText},
+      {tagged, {300, 400}, kUnwalkedTailText},
+      {swallowing, {300, 400}, kUnwalkedTailText},
   };
   for (const auto& [bytes, points, text] : cases) {
     const std::string path = m_dir.File("take.wav");

@@ -63,8 +63,11 @@ std::optional<std::uint64_t> Ds64DataSize(ByteSource& source) {
 // A data chunk's id found behind a chunk that runs past the end counts only with a size that
 // fits the file, or none at all: text that happens to spell "data" is no chunk.
 std::optional<std::uint64_t> ResyncedData(ByteSource& source, std::uint64_t from) {
+  // The search never looks further than kResyncBytes from where it began, however many ids
+  // with sizes that do not fit it meets: a file of nothing else costs one window, not one each.
   const std::uint64_t length = source.Length();
-  while (const std::optional<std::uint64_t> at = FindDataId(source, from, length)) {
+  const std::uint64_t limit = std::min(length, from + kResyncBytes);
+  while (const std::optional<std::uint64_t> at = FindDataId(source, from, limit)) {
     const std::optional<ChunkHeader> header = ChunkAt(source, *at);
     if (!header) return std::nullopt;
     const std::uint32_t size = header->Size();

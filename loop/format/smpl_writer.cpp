@@ -136,7 +136,14 @@ void WriteStandardLoops(CFile& file, std::uint8_t channelByte, const LoopPoints&
   Bytes chunks;
   AppendChunk(chunks, "smpl", SmplBody(SamplerFields(file, layout), standard));
   if (!standard.cues.empty()) AppendChunk(chunks, "cue ", CueBody(standard));
-  const std::uint64_t end = layout.chunks.back().End();
+  // New chunks go at the very end of the file, on an even offset as RIFF demands. Whatever the
+  // walk could not read as chunks (a trailing tag, a chunk whose size runs past the end) would
+  // be overwritten or would swallow them: such a file is refused, never patched over.
+  const bool swallowing = std::any_of(layout.chunks.begin(), layout.chunks.end(),
+                                      [](const RiffChunk& c) { return c.RunsPastEnd(); });
+  const std::uint64_t walked = layout.chunks.back().End();
+  if (swallowing || walked < file.GetLength()) throw std::invalid_argument(kUnwalkedTailText);
+  const std::uint64_t end = walked + (walked & 1u);  // a missing pad byte reads as zero
   // The RIFF size leaves out "RIFF" and the size field itself.
   const std::uint64_t riffSize = end + chunks.size() - kChunkHeaderBytes;
   if (riffSize > std::numeric_limits<std::uint32_t>::max()) {

@@ -10,6 +10,9 @@
 
 inline constexpr char kLoopsTooLongText[] =
     "The file would pass 4 GiB with standard loops behind its samples";
+inline constexpr char kUnwalkedTailText[] =
+    "The file holds bytes behind its last chunk that are no chunk (a tag, or a chunk whose size "
+    "runs past the end), so standard loops cannot be added behind them without overwriting them";
 inline constexpr char kNoRoomForLoopsText[] =
     "The header gives no end for the samples, so standard loops behind them would be read as "
     "samples";
