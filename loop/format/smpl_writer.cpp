@@ -133,6 +133,16 @@ void WriteStandardLoops(CFile& file, std::uint8_t channelByte, const LoopPoints&
   if (layout.fault != LayoutFault::kNone || layout.data->sizeUnset || layout.data->RunsPastEnd()) {
     throw std::invalid_argument(kNoRoomForLoopsText);
   }
+  // A standard loop's end is the last frame it plays, so the frame count itself names none.
+  const std::uint64_t frames =
+      layout.data->size / std::max<std::uint16_t>(layout.fmt ? layout.fmt->blockAlign : 1, 1);
+  for (std::size_t i = 0; i < standard.loops.size(); ++i) {
+    if (standard.loops[i].second >= frames) {
+      throw std::invalid_argument("Loop point " + std::to_string(2 * i + 2) +
+                                  " is the end of the samples, one past the last frame a "
+                                  "standard loop can play");
+    }
+  }
   Bytes chunks;
   AppendChunk(chunks, "smpl", SmplBody(SamplerFields(file, layout), standard));
   if (!standard.cues.empty()) AppendChunk(chunks, "cue ", CueBody(standard));
