@@ -273,7 +273,12 @@ TEST_P(CrossfadeTest, TheCopyJoinsSmoothlyAndTheOriginalStaysAsItWas) {
   constexpr std::uint64_t kA = 25'000, kB = kA + 50 * 100 - 1 + 25;
   const std::string source = m_scratch.File("source.wav");
   const std::string copy = m_scratch.File("copy.wav");
-  const Bytes original = WaveOfSamples(c.channels, Sine(60'000, kPeriod, c.channels));
+  // A chunk behind the samples (a title) must go with the copy, byte for byte.
+  Bytes original = WaveOfSamples(c.channels, Sine(60'000, kPeriod, c.channels));
+  for (const char ch : std::string("LIST\x05\x00\x00\x00Take1\x00", 14))
+    original.push_back(static_cast<std::uint8_t>(ch));
+  PutLe32(&original[kRiffSizeOffset],
+          static_cast<std::uint32_t>(original.size() - kChunkHeaderBytes));
   WriteBytes(source, original);
   SampleReader before;
   ASSERT_TRUE(before.Open(source, c.channels, 60'000));

@@ -18,9 +18,6 @@ namespace {
 
 constexpr char kConvertedSuffix[] = "-16bit.wav";
 constexpr sf_count_t kBlockFrames = 16384;
-// The plain header's sizes are 32 bits; the RIFF size counts the 36 header bytes after it.
-constexpr std::uint64_t kMostBytes =
-    std::numeric_limits<std::uint32_t>::max() - (kWaveHeaderBytes - kChunkHeaderBytes);
 constexpr std::uint16_t kALawTag = 6, kMuLawTag = 7, kFloatTag = 3;
 constexpr std::uint16_t kBitsPerByte = 8;
 
@@ -154,7 +151,7 @@ PlainCopyOutcome WriteConvertedCopy(const std::string& source, const std::string
     const auto frames = static_cast<std::uint64_t>(info.frames);
     const std::uint64_t dataBytes = frames * static_cast<std::uint64_t>(outChannels) * 2;
     const std::vector<RiffChunk> kept = KeptChunks(layout);
-    if (dataBytes + KeptBytes(kept) > kMostBytes) return {Kind::tooLong};
+    if (dataBytes + KeptBytes(kept) > kMostCopyBytes) return {Kind::tooLong};
     const auto channelByte = static_cast<std::uint8_t>(outChannels);
     if (const LoopPointsCheck points = CheckPointsInSamples(channelByte, dataBytes, table);
         points.verdict != LoopPointsCheck::Verdict::fits) {

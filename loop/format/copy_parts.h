@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 #include "fileio/replace_file.h"
 #include "loop/format/loop_table.h"
 #include "wave/wave_layout.h"
+
+// Both size fields of the plain header are 32 bits and the RIFF size counts the 36 header
+// bytes after it, so this many bytes of samples and kept chunks are the most a copy can describe.
+inline constexpr std::uint64_t kMostCopyBytes =
+    std::numeric_limits<std::uint32_t>::max() - (kWaveHeaderBytes - kChunkHeaderBytes);
 
 // The chunks a copy carries behind its samples: all but those the canonical header replaces
 // (fmt, data, an RF64 file's ds64) and those the end of the file cuts short, in file order.

@@ -17,10 +17,6 @@
 
 namespace {
 
-// Both size fields of the plain header are 32 bits and the RIFF size counts the 36 header
-// bytes after it, so this much data is the most one copy can describe.
-constexpr std::uint64_t kMostDataBytes =
-    std::numeric_limits<std::uint32_t>::max() - (kWaveHeaderBytes - kChunkHeaderBytes);
 constexpr char kPlainSuffix[] = "-plain.wav";
 
 struct Samples {
@@ -209,7 +205,7 @@ PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& de
     }
     const std::uint64_t dataBytes = WholeFrameBytes(*samples);
     const std::vector<RiffChunk> kept = KeptChunks(layout);
-    if (dataBytes + KeptBytes(kept) > kMostDataBytes) return {Kind::tooLong};
+    if (dataBytes + KeptBytes(kept) > kMostCopyBytes) return {Kind::tooLong};
     // The plain copy's channel byte is its channel count, 1 or 2.
     const auto channelByte = static_cast<std::uint8_t>(samples->format.channels);
     if (const LoopPointsCheck points = CheckPointsInSamples(channelByte, dataBytes, table);

@@ -6,6 +6,8 @@
 #include <numbers>
 
 #include "fileio/replace_file.h"
+#include "loop/format/copy_parts.h"
+#include "loop/format/file_source.h"
 #include "loop/format/plain_copy.h"
 #include "loop/format/wave_samples.h"
 
@@ -24,7 +26,7 @@ struct WriteFailure {
   int osError;
 };
 
-void ThrowIfFailed(int osError) {
+void ThrowIfWriteFailed(int osError) {
   if (osError != 0) throw WriteFailure{osError};
 }
 
@@ -92,7 +94,7 @@ bool CopySamples(CFile& from, std::uint64_t dataBytes, ReplacementFile& to, cons
       LayLoopTable(slots, channelByte, table);
       std::copy(slots.begin(), slots.end(), block.begin());
     }
-    ThrowIfFailed(to.Write(block.data(), got));
+    ThrowIfWriteFailed(to.Write(block.data(), got));
     at += got;
   }
   return true;
@@ -162,6 +164,10 @@ CrossfadeOutcome WriteCrossfadedCopy(const std::string& source, const std::strin
         points.verdict != LoopPointsCheck::Verdict::fits) {
       return {LoopPointsText(points)};
     }
+    // The chunks behind the samples (bext, LIST, smpl, ...) go with the copy, as in a plain copy.
+    FileSource bytes(from);
+    const std::vector<RiffChunk> kept = KeptChunks(ReadWaveLayout(bytes));
+    if (dataBytes + KeptBytes(kept) > kMostCopyBytes) return {kTooLongText};
     const std::uint64_t length = CrossfadeFramesOf(fade.ms, facts.sampleRate);
     std::vector<std::int16_t> tail =
         ReadFrames(from, fade.end + 1 - length, length, facts.channels);
@@ -173,15 +179,16 @@ CrossfadeOutcome WriteCrossfadedCopy(const std::string& source, const std::strin
       if (error == ENODEV) return {kNotRegularText, true};
       return {to.WriteProtected() ? kOpenErrorText : OsErrorText(error), true};
     }
-    const WaveHeader header =
-        BuildWaveHeader({static_cast<std::uint16_t>(facts.channels), facts.sampleRate, kPcm16Bits},
-                        static_cast<std::uint32_t>(dataBytes));
-    ThrowIfFailed(to.Write(header.data(), header.size()));
+    const WaveHeader header = BuildWaveHeader(
+        {static_cast<std::uint16_t>(facts.channels), facts.sampleRate, kPcm16Bits},
+        static_cast<std::uint32_t>(dataBytes), static_cast<std::uint32_t>(KeptBytes(kept)));
+    ThrowIfWriteFailed(to.Write(header.data(), header.size()));
     if (!CopySamples(from, dataBytes, to, OverlayOf(fade.end + 1 - length, tail, facts.channels),
-                     channelByte, table)) {
+                     channelByte, table) ||
+        !AppendChunks(from, kept, to)) {
       return {kSourceShrankText};
     }
-    ThrowIfFailed(to.Commit());
+    ThrowIfWriteFailed(to.Commit());
   } catch (const CFileException& e) {
     return {e.what()};
   } catch (const WriteFailure& e) {
