@@ -77,11 +77,8 @@ bool WriteSamples(SNDFILE* sound, int sourceChannels, const ChannelPair& pick, i
       }
     }
     if (first) {
-      std::vector<std::uint8_t> slots(
-          bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                             bytes.size(), kLoopPointCount * kLoopRecordBytes)));
-      LayLoopTable(slots, static_cast<std::uint8_t>(outChannels), table);
-      std::copy(slots.begin(), slots.end(), bytes.begin());
+      LayTableOverFirstBytes(bytes.data(), bytes.size(), static_cast<std::uint8_t>(outChannels),
+                             table);
       first = false;
     }
     ThrowIfFailed(to.Write(bytes.data(), bytes.size()));
@@ -124,11 +121,8 @@ std::string ConvertedCopyName(const std::string& source) {
 PlainCopyOutcome WriteConvertedCopy(const std::string& source, const std::string& destination,
                                     const ChannelPair& channels, const LoopPoints& table) {
   using Kind = PlainCopyOutcome::Kind;
-  if (SameFile(source, destination)) return {Kind::overSource};
   CFile from;
-  if (int error = 0; !from.Open(source, CFile::modeRead, &error)) {
-    return {Kind::sourceUnopened, error};
-  }
+  if (auto refused = OpenCopySource(source, destination, from)) return *refused;
   ReplacementFile to;  // removed again unless it has replaced the destination
   try {
     FileSource bytes(from);

@@ -66,17 +66,21 @@ bool CopyBytes(CFile& from, std::uint64_t offset, std::uint64_t count, Replaceme
     }
     if (got == 0) return false;
     if (first) {
-      std::vector<std::uint8_t> slots(
-          block.begin(), block.begin() + static_cast<std::ptrdiff_t>(
-                                             std::min(got, kLoopPointCount * kLoopRecordBytes)));
-      LayLoopTable(slots, channelByte, table);
-      std::copy(slots.begin(), slots.end(), block.begin());
+      LayTableOverFirstBytes(block.data(), got, channelByte, table);
       first = false;
     }
     ThrowIfFailed(to.Write(block.data(), got));
     count -= got;
   }
   return true;
+}
+
+void LayTableOverFirstBytes(std::uint8_t* bytes, std::size_t count, std::uint8_t channelByte,
+                            const LoopPoints& table) {
+  std::vector<std::uint8_t> slots(bytes,
+                                  bytes + std::min(count, kLoopPointCount * kLoopRecordBytes));
+  LayLoopTable(slots, channelByte, table);
+  std::copy(slots.begin(), slots.end(), bytes);
 }
 
 // The kept chunks behind the samples, in their order; false when the source shrank.

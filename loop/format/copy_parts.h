@@ -31,6 +31,11 @@ bool SameFile(const std::string& a, const std::string& b);
 // Throws CFileException for a failure the replacement file reported as an errno value.
 void ThrowIfFailed(int osError);
 
+// Lays the table's records over the first of count bytes of samples (at most the table's 60),
+// as they go to a copy.
+void LayTableOverFirstBytes(std::uint8_t* bytes, std::size_t count, std::uint8_t channelByte,
+                            const LoopPoints& table);
+
 // Copies count bytes from offset; false when the source ended before them (it shrank under
 // us, and the header written first would claim bytes the copy does not hold). A table with
 // points is laid over the first bytes on their way, so the copy never holds the source's bytes

@@ -173,6 +173,16 @@ std::string PlainCopyText(const PlainCopyOutcome& outcome) {
   return {};
 }
 
+std::optional<PlainCopyOutcome> OpenCopySource(const std::string& source,
+                                               const std::string& destination, CFile& from) {
+  using Kind = PlainCopyOutcome::Kind;
+  if (SameFile(source, destination)) return PlainCopyOutcome{Kind::overSource};
+  if (int error = 0; !from.Open(source, CFile::modeRead, &error)) {
+    return PlainCopyOutcome{Kind::sourceUnopened, error};
+  }
+  return std::nullopt;
+}
+
 std::optional<PlainCopyOutcome> CreateDestination(ReplacementFile& to,
                                                   const std::string& destination) {
   using Kind = PlainCopyOutcome::Kind;
@@ -187,11 +197,8 @@ std::optional<PlainCopyOutcome> CreateDestination(ReplacementFile& to,
 PlainCopyOutcome WritePlainCopy(const std::string& source, const std::string& destination,
                                 std::string* note, const LoopPoints& table) {
   using Kind = PlainCopyOutcome::Kind;
-  if (SameFile(source, destination)) return {Kind::overSource};
   CFile from;
-  if (int error = 0; !from.Open(source, CFile::modeRead, &error)) {
-    return {Kind::sourceUnopened, error};
-  }
+  if (auto refused = OpenCopySource(source, destination, from)) return *refused;
   ReplacementFile to;  // removed again unless it has replaced the destination
   try {
     const WaveLayout layout = LayoutOf(from);

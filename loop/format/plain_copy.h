@@ -85,6 +85,10 @@ struct PlainCopyOutcome {
 
 // Makes the copy's unseen file in the destination's folder; the refusal when it cannot be made
 // (a folder, FIFO or device at the name, a folder that takes no new file, another failure).
+// Opens the source of a copy for reading, refusing a copy over its own source first; the
+// refusal, if any.
+std::optional<PlainCopyOutcome> OpenCopySource(const std::string& source,
+                                               const std::string& destination, CFile& from);
 std::optional<PlainCopyOutcome> CreateDestination(ReplacementFile& to,
                                                   const std::string& destination);
 

@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::uint32_t kMsPerSecond = 1000;
 constexpr std::size_t kCopyBlockBytes = 1 << 20;
-constexpr std::size_t kTableBytes = kLoopPointCount * kLoopRecordBytes;
 
 std::int16_t Clamped(double value) {
   return static_cast<std::int16_t>(std::clamp(std::lround(value), -32768L, 32767L));
@@ -89,10 +88,7 @@ bool CopySamples(CFile& from, std::uint64_t dataBytes, ReplacementFile& to, cons
     }
     tail.Onto(block, at, got);
     if (at == 0) {
-      std::vector<std::uint8_t> slots(
-          block.begin(), block.begin() + static_cast<std::ptrdiff_t>(std::min(got, kTableBytes)));
-      LayLoopTable(slots, channelByte, table);
-      std::copy(slots.begin(), slots.end(), block.begin());
+      LayTableOverFirstBytes(block.data(), got, channelByte, table);
     }
     ThrowIfWriteFailed(to.Write(block.data(), got));
     at += got;
