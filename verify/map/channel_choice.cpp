@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <utility>
 
 #include "verify/map/reader_tuning.h"
 #include "verify/map/timing_fit.h"
+#include "verify/read/sample_copy.h"
 #include "verify/signal/burst_tracker.h"
 #include "verify/signal/dtmf_detector.h"
 #include "verify/signal/frame_parser.h"
@@ -200,7 +202,7 @@ std::vector<int> Screen(SoundFile& file, const std::vector<int>& channels, int r
     ClearNonFinite(interleaved.data(), got * width, [](std::size_t) {});
     for (std::size_t i = 0; i < channels.size(); ++i) {
       const auto c = static_cast<std::size_t>(channels[i]);
-      for (std::size_t f = 0; f < window; ++f) samples[f] = interleaved[f * width + c];
+      CopyChannel(interleaved.data(), width, c, samples.data(), window);
       if (detector.Detect(samples.data(), window) != 0) most = std::max(most, ++heard[i]);
     }
   }
@@ -235,22 +237,24 @@ std::optional<Choice> Probe(SoundFile& file, const std::vector<int>& channels,
   }
   const auto width = static_cast<std::size_t>(file.Channels());
   const std::size_t block = file.BlockFrames(BlockFor(file));
-  std::vector<float> interleaved(block * width);
-  std::vector<float> samples(block);
+  // Each read fills what is used of them, so they are not cleared first: a header that declares
+  // far more samples than the file holds would otherwise cost megabytes cleared at every rate.
+  const auto interleaved = std::make_unique_for_overwrite<float[]>(block * width);
+  const auto samples = std::make_unique_for_overwrite<float[]>(block);
   ChannelLook best;
   std::size_t bestIndex = 0;
   bool more = true;
   std::int64_t heard = 0;
   while (more && best.frames < kProbeFrames) {
-    const std::size_t got = heard < limit ? file.Read(interleaved.data(), block) : 0;
+    const std::size_t got = heard < limit ? file.Read(interleaved.get(), block) : 0;
     heard += static_cast<std::int64_t>(got);
     more = got > 0;
-    ClearNonFinite(interleaved.data(), got * width, [](std::size_t) {});
+    ClearNonFinite(interleaved.get(), got * width, [](std::size_t) {});
     for (std::size_t i = 0; i < channels.size(); ++i) {
       if (more) {
         const auto c = static_cast<std::size_t>(channels[i]);
-        for (std::size_t f = 0; f < got; ++f) samples[f] = interleaved[f * width + c];
-        probes[i]->Push(samples.data(), got);
+        CopyChannel(interleaved.get(), width, c, samples.get(), got);
+        probes[i]->Push(samples.get(), got);
       } else {
         probes[i]->Finish();
       }

@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "verify/read/declared_data.h"
+#include "verify/read/sample_copy.h"
 #include "verify/read/verify_error.h"
-#include "wave/wave_header.h"
 
 namespace {
 
@@ -390,11 +390,9 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
     if (m_readsShorts) {
       m_shorts.resize(frames * static_cast<std::size_t>(m_channels));
       got = sf_readf_short(m_file, m_shorts.data(), static_cast<sf_count_t>(frames));
-      // Exactly what libsndfile gives as floats: a 16-bit sample over 2^15.
-      constexpr auto kScale = static_cast<float>(1.0 / kPcm16FullScale);
-      const auto count = static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) *
-                         static_cast<std::size_t>(m_channels);
-      for (std::size_t i = 0; i < count; ++i) interleaved[i] = m_shorts[i] * kScale;
+      ScaleShorts(m_shorts.data(), interleaved,
+                  static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) *
+                      static_cast<std::size_t>(m_channels));
     } else {
       got = sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames));
     }
@@ -446,9 +444,8 @@ std::size_t SoundFile::ReadChannel(int channel, float* samples, std::size_t fram
   std::size_t done = 0;
   while (done < frames) {
     const std::size_t got = Read(m_interleaved.data(), std::min(block, frames - done));
-    for (std::size_t i = 0; i < got; ++i) {
-      samples[done + i] = m_interleaved[i * channels + static_cast<std::size_t>(channel)];
-    }
+    CopyChannel(m_interleaved.data(), channels, static_cast<std::size_t>(channel), samples + done,
+                got);
     done += got;
     if (got == 0 || m_stream) break;
   }

@@ -1,0 +1,13 @@
+#include "verify/read/sample_copy.h"
+
+#include "wave/wave_header.h"
+
+void CopyChannel(const float* interleaved, std::size_t width, std::size_t channel, float* out,
+                 std::size_t frames) {
+  for (std::size_t i = 0; i < frames; ++i) out[i] = interleaved[i * width + channel];
+}
+
+void ScaleShorts(const short* in, float* out, std::size_t count) {
+  constexpr auto kScale = static_cast<float>(1.0 / kPcm16FullScale);
+  for (std::size_t i = 0; i < count; ++i) out[i] = in[i] * kScale;
+}
