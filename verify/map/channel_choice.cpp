@@ -16,9 +16,10 @@
 
 // The frames read at a time: kBlockFrames, or a short recording's length, so that its buffers are
 // its own size. The first look is taken again at each common rate, and clearing buffers far
-// larger than the recording would cost more than reading it.
+// larger than the recording would cost more than reading it. A stream gives a piece a read, so
+// a larger block would only be cleared.
 std::size_t BlockFor(const SoundFile& file) {
-  if (file.Frames() < 0) return kBlockFrames;
+  if (file.Frames() < 0) return std::min(kBlockFrames, file.MostPerRead());
   return std::clamp<std::size_t>(static_cast<std::size_t>(file.Frames()), 1, kBlockFrames);
 }
 

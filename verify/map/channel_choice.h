@@ -19,7 +19,7 @@ struct Choice {
   double frameError = std::numeric_limits<double>::infinity();
 };
 
-// The frames read at a time: kBlockFrames, or a short recording's length.
+// The frames read at a time: kBlockFrames, or a short recording's length, or a stream's piece.
 std::size_t BlockFor(const SoundFile& file);
 
 // The channels to read, the first of them the one the report is about, each with the type and

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "verify/read/declared_data.h"
@@ -381,6 +382,10 @@ std::size_t SoundFile::BlockFrames(std::size_t wanted) const {
   return std::max<std::size_t>(1, std::min(wanted, bound));
 }
 
+std::size_t SoundFile::MostPerRead() const {
+  return m_stream ? kStreamPieceFrames : std::numeric_limits<std::size_t>::max();
+}
+
 std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
   // After Ctrl+C a stream gives what already came in, and nothing more from the pipe.
   if (!m_stopReason.empty()) return 0;
@@ -409,7 +414,7 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
 std::size_t SoundFile::Read(float* interleaved, std::size_t frames) {
   // libsndfile waits until a stream has given all it asks for: small requests keep what is
   // known about a live capture a fraction of a second behind it.
-  if (m_stream) frames = std::min(frames, kStreamPieceFrames);
+  frames = std::min(frames, MostPerRead());
   const auto channels = static_cast<std::size_t>(m_channels);
   std::size_t got = 0;
   const auto replayFrames = static_cast<std::int64_t>(m_replay.size() / channels);

@@ -49,6 +49,8 @@ class SoundFile {
   // At most wanted, and few enough that one block of every channel stays within a bounded size,
   // so memory does not grow with the number of channels.
   std::size_t BlockFrames(std::size_t wanted) const;
+  // The most sample frames one Read gives: unbounded for a file, one piece for a stream.
+  std::size_t MostPerRead() const;
 
   // Reads up to `frames` sample frames, every channel interleaved; returns the frames read, 0 at
   // the end. A file that cannot be read further ends there (see StopReason); a stream also ends
