@@ -28,7 +28,8 @@ FrameReader::FrameReader(int rate, const Choice& choice, const VerifyOptions& op
   m_tracker.Keep(m_keep + static_cast<std::int64_t>(kLookBackFrames * m_frame));
 }
 
-void FrameReader::Push(const float* samples, std::size_t count) {
+template <typename Sample>
+void FrameReader::PushSamples(const Sample* samples, std::size_t count) {
   for (std::size_t done = 0; done < count; done += kPieceFrames) {
     m_tracker.Push(samples + done, std::min(kPieceFrames, count - done));
     Collect();
@@ -50,6 +51,14 @@ void FrameReader::Push(const float* samples, std::size_t count) {
       Collect();
     }
   }
+}
+
+void FrameReader::Push(const float* samples, std::size_t count) {
+  PushSamples(samples, count);
+}
+
+void FrameReader::Push(const std::int16_t* samples, std::size_t count) {
+  PushSamples(samples, count);
 }
 
 void FrameReader::Finish() {
@@ -318,7 +327,8 @@ GridFrame FrameReader::ReadSlotsWith(const SampleView& view, double place,
     if (!slot.placed) continue;
     ++read.placed;
     read.at[k] = slot.position;
-    read.fit[k] = m_reader.Fit(view, slot.symbol, slot.position, polarity);
+    read.fit[k] =
+        std::isnan(slot.fit) ? m_reader.Fit(view, slot.symbol, slot.position, polarity) : slot.fit;
     guess = slot.position;
   }
   // A burst that could not be placed is judged where it should lie: a part of it lost (its

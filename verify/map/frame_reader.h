@@ -41,7 +41,9 @@ class FrameReader {
  public:
   FrameReader(int rate, const Choice& choice, const VerifyOptions& options);
 
+  // Samples as floats in full scale, or 16-bit samples as stored.
   void Push(const float* samples, std::size_t count);
+  void Push(const std::int16_t* samples, std::size_t count);
 
   void Finish();
 
@@ -52,6 +54,8 @@ class FrameReader {
   double Stretch() const { return m_stretch; }
 
  private:
+  template <typename Sample>
+  void PushSamples(const Sample* samples, std::size_t count);
   void Fault(const std::string& line) const;
   std::string Where(double sample) const;
 
