@@ -70,6 +70,7 @@ void FrameReader::Finish() {
   std::erase_if(m_frames, [&](const GridFrame& frame) {
     return frame.at[0] + (kFrameBurstSlots - 0.1) * m_slot > length;
   });
+  NumberShortFilesFromGrid();
 }
 
 void FrameReader::Fault(const std::string& line) const {
