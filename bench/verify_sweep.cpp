@@ -1,12 +1,13 @@
 // The verifier's sweep, larger than the test's: takes of a short TC.wav, each with one fault
 // (cut, repeat, insertion or zeroed stretch, 1 sample to 3 frames) at a random sample, through
-// each chain (clean, resampled to 48 kHz, white noise at +10 and 0 dB). Prints, per chain and
-// fault, how many reports were exactly right (events equal to the truth), how many read a fault
-// as clean, and how many read a frame number that was never played there; and, for a baseline
+// each chain (clean, resampled to 48 kHz, white noise at +10 and 0 dB, Opus at 48 kHz). Prints, per
+// chain and fault, how many reports were exactly right (events equal to the truth), how many read a
+// fault as clean, and how many read a frame number that was never played there; and, for a baseline
 // against reports without a playback map, how many gave the right discontinuities alone.
 //
 //   verify_sweep [takes per chain and fault [seed [show [chain]]]]
-//   (show: print every take not right; chain: 0 clean, 1 48 kHz, 2 +10 dB, 3 0 dB, only that one)
+//   (show: print every take not right; chain: 0 clean, 1 48 kHz, 2 +10 dB, 3 0 dB, 4 Opus at
+//   48 kHz, only that one)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
   const std::string path = dir.File("take.wav");
   Counts all;
   for (const auto chain : {sweep::Chain::clean, sweep::Chain::resampled, sweep::Chain::noise10,
-                           sweep::Chain::noise0}) {
+                           sweep::Chain::noise0, sweep::Chain::opus}) {
     if (only >= 0 && static_cast<int>(chain) != only) continue;
     Counts perChain;
     for (const auto fault :
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
                           static_cast<unsigned>(fault));
       Counts counts;
       for (int i = 0; i < takes; ++i) {
-        const sweep::Take take = sweep::MakeTake(timecode, 44100, fault, chain, random);
+        const sweep::Take take =
+            sweep::MakeTake(timecode, 44100, fault, chain, random, dir.File("coded.ogg"));
         WriteRecording(path, take.recording, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         ++counts.takes;
         try {

@@ -20,9 +20,9 @@ inline const char* FaultName(Fault fault) {
 }
 
 // How the recording was made from TC.wav after the fault.
-enum class Chain { clean, resampled, noise10, noise0 };
+enum class Chain { clean, resampled, noise10, noise0, opus };
 inline const char* ChainName(Chain chain) {
-  constexpr const char* kNames[] = {"clean", "48 kHz", "+10 dB", "0 dB"};
+  constexpr const char* kNames[] = {"clean", "48 kHz", "+10 dB", "0 dB", "Opus"};
   return kNames[static_cast<int>(chain)];
 }
 
@@ -37,8 +37,9 @@ struct Take {
 
 // The fault's length: 1 sample to 3 frames, as many of each size class; its place anywhere from
 // the third frame to two frames before the end, a quarter of them within a slot of a start marker.
+// `scratch` is a file the lossy codec's chain may write.
 inline Take MakeTake(const Samples& timecode, int rate, Fault fault, Chain chain,
-                     std::mt19937& random) {
+                     std::mt19937& random, const std::string& scratch) {
   Take take{fault, chain, 0, 0, {}, 1.0};
   const double most = std::log(3.0 * kFrameSamples);
   take.length =
@@ -77,6 +78,11 @@ inline Take MakeTake(const Samples& timecode, int rate, Fault fault, Chain chain
   if (chain != Chain::clean) {
     take.recording = {Resample(samples, rate, 48000), 48000};
     take.scale = 48000.0 / rate;
+  }
+  if (chain == Chain::opus) {
+    // Stored by a lossy codec at 48 kHz, as a streaming service or a capture chain would.
+    WriteRecording(scratch, take.recording, SF_FORMAT_OGG | SF_FORMAT_OPUS);
+    take.recording = ReadRecording(scratch);
   }
   if (chain == Chain::noise10 || chain == Chain::noise0) {
     // Scaled down so the bursts with noise as loud as they are stay below full scale.

@@ -124,7 +124,8 @@ TEST_P(Sweep, EveryReportHoldsTheTruth) {
   std::mt19937 random(static_cast<unsigned>(c.chain) + 11);
   for (int i = 0; i < c.takes; ++i) {
     const auto fault = static_cast<sweep::Fault>(i % 4);
-    const sweep::Take take = sweep::MakeTake(timecode, 44100, fault, c.chain, random);
+    const sweep::Take take =
+        sweep::MakeTake(timecode, 44100, fault, c.chain, random, m_dir.File("coded.ogg"));
     sweep::Verdict verdict;
     try {
       verdict = sweep::Judge(take, timecode, Verify(take.recording));
@@ -142,6 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Chains, Sweep,
                          ::testing::Values(SweepCase{sweep::Chain::clean, 120},
                                            SweepCase{sweep::Chain::resampled, 45},
                                            SweepCase{sweep::Chain::noise10, 45},
+                                           SweepCase{sweep::Chain::opus, 40},
                                            SweepCase{sweep::Chain::noise0, 40, false}));
 
 }  // namespace

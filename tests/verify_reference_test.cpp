@@ -222,7 +222,14 @@ INSTANTIATE_TEST_SUITE_P(
                                     {kFrame10 + kFrameSamples, kEnd, 1000, 1}},
                                    true,
                                    0.0,
-                                   {10}}),
+                                   {10}},
+                      // Without its reference, a file after the first is still judged from its
+                      // first frame: one that begins later lost its start.
+                      PlaylistCase{"SecondStartsLate",
+                                   {{0, kEnd}, {kFrame10, kEnd, 1000, 1}},
+                                   false,
+                                   -kFrame10,
+                                   {1, 2, 3, 4, 5, 6, 7, 8, 9}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

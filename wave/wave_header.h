@@ -26,6 +26,11 @@ inline constexpr std::uint16_t kExtensibleFormat = 0xFFFE;
 // sample at are all measured against the same value.
 inline constexpr double kPcm16FullScale = 32768.0;
 
+// A 16-bit sample in full scale, to the bit what libsndfile gives as a float.
+inline float Pcm16ToFloat(std::int16_t sample) {
+  return sample * static_cast<float>(1.0 / kPcm16FullScale);
+}
+
 using WaveHeader = std::array<std::uint8_t, kWaveHeaderBytes>;
 
 std::uint16_t GetLe16(const std::uint8_t* at);

@@ -13,6 +13,8 @@ namespace {
 // within this many times the noise power per sample of the best is as likely (a likelihood
 // ratio of about e^3).
 constexpr double kLikelyNoise = 20.0;
+// ...or within this share of all the samples leave unexplained, where that is more.
+constexpr double kLikelyShare = 0.002;
 // A tie between a repeat and an insertion of silence this long or longer is an insertion.
 constexpr std::size_t kShortestSilence = 16;
 // Full scale of the 16-bit samples TC.wav holds.
@@ -116,8 +118,14 @@ void Place(const VerifyReport& report, Window& w, PlaybackEvent& event) {
   std::vector<double> cost(n + 1);
   for (std::size_t x = 0; x <= n; ++x) cost[x] = before[x] + after[x];
   double least = 0.0;
-  const double noise = *std::min_element(cost.begin(), cost.end()) / static_cast<double>(n);
-  const double slack = kLikelyNoise * noise + 1e-12;
+  // The noise per sample is taken over the samples where TC.wav sounds: a lossy codec's error
+  // lies under the bursts, and the silence between them it leaves nearly silent. That error
+  // follows the signal, so it can favour a wrong line over a burst's faint fade by a share of
+  // all it leaves unexplained, which white noise never does.
+  const auto sounding = std::count_if(old.begin(), old.end(), [](double v) { return v != 0.0; });
+  const double unexplained = *std::min_element(cost.begin(), cost.end());
+  const double noise = unexplained / static_cast<double>(std::max<std::ptrdiff_t>(sounding, 1));
+  const double slack = std::max(kLikelyNoise * noise, kLikelyShare * unexplained) + 1e-12;
   auto [lo, hi] = Likeliest(cost, slack, least);
   // Silence where TC.wav is silent too fits both a repeat of it and an insertion of silence; a
   // playback system inserts silence (a buffer run dry) far more often than it repeats some, so

@@ -159,8 +159,38 @@ void FrameReader::NumberFromGrid(GridFrame& read) const {
   const int number =
       m_lastNumber + static_cast<int>(std::lround((read.at[0] - *m_lastPlace) / m_frame));
   if (number == read.raw.number || number < 1) return;
+  // Read whole and clear, with a check symbol that gives another DTMF ID, it may be the next
+  // file of a playlist begun past its first frame: it stands for now, and Finish numbers it
+  // from the grid after all where too few frames of that file follow it.
+  const bool clear = read.placed == kBurstsPerFrame && MarkerRead(read) &&
+                     (m_fitCount == 0 || MeanFit(read) >= kWeakFit * m_fitMean);
+  if (clear && IdFromCheck(read.raw.number, read.raw.check) != 0) {
+    read.gridNumber = number;
+    return;
+  }
   read.raw.number = number;
   read.unreadable = true;
+}
+
+void FrameReader::NumberShortFilesFromGrid() {
+  for (std::size_t i = 0; i < m_frames.size(); ++i) {
+    if (m_frames[i].gridNumber == 0) continue;
+    const GridFrame& first = m_frames[i];
+    const int id = IdFromCheck(first.raw.number, first.raw.check);
+    std::size_t end = i + 1;
+    while (end < m_frames.size() && !m_frames[end].unreadable &&
+           m_frames[end].raw.number == first.raw.number + static_cast<int>(end - i) &&
+           IdFromCheck(m_frames[end].raw.number, m_frames[end].raw.check) == id) {
+      ++end;
+    }
+    if (end - i >= kFileFrames) continue;
+    const int number = first.gridNumber;
+    for (std::size_t k = i; k < end; ++k) {
+      m_frames[k].raw.number = number + static_cast<int>(k - i);
+      m_frames[k].unreadable = true;
+      m_frames[k].gridNumber = 0;
+    }
+  }
 }
 
 void FrameReader::Keep(GridFrame read) {

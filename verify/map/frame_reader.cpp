@@ -28,7 +28,8 @@ FrameReader::FrameReader(int rate, const Choice& choice, const VerifyOptions& op
   m_tracker.Keep(m_keep + static_cast<std::int64_t>(kLookBackFrames * m_frame));
 }
 
-void FrameReader::Push(const float* samples, std::size_t count) {
+template <typename Sample>
+void FrameReader::PushSamples(const Sample* samples, std::size_t count) {
   for (std::size_t done = 0; done < count; done += kPieceFrames) {
     m_tracker.Push(samples + done, std::min(kPieceFrames, count - done));
     Collect();
@@ -52,6 +53,14 @@ void FrameReader::Push(const float* samples, std::size_t count) {
   }
 }
 
+void FrameReader::Push(const float* samples, std::size_t count) {
+  PushSamples(samples, count);
+}
+
+void FrameReader::Push(const std::int16_t* samples, std::size_t count) {
+  PushSamples(samples, count);
+}
+
 void FrameReader::Finish() {
   m_tracker.Finish();
   Collect();
@@ -61,6 +70,7 @@ void FrameReader::Finish() {
   std::erase_if(m_frames, [&](const GridFrame& frame) {
     return frame.at[0] + (kFrameBurstSlots - 0.1) * m_slot > length;
   });
+  NumberShortFilesFromGrid();
 }
 
 void FrameReader::Fault(const std::string& line) const {
@@ -318,7 +328,8 @@ GridFrame FrameReader::ReadSlotsWith(const SampleView& view, double place,
     if (!slot.placed) continue;
     ++read.placed;
     read.at[k] = slot.position;
-    read.fit[k] = m_reader.Fit(view, slot.symbol, slot.position, polarity);
+    read.fit[k] =
+        std::isnan(slot.fit) ? m_reader.Fit(view, slot.symbol, slot.position, polarity) : slot.fit;
     guess = slot.position;
   }
   // A burst that could not be placed is judged where it should lie: a part of it lost (its

@@ -29,6 +29,9 @@ struct GridFrame {
   int placed = 0;  // how many bursts were placed
   bool unreadable = false;
   std::array<bool, kBurstsPerFrame> lost{};  // a stretch of the burst lost, for all the noise
+  // Where the frame was read whole as another file's (its check symbol gives another DTMF ID)
+  // against the grid's number for it: that number, in case too few frames of that file follow.
+  int gridNumber = 0;
 };
 
 // Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
@@ -41,7 +44,9 @@ class FrameReader {
  public:
   FrameReader(int rate, const Choice& choice, const VerifyOptions& options);
 
+  // Samples as floats in full scale, or 16-bit samples as stored.
   void Push(const float* samples, std::size_t count);
+  void Push(const std::int16_t* samples, std::size_t count);
 
   void Finish();
 
@@ -52,6 +57,8 @@ class FrameReader {
   double Stretch() const { return m_stretch; }
 
  private:
+  template <typename Sample>
+  void PushSamples(const Sample* samples, std::size_t count);
   void Fault(const std::string& line) const;
   std::string Where(double sample) const;
 
@@ -170,6 +177,9 @@ class FrameReader {
   // fails for them, are no frame of that number: they are the damaged frame the grid expects.
   // Only frames whose check symbols pass may show the timecode elsewhere than the grid says.
   void NumberFromGrid(GridFrame& read) const;
+  // Frames read as another file's, fewer in a row than a file shows by, were misread: they take
+  // the grid's numbers and are unreadable.
+  void NumberShortFilesFromGrid();
 
   void Keep(GridFrame read);
 

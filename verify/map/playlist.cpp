@@ -5,14 +5,11 @@
 #include <limits>
 
 #include "verify/map/playback_map.h"
+#include "verify/map/reader_tuning.h"
 #include "verify/map/reference_check.h"
 #include "verify/map/timing_fit.h"
 
 namespace {
-
-// A file shows by at least this many frames in a row whose check symbols give its ID; fewer
-// between two runs of one ID are misread check symbols of that file.
-constexpr std::size_t kFileFrames = 3;
 
 struct Run {
   int id = 0;
@@ -92,6 +89,19 @@ VerifyReport FileReport(const VerifyReport& whole, const Run& run, double upTo,
     file.rangeStated = true;
     file.judgedFirst = 1;
     file.judgedLast = reference->lastFrame;
+  } else if (run.from > 0) {
+    // A file after the first began playing where the one before stopped: from its first frame.
+    // One that shows only later frames lost its start (or is a block of it spliced in); where
+    // its end lies only its --reference tells.
+    file.rangeStated = true;
+    file.judgedFirst = 1;
+    file.judgedLast = 1;
+    for (const FoundFrame& frame : file.frames) {
+      file.judgedLast = std::max(file.judgedLast, frame.number);
+    }
+    for (const FramePlace& place : file.unreadable) {
+      file.judgedLast = std::max(file.judgedLast, place.frame);
+    }
   }
   FitTiming(file, ratio, tolerance);
   BuildEvents(file);

@@ -72,6 +72,9 @@ inline constexpr double kLossDeviations = 6.0;
 inline constexpr int kSteadyFrames = 3;
 inline constexpr double kSlipSamples = 0.5;
 inline constexpr double kSlipStrays = 8.0;
+// A playlist's next file shows by at least this many frames in a row whose check symbols give
+// its DTMF ID; fewer are misread frames of the file playing.
+inline constexpr std::size_t kFileFrames = 3;
 // Where the first of the samples that are no number lie, for the report.
 inline constexpr std::size_t kKeptNonFinite = 100;
 // Rates a header may name in place of the true one; only tried when nothing is found at the

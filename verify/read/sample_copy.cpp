@@ -8,6 +8,5 @@ void CopyChannel(const float* interleaved, std::size_t width, std::size_t channe
 }
 
 void ScaleShorts(const short* in, float* out, std::size_t count) {
-  constexpr auto kScale = static_cast<float>(1.0 / kPcm16FullScale);
-  for (std::size_t i = 0; i < count; ++i) out[i] = in[i] * kScale;
+  for (std::size_t i = 0; i < count; ++i) out[i] = Pcm16ToFloat(in[i]);
 }

@@ -386,29 +386,43 @@ std::size_t SoundFile::MostPerRead() const {
   return m_stream ? kStreamPieceFrames : std::numeric_limits<std::size_t>::max();
 }
 
-std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
-  // After Ctrl+C a stream gives what already came in, and nothing more from the pipe.
-  if (!m_stopReason.empty()) return 0;
-  sf_count_t got = 0;
-  {
-    const QuietStderr quiet(m_quietDecoder);
-    if (m_readsShorts) {
-      m_shorts.resize(frames * static_cast<std::size_t>(m_channels));
-      got = sf_readf_short(m_file, m_shorts.data(), static_cast<sf_count_t>(frames));
-      ScaleShorts(m_shorts.data(), interleaved,
-                  static_cast<std::size_t>(std::max<sf_count_t>(got, 0)) *
-                      static_cast<std::size_t>(m_channels));
-    } else {
-      got = sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames));
-    }
-  }
+std::int64_t SoundFile::Checked(std::int64_t got) {
   // A damaged file ends where it can no longer be read; the report then says how much of what
   // the header declares is missing.
   if (got <= 0 && sf_error(m_file) != SF_ERR_NO_ERROR) {
     m_stopReason = sf_strerror(m_file);
     return 0;
   }
-  return static_cast<std::size_t>(std::max<sf_count_t>(got, 0));
+  return std::max<std::int64_t>(got, 0);
+}
+
+std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
+  // After Ctrl+C a stream gives what already came in, and nothing more from the pipe.
+  if (!m_stopReason.empty()) return 0;
+  if (m_readsShorts) {
+    m_shorts.resize(frames * static_cast<std::size_t>(m_channels));
+    const std::size_t got = ReadShortsFromFile(m_shorts.data(), frames);
+    const std::size_t count = got * static_cast<std::size_t>(m_channels);
+    ScaleShorts(m_shorts.data(), interleaved, count);
+    return got;
+  }
+  const QuietStderr quiet(m_quietDecoder);
+  return static_cast<std::size_t>(
+      Checked(sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames))));
+}
+
+std::size_t SoundFile::ReadShortsFromFile(short* interleaved, std::size_t frames) {
+  if (!m_stopReason.empty()) return 0;
+  const QuietStderr quiet(m_quietDecoder);
+  return static_cast<std::size_t>(
+      Checked(sf_readf_short(m_file, interleaved, static_cast<sf_count_t>(frames))));
+}
+
+std::size_t SoundFile::ReadShorts(short* interleaved, std::size_t frames) {
+  const std::size_t got = ReadShortsFromFile(interleaved, frames);
+  m_position += static_cast<std::int64_t>(got);
+  m_framesRead = std::max(m_framesRead, m_position);
+  return got;
 }
 
 std::size_t SoundFile::Read(float* interleaved, std::size_t frames) {

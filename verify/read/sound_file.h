@@ -56,6 +56,10 @@ class SoundFile {
   // the end. A file that cannot be read further ends there (see StopReason); a stream also ends
   // at Ctrl+C.
   std::size_t Read(float* interleaved, std::size_t frames);
+  // A file of samples of 16 bits or fewer (never a stream) also gives them as they are stored,
+  // interleaved: half the bytes of floats, for a reader that scales them a piece at a time.
+  bool ReadsShorts() const { return m_readsShorts && m_stream == nullptr; }
+  std::size_t ReadShorts(short* interleaved, std::size_t frames);
   // The same for one channel (counted from 0), in blocks of bounded size whatever frames is. A
   // stream gives what one piece of it holds, so that a caller hears of it without delay.
   std::size_t ReadChannel(int channel, float* samples, std::size_t frames);
@@ -71,6 +75,9 @@ class SoundFile {
 
  private:
   std::size_t ReadFromFile(float* interleaved, std::size_t frames);
+  std::size_t ReadShortsFromFile(short* interleaved, std::size_t frames);
+  // What libsndfile gave, or 0 where it failed (then StopReason tells why).
+  std::int64_t Checked(std::int64_t got);
   sf_private_tag* OpenFd(int fd);
   void TakeDeclaredLength(int format);
   void CloseReopen();

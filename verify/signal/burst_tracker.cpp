@@ -5,6 +5,7 @@
 
 #include "timecode_format/dtmf_burst.h"
 #include "timecode_format/timecode_layout.h"
+#include "wave/wave_header.h"
 
 namespace {
 
@@ -122,6 +123,17 @@ std::int64_t BurstTracker::HistoryEnd() const {
 
 void BurstTracker::Push(const float* samples, std::size_t count) {
   m_history.insert(m_history.end(), samples, samples + count);
+  Heard(count);
+}
+
+void BurstTracker::Push(const std::int16_t* samples, std::size_t count) {
+  const std::size_t at = m_history.size();
+  m_history.resize(at + count);
+  for (std::size_t i = 0; i < count; ++i) m_history[at + i] = Pcm16ToFloat(samples[i]);
+  Heard(count);
+}
+
+void BurstTracker::Heard(std::size_t count) {
   m_end += static_cast<std::int64_t>(count);
   if (!m_holding) ListenToEnd();
   Settle();

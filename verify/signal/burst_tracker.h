@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "verify/signal/burst_locator.h"
@@ -25,6 +28,24 @@ struct Burst {
   BurstMatch match;
 };
 
+// Leaves the floats a vector grows by as they are instead of zeroing them: the history grows by
+// samples written at once, and zeroing them first cost as much as writing them.
+template <typename T>
+struct UnzeroedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UnzeroedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
 class BurstTracker {
  public:
   // A timecodeRate of 0 means the type is not known yet: bursts then carry only their onsets.
@@ -32,6 +53,8 @@ class BurstTracker {
   BurstTracker(int sampleRate, int timecodeRate, double speed = 1.0);
 
   void Push(const float* samples, std::size_t count);
+  // 16-bit samples as stored, scaled to full scale on their way in.
+  void Push(const std::int16_t* samples, std::size_t count);
   // The recording has ended: what was held is listened to, the last burst is closed and every
   // pending one completed.
   void Finish();
@@ -57,6 +80,9 @@ class BurstTracker {
   SampleView View() const;
 
  private:
+  // Listens to the `count` samples just added to the history, if not held, and drops old ones.
+  void Heard(std::size_t count);
+
   struct Pending {
     Burst burst;
     std::int64_t needTo = 0;  // the locator reads up to here
@@ -80,7 +106,7 @@ class BurstTracker {
   std::array<std::optional<BurstLocator>, 3> m_locators;
   std::array<double, 3> m_calibration{};  // energy onset minus true start, per marker
 
-  std::vector<float> m_history;
+  std::vector<float, UnzeroedAllocator<float>> m_history;
   std::int64_t m_historyStart = 0;
   std::int64_t m_end = 0;  // one past the last sample pushed
   std::int64_t m_nextWindow = 0;

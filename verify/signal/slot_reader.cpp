@@ -131,30 +131,56 @@ std::int64_t SlotReader::NeedTo(double guess) const {
   return static_cast<std::int64_t>(std::floor(guess)) + Span() + kMargin + 2;
 }
 
+lanes::Sums<4> SlotReader::SumsAt(const float* x, std::size_t index) const {
+  const Shape& shape = m_shapes[index];
+  const float* const runs[4] = {m_bursts[index].data(), shape.d1.data(), shape.d2.data(),
+                                shape.d3.data()};
+  return lanes::SumsWith(x, runs, static_cast<std::size_t>(Span()));
+}
+
+double SlotReader::FitFrom(const lanes::Sums<4>& at, std::size_t index, double d,
+                           double polarity) const {
+  // The burst moved by d, from its derivatives: to a millionth of its match within half a sample.
+  const double match = polarity * (at.dot[0] - d * at.dot[1] + d * d / 2.0 * at.dot[2] -
+                                   d * d * d / 6.0 * at.dot[3]);
+  const double energy = at.squares - at.sum * at.sum / static_cast<double>(Span());
+  if (match <= 0.0 || energy <= 0.0) return 0.0;
+  return match * match / (energy * m_burstEnergy[index]);
+}
+
 SlotRead SlotReader::Place(const SampleView& view, int symbol, double guess,
                            double polarity) const {
+  return PlaceFrom(view, symbol, guess, polarity, nullptr);
+}
+
+// `first`, where given, holds the sums at the sample nearest the guess, already taken.
+SlotRead SlotReader::PlaceFrom(const SampleView& view, int symbol, double guess, double polarity,
+                               const lanes::Sums<4>* first) const {
   SlotRead read;
   read.symbol = symbol;
-  const Shape& shape = m_shapes[static_cast<std::size_t>(symbol - 1)];
+  const auto index = static_cast<std::size_t>(symbol - 1);
   const auto n = static_cast<std::size_t>(Span());
   auto n0 = static_cast<std::int64_t>(std::lround(guess));
   const std::int64_t lowest = static_cast<std::int64_t>(std::floor(guess)) - kMargin;
   const std::int64_t highest = lowest + 2 * kMargin;
   for (int move = 0; move <= kMaxMoves; ++move) {
     if (!Holds(view, n0, n)) return read;
-    const float* x = view.At(n0);
-    const double f1 = Dot(x, shape.d1.data(), n);
-    const double f2 = Dot(x, shape.d2.data(), n);
-    const double f3 = Dot(x, shape.d3.data(), n);
+    const lanes::Sums<4> at = move == 0 && first != nullptr ? *first : SumsAt(view.At(n0), index);
+    const double f1 = at.dot[1], f2 = at.dot[2], f3 = at.dot[3];
     // At the match's peak its second derivative has the sign of the burst's polarity reversed.
     if (f2 == 0.0 || polarity * f2 >= 0.0) return read;
     // The match's slope, as a Taylor series about n0, is zero at n0 + delta.
-    const double first = f1 / f2;
-    const double delta = (f1 + 0.5 * first * first * f3) / f2;
+    const double firstStep = f1 / f2;
+    const double delta = (f1 + 0.5 * firstStep * firstStep * f3) / f2;
     if (!std::isfinite(delta)) return read;
     if (std::abs(delta) <= kStepLimit) {
       read.position = static_cast<double>(n0) + delta;
       read.placed = true;
+      // The sums at hand give the fit too, where the place rounds to the sample they were
+      // taken at.
+      if (std::lround(read.position) == n0) {
+        read.fit = FitFrom(at, index, read.position - static_cast<double>(n0), polarity);
+      }
       return read;
     }
     n0 += static_cast<std::int64_t>(std::lround(delta));
@@ -169,36 +195,23 @@ SlotRead SlotReader::Confirm(const SampleView& view, int symbol, double guess,
   const auto n = static_cast<std::size_t>(Span());
   const auto index = static_cast<std::size_t>(symbol - 1);
   if (!Holds(view, std::lround(guess), n)) return {};
-  const float* x = view.At(std::lround(guess));
-  const double sum = Sum(x, n);
-  const double energy = Dot(x, x, n) - sum * sum / static_cast<double>(n);
-  const double match = polarity * Dot(x, m_bursts[index].data(), n);
+  const lanes::Sums<4> at = SumsAt(view.At(std::lround(guess)), index);
+  const double energy = at.squares - at.sum * at.sum / static_cast<double>(n);
+  const double match = polarity * at.dot[0];
   if (match <= 0.0 || match * match < kClearMatch * kClearMatch * energy * m_burstEnergy[index]) {
     return {};
   }
-  return Place(view, symbol, guess, polarity);
+  return PlaceFrom(view, symbol, guess, polarity, &at);
 }
 
 double SlotReader::Fit(const SampleView& view, int symbol, double position, double polarity) const {
   if (symbol < 1 || symbol > static_cast<int>(m_bursts.size())) return 0.0;
   const auto index = static_cast<std::size_t>(symbol - 1);
-  const auto n = static_cast<std::size_t>(Span());
   const auto n0 = std::lround(position);
   // A burst the samples at hand do not hold (cut by the end of what was read) is not known to
   // be damaged: it has no fit.
-  if (!Holds(view, n0, n)) return std::nan("");
-  const double d = position - static_cast<double>(n0);
-  const float* x = view.At(n0);
-  const Shape& shape = m_shapes[index];
-  // The burst moved by d, from its derivatives: to a millionth of its match within half a sample.
-  const double match =
-      polarity *
-      (Dot(x, m_bursts[index].data(), n) - d * Dot(x, shape.d1.data(), n) +
-       d * d / 2.0 * Dot(x, shape.d2.data(), n) - d * d * d / 6.0 * Dot(x, shape.d3.data(), n));
-  const double sum = Sum(x, n);
-  const double energy = Dot(x, x, n) - sum * sum / static_cast<double>(n);
-  if (match <= 0.0 || energy <= 0.0) return 0.0;
-  return match * match / (energy * m_burstEnergy[index]);
+  if (!Holds(view, n0, static_cast<std::size_t>(Span()))) return std::nan("");
+  return FitFrom(SumsAt(view.At(n0), index), index, position - static_cast<double>(n0), polarity);
 }
 
 bool SlotReader::LostStretch(const SampleView& view, int symbol, double position,

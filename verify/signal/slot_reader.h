@@ -5,14 +5,17 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "verify/signal/burst_locator.h"
+#include "verify/signal/lane_sums.h"
 
 struct SlotRead {
-  int symbol = 0;         // 1 to 16; 0 when no shape stands clearly above the others
-  double position = 0.0;  // where burst sample 0 lies, refined from the guess
-  bool placed = false;    // position holds a refined place
+  int symbol = 0;             // 1 to 16; 0 when no shape stands clearly above the others
+  double position = 0.0;      // where burst sample 0 lies, refined from the guess
+  bool placed = false;        // position holds a refined place
+  double fit = std::nan("");  // as SlotReader::Fit gives it at position, where known already
 };
 
 class SlotReader {
@@ -63,6 +66,13 @@ class SlotReader {
     std::vector<float> d1, d2, d3;  // first three derivatives of the burst, per sample
   };
   int Span() const { return static_cast<int>(m_sin[0].size()); }
+  // The samples of a burst's span from x on, summed, squared, and matched against the burst of
+  // `index` and its three derivatives, in one pass.
+  lanes::Sums<4> SumsAt(const float* x, std::size_t index) const;
+  // Fit's answer from the sums at a sample and the burst's offset d from it.
+  double FitFrom(const lanes::Sums<4>& at, std::size_t index, double d, double polarity) const;
+  SlotRead PlaceFrom(const SampleView& view, int symbol, double guess, double polarity,
+                     const lanes::Sums<4>* first) const;
   double LocateBursts(const SampleView& view, const int* symbols, std::size_t count, double guess,
                       int radius, double slotError, double& slot, double& correlation) const;
 
