@@ -10,6 +10,7 @@
 //          DTMF ID, last frame) and held against the recording
 // The other bits mean nothing.
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
@@ -33,25 +34,36 @@ RawFormat RawOf(std::uint8_t format) {
   return {kRawRates[(format >> 4) & 3], kRawChannels[(format >> 2) & 3], kRawSamples[format & 3]};
 }
 
-// Standard input is the laid file for the length of one verification; the reader's Ctrl+C
-// handler goes with it, so the fuzzer's own takes Ctrl+C again afterwards.
+// Holds Ctrl+C back from this thread (and from the threads it starts) or lets it through.
+void HoldInterrupt(bool hold) {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  ::pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &interrupt, nullptr);
+}
+
+// Standard input is the laid file for the length of one verification. The reader takes Ctrl+C
+// for the end of its stream and keeps no word of it; so Ctrl+C is held back meanwhile, and once
+// the fuzzer's own handler is back it arrives there and ends the run.
 class FileAsStandardInput {
  public:
   explicit FileAsStandardInput(const std::string& path) {
+    HoldInterrupt(true);
+    ::sigaction(SIGINT, nullptr, &m_interrupt);
     m_saved = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) std::abort();
     ::close(fd);
-    ::sigaction(SIGINT, nullptr, &m_interrupt);
   }
   ~FileAsStandardInput() {
-    ::sigaction(SIGINT, &m_interrupt, nullptr);
     if (m_saved >= 0) {
       ::dup2(m_saved, STDIN_FILENO);
       ::close(m_saved);
     } else {
       ::close(STDIN_FILENO);
     }
+    ::sigaction(SIGINT, &m_interrupt, nullptr);
+    HoldInterrupt(false);
   }
   FileAsStandardInput(const FileAsStandardInput&) = delete;
   FileAsStandardInput& operator=(const FileAsStandardInput&) = delete;
@@ -63,8 +75,17 @@ class FileAsStandardInput {
 
 }  // namespace
 
+// Before the fuzzer starts its own threads: they never take Ctrl+C, which then always reaches a
+// thread that holds it back while a stream is read.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  HoldInterrupt(true);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const FuzzFolder folder;
+  static const bool interruptible = (HoldInterrupt(false), true);
+  (void)interruptible;
   if (size == 0) return 0;
   const std::uint8_t mode = data[0];
   VerifyOptions options;
