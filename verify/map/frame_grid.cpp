@@ -172,23 +172,23 @@ void FrameReader::NumberFromGrid(GridFrame& read) const {
   read.unreadable = true;
 }
 
-void FrameReader::NumberShortFilesFromGrid() {
-  for (std::size_t i = 0; i < m_frames.size(); ++i) {
-    if (m_frames[i].gridNumber == 0) continue;
-    const GridFrame& first = m_frames[i];
+void NumberShortFilesFromGrid(std::vector<GridFrame>& frames, bool complete) {
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (frames[i].gridNumber == 0) continue;
+    const GridFrame& first = frames[i];
     const int id = IdFromCheck(first.raw.number, first.raw.check);
     std::size_t end = i + 1;
-    while (end < m_frames.size() && !m_frames[end].unreadable &&
-           m_frames[end].raw.number == first.raw.number + static_cast<int>(end - i) &&
-           IdFromCheck(m_frames[end].raw.number, m_frames[end].raw.check) == id) {
+    while (end < frames.size() && !frames[end].unreadable &&
+           frames[end].raw.number == first.raw.number + static_cast<int>(end - i) &&
+           IdFromCheck(frames[end].raw.number, frames[end].raw.check) == id) {
       ++end;
     }
-    if (end - i >= kFileFrames) continue;
+    if (end - i >= kFileFrames || (end == frames.size() && !complete)) continue;
     const int number = first.gridNumber;
     for (std::size_t k = i; k < end; ++k) {
-      m_frames[k].raw.number = number + static_cast<int>(k - i);
-      m_frames[k].unreadable = true;
-      m_frames[k].gridNumber = 0;
+      frames[k].raw.number = number + static_cast<int>(k - i);
+      frames[k].unreadable = true;
+      frames[k].gridNumber = 0;
     }
   }
 }
@@ -199,8 +199,8 @@ void FrameReader::Keep(GridFrame read) {
     // The frame whose marker drowned lay in the grid after all: the next one came on time.
     if (read.raw.number == m_pending->frame.raw.number + 1) {
       const GridFrame& drowned = m_pending->frame;
-      Fault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
-            Where(drowned.at[0]));
+      MapFault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
+               Where(drowned.at[0]));
       m_frames.push_back(drowned);
       m_pending.reset();
     } else {
@@ -208,7 +208,7 @@ void FrameReader::Keep(GridFrame read) {
     }
   }
   if (read.unreadable) {
-    Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    MapFault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
   }
   const double place = read.at[0];
   const int number = read.raw.number;
@@ -216,13 +216,14 @@ void FrameReader::Keep(GridFrame read) {
     // Only numbers above every one heard can be missing: after a frame heard again, the
     // frames up to the largest were there.
     if (number > m_largest + 2) {
-      Fault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
-            " missing");
+      MapFault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
+               " missing");
     } else if (number == m_largest + 2) {
-      Fault("frame " + std::to_string(m_largest + 1) + " missing");
+      MapFault("frame " + std::to_string(m_largest + 1) + " missing");
     } else if (number <= m_largest) {
-      Fault("frame " + std::to_string(number) + (number == m_largest ? " again" : " out of order") +
-            " after frame " + std::to_string(m_lastNumber) + " at " + Where(place));
+      MapFault("frame " + std::to_string(number) +
+               (number == m_largest ? " again" : " out of order") + " after frame " +
+               std::to_string(m_lastNumber) + " at " + Where(place));
     }
     // Against where this number belongs after the last frame, as the fit judges it: a lost
     // frame or one heard again is a jump as well as a frame missing or out of order.
@@ -245,8 +246,8 @@ void FrameReader::Keep(GridFrame read) {
     } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
       char text[48];
       std::snprintf(text, sizeof text, "%+.2f", jump);
-      Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
-            Where(place));
+      MapFault("discontinuity at frame " + std::to_string(number) + ": jump " + text +
+               " samples, " + Where(place));
     } else if (next) {
       m_frame += kSpacingFollow * (spacing - m_frame);
       m_slot = m_frame * kSlotSamples / kFrameSamples;

@@ -34,6 +34,11 @@ struct GridFrame {
   int gridNumber = 0;
 };
 
+// Frames read as another file's (see GridFrame::gridNumber), fewer in a row than a file shows
+// by, were misread: they take the grid's numbers and are unreadable. Until the recording is read
+// `complete`, a run at the end of the frames may yet grow, and stands.
+void NumberShortFilesFromGrid(std::vector<GridFrame>& frames, bool complete);
+
 // Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
 // it hears fix a grid; where the grid expects a frame the tracker did not find, the slot is read
 // against all sixteen bursts at the predicted place, so a frame whose keys drown is still read
@@ -60,6 +65,9 @@ class FrameReader {
   template <typename Sample>
   void PushSamples(const Sample* samples, std::size_t count);
   void Fault(const std::string& line) const;
+  // A fault the playback map tells as an event (a jump, a frame missing, out of order or
+  // unreadable): told here only where the map's events are not.
+  void MapFault(const std::string& line) const;
   std::string Where(double sample) const;
 
   void Collect();
@@ -177,9 +185,6 @@ class FrameReader {
   // fails for them, are no frame of that number: they are the damaged frame the grid expects.
   // Only frames whose check symbols pass may show the timecode elsewhere than the grid says.
   void NumberFromGrid(GridFrame& read) const;
-  // Frames read as another file's, fewer in a row than a file shows by, were misread: they take
-  // the grid's numbers and are unreadable.
-  void NumberShortFilesFromGrid();
 
   void Keep(GridFrame read);
 

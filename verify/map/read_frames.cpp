@@ -9,27 +9,40 @@
 #include <string>
 #include <thread>
 
+#include "verify/map/live_map.h"
 #include "verify/map/live_status.h"
 #include "verify/map/reader_tuning.h"
 #include "wave/wave_header.h"
 
 namespace {
 
-// --follow's status lines: the frames read since the last look are handed on, and a line goes
-// out for every 10 s of audio read. The fault lines already out count as events.
+// --follow's lines: each event of the playback map once the frames after it settle it, and a
+// status line for every 10 s of audio read with the drift the map measures. The events and
+// fault lines already out count as events in the status line.
 class StatusFeed {
  public:
-  StatusFeed(int rate, TimecodeType type, const VerifyOptions& options)
+  StatusFeed(int rate, const Choice& choice, const VerifyOptions& options)
       : m_options(options), m_quiet(options) {
     m_quiet.onFault = nullptr;
     m_quiet.onStatus = nullptr;
-    if (!options.onStatus) return;
-    const double frame = kFrameSamples * static_cast<double>(rate) / TimecodeRate(type);
-    m_status.emplace(rate, frame, options.onStatus);
-    m_options.onFault = [this, told = options.onFault](const std::string& line) {
-      m_status->Event();
-      if (told) told(line);
-    };
+    m_quiet.onEvent = nullptr;
+    if (options.onStatus) {
+      m_status.emplace(rate, options.onStatus);
+      m_options.onFault = [this, told = options.onFault](const std::string& line) {
+        m_status->Event();
+        if (told) told(line);
+      };
+    }
+    if (!options.onStatus && !options.onEvent) return;
+    // The status line's drift is the map's too, so the map is kept for it alone if need be.
+    std::function<void(const PlaybackEvent&)> tell;
+    if (options.onEvent) {
+      tell = [this, told = options.onEvent](const PlaybackEvent& e) {
+        if (m_status) m_status->Event();
+        told(e);
+      };
+    }
+    m_map.emplace(rate, choice, options, std::move(tell));
   }
   StatusFeed(const StatusFeed&) = delete;
   StatusFeed& operator=(const StatusFeed&) = delete;
@@ -39,13 +52,16 @@ class StatusFeed {
   // The options of the readers of other channels, whose faults are summed up at the end only.
   const VerifyOptions& Quiet() const { return m_quiet; }
 
-  void Look(FrameReader& reader) {
+  // `complete`: the recording was read to its end, so every event left is told.
+  void Look(FrameReader& reader, bool complete = false) {
+    if (!m_map) return;
+    m_map->Look(reader.Frames(), reader.Stretch(), complete);
     if (!m_status) return;
     const std::vector<GridFrame>& frames = reader.Frames();
     for (; m_fed < frames.size(); ++m_fed) {
-      const GridFrame& frame = frames[m_fed];
-      if (!frame.unreadable) m_status->Frame(frame.raw.number, frame.at[0], reader.FrameLength());
+      if (!frames[m_fed].unreadable) m_status->Frame(frames[m_fed].raw.number);
     }
+    if (const std::optional<double> drift = m_map->DriftPpm()) m_status->Drift(*drift);
     m_status->Heard(reader.Length());
   }
 
@@ -53,6 +69,7 @@ class StatusFeed {
   VerifyOptions m_options;
   VerifyOptions m_quiet;
   std::optional<LiveStatus> m_status;
+  std::optional<LiveMap> m_map;
   std::size_t m_fed = 0;
 };
 
@@ -191,7 +208,7 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
                                       const VerifyOptions& given, VerifyProgress* progress,
                                       VerifyReport& report) {
   const int rate = file.SampleRate();
-  StatusFeed status(rate, choices[0].type, given);
+  StatusFeed status(rate, choices[0], given);
   const VerifyOptions& options = status.Options();
   std::vector<std::unique_ptr<FrameReader>> readers;
   for (const Choice& choice : choices) {
@@ -238,8 +255,9 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
     }
   }
   std::vector<ChannelFrames> read;
+  for (auto& reader : readers) reader->Finish();
+  status.Look(first, true);
   for (std::size_t i = 0; i < readers.size(); ++i) {
-    readers[i]->Finish();
     read.push_back({choices[i].channel, std::move(readers[i]->Frames()), readers[i]->Stretch()});
   }
   return read;
