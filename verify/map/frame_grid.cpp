@@ -39,6 +39,40 @@ void FrameReader::ReadExpected() {
   const std::array<int, kBurstsPerFrame> symbols =
       Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
   GridFrame read = ReadSlots(view, start, told, symbols);
+  SeekElsewhere(view, expected, heardAt, told, symbols, read);
+  const bool markerRead = MarkerRead(read);
+  if (!read.unreadable) {
+    Straighten(view, read);
+    FindLostStretches(view, read);
+    if (OnGrid(read, symbols, expected)) {
+      KeepOnGrid(read);
+    } else {
+      Keep(read);
+    }
+    return;
+  }
+  read.raw.number = m_lastNumber + 1;
+  if (!markerRead && m_pending) {
+    DropPending();
+    return;
+  }
+  if (!markerRead) {
+    read.raw.marker = kFrameStartSymbol;
+    m_pending = Pending{read, m_predicted, m_lastPlace};
+    m_expected = expected + m_frame;
+    m_predicted = m_expected;
+    m_lastNumber = read.raw.number;
+    m_lastPlace = expected;
+    return;
+  }
+  Keep(read);
+}
+
+void FrameReader::SeekElsewhere(const SampleView& view, double expected,
+                                std::optional<double> heardAt,
+                                const std::array<int, kBurstsPerFrame>& told,
+                                const std::array<int, kBurstsPerFrame>& symbols,
+                                GridFrame& read) const {
   // Digits the keys told, read at a place where few of their bursts lie, are no frame placed
   // there: under noise a slip of tens or hundreds of samples leaves the grid's place empty
   // while the keys still hear the frame near it.
@@ -69,34 +103,6 @@ void FrameReader::ReadExpected() {
     // settled on a side lobe near the old grid. The whole frame is sought around it.
     Relocate(view, expected, SearchRadius(), told, symbols, read, true);
   }
-  const bool markerRead = MarkerRead(read);
-  if (!read.unreadable) {
-    Straighten(view, read);
-    FindLostStretches(view, read);
-  }
-  if (!read.unreadable) {
-    if (OnGrid(read, symbols, expected)) {
-      KeepOnGrid(read);
-    } else {
-      Keep(read);
-    }
-    return;
-  }
-  read.raw.number = m_lastNumber + 1;
-  if (!markerRead && m_pending) {
-    DropPending();
-    return;
-  }
-  if (!markerRead) {
-    read.raw.marker = kFrameStartSymbol;
-    m_pending = Pending{read, m_predicted, m_lastPlace};
-    m_expected = expected + m_frame;
-    m_predicted = m_expected;
-    m_lastNumber = read.raw.number;
-    m_lastPlace = expected;
-    return;
-  }
-  Keep(read);
 }
 
 bool FrameReader::OnGrid(const GridFrame& read, const std::array<int, kBurstsPerFrame>& symbols,
@@ -195,67 +201,15 @@ void NumberShortFilesFromGrid(std::vector<GridFrame>& frames, bool complete) {
 
 void FrameReader::Keep(GridFrame read) {
   NumberFromGrid(read);
-  if (m_pending) {
-    // The frame whose marker drowned lay in the grid after all: the next one came on time.
-    if (read.raw.number == m_pending->frame.raw.number + 1) {
-      const GridFrame& drowned = m_pending->frame;
-      MapFault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
-               Where(drowned.at[0]));
-      m_frames.push_back(drowned);
-      m_pending.reset();
-    } else {
-      DropPending();
-    }
-  }
+  SettlePending(read);
   if (read.unreadable) {
     MapFault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
   }
   const double place = read.at[0];
   const int number = read.raw.number;
   if (m_lastPlace) {
-    // Only numbers above every one heard can be missing: after a frame heard again, the
-    // frames up to the largest were there.
-    if (number > m_largest + 2) {
-      MapFault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
-               " missing");
-    } else if (number == m_largest + 2) {
-      MapFault("frame " + std::to_string(m_largest + 1) + " missing");
-    } else if (number <= m_largest) {
-      MapFault("frame " + std::to_string(number) +
-               (number == m_largest ? " again" : " out of order") + " after frame " +
-               std::to_string(m_lastNumber) + " at " + Where(place));
-    }
-    // Against where this number belongs after the last frame, as the fit judges it: a lost
-    // frame or one heard again is a jump as well as a frame missing or out of order.
-    const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
-    const bool next = number == m_lastNumber + 1;
-    // Until a few frames are read the frame's length is only roughly known: the spacing of
-    // the first frames sets it.
-    const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
-    // Under method 1, frame 1 carries two more gaps.
-    const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
-    const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
-    const bool settling = next && m_frames.size() < kYoungGrid &&
-                          std::abs(jump) <= unsure + kCertainJump && !Slipped(read, spacing);
-    if (settling) {
-      // A frame placed only where the grid guessed tells nothing of the frame's length.
-      if (read.placed >= kRefineBursts) {
-        m_frame = spacing;
-        m_slot = m_frame * kSlotSamples / kFrameSamples;
-      }
-    } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
-      char text[48];
-      std::snprintf(text, sizeof text, "%+.2f", jump);
-      MapFault("discontinuity at frame " + std::to_string(number) + ": jump " + text +
-               " samples, " + Where(place));
-    } else if (next) {
-      m_frame += kSpacingFollow * (spacing - m_frame);
-      m_slot = m_frame * kSlotSamples / kFrameSamples;
-      if (!read.unreadable) {
-        m_jumpScatter += (m_steady == 0 ? 1.0 : kSpacingFollow) * (std::abs(jump) - m_jumpScatter);
-        ++m_steady;
-      }
-    }
+    TellOrder(number, place);
+    FollowSpacing(read);
   }
   m_largest = std::max(m_largest, number);
   if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
@@ -277,6 +231,71 @@ void FrameReader::Keep(GridFrame read) {
   m_expected = place + length;
   m_predicted = m_expected;
   m_frames.push_back(read);
+}
+
+void FrameReader::SettlePending(const GridFrame& read) {
+  if (!m_pending) return;
+  // The frame whose marker drowned lay in the grid after all: the next one came on time.
+  if (read.raw.number == m_pending->frame.raw.number + 1) {
+    const GridFrame& drowned = m_pending->frame;
+    MapFault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
+             Where(drowned.at[0]));
+    m_frames.push_back(drowned);
+    m_pending.reset();
+  } else {
+    DropPending();
+  }
+}
+
+void FrameReader::TellOrder(int number, double place) const {
+  // Only numbers above every one heard can be missing: after a frame heard again, the frames up
+  // to the largest were there.
+  if (number > m_largest + 2) {
+    MapFault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
+             " missing");
+  } else if (number == m_largest + 2) {
+    MapFault("frame " + std::to_string(m_largest + 1) + " missing");
+  } else if (number <= m_largest) {
+    MapFault("frame " + std::to_string(number) +
+             (number == m_largest ? " again" : " out of order") + " after frame " +
+             std::to_string(m_lastNumber) + " at " + Where(place));
+  }
+}
+
+void FrameReader::FollowSpacing(const GridFrame& read) {
+  const double place = read.at[0];
+  const int number = read.raw.number;
+  // Against where this number belongs after the last frame, as the fit judges it: a lost frame
+  // or one heard again is a jump as well as a frame missing or out of order.
+  const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
+  const bool next = number == m_lastNumber + 1;
+  // Until a few frames are read the frame's length is only roughly known: the spacing of the
+  // first frames sets it.
+  const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
+  // Under method 1, frame 1 carries two more gaps.
+  const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
+  const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
+  const bool settling = next && m_frames.size() < kYoungGrid &&
+                        std::abs(jump) <= unsure + kCertainJump && !Slipped(read, spacing);
+  if (settling) {
+    // A frame placed only where the grid guessed tells nothing of the frame's length.
+    if (read.placed >= kRefineBursts) {
+      m_frame = spacing;
+      m_slot = m_frame * kSlotSamples / kFrameSamples;
+    }
+  } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%+.2f", jump);
+    MapFault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
+             Where(place));
+  } else if (next) {
+    m_frame += kSpacingFollow * (spacing - m_frame);
+    m_slot = m_frame * kSlotSamples / kFrameSamples;
+    if (!read.unreadable) {
+      m_jumpScatter += (m_steady == 0 ? 1.0 : kSpacingFollow) * (std::abs(jump) - m_jumpScatter);
+      ++m_steady;
+    }
+  }
 }
 
 bool FrameReader::Slip(double jump) const {

@@ -136,6 +136,12 @@ class FrameReader {
   // read either is unreadable only when the grid finds the next frame where it expects it, and
   // otherwise the grid ends there (the timecode ended, or jumped where the keys will tell).
   void ReadExpected();
+  // Where the frame read at the grid's place is unreadable, few of its bursts were placed, or
+  // they lie off the grid or explain their samples poorly, the frame is sought around the place
+  // the grid, the keys or the bursts give, and `read` becomes what is found there.
+  void SeekElsewhere(const SampleView& view, double expected, std::optional<double> heardAt,
+                     const std::array<int, kBurstsPerFrame>& told,
+                     const std::array<int, kBurstsPerFrame>& symbols, GridFrame& read) const;
 
   // The frame of `symbols` matched whole within `radius` of `around` and read there, in place of
   // `read` where the match is good (and, where `readable`, where the digits read there).
@@ -186,7 +192,16 @@ class FrameReader {
   // Only frames whose check symbols pass may show the timecode elsewhere than the grid says.
   void NumberFromGrid(GridFrame& read) const;
 
+  // The frame read, kept: its number checked against the grid, the faults it shows told, and
+  // the grid moved on to the next frame.
   void Keep(GridFrame read);
+  // A frame the grid only supposed is kept, unreadable, where `read` came on time after it, and
+  // dropped otherwise.
+  void SettlePending(const GridFrame& read);
+  // The lines for a frame missing, heard again or out of order, where the map does not tell.
+  void TellOrder(int number, double place) const;
+  // The frame's place against the grid's: a jump, or the frame's length followed.
+  void FollowSpacing(const GridFrame& read);
 
   // A jump below kCertainJump between neighbouring frames is a slip where the frames have stood
   // still so far: after a few steady frames, a jump of half a sample or more that stands far
