@@ -96,12 +96,22 @@ void FrameReader::SeekElsewhere(const SampleView& view, double expected,
     // Read from a guess that a slip left this far off, the bursts may have settled a cycle of
     // their tones from where they lie: the whole frame's best match around them tells.
     Relocate(view, read.at[0], m_tracker.BlockSamples(), told, symbols, read, true);
-  } else if (!read.unreadable && m_frames.size() >= kYoungGrid &&
-             MeanFit(read) < kWeakFit * m_fitMean) {
+  } else if (!read.unreadable && !m_frames.empty() && m_frames.size() < kYoungGrid &&
+             std::abs(read.at[0] - expected) > kCertainJump) {
+    // A young grid matched the frame only near where it expected it, within what the first
+    // look leaves unsure of the frame's length: a jump further than that leaves it on a side
+    // lobe of its tones. The whole search around it tells, by how well the bursts fit.
+    Relocate(view, expected, SearchRadius(), told, symbols, read, true);
+  }
+  if (!read.unreadable && m_frames.size() >= kYoungGrid && MeanFit(read) < kWeakFit * m_fitMean) {
     // Bursts that explain their samples far worse than the frames before did were placed
     // where they no longer lie: under noise, a slip of tens of samples leaves each burst
-    // settled on a side lobe near the old grid. The whole frame is sought around it.
-    Relocate(view, expected, SearchRadius(), told, symbols, read, true);
+    // settled on a side lobe near the old grid, and a jump of more than a slot on a side lobe
+    // near where the first match put the frame. The whole frame is sought where the keys heard
+    // it, or else around that match.
+    const bool heardElsewhere = heardAt && std::abs(*heardAt - read.at[0]) > kCertainJump;
+    Relocate(view, heardElsewhere ? *heardAt : read.at[0], SearchRadius(), told, symbols, read,
+             true);
   }
 }
 
