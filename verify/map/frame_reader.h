@@ -57,8 +57,6 @@ class FrameReader {
 
   std::int64_t Length() const { return m_tracker.Length(); }
   std::vector<GridFrame>& Frames() { return m_frames; }
-  // The length of a frame as the reader now follows it, in samples of the recording.
-  double FrameLength() const { return m_frame; }
   double Stretch() const { return m_stretch; }
 
  private:

@@ -351,14 +351,14 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
       Checked(sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames))));
 }
 
-std::size_t SoundFile::ReadShortsFromFile(short* interleaved, std::size_t frames) {
+std::size_t SoundFile::ReadShortsFromFile(std::int16_t* interleaved, std::size_t frames) {
   if (!m_stopReason.empty()) return 0;
   const QuietStderr quiet(m_quietDecoder);
   return static_cast<std::size_t>(
       Checked(sf_readf_short(m_file, interleaved, static_cast<sf_count_t>(frames))));
 }
 
-std::size_t SoundFile::ReadShorts(short* interleaved, std::size_t frames) {
+std::size_t SoundFile::ReadShorts(std::int16_t* interleaved, std::size_t frames) {
   const std::size_t got = ReadShortsFromFile(interleaved, frames);
   m_position += static_cast<std::int64_t>(got);
   m_framesRead = std::max(m_framesRead, m_position);
