@@ -195,6 +195,13 @@ const char* Verdict(bool met) {
   return met ? "met" : "NOT met";
 }
 
+void PrintAgainstPlain(const char* what, const Run& run, const Run& plain, double goal) {
+  const double ratio = run.seconds / plain.seconds;
+  std::printf(
+      "%s %.2fx as long as reading the file from the page cache (goal <= %.1f: %s); cpu %.2fx\n",
+      what, ratio, goal, Verdict(ratio <= goal), run.cpuSeconds / plain.cpuSeconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,22 +244,12 @@ int main(int argc, char** argv) {
       ours.seconds, audioSeconds / ours.seconds, ours.cpuSeconds, ours.peakKb / 1024.0,
       small.peakKb / 1024.0, kShort.sampleLength);
   std::printf("             %s\n", ours.said.c_str());
-  const double overPlain = ours.seconds / plain.seconds;
-  std::printf(
-      "the verifier takes %.2fx as long as reading the file from the page cache (goal <= %.1f: "
-      "%s); cpu %.2fx\n",
-      overPlain, kGoalOverPlainRead, Verdict(overPlain <= kGoalOverPlainRead),
-      ours.cpuSeconds / plain.cpuSeconds);
+  PrintAgainstPlain("the verifier takes", ours, plain, kGoalOverPlainRead);
   std::printf("--reference: %6.2f s  %7.0fx real time  cpu %.2f s  peak memory %.1f MB\n",
               referenced.seconds, audioSeconds / referenced.seconds, referenced.cpuSeconds,
               referenced.peakKb / 1024.0);
   std::printf("             %s\n", referenced.said.c_str());
-  const double referenceOverPlain = referenced.seconds / plain.seconds;
-  std::printf(
-      "with --reference it takes %.2fx as long as reading the file from the page cache (goal <= "
-      "%.1f: %s); cpu %.2fx\n",
-      referenceOverPlain, kGoalWithReference, Verdict(referenceOverPlain <= kGoalWithReference),
-      referenced.cpuSeconds / plain.cpuSeconds);
+  PrintAgainstPlain("with --reference it takes", referenced, plain, kGoalWithReference);
   if (Installed("sox") && Installed("multimon-ng")) {
     const Run theirs = Median(rounds, TimeMultimon);
     std::printf("multimon-ng: %6.2f s  %7.0fx real time  cpu %.2f s  (%s)\n", theirs.seconds,

@@ -12,6 +12,7 @@
 #include "verify/read/sound_file.h"
 #include "verify/report/report_csv.h"
 #include "verify/report/report_file.h"
+#include "verify/report/report_format.h"
 #include "verify/report/report_json.h"
 #include "verify/report/report_labels.h"
 #include "verify/report/report_plot.h"
@@ -266,10 +267,14 @@ int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, st
       if (path) CheckReplaceable(*path);
     }
     if (command.follow) {
-      // Each fault goes out the moment it is known, for someone watching a live capture, and a
-      // status line every 10 s of audio says the reading goes on.
+      // Each event goes out the moment the frames after it settle it, for someone watching a
+      // live capture, as the summary will name it; a status line every 10 s of audio says the
+      // reading goes on.
       command.options.onFault = [&out](const std::string& line) { out << line << std::endl; };
       command.options.onStatus = command.options.onFault;
+      command.options.onEvent = [&out](const PlaybackEvent& event) {
+        out << EventText(event) << std::endl;
+      };
     }
     VerifyReport report;
     {

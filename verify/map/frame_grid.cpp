@@ -39,6 +39,40 @@ void FrameReader::ReadExpected() {
   const std::array<int, kBurstsPerFrame> symbols =
       Expected(m_lastNumber + 1, m_options.method.value_or(kMethod2));
   GridFrame read = ReadSlots(view, start, told, symbols);
+  SeekElsewhere(view, expected, heardAt, told, symbols, read);
+  const bool markerRead = MarkerRead(read);
+  if (!read.unreadable) {
+    Straighten(view, read);
+    FindLostStretches(view, read);
+    if (OnGrid(read, symbols, expected)) {
+      KeepOnGrid(read);
+    } else {
+      Keep(read);
+    }
+    return;
+  }
+  read.raw.number = m_lastNumber + 1;
+  if (!markerRead && m_pending) {
+    DropPending();
+    return;
+  }
+  if (!markerRead) {
+    read.raw.marker = kFrameStartSymbol;
+    m_pending = Pending{read, m_predicted, m_lastPlace};
+    m_expected = expected + m_frame;
+    m_predicted = m_expected;
+    m_lastNumber = read.raw.number;
+    m_lastPlace = expected;
+    return;
+  }
+  Keep(read);
+}
+
+void FrameReader::SeekElsewhere(const SampleView& view, double expected,
+                                std::optional<double> heardAt,
+                                const std::array<int, kBurstsPerFrame>& told,
+                                const std::array<int, kBurstsPerFrame>& symbols,
+                                GridFrame& read) const {
   // Digits the keys told, read at a place where few of their bursts lie, are no frame placed
   // there: under noise a slip of tens or hundreds of samples leaves the grid's place empty
   // while the keys still hear the frame near it.
@@ -62,41 +96,23 @@ void FrameReader::ReadExpected() {
     // Read from a guess that a slip left this far off, the bursts may have settled a cycle of
     // their tones from where they lie: the whole frame's best match around them tells.
     Relocate(view, read.at[0], m_tracker.BlockSamples(), told, symbols, read, true);
-  } else if (!read.unreadable && m_frames.size() >= kYoungGrid &&
-             MeanFit(read) < kWeakFit * m_fitMean) {
-    // Bursts that explain their samples far worse than the frames before did were placed
-    // where they no longer lie: under noise, a slip of tens of samples leaves each burst
-    // settled on a side lobe near the old grid. The whole frame is sought around it.
+  } else if (!read.unreadable && !m_frames.empty() && m_frames.size() < kYoungGrid &&
+             std::abs(read.at[0] - expected) > kCertainJump) {
+    // A young grid matched the frame only near where it expected it, within what the first
+    // look leaves unsure of the frame's length: a jump further than that leaves it on a side
+    // lobe of its tones. The whole search around it tells, by how well the bursts fit.
     Relocate(view, expected, SearchRadius(), told, symbols, read, true);
   }
-  const bool markerRead = MarkerRead(read);
-  if (!read.unreadable) {
-    Straighten(view, read);
-    FindLostStretches(view, read);
+  if (!read.unreadable && m_frames.size() >= kYoungGrid && MeanFit(read) < kWeakFit * m_fitMean) {
+    // Bursts that explain their samples far worse than the frames before did were placed
+    // where they no longer lie: under noise, a slip of tens of samples leaves each burst
+    // settled on a side lobe near the old grid, and a jump of more than a slot on a side lobe
+    // near where the first match put the frame. The whole frame is sought where the keys heard
+    // it, or else around that match.
+    const bool heardElsewhere = heardAt && std::abs(*heardAt - read.at[0]) > kCertainJump;
+    Relocate(view, heardElsewhere ? *heardAt : read.at[0], SearchRadius(), told, symbols, read,
+             true);
   }
-  if (!read.unreadable) {
-    if (OnGrid(read, symbols, expected)) {
-      KeepOnGrid(read);
-    } else {
-      Keep(read);
-    }
-    return;
-  }
-  read.raw.number = m_lastNumber + 1;
-  if (!markerRead && m_pending) {
-    DropPending();
-    return;
-  }
-  if (!markerRead) {
-    read.raw.marker = kFrameStartSymbol;
-    m_pending = Pending{read, m_predicted, m_lastPlace};
-    m_expected = expected + m_frame;
-    m_predicted = m_expected;
-    m_lastNumber = read.raw.number;
-    m_lastPlace = expected;
-    return;
-  }
-  Keep(read);
 }
 
 bool FrameReader::OnGrid(const GridFrame& read, const std::array<int, kBurstsPerFrame>& symbols,
@@ -172,89 +188,38 @@ void FrameReader::NumberFromGrid(GridFrame& read) const {
   read.unreadable = true;
 }
 
-void FrameReader::NumberShortFilesFromGrid() {
-  for (std::size_t i = 0; i < m_frames.size(); ++i) {
-    if (m_frames[i].gridNumber == 0) continue;
-    const GridFrame& first = m_frames[i];
+void NumberShortFilesFromGrid(std::vector<GridFrame>& frames, bool complete) {
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (frames[i].gridNumber == 0) continue;
+    const GridFrame& first = frames[i];
     const int id = IdFromCheck(first.raw.number, first.raw.check);
     std::size_t end = i + 1;
-    while (end < m_frames.size() && !m_frames[end].unreadable &&
-           m_frames[end].raw.number == first.raw.number + static_cast<int>(end - i) &&
-           IdFromCheck(m_frames[end].raw.number, m_frames[end].raw.check) == id) {
+    while (end < frames.size() && !frames[end].unreadable &&
+           frames[end].raw.number == first.raw.number + static_cast<int>(end - i) &&
+           IdFromCheck(frames[end].raw.number, frames[end].raw.check) == id) {
       ++end;
     }
-    if (end - i >= kFileFrames) continue;
+    if (end - i >= kFileFrames || (end == frames.size() && !complete)) continue;
     const int number = first.gridNumber;
     for (std::size_t k = i; k < end; ++k) {
-      m_frames[k].raw.number = number + static_cast<int>(k - i);
-      m_frames[k].unreadable = true;
-      m_frames[k].gridNumber = 0;
+      frames[k].raw.number = number + static_cast<int>(k - i);
+      frames[k].unreadable = true;
+      frames[k].gridNumber = 0;
     }
   }
 }
 
 void FrameReader::Keep(GridFrame read) {
   NumberFromGrid(read);
-  if (m_pending) {
-    // The frame whose marker drowned lay in the grid after all: the next one came on time.
-    if (read.raw.number == m_pending->frame.raw.number + 1) {
-      const GridFrame& drowned = m_pending->frame;
-      Fault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
-            Where(drowned.at[0]));
-      m_frames.push_back(drowned);
-      m_pending.reset();
-    } else {
-      DropPending();
-    }
-  }
+  SettlePending(read);
   if (read.unreadable) {
-    Fault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
+    MapFault("frame " + std::to_string(read.raw.number) + " unreadable at " + Where(read.at[0]));
   }
   const double place = read.at[0];
   const int number = read.raw.number;
   if (m_lastPlace) {
-    // Only numbers above every one heard can be missing: after a frame heard again, the
-    // frames up to the largest were there.
-    if (number > m_largest + 2) {
-      Fault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
-            " missing");
-    } else if (number == m_largest + 2) {
-      Fault("frame " + std::to_string(m_largest + 1) + " missing");
-    } else if (number <= m_largest) {
-      Fault("frame " + std::to_string(number) + (number == m_largest ? " again" : " out of order") +
-            " after frame " + std::to_string(m_lastNumber) + " at " + Where(place));
-    }
-    // Against where this number belongs after the last frame, as the fit judges it: a lost
-    // frame or one heard again is a jump as well as a frame missing or out of order.
-    const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
-    const bool next = number == m_lastNumber + 1;
-    // Until a few frames are read the frame's length is only roughly known: the spacing of
-    // the first frames sets it.
-    const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
-    // Under method 1, frame 1 carries two more gaps.
-    const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
-    const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
-    const bool settling = next && m_frames.size() < kYoungGrid &&
-                          std::abs(jump) <= unsure + kCertainJump && !Slipped(read, spacing);
-    if (settling) {
-      // A frame placed only where the grid guessed tells nothing of the frame's length.
-      if (read.placed >= kRefineBursts) {
-        m_frame = spacing;
-        m_slot = m_frame * kSlotSamples / kFrameSamples;
-      }
-    } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
-      char text[48];
-      std::snprintf(text, sizeof text, "%+.2f", jump);
-      Fault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
-            Where(place));
-    } else if (next) {
-      m_frame += kSpacingFollow * (spacing - m_frame);
-      m_slot = m_frame * kSlotSamples / kFrameSamples;
-      if (!read.unreadable) {
-        m_jumpScatter += (m_steady == 0 ? 1.0 : kSpacingFollow) * (std::abs(jump) - m_jumpScatter);
-        ++m_steady;
-      }
-    }
+    TellOrder(number, place);
+    FollowSpacing(read);
   }
   m_largest = std::max(m_largest, number);
   if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
@@ -276,6 +241,71 @@ void FrameReader::Keep(GridFrame read) {
   m_expected = place + length;
   m_predicted = m_expected;
   m_frames.push_back(read);
+}
+
+void FrameReader::SettlePending(const GridFrame& read) {
+  if (!m_pending) return;
+  // The frame whose marker drowned lay in the grid after all: the next one came on time.
+  if (read.raw.number == m_pending->frame.raw.number + 1) {
+    const GridFrame& drowned = m_pending->frame;
+    MapFault("frame " + std::to_string(drowned.raw.number) + " unreadable at " +
+             Where(drowned.at[0]));
+    m_frames.push_back(drowned);
+    m_pending.reset();
+  } else {
+    DropPending();
+  }
+}
+
+void FrameReader::TellOrder(int number, double place) const {
+  // Only numbers above every one heard can be missing: after a frame heard again, the frames up
+  // to the largest were there.
+  if (number > m_largest + 2) {
+    MapFault("frames " + std::to_string(m_largest + 1) + " to " + std::to_string(number - 1) +
+             " missing");
+  } else if (number == m_largest + 2) {
+    MapFault("frame " + std::to_string(m_largest + 1) + " missing");
+  } else if (number <= m_largest) {
+    MapFault("frame " + std::to_string(number) +
+             (number == m_largest ? " again" : " out of order") + " after frame " +
+             std::to_string(m_lastNumber) + " at " + Where(place));
+  }
+}
+
+void FrameReader::FollowSpacing(const GridFrame& read) {
+  const double place = read.at[0];
+  const int number = read.raw.number;
+  // Against where this number belongs after the last frame, as the fit judges it: a lost frame
+  // or one heard again is a jump as well as a frame missing or out of order.
+  const double jump = place - (*m_predicted + (number - m_lastNumber - 1) * m_frame);
+  const bool next = number == m_lastNumber + 1;
+  // Until a few frames are read the frame's length is only roughly known: the spacing of the
+  // first frames sets it.
+  const double unsure = std::min(kSlotUncertainty * m_frame, kSpeedErrors * m_frameError);
+  // Under method 1, frame 1 carries two more gaps.
+  const bool longer = !m_frames.empty() && m_frames.back().raw.marker == kRunEdgeSymbol;
+  const double spacing = place - *m_lastPlace - (longer ? 2.0 * m_slot : 0.0);
+  const bool settling = next && m_frames.size() < kYoungGrid &&
+                        std::abs(jump) <= unsure + kCertainJump && !Slipped(read, spacing);
+  if (settling) {
+    // A frame placed only where the grid guessed tells nothing of the frame's length.
+    if (read.placed >= kRefineBursts) {
+      m_frame = spacing;
+      m_slot = m_frame * kSlotSamples / kFrameSamples;
+    }
+  } else if (std::abs(jump) > kCertainJump || (next && !read.unreadable && Slip(jump))) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%+.2f", jump);
+    MapFault("discontinuity at frame " + std::to_string(number) + ": jump " + text + " samples, " +
+             Where(place));
+  } else if (next) {
+    m_frame += kSpacingFollow * (spacing - m_frame);
+    m_slot = m_frame * kSlotSamples / kFrameSamples;
+    if (!read.unreadable) {
+      m_jumpScatter += (m_steady == 0 ? 1.0 : kSpacingFollow) * (std::abs(jump) - m_jumpScatter);
+      ++m_steady;
+    }
+  }
 }
 
 bool FrameReader::Slip(double jump) const {

@@ -70,11 +70,15 @@ void FrameReader::Finish() {
   std::erase_if(m_frames, [&](const GridFrame& frame) {
     return frame.at[0] + (kFrameBurstSlots - 0.1) * m_slot > length;
   });
-  NumberShortFilesFromGrid();
+  NumberShortFilesFromGrid(m_frames, true);
 }
 
 void FrameReader::Fault(const std::string& line) const {
   if (m_options.onFault) m_options.onFault(line);
+}
+
+void FrameReader::MapFault(const std::string& line) const {
+  if (!m_options.onEvent) Fault(line);
 }
 
 std::string FrameReader::Where(double sample) const {

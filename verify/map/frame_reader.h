@@ -34,6 +34,11 @@ struct GridFrame {
   int gridNumber = 0;
 };
 
+// Frames read as another file's (see GridFrame::gridNumber), fewer in a row than a file shows
+// by, were misread: they take the grid's numbers and are unreadable. Until the recording is read
+// `complete`, a run at the end of the frames may yet grow, and stands.
+void NumberShortFilesFromGrid(std::vector<GridFrame>& frames, bool complete);
+
 // Reads every frame of one channel as the samples arrive. Frames the tracker finds from the keys
 // it hears fix a grid; where the grid expects a frame the tracker did not find, the slot is read
 // against all sixteen bursts at the predicted place, so a frame whose keys drown is still read
@@ -52,14 +57,15 @@ class FrameReader {
 
   std::int64_t Length() const { return m_tracker.Length(); }
   std::vector<GridFrame>& Frames() { return m_frames; }
-  // The length of a frame as the reader now follows it, in samples of the recording.
-  double FrameLength() const { return m_frame; }
   double Stretch() const { return m_stretch; }
 
  private:
   template <typename Sample>
   void PushSamples(const Sample* samples, std::size_t count);
   void Fault(const std::string& line) const;
+  // A fault the playback map tells as an event (a jump, a frame missing, out of order or
+  // unreadable): told here only where the map's events are not.
+  void MapFault(const std::string& line) const;
   std::string Where(double sample) const;
 
   void Collect();
@@ -128,6 +134,12 @@ class FrameReader {
   // read either is unreadable only when the grid finds the next frame where it expects it, and
   // otherwise the grid ends there (the timecode ended, or jumped where the keys will tell).
   void ReadExpected();
+  // Where the frame read at the grid's place is unreadable, few of its bursts were placed, or
+  // they lie off the grid or explain their samples poorly, the frame is sought around the place
+  // the grid, the keys or the bursts give, and `read` becomes what is found there.
+  void SeekElsewhere(const SampleView& view, double expected, std::optional<double> heardAt,
+                     const std::array<int, kBurstsPerFrame>& told,
+                     const std::array<int, kBurstsPerFrame>& symbols, GridFrame& read) const;
 
   // The frame of `symbols` matched whole within `radius` of `around` and read there, in place of
   // `read` where the match is good (and, where `readable`, where the digits read there).
@@ -177,11 +189,17 @@ class FrameReader {
   // fails for them, are no frame of that number: they are the damaged frame the grid expects.
   // Only frames whose check symbols pass may show the timecode elsewhere than the grid says.
   void NumberFromGrid(GridFrame& read) const;
-  // Frames read as another file's, fewer in a row than a file shows by, were misread: they take
-  // the grid's numbers and are unreadable.
-  void NumberShortFilesFromGrid();
 
+  // The frame read, kept: its number checked against the grid, the faults it shows told, and
+  // the grid moved on to the next frame.
   void Keep(GridFrame read);
+  // A frame the grid only supposed is kept, unreadable, where `read` came on time after it, and
+  // dropped otherwise.
+  void SettlePending(const GridFrame& read);
+  // The lines for a frame missing, heard again or out of order, where the map does not tell.
+  void TellOrder(int number, double place) const;
+  // The frame's place against the grid's: a jump, or the frame's length followed.
+  void FollowSpacing(const GridFrame& read);
 
   // A jump below kCertainJump between neighbouring frames is a slip where the frames have stood
   // still so far: after a few steady frames, a jump of half a sample or more that stands far

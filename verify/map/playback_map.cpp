@@ -260,7 +260,8 @@ void RefitSegments(VerifyReport& report) {
     }
   }
   if (!changed) return;
-  const double slope = spread > 0.0 ? across / spread : segments.front().slope;
+  // Every place divides by it: one that is not above 0 keeps the slope the fit gave.
+  const double slope = spread > 0.0 && across > 0.0 ? across / spread : segments.front().slope;
   for (std::size_t k = 0; k < segments.size(); ++k) {
     Segment& segment = segments[k];
     const double scatter =

@@ -1,35 +1,44 @@
 #include "verify/map/read_frames.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "verify/map/live_map.h"
 #include "verify/map/live_status.h"
 #include "verify/map/reader_tuning.h"
-#include "wave/wave_header.h"
+#include "verify/read/block_reader.h"
 
 namespace {
 
-// --follow's status lines: the frames read since the last look are handed on, and a line goes
-// out for every 10 s of audio read. The fault lines already out count as events.
+// --follow's lines: each event of the playback map once the frames after it settle it, and a
+// status line for every 10 s of audio read with the drift the map measures. The events and
+// fault lines already out count as events in the status line.
 class StatusFeed {
  public:
-  StatusFeed(int rate, TimecodeType type, const VerifyOptions& options)
+  StatusFeed(int rate, const Choice& choice, const VerifyOptions& options)
       : m_options(options), m_quiet(options) {
     m_quiet.onFault = nullptr;
     m_quiet.onStatus = nullptr;
-    if (!options.onStatus) return;
-    const double frame = kFrameSamples * static_cast<double>(rate) / TimecodeRate(type);
-    m_status.emplace(rate, frame, options.onStatus);
-    m_options.onFault = [this, told = options.onFault](const std::string& line) {
-      m_status->Event();
-      if (told) told(line);
-    };
+    m_quiet.onEvent = nullptr;
+    if (options.onStatus) {
+      m_status.emplace(rate, options.onStatus);
+      m_options.onFault = [this, told = options.onFault](const std::string& line) {
+        m_status->Event();
+        if (told) told(line);
+      };
+    }
+    if (!options.onStatus && !options.onEvent) return;
+    // The status line's drift is the map's too, so the map is kept for it alone if need be.
+    std::function<void(const PlaybackEvent&)> tell;
+    if (options.onEvent) {
+      tell = [this, told = options.onEvent](const PlaybackEvent& e) {
+        if (m_status) m_status->Event();
+        told(e);
+      };
+    }
+    m_map.emplace(rate, choice, options, std::move(tell));
   }
   StatusFeed(const StatusFeed&) = delete;
   StatusFeed& operator=(const StatusFeed&) = delete;
@@ -39,13 +48,16 @@ class StatusFeed {
   // The options of the readers of other channels, whose faults are summed up at the end only.
   const VerifyOptions& Quiet() const { return m_quiet; }
 
-  void Look(FrameReader& reader) {
+  // `complete`: the recording was read to its end, so every event left is told.
+  void Look(FrameReader& reader, bool complete = false) {
+    if (!m_map) return;
+    m_map->Look(reader.Frames(), reader.Stretch(), complete);
     if (!m_status) return;
     const std::vector<GridFrame>& frames = reader.Frames();
     for (; m_fed < frames.size(); ++m_fed) {
-      const GridFrame& frame = frames[m_fed];
-      if (!frame.unreadable) m_status->Frame(frame.raw.number, frame.at[0], reader.FrameLength());
+      if (!frames[m_fed].unreadable) m_status->Frame(frames[m_fed].raw.number);
     }
+    if (const std::optional<double> drift = m_map->DriftPpm()) m_status->Drift(*drift);
     m_status->Heard(reader.Length());
   }
 
@@ -53,133 +65,8 @@ class StatusFeed {
   VerifyOptions m_options;
   VerifyOptions m_quiet;
   std::optional<LiveStatus> m_status;
+  std::optional<LiveMap> m_map;
   std::size_t m_fed = 0;
-};
-
-// A block of the recording as it was read, every channel interleaved: 16-bit samples as they are
-// stored (half the bytes to carry from the core that reads them to the one that decodes them),
-// other samples as floats; one channel alone is read straight as floats.
-struct Block {
-  std::vector<std::int16_t> shorts;
-  std::vector<float> floats;
-};
-
-// The chosen channels of a recording, block by block, each handed over a piece at a time. The
-// next block is read on the other core while this one is decoded, by one thread for the whole
-// reading: starting a thread for every block cost a tenth of the time.
-class ChannelBlocks {
- public:
-  ChannelBlocks(SoundFile& file, const std::vector<Choice>& choices)
-      : m_file(file),
-        m_width(static_cast<std::size_t>(file.Channels())),
-        m_shorts(file.ReadsShorts()),
-        m_alone(choices.size() == 1 && !m_shorts),
-        m_block(m_alone ? BlockFor(file) : file.BlockFrames(BlockFor(file))) {
-    for (const Choice& choice : choices) m_channels.push_back(choice.channel);
-    m_pieces.assign(choices.size(), std::vector<float>(kPieceFrames));
-    m_thread = std::thread([this] { ReadWhenAsked(); });
-  }
-  ~ChannelBlocks() {
-    {
-      std::unique_lock lock(m_mutex);
-      m_changed.wait(lock, [this] { return !m_wanted; });
-      m_quit = true;
-    }
-    m_changed.notify_all();
-    m_thread.join();
-  }
-  ChannelBlocks(const ChannelBlocks&) = delete;
-  ChannelBlocks& operator=(const ChannelBlocks&) = delete;
-
-  // Makes the block read ahead the current one and starts reading the one after it; returns its
-  // frames, 0 at the end.
-  std::size_t Next() {
-    std::size_t got = 0;
-    {
-      std::unique_lock lock(m_mutex);
-      m_changed.wait(lock, [this] { return !m_wanted; });
-      if (m_error) std::rethrow_exception(std::exchange(m_error, nullptr));
-      got = m_got;
-      std::swap(m_current, m_ahead);
-      m_wanted = got > 0;
-    }
-    m_changed.notify_all();
-    return got;
-  }
-
-  // A single channel's 16-bit samples from frame `from` of the current block on, as stored, or
-  // null: the reader takes them as they are, with no copy between.
-  const std::int16_t* Stored(std::size_t from) const {
-    return m_shorts && m_width == 1 ? m_current.shorts.data() + from : nullptr;
-  }
-
-  // Chosen channel i's samples from frame `from` of the current block on, at most kPieceFrames
-  // of them, as floats the caller may change.
-  float* Piece(std::size_t i, std::size_t from, std::size_t count) {
-    if (m_alone) return m_current.floats.data() + from;
-    float* piece = m_pieces[i].data();
-    const auto c = static_cast<std::size_t>(m_channels[i]);
-    if (m_shorts) {
-      const std::int16_t* x = m_current.shorts.data() + from * m_width + c;
-      for (std::size_t f = 0; f < count; ++f) piece[f] = Pcm16ToFloat(x[f * m_width]);
-    } else {
-      const float* x = m_current.floats.data() + from * m_width + c;
-      for (std::size_t f = 0; f < count; ++f) piece[f] = x[f * m_width];
-    }
-    return piece;
-  }
-
- private:
-  std::size_t Read(Block& into) {
-    if (m_shorts) {
-      into.shorts.resize(m_block * m_width);
-      return m_file.ReadShorts(into.shorts.data(), m_block);
-    }
-    if (m_alone) {
-      into.floats.resize(m_block);
-      return m_file.ReadChannel(m_channels[0], into.floats.data(), m_block);
-    }
-    into.floats.resize(m_block * m_width);
-    return m_file.Read(into.floats.data(), m_block);
-  }
-
-  void ReadWhenAsked() {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-      m_changed.wait(lock, [this] { return m_wanted || m_quit; });
-      if (m_quit) return;
-      lock.unlock();
-      std::size_t got = 0;
-      std::exception_ptr error;
-      try {
-        got = Read(m_ahead);
-      } catch (...) {
-        error = std::current_exception();
-      }
-      lock.lock();
-      m_got = got;
-      m_error = error;
-      m_wanted = false;
-      m_changed.notify_all();
-    }
-  }
-
-  SoundFile& m_file;
-  std::size_t m_width;
-  bool m_shorts;
-  bool m_alone;
-  std::size_t m_block;
-  std::vector<int> m_channels;
-  std::vector<std::vector<float>> m_pieces;
-  Block m_current, m_ahead;
-
-  std::thread m_thread;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  bool m_wanted = true;  // the thread is to read, or is reading, m_ahead
-  bool m_quit = false;
-  std::size_t m_got = 0;
-  std::exception_ptr m_error;
 };
 
 }  // namespace
@@ -191,7 +78,7 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
                                       const VerifyOptions& given, VerifyProgress* progress,
                                       VerifyReport& report) {
   const int rate = file.SampleRate();
-  StatusFeed status(rate, choices[0].type, given);
+  StatusFeed status(rate, choices[0], given);
   const VerifyOptions& options = status.Options();
   std::vector<std::unique_ptr<FrameReader>> readers;
   for (const Choice& choice : choices) {
@@ -199,7 +86,9 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
         std::make_unique<FrameReader>(rate, choice, readers.empty() ? options : status.Quiet()));
   }
   FrameReader& first = *readers[0];
-  ChannelBlocks blocks(file, choices);
+  std::vector<int> channels;
+  for (const Choice& choice : choices) channels.push_back(choice.channel);
+  BlockReader blocks(file, channels, BlockFor(file), kPieceFrames);
   // Samples that are no number are set to 0 and counted; the first in each block is told.
   std::int64_t toldAt = 0;
   auto clearNonFinite = [&](float* x, std::size_t n, std::int64_t first) {
@@ -238,8 +127,9 @@ std::vector<ChannelFrames> ReadFrames(SoundFile& file, const std::vector<Choice>
     }
   }
   std::vector<ChannelFrames> read;
+  for (auto& reader : readers) reader->Finish();
+  status.Look(first, true);
   for (std::size_t i = 0; i < readers.size(); ++i) {
-    readers[i]->Finish();
     read.push_back({choices[i].channel, std::move(readers[i]->Frames()), readers[i]->Stretch()});
   }
   return read;

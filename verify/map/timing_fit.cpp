@@ -150,7 +150,8 @@ StretchLines FitStretches(const std::vector<double>& s, const std::vector<double
       spread += (s[i] - meanS) * (s[i] - meanS);
     }
   }
-  lines.slope = spread > 0.0 ? across / spread : fallback;
+  // A slope that is not above 0 (frames a damaged recording put in no order) places nothing.
+  lines.slope = spread > 0.0 && across > 0.0 ? across / spread : fallback;
   return lines;
 }
 

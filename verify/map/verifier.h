@@ -35,6 +35,10 @@ struct VerifyOptions {
   // Called with one line for the user the moment a fault is known while the recording is read
   // (a jump, an unreadable frame, a sample that is no number); may be empty.
   std::function<void(const std::string& line)> onFault;
+  // Called with each event of the playback map once the frames read after it settle it, while
+  // the recording is read; may be empty. Where set, onFault is told only what no event tells
+  // (a wrong check symbol, a sample that is no number).
+  std::function<void(const PlaybackEvent& event)> onEvent;
   // Reading stops after this many sample frames: what a TC.wav's first frames tell (its type,
   // method and DTMF ID) is all that is needed of it. None: to the end.
   std::optional<std::int64_t> readLimit;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "verify/read/sample_format.h"
 #include "verify/read/verify_error.h"
 #include "wave/wave_header.h"
 
@@ -14,11 +15,6 @@ namespace {
 constexpr std::size_t kInterleavedFrames = std::size_t{1} << 14;
 // libsndfile's floats are full scale 1.0; a 16-bit sample's step is 1/32768 of it.
 constexpr auto kLsbPerFullScale = static_cast<float>(kPcm16FullScale);
-
-bool IsShortFormat(int format) {
-  const int subtype = format & SF_FORMAT_SUBMASK;
-  return subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8;
-}
 
 }  // namespace
 
@@ -33,7 +29,7 @@ PcmChannel::PcmChannel(const std::string& path, int channel) : m_channel(channel
   m_channels = info.channels;
   m_rate = info.samplerate;
   m_frames = info.frames;
-  m_shorts = IsShortFormat(info.format);
+  m_shorts = SampleFormatOf(info.format).shorts;
   m_position = 0;
 }
 

@@ -5,10 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // out[i] = interleaved[i * width + channel] for each of `frames` sample frames.
 void CopyChannel(const float* interleaved, std::size_t width, std::size_t channel, float* out,
                  std::size_t frames);
 
 // out[i] = in[i] / 2^15, exactly what libsndfile gives as floats for a 16-bit sample.
-void ScaleShorts(const short* in, float* out, std::size_t count);
+void ScaleShorts(const std::int16_t* in, float* out, std::size_t count);

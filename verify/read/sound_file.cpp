@@ -15,6 +15,7 @@
 
 #include "verify/read/declared_data.h"
 #include "verify/read/sample_copy.h"
+#include "verify/read/sample_format.h"
 #include "verify/read/verify_error.h"
 
 namespace {
@@ -118,34 +119,6 @@ SF_INFO RawInfo(int format, int rate, int channels) {
   return info;
 }
 
-// Bytes a sample takes in files whose samples all take the same; 0 for the others (ADPCM, a
-// compressed stream), whose length the header's data size does not tell.
-int SampleBytes(int format) {
-  const int container = format & SF_FORMAT_TYPEMASK;
-  if (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX && container != SF_FORMAT_AIFF &&
-      container != SF_FORMAT_W64) {
-    return 0;
-  }
-  switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-      return 1;
-    case SF_FORMAT_PCM_16:
-      return 2;
-    case SF_FORMAT_PCM_24:
-      return 3;
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_FLOAT:
-      return 4;
-    case SF_FORMAT_DOUBLE:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
 // Standard input through libsndfile's virtual I/O: a pipe cannot seek, but libsndfile reads a
@@ -242,34 +215,6 @@ sf_count_t StreamTell(void* stream) {
   return static_cast<SoundFile::Stream*>(stream)->position;
 }
 
-// What a file's sample format lets the reader skip: 16 bits and fewer are read as shorts, and
-// integer samples are always numbers.
-struct SampleKind {
-  bool shorts = false;
-  bool onlyNumbers = false;
-};
-
-SampleKind KindOf(int format) {
-  SampleKind kind;
-  switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_16:
-      kind.shorts = true;
-      kind.onlyNumbers = true;
-      break;
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-      kind.onlyNumbers = true;
-      break;
-    default:
-      break;
-  }
-  return kind;
-}
-
 }  // namespace
 
 SoundFile::SoundFile(const std::string& path, const std::optional<RawFormat>& raw) : m_path(path) {
@@ -317,7 +262,7 @@ SoundFile::SoundFile(const std::string& path, const std::optional<RawFormat>& ra
   if (m_channels < 1) refuse("the header names no channel");
   // Integer samples are scaled to [-1, 1) exactly; float files are read as they are.
   sf_command(m_file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-  const SampleKind kind = KindOf(info.format);
+  const SampleFormat kind = SampleFormatOf(info.format);
   m_readsShorts = kind.shorts;
   m_onlyNumbers = kind.onlyNumbers;
   if (!m_stream && m_rawFormat == 0) TakeDeclaredLength(info.format);
@@ -343,7 +288,7 @@ SNDFILE* SoundFile::OpenFd(int fd) {
 // the header's own data size is taken, so a file cut short reads as truncated. A WAV whose
 // header never got its data size is read to the end of the file.
 void SoundFile::TakeDeclaredLength(int format) {
-  const int width = SampleBytes(format);
+  const int width = SampleFormatOf(format).bytes;
   const std::optional<DeclaredData> data = width > 0 ? ReadDeclaredData(m_reopen) : std::nullopt;
   if (!data) return;
   const auto frameBytes = static_cast<std::int64_t>(width) * m_channels;
@@ -411,14 +356,14 @@ std::size_t SoundFile::ReadFromFile(float* interleaved, std::size_t frames) {
       Checked(sf_readf_float(m_file, interleaved, static_cast<sf_count_t>(frames))));
 }
 
-std::size_t SoundFile::ReadShortsFromFile(short* interleaved, std::size_t frames) {
+std::size_t SoundFile::ReadShortsFromFile(std::int16_t* interleaved, std::size_t frames) {
   if (!m_stopReason.empty()) return 0;
   const QuietStderr quiet(m_quietDecoder);
   return static_cast<std::size_t>(
       Checked(sf_readf_short(m_file, interleaved, static_cast<sf_count_t>(frames))));
 }
 
-std::size_t SoundFile::ReadShorts(short* interleaved, std::size_t frames) {
+std::size_t SoundFile::ReadShorts(std::int16_t* interleaved, std::size_t frames) {
   const std::size_t got = ReadShortsFromFile(interleaved, frames);
   m_position += static_cast<std::int64_t>(got);
   m_framesRead = std::max(m_framesRead, m_position);

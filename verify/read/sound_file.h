@@ -59,7 +59,7 @@ class SoundFile {
   // A file of samples of 16 bits or fewer (never a stream) also gives them as they are stored,
   // interleaved: half the bytes of floats, for a reader that scales them a piece at a time.
   bool ReadsShorts() const { return m_readsShorts && m_stream == nullptr; }
-  std::size_t ReadShorts(short* interleaved, std::size_t frames);
+  std::size_t ReadShorts(std::int16_t* interleaved, std::size_t frames);
   // The same for one channel (counted from 0), in blocks of bounded size whatever frames is. A
   // stream gives what one piece of it holds, so that a caller hears of it without delay.
   std::size_t ReadChannel(int channel, float* samples, std::size_t frames);
@@ -75,7 +75,7 @@ class SoundFile {
 
  private:
   std::size_t ReadFromFile(float* interleaved, std::size_t frames);
-  std::size_t ReadShortsFromFile(short* interleaved, std::size_t frames);
+  std::size_t ReadShortsFromFile(std::int16_t* interleaved, std::size_t frames);
   // What libsndfile gave, or 0 where it failed (then StopReason tells why).
   std::int64_t Checked(std::int64_t got);
   sf_private_tag* OpenFd(int fd);
@@ -98,7 +98,7 @@ class SoundFile {
   // Samples of 16 bits or fewer are read as they are stored and scaled here: libsndfile then
   // hands them over in one piece instead of converting them a small buffer at a time.
   bool m_readsShorts = false;
-  std::vector<short> m_shorts;
+  std::vector<std::int16_t> m_shorts;
   std::int64_t m_frames = -1;
   std::int64_t m_position = 0;  // the next sample frame Read gives
   std::int64_t m_framesRead = 0;

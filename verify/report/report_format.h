@@ -23,6 +23,26 @@ std::string JsonString(const std::string& text);
 // A number in JSON, which has no NaN or infinity: a value the fit could not give is null.
 std::string JsonNumber(double value, int decimals);
 
+// A JSON array of `items`, each as item(x) writes it: on one line, or one a line where
+// `indented` (the report's long lists, inside its top-level object).
+template <typename Items, typename Item>
+std::string JsonArray(const Items& items, Item&& item, bool indented = false) {
+  std::string out = "[";
+  bool first = true;
+  for (const auto& x : items) {
+    out += first ? (indented ? "\n    " : "") : (indented ? ",\n    " : ", ");
+    out += item(x);
+    first = false;
+  }
+  return out + (indented && !first ? "\n  ]" : "]");
+}
+
+// Whole numbers as a JSON array.
+template <typename Number>
+std::string JsonInts(const std::vector<Number>& numbers) {
+  return JsonArray(numbers, [](Number n) { return std::to_string(n); });
+}
+
 // Frame numbers as short runs, "12-15, 20", or "none".
 std::string FormatFrameList(const std::vector<int>& numbers);
 

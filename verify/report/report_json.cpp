@@ -24,53 +24,34 @@ std::string String(const std::string& text) {
   return JsonString(text);
 }
 
-std::string List(const std::vector<int>& numbers) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    out += (i ? ", " : "") + std::to_string(numbers[i]);
-  }
-  return out + "]";
-}
-
 std::string Bool(bool value) {
   return value ? "true" : "false";
 }
 
 std::string Jumps(const VerifyReport& r) {
-  const auto& jumps = r.discontinuities;
-  std::string out = "[";
-  for (std::size_t i = 0; i < jumps.size(); ++i) {
-    out += (i ? ", " : "");
-    out += "{\"frame\": " + std::to_string(jumps[i].frame) +
-           ", \"jump_samples\": " + JsonNumber(jumps[i].jumpSamples, kSampleDecimals) +
-           ", \"sample\": " + JsonNumber(jumps[i].sample, kSampleDecimals) +
-           ", \"time_s\": " + JsonNumber(jumps[i].sample / r.sampleRate, kSecondsDecimals) + "}";
-  }
-  return out + "]";
+  return JsonArray(r.discontinuities, [&r](const Discontinuity& d) {
+    return "{\"frame\": " + std::to_string(d.frame) +
+           ", \"jump_samples\": " + JsonNumber(d.jumpSamples, kSampleDecimals) +
+           ", \"sample\": " + JsonNumber(d.sample, kSampleDecimals) +
+           ", \"time_s\": " + JsonNumber(d.sample / r.sampleRate, kSecondsDecimals) + "}";
+  });
 }
 
 std::string Segments(const PlaybackMap& map) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < map.segments.size(); ++i) {
-    const Segment& g = map.segments[i];
-    out += (i ? ", " : "");
-    out += "{\"recording_first\": " + JsonNumber(g.recordingFirst, kSampleDecimals) +
+  return JsonArray(map.segments, [](const Segment& g) {
+    return "{\"recording_first\": " + JsonNumber(g.recordingFirst, kSampleDecimals) +
            ", \"recording_last\": " + JsonNumber(g.recordingLast, kSampleDecimals) +
            ", \"tc_first\": " + JsonNumber(g.timecodeFirst, kSampleDecimals) +
            ", \"slope\": " + JsonNumber(g.slope, kSlopeDecimals) +
            ", \"first_frame\": " + std::to_string(g.firstFrame) +
            ", \"last_frame\": " + std::to_string(g.lastFrame) +
            ", \"frames_read\": " + std::to_string(g.framesRead) + "}";
-  }
-  return out + "]";
+  });
 }
 
 std::string Events(const PlaybackMap& map) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < map.events.size(); ++i) {
-    const PlaybackEvent& e = map.events[i];
-    out += (i ? ", " : "");
-    out += "{\"kind\": " + String(EventName(e.kind)) +
+  return JsonArray(map.events, [](const PlaybackEvent& e) {
+    return "{\"kind\": " + String(EventName(e.kind)) +
            ", \"recording_first\": " + JsonNumber(e.recordingFirst, kSampleDecimals) +
            ", \"recording_last\": " + JsonNumber(e.recordingLast, kSampleDecimals) +
            ", \"exact\": " + Bool(e.Exact()) +
@@ -81,45 +62,31 @@ std::string Events(const PlaybackMap& map) {
            ", \"jump_error\": " + JsonNumber(e.jumpError, kSampleDecimals) +
            ", \"frame_after\": " + std::to_string(e.frameAfter) +
            ", \"frames_unreadable\": " + std::to_string(e.framesHit) + "}";
-  }
-  return out + "]";
+  });
 }
 
 std::string Frames(const std::vector<FoundFrame>& frames) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const FoundFrame& f = frames[i];
-    out += (i ? ",\n    " : "\n    ");
-    out += "{\"frame\": " + std::to_string(f.number) +
-           ", \"sample\": " + JsonNumber(f.foundSample, kSampleDecimals) +
-           ", \"offset_samples\": " + JsonNumber(f.offsetSamples, kSampleDecimals) +
-           ", \"check_ok\": " + Bool(f.checkOk) +
-           ", \"level_dbfs\": " + JsonNumber(f.levelDbfs, kLevelDecimals) + "}";
-  }
-  return out + (frames.empty() ? "]" : "\n  ]");
+  return JsonArray(
+      frames,
+      [](const FoundFrame& f) {
+        return "{\"frame\": " + std::to_string(f.number) +
+               ", \"sample\": " + JsonNumber(f.foundSample, kSampleDecimals) +
+               ", \"offset_samples\": " + JsonNumber(f.offsetSamples, kSampleDecimals) +
+               ", \"check_ok\": " + Bool(f.checkOk) +
+               ", \"level_dbfs\": " + JsonNumber(f.levelDbfs, kLevelDecimals) + "}";
+      },
+      true);
 }
 
 // Each other channel that carries the timecode, with its latency less that of "channel".
 std::string Offsets(const std::vector<OtherChannel>& others) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < others.size(); ++i) {
-    const OtherChannel& o = others[i];
-    out += (i ? ", " : "");
-    out += "{\"channel\": " + std::to_string(o.channel) +
+  return JsonArray(others, [](const OtherChannel& o) {
+    return "{\"channel\": " + std::to_string(o.channel) +
            ", \"frames_found\": " + std::to_string(o.framesFound) +
            ", \"faults\": " + std::to_string(o.faults) +
            ", \"latency_samples\": " + JsonNumber(o.latencySamples, kSampleDecimals) +
            ", \"offset_samples\": " + JsonNumber(o.offsetSamples, kSampleDecimals) + "}";
-  }
-  return out + "]";
-}
-
-std::string Samples(const std::vector<std::int64_t>& samples) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    out += (i ? ", " : "") + std::to_string(samples[i]);
-  }
-  return out + "]";
+  });
 }
 
 }  // namespace
@@ -152,13 +119,13 @@ void WriteJson(std::ostream& out, const VerifyReport& report) {
       {"judged_first", std::to_string(judgedFirst)},
       {"judged_last", std::to_string(judgedLast)},
       {"frames_found", std::to_string(report.framesFound)},
-      {"missing", List(report.missing)},
-      {"unreadable", List(unreadable)},
-      {"duplicated", List(report.duplicated)},
-      {"out_of_order", List(report.outOfOrder)},
-      {"check_failures", List(report.checkFailures)},
+      {"missing", JsonInts(report.missing)},
+      {"unreadable", JsonInts(unreadable)},
+      {"duplicated", JsonInts(report.duplicated)},
+      {"out_of_order", JsonInts(report.outOfOrder)},
+      {"check_failures", JsonInts(report.checkFailures)},
       {"non_finite_count", std::to_string(report.nonFiniteCount)},
-      {"non_finite_samples", Samples(report.nonFiniteSamples)},
+      {"non_finite_samples", JsonInts(report.nonFiniteSamples)},
       {"latency_samples", JsonNumber(report.latencySamples, kSampleDecimals)},
       {"drift_ppm", timing(report.driftPpm, kPpmDecimals)},
       {"jitter_rms_samples", timing(report.jitterRmsSamples, kSampleDecimals)},

@@ -52,19 +52,14 @@ std::string JsonEdge(const char* name, const LoopEdge& edge) {
 }
 
 std::string JsonLoops(const std::vector<LoopFinding>& loops) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < loops.size(); ++i) {
-    const LoopFinding& loop = loops[i];
-    std::string places = "[";
-    for (std::size_t k = 0; k < loop.recordingSamples.size(); ++k) {
-      places += (k ? ", " : "") + JsonNumber(loop.recordingSamples[k], kSampleDecimals);
-    }
-    out += (i ? ", " : "") + std::string("{") + JsonEdge("left", loop.left) + ", " +
+  return JsonArray(loops, [](const LoopFinding& loop) {
+    const std::string places =
+        JsonArray(loop.recordingSamples, [](double at) { return JsonNumber(at, kSampleDecimals); });
+    return std::string("{") + JsonEdge("left", loop.left) + ", " +
            JsonEdge("resumed", loop.resumed) + ", \"times\": " + std::to_string(loop.times) +
            ", \"honoured\": " + (loop.honoured ? "true" : "false") +
-           ", \"recording_samples\": " + places + "]}";
-  }
-  return out + "]";
+           ", \"recording_samples\": " + places + "}";
+  });
 }
 
 std::string JsonBitExact(const std::optional<BitExactCheck>& check) {
@@ -80,14 +75,6 @@ std::string JsonBitExact(const std::optional<BitExactCheck>& check) {
          (check->differing ? JsonNumber(check->timecodeValue, kLsbDecimals) : "null") +
          ", \"largest_difference_lsb\": " + JsonNumber(check->largestDifference, kLsbDecimals) +
          "}";
-}
-
-std::string IntList(const std::vector<int>& numbers) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    out += (i ? ", " : "") + std::to_string(numbers[i]);
-  }
-  return out + "]";
 }
 
 std::vector<int> Numbers(const std::vector<FramePlace>& places) {
@@ -137,36 +124,35 @@ std::string FileText(const VerifyReport& file, std::size_t index) {
 }
 
 std::string JsonFiles(const std::vector<VerifyReport>& files) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const VerifyReport& f = files[i];
-    std::string jumps = "[";
-    for (std::size_t k = 0; k < f.discontinuities.size(); ++k) {
-      const Discontinuity& d = f.discontinuities[k];
-      jumps += (k ? ", " : "") + std::string("{\"frame\": ") + std::to_string(d.frame) +
-               ", \"jump_samples\": " + JsonNumber(d.jumpSamples, kSampleDecimals) +
-               ", \"sample\": " + JsonNumber(d.sample, kSampleDecimals) + "}";
-    }
-    out += (i ? ",\n    " : "\n    ") + std::string("{\"dtmf_id\": ") + std::to_string(f.dtmfId) +
-           ", \"reference\": " + (f.file.empty() ? "null" : JsonString(f.file)) +
-           ", \"verdict\": \"" + (f.Clean() ? "clean" : "faults") +
-           "\", \"first_frame\": " + std::to_string(f.firstFrame) +
-           ", \"last_frame\": " + std::to_string(f.lastFrame) +
-           ", \"judged_first\": " + std::to_string(f.judgedFirst) +
-           ", \"judged_last\": " + std::to_string(f.judgedLast) +
-           ", \"frames_found\": " + std::to_string(f.framesFound) +
-           ", \"missing\": " + IntList(f.missing) +
-           ", \"unreadable\": " + IntList(Numbers(f.unreadable)) +
-           ", \"duplicated\": " + IntList(f.duplicated) +
-           ", \"out_of_order\": " + IntList(f.outOfOrder) +
-           ", \"check_failures\": " + IntList(f.checkFailures) + ", \"discontinuities\": " + jumps +
-           "]" + ", \"latency_samples\": " + JsonNumber(f.latencySamples, kSampleDecimals) +
-           ", \"gap_samples\": " +
-           (f.gapSamples ? JsonNumber(*f.gapSamples, kSampleDecimals) : "null") +
-           ", \"bit_exact\": " + (f.bitExact ? (f.bitExact->Exact() ? "true" : "false") : "null") +
-           "}";
-  }
-  return out + (files.empty() ? "]" : "\n  ]");
+  return JsonArray(
+      files,
+      [](const VerifyReport& f) {
+        const std::string jumps = JsonArray(f.discontinuities, [](const Discontinuity& d) {
+          return "{\"frame\": " + std::to_string(d.frame) +
+                 ", \"jump_samples\": " + JsonNumber(d.jumpSamples, kSampleDecimals) +
+                 ", \"sample\": " + JsonNumber(d.sample, kSampleDecimals) + "}";
+        });
+        return "{\"dtmf_id\": " + std::to_string(f.dtmfId) +
+               ", \"reference\": " + (f.file.empty() ? "null" : JsonString(f.file)) +
+               ", \"verdict\": \"" + (f.Clean() ? "clean" : "faults") +
+               "\", \"first_frame\": " + std::to_string(f.firstFrame) +
+               ", \"last_frame\": " + std::to_string(f.lastFrame) +
+               ", \"judged_first\": " + std::to_string(f.judgedFirst) +
+               ", \"judged_last\": " + std::to_string(f.judgedLast) +
+               ", \"frames_found\": " + std::to_string(f.framesFound) +
+               ", \"missing\": " + JsonInts(f.missing) +
+               ", \"unreadable\": " + JsonInts(Numbers(f.unreadable)) +
+               ", \"duplicated\": " + JsonInts(f.duplicated) +
+               ", \"out_of_order\": " + JsonInts(f.outOfOrder) +
+               ", \"check_failures\": " + JsonInts(f.checkFailures) +
+               ", \"discontinuities\": " + jumps +
+               ", \"latency_samples\": " + JsonNumber(f.latencySamples, kSampleDecimals) +
+               ", \"gap_samples\": " +
+               (f.gapSamples ? JsonNumber(*f.gapSamples, kSampleDecimals) : "null") +
+               ", \"bit_exact\": " +
+               (f.bitExact ? (f.bitExact->Exact() ? "true" : "false") : "null") + "}";
+      },
+      true);
 }
 
 }  // namespace

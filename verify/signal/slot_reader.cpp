@@ -312,9 +312,11 @@ SlotRead SlotReader::Read(const SampleView& view, double guess, double polarity,
 
 std::int64_t SlotReader::FrameReach(std::size_t bursts, double slot, int radius,
                                     double slotError) const {
-  const double pair = 2.0 * slot * (1.0 + slotError);
-  return static_cast<std::int64_t>(std::ceil(pair * static_cast<double>(bursts - 1))) + radius +
-         Span() + 2;
+  // As LocateBursts reads: the last burst from its place 2k slots on, give or take the radius
+  // and k drifts of a pair of slots, each drift rounded up on its own.
+  const auto last = static_cast<std::int64_t>(bursts) - 1;
+  const auto drift = static_cast<std::int64_t>(std::ceil(2.0 * slot * slotError));
+  return std::lround(2.0 * static_cast<double>(last) * slot) + last * drift + radius + Span() + 2;
 }
 
 double SlotReader::LocateBursts(const SampleView& view, const int* symbols, std::size_t count,
