@@ -19,7 +19,6 @@ namespace {
 constexpr char kConvertedSuffix[] = "-16bit.wav";
 constexpr sf_count_t kBlockFrames = 16384;
 constexpr std::uint16_t kALawTag = 6, kMuLawTag = 7, kFloatTag = 3;
-constexpr std::uint16_t kBitsPerByte = 8;
 
 std::string CodingOf(const FmtFields& fmt) {
   if (fmt.tag == kALawTag) return "A-law";
