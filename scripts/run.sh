@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and starts the timecode generator in build/bin,
-# where the build has written both tone banks, so Generate writes build/bin/TC.wav. Arguments go
+# Installs what is missing, builds the timecode generator and both tone banks (the rest is left
+# to scripts/test.sh, so the dialog is up in a few minutes on a fresh machine) and starts it in
+# build/bin, where the banks are, so Generate writes build/bin/TC.wav. Arguments go
 # to vrellok, so `bash scripts/run.sh --length 100000` runs its command line instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +42,6 @@ if [ $# -eq 0 ] && ! display_answers; then
   exit 1
 fi
 
-bash scripts/build.sh
+bash scripts/build.sh vrellok tone_bank_files
 cd build/bin
 exec ./vrellok "$@"
