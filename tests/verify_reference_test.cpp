@@ -208,6 +208,10 @@ TEST_P(Playlists, AreReportedFileByFile) {
   ASSERT_TRUE(report.files[1].gapSamples);
   EXPECT_NEAR(*report.files[1].gapSamples, c.gap, 0.05);
   EXPECT_EQ(report.files[1].bitExact.has_value(), c.bothReferences);
+  // The whole recording is a bit-exact copy only where every file was held against its TC.wav.
+  ASSERT_TRUE(report.bitExact);
+  EXPECT_EQ(report.bitExact->filesNotCompared, c.bothReferences ? 0 : 1);
+  EXPECT_TRUE(c.bothReferences || !report.bitExact->Exact());
 }
 
 constexpr int kFrame10 = 9 * kFrameSamples;

@@ -159,6 +159,11 @@ void GatherFaults(VerifyReport& report) {
     Append(report.passStarts, file.passStarts);
     if (file.bitExact) exact = Combined(exact, *file.bitExact);
   }
+  if (exact) {
+    exact->filesNotCompared =
+        static_cast<int>(std::count_if(report.files.begin(), report.files.end(),
+                                       [](const VerifyReport& file) { return !file.bitExact; }));
+  }
   report.bitExact = exact;
   std::sort(report.passStarts.begin(), report.passStarts.end());
 }

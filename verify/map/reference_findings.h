@@ -15,8 +15,11 @@ struct BitExactCheck {
   double recordingValue = 0.0;  // both values there
   double timecodeValue = 0.0;
   double largestDifference = 0.0;  // in LSB, over every sample compared
+  // Of a playlist: the files that were not compared (no --reference for them, or not played at
+  // TC.wav's own rate), so that the copy is bit-exact only where it was held against them all.
+  int filesNotCompared = 0;
 
-  bool Exact() const { return compared > 0 && differing == 0; }
+  bool Exact() const { return compared > 0 && differing == 0 && filesNotCompared == 0; }
 };
 
 // A TC.wav sample where playback left or resumed, as precisely as the samples tell: one sample

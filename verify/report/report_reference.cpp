@@ -36,6 +36,12 @@ std::string EdgeText(const LoopEdge& edge, bool namesFile) {
 std::string BitExactText(const BitExactCheck& check) {
   if (check.Exact()) return "bit-exact (" + Count(check.compared) + " samples held against TC.wav)";
   if (check.compared == 0) return "not compared (no sample of TC.wav in the recording)";
+  if (check.differing == 0) {
+    const int left = check.filesNotCompared;
+    return "bit-exact where compared (" + Count(check.compared) + " samples), but " +
+           std::to_string(left) + (left == 1 ? " file was" : " files were") +
+           " not compared (no --reference, or not at TC.wav's own rate)";
+  }
   return "not bit-exact: recording sample " + Count(check.firstRecordingSample) + " is " +
          FormatFixed(check.recordingValue, kLsbDecimals) + ", TC.wav sample " +
          Count(check.firstTimecodeSample) + " is " +
@@ -74,7 +80,7 @@ std::string JsonBitExact(const std::optional<BitExactCheck>& check) {
          ", \"timecode_value\": " +
          (check->differing ? JsonNumber(check->timecodeValue, kLsbDecimals) : "null") +
          ", \"largest_difference_lsb\": " + JsonNumber(check->largestDifference, kLsbDecimals) +
-         "}";
+         ", \"files_not_compared\": " + std::to_string(check->filesNotCompared) + "}";
 }
 
 std::vector<int> Numbers(const std::vector<FramePlace>& places) {
