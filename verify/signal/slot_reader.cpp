@@ -89,10 +89,14 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
     const double u = static_cast<double>(m) / m_ratio;
     double e[4];
     EnvelopeAt(u, last, fade, e);
+    // Each tone's sine and cosine once, for the sixteen bursts made of them.
+    std::array<double, 8> sine{}, cosine{};
     for (std::size_t t = 0; t < 8; ++t) {
-      m_sin[t][m] = static_cast<float>(e[0] * std::sin(tcOmega[t] * u));
-      m_cos[t][m] = static_cast<float>(e[0] * std::cos(tcOmega[t] * u));
-      m_norm[t] += e[0] * e[0] * std::sin(tcOmega[t] * u) * std::sin(tcOmega[t] * u);
+      sine[t] = std::sin(tcOmega[t] * u);
+      cosine[t] = std::cos(tcOmega[t] * u);
+      m_sin[t][m] = static_cast<float>(e[0] * sine[t]);
+      m_cos[t][m] = static_cast<float>(e[0] * cosine[t]);
+      m_norm[t] += e[0] * e[0] * sine[t] * sine[t];
     }
     for (std::size_t symbol = 0; symbol < m_shapes.size(); ++symbol) {
       const dtmf_burst::Key key = dtmf_burst::kKeyOfSymbol[symbol];
@@ -101,13 +105,13 @@ SlotReader::SlotReader(int timecodeRate, double samplesPerTimecodeSample)
       // Derivatives of the two tones together, then of their product with the envelope, each
       // carried from timecode samples to recording samples.
       double s[4] = {};
-      for (const double a : {tcOmega[static_cast<std::size_t>(key.row)],
-                             tcOmega[4 + static_cast<std::size_t>(key.column)]}) {
-        const double sn = std::sin(a * u), cs = std::cos(a * u);
-        s[0] += sn;
-        s[1] += a * cs;
-        s[2] -= a * a * sn;
-        s[3] -= a * a * a * cs;
+      for (const std::size_t t :
+           {static_cast<std::size_t>(key.row), 4 + static_cast<std::size_t>(key.column)}) {
+        const double a = tcOmega[t];
+        s[0] += sine[t];
+        s[1] += a * cosine[t];
+        s[2] -= a * a * sine[t];
+        s[3] -= a * a * a * cosine[t];
       }
       const double f1 = e[1] * s[0] + e[0] * s[1];
       const double f2 = e[2] * s[0] + 2.0 * e[1] * s[1] + e[0] * s[2];
