@@ -73,8 +73,10 @@ class ReferenceCheck : public ::testing::Test {
     const std::string path = m_dir.File("recording.wav");
     WriteShorts(path, recording, kRate);
     VerifyOptions options;
-    options.referencePath = references.front();
-    options.laterReferences.assign(references.begin() + 1, references.end());
+    if (!references.empty()) {
+      options.referencePath = references.front();
+      options.laterReferences.assign(references.begin() + 1, references.end());
+    }
     return VerifyRecording(path, options);
   }
 
@@ -215,6 +217,19 @@ TEST_P(Playlists, AreReportedFileByFile) {
 }
 
 constexpr int kFrame10 = 9 * kFrameSamples;
+
+// Frames 11-15 of another file spliced into the playback of the first, no --reference given:
+// three files, each after the first judged from its frame 1, so never clean.
+TEST_F(ReferenceCheck, ABlockOfAnotherFileSplicedInIsAFault) {
+  const std::vector<Shorts> files = {Timecode(1, {}, "one"), Timecode(2, {}, "two")};
+  const int frame11 = 10 * kFrameSamples, frame16 = 15 * kFrameSamples;
+  const VerifyReport report =
+      Verify(Play(files, {{0, frame11 - 1}, {frame11, frame16 - 1, 0, 1}, {frame16, kEnd}}), {});
+  ASSERT_EQ(report.files.size(), 3u);
+  EXPECT_EQ(report.files[1].missing, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(report.files[2].missing.size(), 15u);
+  EXPECT_FALSE(report.Clean());
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Playlists,
