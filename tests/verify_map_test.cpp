@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -100,6 +101,65 @@ INSTANTIATE_TEST_SUITE_P(
                       Misread{48000, 1500, 6.7 * kSlotSamples, false},
                       Misread{44100, 2 * kSlotSamples, 6.0 * kSlotSamples, false},
                       Misread{44100, 0, 0.0, true}, Misread{48000, 0, 0.0, true}));
+
+// A frame of another file, read whole and clear, with an unreadable frame soon after it: too few
+// of that file to be one, so it is damage to the frame the grid expects there, and the frames
+// after it keep their own numbers.
+TEST_F(VerifierMap, AnotherFilesFrameAloneIsDamageNotANumber) {
+  Samples samples = Timecode().samples;
+  const std::filesystem::path two = m_dir.Path() / "two";
+  std::filesystem::create_directories(two);
+  const Samples other = GenerateTimecode(two, {kTypeF, kMethod2, kLength, 2}).samples;
+  std::copy(other.begin() + FrameStart(30), other.begin() + FrameStart(31),
+            samples.begin() + FrameStart(12));
+  std::fill(samples.begin() + FrameStart(14), samples.begin() + FrameStart(15), 0.0f);
+  const VerifyReport report = Verify({samples, 44100});
+  ExpectNoMadeUpFrame(report);
+  std::vector<int> unreadable;
+  for (const FramePlace& place : report.unreadable) unreadable.push_back(place.frame);
+  EXPECT_EQ(unreadable, (std::vector<int>{12, 14}));
+  EXPECT_TRUE(report.missing.empty());
+}
+
+// What --follow tells while the recording is read is the summary's events, each once and in
+// order: a frame heard again, a loop played twice over, a lost frame, a slip of one sample.
+struct Played {
+  const char* name;
+  std::vector<std::pair<int, int>> frames;  // runs of frames played, first to last
+  int slipInFrame = 0;                      // a sample dropped in this frame's digits
+};
+
+class FollowTells : public VerifierMap, public ::testing::WithParamInterface<Played> {};
+
+TEST_P(FollowTells, TheSummarysEventsEachOnce) {
+  const Played& c = GetParam();
+  const Samples& timecode = Timecode().samples;
+  Samples samples;
+  for (const auto& [first, last] : c.frames) {
+    samples.insert(samples.end(), timecode.begin() + FrameStart(first),
+                   timecode.begin() + FrameStart(last + 1));
+  }
+  if (c.slipInFrame > 0) samples.erase(samples.begin() + FrameStart(c.slipInFrame) + 3000);
+  const std::string path = m_dir.File("recording.wav");
+  WriteRecording(path, Recording{samples, 44100}, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  std::vector<PlaybackEvent> told;
+  VerifyOptions options;
+  options.onEvent = [&told](const PlaybackEvent& e) { told.push_back(e); };
+  const VerifyReport report = VerifyRecording(path, options);
+  ASSERT_FALSE(report.map.events.empty());
+  ASSERT_EQ(told.size(), report.map.events.size());
+  for (std::size_t i = 0; i < told.size(); ++i) {
+    EXPECT_EQ(told[i].frameAfter, report.map.events[i].frameAfter) << "event " << i;
+    EXPECT_NEAR(told[i].jumpTimecode, report.map.events[i].jumpTimecode, 0.05) << "event " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FollowTells,
+                         ::testing::Values(Played{"HeardAgain", {{1, 7}, {5, 5}, {8, 14}}},
+                                           Played{"LoopedTwice", {{1, 7}, {5, 7}, {5, 7}, {5, 14}}},
+                                           Played{"FrameLost", {{1, 4}, {6, 14}}},
+                                           Played{"Slip", {{1, 14}}, 10}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 

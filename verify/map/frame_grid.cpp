@@ -193,13 +193,17 @@ void NumberShortFilesFromGrid(std::vector<GridFrame>& frames, bool complete) {
     if (frames[i].gridNumber == 0) continue;
     const GridFrame& first = frames[i];
     const int id = IdFromCheck(first.raw.number, first.raw.check);
-    std::size_t end = i + 1;
-    while (end < frames.size() && !frames[end].unreadable &&
-           frames[end].raw.number == first.raw.number + static_cast<int>(end - i) &&
-           IdFromCheck(frames[end].raw.number, frames[end].raw.check) == id) {
-      ++end;
+    // The run goes on while the numbers do, over frames of that ID and unreadable ones; only the
+    // frames read whole count.
+    std::size_t end = i + 1, read = 1;
+    for (; end < frames.size(); ++end) {
+      const GridFrame& next = frames[end];
+      if (next.raw.number != first.raw.number + static_cast<int>(end - i)) break;
+      if (next.unreadable) continue;
+      if (IdFromCheck(next.raw.number, next.raw.check) != id) break;
+      ++read;
     }
-    if (end - i >= kFileFrames || (end == frames.size() && !complete)) continue;
+    if (read >= kFileFrames || (end == frames.size() && !complete)) continue;
     const int number = first.gridNumber;
     for (std::size_t k = i; k < end; ++k) {
       frames[k].raw.number = number + static_cast<int>(k - i);
@@ -221,12 +225,15 @@ void FrameReader::Keep(GridFrame read) {
     TellOrder(number, place);
     FollowSpacing(read);
   }
-  m_largest = std::max(m_largest, number);
+  // A frame that may be another file's (or a misread) stands for now, but tells nothing of the
+  // file playing until more of it follow (see NumberShortFilesFromGrid).
+  const bool provisional = read.gridNumber != 0;
+  if (!provisional) m_largest = std::max(m_largest, number);
   if (!read.unreadable && m_options.dtmfId && read.raw.check != kCheckStar &&
       CheckSymbol(number, *m_options.dtmfId) != read.raw.check) {
     Fault("frame " + std::to_string(number) + ": wrong check symbol at " + Where(place));
   }
-  if (!read.unreadable && read.raw.check != kCheckStar) {
+  if (!read.unreadable && read.raw.check != kCheckStar && !provisional) {
     m_lastId = IdFromCheck(number, read.raw.check);
     ++m_idVotes[static_cast<std::size_t>(m_lastId)];
   }

@@ -1,8 +1,10 @@
 #include "verify/map/live_map.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "verify/map/frame_judge.h"
+#include "verify/map/reader_tuning.h"
 
 namespace {
 
@@ -27,17 +29,19 @@ LiveMap::LiveMap(int rate, const Choice& choice, const VerifyOptions& options,
 void LiveMap::Look(const std::vector<GridFrame>& frames, double stretch, bool complete) {
   if ((frames.size() == m_seen && !complete) || frames.size() <= kSettleFrames) return;
   m_seen = frames.size();
-  const std::size_t from = frames.size() - std::min(frames.size(), kWindowFrames);
-  ChannelFrames window{
-      m_choice.channel,
-      std::vector<GridFrame>(frames.begin() + static_cast<std::ptrdiff_t>(from), frames.end()),
-      stretch};
-  NumberShortFilesFromGrid(window.frames, complete);
-  if (!AnyReadable(window.frames)) return;
+  // A run of another file's frames may begin just before the window: those frames are numbered
+  // with it, then left out.
+  const std::size_t window = std::min(frames.size(), kWindowFrames);
+  const std::size_t before = std::min(frames.size() - window, kFileFrames - 1);
+  std::vector<GridFrame> read(frames.end() - static_cast<std::ptrdiff_t>(window + before),
+                              frames.end());
+  NumberShortFilesFromGrid(read, complete);
+  read.erase(read.begin(), read.begin() + static_cast<std::ptrdiff_t>(before));
+  if (!AnyReadable(read)) return;
   VerifyReport report;
   report.type = m_choice.type;
   report.sampleRate = m_rate;
-  Judge(report, window, m_options);
+  Judge(report, {m_choice.channel, std::move(read), stretch}, m_options);
   if (report.framesFound > 1) m_drift = report.driftPpm;
   // Up to the frame kSettleFrames before the last, wherever all of its bursts place it.
   const std::size_t last = frames.size() - 1;
@@ -46,9 +50,18 @@ void LiveMap::Look(const std::vector<GridFrame>& frames, double stretch, bool co
           ? frames.back().at[0] + 1.0
           : 0.5 * (frames[last - kSettleFrames].at[0] + frames[last - kSettleFrames + 1].at[0]);
   for (const PlaybackEvent& event : report.map.events) {
-    if (event.frameSample > settled) continue;
-    if (m_told.insert({static_cast<int>(event.kind), event.frameAfter}).second && m_tell) {
-      m_tell(event);
-    }
+    if (event.frameSample > settled || Told(event)) continue;
+    m_told.push_back(event);
+    if (m_tell) m_tell(event);
   }
+}
+
+bool LiveMap::Told(const PlaybackEvent& event) const {
+  // Seen again in a later window, an event keeps its kind and the frame after it, and its place
+  // moves by far less than half a frame; a loop played again is the same jump at another place.
+  const double half = 0.5 * kFrameSamples * m_rate / TimecodeRate(m_choice.type) / m_choice.speed;
+  return std::any_of(m_told.begin(), m_told.end(), [&](const PlaybackEvent& told) {
+    return told.kind == event.kind && told.frameAfter == event.frameAfter &&
+           std::abs(told.frameSample - event.frameSample) < half;
+  });
 }

@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
-#include <set>
-#include <utility>
 #include <vector>
 
 #include "verify/map/frame_reader.h"
@@ -27,11 +25,14 @@ class LiveMap {
   std::optional<double> DriftPpm() const { return m_drift; }
 
  private:
+  // Whether the event went out already, from an earlier window.
+  bool Told(const PlaybackEvent& event) const;
+
   int m_rate;
   Choice m_choice;
   VerifyOptions m_options;
   std::function<void(const PlaybackEvent& event)> m_tell;
   std::size_t m_seen = 0;
-  std::set<std::pair<int, int>> m_told;  // kind and first frame after it, of each event told
+  std::vector<PlaybackEvent> m_told;  // each event that went out
   std::optional<double> m_drift;
 };

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "verify/read/sample_copy.h"
 #include "wave/wave_header.h"
 
 BlockReader::BlockReader(SoundFile& file, const std::vector<int>& channels, std::size_t blockFrames,
@@ -48,8 +49,7 @@ float* BlockReader::Piece(std::size_t i, std::size_t from, std::size_t count) {
     const std::int16_t* x = m_current.shorts.data() + from * m_width + c;
     for (std::size_t f = 0; f < count; ++f) piece[f] = Pcm16ToFloat(x[f * m_width]);
   } else {
-    const float* x = m_current.floats.data() + from * m_width + c;
-    for (std::size_t f = 0; f < count; ++f) piece[f] = x[f * m_width];
+    CopyChannel(m_current.floats.data() + from * m_width, m_width, c, piece, count);
   }
   return piece;
 }

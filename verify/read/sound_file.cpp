@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -40,10 +41,12 @@ constexpr std::size_t kMaxSkipBytes = std::size_t{1} << 16;
 
 // Ctrl+C on a stream ends the reading as if the stream had ended, so the report of what came in
 // is still given.
-volatile std::sig_atomic_t g_interrupted = 0;
+// A lock-free atomic: safe to set in the handler, and read on the thread that reads ahead.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnInterrupt(int) {
-  g_interrupted = 1;
+  g_interrupted = true;
 }
 
 void StopOnInterrupt() {

@@ -5,7 +5,7 @@
 
 #include "timecode_format/dtmf_burst.h"
 #include "timecode_format/timecode_layout.h"
-#include "wave/wave_header.h"
+#include "verify/read/sample_copy.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ void BurstTracker::Push(const float* samples, std::size_t count) {
 void BurstTracker::Push(const std::int16_t* samples, std::size_t count) {
   const std::size_t at = m_history.size();
   m_history.resize(at + count);
-  for (std::size_t i = 0; i < count; ++i) m_history[at + i] = Pcm16ToFloat(samples[i]);
+  ScaleShorts(samples, m_history.data() + at, count);
   Heard(count);
 }
 
