@@ -1,5 +1,6 @@
 #include "verify/read/block_reader.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "verify/read/sample_copy.h"
@@ -13,7 +14,8 @@ BlockReader::BlockReader(SoundFile& file, const std::vector<int>& channels, std:
       m_alone(channels.size() == 1 && !m_shorts),
       m_block(m_alone ? blockFrames : file.BlockFrames(blockFrames)),
       m_channels(channels) {
-  m_pieces.assign(channels.size(), std::vector<float>(pieceFrames));
+  // A piece is never longer than a block, which many channels make short.
+  m_pieces.assign(channels.size(), std::vector<float>(std::min(pieceFrames, m_block)));
   m_thread = std::thread([this] { ReadWhenAsked(); });
 }
 
